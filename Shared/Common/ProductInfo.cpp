@@ -1,0 +1,106 @@
+#include "Common/ProductInfo.h"
+
+#include <algorithm>
+#include <vector>
+
+using namespace Qx;
+using namespace Qx::Platform;
+
+namespace {
+
+constexpr std::uint32_t kProfileValueCapacity = 260;
+
+// The text up to its first NUL within the given number of characters.
+std::wstring TerminatedText(const std::vector<wchar_t>& buffer, std::size_t characters)
+{
+    std::wstring text(buffer.data(), std::min(characters, buffer.size()));
+    const auto nul = text.find(L'\0');
+    if (nul != std::wstring::npos) {
+        text.resize(nul);
+    }
+    return text;
+}
+
+} // namespace
+
+ProductInfo ProductInfo::ReadFile(const std::wstring& iniPath)
+{
+    auto& text = Text();
+    ProductInfo info;
+    auto read = [&](const wchar_t* key, const std::wstring& defaultValue) {
+        return text.ReadProfileString(iniPath, kSection, key, defaultValue.c_str(), kProfileValueCapacity);
+    };
+    info.m_registryRoot = read(L"RegistryRoot", info.m_registryRoot);
+    info.m_messageFile = read(L"MessageFile", info.m_messageFile);
+    info.m_auditMessageFile = read(L"AuditMessageFile", info.m_auditMessageFile);
+    info.m_eventLogName = read(L"EventLogName", info.m_eventLogName);
+    return info;
+}
+
+std::wstring ProductInfo::FilePathBeside(const std::wstring& executablePath)
+{
+    const auto backslash = executablePath.rfind(L'\\');
+    if (backslash == std::wstring::npos) {
+        return kFileName;
+    }
+    return executablePath.substr(0, backslash + 1) + kFileName;
+}
+
+bool ReadProductString(NativeHandle key, const wchar_t* name, std::wstring& value)
+{
+    auto& registry = Registry();
+    std::uint32_t type = 0;
+    std::uint32_t size = 0;
+    if (registry.QueryValue(key, name, &type, nullptr, &size) != kErrorSuccess || size == 0) {
+        return false;
+    }
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1);
+    for (;;) {
+        auto bytes = static_cast<std::uint32_t>(buffer.size() * sizeof(wchar_t));
+        const Win32Error error = registry.QueryValue(key, name, &type, buffer.data(), &bytes);
+        if (error == kErrorMoreData) {
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (error != kErrorSuccess || (type != kRegSz && type != kRegExpandSz)) {
+            return false;
+        }
+        value = TerminatedText(buffer, bytes / sizeof(wchar_t));
+        return true;
+    }
+}
+
+Library ProductInfo::LoadMessageModule() const
+{
+    Library library;
+    if (m_messageFile.empty()) {
+        return library;
+    }
+    if (m_registryRoot.empty()) {
+        (void)Libraries().LoadAsDataFile(m_messageFile, library);
+        return library;
+    }
+    RegistryKey key;
+    if (Registry().OpenKey(m_registryRoot, kKeyRead, key) != kErrorSuccess) {
+        return library;
+    }
+    std::wstring path;
+    if (!ReadProductString(key.get(), L"ProductInstallPath", path)) {
+        return library;
+    }
+    if (!path.empty() && path.back() != L'\\' && path.back() != L'/') {
+        path += L'\\';
+    }
+    (void)Libraries().LoadAsDataFile(path + m_messageFile, library);
+    return library;
+}
+
+const ProductInfo& GetProductInfo()
+{
+    static const ProductInfo info = [] {
+        std::wstring executable;
+        (void)Process().ModuleFileName(nullptr, executable);
+        return ProductInfo::ReadFile(ProductInfo::FilePathBeside(executable));
+    }();
+    return info;
+}

@@ -1,0 +1,227 @@
+// The platform services the host's logic uses, as small interfaces.
+//
+// The Win32 layer (Platform/Win32) implements them over the real APIs and is the product;
+// the test doubles (Tests/Doubles) implement the same interfaces so the logic builds and is
+// unit-tested on Linux. Nothing here includes <windows.h>.
+//
+// Conventions: operations that can fail return a Win32 error code or an HRESULT marked
+// [[nodiscard]], and leave their out-parameters untouched on failure unless stated. None of
+// them throws; raising HRXEx is the logic's decision.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Platform/Api/HResult.h"
+#include "Platform/Api/UniqueHandle.h"
+
+namespace Qx::Platform {
+
+struct RegistryKeyTraits {
+    static bool IsValid(NativeHandle h) { return h != nullptr; }
+    static void Close(NativeHandle h);
+};
+using RegistryKey = UniqueHandle<RegistryKeyTraits>;
+
+// Freeing a library keeps the thread's last-error value: it is saved before and restored after.
+struct LibraryTraits {
+    static bool IsValid(NativeHandle h) { return h != nullptr; }
+    static void Close(NativeHandle h);
+};
+using Library = UniqueHandle<LibraryTraits>;
+
+constexpr std::uint32_t kKeyRead = 0x20019;
+constexpr std::uint32_t kRegNone = 0;
+constexpr std::uint32_t kRegSz = 1;
+constexpr std::uint32_t kRegExpandSz = 2;
+constexpr std::uint32_t kRegBinary = 3;
+constexpr std::uint32_t kRegDword = 4;
+constexpr std::uint32_t kRegMultiSz = 7;
+constexpr std::uint32_t kRegQword = 11;
+
+// Keys are addressed by their path below HKEY_LOCAL_MACHINE.
+class IRegistry {
+public:
+    virtual ~IRegistry() = default;
+    [[nodiscard]] virtual Win32Error OpenKey(const std::wstring& path, std::uint32_t access, RegistryKey& key) = 0;
+    // RegQueryValueExW: type and data may be null. With data null, or on ERROR_MORE_DATA, *size
+    // receives the size the value needs; data is then untouched.
+    [[nodiscard]] virtual Win32Error QueryValue(NativeHandle key, const wchar_t* name, std::uint32_t* type,
+                                                void* data, std::uint32_t* size) = 0;
+    // Creates the key, and any missing parent, as volatile: it lasts until the registry is unloaded.
+    [[nodiscard]] virtual Win32Error CreateVolatileKey(const std::wstring& path) = 0;
+    [[nodiscard]] virtual Win32Error DeleteKey(const std::wstring& path) = 0;
+    [[nodiscard]] virtual Win32Error DeleteValue(NativeHandle key, const wchar_t* name) = 0;
+    virtual void CloseKey(NativeHandle key) = 0;
+};
+
+class ILibraries {
+public:
+    virtual ~ILibraries() = default;
+    // LoadLibraryW with the platform's search order.
+    [[nodiscard]] virtual Win32Error Load(const std::wstring& path, Library& library) = 0;
+    // LoadLibraryExW with LOAD_LIBRARY_AS_DATAFILE: resources only, no code runs.
+    [[nodiscard]] virtual Win32Error LoadAsDataFile(const std::wstring& path, Library& library) = 0;
+    // GetProcAddress; null when the export is missing.
+    virtual void* GetProc(NativeHandle library, const char* name) = 0;
+    virtual void Free(NativeHandle library) = 0;
+};
+
+// A counted reference to COM error information (IErrorInfo). Copies share the reference;
+// the last one releases it.
+class IErrorInfoRef {
+public:
+    virtual ~IErrorInfoRef() = default;
+    // The description, empty when the object has none.
+    virtual std::wstring Description() const = 0;
+};
+using ErrorInfo = std::shared_ptr<const IErrorInfoRef>;
+
+class IProcess {
+public:
+    virtual ~IProcess() = default;
+    virtual std::uint32_t CurrentProcessId() = 0;
+    virtual std::uint32_t CurrentThreadId() = 0;
+    // GetCommandLineW: the whole command line, program path included.
+    virtual std::wstring CommandLine() = 0;
+    // The host module's own instance handle.
+    virtual NativeHandle HostInstance() = 0;
+    // GetModuleFileNameW; a null module names the process executable.
+    [[nodiscard]] virtual Win32Error ModuleFileName(NativeHandle module, std::wstring& path) = 0;
+    virtual std::uint64_t TickCount64() = 0;
+    virtual Win32Error LastError() = 0;
+    virtual void SetLastError(Win32Error error) = 0;
+    // Fills up to count return addresses of the calling thread, skipping the innermost frames;
+    // returns how many were written.
+    virtual std::uint32_t CaptureReturnAddresses(std::uint32_t skip, std::uint32_t count, void** addresses) = 0;
+    // GetErrorInfo: the thread's current COM error information, which it also clears; null
+    // unless the call answers S_OK.
+    virtual ErrorInfo TakeThreadErrorInfo() = 0;
+};
+
+// A version resource read from a module file.
+class IVersionBlock {
+public:
+    virtual ~IVersionBlock() = default;
+    // The first entry of "\VarFileInfo\Translation": language in the low word, code page in the high.
+    [[nodiscard]] virtual bool Translation(std::uint16_t& language, std::uint16_t& codePage) const = 0;
+    // VerQueryValueW of a string: false when the query fails; a null value gives isNull.
+    [[nodiscard]] virtual bool QueryString(const std::wstring& subBlock, std::wstring& value, bool& isNull) const = 0;
+};
+
+constexpr std::uint32_t kLocaleInvariant = 0x7F;
+constexpr std::uint32_t kLocaleSystemDefault = 0x800;
+constexpr std::uint32_t kLcmapLowercase = 0x100;
+constexpr std::uint32_t kFormatMessageFromHModule = 0x800;
+constexpr std::uint32_t kFormatMessageFromSystem = 0x1000;
+constexpr std::uint32_t kMuiLanguageId = 0x4;
+constexpr std::uint32_t kMuiThreadLanguages = 0x40;
+constexpr std::uint32_t kMuiConsoleFilter = 0x100;
+
+class IText {
+public:
+    virtual ~IText() = default;
+    // LCMapStringW. With capacity 0, written receives the size the result needs.
+    [[nodiscard]] virtual Win32Error MapString(std::uint32_t locale, std::uint32_t flags, std::wstring_view source,
+                                               wchar_t* destination, int capacity, int& written) = 0;
+    // CharUpperW of one character.
+    virtual wchar_t CharUpper(wchar_t c) = 0;
+    // MultiByteToWideChar from UTF-8.
+    [[nodiscard]] virtual Win32Error Utf8ToWide(std::string_view source, std::wstring& result) = 0;
+    // FormatMessageW with the given source flag, FORMAT_MESSAGE_ALLOCATE_BUFFER and
+    // FORMAT_MESSAGE_IGNORE_INSERTS; text is the message, inserts unexpanded.
+    [[nodiscard]] virtual Win32Error FormatMessage(std::uint32_t sourceFlag, NativeHandle source,
+                                                   std::uint32_t messageId, std::uint32_t languageId,
+                                                   std::wstring& text) = 0;
+    // GetThreadPreferredUILanguages: the double-NUL-terminated list, NULs included.
+    [[nodiscard]] virtual Win32Error GetThreadPreferredUILanguages(std::uint32_t flags, std::vector<wchar_t>& list) = 0;
+    // SetThreadPreferredUILanguages; list may be null.
+    [[nodiscard]] virtual bool SetThreadPreferredUILanguages(std::uint32_t flags, const wchar_t* list) = 0;
+    virtual std::uint16_t UserDefaultUILanguage() = 0;
+    virtual std::uint16_t SystemDefaultUILanguage() = 0;
+    virtual bool HasConsoleWindow() = 0;
+    // GetPrivateProfileStringW into a buffer of capacity characters; values are cut to capacity - 1.
+    virtual std::wstring ReadProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key,
+                                           const wchar_t* defaultValue, std::uint32_t capacity) = 0;
+    // Reads the version resource of a module file; neutral asks for the language-neutral one.
+    [[nodiscard]] virtual HRESULT ReadVersionInfo(const std::wstring& path, bool neutral,
+                                                  std::unique_ptr<IVersionBlock>& block) = 0;
+};
+
+// A lock of the kind InitializeCriticalSectionEx creates.
+class ILock {
+public:
+    virtual ~ILock() = default;
+    virtual void lock() = 0;
+    virtual void unlock() = 0;
+};
+
+class IThreads {
+public:
+    virtual ~IThreads() = default;
+    // InitializeCriticalSectionEx; lock stays empty on failure.
+    [[nodiscard]] virtual Win32Error CreateLock(std::unique_ptr<ILock>& lock) = 0;
+};
+
+// SERVICE_STATUS.
+struct ServiceStatus {
+    std::uint32_t serviceType = 0;
+    std::uint32_t currentState = 0;
+    std::uint32_t controlsAccepted = 0;
+    std::uint32_t win32ExitCode = 0;
+    std::uint32_t serviceSpecificExitCode = 0;
+    std::uint32_t checkPoint = 0;
+    std::uint32_t waitHint = 0;
+};
+
+constexpr std::uint32_t kServiceWin32OwnProcess = 0x10;
+constexpr std::uint32_t kServiceStopped = 1;
+constexpr std::uint32_t kServiceStartPending = 2;
+constexpr std::uint32_t kServiceStopPending = 3;
+constexpr std::uint32_t kServiceRunning = 4;
+constexpr std::uint32_t kServiceAcceptStop = 0x1;
+constexpr std::uint32_t kServiceAcceptShutdown = 0x4;
+
+using ServiceMainFunction = void (*)(std::uint32_t argc, wchar_t** argv);
+// HandlerEx: control code, event type, event data, context; returns a Win32 code.
+using ServiceHandlerFunction = std::uint32_t (*)(std::uint32_t control, std::uint32_t eventType, void* eventData,
+                                                 void* context);
+
+class IServiceControl {
+public:
+    virtual ~IServiceControl() = default;
+    // StartServiceCtrlDispatcherW with one service; blocks until the service has stopped.
+    [[nodiscard]] virtual Win32Error StartDispatcher(const wchar_t* serviceName, ServiceMainFunction serviceMain) = 0;
+    // RegisterServiceCtrlHandlerExW; the status handle is null on failure.
+    [[nodiscard]] virtual Win32Error RegisterHandler(const wchar_t* serviceName, ServiceHandlerFunction handler,
+                                                     void* context, NativeHandle& statusHandle) = 0;
+    [[nodiscard]] virtual Win32Error SetStatus(NativeHandle statusHandle, const ServiceStatus& status) = 0;
+};
+
+struct Services {
+    IRegistry* registry = nullptr;
+    ILibraries* libraries = nullptr;
+    IProcess* process = nullptr;
+    IText* text = nullptr;
+    IThreads* threads = nullptr;
+    IServiceControl* serviceControl = nullptr;
+};
+
+// The implementation linked into the binary: Win32 in the product, doubles in native tests.
+Services DefaultServices();
+
+// The services in use; tests replace them and restore the previous set afterwards.
+const Services& Current();
+Services Install(const Services& services);
+
+inline IRegistry& Registry() { return *Current().registry; }
+inline ILibraries& Libraries() { return *Current().libraries; }
+inline IProcess& Process() { return *Current().process; }
+inline IText& Text() { return *Current().text; }
+inline IThreads& Threads() { return *Current().threads; }
+inline IServiceControl& ServiceControl() { return *Current().serviceControl; }
+
+} // namespace Qx::Platform

@@ -1,0 +1,43 @@
+// Win32 only: run-time libraries.
+#include "Platform/Win32/WindowsSupport.h"
+
+namespace Qx::Platform::Win32 {
+
+namespace {
+
+Win32Error LoadWith(const std::wstring& path, DWORD flags, Library& library)
+{
+    HMODULE module = ::LoadLibraryExW(path.c_str(), nullptr, flags);
+    if (module == nullptr) {
+        return LastErrorOr(ERROR_MOD_NOT_FOUND);
+    }
+    library.reset(module);
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+Win32Error Win32Libraries::Load(const std::wstring& path, Library& library)
+{
+    return LoadWith(path, 0, library);
+}
+
+Win32Error Win32Libraries::LoadAsDataFile(const std::wstring& path, Library& library)
+{
+    return LoadWith(path, LOAD_LIBRARY_AS_DATAFILE, library);
+}
+
+void* Win32Libraries::GetProc(NativeHandle library, const char* name)
+{
+    return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void Win32Libraries::Free(NativeHandle library)
+{
+    // Callers report the error of the call that made them unload; FreeLibrary must not change it.
+    const DWORD savedError = ::GetLastError();
+    ::FreeLibrary(static_cast<HMODULE>(library));
+    ::SetLastError(savedError);
+}
+
+} // namespace Qx::Platform::Win32

@@ -1,0 +1,165 @@
+// Win32 only: text, languages, message tables, settings files and version resources.
+#include "Platform/Win32/WindowsSupport.h"
+
+#include <vector>
+
+namespace Qx::Platform::Win32 {
+
+namespace {
+
+class Win32VersionBlock final : public IVersionBlock {
+public:
+    explicit Win32VersionBlock(std::vector<BYTE> data) : m_data(std::move(data)) {}
+
+    bool Translation(std::uint16_t& language, std::uint16_t& codePage) const override
+    {
+        WORD* entry = nullptr;
+        UINT bytes = 0;
+        if (!::VerQueryValueW(m_data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&entry),
+                              &bytes) ||
+            entry == nullptr || bytes < 2 * sizeof(WORD)) {
+            return false;
+        }
+        language = entry[0];
+        codePage = entry[1];
+        return true;
+    }
+
+    bool QueryString(const std::wstring& subBlock, std::wstring& value, bool& isNull) const override
+    {
+        wchar_t* text = nullptr;
+        UINT characters = 0;
+        if (!::VerQueryValueW(m_data.data(), subBlock.c_str(), reinterpret_cast<void**>(&text), &characters)) {
+            return false;
+        }
+        isNull = text == nullptr;
+        value = isNull ? std::wstring() : std::wstring(text);
+        return true;
+    }
+
+private:
+    std::vector<BYTE> m_data;
+};
+
+} // namespace
+
+Win32Error Win32Text::MapString(std::uint32_t locale, std::uint32_t flags, std::wstring_view source,
+                                wchar_t* destination, int capacity, int& written)
+{
+    const int result = ::LCMapStringW(locale, flags, source.data(), static_cast<int>(source.size()), destination,
+                                      capacity);
+    if (result == 0) {
+        return LastErrorOr(ERROR_INVALID_PARAMETER);
+    }
+    written = result;
+    return ERROR_SUCCESS;
+}
+
+wchar_t Win32Text::CharUpper(wchar_t c)
+{
+    // CharUpperW takes a single character in the low word of its pointer argument.
+    return static_cast<wchar_t>(reinterpret_cast<std::uintptr_t>(
+        ::CharUpperW(reinterpret_cast<LPWSTR>(static_cast<std::uintptr_t>(static_cast<unsigned short>(c))))));
+}
+
+Win32Error Win32Text::Utf8ToWide(std::string_view source, std::wstring& result)
+{
+    const std::string terminated(source);
+    std::vector<wchar_t> buffer(terminated.size() + 1);
+    for (;;) {
+        const int length = ::MultiByteToWideChar(CP_UTF8, 0, terminated.c_str(), -1, buffer.data(),
+                                                 static_cast<int>(buffer.size()));
+        if (length > 0) {
+            result.assign(buffer.data(), static_cast<std::size_t>(length - 1));
+            return ERROR_SUCCESS;
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_INSUFFICIENT_BUFFER) {
+            return error;
+        }
+        const int needed = ::MultiByteToWideChar(CP_UTF8, 0, terminated.c_str(), -1, nullptr, 0);
+        if (needed <= 0) {
+            return LastErrorOr(ERROR_NO_UNICODE_TRANSLATION);
+        }
+        buffer.resize(static_cast<std::size_t>(needed));
+    }
+}
+
+Win32Error Win32Text::FormatMessage(std::uint32_t sourceFlag, NativeHandle source, std::uint32_t messageId,
+                                    std::uint32_t languageId, std::wstring& text)
+{
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(sourceFlag | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                          source, messageId, languageId, reinterpret_cast<LPWSTR>(&buffer), 0,
+                                          nullptr);
+    if (length == 0 || buffer == nullptr) {
+        return LastErrorOr(ERROR_MR_MID_NOT_FOUND);
+    }
+    text.assign(buffer, length);
+    ::LocalFree(buffer);
+    return ERROR_SUCCESS;
+}
+
+Win32Error Win32Text::GetThreadPreferredUILanguages(std::uint32_t flags, std::vector<wchar_t>& list)
+{
+    ULONG count = 0;
+    ULONG size = 0;
+    if (!::GetThreadPreferredUILanguages(flags, &count, nullptr, &size)) {
+        return LastErrorOr(ERROR_INVALID_PARAMETER);
+    }
+    std::vector<wchar_t> buffer(size);
+    if (!::GetThreadPreferredUILanguages(flags, &count, buffer.data(), &size)) {
+        return LastErrorOr(ERROR_INVALID_PARAMETER);
+    }
+    list = std::move(buffer);
+    return ERROR_SUCCESS;
+}
+
+bool Win32Text::SetThreadPreferredUILanguages(std::uint32_t flags, const wchar_t* list)
+{
+    return ::SetThreadPreferredUILanguages(flags, list, nullptr) != FALSE;
+}
+
+std::uint16_t Win32Text::UserDefaultUILanguage()
+{
+    return ::GetUserDefaultUILanguage();
+}
+
+std::uint16_t Win32Text::SystemDefaultUILanguage()
+{
+    return ::GetSystemDefaultUILanguage();
+}
+
+bool Win32Text::HasConsoleWindow()
+{
+    return ::GetConsoleWindow() != nullptr;
+}
+
+std::wstring Win32Text::ReadProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key,
+                                          const wchar_t* defaultValue, std::uint32_t capacity)
+{
+    std::vector<wchar_t> buffer(capacity);
+    const DWORD length = ::GetPrivateProfileStringW(section, key, defaultValue, buffer.data(), capacity, file.c_str());
+    return std::wstring(buffer.data(), length);
+}
+
+HRESULT Win32Text::ReadVersionInfo(const std::wstring& path, bool neutral, std::unique_ptr<IVersionBlock>& block)
+{
+    DWORD handle = 0;
+    const DWORD size = neutral ? ::GetFileVersionInfoSizeExW(FILE_VER_GET_NEUTRAL, path.c_str(), &handle)
+                               : ::GetFileVersionInfoSizeW(path.c_str(), &handle);
+    if (size == 0) {
+        const DWORD error = ::GetLastError();
+        return error != ERROR_SUCCESS ? HResultFromWin32(error) : kEFail;
+    }
+    std::vector<BYTE> data(size);
+    const BOOL read = neutral ? ::GetFileVersionInfoExW(FILE_VER_GET_NEUTRAL, path.c_str(), 0, size, data.data())
+                              : ::GetFileVersionInfoW(path.c_str(), 0, size, data.data());
+    if (!read) {
+        return HResultFromWin32(LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND));
+    }
+    block = std::make_unique<Win32VersionBlock>(std::move(data));
+    return kSOk;
+}
+
+} // namespace Qx::Platform::Win32

@@ -1,0 +1,86 @@
+// Win32 only. The one place that includes <windows.h>; every Win32 file of the platform layer
+// includes this header instead.
+#pragma once
+
+#include <windows.h>
+
+#include <oleauto.h>
+#include <winsvc.h>
+
+#include "Platform/Api/Platform.h"
+
+static_assert(sizeof(HRESULT) == 4);
+
+namespace Qx::Platform::Win32 {
+
+inline Win32Error LastErrorOr(Win32Error fallback)
+{
+    const DWORD error = ::GetLastError();
+    return error != ERROR_SUCCESS ? error : fallback;
+}
+
+class Win32Registry final : public IRegistry {
+public:
+    Win32Error OpenKey(const std::wstring& path, std::uint32_t access, RegistryKey& key) override;
+    Win32Error QueryValue(NativeHandle key, const wchar_t* name, std::uint32_t* type, void* data,
+                          std::uint32_t* size) override;
+    Win32Error CreateVolatileKey(const std::wstring& path) override;
+    Win32Error DeleteKey(const std::wstring& path) override;
+    Win32Error DeleteValue(NativeHandle key, const wchar_t* name) override;
+    void CloseKey(NativeHandle key) override;
+};
+
+class Win32Libraries final : public ILibraries {
+public:
+    Win32Error Load(const std::wstring& path, Library& library) override;
+    Win32Error LoadAsDataFile(const std::wstring& path, Library& library) override;
+    void* GetProc(NativeHandle library, const char* name) override;
+    void Free(NativeHandle library) override;
+};
+
+class Win32Process final : public IProcess {
+public:
+    std::uint32_t CurrentProcessId() override;
+    std::uint32_t CurrentThreadId() override;
+    std::wstring CommandLine() override;
+    NativeHandle HostInstance() override;
+    Win32Error ModuleFileName(NativeHandle module, std::wstring& path) override;
+    std::uint64_t TickCount64() override;
+    Win32Error LastError() override;
+    void SetLastError(Win32Error error) override;
+    std::uint32_t CaptureReturnAddresses(std::uint32_t skip, std::uint32_t count, void** addresses) override;
+    ErrorInfo TakeThreadErrorInfo() override;
+};
+
+class Win32Text final : public IText {
+public:
+    Win32Error MapString(std::uint32_t locale, std::uint32_t flags, std::wstring_view source, wchar_t* destination,
+                         int capacity, int& written) override;
+    wchar_t CharUpper(wchar_t c) override;
+    Win32Error Utf8ToWide(std::string_view source, std::wstring& result) override;
+    Win32Error FormatMessage(std::uint32_t sourceFlag, NativeHandle source, std::uint32_t messageId,
+                             std::uint32_t languageId, std::wstring& text) override;
+    Win32Error GetThreadPreferredUILanguages(std::uint32_t flags, std::vector<wchar_t>& list) override;
+    bool SetThreadPreferredUILanguages(std::uint32_t flags, const wchar_t* list) override;
+    std::uint16_t UserDefaultUILanguage() override;
+    std::uint16_t SystemDefaultUILanguage() override;
+    bool HasConsoleWindow() override;
+    std::wstring ReadProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key,
+                                   const wchar_t* defaultValue, std::uint32_t capacity) override;
+    HRESULT ReadVersionInfo(const std::wstring& path, bool neutral, std::unique_ptr<IVersionBlock>& block) override;
+};
+
+class Win32Threads final : public IThreads {
+public:
+    Win32Error CreateLock(std::unique_ptr<ILock>& lock) override;
+};
+
+class Win32ServiceControl final : public IServiceControl {
+public:
+    Win32Error StartDispatcher(const wchar_t* serviceName, ServiceMainFunction serviceMain) override;
+    Win32Error RegisterHandler(const wchar_t* serviceName, ServiceHandlerFunction handler, void* context,
+                               NativeHandle& statusHandle) override;
+    Win32Error SetStatus(NativeHandle statusHandle, const ServiceStatus& status) override;
+};
+
+} // namespace Qx::Platform::Win32

@@ -1,0 +1,195 @@
+// Logging: the installed logger, the module log initialiser, log records and trace scopes.
+//
+// A log statement names a level, optionally a severity, and text parts:
+//     QX_LOG(1, "param value: ", value);
+//     QX_LOG_ERROR("WinMain failed: ", error);
+// When the installed logger does not enable the level, nothing is built or formatted.
+//
+// Threads: any thread may log. The installed logger pointer changes only atomically; the
+// logger itself accepts concurrent calls.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "Platform/Api/HResult.h"
+#include "ResKit/Logger/HRXEx.h"
+#include "ResKit/Logger/LoggerItf.h"
+
+#define QX_WIDEN_(text) L##text
+#define QX_WIDEN(text) QX_WIDEN_(text)
+#define QX_SOURCE_FILE QX_WIDEN(__FILE__)
+
+#define QX_LOG_AT(level, severity, ...)                                                                        \
+    do {                                                                                                       \
+        if (::LogUtils::GetLogger().IsEnabled(level)) {                                                        \
+            ::LogUtils::LogRecord qxLogRecord_(level);                                                         \
+            qxLogRecord_.SetSeverity(severity);                                                                \
+            qxLogRecord_.Append(__VA_ARGS__);                                                                  \
+            qxLogRecord_.Write(QX_SOURCE_FILE, __LINE__);                                                      \
+        }                                                                                                      \
+    } while (false)
+
+#define QX_LOG(level, ...) QX_LOG_AT(level, ::LogUtils::kLevelSeverity, __VA_ARGS__)
+#define QX_LOG_ERROR(...) QX_LOG_AT(1, ::LogUtils::kSeverityError, __VA_ARGS__)
+
+// Traces entry and exit of the enclosing function under the given qualified name, at level 2.
+#define QX_FUNCTION_TRACE(name) ::LogUtils::FunctionTraceScope qxFunctionTrace_(name, QX_SOURCE_FILE, __LINE__)
+
+// Times the enclosing block; the name is built from text parts like a log statement.
+#define QX_TIMED_TRACE(level, ...)                                                                             \
+    ::LogUtils::TimedTraceScope qxTimedTrace_(::LogUtils::LogRecord::Build(level, __VA_ARGS__), level,          \
+                                              QX_SOURCE_FILE, __LINE__)
+
+namespace LogUtils {
+
+constexpr int kSeverityDbg = 0;
+constexpr int kSeverityInfo = 1;
+constexpr int kSeverityWarn = 2;
+constexpr int kSeverityError = 3;
+constexpr int kSeverityFatal = 4;
+// Keeps the severity a record takes from its level: INFO at level 1, DBG at any other.
+constexpr int kLevelSeverity = -1;
+
+const wchar_t* SeverityName(int severity);
+
+// The installed logger, or the process-wide CDevNullLogger while none is installed.
+IFileLoggerItf& GetLogger();
+
+// Installs logger unless one is installed already; returns false then, and the caller keeps
+// ownership of logger.
+bool InstallLogger(IFileLoggerItf* logger);
+
+// Start-up step: asks the logger library for a logger and installs it.
+void AcquireLogger();
+
+// Hands out record attribute indices: 0, 1, then always the shared spare slot 2.
+int AllocRecordAttribute();
+
+struct RecordAttributeIndices {
+    int severity;
+    int second; // never set by the host; timed trace scopes take their severity from it
+};
+// Allocated once, severity first, during start-up.
+const RecordAttributeIndices& AttributeIndices();
+
+class CDevNullLogger final : public IFileLoggerItf {
+public:
+    HRESULT Init(const wchar_t*, const wchar_t*, bool, SModuleLogInit*) override { return Qx::kSOk; }
+    void Reserved() override {}
+    HRESULT Write(const wchar_t*, int, const wchar_t*, int, const wchar_t*) override { return Qx::kSOk; }
+    void ChangeIndent(int) override {}
+    bool IsEnabled(int) override { return false; }
+    ILogSettings& GetSettings() override;
+};
+
+class EmptyLogSettings final : public ILogSettings {};
+
+CDevNullLogger& DevNullLogger();
+
+// One statement's text while it is built.
+class LogRecord {
+public:
+    static constexpr std::size_t kReservedCharacters = 512;
+
+    explicit LogRecord(int level);
+
+    // A record that holds the given parts, for texts that are used as names.
+    template <class... Parts>
+    static LogRecord Build(int level, const Parts&... parts)
+    {
+        LogRecord record(level);
+        record.Append(parts...);
+        return record;
+    }
+
+    // Negative values keep the severity taken from the level.
+    void SetSeverity(int severity);
+    [[nodiscard]] int Attribute(int index) const;
+    [[nodiscard]] const std::wstring& Text() const { return m_text; }
+
+    template <class... Parts>
+    void Append(const Parts&... parts)
+    {
+        (*this << ... << parts);
+    }
+
+    LogRecord& operator<<(const wchar_t* text);
+    LogRecord& operator<<(const std::wstring& text);
+    LogRecord& operator<<(std::wstring_view text);
+    // Narrow texts are UTF-8.
+    LogRecord& operator<<(const char* text);
+    LogRecord& operator<<(const std::string& text);
+    LogRecord& operator<<(int value);
+    LogRecord& operator<<(unsigned value);
+    LogRecord& operator<<(long value);
+    LogRecord& operator<<(unsigned long value);
+    LogRecord& operator<<(long long value);
+    LogRecord& operator<<(unsigned long long value);
+    LogRecord& operator<<(const void* pointer);
+    LogRecord& operator<<(bool value);
+    LogRecord& operator<<(const HRXEx& error);
+
+    // Hands the record to the installed logger at the given source location.
+    void Write(const wchar_t* sourceFile, int line) const;
+
+private:
+    void AppendText(std::wstring_view text);
+
+    int m_level;
+    std::array<std::int32_t, 2> m_attributes{};
+    std::wstring m_text;
+};
+
+// "0x" and sixteen upper-case hexadecimal digits, the same on every platform.
+std::wstring FormatPointer(const void* pointer);
+
+// The exception's log text: its description, U+007F, "[EIP: " addresses "]" and " 0x%X".
+std::wstring ExceptionText(const HRXEx& error);
+
+// The module log initialiser. Its storage is exactly the settings block handed to the logger.
+// While at least one initialiser lives, the installed logger stays; the last one removes and
+// destroys it, after which every statement is dropped.
+struct SModuleLogInit : SModuleLogInitData {
+    explicit SModuleLogInit(const std::wstring& logName);
+    SModuleLogInit(const SModuleLogInit&) = delete;
+    SModuleLogInit& operator=(const SModuleLogInit&) = delete;
+    ~SModuleLogInit();
+};
+static_assert(sizeof(SModuleLogInit) == sizeof(SModuleLogInitData));
+
+class FunctionTraceScope {
+public:
+    FunctionTraceScope(const wchar_t* name, const wchar_t* sourceFile, int line);
+    FunctionTraceScope(const FunctionTraceScope&) = delete;
+    FunctionTraceScope& operator=(const FunctionTraceScope&) = delete;
+    ~FunctionTraceScope();
+
+private:
+    const wchar_t* m_name;
+    const wchar_t* m_sourceFile;
+    int m_line;
+    int m_indent = 0;
+};
+
+class TimedTraceScope {
+public:
+    TimedTraceScope(const LogRecord& name, int level, const wchar_t* sourceFile, int line);
+    TimedTraceScope(const TimedTraceScope&) = delete;
+    TimedTraceScope& operator=(const TimedTraceScope&) = delete;
+    ~TimedTraceScope();
+
+private:
+    std::wstring m_name;
+    int m_level;
+    int m_severity;
+    const wchar_t* m_sourceFile;
+    int m_line;
+    std::uint64_t m_startTick;
+    int m_indent = 0;
+    bool m_unwindingAtStart = false;
+};
+
+} // namespace LogUtils

@@ -1,0 +1,86 @@
+#include "ResKit/ServiceHost/ServiceHostEntry.h"
+
+#include <memory>
+
+#include "Common/AtlServiceEx.h"
+#include "Common/ProductInfo.h"
+#include "Common/ServiceHost/ServiceConfiguration.h"
+#include "ResKit/Logger/LogModuleInfo.h"
+#include "ResKit/Logger/LogUtils.h"
+#include "ResKit/ServiceHost/CommandLine.h"
+
+using namespace Qx;
+using namespace Qx::Platform;
+
+namespace {
+
+// The module log of the service named on the command line; empty until then.
+std::shared_ptr<LogUtils::SModuleLogInit>& ModuleLogHolder()
+{
+    static std::shared_ptr<LogUtils::SModuleLogInit> holder;
+    return holder;
+}
+
+std::wstring ModuleLogName(const std::wstring& serviceName)
+{
+    return serviceName + L"(" + std::to_wstring(Process().CurrentProcessId()) + L").log";
+}
+
+} // namespace
+
+void RunStartupInitialization()
+{
+    GetProductInfo();
+    LogUtils::AcquireLogger();
+    LogUtils::AttributeIndices();
+    CServiceModule::Instance();
+    CServiceConfigurationImpl::Instance();
+}
+
+void ApplyServiceNameRule(const std::wstring& parameter)
+{
+    if (!IsServiceNameParameter(parameter)) {
+        return;
+    }
+    QX_LOG(1, "Param 'name' found");
+    const ServiceNameValue name = ExtractServiceNameValue(parameter);
+    // A value of only spaces names no service, so it fails like a missing one.
+    if (!name.present || name.value.empty()) {
+        QX_LOG(1, "param value: empty");
+        RaiseIfFailed(kEInvalidArg);
+    }
+    if (name.value.size() >= CServiceModule::kServiceNameCapacity) {
+        QX_LOG(1, "param value: too long: ", static_cast<unsigned>(name.value.size()));
+        RaiseIfFailed(kEInvalidArg);
+    }
+    // The new log is set up before the previous one is released, so a repeated parameter
+    // keeps the logger installed.
+    ModuleLogHolder() = std::make_shared<LogUtils::SModuleLogInit>(ModuleLogName(name.value));
+    LogUtils::LogModuleInfo();
+    QX_LOG(1, "param value: ", name.value);
+    CServiceModule::Instance().SetServiceName(name.value);
+    CServiceConfigurationImpl::Instance().Load(name.value);
+}
+
+int RunServiceHostEntry(const wchar_t* arguments)
+{
+    try {
+        const std::wstring commandLine = arguments != nullptr ? arguments : L"";
+        QX_LOG(1, "cmdLine: ", commandLine);
+        for (const auto& parameter : SplitParameters(commandLine)) {
+            QX_LOG(1, "CmdLine Param: ", parameter);
+            ApplyServiceNameRule(parameter);
+        }
+        if (CServiceModule::Instance().FrameworkLockFailed()) {
+            return -1;
+        }
+        const CommandLineDecision decision = ParseCommandLine(Process().CommandLine());
+        if (!decision.startService) {
+            return decision.exitCode;
+        }
+    } catch (const HRXEx& error) {
+        QX_LOG_ERROR("WinMain failed: ", error);
+        return error.Result();
+    }
+    return static_cast<int>(CServiceModule::Instance().Start());
+}

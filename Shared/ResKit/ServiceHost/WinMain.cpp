@@ -1,0 +1,15 @@
+// Win32 only: the executable's entry. Everything it does lives in ServiceHostEntry.
+#include "Platform/Win32/WindowsSupport.h"
+#include "ResKit/ServiceHost/ServiceHostEntry.h"
+
+namespace {
+
+// Static construction runs the start-up initialisation before WinMain.
+const bool g_startupInitialized = (RunStartupInitialization(), true);
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR arguments, int)
+{
+    return RunServiceHostEntry(arguments);
+}
