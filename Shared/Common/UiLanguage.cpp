@@ -15,9 +15,8 @@ namespace {
 constexpr std::uint16_t kEnglishUs = 0x0409;
 constexpr std::uint32_t kNeutralDefaultLanguage = 0x0400;
 
-void ReadLanguageValue(std::uint16_t& language)
+void ReadLanguageValue(const std::wstring& root, std::uint16_t& language)
 {
-    const auto& root = GetProductInfo().RegistryRoot();
     if (root.empty()) {
         return;
     }
@@ -73,14 +72,14 @@ std::uint16_t ConfiguredUILanguage::Get()
     if (m_lastLanguageRead != 0 && m_lastLanguageRead <= now && now - m_lastLanguageRead <= kRefreshMilliseconds) {
         return m_cachedLanguage;
     }
-    ReadLanguageValue(m_cachedLanguage);
+    ReadLanguageValue(m_registryRoot, m_cachedLanguage);
     m_lastLanguageRead = now;
     return m_cachedLanguage;
 }
 
 std::uint16_t GetConfiguredUILanguage()
 {
-    static ConfiguredUILanguage cache;
+    static ConfiguredUILanguage cache(GetProductInfo().RegistryRoot());
     return cache.Get();
 }
 

@@ -20,9 +20,13 @@ public:
     static constexpr std::uint16_t kDefaultLanguage = 0x0409;
     static constexpr std::uint64_t kRefreshMilliseconds = 30000;
 
+    // Reads "Language" below registryRoot; an empty root keeps the default.
+    explicit ConfiguredUILanguage(std::wstring registryRoot) : m_registryRoot(std::move(registryRoot)) {}
+
     std::uint16_t Get();
 
 private:
+    const std::wstring m_registryRoot;
     std::uint16_t m_cachedLanguage = kDefaultLanguage;
     std::uint64_t m_lastLanguageRead = 0;
 };

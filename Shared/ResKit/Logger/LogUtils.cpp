@@ -95,6 +95,11 @@ bool InstallLogger(IFileLoggerItf* logger)
     return g_installedLogger.compare_exchange_strong(expected, logger, std::memory_order_acq_rel);
 }
 
+IFileLoggerItf* ExchangeLogger(IFileLoggerItf* logger)
+{
+    return g_installedLogger.exchange(logger, std::memory_order_acq_rel);
+}
+
 void AcquireLogger()
 {
     AcquireAndInstall();
@@ -314,7 +319,7 @@ SModuleLogInit::~SModuleLogInit()
     if (--g_moduleLogCount > 0) {
         return;
     }
-    IFileLoggerItf* previous = g_installedLogger.exchange(&DevNullLogger(), std::memory_order_acq_rel);
+    IFileLoggerItf* previous = ExchangeLogger(&DevNullLogger());
     if (previous != &DevNullLogger()) {
         delete previous;
     }

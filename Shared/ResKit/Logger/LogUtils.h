@@ -62,6 +62,9 @@ IFileLoggerItf& GetLogger();
 // ownership of logger.
 bool InstallLogger(IFileLoggerItf* logger);
 
+// Puts logger in place of the installed one, whatever that is, and returns the previous one.
+IFileLoggerItf* ExchangeLogger(IFileLoggerItf* logger);
+
 // Start-up step: asks the logger library for a logger and installs it.
 void AcquireLogger();
 

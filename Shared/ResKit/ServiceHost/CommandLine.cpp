@@ -1,5 +1,6 @@
 #include "ResKit/ServiceHost/CommandLine.h"
 
+#include <algorithm>
 #include <array>
 
 #include "Platform/Api/Platform.h"
@@ -17,6 +18,7 @@ std::wstring LowerCase(std::wstring_view text)
     auto& platformText = Text();
     std::uint32_t locale = kLocaleInvariant;
     std::vector<wchar_t> buffer(text.size() + 1);
+    bool grown = false;
     for (;;) {
         int written = 0;
         const Win32Error error = platformText.MapString(locale, kLcmapLowercase, text, buffer.data(),
@@ -29,13 +31,12 @@ std::wstring LowerCase(std::wstring_view text)
             continue;
         }
         int needed = 0;
-        if (error == kErrorInsufficientBuffer &&
-            platformText.MapString(locale, kLcmapLowercase, text, nullptr, 0, needed) == kErrorSuccess &&
-            static_cast<std::size_t>(needed) > buffer.size()) {
-            buffer.resize(static_cast<std::size_t>(needed));
-            continue;
+        if (error != kErrorInsufficientBuffer || grown ||
+            platformText.MapString(locale, kLcmapLowercase, text, nullptr, 0, needed) != kErrorSuccess) {
+            return {};
         }
-        return {};
+        buffer.resize(std::max(buffer.size(), static_cast<std::size_t>(needed)));
+        grown = true;
     }
 }
 

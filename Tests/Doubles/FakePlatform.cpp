@@ -1,0 +1,454 @@
+#include "FakePlatform.h"
+
+#include "RecordingLogger.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cwctype>
+
+namespace Qx::Testing {
+
+using namespace Qx::Platform;
+
+namespace {
+
+constexpr Win32Error kErrorModNotFound = 126;
+constexpr Win32Error kErrorMessageNotFound = 317;
+constexpr Win32Error kErrorResourceLangNotFound = 1813;
+
+std::vector<std::uint8_t> Bytes(const void* data, std::size_t size)
+{
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    return {bytes, bytes + size};
+}
+
+// Registry strings are UTF-16 on the wire, whatever wchar_t is here.
+std::vector<std::uint8_t> Utf16Bytes(const std::wstring& text, bool terminated)
+{
+    std::vector<std::uint8_t> bytes;
+    for (wchar_t c : text) {
+        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>((c >> 8) & 0xFF));
+    }
+    if (terminated) {
+        bytes.insert(bytes.end(), {0, 0});
+    }
+    return bytes;
+}
+
+bool IsStringType(std::uint32_t type)
+{
+    return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
+}
+
+// String data travels as UTF-16 units; the logic reads it into wchar_t buffers.
+std::vector<std::uint8_t> AsCallerUnits(const RegistryValue& value)
+{
+    if (!IsStringType(value.type) || sizeof(wchar_t) == 2) {
+        return value.data;
+    }
+    std::vector<std::uint8_t> widened;
+    for (std::size_t i = 0; i + 1 < value.data.size(); i += 2) {
+        const wchar_t unit = static_cast<wchar_t>(value.data[i] | (value.data[i + 1] << 8));
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(&unit);
+        widened.insert(widened.end(), bytes, bytes + sizeof(wchar_t));
+    }
+    if (value.data.size() % 2 != 0) {
+        widened.push_back(value.data.back()); // keeps an odd size odd
+    }
+    return widened;
+}
+
+} // namespace
+
+bool CaseInsensitiveLess::operator()(const std::wstring& a, const std::wstring& b) const
+{
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](wchar_t x, wchar_t y) {
+        return std::towlower(static_cast<wint_t>(x)) < std::towlower(static_cast<wint_t>(y));
+    });
+}
+
+void FakeRegistry::SetString(const std::wstring& path, const std::wstring& name, const std::wstring& text,
+                             std::uint32_t type)
+{
+    SetRaw(path, name, type, Utf16Bytes(text, true));
+}
+
+void FakeRegistry::SetDword(const std::wstring& path, const std::wstring& name, std::uint32_t value)
+{
+    SetRaw(path, name, kRegDword, Bytes(&value, sizeof(value)));
+}
+
+void FakeRegistry::SetQword(const std::wstring& path, const std::wstring& name, std::uint64_t value)
+{
+    SetRaw(path, name, kRegQword, Bytes(&value, sizeof(value)));
+}
+
+void FakeRegistry::SetRaw(const std::wstring& path, const std::wstring& name, std::uint32_t type,
+                          std::vector<std::uint8_t> data)
+{
+    m_keys[path][name] = RegistryValue{type, std::move(data)};
+}
+
+void FakeRegistry::CreateKey(const std::wstring& path)
+{
+    m_keys[path];
+}
+
+bool FakeRegistry::HasKey(const std::wstring& path) const
+{
+    return m_keys.count(path) != 0;
+}
+
+bool FakeRegistry::HasValue(const std::wstring& path, const std::wstring& name) const
+{
+    const auto key = m_keys.find(path);
+    return key != m_keys.end() && key->second.count(name) != 0;
+}
+
+void FakeRegistry::FailOpen(const std::wstring& path, Win32Error error)
+{
+    m_openFailures[path] = error;
+}
+
+FakeRegistry::Values* FakeRegistry::FindKey(const std::wstring& path)
+{
+    const auto key = m_keys.find(path);
+    return key != m_keys.end() ? &key->second : nullptr;
+}
+
+Win32Error FakeRegistry::OpenKey(const std::wstring& path, std::uint32_t, RegistryKey& key)
+{
+    if (const auto failure = m_openFailures.find(path); failure != m_openFailures.end()) {
+        return failure->second;
+    }
+    if (FindKey(path) == nullptr) {
+        return kErrorFileNotFound;
+    }
+    auto* opened = new OpenedKey{path};
+    m_handles.insert(opened);
+    ++m_openKeys;
+    key.reset(opened);
+    return kErrorSuccess;
+}
+
+Win32Error FakeRegistry::QueryValue(NativeHandle key, const wchar_t* name, std::uint32_t* type, void* data,
+                                    std::uint32_t* size)
+{
+    Values* values = FindKey(static_cast<const OpenedKey*>(key)->path);
+    const auto value = values != nullptr ? values->find(name != nullptr ? name : L"") : Values::iterator{};
+    if (values == nullptr || value == values->end()) {
+        return kErrorFileNotFound;
+    }
+    const std::vector<std::uint8_t> bytes = AsCallerUnits(value->second);
+    if (type != nullptr) {
+        *type = value->second.type;
+    }
+    if (size == nullptr) {
+        return data == nullptr ? kErrorSuccess : kErrorInvalidParameter;
+    }
+    const auto needed = static_cast<std::uint32_t>(bytes.size());
+    if (data != nullptr && *size < needed) {
+        *size = needed;
+        return kErrorMoreData;
+    }
+    if (data != nullptr) {
+        std::memcpy(data, bytes.data(), bytes.size());
+    }
+    *size = needed;
+    return kErrorSuccess;
+}
+
+Win32Error FakeRegistry::CreateVolatileKey(const std::wstring& path)
+{
+    CreateKey(path);
+    return kErrorSuccess;
+}
+
+Win32Error FakeRegistry::DeleteKey(const std::wstring& path)
+{
+    return m_keys.erase(path) != 0 ? kErrorSuccess : kErrorFileNotFound;
+}
+
+Win32Error FakeRegistry::DeleteValue(NativeHandle key, const wchar_t* name)
+{
+    Values* values = FindKey(static_cast<const OpenedKey*>(key)->path);
+    return values != nullptr && values->erase(name) != 0 ? kErrorSuccess : kErrorFileNotFound;
+}
+
+void FakeRegistry::CloseKey(NativeHandle key)
+{
+    auto* opened = static_cast<const OpenedKey*>(key);
+    if (m_handles.erase(opened) != 0) {
+        --m_openKeys;
+        delete opened;
+    }
+}
+
+FakeModule& FakeLibraries::Add(const std::wstring& path)
+{
+    static std::map<std::wstring, FakeModule, CaseInsensitiveLess> modules;
+    FakeModule& module = modules[path];
+    module = FakeModule{};
+    m_modules[path] = &module;
+    return module;
+}
+
+std::vector<std::wstring> FakeLibraries::LoadedPaths() const
+{
+    return m_loaded;
+}
+
+Win32Error FakeLibraries::Load(const std::wstring& path, Library& library)
+{
+    const auto module = m_modules.find(path);
+    if (module == m_modules.end() || module->second->dataFileOnly) {
+        return kErrorModNotFound;
+    }
+    m_loaded.push_back(path);
+    library.reset(module->second);
+    return kErrorSuccess;
+}
+
+Win32Error FakeLibraries::LoadAsDataFile(const std::wstring& path, Library& library)
+{
+    const auto module = m_modules.find(path);
+    if (module == m_modules.end()) {
+        return kErrorFileNotFound;
+    }
+    m_loaded.push_back(path);
+    library.reset(module->second);
+    return kErrorSuccess;
+}
+
+void* FakeLibraries::GetProc(NativeHandle library, const char* name)
+{
+    auto* module = static_cast<FakeModule*>(library);
+    const auto found = module->exports.find(name);
+    return found != module->exports.end() ? found->second : nullptr;
+}
+
+void FakeLibraries::Free(NativeHandle)
+{
+    ++m_frees;
+}
+
+Win32Error FakeProcess::ModuleFileName(NativeHandle module, std::wstring& path)
+{
+    const auto found = modulePaths.find(module);
+    if (found == modulePaths.end()) {
+        return 126;
+    }
+    path = found->second;
+    return kErrorSuccess;
+}
+
+std::uint32_t FakeProcess::CaptureReturnAddresses(std::uint32_t, std::uint32_t count, void** addresses)
+{
+    const auto written = std::min<std::size_t>(count, returnAddresses.size());
+    std::copy_n(returnAddresses.begin(), written, addresses);
+    return static_cast<std::uint32_t>(written);
+}
+
+bool FakeVersionBlock::Translation(std::uint16_t& language, std::uint16_t& codePage) const
+{
+    if (!translation) {
+        return false;
+    }
+    language = translation->first;
+    codePage = translation->second;
+    return true;
+}
+
+bool FakeVersionBlock::QueryString(const std::wstring& subBlock, std::wstring& value, bool& isNull) const
+{
+    const auto found = strings.find(subBlock);
+    if (found == strings.end()) {
+        return false;
+    }
+    isNull = !found->second.has_value();
+    value = found->second.value_or(L"");
+    return true;
+}
+
+Win32Error FakeText::MapString(std::uint32_t locale, std::uint32_t, std::wstring_view source, wchar_t* destination,
+                               int capacity, int& written)
+{
+    mapStringLocales.push_back(locale);
+    if (!mapStringFailures.empty()) {
+        const Win32Error error = mapStringFailures.front();
+        mapStringFailures.erase(mapStringFailures.begin());
+        return error;
+    }
+    const auto needed = static_cast<int>(source.size());
+    if (capacity == 0) {
+        written = needed;
+        return kErrorSuccess;
+    }
+    if (capacity < needed) {
+        return kErrorInsufficientBuffer;
+    }
+    std::transform(source.begin(), source.end(), destination,
+                   [](wchar_t c) { return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c))); });
+    written = needed;
+    return kErrorSuccess;
+}
+
+wchar_t FakeText::CharUpper(wchar_t c)
+{
+    return static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+}
+
+Win32Error FakeText::Utf8ToWide(std::string_view source, std::wstring& result)
+{
+    std::wstring wide;
+    for (std::size_t i = 0; i < source.size();) {
+        const auto lead = static_cast<unsigned char>(source[i]);
+        const int extra = lead < 0x80 ? 0 : (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2 : (lead >> 3) == 0x1E ? 3 : -1;
+        if (extra < 0 || i + static_cast<std::size_t>(extra) >= source.size() + (extra == 0 ? 1 : 0)) {
+            return 1113; // ERROR_NO_UNICODE_TRANSLATION
+        }
+        char32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
+        for (int k = 1; k <= extra; ++k) {
+            code = (code << 6) | (static_cast<unsigned char>(source[i + static_cast<std::size_t>(k)]) & 0x3F);
+        }
+        wide.push_back(static_cast<wchar_t>(code));
+        i += static_cast<std::size_t>(extra) + 1;
+    }
+    result = std::move(wide);
+    return kErrorSuccess;
+}
+
+Win32Error FakeText::FormatMessage(std::uint32_t, NativeHandle source, std::uint32_t messageId,
+                                   std::uint32_t languageId, std::wstring& text)
+{
+    formatMessageCalls.push_back({source, messageId, languageId});
+    const std::uint32_t language = languageId == 0 ? threadLanguage : languageId;
+    const auto found = messages.find({source, messageId, language});
+    if (found == messages.end()) {
+        return languageId == 0 ? kErrorMessageNotFound : kErrorResourceLangNotFound;
+    }
+    text = found->second;
+    return kErrorSuccess;
+}
+
+Win32Error FakeText::GetThreadPreferredUILanguages(std::uint32_t, std::vector<wchar_t>& list)
+{
+    if (getLanguagesFails) {
+        return kErrorInvalidParameter;
+    }
+    list = threadLanguages;
+    return kErrorSuccess;
+}
+
+bool FakeText::SetThreadPreferredUILanguages(std::uint32_t flags, const wchar_t* list)
+{
+    LanguageCall call{flags, {}};
+    for (const wchar_t* entry = list; entry != nullptr && *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+        call.list.insert(call.list.end(), entry, entry + std::wcslen(entry) + 1);
+    }
+    if (list != nullptr) {
+        call.list.push_back(L'\0');
+    }
+    setLanguageCalls.push_back(call);
+    if (setLanguagesSucceeds && list != nullptr && (flags & kMuiConsoleFilter) == 0) {
+        threadLanguages = call.list;
+    }
+    return setLanguagesSucceeds;
+}
+
+std::wstring FakeText::ReadProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key,
+                                         const wchar_t* defaultValue, std::uint32_t capacity)
+{
+    const auto found = profileValues.find(file + L"|" + section + L"|" + key);
+    std::wstring value = found != profileValues.end() ? found->second : std::wstring(defaultValue);
+    if (value.size() >= capacity) {
+        value.resize(capacity - 1);
+    }
+    return value;
+}
+
+HRESULT FakeText::ReadVersionInfo(const std::wstring& path, bool neutral, std::unique_ptr<IVersionBlock>& block)
+{
+    versionNeutralRequests.push_back(neutral);
+    const auto found = versionBlocks.find(path);
+    if (Failed(versionFailure) || found == versionBlocks.end()) {
+        return Failed(versionFailure) ? versionFailure : HResultFromWin32(1812);
+    }
+    block = std::make_unique<FakeVersionBlock>(found->second);
+    return kSOk;
+}
+
+namespace {
+
+class FakeLock final : public ILock {
+public:
+    void lock() override { m_mutex.lock(); }
+    void unlock() override { m_mutex.unlock(); }
+
+private:
+    std::mutex m_mutex;
+};
+
+} // namespace
+
+Win32Error FakeThreads::CreateLock(std::unique_ptr<ILock>& lock)
+{
+    if (!lockFailures.empty()) {
+        const Win32Error error = lockFailures.front();
+        lockFailures.erase(lockFailures.begin());
+        if (error != kErrorSuccess) {
+            return error;
+        }
+    }
+    lock = std::make_unique<FakeLock>();
+    return kErrorSuccess;
+}
+
+Win32Error FakeServiceControl::StartDispatcher(const wchar_t* serviceName, ServiceMainFunction)
+{
+    dispatchedNames.emplace_back(serviceName);
+    return dispatcherResult;
+}
+
+Win32Error FakeServiceControl::RegisterHandler(const wchar_t*, ServiceHandlerFunction, void*,
+                                               NativeHandle& statusHandle)
+{
+    statusHandle = this;
+    return kErrorSuccess;
+}
+
+Win32Error FakeServiceControl::SetStatus(NativeHandle, const ServiceStatus& status)
+{
+    reports.push_back(status);
+    return kErrorSuccess;
+}
+
+FakePlatform::FakePlatform()
+    : m_previous(Install({&registry, &libraries, &process, &text, &threads, &serviceControl}))
+{
+    AddFakeLoggerLibrary(libraries);
+}
+
+FakePlatform::~FakePlatform()
+{
+    Install(m_previous);
+}
+
+} // namespace Qx::Testing
+
+namespace Qx::Platform {
+
+// Process-wide objects built before a test installs its own doubles use this quiet set.
+Services DefaultServices()
+{
+    static Testing::FakeRegistry registry;
+    static Testing::FakeLibraries libraries;
+    static Testing::FakeProcess process;
+    static Testing::FakeText text;
+    static Testing::FakeThreads threads;
+    static Testing::FakeServiceControl serviceControl;
+    return {&registry, &libraries, &process, &text, &threads, &serviceControl};
+}
+
+} // namespace Qx::Platform

@@ -1,0 +1,222 @@
+// Test doubles of every platform interface, and a fixture helper that installs a fresh set.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Platform/Api/Platform.h"
+
+namespace Qx::Testing {
+
+// Compares registry paths and names without regard to ASCII case, as the registry does.
+struct CaseInsensitiveLess {
+    bool operator()(const std::wstring& a, const std::wstring& b) const;
+};
+
+struct RegistryValue {
+    std::uint32_t type = Platform::kRegNone;
+    std::vector<std::uint8_t> data;
+};
+
+// Keys by path below HKEY_LOCAL_MACHINE; QueryValue answers like RegQueryValueExW.
+class FakeRegistry final : public Platform::IRegistry {
+public:
+    void SetString(const std::wstring& path, const std::wstring& name, const std::wstring& text,
+                   std::uint32_t type = Platform::kRegSz);
+    void SetDword(const std::wstring& path, const std::wstring& name, std::uint32_t value);
+    void SetQword(const std::wstring& path, const std::wstring& name, std::uint64_t value);
+    void SetRaw(const std::wstring& path, const std::wstring& name, std::uint32_t type,
+                std::vector<std::uint8_t> data);
+    void CreateKey(const std::wstring& path);
+    [[nodiscard]] bool HasKey(const std::wstring& path) const;
+    [[nodiscard]] bool HasValue(const std::wstring& path, const std::wstring& name) const;
+    // Makes OpenKey of path fail with error.
+    void FailOpen(const std::wstring& path, Win32Error error);
+    [[nodiscard]] int OpenKeyCount() const { return m_openKeys; }
+
+    Win32Error OpenKey(const std::wstring& path, std::uint32_t access, Platform::RegistryKey& key) override;
+    Win32Error QueryValue(Platform::NativeHandle key, const wchar_t* name, std::uint32_t* type, void* data,
+                          std::uint32_t* size) override;
+    Win32Error CreateVolatileKey(const std::wstring& path) override;
+    Win32Error DeleteKey(const std::wstring& path) override;
+    Win32Error DeleteValue(Platform::NativeHandle key, const wchar_t* name) override;
+    void CloseKey(Platform::NativeHandle key) override;
+
+private:
+    using Values = std::map<std::wstring, RegistryValue, CaseInsensitiveLess>;
+    struct OpenedKey {
+        std::wstring path;
+    };
+    Values* FindKey(const std::wstring& path);
+
+    std::map<std::wstring, Values, CaseInsensitiveLess> m_keys;
+    std::map<std::wstring, Win32Error, CaseInsensitiveLess> m_openFailures;
+    std::set<const OpenedKey*> m_handles;
+    int m_openKeys = 0;
+};
+
+// A library with exports; its handle is its own address, the same for a path in every
+// FakeLibraries, so a handle cached by a process-wide object stays meaningful across tests.
+struct FakeModule {
+    std::map<std::string, void*> exports;
+    bool dataFileOnly = false;
+};
+
+class FakeLibraries final : public Platform::ILibraries {
+public:
+    // Makes a library loadable under path (compared without regard to case), with no exports.
+    FakeModule& Add(const std::wstring& path);
+    [[nodiscard]] std::vector<std::wstring> LoadedPaths() const;
+    [[nodiscard]] int FreeCount() const { return m_frees; }
+
+    Win32Error Load(const std::wstring& path, Platform::Library& library) override;
+    Win32Error LoadAsDataFile(const std::wstring& path, Platform::Library& library) override;
+    void* GetProc(Platform::NativeHandle library, const char* name) override;
+    void Free(Platform::NativeHandle library) override;
+
+private:
+    std::map<std::wstring, FakeModule*, CaseInsensitiveLess> m_modules;
+    std::vector<std::wstring> m_loaded;
+    int m_frees = 0;
+};
+
+class FakeErrorInfo final : public Platform::IErrorInfoRef {
+public:
+    explicit FakeErrorInfo(std::wstring description) : m_description(std::move(description)) {}
+    std::wstring Description() const override { return m_description; }
+
+private:
+    std::wstring m_description;
+};
+
+class FakeProcess final : public Platform::IProcess {
+public:
+    static constexpr const wchar_t* kExecutablePath = L"C:\\Program Files\\Qx\\QxServiceHost.exe";
+
+    std::uint32_t processId = 4242;
+    std::uint32_t threadId = 7;
+    std::wstring commandLine = L"\"C:\\Program Files\\Qx\\QxServiceHost.exe\"";
+    Platform::NativeHandle hostInstance = reinterpret_cast<Platform::NativeHandle>(0x140000000);
+    std::map<Platform::NativeHandle, std::wstring> modulePaths{{nullptr, kExecutablePath},
+                                                               {hostInstance, kExecutablePath}};
+    std::uint64_t tickCount = 1000;
+    Win32Error lastError = 0;
+    std::vector<void*> returnAddresses;
+    Platform::ErrorInfo threadErrorInfo;
+
+    std::uint32_t CurrentProcessId() override { return processId; }
+    std::uint32_t CurrentThreadId() override { return threadId; }
+    std::wstring CommandLine() override { return commandLine; }
+    Platform::NativeHandle HostInstance() override { return hostInstance; }
+    Win32Error ModuleFileName(Platform::NativeHandle module, std::wstring& path) override;
+    std::uint64_t TickCount64() override { return tickCount; }
+    Win32Error LastError() override { return lastError; }
+    void SetLastError(Win32Error error) override { lastError = error; }
+    std::uint32_t CaptureReturnAddresses(std::uint32_t skip, std::uint32_t count, void** addresses) override;
+    Platform::ErrorInfo TakeThreadErrorInfo() override { return std::exchange(threadErrorInfo, nullptr); }
+};
+
+class FakeVersionBlock final : public Platform::IVersionBlock {
+public:
+    std::optional<std::pair<std::uint16_t, std::uint16_t>> translation;
+    // Sub-block to value; std::nullopt stands for a query that succeeds with a null value.
+    std::map<std::wstring, std::optional<std::wstring>, CaseInsensitiveLess> strings;
+
+    bool Translation(std::uint16_t& language, std::uint16_t& codePage) const override;
+    bool QueryString(const std::wstring& subBlock, std::wstring& value, bool& isNull) const override;
+};
+
+class FakeText final : public Platform::IText {
+public:
+    struct MessageKey {
+        Platform::NativeHandle source;
+        std::uint32_t id;
+        std::uint32_t language;
+        auto operator<=>(const MessageKey&) const = default;
+    };
+    struct LanguageCall {
+        std::uint32_t flags;
+        std::vector<wchar_t> list; // empty for a null list
+    };
+
+    // Errors the next MapString calls answer, in order, before mapping normally.
+    std::vector<Win32Error> mapStringFailures;
+    std::vector<std::uint32_t> mapStringLocales;
+    // Language 0 picks the text of this language, as if the thread preferred it.
+    std::uint32_t threadLanguage = 0x0409;
+    std::map<MessageKey, std::wstring> messages;
+    std::vector<MessageKey> formatMessageCalls;
+    std::vector<wchar_t> threadLanguages{L'0', L'4', L'0', L'9', L'\0', L'\0'};
+    bool getLanguagesFails = false;
+    bool setLanguagesSucceeds = true;
+    std::vector<LanguageCall> setLanguageCalls;
+    std::uint16_t userLanguage = 0x0407;
+    std::uint16_t systemLanguage = 0x0407;
+    bool console = false;
+    std::map<std::wstring, std::wstring, CaseInsensitiveLess> profileValues; // "file|section|key"
+    std::map<std::wstring, FakeVersionBlock, CaseInsensitiveLess> versionBlocks;
+    HRESULT versionFailure = kSOk;
+    std::vector<bool> versionNeutralRequests;
+
+    Win32Error MapString(std::uint32_t locale, std::uint32_t flags, std::wstring_view source, wchar_t* destination,
+                         int capacity, int& written) override;
+    wchar_t CharUpper(wchar_t c) override;
+    Win32Error Utf8ToWide(std::string_view source, std::wstring& result) override;
+    Win32Error FormatMessage(std::uint32_t sourceFlag, Platform::NativeHandle source, std::uint32_t messageId,
+                             std::uint32_t languageId, std::wstring& text) override;
+    Win32Error GetThreadPreferredUILanguages(std::uint32_t flags, std::vector<wchar_t>& list) override;
+    bool SetThreadPreferredUILanguages(std::uint32_t flags, const wchar_t* list) override;
+    std::uint16_t UserDefaultUILanguage() override { return userLanguage; }
+    std::uint16_t SystemDefaultUILanguage() override { return systemLanguage; }
+    bool HasConsoleWindow() override { return console; }
+    std::wstring ReadProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key,
+                                   const wchar_t* defaultValue, std::uint32_t capacity) override;
+    HRESULT ReadVersionInfo(const std::wstring& path, bool neutral,
+                            std::unique_ptr<Platform::IVersionBlock>& block) override;
+};
+
+class FakeThreads final : public Platform::IThreads {
+public:
+    // The next CreateLock calls answer these errors, in order; 0 lets one succeed.
+    std::vector<Win32Error> lockFailures;
+
+    Win32Error CreateLock(std::unique_ptr<Platform::ILock>& lock) override;
+};
+
+class FakeServiceControl final : public Platform::IServiceControl {
+public:
+    Win32Error dispatcherResult = kErrorFailedServiceControllerConnect;
+    std::vector<std::wstring> dispatchedNames;
+    std::vector<Platform::ServiceStatus> reports;
+
+    Win32Error StartDispatcher(const wchar_t* serviceName, Platform::ServiceMainFunction serviceMain) override;
+    Win32Error RegisterHandler(const wchar_t* serviceName, Platform::ServiceHandlerFunction handler, void* context,
+                               Platform::NativeHandle& statusHandle) override;
+    Win32Error SetStatus(Platform::NativeHandle statusHandle, const Platform::ServiceStatus& status) override;
+};
+
+// A fresh set of doubles, installed for the lifetime of the object.
+class FakePlatform {
+public:
+    FakePlatform();
+    FakePlatform(const FakePlatform&) = delete;
+    FakePlatform& operator=(const FakePlatform&) = delete;
+    ~FakePlatform();
+
+    FakeRegistry registry;
+    FakeLibraries libraries;
+    FakeProcess process;
+    FakeText text;
+    FakeThreads threads;
+    FakeServiceControl serviceControl;
+
+private:
+    Platform::Services m_previous;
+};
+
+} // namespace Qx::Testing

@@ -1,0 +1,79 @@
+// A logger that keeps what it is given, and the fake logger library that hands it out.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "FakePlatform.h"
+#include "ResKit/Logger/LoggerItf.h"
+
+namespace Qx::Testing {
+
+struct LoggedRecord {
+    std::wstring sourceFile;
+    int line;
+    std::wstring text;
+    int level;
+    std::wstring severity;
+    int indent; // the logger's indentation when the record arrived
+};
+
+struct LoggerInitCall {
+    std::wstring logName;
+    std::wstring title;
+    bool flag;
+    LogUtils::SModuleLogInitData block;
+    const void* blockAddress;
+};
+
+class RecordingLogger final : public IFileLoggerItf {
+public:
+    explicit RecordingLogger(int maxEnabledLevel = 3, int* destroyedCount = nullptr);
+    ~RecordingLogger() override;
+
+    HRESULT Init(const wchar_t* logName, const wchar_t* title, bool flag, LogUtils::SModuleLogInit* settings) override;
+    void Reserved() override {}
+    HRESULT Write(const wchar_t* sourceFile, int line, const wchar_t* text, int level,
+                  const wchar_t* severity) override;
+    void ChangeIndent(int delta) override;
+    bool IsEnabled(int level) override;
+    ILogSettings& GetSettings() override { return m_settings; }
+
+    // Enabled levels: 1 to maxEnabledLevel, plus any listed here.
+    std::vector<int> alsoEnabled;
+    int maxEnabledLevel;
+    std::vector<LoggedRecord> records;
+    std::vector<int> indentChanges;
+    std::vector<LoggerInitCall> inits;
+    int isEnabledCalls = 0;
+    int indent = 0;
+
+    [[nodiscard]] std::vector<std::wstring> Texts() const;
+    [[nodiscard]] bool Contains(const std::wstring& text) const;
+
+private:
+    std::mutex m_lock;
+    int* m_destroyedCount;
+    ILogSettings m_settings;
+};
+
+// Installs logger as the process's logger for the scope, and puts the previous one back.
+class ScopedLogger {
+public:
+    explicit ScopedLogger(IFileLoggerItf& logger);
+    ScopedLogger(const ScopedLogger&) = delete;
+    ScopedLogger& operator=(const ScopedLogger&) = delete;
+    ~ScopedLogger();
+
+private:
+    IFileLoggerItf* m_previous;
+};
+
+// The fake QxLogger.dll beside FakeProcess's executable: LoggerLibAPI_GetLogger calls factory,
+// or answers null while it is empty.
+void AddFakeLoggerLibrary(FakeLibraries& libraries);
+extern std::function<IFileLoggerItf*()> g_fakeLoggerFactory;
+
+} // namespace Qx::Testing

@@ -1,0 +1,141 @@
+#include <cstddef>
+
+#include <gtest/gtest.h>
+
+#include "FakePlatform.h"
+#include "RecordingLogger.h"
+#include "ResKit/Logger/LogUtils.h"
+
+using namespace Qx;
+using namespace Qx::Testing;
+
+namespace {
+
+class LogRecordTest : public ::testing::Test {
+protected:
+    FakePlatform platform;
+    RecordingLogger logger;
+    ScopedLogger scopedLogger{logger};
+};
+
+HRXEx MakeError(HRESULT hr, std::vector<void*> addresses, Platform::ErrorInfo info = nullptr)
+{
+    HRXEx::ReturnAddresses list{};
+    std::copy(addresses.begin(), addresses.end(), list.begin());
+    return HRXEx(hr, list, std::move(info));
+}
+
+TEST_F(LogRecordTest, AppendsEveryOperandKind)
+{
+    const wchar_t* nullText = nullptr;
+    const char* nullNarrow = nullptr;
+    QX_LOG(1, L"wide ", nullText, " narrow-\xC3\xA4 ", nullNarrow, L" ", -5, L" ", 4294967295u, L" ",
+           18446744073709551615ull, L" ", true, L" ", false, L" ", reinterpret_cast<const void*>(0x1234),
+           L" ", std::wstring(L"owned"));
+    ASSERT_EQ(logger.records.size(), 1u);
+    EXPECT_EQ(logger.records[0].text, L"wide <NULL> narrow-\u00E4 <NULL> -5 4294967295 18446744073709551615 true "
+                                      L"false 0x0000000000001234 owned");
+}
+
+TEST_F(LogRecordTest, SeverityFollowsTheLevelUnlessNamed)
+{
+    QX_LOG(1, L"key event");
+    QX_LOG(3, L"detail");
+    QX_LOG_ERROR(L"failed: ");
+    QX_LOG_AT(2, LogUtils::kSeverityWarn, L"warned");
+    ASSERT_EQ(logger.records.size(), 4u);
+    EXPECT_EQ(logger.records[0].severity, L"INFO");
+    EXPECT_EQ(logger.records[1].severity, L"DBG");
+    EXPECT_EQ(logger.records[2].severity, L"ERROR");
+    EXPECT_EQ(logger.records[2].level, 1);
+    EXPECT_EQ(logger.records[3].severity, L"WARN");
+    EXPECT_TRUE(logger.records[0].sourceFile.ends_with(L"LogRecordTest.cpp"));
+    EXPECT_EQ(logger.records[0].line, __LINE__ - 11);
+}
+
+TEST_F(LogRecordTest, DisabledLevelFormatsNothing)
+{
+    int formatted = 0;
+    auto operand = [&formatted] {
+        ++formatted;
+        return L"text";
+    };
+    const int callsBefore = logger.isEnabledCalls;
+    QX_LOG(4, operand());
+    EXPECT_EQ(formatted, 0);
+    EXPECT_EQ(logger.isEnabledCalls - callsBefore, 1) << "a disabled statement costs one IsEnabled call";
+    EXPECT_TRUE(logger.records.empty());
+}
+
+TEST_F(LogRecordTest, LongMessagesAreWrittenWhole)
+{
+    const std::wstring text(3000, L'x');
+    QX_LOG(1, text, L"!");
+    ASSERT_EQ(logger.records.size(), 1u);
+    EXPECT_EQ(logger.records[0].text.size(), 3001u);
+}
+
+TEST_F(LogRecordTest, ExceptionTextCarriesDescriptionAddressesAndCode)
+{
+    const auto known = std::make_shared<FakeErrorInfo>(L"Readable\x7F[EIP: 0x1] 0x80004005");
+    EXPECT_EQ(LogUtils::ExceptionText(MakeError(kEFail, {reinterpret_cast<void*>(0x10), reinterpret_cast<void*>(0x20)},
+                                                known)),
+              L"Readable\x7F[EIP: 0x0000000000000010,0x0000000000000020] 0x80004005");
+    EXPECT_EQ(LogUtils::ExceptionText(MakeError(Qx::MakeHResult(0x80041234u), {})),
+              L"<Unknown error>\x7F[EIP: ] 0x80041234");
+
+    std::vector<void*> five;
+    for (std::uintptr_t i = 1; i <= 5; ++i) {
+        five.push_back(reinterpret_cast<void*>(i));
+    }
+    const std::wstring text = LogUtils::ExceptionText(MakeError(kEInvalidArg, five, known));
+    EXPECT_TRUE(text.ends_with(L",0x0000000000000005] 0x80070057")) << text;
+}
+
+TEST_F(LogRecordTest, RaisingTakesComErrorInformationOnlyForFailures)
+{
+    platform.process.returnAddresses = {reinterpret_cast<void*>(0xAB)};
+    platform.process.threadErrorInfo = std::make_shared<FakeErrorInfo>(L"from COM");
+    EXPECT_NO_THROW(RaiseIfFailed(kSFalse));
+    EXPECT_NO_THROW(RaiseWin32(0));
+    try {
+        RaiseIfFailed(kEFail);
+        FAIL();
+    } catch (const HRXEx& error) {
+        EXPECT_EQ(error.Result(), kEFail);
+        ASSERT_NE(error.ErrorInfo(), nullptr);
+        EXPECT_EQ(error.ErrorInfo()->Description(), L"from COM");
+        EXPECT_EQ(error.Addresses()[0], reinterpret_cast<void*>(0xAB));
+        EXPECT_EQ(error.Addresses()[1], nullptr);
+        const HRXEx copy = error;
+        EXPECT_EQ(copy.ErrorInfo(), error.ErrorInfo()) << "a copy shares the error information";
+    }
+    platform.process.threadErrorInfo = std::make_shared<FakeErrorInfo>(L"stale");
+    try {
+        RaiseWin32(1063);
+        FAIL();
+    } catch (const HRXEx& error) {
+        EXPECT_EQ(error.Result(), Qx::MakeHResult(0x80070427u));
+        EXPECT_EQ(error.ErrorInfo(), nullptr) << "the direct Win32 form takes no COM error information";
+    }
+    platform.process.lastError = 5;
+    try {
+        RaiseLastError();
+        FAIL();
+    } catch (const HRXEx& error) {
+        EXPECT_EQ(error.Result(), Qx::MakeHResult(0x80070005u));
+        EXPECT_NE(error.ErrorInfo(), nullptr);
+    }
+}
+
+TEST_F(LogRecordTest, RecordAttributesAreHandedOutOnce)
+{
+    EXPECT_EQ(LogUtils::AttributeIndices().severity, 0);
+    EXPECT_EQ(LogUtils::AttributeIndices().second, 1);
+    EXPECT_EQ(LogUtils::AllocRecordAttribute(), 2);
+    EXPECT_EQ(LogUtils::AllocRecordAttribute(), 2);
+    LogUtils::LogRecord record(3);
+    EXPECT_EQ(record.Attribute(LogUtils::AttributeIndices().second), 0);
+}
+
+} // namespace

@@ -1,0 +1,168 @@
+#include "ResKit/ServiceHost/ServiceHostEntry.h"
+
+#include <gtest/gtest.h>
+
+#include "Common/AtlServiceEx.h"
+#include "Common/ServiceHost/ServiceConfiguration.h"
+#include "FakePlatform.h"
+#include "RecordingLogger.h"
+#include "ResKit/Logger/LogUtils.h"
+
+using namespace Qx;
+using namespace Qx::Testing;
+
+namespace {
+
+class ServiceHostEntryTest : public ::testing::Test {
+protected:
+    ServiceHostEntryTest()
+    {
+        g_fakeLoggerFactory = [] { return new RecordingLogger(); };
+    }
+    ~ServiceHostEntryTest() override { g_fakeLoggerFactory = nullptr; }
+
+    void AddParameters(const std::wstring& service, std::uint32_t sdEnabled = 0)
+    {
+        const std::wstring key = ParametersKeyPath(service);
+        platform.registry.SetString(key, L"ServiceModules", L"");
+        platform.registry.SetDword(key, L"ServiceName", 3);
+        platform.registry.SetDword(key, L"SDEnabled", sdEnabled);
+    }
+
+    int Run(const std::wstring& arguments)
+    {
+        platform.process.commandLine = L"\"C:\\Program Files\\Qx\\QxServiceHost.exe\" " + arguments;
+        return RunServiceHostEntry(arguments.c_str());
+    }
+
+    [[nodiscard]] const LoggedRecord* Find(const std::wstring& prefix) const
+    {
+        for (const auto& record : logger.records) {
+            if (record.text.starts_with(prefix)) {
+                return &record;
+            }
+        }
+        return nullptr;
+    }
+
+    FakePlatform platform;
+    RecordingLogger logger;
+    ScopedLogger scopedLogger{logger};
+};
+
+TEST_F(ServiceHostEntryTest, MissingValueFailsWithInvalidArgBeforeAnyServiceWork)
+{
+    EXPECT_EQ(Run(L"-name="), kEInvalidArg);
+    EXPECT_EQ(logger.Texts().at(0), L"cmdLine: -name=");
+    EXPECT_EQ(logger.Texts().at(1), L"CmdLine Param: name=");
+    EXPECT_EQ(logger.Texts().at(2), L"Param 'name' found");
+    EXPECT_EQ(logger.Texts().at(3), L"param value: empty");
+    const LoggedRecord* failure = Find(L"WinMain failed: ");
+    ASSERT_NE(failure, nullptr);
+    EXPECT_EQ(failure->severity, L"ERROR");
+    EXPECT_EQ(failure->level, 1);
+    EXPECT_TRUE(failure->text.ends_with(L" 0x80070057")) << failure->text;
+    EXPECT_TRUE(logger.inits.empty()) << "no module log for a missing value";
+    EXPECT_TRUE(platform.serviceControl.dispatchedNames.empty());
+
+    EXPECT_EQ(Run(L"-name"), kEInvalidArg);
+    EXPECT_EQ(Run(L"-name=    "), kEInvalidArg) << "a value of only spaces names no service";
+    EXPECT_EQ(logger.Texts().back().substr(0, 16), L"WinMain failed: ");
+}
+
+TEST_F(ServiceHostEntryTest, OverlongValueIsRejected)
+{
+    const std::wstring longest(255, L'a');
+    AddParameters(longest);
+    EXPECT_EQ(Run(L"-name=" + longest + L" -RegServer"), 0);
+    EXPECT_EQ(CServiceModule::Instance().ServiceName(), longest);
+
+    EXPECT_EQ(Run(L"-name=" + std::wstring(256, L'b')), kEInvalidArg);
+    EXPECT_NE(Find(L"param value: too long: 256"), nullptr);
+    EXPECT_EQ(CServiceModule::Instance().ServiceName(), longest) << "a rejected value changes nothing";
+}
+
+TEST_F(ServiceHostEntryTest, NamedServiceOpensItsModuleLogAndLoadsItsConfiguration)
+{
+    AddParameters(L"Foo");
+    EXPECT_EQ(Run(L"-name=Foo -RegServer"), 0);
+    ASSERT_EQ(logger.inits.size(), 1u);
+    EXPECT_EQ(logger.inits[0].logName, L"Foo(4242).log");
+    EXPECT_EQ(logger.inits[0].title, L"Module log");
+    EXPECT_TRUE(logger.inits[0].flag);
+    EXPECT_EQ(CServiceModule::Instance().ServiceName(), std::wstring(L"Foo"));
+    EXPECT_EQ(CServiceConfigurationImpl::Instance().ServiceName(), 3u);
+    EXPECT_TRUE(platform.serviceControl.dispatchedNames.empty()) << "a registration switch starts nothing";
+
+    const auto texts = logger.Texts();
+    const auto value = std::find(texts.begin(), texts.end(), L"param value: Foo");
+    const auto moduleInfo = std::find(texts.begin(), texts.end(), L"*");
+    const auto load = std::find(texts.begin(), texts.end(), L"Entering CServiceConfigurationImpl::Load");
+    ASSERT_NE(value, texts.end());
+    EXPECT_LT(moduleInfo, value) << "the module information follows the log's initialisation";
+    EXPECT_LT(value, load);
+}
+
+TEST_F(ServiceHostEntryTest, ConfigurationErrorBecomesTheExitCode)
+{
+    EXPECT_EQ(Run(L"-name=NoSuchSvc"), kEFileNotFound);
+    EXPECT_EQ(logger.inits.back().logName, L"NoSuchSvc(4242).log");
+    EXPECT_NE(Find(L"*** EXCEPTION Exiting CServiceConfigurationImpl::Load"), nullptr);
+    const LoggedRecord* failure = Find(L"WinMain failed: ");
+    ASSERT_NE(failure, nullptr);
+    EXPECT_TRUE(failure->text.ends_with(L"] 0x80070002")) << failure->text;
+}
+
+TEST_F(ServiceHostEntryTest, WithoutSwitchTheDispatcherDecidesTheExitCode)
+{
+    AddParameters(L"Bar", 1);
+    EXPECT_EQ(Run(L"-name=Bar"), static_cast<int>(kErrorFailedServiceControllerConnect));
+    EXPECT_EQ(platform.serviceControl.dispatchedNames, std::vector<std::wstring>{L"Bar"});
+    const auto status = CServiceModule::Instance().Status();
+    EXPECT_EQ(status.win32ExitCode, kErrorFailedServiceControllerConnect);
+    EXPECT_EQ(status.controlsAccepted, Platform::kServiceAcceptShutdown) << "SDEnabled withholds stop";
+
+    platform.serviceControl.dispatcherResult = kErrorSuccess;
+    EXPECT_EQ(Run(L"/name=Ignored"), static_cast<int>(kErrorFailedServiceControllerConnect))
+        << "after a normal dispatch the exit code is the one the service left in its status";
+    EXPECT_EQ(platform.serviceControl.dispatchedNames.back(), L"Bar") << "/name is no service-name parameter";
+}
+
+TEST_F(ServiceHostEntryTest, RepeatedNameKeepsTheModuleLogAndTakesTheLaterName)
+{
+    AddParameters(L"First");
+    AddParameters(L"Second");
+    int destroyed = 0;
+    g_fakeLoggerFactory = [&destroyed] { return new RecordingLogger(3, &destroyed); };
+    EXPECT_EQ(Run(L"-name=First -name=Second -RegServer"), 0);
+    ASSERT_EQ(logger.inits.size(), 2u);
+    EXPECT_EQ(logger.inits[1].logName, L"Second(4242).log");
+    EXPECT_EQ(destroyed, 2) << "each surplus logger from the library is destroyed";
+    EXPECT_EQ(&LogUtils::GetLogger(), &logger) << "the installed logger survives the first log's release";
+    EXPECT_EQ(CServiceModule::Instance().ServiceName(), std::wstring(L"Second"));
+    EXPECT_NE(Find(L"Exiting CServiceConfigurationImpl::Load"), nullptr);
+}
+
+TEST(ServiceModuleTest, LockFailuresAtConstruction)
+{
+    FakePlatform platform;
+    CServiceModule healthy;
+    EXPECT_FALSE(healthy.FrameworkLockFailed());
+    EXPECT_EQ(healthy.Status().currentState, Platform::kServiceStopped);
+    EXPECT_EQ(healthy.Status().controlsAccepted, 5u);
+    EXPECT_EQ(healthy.ServiceName(), std::wstring(L"QxServiceHost"));
+
+    platform.threads.lockFailures = {8};
+    CServiceModule frameworkLockFailed;
+    EXPECT_TRUE(frameworkLockFailed.FrameworkLockFailed()) << "recorded, and reported by the entry as -1";
+
+    platform.threads.lockFailures = {0, 8};
+    try {
+        CServiceModule statusLockFailed;
+        FAIL() << "a status lock that cannot be initialised must raise";
+    } catch (const HRXEx& error) {
+        EXPECT_EQ(error.Result(), HResultFromWin32(8));
+    }
+}
+
+} // namespace
