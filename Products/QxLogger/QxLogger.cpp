@@ -1,0 +1,443 @@
+// QxLogger.dll: the file logger the host reaches through IFileLoggerItf. Record format, file
+// location, rotation and level configuration are described in README.md beside this file.
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "ResKit/Logger/LoggerItf.h"
+
+namespace {
+
+constexpr std::uint64_t kDefaultMaxFileSize = 104857600;
+constexpr int kDefaultLogLevel = 3;
+constexpr const wchar_t* kSettingsKey = L"SOFTWARE\\Qx\\QxLogger";
+
+thread_local int t_indent = 0;
+thread_local bool t_inLogger = false;
+
+// The host logs every first-chance exception from a vectored handler on the faulting thread. A
+// fault while this thread is inside the logger would re-enter it and wait on its own lock, so a
+// nested call is dropped instead.
+class ReentryGuard {
+public:
+    ReentryGuard() : entered_(!t_inLogger) { t_inLogger = true; }
+    ~ReentryGuard()
+    {
+        if (entered_) {
+            t_inLogger = false;
+        }
+    }
+    ReentryGuard(const ReentryGuard&) = delete;
+    ReentryGuard& operator=(const ReentryGuard&) = delete;
+    explicit operator bool() const { return entered_; }
+
+private:
+    bool entered_;
+};
+
+int ReadLogLevel()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        return kDefaultLogLevel;
+    }
+    DWORD type = REG_NONE;
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    const LSTATUS status =
+        RegQueryValueExW(key, L"LogLevel", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(value)) {
+        return kDefaultLogLevel;
+    }
+    return static_cast<int>(std::min<DWORD>(value, INT_MAX));
+}
+
+std::wstring HostExecutablePath()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return {};
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+std::string ToUtf8(const std::wstring& text)
+{
+    if (text.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(text.size());
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, utf8.data(), size, nullptr, nullptr);
+    return utf8;
+}
+
+void AppendNumber(std::wstring& out, unsigned long value, std::size_t width, wchar_t fill)
+{
+    const std::wstring digits = std::to_wstring(value);
+    out.append(width > digits.size() ? width - digits.size() : 0, fill);
+    out += digits;
+}
+
+// One line: "YYYY-MM-DD HH:MM:SS.mmm    PID    TID SEVER indent+text  [File.cpp:42]", CR LF.
+std::string FormatRecord(const wchar_t* severity, const wchar_t* text, const wchar_t* sourceFile, int line)
+{
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    std::wstring record;
+    record.reserve(128);
+    AppendNumber(record, now.wYear, 4, L'0');
+    record += L'-';
+    AppendNumber(record, now.wMonth, 2, L'0');
+    record += L'-';
+    AppendNumber(record, now.wDay, 2, L'0');
+    record += L' ';
+    AppendNumber(record, now.wHour, 2, L'0');
+    record += L':';
+    AppendNumber(record, now.wMinute, 2, L'0');
+    record += L':';
+    AppendNumber(record, now.wSecond, 2, L'0');
+    record += L'.';
+    AppendNumber(record, now.wMilliseconds, 3, L'0');
+    record += L' ';
+    AppendNumber(record, GetCurrentProcessId(), 6, L' ');
+    record += L' ';
+    AppendNumber(record, GetCurrentThreadId(), 6, L' ');
+    record += L' ';
+    const std::wstring severityName = severity != nullptr ? severity : L"";
+    record += severityName;
+    record.append(severityName.size() < 5 ? 6 - severityName.size() : 1, L' ');
+    record.append(2 * static_cast<std::size_t>(t_indent), L' ');
+    const std::size_t textStart = record.size();
+    record += text != nullptr ? text : L"";
+    // A record is exactly one line, whatever the text holds.
+    std::replace_if(
+        record.begin() + static_cast<std::ptrdiff_t>(textStart), record.end(),
+        [](wchar_t c) { return c == L'\r' || c == L'\n'; }, L' ');
+    if (sourceFile != nullptr && *sourceFile != L'\0') {
+        const std::wstring path = sourceFile;
+        const std::size_t slash = path.find_last_of(L"\\/");
+        record += L"  [";
+        record += slash == std::wstring::npos ? path : path.substr(slash + 1);
+        record += L':';
+        record += std::to_wstring(line);
+        record += L']';
+    }
+    return ToUtf8(record) + "\r\n";
+}
+
+std::string ReadWholeFile(const std::wstring& path)
+{
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    std::string content;
+    char buffer[8192];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read != 0) {
+        content.append(buffer, read);
+    }
+    CloseHandle(file);
+    return content;
+}
+
+bool FileExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// "Foo(12).log" becomes "Foo(12).<n>.log" with the smallest n that is not taken.
+std::wstring FreeRotationPath(const std::wstring& path)
+{
+    const std::size_t slash = path.find_last_of(L"\\/");
+    const std::size_t dot = path.find_last_of(L'.');
+    const bool hasExtension = dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash);
+    const std::wstring stem = hasExtension ? path.substr(0, dot) : path;
+    const std::wstring extension = hasExtension ? path.substr(dot) : L".log";
+    for (unsigned long n = 1;; ++n) {
+        std::wstring candidate = stem + L'.' + std::to_wstring(n) + extension;
+        if (!FileExists(candidate)) {
+            return candidate;
+        }
+    }
+}
+
+HRESULT LastErrorResult()
+{
+    const DWORD error = GetLastError();
+    return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
+}
+
+// The one file writer of the process, shared by every logger object. Files are opened lazily, at
+// the first record that needs them, so a run that logs nothing leaves no empty file behind.
+class LogWriter {
+public:
+    LogWriter()
+    {
+        const std::wstring exe = HostExecutablePath();
+        const std::size_t slash = exe.find_last_of(L'\\');
+        folder_ = (slash == std::wstring::npos ? std::wstring() : exe.substr(0, slash + 1)) + L"Logs\\";
+        std::wstring base = slash == std::wstring::npos ? exe : exe.substr(slash + 1);
+        base = base.substr(0, base.find_last_of(L'.'));
+        path_ = folder_ + base + L'(' + std::to_wstring(GetCurrentProcessId()) + L").log";
+    }
+
+    ~LogWriter() { CloseFile(); }
+
+    LogWriter(const LogWriter&) = delete;
+    LogWriter& operator=(const LogWriter&) = delete;
+
+    HRESULT Append(const std::string& record)
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (file_ == INVALID_HANDLE_VALUE) {
+            const HRESULT hr = OpenFile();
+            if (FAILED(hr)) {
+                return hr;
+            }
+        }
+        if (size_ != 0 && size_ + record.size() > maxFileSize_) {
+            Rotate();
+            if (file_ == INVALID_HANDLE_VALUE) {
+                return E_FAIL;
+            }
+        }
+        return WriteRaw(record);
+    }
+
+    // The records written before the first switch, in the file named after the executable, move to
+    // the new file so that one file holds the whole run.
+    HRESULT SwitchTo(const std::wstring& logName, std::uint64_t maxFileSize)
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        maxFileSize_ = maxFileSize;
+        const std::wstring target = folder_ + logName;
+        if (CompareStringOrdinal(target.c_str(), -1, path_.c_str(), -1, TRUE) == CSTR_EQUAL) {
+            early_ = false;
+            return S_OK;
+        }
+        CloseFile();
+        const std::wstring previous = path_;
+        path_ = target;
+        if (!early_) {
+            return S_OK;
+        }
+        const std::string carried = ReadWholeFile(previous);
+        if (!carried.empty()) {
+            HRESULT hr = OpenFile();
+            if (SUCCEEDED(hr)) {
+                hr = WriteRaw(carried);
+            }
+            if (FAILED(hr)) {
+                CloseFile();
+                path_ = previous;
+                return hr;
+            }
+        }
+        early_ = false;
+        DeleteFileW(previous.c_str());
+        return S_OK;
+    }
+
+    std::wstring CurrentPath() const
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return path_;
+    }
+
+    const std::wstring& Folder() const { return folder_; }
+    int Level() const { return level_.load(); }
+    void ReloadLevel() { level_.store(ReadLogLevel()); }
+
+private:
+    HRESULT OpenFile()
+    {
+        CreateDirectoryW(folder_.c_str(), nullptr);
+        file_ = CreateFileW(path_.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file_ == INVALID_HANDLE_VALUE) {
+            return LastErrorResult();
+        }
+        LARGE_INTEGER size{};
+        size_ = GetFileSizeEx(file_, &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+        return S_OK;
+    }
+
+    void CloseFile()
+    {
+        if (file_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(file_);
+            file_ = INVALID_HANDLE_VALUE;
+        }
+    }
+
+    // When the rename fails the current file is simply reopened and grows; the next record tries again.
+    void Rotate()
+    {
+        CloseFile();
+        MoveFileExW(path_.c_str(), FreeRotationPath(path_).c_str(), 0);
+        OpenFile();
+    }
+
+    HRESULT WriteRaw(const std::string& bytes)
+    {
+        DWORD written = 0;
+        const BOOL ok = WriteFile(file_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        size_ += written;
+        return ok ? S_OK : LastErrorResult();
+    }
+
+    mutable std::mutex mutex_;
+    std::wstring folder_;
+    std::wstring path_;
+    bool early_ = true;
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+    std::uint64_t size_ = 0;
+    std::uint64_t maxFileSize_ = kDefaultMaxFileSize;
+    std::atomic<int> level_{kDefaultLogLevel};
+};
+
+LogWriter& Writer()
+{
+    static LogWriter writer;
+    return writer;
+}
+
+bool LevelEnabled(int level)
+{
+    return level >= 1 && level <= Writer().Level();
+}
+
+class CLogSettings final : public ILogSettings {
+public:
+    std::wstring Value1() const noexcept override
+    {
+        try {
+            return Writer().CurrentPath();
+        } catch (...) {
+            return {};
+        }
+    }
+
+    std::wstring Value2() const noexcept override
+    {
+        try {
+            const std::wstring& folder = Writer().Folder();
+            return folder.substr(0, folder.size() - 1);
+        } catch (...) {
+            return {};
+        }
+    }
+
+    int Number1() const noexcept override
+    {
+        try {
+            return Writer().Level();
+        } catch (...) {
+            return 0;
+        }
+    }
+
+    int Number2() const noexcept override { return 0; }
+};
+
+class CFileLogger final : public IFileLoggerItf {
+public:
+    CFileLogger() { Writer().ReloadLevel(); }
+
+    HRESULT Init(const wchar_t* logName, const wchar_t* title, bool,
+                 LogUtils::SModuleLogInit* settings) noexcept override
+    {
+        try {
+            const ReentryGuard guard;
+            if (!guard) {
+                return E_FAIL;
+            }
+            LogWriter& writer = Writer();
+            writer.ReloadLevel();
+            if (logName == nullptr || *logName == L'\0') {
+                return E_INVALIDARG;
+            }
+            std::uint64_t maxFileSize = kDefaultMaxFileSize;
+            if (settings != nullptr) {
+                const auto* data = reinterpret_cast<const LogUtils::SModuleLogInitData*>(settings);
+                maxFileSize = data->maxFileSize != 0 ? data->maxFileSize : kDefaultMaxFileSize;
+            }
+            const HRESULT hr = writer.SwitchTo(logName, maxFileSize);
+            if (FAILED(hr) || writer.Level() < 1) {
+                return hr;
+            }
+            const std::wstring header = L"==== " + std::wstring(title != nullptr ? title : L"") +
+                                        L" (LogLevel " + std::to_wstring(writer.Level()) + L") ====";
+            return writer.Append(FormatRecord(L"INFO", header.c_str(), nullptr, 0));
+        } catch (...) {
+            return E_FAIL;
+        }
+    }
+
+    void Reserved() noexcept override {}
+
+    HRESULT Write(const wchar_t* sourceFile, int line, const wchar_t* text, int level,
+                  const wchar_t* severity) noexcept override
+    {
+        try {
+            const ReentryGuard guard;
+            if (!guard || !LevelEnabled(level)) {
+                return S_FALSE;
+            }
+            return Writer().Append(FormatRecord(severity, text, sourceFile, line));
+        } catch (...) {
+            return E_FAIL;
+        }
+    }
+
+    void ChangeIndent(int delta) noexcept override
+    {
+        const long long indent = static_cast<long long>(t_indent) + delta;
+        t_indent = static_cast<int>(std::clamp<long long>(indent, 0, INT_MAX));
+    }
+
+    bool IsEnabled(int level) noexcept override
+    {
+        try {
+            return LevelEnabled(level);
+        } catch (...) {
+            return false;
+        }
+    }
+
+    ILogSettings& GetSettings() noexcept override { return settings_; }
+
+private:
+    CLogSettings settings_;
+};
+
+} // namespace
+
+// The log folder is found from the process's executable, so the host's instance handle is not needed.
+extern "C" __declspec(dllexport) IFileLoggerItf* LoggerLibAPI_GetLogger(HINSTANCE)
+{
+    try {
+        return new CFileLogger();
+    } catch (...) {
+        return nullptr;
+    }
+}

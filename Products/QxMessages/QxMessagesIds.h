@@ -1,0 +1,22 @@
+// Identifiers of the messages in QxMessages.dll, as built from QxMessages.mc.
+#pragma once
+
+#include <cstdint>
+
+namespace QxMessages {
+
+// Display names of the sample services (severity success, facility 0).
+inline constexpr std::uint32_t kMsgDisplayNameSample = 0x00000001;
+inline constexpr std::uint32_t kMsgDisplayNameTest = 0x00000002;
+inline constexpr std::uint32_t kMsgDisplayNameDemo = 0x00000003;
+
+// Service events; insertion %4 is the service name, %6 the reason of a failed start.
+inline constexpr std::uint32_t kMsgServiceStarted = 0x40010101;
+inline constexpr std::uint32_t kMsgServiceStopped = 0x40010102;
+inline constexpr std::uint32_t kMsgServiceStartFailed = 0xC0010103;
+
+// An error text of the product's own. windmc sets the customer bit only for a whole table, so this
+// identifier has it clear.
+inline constexpr std::uint32_t kMsgServiceModuleListInvalid = 0xC0011001;
+
+} // namespace QxMessages

@@ -1,0 +1,635 @@
+// QxLogger.dll as the host uses it: loaded by name, objects from LoggerLibAPI_GetLogger, files in
+// the Logs folder beside this executable.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ResKit/Logger/LoggerItf.h"
+
+namespace {
+
+constexpr const wchar_t* kSettingsKey = L"SOFTWARE\\Qx\\QxLogger";
+constexpr const char* kHeader = "==== Module log (LogLevel 3) ====";
+
+std::wstring ExecutablePath()
+{
+    wchar_t path[MAX_PATH * 4] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
+    return std::wstring(path, length);
+}
+
+std::wstring LogsFolder()
+{
+    const std::wstring exe = ExecutablePath();
+    return exe.substr(0, exe.find_last_of(L'\\') + 1) + L"Logs\\";
+}
+
+std::wstring Pid()
+{
+    return std::to_wstring(GetCurrentProcessId());
+}
+
+std::wstring EarlyLogPath()
+{
+    const std::wstring exe = ExecutablePath();
+    std::wstring base = exe.substr(exe.find_last_of(L'\\') + 1);
+    base = base.substr(0, base.find_last_of(L'.'));
+    return LogsFolder() + base + L"(" + Pid() + L").log";
+}
+
+bool FileExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ReadFileBytes(const std::wstring& path)
+{
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        ADD_FAILURE() << "cannot open the log file, error " << GetLastError();
+        return {};
+    }
+    std::string content;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read != 0) {
+        content.append(buffer, read);
+    }
+    CloseHandle(file);
+    return content;
+}
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes)
+{
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    CloseHandle(file);
+}
+
+// Every line must end in CR LF, and no line may hold another CR or LF.
+std::vector<std::string> SplitLines(const std::string& content)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < content.size()) {
+        const std::size_t end = content.find("\r\n", start);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "unterminated last line: " << content.substr(start);
+            break;
+        }
+        lines.push_back(content.substr(start, end - start));
+        EXPECT_EQ(lines.back().find_first_of("\r\n"), std::string::npos) << lines.back();
+        start = end + 2;
+    }
+    return lines;
+}
+
+std::vector<std::string> ReadLines(const std::wstring& path)
+{
+    return SplitLines(ReadFileBytes(path));
+}
+
+bool IsTimestamp(const std::string& text)
+{
+    const std::string pattern = "dddd-dd-dd dd:dd:dd.ddd";
+    if (text.size() != pattern.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (pattern[i] == 'd' ? !digit : text[i] != pattern[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string Timestamp(const SYSTEMTIME& time)
+{
+    char text[32];
+    std::snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u.%03u", time.wYear, time.wMonth,
+                  time.wDay, time.wHour, time.wMinute, time.wSecond, time.wMilliseconds);
+    return text;
+}
+
+std::string Now()
+{
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    return Timestamp(now);
+}
+
+// Everything a record line holds after its 23-character timestamp.
+std::string RecordTail(const std::string& severity, const std::string& body,
+                       DWORD threadId = GetCurrentThreadId())
+{
+    char prefix[64];
+    std::snprintf(prefix, sizeof(prefix), " %6lu %6lu %-5s ", GetCurrentProcessId(), threadId,
+                  severity.c_str());
+    return prefix + body;
+}
+
+void ExpectRecord(const std::string& line, const std::string& severity, const std::string& body,
+                  DWORD threadId = GetCurrentThreadId())
+{
+    ASSERT_GE(line.size(), 23u) << line;
+    EXPECT_TRUE(IsTimestamp(line.substr(0, 23))) << line;
+    EXPECT_EQ(line.substr(23), RecordTail(severity, body, threadId));
+}
+
+std::string Narrow(const std::wstring& asciiText)
+{
+    return std::string(asciiText.begin(), asciiText.end());
+}
+
+// Sets HKLM\SOFTWARE\Qx\QxLogger "LogLevel" for one test and puts back whatever was there.
+class LogLevelOverride {
+public:
+    LogLevelOverride()
+    {
+        HKEY key = nullptr;
+        qxKeyExisted_ =
+            RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Qx", 0, KEY_READ, &key) == ERROR_SUCCESS;
+        if (qxKeyExisted_) {
+            RegCloseKey(key);
+        }
+        keyExisted_ = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &key) == ERROR_SUCCESS;
+        if (!keyExisted_) {
+            return;
+        }
+        DWORD size = 0;
+        if (RegQueryValueExW(key, L"LogLevel", nullptr, &savedType_, nullptr, &size) == ERROR_SUCCESS) {
+            saved_.resize(size);
+            valueExisted_ = RegQueryValueExW(key, L"LogLevel", nullptr, &savedType_, saved_.data(), &size) ==
+                            ERROR_SUCCESS;
+        }
+        RegCloseKey(key);
+    }
+
+    ~LogLevelOverride()
+    {
+        if (valueExisted_) {
+            Set(savedType_, saved_.data(), static_cast<DWORD>(saved_.size()));
+        } else {
+            Remove();
+        }
+        if (!keyExisted_) {
+            ExpectDeleted(RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSettingsKey));
+        }
+        if (!qxKeyExisted_) {
+            ExpectDeleted(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Qx"));
+        }
+    }
+
+    LogLevelOverride(const LogLevelOverride&) = delete;
+    LogLevelOverride& operator=(const LogLevelOverride&) = delete;
+
+    void SetDword(DWORD value) { Set(REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)); }
+    void SetQword(ULONGLONG value) { Set(REG_QWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)); }
+    void SetString(const std::wstring& value)
+    {
+        Set(REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    }
+
+    void Remove()
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+            RegDeleteValueW(key, L"LogLevel");
+            RegCloseKey(key);
+        }
+    }
+
+private:
+    static void ExpectDeleted(LSTATUS status)
+    {
+        EXPECT_TRUE(status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) << status;
+    }
+
+    void Set(DWORD type, const BYTE* data, DWORD size)
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                  &key, nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(RegSetValueExW(key, L"LogLevel", 0, type, data, size), ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+
+    bool qxKeyExisted_ = false;
+    bool keyExisted_ = false;
+    bool valueExisted_ = false;
+    DWORD savedType_ = REG_NONE;
+    std::vector<BYTE> saved_;
+};
+
+LogUtils::SModuleLogInit* AsInitBlock(LogUtils::SModuleLogInitData& data)
+{
+    return reinterpret_cast<LogUtils::SModuleLogInit*>(&data);
+}
+
+// Each test loads its own copy of the library, so the process-wide writer starts in its initial state
+// (no Init yet) every time.
+class QxLoggerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        logLevel_.Remove();
+        DeleteLogs(EarlyLogPath());
+        module_ = LoadLibraryW(kLoggerLibraryFileName);
+        ASSERT_NE(module_, nullptr) << "LoadLibraryW failed with " << GetLastError();
+        getLogger_ = reinterpret_cast<LoggerLibGetLoggerFunction>(
+            reinterpret_cast<void (*)()>(GetProcAddress(module_, kLoggerLibGetLoggerExport)));
+        ASSERT_NE(getLogger_, nullptr);
+    }
+
+    void TearDown() override
+    {
+        loggers_.clear();
+        if (module_ != nullptr) {
+            EXPECT_TRUE(FreeLibrary(module_));
+            EXPECT_EQ(GetModuleHandleW(kLoggerLibraryFileName), nullptr) << "QxLogger.dll stayed loaded";
+        }
+        DeleteLogs(EarlyLogPath());
+        for (const std::wstring& path : logPaths_) {
+            DeleteLogs(path);
+        }
+    }
+
+    IFileLoggerItf& NewLogger()
+    {
+        IFileLoggerItf* logger = getLogger_(nullptr);
+        EXPECT_NE(logger, nullptr);
+        loggers_.emplace_back(logger);
+        return *logger;
+    }
+
+    // A log name unique to this process; the file and its rotations are removed before and after.
+    std::wstring LogName(const std::wstring& purpose)
+    {
+        const std::wstring name = L"StandIns-" + purpose + L"(" + Pid() + L").log";
+        logPaths_.push_back(LogsFolder() + name);
+        DeleteLogs(logPaths_.back());
+        return name;
+    }
+
+    // Removes the file and every "<stem>.<n>.log" beside it.
+    static void DeleteLogs(const std::wstring& path)
+    {
+        DeleteFileW(path.c_str());
+        const std::wstring stem = path.substr(0, path.size() - 4);
+        WIN32_FIND_DATAW found{};
+        const HANDLE search = FindFirstFileW((stem + L".*.log").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) {
+            return;
+        }
+        do {
+            DeleteFileW((LogsFolder() + found.cFileName).c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+
+    LogLevelOverride logLevel_;
+    HMODULE module_ = nullptr;
+    LoggerLibGetLoggerFunction getLogger_ = nullptr;
+    std::vector<std::unique_ptr<IFileLoggerItf>> loggers_;
+    std::vector<std::wstring> logPaths_;
+};
+
+TEST_F(QxLoggerTest, EarlyRecordsMoveToTheTopOfTheNamedLog)
+{
+    IFileLoggerItf& logger = NewLogger();
+    const std::wstring early = EarlyLogPath();
+    EXPECT_EQ(logger.GetSettings().Value1(), early);
+    EXPECT_EQ(logger.GetSettings().Value2(), LogsFolder().substr(0, LogsFolder().size() - 1));
+    EXPECT_EQ(logger.GetSettings().Number1(), 3);
+    EXPECT_EQ(logger.GetSettings().Number2(), 0);
+    EXPECT_FALSE(FileExists(early)) << "nothing logged yet, so no file";
+
+    EXPECT_EQ(logger.Write(L"C:\\src\\Host\\WinMain.cpp", 12, L"Command line: -Svc", 1, L"INFO"), S_OK);
+    EXPECT_EQ(logger.Write(nullptr, 0, L"second early record", 2, L"DBG"), S_OK);
+    const std::string earlyContent = ReadFileBytes(early);
+    const std::vector<std::string> earlyLines = SplitLines(earlyContent);
+    ASSERT_EQ(earlyLines.size(), 2u);
+    ExpectRecord(earlyLines[0], "INFO", "Command line: -Svc  [WinMain.cpp:12]");
+    ExpectRecord(earlyLines[1], "DBG", "second early record");
+
+    const std::wstring name = LogName(L"Early");
+    const std::wstring named = LogsFolder() + name;
+    EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
+    EXPECT_FALSE(FileExists(early));
+    EXPECT_EQ(logger.GetSettings().Value1(), named);
+    EXPECT_EQ(logger.Write(nullptr, 0, L"after Init", 1, L"INFO"), S_OK);
+
+    const std::string namedContent = ReadFileBytes(named);
+    EXPECT_EQ(namedContent.substr(0, earlyContent.size()), earlyContent);
+    std::vector<std::string> lines = SplitLines(namedContent);
+    ASSERT_EQ(lines.size(), 4u);
+    ExpectRecord(lines[2], "INFO", kHeader);
+    ExpectRecord(lines[3], "INFO", "after Init");
+
+    // A later Init switches files and leaves the first one as it was.
+    const std::wstring otherName = LogName(L"EarlyOther");
+    EXPECT_EQ(logger.Init(otherName.c_str(), L"Module log", true, nullptr), S_OK);
+    EXPECT_EQ(logger.GetSettings().Value1(), LogsFolder() + otherName);
+    EXPECT_EQ(logger.Write(nullptr, 0, L"in the other file", 3, L"DBG"), S_OK);
+    EXPECT_EQ(ReadFileBytes(named), namedContent);
+    lines = ReadLines(LogsFolder() + otherName);
+    ASSERT_EQ(lines.size(), 2u);
+    ExpectRecord(lines[0], "INFO", kHeader);
+    ExpectRecord(lines[1], "DBG", "in the other file");
+    EXPECT_FALSE(FileExists(early));
+}
+
+TEST_F(QxLoggerTest, RecordLinesHaveFixedColumns)
+{
+    IFileLoggerItf& logger = NewLogger();
+    const std::wstring name = LogName(L"Format");
+    const std::string before = Now();
+    EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
+    EXPECT_EQ(logger.Write(L"C:\\work\\src\\Service.cpp", 42, L"debug text", 2, L"DBG"), S_OK);
+    EXPECT_EQ(logger.Write(L"src/unix/Trace.cpp", 7, L"info text", 1, L"INFO"), S_OK);
+    EXPECT_EQ(logger.Write(L"", 9, L"warning text", 1, L"WARN"), S_OK);
+    EXPECT_EQ(logger.Write(nullptr, 0, L"error text", 1, L"ERROR"), S_OK);
+    EXPECT_EQ(logger.Write(nullptr, 0, L"fatal text", 1, L"FATAL"), S_OK);
+    EXPECT_EQ(logger.Write(nullptr, 0, L"first\r\nsecond\nthird", 1, L"INFO"), S_OK);
+    EXPECT_EQ(logger.Write(nullptr, 0, L"Gr\u00FC\u00DFe \u2713", 1, L"INFO"), S_OK);
+    EXPECT_EQ(logger.Write(nullptr, 7, nullptr, 1, nullptr), S_OK);
+    logger.Reserved();
+    const std::string after = Now();
+
+    const std::vector<std::string> lines = ReadLines(LogsFolder() + name);
+    ASSERT_EQ(lines.size(), 9u);
+    ExpectRecord(lines[0], "INFO", kHeader);
+    ExpectRecord(lines[1], "DBG", "debug text  [Service.cpp:42]");
+    ExpectRecord(lines[2], "INFO", "info text  [Trace.cpp:7]");
+    ExpectRecord(lines[3], "WARN", "warning text");
+    ExpectRecord(lines[4], "ERROR", "error text");
+    ExpectRecord(lines[5], "FATAL", "fatal text");
+    ExpectRecord(lines[6], "INFO", "first  second third");
+    const std::string greetingUtf8 = "Gr\xC3\xBC\xC3\x9F"
+                                     "e \xE2\x9C\x93";
+    ExpectRecord(lines[7], "INFO", greetingUtf8);
+    ExpectRecord(lines[8], "", "");
+    for (const std::string& line : lines) {
+        EXPECT_LE(before, line.substr(0, 23));
+        EXPECT_GE(after, line.substr(0, 23));
+    }
+
+    EXPECT_EQ(logger.Init(nullptr, L"Module log", true, nullptr), E_INVALIDARG);
+    EXPECT_EQ(logger.GetSettings().Value1(), LogsFolder() + name);
+}
+
+TEST_F(QxLoggerTest, IndentationIsKeptPerThreadAndNeverNegative)
+{
+    IFileLoggerItf& logger = NewLogger();
+    const std::wstring name = LogName(L"Indent");
+    EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
+
+    logger.ChangeIndent(2);
+    logger.Write(nullptr, 0, L"main at two", 1, L"INFO");
+    DWORD workerId = 0;
+    std::thread worker([&] {
+        workerId = GetCurrentThreadId();
+        logger.Write(nullptr, 0, L"worker at zero", 1, L"INFO");
+        logger.ChangeIndent(1);
+        logger.Write(nullptr, 0, L"worker at one", 1, L"INFO");
+        logger.ChangeIndent(-5);
+        logger.Write(nullptr, 0, L"worker clamped", 1, L"INFO");
+        logger.ChangeIndent(1);
+        logger.Write(nullptr, 0, L"worker back at one", 1, L"INFO");
+    });
+    worker.join();
+    logger.Write(nullptr, 0, L"main still at two", 1, L"INFO");
+    logger.ChangeIndent(-2);
+    logger.Write(nullptr, 0, L"main at zero", 1, L"INFO");
+
+    const std::vector<std::string> lines = ReadLines(LogsFolder() + name);
+    ASSERT_EQ(lines.size(), 8u);
+    ExpectRecord(lines[1], "INFO", "    main at two");
+    ExpectRecord(lines[2], "INFO", "worker at zero", workerId);
+    ExpectRecord(lines[3], "INFO", "  worker at one", workerId);
+    ExpectRecord(lines[4], "INFO", "worker clamped", workerId);
+    ExpectRecord(lines[5], "INFO", "  worker back at one", workerId);
+    ExpectRecord(lines[6], "INFO", "    main still at two");
+    ExpectRecord(lines[7], "INFO", "main at zero");
+}
+
+TEST_F(QxLoggerTest, LogLevelComesFromTheRegistry)
+{
+    IFileLoggerItf& first = NewLogger();
+    for (const int level : {INT_MIN, -1, 0, 4, 5, INT_MAX}) {
+        EXPECT_FALSE(first.IsEnabled(level)) << level;
+    }
+    for (const int level : {1, 2, 3}) {
+        EXPECT_TRUE(first.IsEnabled(level)) << level;
+    }
+    const std::wstring name = LogName(L"Level");
+    EXPECT_EQ(first.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
+    first.Write(nullptr, 0, L"level 4 is dropped", 4, L"DBG");
+    first.Write(nullptr, 0, L"level 0 is dropped", 0, L"INFO");
+    first.Write(nullptr, 0, L"level 3 is kept", 3, L"DBG");
+    std::vector<std::string> lines = ReadLines(LogsFolder() + name);
+    ASSERT_EQ(lines.size(), 2u);
+    ExpectRecord(lines[1], "DBG", "level 3 is kept");
+
+    // Read when an object is created; the level belongs to the process, so every object sees it.
+    logLevel_.SetDword(5);
+    EXPECT_FALSE(first.IsEnabled(5)) << "not read again before a new object or Init";
+    IFileLoggerItf& second = NewLogger();
+    EXPECT_TRUE(second.IsEnabled(5));
+    EXPECT_TRUE(first.IsEnabled(5));
+    EXPECT_FALSE(second.IsEnabled(6));
+    EXPECT_EQ(second.GetSettings().Number1(), 5);
+
+    // Read again at Init.
+    logLevel_.SetDword(1);
+    const std::wstring quietName = LogName(L"LevelOne");
+    EXPECT_EQ(first.Init(quietName.c_str(), L"Module log", true, nullptr), S_OK);
+    EXPECT_TRUE(first.IsEnabled(1));
+    EXPECT_FALSE(first.IsEnabled(2));
+    first.Write(nullptr, 0, L"level 2 is dropped", 2, L"DBG");
+    lines = ReadLines(LogsFolder() + quietName);
+    ASSERT_EQ(lines.size(), 1u);
+    ExpectRecord(lines[0], "INFO", "==== Module log (LogLevel 1) ====");
+
+    logLevel_.SetDword(0xFFFFFFFF);
+    NewLogger();
+    EXPECT_TRUE(first.IsEnabled(INT_MAX));
+    EXPECT_FALSE(first.IsEnabled(0));
+
+    // Values of another type fall back to the default.
+    logLevel_.SetString(L"5");
+    NewLogger();
+    EXPECT_TRUE(first.IsEnabled(3));
+    EXPECT_FALSE(first.IsEnabled(4));
+    logLevel_.SetQword(5);
+    NewLogger();
+    EXPECT_TRUE(first.IsEnabled(3));
+    EXPECT_FALSE(first.IsEnabled(4));
+
+    // 0 turns logging off: no records, and Init creates no file.
+    logLevel_.SetDword(0);
+    const std::wstring offName = LogName(L"LevelOff");
+    EXPECT_EQ(first.Init(offName.c_str(), L"Module log", true, nullptr), S_OK);
+    for (const int level : {1, 2, 3}) {
+        EXPECT_FALSE(first.IsEnabled(level)) << level;
+    }
+    first.Write(nullptr, 0, L"dropped", 1, L"INFO");
+    EXPECT_FALSE(FileExists(LogsFolder() + offName));
+}
+
+TEST_F(QxLoggerTest, FullFileRotatesToTheSmallestFreeNumber)
+{
+    IFileLoggerItf& logger = NewLogger();
+    const std::wstring name = LogName(L"Rotate");
+    const std::wstring stem = LogsFolder() + name.substr(0, name.size() - 4);
+    CreateDirectoryW(LogsFolder().c_str(), nullptr);
+    ASSERT_TRUE(FileExists(LogsFolder()));
+    WriteFileBytes(stem + L".1.log", "occupied\r\n");
+
+    constexpr std::uint64_t kMaxFileSize = 300;
+    LogUtils::SModuleLogInitData data;
+    data.maxFileSize = kMaxFileSize;
+    EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, AsInitBlock(data)), S_OK);
+    std::vector<std::string> expected = {RecordTail("INFO", kHeader)};
+    for (int i = 0; i < 12; ++i) {
+        const std::wstring text = L"rotation record " + std::to_wstring(i);
+        logger.Write(nullptr, 0, text.c_str(), 1, L"INFO");
+        expected.push_back(RecordTail("INFO", Narrow(text)));
+        if (i == 5) {
+            // Larger than the limit on its own: it gets a file to itself.
+            const std::string big(kMaxFileSize, 'x');
+            logger.Write(nullptr, 0, std::wstring(big.begin(), big.end()).c_str(), 1, L"INFO");
+            expected.push_back(RecordTail("INFO", big));
+        }
+    }
+
+    EXPECT_EQ(ReadFileBytes(stem + L".1.log"), "occupied\r\n");
+    std::vector<std::wstring> files;
+    for (int n = 2; FileExists(stem + L"." + std::to_wstring(n) + L".log"); ++n) {
+        files.push_back(stem + L"." + std::to_wstring(n) + L".log");
+    }
+    files.push_back(LogsFolder() + name);
+    ASSERT_GE(files.size(), 4u) << "300 bytes hold about four records";
+
+    std::vector<std::string> tails;
+    std::vector<std::string> firstLines;
+    for (const std::wstring& file : files) {
+        const std::string content = ReadFileBytes(file);
+        const std::vector<std::string> lines = SplitLines(content);
+        ASSERT_FALSE(lines.empty());
+        const bool holdsTheBigRecord = lines.size() == 1 && content.size() > kMaxFileSize;
+        EXPECT_TRUE(content.size() <= kMaxFileSize || holdsTheBigRecord) << content.size();
+        firstLines.push_back(lines.front());
+        for (const std::string& line : lines) {
+            EXPECT_TRUE(IsTimestamp(line.substr(0, 23))) << line;
+            tails.push_back(line.substr(23));
+        }
+    }
+    EXPECT_EQ(tails, expected);
+    // A file was closed only because the next record would not fit.
+    for (std::size_t i = 0; i + 1 < files.size(); ++i) {
+        EXPECT_GT(ReadFileBytes(files[i]).size() + firstLines[i + 1].size() + 2, kMaxFileSize);
+    }
+}
+
+TEST_F(QxLoggerTest, ConcurrentWritersProduceWholeLines)
+{
+    IFileLoggerItf& logger = NewLogger();
+    const std::wstring name = LogName(L"Concurrent");
+    EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
+
+    constexpr int kWriters = 4;
+    constexpr int kRecords = 500;
+    const std::wstring padding(120, L'.');
+    std::vector<DWORD> threadIds(kWriters);
+    std::atomic<int> ready{0};
+    std::vector<std::thread> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        writers.emplace_back([&, w] {
+            threadIds[w] = GetCurrentThreadId();
+            ++ready;
+            while (ready.load() < kWriters) {
+                std::this_thread::yield();
+            }
+            for (int i = 0; i < kRecords; ++i) {
+                const std::wstring text =
+                    L"writer " + std::to_wstring(w) + L" record " + std::to_wstring(i) + L" " + padding;
+                logger.Write(nullptr, 0, text.c_str(), 2, L"DBG");
+            }
+        });
+    }
+    for (std::thread& writer : writers) {
+        writer.join();
+    }
+
+    const std::vector<std::string> lines = ReadLines(LogsFolder() + name);
+    ASSERT_EQ(lines.size(), 1u + kWriters * kRecords);
+    ExpectRecord(lines[0], "INFO", kHeader);
+    std::vector<int> next(kWriters, 0);
+    for (std::size_t l = 1; l < lines.size(); ++l) {
+        const std::string tail = lines[l].substr(23);
+        int writer = -1;
+        int record = -1;
+        const std::size_t text = tail.find("writer ");
+        ASSERT_NE(text, std::string::npos) << lines[l];
+        ASSERT_EQ(std::sscanf(tail.c_str() + text, "writer %d record %d", &writer, &record), 2) << lines[l];
+        ASSERT_TRUE(writer >= 0 && writer < kWriters) << lines[l];
+        EXPECT_EQ(record, next[writer]) << "records of one thread keep their order";
+        next[writer] = record + 1;
+        ExpectRecord(lines[l], "DBG",
+                     "writer " + std::to_string(writer) + " record " + std::to_string(record) + " " +
+                         Narrow(padding),
+                     threadIds[writer]);
+    }
+    EXPECT_EQ(next, std::vector<int>(kWriters, kRecords));
+}
+
+TEST_F(QxLoggerTest, ObjectsShareOneWriterAndDeleteThroughTheInterface)
+{
+    IFileLoggerItf* first = getLogger_(nullptr);
+    IFileLoggerItf* second = getLogger_(nullptr);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(first, second);
+    const std::wstring name = LogName(L"Shared");
+    EXPECT_EQ(first->Init(name.c_str(), L"Module log", true, nullptr), S_OK);
+    EXPECT_EQ(second->GetSettings().Value1(), LogsFolder() + name);
+
+    second->Write(nullptr, 0, L"from the second object", 1, L"INFO");
+    first->Write(nullptr, 0, L"from the first object", 1, L"INFO");
+    delete second;
+    first->Write(nullptr, 0, L"after deleting the second", 1, L"INFO");
+    delete first;
+    IFileLoggerItf* third = getLogger_(nullptr);
+    ASSERT_NE(third, nullptr);
+    third->Write(nullptr, 0, L"from a later object", 1, L"INFO");
+    EXPECT_EQ(third->GetSettings().Value1(), LogsFolder() + name);
+    delete third;
+
+    const std::vector<std::string> lines = ReadLines(LogsFolder() + name);
+    ASSERT_EQ(lines.size(), 5u);
+    ExpectRecord(lines[0], "INFO", kHeader);
+    ExpectRecord(lines[1], "INFO", "from the second object");
+    ExpectRecord(lines[2], "INFO", "from the first object");
+    ExpectRecord(lines[3], "INFO", "after deleting the second");
+    ExpectRecord(lines[4], "INFO", "from a later object");
+}
+
+} // namespace

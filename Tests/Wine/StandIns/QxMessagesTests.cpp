@@ -1,0 +1,105 @@
+// QxMessages.dll as the host uses it: a resource-only library loaded as a data file and asked for
+// texts by identifier and language, with inserts left as they are.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "QxMessagesIds.h"
+
+namespace {
+
+constexpr WORD kEnglish = 0x0409;
+constexpr WORD kGerman = 0x0407;
+constexpr WORD kFrench = 0x040C;
+
+struct Lookup {
+    DWORD error = ERROR_SUCCESS;
+    std::wstring text;
+};
+
+Lookup FormatFromModule(HMODULE module, std::uint32_t id, WORD language)
+{
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, module,
+        id, language, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    Lookup result;
+    if (length == 0) {
+        result.error = GetLastError();
+        return result;
+    }
+    result.text.assign(buffer, length);
+    LocalFree(buffer);
+    return result;
+}
+
+class QxMessagesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        module_ = LoadLibraryExW(L"QxMessages.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(module_, nullptr) << "LoadLibraryExW failed with " << GetLastError();
+    }
+
+    void TearDown() override
+    {
+        if (module_ != nullptr) {
+            EXPECT_TRUE(FreeLibrary(module_));
+        }
+    }
+
+    void ExpectText(std::uint32_t id, WORD language, const std::wstring& expected)
+    {
+        const Lookup lookup = FormatFromModule(module_, id, language);
+        EXPECT_EQ(lookup.error, static_cast<DWORD>(ERROR_SUCCESS)) << std::hex << id << " in " << language;
+        EXPECT_EQ(lookup.text, expected) << std::hex << id << " in " << language;
+    }
+
+    HMODULE module_ = nullptr;
+};
+
+TEST_F(QxMessagesTest, ServiceEventsInEnglishAndGermanKeepTheirInserts)
+{
+    using namespace QxMessages;
+    static_assert(kMsgServiceStarted == 0x40010101u);
+    static_assert(kMsgServiceStopped == 0x40010102u);
+    static_assert(kMsgServiceStartFailed == 0xC0010103u);
+    ExpectText(kMsgServiceStarted, kEnglish, L"The service %4 has started.\r\n");
+    ExpectText(kMsgServiceStarted, kGerman, L"Der Dienst %4 wurde gestartet.\r\n");
+    ExpectText(kMsgServiceStopped, kEnglish, L"The service %4 has stopped.\r\n");
+    ExpectText(kMsgServiceStopped, kGerman, L"Der Dienst %4 wurde beendet.\r\n");
+    ExpectText(kMsgServiceStartFailed, kEnglish, L"The service %4 could not be started: %6\r\n");
+    ExpectText(kMsgServiceStartFailed, kGerman, L"Der Dienst %4 konnte nicht gestartet werden: %6\r\n");
+}
+
+TEST_F(QxMessagesTest, DisplayNamesAndErrorTextInEnglishAndGerman)
+{
+    using namespace QxMessages;
+    ExpectText(kMsgDisplayNameSample, kEnglish, L"Qx Sample Service\r\n");
+    ExpectText(kMsgDisplayNameSample, kGerman, L"Qx Beispieldienst\r\n");
+    ExpectText(kMsgDisplayNameTest, kEnglish, L"Qx Test Service\r\n");
+    ExpectText(kMsgDisplayNameTest, kGerman, L"Qx Testdienst\r\n");
+    ExpectText(kMsgDisplayNameDemo, kEnglish, L"Qx Demo Service\r\n");
+    ExpectText(kMsgDisplayNameDemo, kGerman, L"Qx Demodienst\r\n");
+    ExpectText(kMsgServiceModuleListInvalid, kEnglish, L"The service module list is invalid.\r\n");
+    ExpectText(kMsgServiceModuleListInvalid, kGerman, L"Die Liste der Dienstmodule ist ung\u00FCltig.\r\n");
+}
+
+TEST_F(QxMessagesTest, UnknownIdentifiersAndLanguagesFail)
+{
+    EXPECT_EQ(FormatFromModule(module_, 0x40010199, kEnglish).error,
+              static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+    EXPECT_EQ(FormatFromModule(module_, 0x00000004, kGerman).error,
+              static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+    EXPECT_EQ(FormatFromModule(module_, QxMessages::kMsgServiceStarted, kFrench).error,
+              static_cast<DWORD>(ERROR_RESOURCE_LANG_NOT_FOUND));
+    // The customer bit is not part of the product's error text identifier.
+    EXPECT_EQ(
+        FormatFromModule(module_, QxMessages::kMsgServiceModuleListInvalid | 0x20000000u, kEnglish).error,
+        static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+}
+
+} // namespace
