@@ -1,0 +1,120 @@
+// The host run by hand with an argument string: the service-name parameter, the registration
+// switches, and the exit codes and log records they lead to.
+#include "HostHarness.h"
+
+using namespace QxE2E;
+
+namespace {
+
+using HostCommandLine = HostTest;
+
+const std::string kLoadEntered = "Entering CServiceConfigurationImpl::Load";
+const std::string kLoadExited = "Exiting CServiceConfigurationImpl::Load";
+const std::string kLoadFailed = "*** EXCEPTION Exiting CServiceConfigurationImpl::Load";
+
+// -name with nothing usable after it stops the process before any service work. A value of spaces
+// only counts as missing. No module log is named, so every record stays in the early log.
+TEST_F(HostCommandLine, NameWithoutValueFailsWithInvalidArg)
+{
+    struct Case {
+        std::wstring arguments;
+        std::string parameter;
+    };
+    for (const Case& test :
+         {Case{L"-name=", "name="}, Case{L"-name", "name"}, Case{L"-name=   ", "name=   "}, Case{L"-NAME ", "NAME "}}) {
+        SCOPED_TRACE(Utf8(test.arguments));
+        const HostRun run = Run(test.arguments);
+        EXPECT_EQ(Hex(kEInvalidArg), Hex(run.exitCode));
+        const LogFile log = ReadLog(EarlyLogPath(run.processId));
+        EXPECT_TRUE(HasRecordsInOrder(log, {"cmdLine: " + Utf8(test.arguments), "CmdLine Param: " + test.parameter,
+                                            "Param 'name' found", "param value: empty"}));
+        EXPECT_TRUE(HasWinMainFailure(log, kEInvalidArg));
+        EXPECT_TRUE(HasNoRecordStartingWith(log, kLoadEntered));
+    }
+}
+
+// The service name holds 255 characters; a longer value is refused before anything uses it. The
+// limit applies to the trimmed value.
+TEST_F(HostCommandLine, NameOver255CharactersFailsWithInvalidArg)
+{
+    HostRun run = Run(L"-name=" + std::wstring(256, L'a'));
+    EXPECT_EQ(Hex(kEInvalidArg), Hex(run.exitCode));
+    const LogFile log = ReadLog(EarlyLogPath(run.processId));
+    EXPECT_TRUE(HasRecordsInOrder(log, {"Param 'name' found", "param value: too long: 256"}));
+    EXPECT_TRUE(HasWinMainFailure(log, kEInvalidArg));
+    EXPECT_TRUE(HasNoRecordStartingWith(log, kLoadEntered));
+
+    // 255 characters pass, and the host goes on to look for the (missing) service key.
+    for (const std::wstring& arguments :
+         {L"-name=" + std::wstring(255, L'a'), L"-name=  " + std::wstring(255, L'a') + L"  "}) {
+        SCOPED_TRACE(arguments.size());
+        run = Run(arguments);
+        EXPECT_EQ(Hex(kFileNotFound), Hex(run.exitCode));
+    }
+}
+
+// Without a Parameters key the configuration cannot be loaded. By then the module log is named
+// after the service and holds the whole run, including the records written before it was named.
+TEST_F(HostCommandLine, UnknownServiceFailsWithFileNotFound)
+{
+    const std::string name = Utf8(service_);
+    const HostRun run = Run(L"-name=" + service_);
+    EXPECT_EQ(Hex(kFileNotFound), Hex(run.exitCode));
+    const LogFile log = ReadLog(LogPath(service_, run.processId));
+    EXPECT_TRUE(HasRecordsInOrder(log, {"cmdLine: -name=" + name, "CmdLine Param: name=" + name, "Param 'name' found",
+                                        "*", "param value: " + name, kLoadEntered, kLoadFailed}));
+    EXPECT_TRUE(HasModuleInfoBlock(log, HostPath(), "1.0.0.0"));
+    EXPECT_TRUE(HasWinMainFailure(log, kFileNotFound));
+}
+
+// A registration switch ends the process with 0 once the name is processed and the configuration
+// loaded. Switches follow "-" or "/", anywhere on the command line, in any case.
+TEST_F(HostCommandLine, RegistrationSwitchExitsWithZero)
+{
+    ASSERT_NO_FATAL_FAILURE(WriteMinimalParameters());
+    const std::string name = Utf8(service_);
+    for (const std::wstring& arguments :
+         {L"-name=" + service_ + L" -RegServer", L"/UnregServerPerUser -name=" + service_,
+          L"-name=" + service_ + L" -unregserver", L"-REGSERVERPERUSER -name=" + service_}) {
+        SCOPED_TRACE(Utf8(arguments));
+        const HostRun run = Run(arguments);
+        EXPECT_EQ(Hex(S_OK), Hex(run.exitCode));
+        const LogFile log = ReadLog(LogPath(service_, run.processId));
+        EXPECT_TRUE(HasRecordsInOrder(log, {"param value: " + name, kLoadEntered, kLoadExited}));
+        EXPECT_TRUE(HasNoRecordStartingWith(log, "*** EXCEPTION"));
+        EXPECT_TRUE(HasNoRecordStartingWith(log, "WinMain failed: "));
+    }
+
+    // Only "-" separates parameters: a "/" switch behind the value becomes part of the service
+    // name, whose key does not exist.
+    const HostRun run = Run(L"-name=" + service_ + L" /UnregServerPerUser");
+    EXPECT_EQ(Hex(kFileNotFound), Hex(run.exitCode));
+}
+
+// A word that only starts like a switch is none: the host hands the main thread to the service
+// dispatcher, which fails when the process was not started by the Service Control Manager.
+TEST_F(HostCommandLine, UnknownSwitchStartsTheDispatcher)
+{
+    ASSERT_NO_FATAL_FAILURE(WriteMinimalParameters());
+    const HostRun run = Run(L"-name=" + service_ + L" -RegServerX");
+    NoteSlowHandRun(run);
+    EXPECT_EQ(Hex(kFailedServiceControllerConnect), Hex(run.exitCode));
+    const LogFile log = ReadLog(LogPath(service_, run.processId));
+    EXPECT_TRUE(HasRecordsInOrder(log, {"param value: " + Utf8(service_), kLoadExited, "CmdLine Param: RegServerX"}));
+    EXPECT_TRUE(HasNoRecordStartingWith(log, "WinMain failed: "));
+}
+
+// Without arguments the host runs as "QxServiceHost" with the default configuration and goes
+// straight to the dispatcher.
+TEST_F(HostCommandLine, PlainStartFailsToConnectToTheServiceController)
+{
+    const HostRun run = Run(L"");
+    NoteSlowHandRun(run);
+    EXPECT_EQ(Hex(kFailedServiceControllerConnect), Hex(run.exitCode));
+    const LogFile log = ReadLog(EarlyLogPath(run.processId));
+    EXPECT_TRUE(HasRecordsInOrder(log, {"cmdLine: "}));
+    EXPECT_TRUE(HasNoRecordStartingWith(log, "CmdLine Param: "));
+    EXPECT_TRUE(HasNoRecordStartingWith(log, kLoadEntered));
+}
+
+} // namespace

@@ -1,0 +1,429 @@
+#include "HostHarness.h"
+
+#include <cstdio>
+#include <iostream>
+#include <regex>
+
+namespace QxE2E {
+
+namespace {
+
+constexpr const wchar_t* kServicesKey = L"SYSTEM\\CurrentControlSet\\Services\\";
+constexpr std::string_view kWinMainFailed = "WinMain failed: ";
+
+class Handle {
+public:
+    explicit Handle(HANDLE handle) : handle_(handle) {}
+    ~Handle()
+    {
+        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle_);
+        }
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+class Key {
+public:
+    Key() = default;
+    ~Key()
+    {
+        if (key_ != nullptr) {
+            RegCloseKey(key_);
+        }
+    }
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    HKEY* out() { return &key_; }
+    HKEY get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+LSTATUS SetParameter(std::wstring_view service, const wchar_t* name, DWORD type, const void* data, DWORD size)
+{
+    Key key;
+    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, ParametersKeyPath(service).c_str(), 0, nullptr,
+                                     REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr, key.out(), nullptr);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    return RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), size);
+}
+
+std::wstring ModuleFileName(HMODULE module)
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+std::wstring Wide(const std::string& utf8)
+{
+    if (utf8.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(utf8.size());
+    const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide.data(), size);
+    return wide;
+}
+
+// Windows paths compare without regard to case.
+bool EqualIgnoringCase(const std::string& left, const std::string& right)
+{
+    const std::wstring wideLeft = Wide(left);
+    const std::wstring wideRight = Wide(right);
+    return CompareStringOrdinal(wideLeft.c_str(), static_cast<int>(wideLeft.size()), wideRight.c_str(),
+                                static_cast<int>(wideRight.size()), TRUE) == CSTR_EQUAL;
+}
+
+// "YYYY-MM-DD HH:MM:SS.mmm    PID    TID SEVER text  [File.cpp:42]"
+LogRecord ParseRecord(std::string line)
+{
+    static const std::regex kRecord(
+        R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} +\d+ +\d+ (\S+) +(.*?)(?:  \[[^\[\]]+:\d+\])?$)");
+    LogRecord record;
+    std::smatch match;
+    if (std::regex_match(line, match, kRecord)) {
+        record.severity = match[1];
+        record.text = match[2];
+    } else {
+        record.text = line;
+    }
+    record.line = std::move(line);
+    return record;
+}
+
+std::string Dump(const LogFile& log)
+{
+    if (!log.exists) {
+        return "\n  (the log file does not exist)";
+    }
+    std::string dump = "\n  log:";
+    for (const auto& record : log.records) {
+        dump += "\n  | " + record.line;
+    }
+    return dump;
+}
+
+} // namespace
+
+std::string Utf8(std::wstring_view text)
+{
+    if (text.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(text.size());
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, utf8.data(), size, nullptr, nullptr);
+    return utf8;
+}
+
+std::string Hex(std::uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%08X", value);
+    return text;
+}
+
+std::wstring BinDirectory()
+{
+    const std::wstring path = ModuleFileName(nullptr);
+    return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+std::wstring HostPath()
+{
+    return BinDirectory() + L"QxServiceHost.exe";
+}
+
+HostRun RunHost(std::wstring_view arguments, DWORD timeoutMs)
+{
+    const std::wstring host = HostPath();
+    std::wstring commandLine = L"\"" + host + L"\"";
+    if (!arguments.empty()) {
+        commandLine += L" ";
+        commandLine += arguments;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    HostRun run;
+    const ULONGLONG started = GetTickCount64();
+    if (!CreateProcessW(host.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, BinDirectory().c_str(),
+                        &startup, &info)) {
+        ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
+        return run;
+    }
+    const Handle process(info.hProcess);
+    const Handle thread(info.hThread);
+    run.processId = info.dwProcessId;
+    const DWORD wait = WaitForSingleObject(process.get(), timeoutMs);
+    if (wait != WAIT_OBJECT_0) {
+        EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), wait) << "waiting for the host failed: " << GetLastError();
+        TerminateProcess(process.get(), kNoExitCode);
+        WaitForSingleObject(process.get(), 5000);
+        run.timedOut = true;
+    }
+    run.elapsedMs = GetTickCount64() - started;
+    EXPECT_TRUE(GetExitCodeProcess(process.get(), &run.exitCode)) << GetLastError();
+    EXPECT_FALSE(run.timedOut) << "the host did not end within " << timeoutMs << " ms and was killed";
+    return run;
+}
+
+void NoteSlowHandRun(const HostRun& run)
+{
+    if (run.elapsedMs > 5000) {
+        std::cout << "[   WINE   ] the hand-run took " << run.elapsedMs
+                  << " ms: Wine waits on a running service's control pipe before 1063 (not a failure)\n";
+    }
+}
+
+std::wstring UniqueServiceName(std::string_view test)
+{
+    return L"QxE2E_" + std::wstring(test.begin(), test.end()) + L"_" + std::to_wstring(GetCurrentProcessId());
+}
+
+std::wstring ServiceKeyPath(std::wstring_view service)
+{
+    return kServicesKey + std::wstring(service);
+}
+
+std::wstring ParametersKeyPath(std::wstring_view service)
+{
+    return ServiceKeyPath(service) + L"\\Parameters";
+}
+
+LSTATUS SetParameterString(std::wstring_view service, const wchar_t* name, std::wstring_view value, DWORD type)
+{
+    const std::wstring terminated(value);
+    return SetParameter(service, name, type, terminated.c_str(),
+                        static_cast<DWORD>((terminated.size() + 1) * sizeof(wchar_t)));
+}
+
+LSTATUS SetParameterDword(std::wstring_view service, const wchar_t* name, DWORD value)
+{
+    return SetParameter(service, name, REG_DWORD, &value, sizeof(value));
+}
+
+LSTATUS SetParameterQword(std::wstring_view service, const wchar_t* name, ULONGLONG value)
+{
+    return SetParameter(service, name, REG_QWORD, &value, sizeof(value));
+}
+
+LSTATUS SetParameterRaw(std::wstring_view service, const wchar_t* name, DWORD type, const std::vector<BYTE>& data)
+{
+    // For string types RegSetValueExW adds a NUL of its own when the data does not end in one but
+    // the unit just past it is one. Non-NUL bytes behind the data keep the value exactly as given.
+    std::vector<BYTE> buffer(data);
+    buffer.insert(buffer.end(), 4, 0xFF);
+    return SetParameter(service, name, type, buffer.data(), static_cast<DWORD>(data.size()));
+}
+
+LSTATUS DeleteParameter(std::wstring_view service, const wchar_t* name)
+{
+    Key key;
+    const LSTATUS status =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, ParametersKeyPath(service).c_str(), 0, KEY_SET_VALUE, key.out());
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    return RegDeleteValueW(key.get(), name);
+}
+
+LSTATUS DeleteServiceKey(std::wstring_view service)
+{
+    return RegDeleteTreeW(HKEY_LOCAL_MACHINE, ServiceKeyPath(service).c_str());
+}
+
+std::wstring LogPath(std::wstring_view logBase, DWORD processId)
+{
+    return BinDirectory() + L"Logs\\" + std::wstring(logBase) + L"(" + std::to_wstring(processId) + L").log";
+}
+
+std::wstring EarlyLogPath(DWORD processId)
+{
+    return LogPath(L"QxServiceHost", processId);
+}
+
+LogFile ReadLog(const std::wstring& path)
+{
+    LogFile log;
+    const Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) {
+        EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError()) << "cannot open " << Utf8(path);
+        return log;
+    }
+    log.exists = true;
+    std::string content;
+    char chunk[8192];
+    DWORD read = 0;
+    while (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read != 0) {
+        content.append(chunk, read);
+    }
+    if (content.starts_with("\xEF\xBB\xBF")) {
+        content.erase(0, 3);
+    }
+    std::size_t start = 0;
+    while (start < content.size()) {
+        std::size_t end = content.find('\n', start);
+        if (end == std::string::npos) {
+            end = content.size();
+        }
+        std::string line = content.substr(start, end - start);
+        if (line.ends_with('\r')) {
+            line.pop_back();
+        }
+        log.records.push_back(ParseRecord(std::move(line)));
+        start = end + 1;
+    }
+    return log;
+}
+
+::testing::AssertionResult HasRecordsInOrder(const LogFile& log, const std::vector<std::string>& texts)
+{
+    auto record = log.records.begin();
+    for (const auto& text : texts) {
+        while (record != log.records.end() && record->text != text) {
+            ++record;
+        }
+        if (record == log.records.end()) {
+            return ::testing::AssertionFailure() << "no record \"" << text << "\" (in this order)" << Dump(log);
+        }
+        ++record;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult HasNoRecordStartingWith(const LogFile& log, std::string_view prefix)
+{
+    if (!log.exists) {
+        return ::testing::AssertionFailure() << Dump(log);
+    }
+    for (const auto& record : log.records) {
+        if (record.text.starts_with(prefix)) {
+            return ::testing::AssertionFailure() << "unexpected record \"" << record.text << "\"" << Dump(log);
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult HasWinMainFailure(const LogFile& log, HRESULT hr)
+{
+    const LogRecord* failure = nullptr;
+    for (const auto& record : log.records) {
+        if (record.text.starts_with(kWinMainFailed)) {
+            failure = &record;
+        }
+    }
+    if (failure == nullptr) {
+        return ::testing::AssertionFailure() << "no record \"" << kWinMainFailed << "...\"" << Dump(log);
+    }
+    char code[16];
+    std::snprintf(code, sizeof(code), " 0x%lX", static_cast<unsigned long>(hr));
+    const std::string head = std::string(kWinMainFailed) + ErrorDescription(hr) + "\x7F[EIP: ";
+    const std::string tail = std::string("]") + code;
+    static const std::regex kAddresses(R"(^(0x[0-9A-F]{16},){0,4}0x[0-9A-F]{16}$)");
+    const std::string& text = failure->text;
+    if (failure->severity != "ERROR" || !text.starts_with(head) || !text.ends_with(tail) ||
+        text.size() < head.size() + tail.size() ||
+        !std::regex_match(text.substr(head.size(), text.size() - head.size() - tail.size()), kAddresses)) {
+        return ::testing::AssertionFailure() << "expected an ERROR record \"" << head << "<addresses>" << tail
+                                             << "\", got \"" << failure->line << "\"" << Dump(log);
+    }
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult HasModuleInfoBlock(const LogFile& log, const std::wstring& hostPath,
+                                              std::string_view version)
+{
+    const std::string path = Utf8(hostPath);
+    const auto& records = log.records;
+    for (std::size_t i = 0; i + 4 < records.size(); ++i) {
+        if (records[i].text != "*" || !records[i + 1].text.starts_with("** Module name:")) {
+            continue;
+        }
+        const bool matches = EqualIgnoringCase(records[i + 1].text, "** Module name:" + path) &&
+                             records[i + 2].text == "** Module version:" + std::string(version) &&
+                             EqualIgnoringCase(records[i + 3].text, "** Process:" + path) && records[i + 4].text == "*";
+        if (matches) {
+            return ::testing::AssertionSuccess();
+        }
+        return ::testing::AssertionFailure()
+               << "module information block differs from *, ** Module name:" << path
+               << ", ** Module version:" << version << ", ** Process:" << path << ", *" << Dump(log);
+    }
+    return ::testing::AssertionFailure() << "no module information block" << Dump(log);
+}
+
+std::string ErrorDescription(HRESULT hr)
+{
+    wchar_t* buffer = nullptr;
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(hr), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                       reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text(buffer != nullptr ? buffer : L"", length);
+    LocalFree(buffer);
+    if (text.size() > 1 && text.ends_with(L"\r\n")) {
+        text.resize(text.size() - 2);
+    }
+    return text.empty() ? "<Unknown error>" : Utf8(text);
+}
+
+void HostTest::SetUp()
+{
+    service_ = UniqueServiceName(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    DeleteServiceKey(service_);
+}
+
+void HostTest::TearDown()
+{
+    const LSTATUS deleted = DeleteServiceKey(service_);
+    EXPECT_TRUE(deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND) << deleted;
+    // Every log file a run left, whatever it was named after.
+    const std::wstring logs = BinDirectory() + L"Logs\\";
+    for (const DWORD processId : processIds_) {
+        const std::wstring pattern = logs + L"*(" + std::to_wstring(processId) + L")*.log";
+        WIN32_FIND_DATAW found{};
+        const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        do {
+            DeleteFileW((logs + found.cFileName).c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+}
+
+HostRun HostTest::Run(std::wstring_view arguments)
+{
+    const HostRun run = RunHost(arguments);
+    processIds_.push_back(run.processId);
+    return run;
+}
+
+void HostTest::WriteMinimalParameters()
+{
+    ASSERT_EQ(ERROR_SUCCESS, SetParameterString(service_, L"ServiceModules", L""));
+    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(service_, L"ServiceName", 1));
+}
+
+} // namespace QxE2E

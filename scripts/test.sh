@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Runs every test: the native unit tests, the same under AddressSanitizer and UBSan, and the Windows
+# build's tests under Wine. Every preset runs even when an earlier one fails; the exit status is
+# non-zero when any of them failed.
+set -uo pipefail
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$repo" || exit
+
+scripts/install-deps.sh || exit
+
+presets=(native native-asan windows)
+declare -A summary
+failed=0
+
+run_preset() {
+  local preset=$1
+  cmake --preset "$preset" || return
+  cmake --build --preset "$preset" || return
+  if [[ $preset == windows ]]; then
+    scripts/wine-prefix.sh || return
+  fi
+  ctest --preset "$preset"
+}
+
+mkdir -p build
+for preset in "${presets[@]}"; do
+  echo "==== $preset ===="
+  output="build/test-$preset.log"
+  if run_preset "$preset" 2>&1 | tee "$output"; then
+    result=passed
+  else
+    result=FAILED
+    failed=1
+  fi
+  # ctest's own summary: "100% tests passed, 0 tests failed out of N" and the failed tests' names.
+  counts=$(grep -E '^[0-9]+% tests passed' "$output" || echo 'no test results (configure or build failed)')
+  summary[$preset]="$result: $counts"
+  failures=$(sed -n '/^The following tests FAILED:/,$p' "$output" | grep -E '^[[:space:]]+[0-9]+ - ' || true)
+  [[ -n $failures ]] && summary[$preset]+=$'\n'"$failures"
+done
+
+echo
+echo "==== Summary ===="
+for preset in "${presets[@]}"; do
+  printf '%-12s %s\n' "$preset" "${summary[$preset]}"
+done
+exit "$failed"
