@@ -1,13 +1,34 @@
 #include "Common/AtlServiceEx.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <mutex>
+#include <optional>
 
+#include "Common/LogCompressor/LogComprLoader.h"
+#include "Common/LogCompressor/stdex/ScopeGuard.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
+#include "Common/ServiceHost/ServiceModuleManager.h"
+#include "Common/UiLanguage.h"
+#include "Common/WatchdogAgent.h"
+#include "Common/audit/EventReporters.h"
 #include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
 using namespace Qx::Platform;
+
+namespace {
+
+constexpr std::uint32_t kKeyWrite = 0x20006;
+constexpr std::size_t kLogEventCapacity = 256;
+
+const CServiceConfigurationImpl& Configuration()
+{
+    return CServiceConfigurationImpl::Instance();
+}
+
+} // namespace
 
 CAtlServiceModuleFramework::CAtlServiceModuleFramework()
 {
@@ -46,35 +67,277 @@ ServiceStatus CServiceModule::Status()
 
 std::uint32_t CServiceModule::Start()
 {
-    if (CServiceConfigurationImpl::Instance().SDEnabled()) {
+    if (Configuration().SDEnabled()) {
         std::lock_guard lock(*m_statusLock);
         m_status.controlsAccepted &= ~kServiceAcceptStop;
     }
     const Win32Error dispatcherError = ServiceControl().StartDispatcher(m_serviceName.data(), &ServiceMain);
-    std::lock_guard lock(*m_statusLock);
-    const std::uint32_t exitCode = dispatcherError != kErrorSuccess ? dispatcherError : m_status.win32ExitCode;
-    m_status.win32ExitCode = exitCode;
+    std::uint32_t exitCode = 0;
+    {
+        std::lock_guard lock(*m_statusLock);
+        exitCode = dispatcherError != kErrorSuccess ? dispatcherError : m_status.win32ExitCode;
+        m_status.win32ExitCode = exitCode;
+    }
+    // The dispatcher returns once SERVICE_STOPPED is reported; the service thread may still be
+    // finishing its last steps.
+    if (m_serviceThreadHandle) {
+        const std::uint32_t wait = Threads().Wait(m_serviceThreadHandle.get(), kServiceThreadExitWaitMilliseconds);
+        if (wait != kWaitObject0) {
+            QX_LOG_ERROR("Waiting for service thread exit failed: ", wait);
+        }
+        m_serviceThreadHandle.reset();
+    }
     return exitCode;
 }
 
 void CServiceModule::ServiceMain(std::uint32_t, wchar_t**)
 {
-    CServiceModule& module = Instance();
-    if (ServiceControl().RegisterHandler(module.ServiceName(), &Handler, &module, module.m_statusHandle) !=
-        kErrorSuccess) {
-        return;
-    }
-    module.SetServiceStatus(kServiceStopped);
+    Instance().RunService();
 }
 
-std::uint32_t CServiceModule::Handler(std::uint32_t, std::uint32_t, void*, void*)
+void CServiceModule::RunService()
 {
+    {
+        std::lock_guard lock(*m_statusLock);
+        m_status.currentState = kServiceStartPending;
+        m_savedControls = m_status.controlsAccepted;
+        m_status.controlsAccepted = 0;
+        m_serviceThreadId = Process().CurrentThreadId();
+    }
+    if (ServiceControl().RegisterHandler(m_serviceName.data(), &Handler, nullptr, m_statusHandle) != kErrorSuccess) {
+        LogEvent(L"Handler not installed");
+        return;
+    }
+    {
+        std::lock_guard lock(*m_statusLock);
+        ReportState(kServiceStartPending);
+        m_status.win32ExitCode = 0;
+        m_status.checkPoint = 0;
+        m_status.waitHint = 0;
+    }
+    const HRESULT hr = Run();
+    {
+        std::lock_guard lock(*m_statusLock);
+        m_status.win32ExitCode = static_cast<std::uint32_t>(hr);
+        ReportState(kServiceStopped);
+    }
+    LogEvent(L"Service stopped");
+}
+
+std::uint32_t CServiceModule::Handler(std::uint32_t control, std::uint32_t, void*, void*)
+{
+    Instance().OnControl(control);
     return kErrorSuccess;
 }
 
-void CServiceModule::SetServiceStatus(std::uint32_t state)
+void CServiceModule::OnControl(std::uint32_t control)
+{
+    switch (control) {
+    case kControlStop:
+    case kControlShutdown:
+    case kControlPreshutdown:
+        RequestStop();
+        break;
+    case kControlPause:
+    case kControlContinue:
+        break;
+    case kControlInterrogate:
+        OnInterrogate();
+        break;
+    default:
+        LogEvent(L"Bad service request");
+        break;
+    }
+}
+
+void CServiceModule::RequestStop()
+{
+    {
+        std::lock_guard lock(*m_statusLock);
+        ReportState(kServiceStopPending);
+    }
+    Threads().PostQuit(m_serviceThreadId);
+}
+
+void CServiceModule::OnInterrogate()
+{
+    QX_FUNCTION_TRACE(L"CServiceModule::OnInterrogate");
+}
+
+bool CServiceModule::UpdateControlsAccepted(std::uint32_t controls, bool enable, bool report)
 {
     std::lock_guard lock(*m_statusLock);
+    if (m_status.currentState != kServiceRunning) {
+        return false;
+    }
+    if (enable) {
+        m_status.controlsAccepted |= controls;
+    } else {
+        m_status.controlsAccepted &= ~controls;
+    }
+    if (report) {
+        (void)ServiceControl().SetStatus(m_statusHandle, m_status);
+    }
+    return true;
+}
+
+ControlsCallback CServiceModule::GetControlsCallback()
+{
+    return [this](std::uint32_t controls, bool enable) { return UpdateControlsAccepted(controls, enable, true); };
+}
+
+void CServiceModule::LogEvent(const wchar_t* format, ...)
+{
+    wchar_t buffer[kLogEventCapacity] = {};
+    va_list arguments;
+    va_start(arguments, format);
+    std::vswprintf(buffer, kLogEventCapacity, format, arguments);
+    va_end(arguments);
+    QX_LOG(3, "LogEvent: ", static_cast<const wchar_t*>(buffer));
+}
+
+void CServiceModule::RemoveStopAcceptFlag()
+{
+    RegistryKey key;
+    if (Registry().OpenKey(ParametersKeyPath(m_serviceName.data()), kKeyWrite, key) != kErrorSuccess) {
+        return;
+    }
+    if (Registry().DeleteValue(key.get(), L"StopAccept") == kErrorSuccess) {
+        QX_LOG(3, "StopAccept", " registry flag removed");
+    }
+}
+
+HRESULT CServiceModule::Run()
+{
+    HRESULT hr = PreMessageLoop();
+    if (hr == kSOk) {
+        Threads().RunMessageLoop();
+    }
+    if (!Failed(hr)) {
+        hr = PostMessageLoop();
+    }
+    return hr;
+}
+
+HRESULT CServiceModule::PreMessageLoop()
+{
+    QX_FUNCTION_TRACE(L"CServiceModule::PreMessageLoop");
+    RemoveStopAcceptFlag();
+    // Declared before the handler below, so a failed start unloads the compressor only after
+    // the failure has been reported.
+    auto unloadCompressor = [] { LogComprLdr::instance().Unload(); };
+    std::optional<stdex::detail::scope_guard_impl<decltype(unloadCompressor)>> compressorGuard;
+    try {
+        if (const Win32Error error = Threads().OpenCurrentThread(m_serviceThreadHandle); error != kErrorSuccess) {
+            QX_LOG_ERROR("Failed to open current thread handle: ", error);
+        }
+        WatchdogAgent::Instance().Init(m_serviceName.data());
+        if (Configuration().LogCompressor()) {
+            LogComprLdr::instance().Load();
+            compressorGuard.emplace(unloadCompressor);
+        }
+        RunInitialization();
+        ReportRunning();
+        ReportServiceEvent(EventRecord::kServiceStarted);
+    } catch (const HRXEx& error) {
+        WatchdogAgent::Instance().Deinit();
+        QX_LOG_ERROR("Starting service modules failed: ", error);
+        const std::wstring description = GetErrorDescription(error.Result(), error.ErrorInfo());
+        ReportServiceEvent(EventRecord::kServiceStartFailed, &description);
+        return error.Result();
+    }
+    if (compressorGuard) {
+        compressorGuard->dismiss();
+    }
+    return kSOk;
+}
+
+void CServiceModule::RunInitialization()
+{
+    Thread thread;
+    RaiseWin32(Threads().CreateThread(&Initialization, this, thread));
+    std::uint32_t wait = Threads().Wait(thread.get(), kStartPendingReportMilliseconds);
+    while (wait == kWaitTimeout) {
+        QX_LOG(3, "Long time service initialization is in progress...");
+        {
+            std::lock_guard lock(*m_statusLock);
+            ReportState(kServiceStartPending);
+        }
+        wait = Threads().Wait(thread.get(), kStartPendingReportMilliseconds);
+    }
+    if (wait != kWaitObject0) {
+        QX_LOG(3, "Wait error: ", wait);
+        RaiseIfFailed(kEFail);
+    }
+    std::uint32_t exitCode = 0;
+    if (Threads().GetExitCode(thread.get(), exitCode) != kErrorSuccess) {
+        exitCode = static_cast<std::uint32_t>(kEFail);
+    }
+    const auto hr = static_cast<HRESULT>(static_cast<std::int32_t>(exitCode));
+    QX_LOG(3, "Service initialization completed with code: ", hr);
+    RaiseIfFailed(hr);
+}
+
+std::uint32_t CServiceModule::Initialization(void*)
+{
+    try {
+        QX_FUNCTION_TRACE(L"CServiceModule::Initialization");
+        auto& modules = ServiceModuleManager::Instance();
+        modules.Load(Configuration().ServiceModules());
+        modules.InitModules();
+        return 0;
+    } catch (const HRXEx& error) {
+        QX_LOG_ERROR("CServiceModule__Initialization: ", error);
+        return static_cast<std::uint32_t>(error.Result());
+    } catch (...) { // nothing may leave the thread; the start fails instead
+        return static_cast<std::uint32_t>(kEFail);
+    }
+}
+
+void CServiceModule::ReportRunning()
+{
+    std::lock_guard lock(*m_statusLock);
+    if (m_status.currentState != kServiceStartPending) {
+        return;
+    }
+    m_status.controlsAccepted |= m_savedControls;
+    m_savedControls = 0;
+    // The stop request posts to this thread's queue, which must exist before a stop can come.
+    Threads().EnsureMessageQueue();
+    LogEvent(L"Service started/resumed");
+    ReportState(kServiceRunning);
+}
+
+HRESULT CServiceModule::PostMessageLoop()
+{
+    QX_FUNCTION_TRACE(L"CServiceModule::PostMessageLoop");
+    try {
+        ServiceModuleManager::Instance().ShutdownModules();
+        if (Configuration().LogCompressor()) {
+            LogComprLdr::instance().Unload();
+        }
+        WatchdogAgent::Instance().Deinit();
+        ReportServiceEvent(EventRecord::kServiceStopped);
+    } catch (const HRXEx& error) {
+        QX_LOG_ERROR("Shutting down components failed: ", error);
+        return error.Result();
+    }
+    return kSOk;
+}
+
+void CServiceModule::ReportServiceEvent(std::uint32_t eventId, const std::wstring* errorDescription)
+{
+    EventRecord event(eventId);
+    // "%%n" refers the event text to message n of the product's message file: the display name.
+    event.SetString(4, L"%%" + std::to_wstring(Configuration().ServiceName()));
+    if (errorDescription != nullptr) {
+        event.SetString(6, *errorDescription);
+    }
+    ReportProductEvent(event);
+}
+
+void CServiceModule::ReportState(std::uint32_t state)
+{
     m_status.currentState = state;
     (void)ServiceControl().SetStatus(m_statusHandle, m_status);
 }

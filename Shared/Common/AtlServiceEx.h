@@ -1,13 +1,20 @@
-// The module object: the one CServiceModule of the process, its service status and the
-// main thread's hand-over to the Service Control Manager.
+// The module object: the one CServiceModule of the process, its contract with the Service
+// Control Manager, and the order in which the service's components start and stop.
 //
-// Threads: constructed during start-up; Start runs on the main thread. statusLock guards every
-// change of status together with its report. Lock order: the internal state's lock is taken
-// before statusLock, never the other way round.
+// Threads:
+//  - the main thread runs Start, which blocks in the dispatcher;
+//  - the dispatcher calls Handler (on the main thread on Windows, on a thread of its own
+//    under Wine) and starts the service thread, which runs ServiceMain, Run, PreMessageLoop,
+//    the message loop and PostMessageLoop;
+//  - the initialisation thread runs Initialization, and with it every module's SmInitialize.
+// statusLock guards every change of m_status together with its report. Lock order: the
+// internal state's lock is taken before statusLock, never the other way round. While it holds
+// statusLock the module only reports, peeks at its message queue and logs; it never waits.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,10 +35,22 @@ private:
     std::unique_ptr<Qx::Platform::ILock> m_frameworkLock;
 };
 
+// Grants (true) or withdraws (false) accepted controls while the service runs; answers false
+// when the service is not running, and nothing changes then.
+using ControlsCallback = std::function<bool(std::uint32_t controls, bool enable)>;
+
 class CServiceModule final : public CAtlServiceModuleFramework {
 public:
     static constexpr std::size_t kServiceNameCapacity = 256;
     static constexpr std::uint32_t kServiceThreadExitWaitMilliseconds = 10000;
+    static constexpr std::uint32_t kStartPendingReportMilliseconds = 5000;
+
+    static constexpr std::uint32_t kControlStop = 1;
+    static constexpr std::uint32_t kControlPause = 2;
+    static constexpr std::uint32_t kControlContinue = 3;
+    static constexpr std::uint32_t kControlInterrogate = 4;
+    static constexpr std::uint32_t kControlShutdown = 5;
+    static constexpr std::uint32_t kControlPreshutdown = 15;
 
     // Raises HRXEx with HRESULT_FROM_WIN32 of the error when statusLock cannot be initialised.
     CServiceModule();
@@ -45,17 +64,43 @@ public:
 
     // Hands the main thread to the dispatcher and returns the process exit code: the Win32
     // error when the dispatcher cannot start, otherwise the exit code the service reported.
+    // Then waits up to 10 s for the service thread to end.
     std::uint32_t Start();
 
     [[nodiscard]] Qx::Platform::ServiceStatus Status();
 
+    bool UpdateControlsAccepted(std::uint32_t controls, bool enable, bool report);
+    [[nodiscard]] ControlsCallback GetControlsCallback();
+
+    // Logs "LogEvent: " and the formatted text, cut to 255 characters, at level 3.
+    void LogEvent(const wchar_t* format, ...);
+
 private:
     static void ServiceMain(std::uint32_t argc, wchar_t** argv);
     static std::uint32_t Handler(std::uint32_t control, std::uint32_t eventType, void* eventData, void* context);
-    void SetServiceStatus(std::uint32_t state);
+    void RunService();
+    // The life of the service on the service thread: start the components, run until a stop
+    // request, stop them again. Returns the HRESULT that becomes the service's exit code.
+    HRESULT Run();
+    void OnControl(std::uint32_t control);
+    void RequestStop();
+    void OnInterrogate();
+    void RemoveStopAcceptFlag();
+    HRESULT PreMessageLoop();
+    void StartComponents();
+    void RunInitialization();
+    static std::uint32_t Initialization(void* module);
+    void ReportRunning();
+    HRESULT PostMessageLoop();
+    void ReportServiceEvent(std::uint32_t eventId, const std::wstring* errorDescription = nullptr);
+    // Sets the current state and reports the status; the caller holds m_statusLock.
+    void ReportState(std::uint32_t state);
 
-    Qx::Platform::ServiceStatus m_status;
+    Qx::Platform::ServiceStatus m_status;        // guarded by m_statusLock
     std::unique_ptr<Qx::Platform::ILock> m_statusLock;
     std::array<wchar_t, kServiceNameCapacity> m_serviceName{};
     Qx::Platform::NativeHandle m_statusHandle = nullptr;
+    std::uint32_t m_serviceThreadId = 0;
+    std::uint32_t m_savedControls = 0;           // guarded by m_statusLock
+    Qx::Platform::Thread m_serviceThreadHandle;
 };

@@ -3,6 +3,8 @@
 #include "RecordingLogger.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <cwctype>
 
@@ -392,6 +394,62 @@ private:
 
 } // namespace
 
+std::uint32_t FakeProcess::CurrentThreadId()
+{
+    static std::atomic<std::uint32_t> nextId{100};
+    thread_local const std::uint32_t id = nextId++;
+    return id;
+}
+
+// A thread's end and exit code, shared by its handles and by the thread itself.
+struct FakeThreads::ThreadState {
+    std::mutex lock;
+    std::condition_variable ended;
+    bool done = false;
+    std::uint32_t exitCode = 259; // STILL_ACTIVE
+    std::thread thread;
+
+    void Finish(std::uint32_t code)
+    {
+        std::lock_guard guard(lock);
+        exitCode = code;
+        done = true;
+        ended.notify_all();
+    }
+};
+
+namespace {
+
+// Marks every handle opened on the current thread as ended when the thread exits.
+struct ThreadExitWatch {
+    std::vector<std::shared_ptr<FakeThreads::ThreadState>> states;
+    ~ThreadExitWatch()
+    {
+        for (const auto& state : states) {
+            state->Finish(0);
+        }
+    }
+};
+
+thread_local ThreadExitWatch t_exitWatch;
+
+struct FakeHandle {
+    std::shared_ptr<FakeThreads::ThreadState> state;
+};
+
+} // namespace
+
+FakeThreads::~FakeThreads()
+{
+    for (NativeHandle handle : m_handles) {
+        auto* fake = static_cast<FakeHandle*>(handle);
+        if (fake->state->thread.joinable()) {
+            fake->state->thread.join();
+        }
+        delete fake;
+    }
+}
+
 Win32Error FakeThreads::CreateLock(std::unique_ptr<ILock>& lock)
 {
     if (!lockFailures.empty()) {
@@ -405,23 +463,173 @@ Win32Error FakeThreads::CreateLock(std::unique_ptr<ILock>& lock)
     return kErrorSuccess;
 }
 
-Win32Error FakeServiceControl::StartDispatcher(const wchar_t* serviceName, ServiceMainFunction)
+Win32Error FakeThreads::CreateThread(ThreadFunction function, void* argument, Thread& thread)
 {
-    dispatchedNames.emplace_back(serviceName);
-    return dispatcherResult;
+    if (createThreadFailure != kErrorSuccess) {
+        return createThreadFailure;
+    }
+    auto state = std::make_shared<ThreadState>();
+    state->thread = std::thread([state, function, argument] { state->Finish(function(argument)); });
+    auto* handle = new FakeHandle{state};
+    {
+        std::lock_guard guard(m_lock);
+        m_handles.insert(handle);
+    }
+    thread.reset(handle);
+    return kErrorSuccess;
 }
 
-Win32Error FakeServiceControl::RegisterHandler(const wchar_t*, ServiceHandlerFunction, void*,
+Win32Error FakeThreads::OpenCurrentThread(Thread& thread)
+{
+    if (openThreadFailure != kErrorSuccess) {
+        return openThreadFailure;
+    }
+    auto state = std::make_shared<ThreadState>();
+    t_exitWatch.states.push_back(state);
+    auto* handle = new FakeHandle{state};
+    {
+        std::lock_guard guard(m_lock);
+        m_handles.insert(handle);
+    }
+    thread.reset(handle);
+    return kErrorSuccess;
+}
+
+std::uint32_t FakeThreads::Wait(NativeHandle handle, std::uint32_t milliseconds)
+{
+    {
+        std::lock_guard guard(m_lock);
+        waits.push_back(milliseconds);
+        if (m_handles.count(handle) == 0) {
+            return kWaitFailed;
+        }
+    }
+    auto& state = *static_cast<FakeHandle*>(handle)->state;
+    std::unique_lock guard(state.lock);
+    const auto realTime = std::chrono::duration<double, std::milli>(milliseconds * timeScale);
+    return state.ended.wait_for(guard, realTime, [&] { return state.done; }) ? kWaitObject0 : kWaitTimeout;
+}
+
+Win32Error FakeThreads::GetExitCode(NativeHandle handle, std::uint32_t& exitCode)
+{
+    auto& state = *static_cast<FakeHandle*>(handle)->state;
+    std::lock_guard guard(state.lock);
+    exitCode = state.exitCode;
+    return kErrorSuccess;
+}
+
+void FakeThreads::CloseHandle(NativeHandle handle)
+{
+    {
+        std::lock_guard guard(m_lock);
+        if (m_handles.erase(handle) == 0) {
+            return;
+        }
+    }
+    auto* fake = static_cast<FakeHandle*>(handle);
+    if (fake->state->thread.joinable()) {
+        fake->state->thread.join();
+    }
+    delete fake;
+}
+
+void FakeThreads::RunMessageLoop()
+{
+    const std::uint32_t self = Platform::Process().CurrentThreadId();
+    std::unique_lock guard(m_lock);
+    m_changed.wait(guard, [&] { return m_quitPosted.count(self) != 0; });
+    m_quitPosted.erase(self);
+}
+
+void FakeThreads::EnsureMessageQueue()
+{
+    std::lock_guard guard(m_lock);
+    ++messageQueueChecks;
+}
+
+void FakeThreads::PostQuit(std::uint32_t threadId)
+{
+    std::lock_guard guard(m_lock);
+    m_quitPosted.insert(threadId);
+    m_changed.notify_all();
+}
+
+FakeServiceControl::~FakeServiceControl()
+{
+    JoinServiceThread();
+}
+
+void FakeServiceControl::JoinServiceThread()
+{
+    if (m_serviceThread.joinable()) {
+        m_serviceThread.join();
+    }
+}
+
+Win32Error FakeServiceControl::StartDispatcher(const wchar_t* serviceName, ServiceMainFunction serviceMain)
+{
+    dispatchedNames.emplace_back(serviceName);
+    if (dispatcherResult != kErrorSuccess) {
+        return dispatcherResult;
+    }
+    JoinServiceThread();
+    auto mainReturned = std::make_shared<std::atomic<bool>>(false);
+    m_serviceThread = std::thread([this, serviceMain, mainReturned] {
+        serviceMain(0, nullptr);
+        std::lock_guard guard(m_lock);
+        *mainReturned = true;
+        m_reported.notify_all();
+    });
+    std::unique_lock guard(m_lock);
+    m_reported.wait(guard, [&] {
+        return *mainReturned || (!m_reports.empty() && m_reports.back().currentState == kServiceStopped);
+    });
+    return kErrorSuccess;
+}
+
+Win32Error FakeServiceControl::RegisterHandler(const wchar_t*, ServiceHandlerFunction handler, void*,
                                                NativeHandle& statusHandle)
 {
+    if (registerResult != kErrorSuccess) {
+        return registerResult;
+    }
+    std::lock_guard guard(m_lock);
+    m_handler = handler;
     statusHandle = this;
     return kErrorSuccess;
 }
 
 Win32Error FakeServiceControl::SetStatus(NativeHandle, const ServiceStatus& status)
 {
-    reports.push_back(status);
+    std::lock_guard guard(m_lock);
+    m_reports.push_back(status);
+    m_reported.notify_all();
     return kErrorSuccess;
+}
+
+std::uint32_t FakeServiceControl::SendControl(std::uint32_t control)
+{
+    ServiceHandlerFunction handler = nullptr;
+    {
+        std::lock_guard guard(m_lock);
+        handler = m_handler;
+    }
+    return handler(control, 0, nullptr, nullptr);
+}
+
+bool FakeServiceControl::WaitForState(std::uint32_t state, std::uint32_t milliseconds)
+{
+    std::unique_lock guard(m_lock);
+    return m_reported.wait_for(guard, std::chrono::milliseconds(milliseconds), [&] {
+        return std::any_of(m_reports.begin(), m_reports.end(),
+                           [&](const ServiceStatus& report) { return report.currentState == state; });
+    });
+}
+
+std::vector<ServiceStatus> FakeServiceControl::Reports()
+{
+    std::lock_guard guard(m_lock);
+    return m_reports;
 }
 
 FakePlatform::FakePlatform()
@@ -432,6 +640,8 @@ FakePlatform::FakePlatform()
 
 FakePlatform::~FakePlatform()
 {
+    // The service thread runs on these doubles until it ends.
+    serviceControl.JoinServiceThread();
     Install(m_previous);
 }
 

@@ -1,12 +1,14 @@
 // Test doubles of every platform interface, and a fixture helper that installs a fresh set.
 #pragma once
 
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Platform/Api/Platform.h"
@@ -99,7 +101,6 @@ public:
     static constexpr const wchar_t* kExecutablePath = L"C:\\Program Files\\Qx\\QxServiceHost.exe";
 
     std::uint32_t processId = 4242;
-    std::uint32_t threadId = 7;
     std::wstring commandLine = L"\"C:\\Program Files\\Qx\\QxServiceHost.exe\"";
     Platform::NativeHandle hostInstance = reinterpret_cast<Platform::NativeHandle>(0x140000000);
     std::map<Platform::NativeHandle, std::wstring> modulePaths{{nullptr, kExecutablePath},
@@ -110,7 +111,8 @@ public:
     Platform::ErrorInfo threadErrorInfo;
 
     std::uint32_t CurrentProcessId() override { return processId; }
-    std::uint32_t CurrentThreadId() override { return threadId; }
+    // A distinct id per thread, as the system gives.
+    std::uint32_t CurrentThreadId() override;
     std::wstring CommandLine() override { return commandLine; }
     Platform::NativeHandle HostInstance() override { return hostInstance; }
     Win32Error ModuleFileName(Platform::NativeHandle module, std::wstring& path) override;
@@ -180,24 +182,68 @@ public:
                             std::unique_ptr<Platform::IVersionBlock>& block) override;
 };
 
+// Real threads behind fake handles, and a quit flag per thread id in place of a message queue.
 class FakeThreads final : public Platform::IThreads {
 public:
     // The next CreateLock calls answer these errors, in order; 0 lets one succeed.
     std::vector<Win32Error> lockFailures;
+    Win32Error createThreadFailure = kErrorSuccess;
+    Win32Error openThreadFailure = kErrorSuccess;
+    // Real time per waited millisecond: below 1, timed waits run faster than they say.
+    double timeScale = 1.0;
+    std::vector<std::uint32_t> waits;
+    int messageQueueChecks = 0;
+
+    ~FakeThreads() override;
 
     Win32Error CreateLock(std::unique_ptr<Platform::ILock>& lock) override;
+    Win32Error CreateThread(Platform::ThreadFunction function, void* argument, Platform::Thread& thread) override;
+    Win32Error OpenCurrentThread(Platform::Thread& thread) override;
+    std::uint32_t Wait(Platform::NativeHandle handle, std::uint32_t milliseconds) override;
+    Win32Error GetExitCode(Platform::NativeHandle thread, std::uint32_t& exitCode) override;
+    void CloseHandle(Platform::NativeHandle handle) override;
+    void RunMessageLoop() override;
+    void EnsureMessageQueue() override;
+    void PostQuit(std::uint32_t threadId) override;
+
+    struct ThreadState;
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::set<std::uint32_t> m_quitPosted;
+    std::set<Platform::NativeHandle> m_handles;
 };
 
+// A dispatcher that runs ServiceMain on a thread of its own and returns once the service has
+// reported SERVICE_STOPPED, as the system's does.
 class FakeServiceControl final : public Platform::IServiceControl {
 public:
     Win32Error dispatcherResult = kErrorFailedServiceControllerConnect;
+    Win32Error registerResult = kErrorSuccess;
     std::vector<std::wstring> dispatchedNames;
-    std::vector<Platform::ServiceStatus> reports;
+
+    ~FakeServiceControl() override;
 
     Win32Error StartDispatcher(const wchar_t* serviceName, Platform::ServiceMainFunction serviceMain) override;
     Win32Error RegisterHandler(const wchar_t* serviceName, Platform::ServiceHandlerFunction handler, void* context,
                                Platform::NativeHandle& statusHandle) override;
     Win32Error SetStatus(Platform::NativeHandle statusHandle, const Platform::ServiceStatus& status) override;
+
+    // Waits for the service thread of the last dispatch to end.
+    void JoinServiceThread();
+    // Calls the registered handler on the calling thread, as the dispatcher would.
+    std::uint32_t SendControl(std::uint32_t control);
+    // Waits until a report of state arrives; false on time-out.
+    bool WaitForState(std::uint32_t state, std::uint32_t milliseconds);
+    [[nodiscard]] std::vector<Platform::ServiceStatus> Reports();
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_reported;
+    std::vector<Platform::ServiceStatus> m_reports;
+    Platform::ServiceHandlerFunction m_handler = nullptr;
+    std::thread m_serviceThread;
 };
 
 // A fresh set of doubles, installed for the lifetime of the object.

@@ -1,41 +1,12 @@
 #include "Common/ServiceHost/ServiceConfiguration.h"
 
-#include <array>
-
+#include "Common/RegistryValues.h"
 #include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
 using namespace Qx::Platform;
 
 namespace {
-
-constexpr Win32Error kErrorInvalidData = 13;
-
-// A string value of at most kMaxServiceModulesLength characters: REG_SZ or REG_EXPAND_SZ
-// (unexpanded), even size, NUL in the last unit. Zero bytes give the empty string.
-Win32Error ReadBoundedString(NativeHandle key, const wchar_t* name, std::wstring& value)
-{
-    std::array<wchar_t, CServiceConfigurationImpl::kMaxServiceModulesLength + 1> buffer{};
-    std::uint32_t type = kRegNone;
-    auto size = static_cast<std::uint32_t>(buffer.size() * sizeof(wchar_t));
-    const Win32Error error = Registry().QueryValue(key, name, &type, buffer.data(), &size);
-    if (error != kErrorSuccess) {
-        return error;
-    }
-    if (type != kRegSz && type != kRegExpandSz) {
-        return kErrorInvalidData;
-    }
-    if (size == 0) {
-        value.clear();
-        return kErrorSuccess;
-    }
-    const std::size_t units = size / sizeof(wchar_t);
-    if (size % sizeof(wchar_t) != 0 || buffer[units - 1] != L'\0') {
-        return kErrorInvalidData;
-    }
-    value.assign(buffer.data());
-    return kErrorSuccess;
-}
 
 Win32Error ReadDword(NativeHandle key, const wchar_t* name, std::uint32_t& value)
 {
@@ -76,7 +47,7 @@ void CServiceConfigurationImpl::Load(const std::wstring& serviceName)
     QX_FUNCTION_TRACE(L"CServiceConfigurationImpl::Load");
     RegistryKey key;
     RaiseWin32(Registry().OpenKey(ParametersKeyPath(serviceName), kKeyRead, key));
-    RaiseWin32(ReadBoundedString(key.get(), L"ServiceModules", m_serviceModules));
+    RaiseWin32(ReadTerminatedString(key.get(), L"ServiceModules", kMaxServiceModulesLength + 1, m_serviceModules));
     RaiseWin32(ReadDword(key.get(), L"ServiceName", m_serviceName));
     std::uint32_t scratch = 0;
     ReadFlag(key.get(), L"SDEnabled", scratch, m_sdEnabled);

@@ -29,6 +29,11 @@ void RegistryKeyTraits::Close(NativeHandle h)
     Registry().CloseKey(h);
 }
 
+void ThreadTraits::Close(NativeHandle h)
+{
+    Threads().CloseHandle(h);
+}
+
 void LibraryTraits::Close(NativeHandle h)
 {
     Libraries().Free(h);

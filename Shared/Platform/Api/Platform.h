@@ -26,6 +26,13 @@ struct RegistryKeyTraits {
 };
 using RegistryKey = UniqueHandle<RegistryKeyTraits>;
 
+// A kernel object handle of a thread; neither null nor INVALID_HANDLE_VALUE when valid.
+struct ThreadTraits {
+    static bool IsValid(NativeHandle h) { return h != nullptr && h != reinterpret_cast<NativeHandle>(-1); }
+    static void Close(NativeHandle h);
+};
+using Thread = UniqueHandle<ThreadTraits>;
+
 // Freeing a library keeps the thread's last-error value: it is saved before and restored after.
 struct LibraryTraits {
     static bool IsValid(NativeHandle h) { return h != nullptr; }
@@ -159,11 +166,33 @@ public:
     virtual void unlock() = 0;
 };
 
+constexpr std::uint32_t kWaitObject0 = 0;
+constexpr std::uint32_t kWaitTimeout = 258;
+constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
+
+using ThreadFunction = std::uint32_t (*)(void* argument);
+
 class IThreads {
 public:
     virtual ~IThreads() = default;
     // InitializeCriticalSectionEx; lock stays empty on failure.
     [[nodiscard]] virtual Win32Error CreateLock(std::unique_ptr<ILock>& lock) = 0;
+    // CreateThread with default security and stack, running at once.
+    [[nodiscard]] virtual Win32Error CreateThread(ThreadFunction function, void* argument, Thread& thread) = 0;
+    // OpenThread of the calling thread with SYNCHRONIZE access.
+    [[nodiscard]] virtual Win32Error OpenCurrentThread(Thread& thread) = 0;
+    // WaitForSingleObject: kWaitObject0, kWaitTimeout or kWaitFailed.
+    virtual std::uint32_t Wait(NativeHandle handle, std::uint32_t milliseconds) = 0;
+    [[nodiscard]] virtual Win32Error GetExitCode(NativeHandle thread, std::uint32_t& exitCode) = 0;
+    virtual void CloseHandle(NativeHandle handle) = 0;
+
+    // The calling thread's message queue: GetMessageW, TranslateMessage and DispatchMessageW
+    // until WM_QUIT or a failure.
+    virtual void RunMessageLoop() = 0;
+    // PeekMessageW without removing anything, which gives the calling thread its queue.
+    virtual void EnsureMessageQueue() = 0;
+    // PostThreadMessageW(WM_QUIT); the result is not examined.
+    virtual void PostQuit(std::uint32_t threadId) = 0;
 };
 
 // SERVICE_STATUS.

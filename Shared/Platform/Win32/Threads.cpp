@@ -1,4 +1,4 @@
-// Win32 only: locks.
+// Win32 only: locks, threads, waits and the thread message queue.
 #include "Platform/Win32/WindowsSupport.h"
 
 namespace Qx::Platform::Win32 {
@@ -30,6 +30,18 @@ private:
     bool m_initialized = false;
 };
 
+struct ThreadStart {
+    ThreadFunction function;
+    void* argument;
+};
+
+DWORD WINAPI ThreadTrampoline(LPVOID parameter)
+{
+    const ThreadStart start = *static_cast<ThreadStart*>(parameter);
+    delete static_cast<ThreadStart*>(parameter);
+    return start.function(start.argument);
+}
+
 } // namespace
 
 Win32Error Win32Threads::CreateLock(std::unique_ptr<ILock>& lock)
@@ -40,6 +52,73 @@ Win32Error Win32Threads::CreateLock(std::unique_ptr<ILock>& lock)
     }
     lock = std::move(section);
     return ERROR_SUCCESS;
+}
+
+} // namespace Qx::Platform::Win32
+
+namespace Qx::Platform::Win32 {
+
+Win32Error Win32Threads::CreateThread(ThreadFunction function, void* argument, Thread& thread)
+{
+    auto* start = new ThreadStart{function, argument};
+    HANDLE handle = ::CreateThread(nullptr, 0, &ThreadTrampoline, start, 0, nullptr);
+    if (handle == nullptr) {
+        const Win32Error error = LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
+        delete start;
+        return error;
+    }
+    thread.reset(handle);
+    return ERROR_SUCCESS;
+}
+
+Win32Error Win32Threads::OpenCurrentThread(Thread& thread)
+{
+    HANDLE handle = ::OpenThread(SYNCHRONIZE, FALSE, ::GetCurrentThreadId());
+    if (handle == nullptr) {
+        return LastErrorOr(ERROR_INVALID_HANDLE);
+    }
+    thread.reset(handle);
+    return ERROR_SUCCESS;
+}
+
+std::uint32_t Win32Threads::Wait(NativeHandle handle, std::uint32_t milliseconds)
+{
+    return ::WaitForSingleObject(handle, milliseconds);
+}
+
+Win32Error Win32Threads::GetExitCode(NativeHandle thread, std::uint32_t& exitCode)
+{
+    DWORD code = 0;
+    if (!::GetExitCodeThread(thread, &code)) {
+        return LastErrorOr(ERROR_INVALID_HANDLE);
+    }
+    exitCode = code;
+    return ERROR_SUCCESS;
+}
+
+void Win32Threads::CloseHandle(NativeHandle handle)
+{
+    ::CloseHandle(handle);
+}
+
+void Win32Threads::RunMessageLoop()
+{
+    MSG message;
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
+void Win32Threads::EnsureMessageQueue()
+{
+    MSG message;
+    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+}
+
+void Win32Threads::PostQuit(std::uint32_t threadId)
+{
+    ::PostThreadMessageW(threadId, WM_QUIT, 0, 0);
 }
 
 } // namespace Qx::Platform::Win32

@@ -73,6 +73,14 @@ public:
 class Win32Threads final : public IThreads {
 public:
     Win32Error CreateLock(std::unique_ptr<ILock>& lock) override;
+    Win32Error CreateThread(ThreadFunction function, void* argument, Thread& thread) override;
+    Win32Error OpenCurrentThread(Thread& thread) override;
+    std::uint32_t Wait(NativeHandle handle, std::uint32_t milliseconds) override;
+    Win32Error GetExitCode(NativeHandle thread, std::uint32_t& exitCode) override;
+    void CloseHandle(NativeHandle handle) override;
+    void RunMessageLoop() override;
+    void EnsureMessageQueue() override;
+    void PostQuit(std::uint32_t threadId) override;
 };
 
 class Win32ServiceControl final : public IServiceControl {

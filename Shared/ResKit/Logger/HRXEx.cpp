@@ -15,17 +15,10 @@ namespace {
 // those of the code that failed.
 constexpr std::uint32_t kSkippedFrames = 4;
 
-enum class ComErrorInfo { Take, Ignore };
-
-[[noreturn]] void Raise(HRESULT hr, ComErrorInfo comErrorInfo)
+[[noreturn]] void Raise(HRESULT hr, Platform::ErrorInfo errorInfo)
 {
-    auto& process = Platform::Process();
-    Platform::ErrorInfo errorInfo;
-    if (comErrorInfo == ComErrorInfo::Take) {
-        errorInfo = process.TakeThreadErrorInfo();
-    }
     HRXEx::ReturnAddresses addresses{};
-    process.CaptureReturnAddresses(kSkippedFrames, HRXEx::kMaxReturnAddresses, addresses.data());
+    Platform::Process().CaptureReturnAddresses(kSkippedFrames, HRXEx::kMaxReturnAddresses, addresses.data());
     throw HRXEx(hr, addresses, std::move(errorInfo));
 }
 
@@ -34,7 +27,14 @@ enum class ComErrorInfo { Take, Ignore };
 void RaiseIfFailed(HRESULT hr)
 {
     if (Failed(hr)) {
-        Raise(hr, ComErrorInfo::Take);
+        Raise(hr, Platform::Process().TakeThreadErrorInfo());
+    }
+}
+
+void RaiseWithErrorInfo(HRESULT hr, Platform::ErrorInfo errorInfo)
+{
+    if (Failed(hr)) {
+        Raise(hr, std::move(errorInfo));
     }
 }
 
@@ -42,7 +42,7 @@ void RaiseWin32(Win32Error code)
 {
     const HRESULT hr = HResultFromWin32(code);
     if (Failed(hr)) {
-        Raise(hr, ComErrorInfo::Ignore);
+        Raise(hr, nullptr);
     }
 }
 

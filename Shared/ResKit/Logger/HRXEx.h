@@ -34,6 +34,9 @@ namespace Qx {
 // Raises HRXEx for a negative hr, with the thread's COM error information; does nothing otherwise.
 void RaiseIfFailed(HRESULT hr);
 
+// Raises HRXEx for a negative hr with error information taken earlier; does nothing otherwise.
+void RaiseWithErrorInfo(HRESULT hr, Platform::ErrorInfo errorInfo);
+
 // Raises HRXEx for a Win32 error code converted with HResultFromWin32, without COM error
 // information. Code 0 raises nothing.
 void RaiseWin32(Win32Error code);

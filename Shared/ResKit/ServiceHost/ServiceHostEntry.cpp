@@ -4,7 +4,10 @@
 
 #include "Common/AtlServiceEx.h"
 #include "Common/ProductInfo.h"
+#include "Common/LogCompressor/LogComprLoader.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
+#include "Common/ServiceHost/ServiceModuleManager.h"
+#include "Common/WatchdogAgent.h"
 #include "ResKit/Logger/LogModuleInfo.h"
 #include "ResKit/Logger/LogUtils.h"
 #include "ResKit/ServiceHost/CommandLine.h"
@@ -34,7 +37,10 @@ void RunStartupInitialization()
     LogUtils::AcquireLogger();
     LogUtils::AttributeIndices();
     CServiceModule::Instance();
+    ServiceModuleManager::Instance();
     CServiceConfigurationImpl::Instance();
+    LogComprLdr::instance();
+    WatchdogAgent::Instance();
 }
 
 void ApplyServiceNameRule(const std::wstring& parameter)

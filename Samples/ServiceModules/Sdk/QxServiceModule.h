@@ -1,0 +1,70 @@
+/*
+ * QxServiceModule.h: the contract between QxServiceHost and a service module.
+ *
+ * A service module is a DLL named in the "ServiceModules" value of the service's Parameters key
+ * (HKLM\SYSTEM\CurrentControlSet\Services\<service>\Parameters, names separated by ";" or ",").
+ * The host loads every listed DLL with LoadLibraryW when the service starts and looks up the two
+ * exports below by their undecorated names; both must exist.
+ *
+ * Plain C, so modules may be written in C or C++. Include it in the source that defines the
+ * exports, so the compiler checks the definitions against these declarations.
+ */
+#ifndef QX_SERVICE_MODULE_H
+#define QX_SERVICE_MODULE_H
+
+#include <stdint.h>
+#include <windows.h>
+
+#ifdef __cplusplus
+#define QX_MODULE_EXTERN_C extern "C"
+#else
+#define QX_MODULE_EXTERN_C
+#endif
+
+/* Exports a module function under its plain C name. */
+#define QX_MODULE_API QX_MODULE_EXTERN_C __declspec(dllexport)
+
+/*
+ * Bit 0 of the module flags: after a failed start, keep the service's volatile WatchDogGuard key
+ * (HKLM\SYSTEM\CurrentControlSet\services\<service>\WatchDogGuard) until the process ends, so the
+ * watchdog sees that the service went down abnormally. The host reads the bit only on a failed
+ * start, from every module of the list once all of them were loaded, including the module whose
+ * SmInitialize failed. The other 31 bits mean nothing to the host; a module may use them freely.
+ */
+#define QX_MODULE_FLAG_KEEP_WATCHDOG_GUARD 0x1u
+
+/*
+ * Starts the module. Called once per service start, on the host's initialisation thread, one
+ * module at a time in list order, after the module's DLL and every DLL listed before it have been
+ * loaded. It may take as long as it needs: meanwhile the host tells the Service Control Manager
+ * every 5 seconds that the start is still pending. Work that lasts as long as the service runs
+ * belongs on a thread of the module's own; the initialisation thread ends once all modules are
+ * initialised.
+ *
+ * moduleFlags: never null, 0 on entry; the module may set QX_MODULE_FLAG_KEEP_WATCHDOG_GUARD or
+ * bits of its own. The pointer stays valid as long as the DLL stays loaded.
+ *
+ * Returns S_OK (or any non-negative HRESULT) on success. A negative HRESULT fails the service
+ * start: the modules initialised before this one get SmShutdown, last first; the modules listed
+ * after it are never initialised; the service stops with this HRESULT as its exit code. COM error
+ * information the module leaves on the thread (SetErrorInfo) is attached to the host's error.
+ *
+ * Must not let a C++ exception or a structured exception escape: the host does not catch them,
+ * and the process ends as after any other crash.
+ */
+QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags);
+
+/*
+ * Stops the module. Called once for every SmInitialize that succeeded, never for one that failed,
+ * in reverse list order: at the service stop on the host's service thread, or on the
+ * initialisation thread when a module listed later fails its SmInitialize. The module must have
+ * stopped and joined its threads when it returns; the host may free the DLL afterwards. There is
+ * no result: a module that fails to stop cleanly can only log it. Must not let an exception
+ * escape.
+ */
+QX_MODULE_API void SmShutdown(void);
+
+typedef HRESULT (*QxSmInitializeFn)(uint32_t* moduleFlags);
+typedef void (*QxSmShutdownFn)(void);
+
+#endif /* QX_SERVICE_MODULE_H */

@@ -1,0 +1,57 @@
+// The service modules: libraries named in ServiceModules that do the service's work.
+//
+// Threads: Load and InitModules run on the initialisation thread while the service thread
+// waits for it; ShutdownModules and AnyModuleKeepsGuard run on the service thread. The
+// operations never overlap, so the manager has no lock.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Platform/Api/Platform.h"
+
+class ServiceModuleManager {
+public:
+    using SmInitializeFunction = HRESULT (*)(std::uint32_t* moduleFlags);
+    using SmShutdownFunction = void (*)();
+
+    // Bit 0 of the flags a module sets: keep the WatchDogGuard key after a failed start.
+    static constexpr std::uint32_t kKeepsWatchDogGuard = 0x1;
+
+    // One loaded library. Releasing it frees the library without calling SmShutdown.
+    struct ServiceModule {
+        Qx::Platform::Library module;
+        std::wstring name;
+        SmInitializeFunction smInitialize = nullptr;
+        SmShutdownFunction smShutdown = nullptr;
+        std::uint32_t moduleFlags = 0;
+        bool initialized = false;
+    };
+
+    static ServiceModuleManager& Instance();
+
+    // Cuts the list at ";" and ",", loads every named library and resolves its two exports.
+    // All or nothing: on the first failure the libraries loaded so far are freed again, the
+    // current list stays, and HRXEx is raised with HRESULT_FROM_WIN32 of the error. A library
+    // without SmInitialize or SmShutdown is refused with ERROR_PROC_NOT_FOUND.
+    void Load(const std::wstring& moduleList);
+
+    // Initialises the modules in list order. When one fails, those before it are shut down,
+    // last first, and HRXEx is raised with its HRESULT.
+    void InitModules();
+
+    // Shuts the initialised modules down, last first. Never raises.
+    void ShutdownModules() noexcept;
+
+    [[nodiscard]] bool AnyModuleKeepsGuard() const;
+
+    [[nodiscard]] const std::vector<std::shared_ptr<ServiceModule>>& Modules() const { return m_modules; }
+
+private:
+    std::vector<std::shared_ptr<ServiceModule>> m_modules;
+};
+
+// The names in a module list, in order: cut at ";" and ",", empty pieces dropped, nothing trimmed.
+std::vector<std::wstring> SplitModuleList(const std::wstring& moduleList);

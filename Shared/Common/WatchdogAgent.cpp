@@ -1,0 +1,48 @@
+#include "Common/WatchdogAgent.h"
+
+using namespace Qx;
+using namespace Qx::Platform;
+
+namespace {
+
+template <class Function>
+bool Resolve(NativeHandle library, const char* name, Function& function)
+{
+    function = reinterpret_cast<Function>(Libraries().GetProc(library, name));
+    return function != nullptr;
+}
+
+} // namespace
+
+WatchdogAgent::WatchdogAgent()
+{
+    Library library;
+    if (Libraries().Load(kLibraryName, library) != kErrorSuccess) {
+        return;
+    }
+    const NativeHandle handle = library.get();
+    if (Resolve(handle, "WAInitW", m_init) && Resolve(handle, "WADeinit", m_deinit) &&
+        Resolve(handle, "WAOnEnter", m_onEnter) && Resolve(handle, "WAOnExit", m_onExit)) {
+        m_library = std::move(library);
+    }
+}
+
+WatchdogAgent& WatchdogAgent::Instance()
+{
+    static WatchdogAgent agent;
+    return agent;
+}
+
+void WatchdogAgent::Init(const wchar_t* serviceName) const
+{
+    if (IsLoaded()) {
+        (void)m_init(serviceName);
+    }
+}
+
+void WatchdogAgent::Deinit() const
+{
+    if (IsLoaded()) {
+        (void)m_deinit();
+    }
+}

@@ -1,0 +1,249 @@
+// QxWatchdogAgent.dll as the host binds it: loaded by name, the four exports resolved, WAInitW and
+// WADeinit called; what they record shows in the status file beside the DLL (the bin folder).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "StandInTestSupport.h"
+
+namespace {
+
+using namespace QxStandIns;
+
+using WAInitWFunction = int (*)(const wchar_t*);
+using WAVoidFunction = int (*)();
+
+std::wstring StatusPath(const std::wstring& fileNamePart)
+{
+    return BinDirectory() + L"QxWatchdogAgent." + fileNamePart + L".status";
+}
+
+std::string Pid()
+{
+    return std::to_string(GetCurrentProcessId());
+}
+
+// "<name>=<YYYY-MM-DD HH:MM:SS.mmm> qpc=<n>": checks the form, that the time lies between the
+// bounds taken around the call, and gives the counter.
+long long ExpectCallLine(const std::string& line, const std::string& name, const std::string& earliest,
+                         const std::string& latest, long long qpcBefore, long long qpcAfter)
+{
+    const std::string prefix = name + "=";
+    EXPECT_EQ(line.substr(0, prefix.size()), prefix) << line;
+    const std::string stamp = line.substr(prefix.size(), 23);
+    EXPECT_TRUE(IsLocalTimestamp(stamp)) << line;
+    EXPECT_LE(earliest, stamp) << line;
+    EXPECT_LE(stamp, latest) << line;
+    const std::string counterPrefix = " qpc=";
+    const std::string rest = line.substr(std::min(line.size(), prefix.size() + 23));
+    EXPECT_EQ(rest.substr(0, counterPrefix.size()), counterPrefix) << line;
+    const std::string digits = rest.substr(std::min(rest.size(), counterPrefix.size()));
+    EXPECT_FALSE(digits.empty()) << line;
+    EXPECT_EQ(digits.find_first_not_of("0123456789"), std::string::npos) << line;
+    const long long counter = digits.empty() ? -1 : std::stoll(digits);
+    EXPECT_GE(counter, qpcBefore) << line;
+    EXPECT_LE(counter, qpcAfter) << line;
+    return counter;
+}
+
+// Each test loads its own copy of the agent, so it starts without a recorded service.
+class QxWatchdogAgentTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        module_ = LoadLibraryW(L"QxWatchdogAgent.dll");
+        ASSERT_NE(module_, nullptr) << "LoadLibraryW failed with " << GetLastError();
+        init_ = Resolve<WAInitWFunction>("WAInitW");
+        deinit_ = Resolve<WAVoidFunction>("WADeinit");
+        onEnter_ = Resolve<WAVoidFunction>("WAOnEnter");
+        onExit_ = Resolve<WAVoidFunction>("WAOnExit");
+        ASSERT_TRUE(init_ != nullptr && deinit_ != nullptr && onEnter_ != nullptr && onExit_ != nullptr);
+    }
+
+    void TearDown() override
+    {
+        if (module_ != nullptr) {
+            EXPECT_TRUE(FreeLibrary(module_));
+            EXPECT_EQ(GetModuleHandleW(L"QxWatchdogAgent.dll"), nullptr) << "QxWatchdogAgent.dll stayed loaded";
+        }
+        for (const std::wstring& path : statusFiles_) {
+            DeleteFileW(path.c_str());
+        }
+    }
+
+    template <typename Function>
+    Function Resolve(const char* name)
+    {
+        return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module_, name)));
+    }
+
+    // The status file of a name, removed before and after the test.
+    std::wstring OwnStatusFile(const std::wstring& fileNamePart)
+    {
+        statusFiles_.push_back(StatusPath(fileNamePart));
+        DeleteFileW(statusFiles_.back().c_str());
+        return statusFiles_.back();
+    }
+
+    std::wstring UniqueServiceName(const std::wstring& purpose) const
+    {
+        return L"StandIns-WA-" + purpose + L"-" + std::to_wstring(GetCurrentProcessId());
+    }
+
+    HMODULE module_ = nullptr;
+    WAInitWFunction init_ = nullptr;
+    WAVoidFunction deinit_ = nullptr;
+    WAVoidFunction onEnter_ = nullptr;
+    WAVoidFunction onExit_ = nullptr;
+    std::vector<std::wstring> statusFiles_;
+};
+
+TEST_F(QxWatchdogAgentTest, StartAndStopAreRecordedWithNameTimesAndState)
+{
+    const std::wstring service = UniqueServiceName(L"Life");
+    const std::string serviceUtf8(service.begin(), service.end());
+    const std::wstring statusFile = OwnStatusFile(service);
+
+    const std::string beforeInit = LocalTimestamp();
+    const long long qpcBeforeInit = QpcNow();
+    EXPECT_EQ(init_(service.c_str()), 0);
+    const long long qpcAfterInit = QpcNow();
+    const std::string afterInit = LocalTimestamp();
+
+    const std::string running = ReadFileBytes(statusFile);
+    ASSERT_FALSE(running.empty());
+    EXPECT_EQ(running[0], 's') << "UTF-8 without a byte order mark";
+    const std::vector<std::string> runningLines = SplitCrLfLines(running);
+    ASSERT_EQ(runningLines.size(), 4u) << running;
+    EXPECT_EQ(runningLines[0], "service=" + serviceUtf8);
+    EXPECT_EQ(runningLines[1], "pid=" + Pid());
+    const long long initCounter =
+        ExpectCallLine(runningLines[2], "WAInitW", beforeInit, afterInit, qpcBeforeInit, qpcAfterInit);
+    EXPECT_EQ(runningLines[3], "state=running");
+
+    // The host never calls these two; they must exist, succeed and leave the record alone.
+    EXPECT_EQ(onEnter_(), 0);
+    EXPECT_EQ(onExit_(), 0);
+    EXPECT_EQ(ReadFileBytes(statusFile), running);
+
+    const std::string beforeDeinit = LocalTimestamp();
+    const long long qpcBeforeDeinit = QpcNow();
+    EXPECT_EQ(deinit_(), 0);
+    const long long qpcAfterDeinit = QpcNow();
+    const std::string afterDeinit = LocalTimestamp();
+
+    const std::vector<std::string> stoppedLines = SplitCrLfLines(ReadFileBytes(statusFile));
+    ASSERT_EQ(stoppedLines.size(), 5u);
+    EXPECT_EQ(stoppedLines[0], "service=" + serviceUtf8) << "WADeinit keeps the name WAInitW was given";
+    EXPECT_EQ(stoppedLines[1], "pid=" + Pid());
+    EXPECT_EQ(stoppedLines[2], runningLines[2]) << "the start keeps its time";
+    const long long deinitCounter =
+        ExpectCallLine(stoppedLines[3], "WADeinit", beforeDeinit, afterDeinit, qpcBeforeDeinit, qpcAfterDeinit);
+    EXPECT_LT(initCounter, deinitCounter);
+    EXPECT_EQ(stoppedLines[4], "state=stopped");
+    EXPECT_FALSE(FileExists(StatusPath(L"(none)"))) << "a named agent writes only the file of its name";
+}
+
+TEST_F(QxWatchdogAgentTest, StopWithoutStartIsRecordedUnderNone)
+{
+    const std::wstring statusFile = OwnStatusFile(L"(none)");
+    const std::string before = LocalTimestamp();
+    const long long qpcBefore = QpcNow();
+    EXPECT_EQ(deinit_(), 0);
+    const long long qpcAfter = QpcNow();
+    const std::string after = LocalTimestamp();
+
+    const std::vector<std::string> lines = SplitCrLfLines(ReadFileBytes(statusFile));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "service=(none)");
+    EXPECT_EQ(lines[1], "pid=" + Pid());
+    ExpectCallLine(lines[2], "WADeinit", before, after, qpcBefore, qpcAfter);
+    EXPECT_EQ(lines[3], "state=stopped");
+}
+
+TEST_F(QxWatchdogAgentTest, InvalidNamesAreRefusedWithoutBeingRecorded)
+{
+    const std::wstring noneFile = OwnStatusFile(L"(none)");
+    const std::wstring emptyNameFile = OwnStatusFile(L"");
+    EXPECT_EQ(init_(nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(init_(L""), ERROR_INVALID_PARAMETER);
+    const std::wstring tooLong(256, L'x');
+    EXPECT_EQ(init_(tooLong.c_str()), ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(FileExists(noneFile));
+    EXPECT_FALSE(FileExists(emptyNameFile));
+    EXPECT_FALSE(FileExists(StatusPath(tooLong)));
+
+    // Still nothing recorded: the stop that follows knows no service.
+    EXPECT_EQ(deinit_(), 0);
+    const std::vector<std::string> lines = SplitCrLfLines(ReadFileBytes(noneFile));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "service=(none)");
+    EXPECT_EQ(lines[2].substr(0, 9), "WADeinit=");
+}
+
+TEST_F(QxWatchdogAgentTest, EachNameGetsItsOwnFileWithForbiddenCharactersReplaced)
+{
+    const std::wstring pid = std::to_wstring(GetCurrentProcessId());
+    const std::wstring awkward = L"StandIns-WA:Odd|Name?\x00C4" + pid;
+    const std::wstring awkwardFile = OwnStatusFile(L"StandIns-WA_Odd_Name_\x00C4" + pid);
+    EXPECT_EQ(init_(awkward.c_str()), 0);
+    const std::vector<std::string> awkwardLines = SplitCrLfLines(ReadFileBytes(awkwardFile));
+    ASSERT_EQ(awkwardLines.size(), 4u);
+    const std::string pidUtf8(pid.begin(), pid.end());
+    EXPECT_EQ(awkwardLines[0], "service=StandIns-WA:Odd|Name?\xC3\x84" + pidUtf8) << "UTF-8, unchanged";
+
+    EXPECT_EQ(deinit_(), 0);
+    const std::vector<std::string> awkwardStopped = SplitCrLfLines(ReadFileBytes(awkwardFile));
+    ASSERT_EQ(awkwardStopped.size(), 5u);
+
+    // A later start under another name writes its own file, without the earlier stop, and leaves the
+    // first file as it was.
+    const std::wstring second = UniqueServiceName(L"Second");
+    const std::string secondUtf8(second.begin(), second.end());
+    const std::wstring secondFile = OwnStatusFile(second);
+    EXPECT_EQ(init_(second.c_str()), 0);
+    const std::vector<std::string> secondLines = SplitCrLfLines(ReadFileBytes(secondFile));
+    ASSERT_EQ(secondLines.size(), 4u);
+    EXPECT_EQ(secondLines[0], "service=" + secondUtf8);
+    EXPECT_EQ(secondLines[2].substr(0, 8), "WAInitW=");
+    EXPECT_NE(secondLines[2], awkwardStopped[2]);
+    EXPECT_EQ(secondLines[3], "state=running");
+    EXPECT_EQ(SplitCrLfLines(ReadFileBytes(awkwardFile)), awkwardStopped);
+}
+
+// The file is opened without write sharing, so unserialised calls would fail with a sharing
+// violation or leave a mix of two contents.
+TEST_F(QxWatchdogAgentTest, ConcurrentCallsAllSucceedAndLeaveOneWholeRecord)
+{
+    const std::wstring service = UniqueServiceName(L"Busy");
+    const std::wstring statusFile = OwnStatusFile(service);
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 50;
+    std::vector<int> failures(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < kRounds; ++round) {
+                failures[t] += init_(service.c_str()) != 0 ? 1 : 0;
+                failures[t] += deinit_() != 0 ? 1 : 0;
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
+    const std::vector<std::string> lines = SplitCrLfLines(ReadFileBytes(statusFile));
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0], "service=" + std::string(service.begin(), service.end()));
+    EXPECT_EQ(lines[2].substr(0, 8), "WAInitW=");
+    EXPECT_EQ(lines[3].substr(0, 9), "WADeinit=");
+    EXPECT_EQ(lines[4], "state=stopped");
+}
+
+}  // namespace

@@ -1,0 +1,232 @@
+// Files and registry values for the tests of the watchdog agent, the log compressor and the module
+// libraries: everything lives beside this executable (the host's folder) or under HKEY_LOCAL_MACHINE
+// and is put back as it was.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace QxStandIns {
+
+inline std::wstring BinDirectory()
+{
+    wchar_t path[MAX_PATH * 4] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
+    const std::wstring exe(path, length);
+    return exe.substr(0, exe.find_last_of(L'\\') + 1);
+}
+
+inline std::wstring LogsFolder()
+{
+    return BinDirectory() + L"Logs\\";
+}
+
+inline std::wstring TempDirectory()
+{
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(static_cast<DWORD>(std::size(path)), path);
+    return std::wstring(path, length);
+}
+
+inline bool FileExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+inline std::string ReadFileBytes(const std::wstring& path)
+{
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        ADD_FAILURE() << "cannot open " << std::string(path.begin(), path.end()) << ", error " << GetLastError();
+        return {};
+    }
+    std::string content;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read != 0) {
+        content.append(buffer, read);
+    }
+    CloseHandle(file);
+    return content;
+}
+
+inline void WriteFileBytes(const std::wstring& path, const std::string& bytes)
+{
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    EXPECT_EQ(written, bytes.size());
+    CloseHandle(file);
+}
+
+// Lines of a text file whose every line ends in CR LF; a stray CR or LF inside a line fails.
+inline std::vector<std::string> SplitCrLfLines(const std::string& content)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < content.size()) {
+        const std::size_t end = content.find("\r\n", start);
+        if (end == std::string::npos) {
+            ADD_FAILURE() << "unterminated last line: " << content.substr(start);
+            break;
+        }
+        lines.push_back(content.substr(start, end - start));
+        EXPECT_EQ(lines.back().find_first_of("\r\n"), std::string::npos) << lines.back();
+        start = end + 2;
+    }
+    return lines;
+}
+
+inline bool IsLocalTimestamp(const std::string& text)
+{
+    const std::string pattern = "dddd-dd-dd dd:dd:dd.ddd";
+    if (text.size() != pattern.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (pattern[i] == 'd' ? !digit : text[i] != pattern[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+inline std::string LocalTimestamp()
+{
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    char text[32];
+    std::snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u.%03u", now.wYear, now.wMonth, now.wDay, now.wHour,
+                  now.wMinute, now.wSecond, now.wMilliseconds);
+    return text;
+}
+
+inline long long QpcNow()
+{
+    LARGE_INTEGER counter{};
+    QueryPerformanceCounter(&counter);
+    return counter.QuadPart;
+}
+
+// One registry value under HKEY_LOCAL_MACHINE, changed for a test: the destructor puts back the
+// value that was there, or removes it, and removes the keys it had to create once they are empty.
+// Other tests and test executables share these keys, so nothing else is touched.
+class RegistryValueOverride {
+public:
+    RegistryValueOverride(std::wstring keyPath, std::wstring valueName)
+        : keyPath_(std::move(keyPath)), valueName_(std::move(valueName))
+    {
+        std::wstring path = keyPath_;
+        while (!KeyExists(path)) {
+            createdKeys_.push_back(path);
+            const std::size_t parentEnd = path.find_last_of(L'\\');
+            if (parentEnd == std::wstring::npos) {
+                break;
+            }
+            path.resize(parentEnd);
+        }
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+            return;
+        }
+        DWORD size = 0;
+        if (RegQueryValueExW(key, valueName_.c_str(), nullptr, &savedType_, nullptr, &size) == ERROR_SUCCESS) {
+            saved_.resize(size);
+            existed_ = RegQueryValueExW(key, valueName_.c_str(), nullptr, &savedType_, saved_.data(), &size) ==
+                       ERROR_SUCCESS;
+            saved_.resize(size);
+        }
+        RegCloseKey(key);
+    }
+
+    ~RegistryValueOverride()
+    {
+        if (existed_) {
+            Set(savedType_, saved_.data(), static_cast<DWORD>(saved_.size()));
+        } else {
+            Remove();
+        }
+        for (const std::wstring& path : createdKeys_) {
+            if (!IsEmptyKey(path)) {
+                break;
+            }
+            const LSTATUS status = RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
+            EXPECT_TRUE(status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) << status;
+        }
+    }
+
+    RegistryValueOverride(const RegistryValueOverride&) = delete;
+    RegistryValueOverride& operator=(const RegistryValueOverride&) = delete;
+
+    void SetDword(DWORD value) { Set(REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)); }
+
+    void SetString(const std::wstring& value)
+    {
+        Set(REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    }
+
+    void Remove()
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+            RegDeleteValueW(key, valueName_.c_str());
+            RegCloseKey(key);
+        }
+    }
+
+private:
+    static bool KeyExists(const std::wstring& path)
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+            return false;
+        }
+        RegCloseKey(key);
+        return true;
+    }
+
+    static bool IsEmptyKey(const std::wstring& path)
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+            return false;
+        }
+        DWORD subKeys = 0;
+        DWORD values = 0;
+        const LSTATUS status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
+                                                nullptr, nullptr, nullptr, nullptr);
+        RegCloseKey(key);
+        return status == ERROR_SUCCESS && subKeys == 0 && values == 0;
+    }
+
+    void Set(DWORD type, const BYTE* data, DWORD size)
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                                  nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(RegSetValueExW(key, valueName_.c_str(), 0, type, data, size), ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+
+    std::wstring keyPath_;
+    std::wstring valueName_;
+    std::vector<std::wstring> createdKeys_;
+    bool existed_ = false;
+    DWORD savedType_ = REG_NONE;
+    std::vector<BYTE> saved_;
+};
+
+}  // namespace QxStandIns

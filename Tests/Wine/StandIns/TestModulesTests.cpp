@@ -1,0 +1,352 @@
+// The module libraries the end-to-end tests hand to the host (Tests/Wine/TestModules): each copy
+// behaves as its registry key says and traces every call, and the incomplete variants lack exactly
+// the export they are meant to lack.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "QxServiceModule.h"
+#include "StandInTestSupport.h"
+
+namespace {
+
+using namespace QxStandIns;
+
+constexpr const wchar_t* kRootKey = L"SOFTWARE\\Qx\\TestModules";
+constexpr const wchar_t* kBehaviourValues[] = {L"DelayMs", L"Crash", L"Flags", L"Result"};
+
+using WAInitWFunction = int (*)(const wchar_t*);
+using WAVoidFunction = int (*)();
+
+struct TraceLine {
+    long long qpc = 0;
+    DWORD pid = 0;
+    DWORD tid = 0;
+    std::string module;
+    std::string event;
+};
+
+bool IsNumber(const std::string& text)
+{
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// "<qpc> <pid> <tid> <module> <event>"
+TraceLine ParseTraceLine(const std::string& line)
+{
+    TraceLine parsed;
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (int field = 0; field < 4; ++field) {
+        const std::size_t space = line.find(' ', start);
+        if (space == std::string::npos) {
+            ADD_FAILURE() << "too few fields: " << line;
+            return parsed;
+        }
+        fields.push_back(line.substr(start, space - start));
+        start = space + 1;
+    }
+    if (!IsNumber(fields[0]) || !IsNumber(fields[1]) || !IsNumber(fields[2])) {
+        ADD_FAILURE() << "counter, process and thread must be decimal: " << line;
+        return parsed;
+    }
+    parsed.qpc = std::stoll(fields[0]);
+    parsed.pid = static_cast<DWORD>(std::stoul(fields[1]));
+    parsed.tid = static_cast<DWORD>(std::stoul(fields[2]));
+    parsed.module = fields[3];
+    parsed.event = line.substr(start);
+    return parsed;
+}
+
+template <typename Function>
+Function Resolve(HMODULE module, const char* name)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// Every test traces to a file of its own and starts its modules with none of their behaviour values
+// set; whatever was in the registry before is put back afterwards.
+class TestModulesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string testName = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        traceFile_ = TempDirectory() + L"QxStandIns-" + std::wstring(testName.begin(), testName.end()) + L".trace";
+        DeleteFileW(traceFile_.c_str());
+        traceFileValue_ = std::make_unique<RegistryValueOverride>(kRootKey, L"TraceFile");
+        traceFileValue_->SetString(traceFile_);
+    }
+
+    void TearDown() override
+    {
+        while (!modules_.empty()) {
+            EXPECT_TRUE(FreeLibrary(modules_.back()));
+            modules_.pop_back();
+        }
+        while (!values_.empty()) {
+            values_.pop_back();
+        }
+        traceFileValue_.reset();
+        DeleteFileW(traceFile_.c_str());
+    }
+
+    HMODULE Load(const wchar_t* fileName)
+    {
+        const HMODULE module = LoadLibraryW(fileName);
+        EXPECT_NE(module, nullptr) << "LoadLibraryW failed with " << GetLastError();
+        if (module != nullptr) {
+            modules_.push_back(module);
+        }
+        return module;
+    }
+
+    // Loads a module with its behaviour values removed for the test.
+    HMODULE LoadModule(const std::wstring& name)
+    {
+        for (const wchar_t* value : kBehaviourValues) {
+            Value(name, value).Remove();
+        }
+        return Load((name + L".dll").c_str());
+    }
+
+    RegistryValueOverride& Value(const std::wstring& module, const wchar_t* name)
+    {
+        const std::wstring key = std::wstring(kRootKey) + L"\\" + module;
+        for (auto& [path, value] : values_) {
+            if (path == key + L"|" + name) {
+                return *value;
+            }
+        }
+        values_.emplace_back(key + L"|" + name, std::make_unique<RegistryValueOverride>(key, name));
+        return *values_.back().second;
+    }
+
+    std::vector<TraceLine> ReadTrace() const
+    {
+        std::vector<TraceLine> lines;
+        if (!FileExists(traceFile_)) {
+            return lines;
+        }
+        for (const std::string& line : SplitCrLfLines(ReadFileBytes(traceFile_))) {
+            lines.push_back(ParseTraceLine(line));
+        }
+        return lines;
+    }
+
+    std::wstring traceFile_;
+    std::unique_ptr<RegistryValueOverride> traceFileValue_;
+    std::vector<std::pair<std::wstring, std::unique_ptr<RegistryValueOverride>>> values_;
+    std::vector<HMODULE> modules_;
+};
+
+TEST_F(TestModulesTest, ModuleAnswersFromItsRegistryKeyAndTracesEveryCall)
+{
+    const HMODULE module = LoadModule(L"QxTestModuleA");
+    ASSERT_NE(module, nullptr);
+    const auto initialize = Resolve<QxSmInitializeFn>(module, "SmInitialize");
+    const auto shutdown = Resolve<QxSmShutdownFn>(module, "SmShutdown");
+    ASSERT_TRUE(initialize != nullptr && shutdown != nullptr);
+    Value(L"QxTestModuleA", L"Result").SetDword(0x80004005);
+    Value(L"QxTestModuleA", L"Flags").SetDword(1);
+
+    const long long qpcBefore = QpcNow();
+    std::uint32_t flags = 0;
+    EXPECT_EQ(initialize(&flags), static_cast<HRESULT>(0x80004005));
+    EXPECT_EQ(flags, 1u);
+    shutdown();
+    EXPECT_EQ(initialize(nullptr), static_cast<HRESULT>(0x80004005)) << "no flags to write through";
+    const long long qpcAfter = QpcNow();
+
+    const std::vector<TraceLine> lines = ReadTrace();
+    ASSERT_EQ(lines.size(), 3u);
+    const char* const events[] = {"SmInitialize flags=non-null", "SmShutdown", "SmInitialize flags=null"};
+    long long previous = qpcBefore;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(lines[i].module, "QxTestModuleA");
+        EXPECT_EQ(lines[i].event, events[i]);
+        EXPECT_EQ(lines[i].pid, GetCurrentProcessId());
+        EXPECT_EQ(lines[i].tid, GetCurrentThreadId());
+        EXPECT_LE(previous, lines[i].qpc) << "line " << i;
+        previous = lines[i].qpc;
+    }
+    EXPECT_LE(previous, qpcAfter);
+
+    // Without Flags the flags stay as they were; without Result the start succeeds; a positive
+    // result is passed on as it is.
+    Value(L"QxTestModuleA", L"Flags").Remove();
+    Value(L"QxTestModuleA", L"Result").Remove();
+    flags = 0x55;
+    EXPECT_EQ(initialize(&flags), S_OK);
+    EXPECT_EQ(flags, 0x55u);
+    Value(L"QxTestModuleA", L"Result").SetDword(1);
+    EXPECT_EQ(initialize(&flags), S_FALSE);
+
+    // The delay comes after the trace line, which therefore tells when the call began.
+    Value(L"QxTestModuleA", L"Result").Remove();
+    Value(L"QxTestModuleA", L"DelayMs").SetDword(300);
+    LARGE_INTEGER frequency{};
+    QueryPerformanceFrequency(&frequency);
+    const long long delayStart = QpcNow();
+    EXPECT_EQ(initialize(&flags), S_OK);
+    const long long delayEnd = QpcNow();
+    EXPECT_GE((delayEnd - delayStart) * 1000 / frequency.QuadPart, 300);
+    const std::vector<TraceLine> delayed = ReadTrace();
+    ASSERT_EQ(delayed.size(), 6u);
+    EXPECT_GE(delayed.back().qpc, delayStart);
+    EXPECT_LE((delayed.back().qpc - delayStart) * 1000 / frequency.QuadPart, 100);
+}
+
+TEST_F(TestModulesTest, EachLibraryReadsTheKeyNamedAfterItsOwnFile)
+{
+    std::map<std::string, std::pair<QxSmInitializeFn, QxSmShutdownFn>> modules;
+    for (const wchar_t* name : {L"QxTestModuleA", L"QxTestModuleB", L"QxTestModuleC"}) {
+        const HMODULE module = LoadModule(name);
+        ASSERT_NE(module, nullptr);
+        modules[std::string(name, name + wcslen(name))] = {Resolve<QxSmInitializeFn>(module, "SmInitialize"),
+                                                           Resolve<QxSmShutdownFn>(module, "SmShutdown")};
+    }
+    Value(L"QxTestModuleA", L"Result").SetDword(0x80070005);
+    Value(L"QxTestModuleA", L"Flags").SetDword(0x10);
+    Value(L"QxTestModuleB", L"Result").SetDword(1);
+    Value(L"QxTestModuleB", L"Flags").SetDword(2);
+
+    std::uint32_t flagsA = 0;
+    std::uint32_t flagsB = 0;
+    std::uint32_t flagsC = 0;
+    EXPECT_EQ(modules["QxTestModuleA"].first(&flagsA), static_cast<HRESULT>(0x80070005));
+    EXPECT_EQ(modules["QxTestModuleB"].first(&flagsB), S_FALSE);
+    EXPECT_EQ(modules["QxTestModuleC"].first(&flagsC), S_OK);
+    EXPECT_EQ(flagsA, 0x10u);
+    EXPECT_EQ(flagsB, 2u);
+    EXPECT_EQ(flagsC, 0u);
+    modules["QxTestModuleC"].second();
+    modules["QxTestModuleB"].second();
+    modules["QxTestModuleA"].second();
+
+    const std::vector<TraceLine> lines = ReadTrace();
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"QxTestModuleA", "SmInitialize flags=non-null"}, {"QxTestModuleB", "SmInitialize flags=non-null"},
+        {"QxTestModuleC", "SmInitialize flags=non-null"}, {"QxTestModuleC", "SmShutdown"},
+        {"QxTestModuleB", "SmShutdown"},                  {"QxTestModuleA", "SmShutdown"}};
+    ASSERT_EQ(lines.size(), expected.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(std::make_pair(lines[i].module, lines[i].event), expected[i]) << "line " << i;
+    }
+}
+
+// Lines of different threads and modules must never mix or get lost. Under Wine, appends through
+// FILE_APPEND_DATA handles alone are not atomic (unlike Windows): without the modules' trace mutex this
+// test loses a line in most runs.
+TEST_F(TestModulesTest, ConcurrentCallsTraceWholeLinesInCallOrder)
+{
+    std::vector<std::pair<QxSmInitializeFn, QxSmShutdownFn>> modules;
+    for (const wchar_t* name : {L"QxTestModuleA", L"QxTestModuleB", L"QxTestModuleC"}) {
+        const HMODULE module = LoadModule(name);
+        ASSERT_NE(module, nullptr);
+        modules.emplace_back(Resolve<QxSmInitializeFn>(module, "SmInitialize"),
+                             Resolve<QxSmShutdownFn>(module, "SmShutdown"));
+    }
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 20;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&modules] {
+            for (int round = 0; round < kRounds; ++round) {
+                for (const auto& [initialize, shutdown] : modules) {
+                    std::uint32_t flags = 0;
+                    initialize(&flags);
+                    shutdown();
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+
+    const std::vector<TraceLine> lines = ReadTrace();
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kRounds * 3 * 2));
+    std::map<DWORD, long long> lastQpcPerThread;
+    std::map<std::pair<std::string, std::string>, int> counts;
+    for (const TraceLine& line : lines) {
+        EXPECT_EQ(line.pid, GetCurrentProcessId());
+        EXPECT_TRUE(line.event == "SmInitialize flags=non-null" || line.event == "SmShutdown") << line.event;
+        ++counts[{line.module, line.event}];
+        long long& last = lastQpcPerThread[line.tid];
+        EXPECT_LE(last, line.qpc) << "lines of one thread out of order";
+        last = line.qpc;
+    }
+    EXPECT_EQ(lastQpcPerThread.size(), static_cast<std::size_t>(kThreads));
+    for (const char* module : {"QxTestModuleA", "QxTestModuleB", "QxTestModuleC"}) {
+        EXPECT_EQ((counts[{module, "SmInitialize flags=non-null"}]), kThreads * kRounds) << module;
+        EXPECT_EQ((counts[{module, "SmShutdown"}]), kThreads * kRounds) << module;
+    }
+    EXPECT_EQ(counts.size(), 6u);
+}
+
+TEST_F(TestModulesTest, IncompleteLibrariesLackExactlyOneExport)
+{
+    const HMODULE noShutdown = LoadModule(L"QxTestModuleNoShutdown");
+    ASSERT_NE(noShutdown, nullptr);
+    SetLastError(0);
+    EXPECT_EQ(GetProcAddress(noShutdown, "SmShutdown"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    const auto initialize = Resolve<QxSmInitializeFn>(noShutdown, "SmInitialize");
+    ASSERT_NE(initialize, nullptr);
+    std::uint32_t flags = 0;
+    EXPECT_EQ(initialize(&flags), S_OK);
+
+    const HMODULE watchdog = Load(L"QxTestWatchdogNoOnExit.dll");
+    ASSERT_NE(watchdog, nullptr);
+    SetLastError(0);
+    EXPECT_EQ(GetProcAddress(watchdog, "WAOnExit"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    const auto init = Resolve<WAInitWFunction>(watchdog, "WAInitW");
+    const auto deinit = Resolve<WAVoidFunction>(watchdog, "WADeinit");
+    const auto onEnter = Resolve<WAVoidFunction>(watchdog, "WAOnEnter");
+    ASSERT_TRUE(init != nullptr && deinit != nullptr && onEnter != nullptr);
+    EXPECT_EQ(init(L"StandIns-Service"), 0);
+    EXPECT_EQ(deinit(), 0);
+    EXPECT_EQ(onEnter(), 0);
+
+    const std::vector<TraceLine> lines = ReadTrace();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].module, "QxTestModuleNoShutdown");
+    EXPECT_EQ(lines[0].event, "SmInitialize flags=non-null");
+    EXPECT_EQ(lines[1].module, "QxTestWatchdogNoOnExit");
+    EXPECT_EQ(lines[1].event, "WAInitW StandIns-Service");
+    EXPECT_EQ(lines[2].module, "QxTestWatchdogNoOnExit");
+    EXPECT_EQ(lines[2].event, "WADeinit");
+}
+
+// The call runs in a child process (a death test re-runs this test there up to the call). The
+// prefix's AeDebug debugger is disabled, so Wine ends the child with the exception code, as
+// Windows does without a debugger.
+TEST_F(TestModulesTest, CrashSettingEndsTheProcessWithAnAccessViolation)
+{
+    const HMODULE module = LoadModule(L"QxTestModuleC");
+    ASSERT_NE(module, nullptr);
+    const auto initialize = Resolve<QxSmInitializeFn>(module, "SmInitialize");
+    ASSERT_NE(initialize, nullptr);
+    Value(L"QxTestModuleC", L"Crash").SetDword(1);
+
+    std::uint32_t flags = 0;
+    EXPECT_EXIT(initialize(&flags),
+                [](int status) { return static_cast<DWORD>(status) == EXCEPTION_ACCESS_VIOLATION; }, "");
+
+    const std::vector<TraceLine> lines = ReadTrace();
+    ASSERT_EQ(lines.size(), 1u) << "only the child called SmInitialize";
+    EXPECT_EQ(lines[0].module, "QxTestModuleC");
+    EXPECT_EQ(lines[0].event, "SmInitialize flags=non-null");
+    EXPECT_NE(lines[0].pid, GetCurrentProcessId());
+}
+
+}  // namespace

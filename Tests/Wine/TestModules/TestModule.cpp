@@ -1,0 +1,57 @@
+// One source for the service modules of the end-to-end tests, built as QxTestModuleA/B/C.dll and,
+// without SmShutdown, as QxTestModuleNoShutdown.dll. Each copy behaves as the registry key
+// HKLM\SOFTWARE\Qx\TestModules\<own base name> says, read at every SmInitialize (values missing or
+// of another type count as absent):
+//     DelayMs  REG_DWORD  milliseconds SmInitialize sleeps before it returns
+//     Crash    REG_DWORD  1: SmInitialize writes through a null pointer (access violation)
+//     Flags    REG_DWORD  stored into *moduleFlags; without it the flags stay untouched
+//     Result   REG_DWORD  the HRESULT SmInitialize returns; 0 (S_OK) when absent
+// The module name is taken from the DLL's own file, so one binary copied under another name reads
+// its settings and traces under that name. Trace lines (see TestTrace.h), written on entry, before
+// any delay or crash:
+//     <qpc> <pid> <tid> <module> SmInitialize flags=non-null    (flags=null for a null pointer)
+//     <qpc> <pid> <tid> <module> SmShutdown
+#include <windows.h>
+
+#include <string>
+
+#include "QxServiceModule.h"
+#include "TestTrace.h"
+
+QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags)
+{
+    using namespace QxTestModules;
+    std::wstring module;
+    std::wstring key;
+    try {
+        module = OwnBaseName();
+        key = std::wstring(kRootKey) + L"\\" + module;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+    Trace(module, moduleFlags != nullptr ? "SmInitialize flags=non-null" : "SmInitialize flags=null");
+    if (const auto delay = ReadDword(key, L"DelayMs")) {
+        Sleep(*delay);
+    }
+    if (ReadDword(key, L"Crash") == 1u) {
+        // Read through a volatile pointer, so the compiler cannot see the null and turn the write
+        // into a trap instruction: the fault must be a real access violation.
+        int* volatile nowhere = nullptr;
+        *nowhere = 1;
+    }
+    if (const auto flags = ReadDword(key, L"Flags"); flags && moduleFlags != nullptr) {
+        *moduleFlags = *flags;
+    }
+    return static_cast<HRESULT>(ReadDword(key, L"Result").value_or(S_OK));
+}
+
+#ifndef QX_TEST_MODULE_WITHOUT_SHUTDOWN
+QX_MODULE_API void SmShutdown(void)
+{
+    try {
+        QxTestModules::Trace(QxTestModules::OwnBaseName(), "SmShutdown");
+    } catch (...) {
+        // Out of memory: the line is lost.
+    }
+}
+#endif

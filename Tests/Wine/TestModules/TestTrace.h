@@ -1,0 +1,113 @@
+// Shared by the test modules and the test watchdog agent: the registry key that steers them and
+// the trace file through which a test sees every call the host made into them.
+//
+// HKLM\SOFTWARE\Qx\TestModules, REG_SZ "TraceFile": absolute path of the trace file; without it
+// nothing is traced. Each call appends one line, CR LF terminated:
+//     <QueryPerformanceCounter> <pid> <tid> <module> <event>
+// Lines of several modules, threads and processes never mix: each line is one WriteFile through an
+// append-only handle, made while holding a named mutex. The handle alone is not enough under Wine 8,
+// which appends at the end of file as it last saw it: of 2000 lines appended by four threads at once,
+// one or two were overwritten.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace QxTestModules {
+
+inline constexpr const wchar_t* kRootKey = L"SOFTWARE\\Qx\\TestModules";
+// Global, so that a service in session 0 and a test in another session share it on Windows.
+inline constexpr const wchar_t* kTraceMutexName = L"Global\\QxTestModulesTrace";
+inline constexpr DWORD kTraceMutexWaitMs = 5000;
+
+inline std::string ToUtf8(const std::wstring& text)
+{
+    if (text.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(text.size());
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, utf8.data(), size, nullptr, nullptr);
+    return utf8;
+}
+
+inline std::wstring OwnBaseName()
+{
+    wchar_t path[MAX_PATH * 4] = {};
+    const DWORD length =
+        GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path, static_cast<DWORD>(std::size(path)));
+    std::wstring name(path, length);
+    name = name.substr(name.find_last_of(L'\\') + 1);
+    return name.substr(0, name.find_last_of(L'.'));
+}
+
+inline std::optional<DWORD> ReadDword(const std::wstring& key, const wchar_t* name)
+{
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+        ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+inline std::wstring TraceFilePath()
+{
+    DWORD size = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kRootKey, L"TraceFile", RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
+        ERROR_SUCCESS) {
+        return {};
+    }
+    std::wstring path(size / sizeof(wchar_t), L'\0');
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kRootKey, L"TraceFile", RRF_RT_REG_SZ, nullptr, path.data(), &size) !=
+        ERROR_SUCCESS) {
+        return {};
+    }
+    path.resize(wcsnlen(path.c_str(), path.size()));
+    return path;
+}
+
+// Never throws: a trace line that cannot be written is lost, the call itself goes on.
+inline void Trace(const std::wstring& module, const std::string& event) noexcept
+{
+    try {
+        const std::wstring path = TraceFilePath();
+        if (path.empty()) {
+            return;
+        }
+        LARGE_INTEGER counter{};
+        QueryPerformanceCounter(&counter);
+        const std::string line = std::to_string(counter.QuadPart) + ' ' + std::to_string(GetCurrentProcessId()) +
+                                 ' ' + std::to_string(GetCurrentThreadId()) + ' ' + ToUtf8(module) + ' ' +
+                                 event + "\r\n";
+        // Without the mutex (none could be created, or its owner hangs) the line is still written,
+        // unserialised.
+        const HANDLE mutex = CreateMutexW(nullptr, FALSE, kTraceMutexName);
+        const DWORD waited = mutex != nullptr ? WaitForSingleObject(mutex, kTraceMutexWaitMs) : WAIT_FAILED;
+        const bool owned = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+        const HANDLE file =
+            CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+            CloseHandle(file);
+        }
+        if (owned) {
+            ReleaseMutex(mutex);
+        }
+        if (mutex != nullptr) {
+            CloseHandle(mutex);
+        }
+    } catch (...) {
+        // Out of memory: the line is lost.
+    }
+}
+
+}  // namespace QxTestModules
