@@ -196,9 +196,16 @@ FakeModule& FakeLibraries::Add(const std::wstring& path)
     return module;
 }
 
-std::vector<std::wstring> FakeLibraries::LoadedPaths() const
+std::vector<std::wstring> FakeLibraries::LivePaths() const
 {
-    return m_loaded;
+    std::vector<std::wstring> live = m_loaded;
+    for (const auto& freed : m_freed) {
+        const auto found = std::find(live.begin(), live.end(), freed);
+        if (found != live.end()) {
+            live.erase(found);
+        }
+    }
+    return live;
 }
 
 Win32Error FakeLibraries::Load(const std::wstring& path, Library& library)
@@ -230,9 +237,14 @@ void* FakeLibraries::GetProc(NativeHandle library, const char* name)
     return found != module->exports.end() ? found->second : nullptr;
 }
 
-void FakeLibraries::Free(NativeHandle)
+void FakeLibraries::Free(NativeHandle library)
 {
-    ++m_frees;
+    for (const auto& [path, module] : m_modules) {
+        if (module == library) {
+            m_freed.push_back(path);
+            return;
+        }
+    }
 }
 
 Win32Error FakeProcess::ModuleFileName(NativeHandle module, std::wstring& path)

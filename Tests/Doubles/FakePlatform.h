@@ -73,8 +73,10 @@ class FakeLibraries final : public Platform::ILibraries {
 public:
     // Makes a library loadable under path (compared without regard to case), with no exports.
     FakeModule& Add(const std::wstring& path);
-    [[nodiscard]] std::vector<std::wstring> LoadedPaths() const;
-    [[nodiscard]] int FreeCount() const { return m_frees; }
+    [[nodiscard]] std::vector<std::wstring> LoadedPaths() const { return m_loaded; }
+    [[nodiscard]] std::vector<std::wstring> FreedPaths() const { return m_freed; }
+    // Paths loaded and not yet freed, each load counted once.
+    [[nodiscard]] std::vector<std::wstring> LivePaths() const;
 
     Win32Error Load(const std::wstring& path, Platform::Library& library) override;
     Win32Error LoadAsDataFile(const std::wstring& path, Platform::Library& library) override;
@@ -84,7 +86,7 @@ public:
 private:
     std::map<std::wstring, FakeModule*, CaseInsensitiveLess> m_modules;
     std::vector<std::wstring> m_loaded;
-    int m_frees = 0;
+    std::vector<std::wstring> m_freed;
 };
 
 class FakeErrorInfo final : public Platform::IErrorInfoRef {

@@ -75,6 +75,16 @@ bool RecordingLogger::Contains(const std::wstring& text) const
     return std::any_of(records.begin(), records.end(), [&](const LoggedRecord& r) { return r.text == text; });
 }
 
+const LoggedRecord* RecordingLogger::Find(const std::wstring& prefix) const
+{
+    for (const auto& record : records) {
+        if (record.text.starts_with(prefix)) {
+            return &record;
+        }
+    }
+    return nullptr;
+}
+
 ScopedLogger::ScopedLogger(IFileLoggerItf& logger) : m_previous(LogUtils::ExchangeLogger(&logger)) {}
 
 ScopedLogger::~ScopedLogger()

@@ -52,6 +52,8 @@ public:
 
     [[nodiscard]] std::vector<std::wstring> Texts() const;
     [[nodiscard]] bool Contains(const std::wstring& text) const;
+    // The first record whose text starts with prefix, or null.
+    [[nodiscard]] const LoggedRecord* Find(const std::wstring& prefix) const;
 
 private:
     std::mutex m_lock;

@@ -35,15 +35,7 @@ protected:
         return RunServiceHostEntry(arguments.c_str());
     }
 
-    [[nodiscard]] const LoggedRecord* Find(const std::wstring& prefix) const
-    {
-        for (const auto& record : logger.records) {
-            if (record.text.starts_with(prefix)) {
-                return &record;
-            }
-        }
-        return nullptr;
-    }
+    [[nodiscard]] const LoggedRecord* Find(const std::wstring& prefix) const { return logger.Find(prefix); }
 
     FakePlatform platform;
     RecordingLogger logger;

@@ -1,0 +1,149 @@
+#include "FakeModules.h"
+
+namespace Qx::Testing {
+
+namespace {
+
+constexpr const char* kModuleNames[] = {"A", "B", "C"};
+
+template <std::size_t Index>
+HRESULT SmInitialize(std::uint32_t* moduleFlags)
+{
+    auto& exports = Exports();
+    exports.Record(std::string(kModuleNames[Index]) + ".SmInitialize");
+    std::function<void()> during;
+    {
+        std::lock_guard guard(exports.lock);
+        *moduleFlags = exports.flags[Index];
+        during = exports.during[Index];
+    }
+    if (during) {
+        during();
+    }
+    std::lock_guard guard(exports.lock);
+    return exports.results[Index];
+}
+
+template <std::size_t Index>
+void SmShutdown()
+{
+    Exports().Record(std::string(kModuleNames[Index]) + ".SmShutdown");
+}
+
+template <std::size_t Index>
+void AddModuleExports(FakeModule& module, bool withInitialize, bool withShutdown)
+{
+    if (withInitialize) {
+        module.exports["SmInitialize"] = reinterpret_cast<void*>(&SmInitialize<Index>);
+    }
+    if (withShutdown) {
+        module.exports["SmShutdown"] = reinterpret_cast<void*>(&SmShutdown<Index>);
+    }
+}
+
+int WAInitW(const wchar_t* serviceName)
+{
+    Exports().Record("WAInitW", serviceName);
+    return 0;
+}
+
+int WADeinit()
+{
+    Exports().Record("WADeinit");
+    return 0;
+}
+
+int WAOnEnterOrExit()
+{
+    Exports().Record("WAOnEnterOrExit");
+    return 0;
+}
+
+HRESULT CompressorInitialize()
+{
+    Exports().Record("Compressor.Initialize");
+    std::lock_guard guard(Exports().lock);
+    return Exports().compressorResult;
+}
+
+void CompressorShutdown()
+{
+    Exports().Record("Compressor.Shutdown");
+}
+
+} // namespace
+
+void FakeExports::Reset()
+{
+    std::lock_guard guard(lock);
+    calls.clear();
+    results = {};
+    flags = {};
+    during = {};
+    compressorResult = kSOk;
+}
+
+void FakeExports::Record(std::string name, std::wstring argument)
+{
+    const std::uint32_t threadId = Platform::Process().CurrentThreadId();
+    std::lock_guard guard(lock);
+    calls.push_back({std::move(name), threadId, std::move(argument)});
+}
+
+std::vector<std::string> FakeExports::Names()
+{
+    std::lock_guard guard(lock);
+    std::vector<std::string> names;
+    for (const auto& call : calls) {
+        names.push_back(call.name);
+    }
+    return names;
+}
+
+std::vector<ExportCall> FakeExports::Calls()
+{
+    std::lock_guard guard(lock);
+    return calls;
+}
+
+FakeExports& Exports()
+{
+    static FakeExports exports;
+    return exports;
+}
+
+FakeModule& AddFakeServiceModule(FakeLibraries& libraries, const std::wstring& path, std::size_t index,
+                                 bool withInitialize, bool withShutdown)
+{
+    FakeModule& module = libraries.Add(path);
+    switch (index) {
+    case 0: AddModuleExports<0>(module, withInitialize, withShutdown); break;
+    case 1: AddModuleExports<1>(module, withInitialize, withShutdown); break;
+    default: AddModuleExports<2>(module, withInitialize, withShutdown); break;
+    }
+    return module;
+}
+
+FakeModule& AddFakeWatchdogAgent(FakeLibraries& libraries, bool withOnExit)
+{
+    FakeModule& module = libraries.Add(L"QxWatchdogAgent.dll");
+    module.exports["WAInitW"] = reinterpret_cast<void*>(&WAInitW);
+    module.exports["WADeinit"] = reinterpret_cast<void*>(&WADeinit);
+    module.exports["WAOnEnter"] = reinterpret_cast<void*>(&WAOnEnterOrExit);
+    if (withOnExit) {
+        module.exports["WAOnExit"] = reinterpret_cast<void*>(&WAOnEnterOrExit);
+    }
+    return module;
+}
+
+FakeModule& AddFakeLogCompressor(FakeLibraries& libraries, const std::wstring& path, bool withShutdown)
+{
+    FakeModule& module = libraries.Add(path);
+    module.exports["Initialize"] = reinterpret_cast<void*>(&CompressorInitialize);
+    if (withShutdown) {
+        module.exports["Shutdown"] = reinterpret_cast<void*>(&CompressorShutdown);
+    }
+    return module;
+}
+
+} // namespace Qx::Testing

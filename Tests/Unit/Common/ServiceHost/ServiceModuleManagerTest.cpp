@@ -1,0 +1,136 @@
+#include "Common/ServiceHost/ServiceModuleManager.h"
+
+#include <gtest/gtest.h>
+
+#include "FakeModules.h"
+#include "RecordingLogger.h"
+#include "ResKit/Logger/HRXEx.h"
+
+using namespace Qx;
+using namespace Qx::Testing;
+
+namespace {
+
+using Names = std::vector<std::wstring>;
+using Calls = std::vector<std::string>;
+
+class ServiceModuleManagerTest : public ::testing::Test {
+protected:
+    ServiceModuleManagerTest()
+    {
+        Exports().Reset();
+        AddFakeServiceModule(platform.libraries, L"a.dll", 0);
+        AddFakeServiceModule(platform.libraries, L"b.dll", 1);
+        AddFakeServiceModule(platform.libraries, L"c.dll", 2);
+    }
+
+    HRESULT Raised(const std::function<void()>& action)
+    {
+        try {
+            action();
+            return kSOk;
+        } catch (const HRXEx& error) {
+            return error.Result();
+        }
+    }
+
+    FakePlatform platform;
+    RecordingLogger logger;
+    ScopedLogger scopedLogger{logger};
+    ServiceModuleManager manager;
+};
+
+TEST(ServiceModuleListTest, CutsAtSemicolonsAndCommasKeepingEverythingElse)
+{
+    EXPECT_EQ(SplitModuleList(L"a.dll;;b.dll,"), (Names{L"a.dll", L"b.dll"}));
+    EXPECT_EQ(SplitModuleList(L"a.dll; b.dll"), (Names{L"a.dll", L" b.dll"}));
+    EXPECT_EQ(SplitModuleList(L",\"c d.dll\"\t;"), (Names{L"\"c d.dll\"\t"}));
+    EXPECT_TRUE(SplitModuleList(L";").empty());
+    EXPECT_TRUE(SplitModuleList(L"").empty());
+}
+
+TEST_F(ServiceModuleManagerTest, LoadsAllAndInitialisesInOrderAndShutsDownInReverse)
+{
+    manager.Load(L"a.dll;;b.dll,c.dll");
+    ASSERT_EQ(manager.Modules().size(), 3u);
+    EXPECT_EQ(manager.Modules()[1]->name, L"b.dll");
+    EXPECT_TRUE(Exports().Names().empty()) << "Load initialises nothing";
+    EXPECT_TRUE(logger.Contains(L"Loading module:a.dll"));
+    EXPECT_TRUE(logger.Contains(L"Entering ServiceModuleManager::Load"));
+
+    manager.InitModules();
+    manager.ShutdownModules();
+    manager.ShutdownModules();
+    EXPECT_EQ(Exports().Names(), (Calls{"A.SmInitialize", "B.SmInitialize", "C.SmInitialize", "C.SmShutdown",
+                                        "B.SmShutdown", "A.SmShutdown"}))
+        << "a second shut-down calls nothing";
+    EXPECT_TRUE(logger.Contains(L"Init ServiceModule c.dll"));
+    EXPECT_TRUE(logger.Contains(L"Shutting down ServiceModule a.dll"));
+    EXPECT_TRUE(platform.libraries.FreedPaths().empty()) << "libraries stay loaded after the shut-down";
+}
+
+TEST_F(ServiceModuleManagerTest, LoadIsAllOrNothing)
+{
+    manager.Load(L"c.dll");
+    EXPECT_EQ(Raised([&] { manager.Load(L"a.dll;missing.dll;b.dll"); }), MakeHResult(0x8007007Eu));
+    const LoggedRecord* failure = logger.Find(L"Failed to load ");
+    ASSERT_NE(failure, nullptr);
+    EXPECT_EQ(failure->text, L"Failed to load missing.dll Error:126");
+    EXPECT_EQ(failure->severity, L"ERROR");
+    EXPECT_EQ(platform.libraries.FreedPaths(), Names{L"a.dll"}) << "what this Load loaded is freed again";
+    ASSERT_EQ(manager.Modules().size(), 1u) << "the previous list stays";
+    EXPECT_EQ(manager.Modules()[0]->name, L"c.dll");
+
+    manager.Load(L"a.dll,b.dll");
+    EXPECT_EQ(platform.libraries.LivePaths(), (Names{L"a.dll", L"b.dll"})) << "the replaced list is released";
+}
+
+TEST_F(ServiceModuleManagerTest, LibraryWithoutBothExportsIsRefused)
+{
+    AddFakeServiceModule(platform.libraries, L"noshutdown.dll", 0, true, false);
+    AddFakeServiceModule(platform.libraries, L"noinit.dll", 0, false, true);
+    EXPECT_EQ(Raised([&] { manager.Load(L"a.dll;noshutdown.dll"); }), MakeHResult(0x8007007Fu));
+    EXPECT_EQ(Raised([&] { manager.Load(L"noinit.dll"); }), MakeHResult(0x8007007Fu));
+    EXPECT_TRUE(manager.Modules().empty());
+    EXPECT_TRUE(platform.libraries.LivePaths().empty());
+}
+
+TEST_F(ServiceModuleManagerTest, FailingModuleUndoesTheStartWithItsError)
+{
+    Exports().results[1] = kEFail;
+    Exports().flags[0] = ServiceModuleManager::kKeepsWatchDogGuard;
+    Exports().during[1] = [this] { platform.process.threadErrorInfo = std::make_shared<FakeErrorInfo>(L"B broke"); };
+    manager.Load(L"a.dll;b.dll;c.dll");
+    try {
+        manager.InitModules();
+        FAIL() << "the failure must be raised";
+    } catch (const HRXEx& error) {
+        EXPECT_EQ(error.Result(), kEFail);
+        ASSERT_NE(error.ErrorInfo(), nullptr);
+        EXPECT_EQ(error.ErrorInfo()->Description(), L"B broke");
+    }
+    EXPECT_EQ(Exports().Names(), (Calls{"A.SmInitialize", "B.SmInitialize", "A.SmShutdown"}));
+    EXPECT_TRUE(logger.Contains(L"ServiceModule b.dll initialization failed -2147467259"));
+    EXPECT_TRUE(manager.AnyModuleKeepsGuard()) << "bit 0 of an earlier module counts after a failure";
+    EXPECT_TRUE(platform.libraries.FreedPaths().empty()) << "all libraries stay loaded";
+}
+
+TEST_F(ServiceModuleManagerTest, OnlyBitZeroKeepsTheGuard)
+{
+    Exports().flags = {2, 4, 0x80000000u};
+    manager.Load(L"a.dll,b.dll,c.dll");
+    EXPECT_FALSE(manager.AnyModuleKeepsGuard());
+    manager.InitModules();
+    EXPECT_FALSE(manager.AnyModuleKeepsGuard());
+    Exports().flags[2] = 3;
+    manager.ShutdownModules();
+    manager.InitModules();
+    EXPECT_TRUE(manager.AnyModuleKeepsGuard());
+
+    ServiceModuleManager empty;
+    empty.Load(L";");
+    EXPECT_NO_THROW(empty.InitModules());
+    EXPECT_FALSE(empty.AnyModuleKeepsGuard());
+}
+
+} // namespace
