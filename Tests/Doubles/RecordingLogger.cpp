@@ -1,6 +1,7 @@
 #include "RecordingLogger.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "ResKit/Logger/LogUtils.h"
 
@@ -43,6 +44,7 @@ HRESULT RecordingLogger::Write(const wchar_t* sourceFile, int line, const wchar_
 {
     std::lock_guard lock(m_lock);
     records.push_back({sourceFile, line, text, level, severity, indent});
+    m_written.notify_all();
     return kSOk;
 }
 
@@ -59,6 +61,15 @@ bool RecordingLogger::IsEnabled(int level)
     ++isEnabledCalls;
     return (level >= 1 && level <= maxEnabledLevel) ||
            std::find(alsoEnabled.begin(), alsoEnabled.end(), level) != alsoEnabled.end();
+}
+
+bool RecordingLogger::WaitFor(const std::wstring& prefix, std::uint32_t milliseconds)
+{
+    std::unique_lock lock(m_lock);
+    return m_written.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
+        return std::any_of(records.begin(), records.end(),
+                           [&](const LoggedRecord& record) { return record.text.starts_with(prefix); });
+    });
 }
 
 std::vector<std::wstring> RecordingLogger::Texts() const

@@ -1,6 +1,7 @@
 // A logger that keeps what it is given, and the fake logger library that hands it out.
 #pragma once
 
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -50,6 +51,10 @@ public:
     int isEnabledCalls = 0;
     int indent = 0;
 
+    // Waits until a record starting with prefix has arrived; false on time-out. The records may be
+    // read directly only while no other thread logs.
+    bool WaitFor(const std::wstring& prefix, std::uint32_t milliseconds);
+
     [[nodiscard]] std::vector<std::wstring> Texts() const;
     [[nodiscard]] bool Contains(const std::wstring& text) const;
     // The first record whose text starts with prefix, or null.
@@ -57,6 +62,7 @@ public:
 
 private:
     std::mutex m_lock;
+    std::condition_variable m_written;
     int* m_destroyedCount;
     ILogSettings m_settings;
 };

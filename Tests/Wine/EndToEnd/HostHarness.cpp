@@ -1,5 +1,6 @@
 #include "HostHarness.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <regex>
@@ -70,18 +71,6 @@ std::wstring ModuleFileName(HMODULE module)
     }
 }
 
-std::wstring Wide(const std::string& utf8)
-{
-    if (utf8.empty()) {
-        return {};
-    }
-    const int length = static_cast<int>(utf8.size());
-    const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide.data(), size);
-    return wide;
-}
-
 // Windows paths compare without regard to case.
 bool EqualIgnoringCase(const std::string& left, const std::string& right)
 {
@@ -91,22 +80,32 @@ bool EqualIgnoringCase(const std::string& left, const std::string& right)
                                 static_cast<int>(wideRight.size()), TRUE) == CSTR_EQUAL;
 }
 
-// "YYYY-MM-DD HH:MM:SS.mmm    PID    TID SEVER text  [File.cpp:42]"
+// "YYYY-MM-DD HH:MM:SS.mmm    PID    TID SEVER text  [File.cpp:42]": the severity is padded to five
+// characters and followed by one space, then come the indentation and the text.
 LogRecord ParseRecord(std::string line)
 {
     static const std::regex kRecord(
-        R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} +\d+ +\d+ (\S+) +(.*?)(?:  \[[^\[\]]+:\d+\])?$)");
+        R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} +(\d+) +(\d+) (\S+) +(.*?)(?:  \[[^\[\]]+:\d+\])?$)");
     LogRecord record;
     std::smatch match;
     if (std::regex_match(line, match, kRecord)) {
-        record.severity = match[1];
-        record.text = match[2];
+        record.processId = static_cast<DWORD>(std::stoul(match[1]));
+        record.threadId = static_cast<DWORD>(std::stoul(match[2]));
+        record.severity = match[3];
+        record.text = match[4];
+        const auto severityStart = static_cast<std::size_t>(match.position(3));
+        const std::size_t textColumn = severityStart + std::max<std::size_t>(record.severity.size(), 5) + 1;
+        const auto textEnd = static_cast<std::size_t>(match.position(4) + match.length(4));
+        record.indentedText = textEnd > textColumn ? line.substr(textColumn, textEnd - textColumn) : "";
     } else {
         record.text = line;
+        record.indentedText = line;
     }
     record.line = std::move(line);
     return record;
 }
+
+} // namespace
 
 std::string Dump(const LogFile& log)
 {
@@ -120,8 +119,6 @@ std::string Dump(const LogFile& log)
     return dump;
 }
 
-} // namespace
-
 std::string Utf8(std::wstring_view text)
 {
     if (text.empty()) {
@@ -132,6 +129,18 @@ std::string Utf8(std::wstring_view text)
     std::string utf8(static_cast<std::size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), length, utf8.data(), size, nullptr, nullptr);
     return utf8;
+}
+
+std::wstring Wide(std::string_view utf8)
+{
+    if (utf8.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(utf8.size());
+    const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide.data(), size);
+    return wide;
 }
 
 std::string Hex(std::uint32_t value)
@@ -251,9 +260,9 @@ LSTATUS DeleteServiceKey(std::wstring_view service)
     return RegDeleteTreeW(HKEY_LOCAL_MACHINE, ServiceKeyPath(service).c_str());
 }
 
-std::wstring LogPath(std::wstring_view logBase, DWORD processId)
+std::wstring LogPath(std::wstring_view logBase, DWORD processId, const std::wstring& folder)
 {
-    return BinDirectory() + L"Logs\\" + std::wstring(logBase) + L"(" + std::to_wstring(processId) + L").log";
+    return folder + L"Logs\\" + std::wstring(logBase) + L"(" + std::to_wstring(processId) + L").log";
 }
 
 std::wstring EarlyLogPath(DWORD processId)
@@ -324,20 +333,20 @@ LogFile ReadLog(const std::wstring& path)
     return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult HasWinMainFailure(const LogFile& log, HRESULT hr)
+::testing::AssertionResult HasExceptionRecord(const LogFile& log, std::string_view context, HRESULT hr)
 {
     const LogRecord* failure = nullptr;
     for (const auto& record : log.records) {
-        if (record.text.starts_with(kWinMainFailed)) {
+        if (record.text.starts_with(context)) {
             failure = &record;
         }
     }
     if (failure == nullptr) {
-        return ::testing::AssertionFailure() << "no record \"" << kWinMainFailed << "...\"" << Dump(log);
+        return ::testing::AssertionFailure() << "no record \"" << context << "...\"" << Dump(log);
     }
     char code[16];
     std::snprintf(code, sizeof(code), " 0x%lX", static_cast<unsigned long>(hr));
-    const std::string head = std::string(kWinMainFailed) + ErrorDescription(hr) + "\x7F[EIP: ";
+    const std::string head = std::string(context) + ErrorDescription(hr) + "\x7F[EIP: ";
     const std::string tail = std::string("]") + code;
     static const std::regex kAddresses(R"(^(0x[0-9A-F]{16},){0,4}0x[0-9A-F]{16}$)");
     const std::string& text = failure->text;
@@ -348,6 +357,11 @@ LogFile ReadLog(const std::wstring& path)
                                              << "\", got \"" << failure->line << "\"" << Dump(log);
     }
     return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult HasWinMainFailure(const LogFile& log, HRESULT hr)
+{
+    return HasExceptionRecord(log, kWinMainFailed, hr);
 }
 
 ::testing::AssertionResult HasModuleInfoBlock(const LogFile& log, const std::wstring& hostPath,
@@ -385,6 +399,17 @@ std::string ErrorDescription(HRESULT hr)
         text.resize(text.size() - 2);
     }
     return text.empty() ? "<Unknown error>" : Utf8(text);
+}
+
+bool RunningOnWine()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+void NoteWineDifference(std::string_view difference)
+{
+    std::cout << "[   WINE   ] " << difference << "\n";
 }
 
 void HostTest::SetUp()

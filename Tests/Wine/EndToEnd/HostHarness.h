@@ -62,17 +62,20 @@ LSTATUS DeleteParameter(std::wstring_view service, const wchar_t* name);
 // Removes Services\<service> with everything below it.
 LSTATUS DeleteServiceKey(std::wstring_view service);
 
-// Logs\<logBase>(<pid>).log beside the host. Records written before a module log is named go to
-// the early log, named after the executable.
-std::wstring LogPath(std::wstring_view logBase, DWORD processId);
+// Logs\<logBase>(<pid>).log beside the host in folder (with its trailing backslash). Records
+// written before a module log is named go to the early log, named after the executable.
+std::wstring LogPath(std::wstring_view logBase, DWORD processId, const std::wstring& folder = BinDirectory());
 std::wstring EarlyLogPath(DWORD processId);
 
 // One line of a log file. The logger writes time, pid, tid, severity, the indentation and the
 // text, and may close the line with the source location "  [File.cpp:42]"; text has neither the
-// indentation nor that location.
+// indentation nor that location, indentedText keeps the indentation.
 struct LogRecord {
     std::string line;
+    DWORD processId = 0;
+    DWORD threadId = 0;
     std::string severity;
+    std::string indentedText;
     std::string text;
 };
 
@@ -83,13 +86,17 @@ struct LogFile {
 
 // Reads a UTF-8 log file into records.
 LogFile ReadLog(const std::wstring& path);
+// The whole log, one indented line per record, for failure messages.
+std::string Dump(const LogFile& log);
 
 // Each text appears as a whole record text, in this order (other records may lie between).
 ::testing::AssertionResult HasRecordsInOrder(const LogFile& log, const std::vector<std::string>& texts);
 // No record text starts with prefix.
 ::testing::AssertionResult HasNoRecordStartingWith(const LogFile& log, std::string_view prefix);
-// The last record starting with "WinMain failed: " is an ERROR with the exception text of hr: its
-// description, U+007F, "[EIP: " with one to five return addresses, "]" and " 0x%X".
+// The last record starting with context (a text ending in ": ") is an ERROR with the exception text
+// of hr: its description, U+007F, "[EIP: " with one to five return addresses, "]" and " 0x%X".
+::testing::AssertionResult HasExceptionRecord(const LogFile& log, std::string_view context, HRESULT hr);
+// HasExceptionRecord for "WinMain failed: ".
 ::testing::AssertionResult HasWinMainFailure(const LogFile& log, HRESULT hr);
 // The module information block: "*", module name, version, process, "*", one after the other.
 ::testing::AssertionResult HasModuleInfoBlock(const LogFile& log, const std::wstring& hostPath,
@@ -100,8 +107,16 @@ LogFile ReadLog(const std::wstring& path);
 std::string ErrorDescription(HRESULT hr);
 
 std::string Utf8(std::wstring_view text);
+std::wstring Wide(std::string_view utf8);
 // "0x%08X": exit codes and HRESULTs read best in hexadecimal when an expectation fails.
 std::string Hex(std::uint32_t value);
+
+// Wine exports wine_get_version from its ntdll; Windows does not.
+bool RunningOnWine();
+// Marks a place where a test meets a known difference between Wine and Windows, the way Wine's own
+// tests mark theirs: the check beside it stays strict for the platform the test runs on, and the
+// note says what the other platform does.
+void NoteWineDifference(std::string_view difference);
 
 // A test that owns one service name: its registry key and the logs of every run are removed at the
 // end, whatever the outcome.

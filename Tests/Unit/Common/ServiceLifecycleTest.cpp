@@ -1,0 +1,374 @@
+// The service's life on the platform doubles: the dispatcher runs ServiceMain on a thread of its
+// own, controls arrive through the registered handler, and the module, watchdog and compressor
+// libraries record their calls. A process serves one start and one stop, and the host's
+// components are process-wide, so every test needs a fresh process: ctest runs each in its own,
+// and a direct run skips all tests but the first.
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "Common/AtlServiceEx.h"
+#include "Common/LogCompressor/LogComprLoader.h"
+#include "Common/ProductInfo.h"
+#include "Common/ServiceHost/ServiceConfiguration.h"
+#include "Common/WatchdogAgent.h"
+#include "FakeModules.h"
+#include "RecordingLogger.h"
+#include "ResKit/Logger/HRXEx.h"
+
+using namespace Qx;
+using namespace Qx::Platform;
+using namespace Qx::Testing;
+
+namespace {
+
+constexpr const wchar_t* kRoot = L"SOFTWARE\\Velquor\\Product";
+constexpr const wchar_t* kInstallPath = L"C:\\Velquor\\";
+constexpr const wchar_t* kService = L"QxUnit";
+constexpr std::uint32_t kTimeoutMs = 10000;
+
+using Calls = std::vector<std::string>;
+
+class ServiceLifecycleTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        static int testsInThisProcess = 0;
+        if (++testsInThisProcess > 1) {
+            GTEST_SKIP() << "needs a process of its own: run it through ctest or with --gtest_filter";
+        }
+    }
+
+    ServiceLifecycleTest()
+    {
+        Exports().Reset();
+        platform.text.profileValues[L"C:\\Program Files\\Qx\\ProductInfo2.ini|ProductInfo|RegistryRoot"] = kRoot;
+        platform.registry.SetString(kRoot, L"ProductInstallPath", kInstallPath);
+        platform.text.messages[{nullptr, 0x80004005u, 0x0409}] = L"Call failed.\r\n";
+        AddFakeWatchdogAgent(platform.libraries);
+        AddFakeServiceModule(platform.libraries, L"A.dll", 0);
+        AddFakeServiceModule(platform.libraries, L"B.dll", 1);
+        AddFakeServiceModule(platform.libraries, L"C.dll", 2);
+        compressor = &AddFakeLogCompressor(platform.libraries, std::wstring(kInstallPath) + L"QxLogCompr.dll");
+        platform.serviceControl.dispatcherResult = kErrorSuccess;
+        // Both bind once per process, to the doubles above.
+        (void)GetProductInfo();
+        (void)WatchdogAgent::Instance();
+    }
+
+    void Configure(const std::wstring& modules, std::uint32_t logCompressor = 0, std::uint32_t sdEnabled = 0)
+    {
+        const std::wstring key = ParametersKeyPath(kService);
+        platform.registry.SetString(key, L"ServiceModules", modules);
+        platform.registry.SetDword(key, L"ServiceName", 3);
+        platform.registry.SetDword(key, L"LogCompressor", logCompressor);
+        platform.registry.SetDword(key, L"SDEnabled", sdEnabled);
+        CServiceModule::Instance().SetServiceName(kService);
+        CServiceConfigurationImpl::Instance().Load(kService);
+        logger.records.clear();
+    }
+
+    // Runs Start on a thread that plays the process's main thread.
+    std::future<std::uint32_t> StartService()
+    {
+        return std::async(std::launch::async, [] { return CServiceModule::Instance().Start(); });
+    }
+
+    // Until the service thread has finished its start and waits in its message loop.
+    void WaitUntilRunning()
+    {
+        ASSERT_TRUE(platform.serviceControl.WaitForState(kServiceRunning, kTimeoutMs));
+        ASSERT_TRUE(logger.WaitFor(L"Exiting CServiceModule::PreMessageLoop", kTimeoutMs));
+    }
+
+    std::uint32_t Stop(std::future<std::uint32_t>& service, std::uint32_t control = CServiceModule::kControlStop)
+    {
+        EXPECT_EQ(platform.serviceControl.SendControl(control), kErrorSuccess);
+        EXPECT_EQ(service.wait_for(std::chrono::milliseconds(kTimeoutMs)), std::future_status::ready);
+        return service.get();
+    }
+
+    [[nodiscard]] std::size_t IndexOf(const std::wstring& text) const
+    {
+        for (std::size_t i = 0; i < logger.records.size(); ++i) {
+            if (logger.records[i].text.starts_with(text)) {
+                return i;
+            }
+        }
+        ADD_FAILURE() << "not logged: " << std::string(text.begin(), text.end());
+        return logger.records.size();
+    }
+
+    std::vector<std::uint32_t> States()
+    {
+        std::vector<std::uint32_t> states;
+        for (const auto& report : platform.serviceControl.Reports()) {
+            states.push_back(report.currentState);
+        }
+        return states;
+    }
+
+    FakePlatform platform;
+    RecordingLogger logger;
+    ScopedLogger scopedLogger{logger};
+    FakeModule* compressor = nullptr;
+};
+
+TEST_F(ServiceLifecycleTest, StartsInOrderOnAnInitialisationThreadAndStopsInReverse)
+{
+    Configure(L"A.dll;B.dll", 1);
+    auto service = StartService();
+    WaitUntilRunning();
+    const auto started = Exports().Calls();
+    ASSERT_EQ(Exports().Names(), (Calls{"WAInitW", "Compressor.Initialize", "A.SmInitialize", "B.SmInitialize"}));
+    EXPECT_EQ(started[0].argument, kService);
+    EXPECT_EQ(started[2].threadId, started[3].threadId) << "one initialisation thread";
+    EXPECT_NE(started[2].threadId, started[0].threadId) << "not the service thread";
+
+    const auto reports = platform.serviceControl.Reports();
+    ASSERT_EQ(reports.size(), 2u);
+    EXPECT_EQ(reports[0].currentState, kServiceStartPending);
+    EXPECT_EQ(reports[0].controlsAccepted, 0u) << "nothing is accepted while starting";
+    EXPECT_EQ(reports[1].currentState, kServiceRunning);
+    EXPECT_EQ(reports[1].controlsAccepted, kServiceAcceptStop | kServiceAcceptShutdown);
+    EXPECT_EQ(platform.threads.messageQueueChecks, 1) << "the queue exists before RUNNING is reported";
+    const std::size_t startEvent = IndexOf(L"Event: [] Type=Information Category=0x01 Id=0x40010101");
+    EXPECT_EQ(logger.records.at(startEvent + 1).text, L"       %4=%%3");
+    EXPECT_LT(IndexOf(L"Service initialization completed with code: 0"), IndexOf(L"LogEvent: Service started/resumed"));
+
+    EXPECT_EQ(Stop(service), 0u);
+    EXPECT_EQ(Exports().Names(), (Calls{"WAInitW", "Compressor.Initialize", "A.SmInitialize", "B.SmInitialize",
+                                        "B.SmShutdown", "A.SmShutdown", "Compressor.Shutdown", "WADeinit"}));
+    EXPECT_EQ(States(), (std::vector<std::uint32_t>{kServiceStartPending, kServiceRunning, kServiceStopPending,
+                                                    kServiceStopped}));
+    EXPECT_EQ(platform.serviceControl.Reports().back().win32ExitCode, 0u);
+    EXPECT_LT(IndexOf(L"Shutting down ServiceModule A.dll"), IndexOf(L"Event: [] Type=Information Category=0x01 "
+                                                                        L"Id=0x40010102"));
+    EXPECT_EQ(logger.records.back().text, L"LogEvent: Service stopped");
+    EXPECT_NE(std::find(platform.threads.waits.begin(), platform.threads.waits.end(), 10000u),
+              platform.threads.waits.end())
+        << "Start waits for the service thread";
+}
+
+TEST_F(ServiceLifecycleTest, FailingModuleTakesTheFailurePath)
+{
+    Configure(L"A.dll,B.dll,C.dll", 1);
+    Exports().results[1] = kEFail;
+    auto service = StartService();
+    ASSERT_EQ(service.wait_for(std::chrono::milliseconds(kTimeoutMs)), std::future_status::ready);
+    EXPECT_EQ(service.get(), static_cast<std::uint32_t>(kEFail));
+
+    EXPECT_EQ(Exports().Names(), (Calls{"WAInitW", "Compressor.Initialize", "A.SmInitialize", "B.SmInitialize",
+                                        "A.SmShutdown", "WADeinit", "Compressor.Shutdown"}))
+        << "C never starts; the compressor is unloaded last";
+    EXPECT_EQ(States(), (std::vector<std::uint32_t>{kServiceStartPending, kServiceStopped}));
+    EXPECT_EQ(platform.serviceControl.Reports().back().win32ExitCode, 0x80004005u);
+
+    EXPECT_NE(logger.Find(L"CServiceModule__Initialization: Call failed.\x7F"), nullptr);
+    const std::size_t completed = IndexOf(L"Service initialization completed with code: -2147467259");
+    const std::size_t failed = IndexOf(L"Starting service modules failed: Call failed.\x7F[EIP: ");
+    const std::size_t event = IndexOf(L"Event: [] Type=Error Category=0x01 Id=0xC0010103");
+    EXPECT_LT(completed, failed);
+    EXPECT_LT(failed, event);
+    EXPECT_EQ(logger.records.at(failed).severity, L"ERROR");
+    EXPECT_EQ(logger.records.at(event + 1).text, L"       %4=%%3");
+    EXPECT_EQ(logger.records.at(event + 2).text, L"       %6=Call failed.");
+    EXPECT_EQ(logger.Find(L"Entering CServiceModule::PostMessageLoop"), nullptr);
+}
+
+TEST_F(ServiceLifecycleTest, LongInitialisationReReportsStartPending)
+{
+    Configure(L"A.dll");
+    platform.threads.timeScale = 0.002;
+    Exports().during[0] = [this] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline &&
+               platform.serviceControl.Reports().size() < 3) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    };
+    auto service = StartService();
+    WaitUntilRunning();
+    const auto states = States();
+    const auto pending = std::count(states.begin(), states.end(), kServiceStartPending);
+    const auto progress = std::count_if(logger.records.begin(), logger.records.end(), [](const LoggedRecord& r) {
+        return r.text == L"Long time service initialization is in progress...";
+    });
+    EXPECT_GE(progress, 2);
+    EXPECT_EQ(pending, progress + 1) << "one repeated pending report per progress record";
+    EXPECT_EQ(states.back(), kServiceRunning);
+    for (const auto& report : platform.serviceControl.Reports()) {
+        EXPECT_EQ(report.checkPoint, 0u);
+        EXPECT_EQ(report.waitHint, 0u);
+    }
+    EXPECT_EQ(Stop(service), 0u);
+}
+
+TEST_F(ServiceLifecycleTest, ControlCodes)
+{
+    Configure(L"");
+    auto service = StartService();
+    WaitUntilRunning();
+    const std::size_t reportsWhenRunning = platform.serviceControl.Reports().size();
+    EXPECT_EQ(platform.serviceControl.SendControl(CServiceModule::kControlPause), kErrorSuccess);
+    EXPECT_EQ(platform.serviceControl.SendControl(CServiceModule::kControlContinue), kErrorSuccess);
+    logger.records.clear();
+    EXPECT_EQ(platform.serviceControl.SendControl(6), kErrorSuccess);
+    EXPECT_EQ(platform.serviceControl.SendControl(129), kErrorSuccess);
+    EXPECT_EQ(logger.Texts(), (std::vector<std::wstring>{L"LogEvent: Bad service request",
+                                                         L"LogEvent: Bad service request"}))
+        << "pause and continue are neither logged nor reported";
+    logger.records.clear();
+    EXPECT_EQ(platform.serviceControl.SendControl(CServiceModule::kControlInterrogate), kErrorSuccess);
+    EXPECT_EQ(logger.Texts(), (std::vector<std::wstring>{L"Entering CServiceModule::OnInterrogate",
+                                                         L"Exiting CServiceModule::OnInterrogate"}));
+    EXPECT_EQ(platform.serviceControl.Reports().size(), reportsWhenRunning) << "interrogate reports nothing itself";
+
+    auto controls = CServiceModule::Instance().GetControlsCallback();
+    EXPECT_TRUE(controls(kServiceAcceptStop, false));
+    EXPECT_EQ(platform.serviceControl.Reports().back().controlsAccepted, kServiceAcceptShutdown);
+    EXPECT_TRUE(controls(kServiceAcceptStop, true));
+    EXPECT_EQ(platform.serviceControl.Reports().back().controlsAccepted, kServiceAcceptStop | kServiceAcceptShutdown);
+
+    EXPECT_EQ(Stop(service, CServiceModule::kControlShutdown), 0u) << "shutdown stops like stop";
+    EXPECT_FALSE(controls(kServiceAcceptStop, true)) << "nothing changes once stopped";
+    EXPECT_EQ(States().back(), kServiceStopped);
+}
+
+TEST_F(ServiceLifecycleTest, PreshutdownStopsLikeStop)
+{
+    Configure(L"A.dll");
+    auto service = StartService();
+    WaitUntilRunning();
+    EXPECT_EQ(Stop(service, CServiceModule::kControlPreshutdown), 0u);
+    EXPECT_EQ(States(), (std::vector<std::uint32_t>{kServiceStartPending, kServiceRunning, kServiceStopPending,
+                                                    kServiceStopped}));
+    EXPECT_EQ(Exports().Names(), (Calls{"WAInitW", "A.SmInitialize", "A.SmShutdown", "WADeinit"}));
+}
+
+TEST_F(ServiceLifecycleTest, ControlsCannotChangeWhileStartingAndSdEnabledWithholdsStop)
+{
+    Configure(L"A.dll", 0, 1);
+    bool changedWhileStarting = true;
+    Exports().during[0] = [&] {
+        changedWhileStarting = CServiceModule::Instance().GetControlsCallback()(kServiceAcceptStop, true);
+    };
+    auto service = StartService();
+    WaitUntilRunning();
+    EXPECT_FALSE(changedWhileStarting);
+    EXPECT_EQ(platform.serviceControl.Reports().back().controlsAccepted, kServiceAcceptShutdown)
+        << "with SDEnabled the service starts without accepting stop";
+    EXPECT_EQ(Stop(service), 0u);
+}
+
+TEST_F(ServiceLifecycleTest, StartRemovesStopAcceptAndSurvivesAMissingThreadHandle)
+{
+    Configure(L"");
+    platform.registry.SetDword(ParametersKeyPath(kService), L"StopAccept", 1);
+    platform.threads.openThreadFailure = 6;
+    auto service = StartService();
+    WaitUntilRunning();
+    EXPECT_FALSE(platform.registry.HasValue(ParametersKeyPath(kService), L"StopAccept"));
+    const LoggedRecord* removed = logger.Find(L"StopAccept registry flag removed");
+    ASSERT_NE(removed, nullptr);
+    EXPECT_EQ(removed->level, 3);
+    const LoggedRecord* noHandle = logger.Find(L"Failed to open current thread handle: 6");
+    ASSERT_NE(noHandle, nullptr);
+    EXPECT_EQ(noHandle->severity, L"ERROR");
+    EXPECT_EQ(Stop(service), 0u);
+    EXPECT_EQ(std::find(platform.threads.waits.begin(), platform.threads.waits.end(), 10000u),
+              platform.threads.waits.end())
+        << "no handle, no wait";
+}
+
+TEST_F(ServiceLifecycleTest, InitialisationThreadThatCannotStartFailsTheStart)
+{
+    Configure(L"A.dll");
+    platform.threads.createThreadFailure = 8;
+    auto service = StartService();
+    ASSERT_EQ(service.wait_for(std::chrono::milliseconds(kTimeoutMs)), std::future_status::ready);
+    EXPECT_EQ(service.get(), 0x80070008u);
+    EXPECT_EQ(Exports().Names(), (Calls{"WAInitW", "WADeinit"}));
+}
+
+TEST_F(ServiceLifecycleTest, HandlerThatCannotRegisterReportsNothing)
+{
+    Configure(L"A.dll");
+    platform.serviceControl.registerResult = 5;
+    auto service = StartService();
+    ASSERT_EQ(service.wait_for(std::chrono::milliseconds(kTimeoutMs)), std::future_status::ready);
+    (void)service.get();
+    EXPECT_TRUE(platform.serviceControl.Reports().empty());
+    EXPECT_TRUE(Exports().Names().empty()) << "no component starts";
+    EXPECT_TRUE(logger.Contains(L"LogEvent: Handler not installed"));
+}
+
+class LogCompressorTest : public ServiceLifecycleTest {
+protected:
+    HRESULT Load()
+    {
+        try {
+            loader.Load();
+            return kSOk;
+        } catch (const HRXEx& error) {
+            return error.Result();
+        }
+    }
+
+    [[nodiscard]] bool CompressorLoaded() const
+    {
+        const auto live = platform.libraries.LivePaths();
+        return std::find(live.begin(), live.end(), std::wstring(kInstallPath) + L"QxLogCompr.dll") != live.end();
+    }
+
+    CLogComprLdr loader;
+};
+
+TEST_F(LogCompressorTest, LoadsFromTheInstallPathAndUnloadsOnce)
+{
+    EXPECT_EQ(Load(), kSOk);
+    EXPECT_TRUE(loader.IsLoaded());
+    EXPECT_TRUE(logger.Contains(L"loading log compressor module"));
+    EXPECT_EQ(Load(), kSOk) << "a second load unloads the first";
+    loader.Unload();
+    loader.Unload();
+    EXPECT_EQ(Exports().Names(), (Calls{"Compressor.Initialize", "Compressor.Shutdown", "Compressor.Initialize",
+                                        "Compressor.Shutdown"}));
+    EXPECT_FALSE(CompressorLoaded());
+}
+
+TEST_F(LogCompressorTest, FailuresLeaveNothingLoaded)
+{
+    Exports().compressorResult = MakeHResult(0x80070005u);
+    EXPECT_EQ(Load(), MakeHResult(0x80070005u));
+    EXPECT_FALSE(loader.IsLoaded());
+    EXPECT_FALSE(CompressorLoaded());
+
+    compressor->exports.erase("Initialize");
+    EXPECT_EQ(Load(), MakeHResult(0x8007007Fu));
+    EXPECT_FALSE(CompressorLoaded());
+
+    platform.registry.SetString(kRoot, L"ProductInstallPath", L"C:\\Velquor");
+    EXPECT_EQ(Load(), MakeHResult(0x8007007Eu)) << "the name is glued to the path without a separator";
+    platform.registry.SetDword(kRoot, L"ProductInstallPath", 1);
+    EXPECT_EQ(Load(), kEInvalidArg);
+    platform.registry.SetRaw(kRoot, L"ProductInstallPath", kRegSz, {});
+    EXPECT_EQ(Load(), kEInvalidArg) << "no data";
+    platform.registry.SetRaw(kRoot, L"ProductInstallPath", kRegSz, {'C', 0, ':', 0});
+    EXPECT_EQ(Load(), MakeHResult(0x8007000Du)) << "not NUL-terminated";
+    EXPECT_EQ(platform.registry.DeleteKey(kRoot), kErrorSuccess);
+    EXPECT_EQ(Load(), kEFileNotFound);
+}
+
+TEST_F(LogCompressorTest, LibraryWithoutShutdownIsFreedWithoutTheCall)
+{
+    compressor->exports.erase("Shutdown");
+    EXPECT_EQ(Load(), kSOk);
+    loader.Unload();
+    EXPECT_EQ(Exports().Names(), Calls{"Compressor.Initialize"});
+    EXPECT_FALSE(CompressorLoaded());
+}
+
+} // namespace

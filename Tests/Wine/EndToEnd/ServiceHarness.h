@@ -1,0 +1,183 @@
+// Drives QxServiceHost.exe as a real service through the Service Control Manager: installs it under
+// a name of its own, starts and controls it, follows its status and its process, and reads what the
+// run left behind: the module log, the trace of the test modules and the watchdog agent's status.
+#pragma once
+
+#include "HostHarness.h"
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace QxE2E {
+
+// Under Wine a start or a stop takes well under a second; the time-outs only bound a broken run.
+inline constexpr DWORD kServiceStateTimeoutMs = 10000;
+inline constexpr DWORD kServiceExitTimeoutMs = 15000;
+inline constexpr DWORD kServicePollMs = 20;
+
+// Names of QxServiceHost's parts and of the test libraries, as files in the bin folder.
+inline constexpr const wchar_t* kHostExe = L"QxServiceHost.exe";
+inline constexpr const wchar_t* kModuleA = L"QxTestModuleA.dll";
+inline constexpr const wchar_t* kModuleB = L"QxTestModuleB.dll";
+inline constexpr const wchar_t* kModuleC = L"QxTestModuleC.dll";
+inline constexpr const wchar_t* kWatchdogAgent = L"QxWatchdogAgent.dll";
+
+// One line of the trace that the test modules, the test watchdog agent and the test log compressor
+// write: "<qpc> <pid> <tid> <module> <event>" (Tests/Wine/TestModules/TestTrace.h).
+struct TraceLine {
+    long long qpc = 0;
+    DWORD processId = 0;
+    DWORD threadId = 0;
+    std::string module;
+    std::string event;
+};
+
+// The trace lines of one module with one event, in the order they were written.
+std::vector<TraceLine> TraceLinesOf(const std::vector<TraceLine>& trace, std::string_view module,
+                                    std::string_view event);
+
+// QxWatchdogAgent.<service>.status, which the stand-in watchdog agent writes beside itself.
+struct WatchdogStatus {
+    bool exists = false;
+    // "service", "pid", "WAInitW", "WADeinit", "state": the text after "=".
+    std::map<std::string, std::string> fields;
+    // The QueryPerformanceCounter value of the WAInitW and WADeinit lines.
+    std::optional<long long> initQpc;
+    std::optional<long long> deinitQpc;
+};
+
+// The record index of the first record whose text is text, or records.size().
+std::size_t FindRecord(const LogFile& log, std::string_view text);
+// How many records have exactly this text.
+std::size_t CountRecords(const LogFile& log, std::string_view text);
+// The raw event dump: "Event: [] Type=<type> Category=0x01 Id=<id>" followed directly by one record
+// per insertion string, "       %<n>=<text>" at the header's indentation.
+::testing::AssertionResult HasEventDump(const LogFile& log, std::string_view type, std::uint32_t eventId,
+                                        const std::vector<std::pair<int, std::string>>& insertions);
+
+// The thread that wrote the first record with this text, 0 when there is none.
+DWORD ThreadOf(const LogFile& log, std::string_view text);
+// The trace holds exactly these (module, event) lines in this order, all written by processId, each
+// at a counter value after the one before.
+::testing::AssertionResult HasTraceLines(const std::vector<TraceLine>& trace, DWORD processId,
+                                         const std::vector<std::pair<std::string, std::string>>& expected);
+
+// What the host accepts once it runs: stop and shutdown.
+inline constexpr DWORD kAcceptedWhileRunning = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN;
+// The whole status of a running host process processId.
+void ExpectRunningStatus(const SERVICE_STATUS_PROCESS& status, DWORD processId);
+// After a stop the status keeps the last controls accepted and carries the result of the run as its
+// Win32 exit code; the SCM no longer names a process.
+void ExpectStoppedStatus(const SERVICE_STATUS_PROCESS& status, DWORD accepted, DWORD win32ExitCode);
+
+// Sets one registry value under HKEY_LOCAL_MACHINE for the life of the object, then puts back what
+// was there: the old value, or no value and none of the keys it had to create.
+class RegistryValueOverride {
+public:
+    RegistryValueOverride(std::wstring keyPath, std::wstring valueName);
+    ~RegistryValueOverride();
+    RegistryValueOverride(const RegistryValueOverride&) = delete;
+    RegistryValueOverride& operator=(const RegistryValueOverride&) = delete;
+
+    void SetDword(DWORD value);
+    void SetString(std::wstring_view value);
+    void Remove();
+
+private:
+    void Set(DWORD type, const void* data, DWORD size);
+
+    std::wstring keyPath_;
+    std::wstring valueName_;
+    std::wstring firstCreatedKey_;
+    bool valueExisted_ = false;
+    DWORD savedType_ = REG_NONE;
+    std::vector<BYTE> savedData_;
+};
+
+class HostProcessWatcher;
+
+// A test that owns one service: whatever a run leaves behind is removed at the end, whatever the
+// outcome. The service is stopped if it still runs, its process killed if it does not end, the
+// service deleted with its registry key, the registry values the test set put back, and the logs,
+// status and trace files and the test's own host folders deleted.
+class ServiceTest : public ::testing::Test {
+protected:
+    ServiceTest();
+    ~ServiceTest() override;
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // A folder of the test's own below the bin folder (returned with its trailing backslash), holding
+    // copies of bin folder files, each given as (name in the bin folder, name in the new folder).
+    std::wstring MakeHostFolder(std::wstring_view suffix,
+                                const std::vector<std::pair<std::wstring, std::wstring>>& files);
+    // What every host folder needs: the host, its logger and its message library.
+    static std::vector<std::pair<std::wstring, std::wstring>> HostFiles();
+
+    // Creates the service: own process, demand start, binary path
+    // "<folder>QxServiceHost.exe" -name=<service>.
+    void Install(const std::wstring& folder = BinDirectory());
+    // Points the installed service to the host in another folder.
+    void MoveTo(const std::wstring& folder);
+    // ServiceModules and ServiceName under the service's Parameters key.
+    void WriteParameters(std::wstring_view modules, DWORD serviceName);
+    // A value under HKLM\SOFTWARE\Qx\TestModules\<module> for the test's duration; module is the
+    // library's base name.
+    void SetModuleValue(std::wstring_view module, const wchar_t* name, DWORD value);
+    // A registry value under HKEY_LOCAL_MACHINE for the test's duration.
+    RegistryValueOverride& Override(std::wstring keyPath, std::wstring valueName);
+
+    // StartServiceW: its Win32 error, 0 on success. The host process it launches is followed from
+    // its creation, so that its exit code can be read even when it ends at once.
+    DWORD Start();
+    SERVICE_STATUS_PROCESS Query();
+    // Polls every 20 ms until the service reports state.
+    ::testing::AssertionResult WaitForState(DWORD state, DWORD timeoutMs = kServiceStateTimeoutMs);
+    // ControlService: its Win32 error, 0 on success.
+    DWORD Control(DWORD code, SERVICE_STATUS* status = nullptr);
+
+    // The host process of the last start: the one the SCM reports, or else the one that wrote the
+    // service's log. 0 when there is none.
+    DWORD ProcessId();
+    // Waits for that process to end and returns its full exit code, kNoExitCode if it does not end.
+    DWORD WaitForExit(DWORD timeoutMs = kServiceExitTimeoutMs);
+
+    // Logs\<service>(<pid>).log of the last start, beside the installed host.
+    LogFile ReadServiceLog();
+    std::vector<TraceLine> ReadTrace() const;
+    WatchdogStatus ReadWatchdogStatus(const std::wstring& folder = BinDirectory()) const;
+    SC_HANDLE ServiceHandle() const { return serviceHandle_; }
+
+    std::wstring service_;
+    // The folder of the host the service is installed with.
+    std::wstring folder_;
+    std::wstring traceFile_;
+
+private:
+    struct HostProcess {
+        DWORD processId = 0;
+        HANDLE handle = nullptr;
+    };
+
+    void DeleteLeftoverService();
+    void Adopt(DWORD processId);
+    void StopAndDelete();
+    void RemoveFiles();
+
+    SC_HANDLE manager_ = nullptr;
+    SC_HANDLE serviceHandle_ = nullptr;
+    std::unique_ptr<HostProcessWatcher> watcher_;
+    // Index into processes_ of the last start's process, once known.
+    std::optional<std::size_t> current_;
+    std::vector<HostProcess> processes_;
+    std::vector<std::wstring> folders_;
+    std::vector<std::unique_ptr<RegistryValueOverride>> overrides_;
+};
+
+} // namespace QxE2E

@@ -1,0 +1,389 @@
+// QxServiceHost run as a service through the Service Control Manager: the order in which it brings
+// the watchdog agent, the log compressor and the service modules up and takes them down, the status
+// it reports on the way, the events it dumps, and how a failed start ends.
+#include "ServiceHarness.h"
+
+#include <algorithm>
+
+using namespace QxE2E;
+
+namespace {
+
+using ServiceLifecycle = ServiceTest;
+
+// ServiceName: the message number of the display name, which the events refer to as "%%7".
+constexpr DWORD kDisplayNameMessage = 7;
+const std::string kDisplayNameInsertion = "%%7";
+
+constexpr HRESULT kEFail = static_cast<HRESULT>(0x80004005);
+
+const std::string kPreMessageLoopEntered = "Entering CServiceModule::PreMessageLoop";
+const std::string kLongInitialization = "Long time service initialization is in progress...";
+const std::string kStartedEvent = "Event: [] Type=Information Category=0x01 Id=0x40010101";
+const std::string kStoppedEvent = "Event: [] Type=Information Category=0x01 Id=0x40010102";
+
+void WriteTextFile(const std::wstring& path, const std::string& text)
+{
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << Utf8(path) << ": " << GetLastError();
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
+    CloseHandle(file);
+}
+
+// Every status report that reaches the SCM while a service starts, seen through
+// NotifyServiceStatusChangeW and collected whenever the waiting thread is alertable. The first
+// registration is answered at once with the current state; each later one with the next report.
+// Wine answers a registration with every SetServiceStatus, a repeated identical report included, so
+// re-registering after each answer sees each report that comes later than that.
+class StartReports {
+public:
+    explicit StartReports(const std::wstring& service)
+    {
+        manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+        service_ = OpenServiceW(manager_, service.c_str(), SERVICE_QUERY_STATUS);
+        EXPECT_NE(nullptr, service_) << "OpenServiceW failed: " << GetLastError();
+        notify_.dwVersion = SERVICE_NOTIFY_STATUS_CHANGE;
+        notify_.pfnNotifyCallback = &StartReports::Answered;
+        notify_.pContext = this;
+        started_ = GetTickCount64();
+        Register();
+    }
+
+    ~StartReports()
+    {
+        // Closing the handle cancels a registration still waiting; the callback may already be
+        // queued, so the thread drains its queue before the notify block goes away.
+        CloseServiceHandle(service_);
+        CloseServiceHandle(manager_);
+        SleepEx(kServicePollMs, TRUE);
+    }
+
+    StartReports(const StartReports&) = delete;
+    StartReports& operator=(const StartReports&) = delete;
+
+    struct Report {
+        ULONGLONG atMs = 0;
+        SERVICE_STATUS_PROCESS status{};
+    };
+
+    // Collects reports until one says RUNNING or STOPPED.
+    ::testing::AssertionResult WaitForStartEnd(DWORD timeoutMs)
+    {
+        while (!ended_) {
+            if (GetTickCount64() - started_ >= timeoutMs) {
+                return ::testing::AssertionFailure() << "the start did not end within " << timeoutMs << " ms";
+            }
+            SleepEx(kServicePollMs, TRUE);
+            if (!pending_ && !ended_) {
+                Register();
+            }
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    const std::vector<Report>& Reports() const { return reports_; }
+
+private:
+    static void CALLBACK Answered(void* parameter)
+    {
+        const auto* notify = static_cast<SERVICE_NOTIFYW*>(parameter);
+        auto* self = static_cast<StartReports*>(notify->pContext);
+        self->pending_ = false;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), notify->dwNotificationStatus);
+        self->reports_.push_back({GetTickCount64() - self->started_, notify->ServiceStatus});
+        const DWORD state = notify->ServiceStatus.dwCurrentState;
+        self->ended_ = state == SERVICE_RUNNING || state == SERVICE_STOPPED;
+    }
+
+    void Register()
+    {
+        pending_ = true;
+        const DWORD error = NotifyServiceStatusChangeW(
+            service_, SERVICE_NOTIFY_STOPPED | SERVICE_NOTIFY_START_PENDING | SERVICE_NOTIFY_RUNNING, &notify_);
+        if (error != ERROR_SUCCESS) {
+            pending_ = false;
+            ended_ = true;
+            ADD_FAILURE() << "NotifyServiceStatusChangeW failed: " << error;
+        }
+    }
+
+    SC_HANDLE manager_ = nullptr;
+    SC_HANDLE service_ = nullptr;
+    SERVICE_NOTIFYW notify_{};
+    ULONGLONG started_ = 0;
+    bool pending_ = false;
+    bool ended_ = false;
+    std::vector<Report> reports_;
+};
+
+// Two modules under the stand-in watchdog agent that sits beside the host: the agent hears of the
+// start before any module, the modules start in list order on a thread of their own, stop in reverse
+// order on the service thread, and the agent hears of the stop after the last of them.
+TEST_F(ServiceLifecycle, StartsModulesInOrderAndStopsThemInReverse)
+{
+    ASSERT_NO_FATAL_FAILURE(Install());
+    ASSERT_NO_FATAL_FAILURE(WriteParameters(L"QxTestModuleA.dll;QxTestModuleB.dll", kDisplayNameMessage));
+    // Left by an earlier run; a new start removes it.
+    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(service_, L"StopAccept", 1));
+
+    ASSERT_EQ(0u, Start());
+    ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
+    const DWORD processId = ProcessId();
+    ASSERT_NE(0u, processId);
+    ExpectRunningStatus(Query(), processId);
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteParameter(service_, L"StopAccept"));
+
+    ASSERT_EQ(0u, Control(SERVICE_CONTROL_STOP));
+    ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
+    ExpectStoppedStatus(Query(), kAcceptedWhileRunning, 0);
+    EXPECT_EQ(Hex(0), Hex(WaitForExit()));
+
+    const LogFile log = ReadServiceLog();
+    EXPECT_TRUE(HasRecordsInOrder(
+        log, {kPreMessageLoopEntered, "StopAccept registry flag removed", "Entering CServiceModule::Initialization",
+              "Loading module:QxTestModuleA.dll", "Loading module:QxTestModuleB.dll",
+              "Init ServiceModule QxTestModuleA.dll", "Init ServiceModule QxTestModuleB.dll",
+              "Exiting CServiceModule::Initialization", "Service initialization completed with code: 0",
+              "LogEvent: Service started/resumed", kStartedEvent, "Exiting CServiceModule::PreMessageLoop",
+              "Entering CServiceModule::PostMessageLoop", "Shutting down ServiceModule QxTestModuleB.dll",
+              "Shutting down ServiceModule QxTestModuleA.dll", kStoppedEvent, "Exiting CServiceModule::PostMessageLoop",
+              "LogEvent: Service stopped"}));
+    EXPECT_TRUE(HasEventDump(log, "Information", 0x40010101, {{4, kDisplayNameInsertion}}));
+    EXPECT_TRUE(HasEventDump(log, "Information", 0x40010102, {{4, kDisplayNameInsertion}}));
+    EXPECT_EQ(0u, CountRecords(log, kLongInitialization));
+    EXPECT_TRUE(std::all_of(log.records.begin(), log.records.end(),
+                            [&](const LogRecord& record) { return record.processId == processId; }))
+        << Dump(log);
+
+    const std::vector<TraceLine> trace = ReadTrace();
+    ASSERT_TRUE(HasTraceLines(trace, processId,
+                              {{"QxTestModuleA", "SmInitialize flags=non-null"},
+                               {"QxTestModuleB", "SmInitialize flags=non-null"},
+                               {"QxTestModuleB", "SmShutdown"},
+                               {"QxTestModuleA", "SmShutdown"}}));
+    const DWORD serviceThread = ThreadOf(log, kPreMessageLoopEntered);
+    const DWORD initializationThread = ThreadOf(log, "Entering CServiceModule::Initialization");
+    ASSERT_NE(0u, serviceThread);
+    EXPECT_NE(serviceThread, initializationThread);
+    EXPECT_EQ(initializationThread, trace[0].threadId);
+    EXPECT_EQ(initializationThread, trace[1].threadId);
+    EXPECT_EQ(serviceThread, trace[2].threadId);
+    EXPECT_EQ(serviceThread, trace[3].threadId);
+
+    const WatchdogStatus agent = ReadWatchdogStatus();
+    ASSERT_TRUE(agent.exists);
+    EXPECT_EQ(Utf8(service_), agent.fields.at("service"));
+    EXPECT_EQ(std::to_string(processId), agent.fields.at("pid"));
+    EXPECT_EQ("stopped", agent.fields.at("state"));
+    ASSERT_TRUE(agent.initQpc && agent.deinitQpc) << "WAInitW and WADeinit must both be recorded";
+    EXPECT_LT(*agent.initQpc, trace.front().qpc) << "WAInitW comes before the first SmInitialize";
+    EXPECT_GT(*agent.deinitQpc, trace.back().qpc) << "WADeinit comes after the last SmShutdown";
+}
+
+// With LogCompressor set, the compressor is loaded from the product's installation folder after the
+// watchdog agent has heard of the start and before the modules load, and unloaded after they are
+// shut down and before the agent hears of the stop. The host logs the loading only; the test
+// compressor traces both of its calls.
+//
+// The host reads ProductInfo2.ini beside itself at every start. It runs here from a folder of the
+// test's own, so that no other host in the bin folder finds the settings file.
+TEST_F(ServiceLifecycle, LogCompressorRunsBetweenWatchdogAgentAndModules)
+{
+    auto files = HostFiles();
+    files.insert(files.end(), {{kWatchdogAgent, kWatchdogAgent},
+                               {kModuleA, kModuleA},
+                               {kModuleB, kModuleB},
+                               {L"QxTestLogCompressor.dll", L"QxLogCompr.dll"}});
+    const std::wstring folder = MakeHostFolder(L"", files);
+    const std::wstring registryRoot = L"SOFTWARE\\Qx\\E2E\\" + service_;
+    ASSERT_NO_FATAL_FAILURE(
+        WriteTextFile(folder + L"ProductInfo2.ini", "[ProductInfo]\r\nRegistryRoot=" + Utf8(registryRoot) + "\r\n"));
+    Override(registryRoot, L"ProductInstallPath").SetString(folder);
+    ASSERT_NO_FATAL_FAILURE(Install(folder));
+    ASSERT_NO_FATAL_FAILURE(WriteParameters(L"QxTestModuleA.dll;QxTestModuleB.dll", kDisplayNameMessage));
+    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(service_, L"LogCompressor", 1));
+
+    ASSERT_EQ(0u, Start());
+    ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
+    const DWORD processId = ProcessId();
+    ASSERT_NE(0u, processId);
+    ExpectRunningStatus(Query(), processId);
+    ASSERT_EQ(0u, Control(SERVICE_CONTROL_STOP));
+    ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
+    ExpectStoppedStatus(Query(), kAcceptedWhileRunning, 0);
+    EXPECT_EQ(Hex(0), Hex(WaitForExit()));
+
+    const LogFile log = ReadServiceLog();
+    const std::string loading = "loading log compressor module";
+    EXPECT_TRUE(HasRecordsInOrder(log, {kPreMessageLoopEntered, loading, "Loading module:QxTestModuleA.dll",
+                                        "Service initialization completed with code: 0", kStartedEvent,
+                                        "Shutting down ServiceModule QxTestModuleB.dll",
+                                        "Shutting down ServiceModule QxTestModuleA.dll", kStoppedEvent}));
+    const std::size_t loadingAt = FindRecord(log, loading);
+    ASSERT_LT(loadingAt, log.records.size());
+    EXPECT_EQ("INFO", log.records[loadingAt].severity);
+
+    const std::vector<TraceLine> trace = ReadTrace();
+    ASSERT_TRUE(HasTraceLines(trace, processId,
+                              {{"QxTestLogCompressor", "Initialize"},
+                               {"QxTestModuleA", "SmInitialize flags=non-null"},
+                               {"QxTestModuleB", "SmInitialize flags=non-null"},
+                               {"QxTestModuleB", "SmShutdown"},
+                               {"QxTestModuleA", "SmShutdown"},
+                               {"QxTestLogCompressor", "Shutdown"}}));
+    const DWORD serviceThread = ThreadOf(log, kPreMessageLoopEntered);
+    EXPECT_EQ(serviceThread, trace.front().threadId);
+    EXPECT_EQ(serviceThread, trace.back().threadId);
+    EXPECT_EQ(serviceThread, log.records[loadingAt].threadId);
+
+    const WatchdogStatus agent = ReadWatchdogStatus(folder);
+    ASSERT_TRUE(agent.exists);
+    ASSERT_TRUE(agent.initQpc && agent.deinitQpc) << "WAInitW and WADeinit must both be recorded";
+    EXPECT_LT(*agent.initQpc, trace.front().qpc) << "WAInitW comes before the compressor's Initialize";
+    EXPECT_GT(*agent.deinitQpc, trace.back().qpc) << "WADeinit comes after the compressor's Shutdown";
+    // The agent's local time and the log's share the millisecond clock: the agent heard of the start
+    // no later than the millisecond in which the host announced the compressor.
+    EXPECT_LE(agent.fields.at("WAInitW").substr(0, 23), log.records[loadingAt].line.substr(0, 23));
+}
+
+// SmInitialize takes 12 s: the service thread re-reports SERVICE_START_PENDING every 5 s while it
+// waits, twice, without a checkpoint or a wait hint, and reports SERVICE_RUNNING once the module is up.
+TEST_F(ServiceLifecycle, SlowModuleStartIsReportedAsPendingEveryFiveSeconds)
+{
+    ASSERT_NO_FATAL_FAILURE(Install());
+    ASSERT_NO_FATAL_FAILURE(WriteParameters(L"QxTestModuleA.dll", kDisplayNameMessage));
+    SetModuleValue(L"QxTestModuleA", L"DelayMs", 12000);
+
+    ASSERT_EQ(0u, Start());
+    const DWORD processId = ProcessId();
+    ASSERT_NE(0u, processId);
+    std::optional<StartReports> reports;
+    if (RunningOnWine()) {
+        reports.emplace(service_);
+    }
+    const SERVICE_STATUS_PROCESS pending = Query();
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), pending.dwCurrentState);
+    EXPECT_EQ(Hex(0), Hex(pending.dwControlsAccepted));
+    EXPECT_EQ(0u, pending.dwCheckPoint);
+    EXPECT_EQ(0u, pending.dwWaitHint);
+    EXPECT_EQ(processId, pending.dwProcessId);
+    // Nothing reaches the host while it starts: the SCM refuses a stop, which the service does not
+    // accept yet, and an interrogation, which a start-pending service cannot take.
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_SERVICE_CONTROL), Control(SERVICE_CONTROL_STOP));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL), Control(SERVICE_CONTROL_INTERROGATE));
+
+    if (reports) {
+        ASSERT_TRUE(reports->WaitForStartEnd(30000));
+        // The state at registration, the two repeated reports, each about 5 s after the one before,
+        // and the running service.
+        const auto& seen = reports->Reports();
+        ASSERT_EQ(4u, seen.size());
+        for (std::size_t i = 0; i < 3; ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), seen[i].status.dwCurrentState);
+            EXPECT_EQ(Hex(0), Hex(seen[i].status.dwControlsAccepted));
+            EXPECT_EQ(0u, seen[i].status.dwCheckPoint);
+            EXPECT_EQ(0u, seen[i].status.dwWaitHint);
+        }
+        EXPECT_GE(seen[1].atMs - seen[0].atMs, 4000u);
+        EXPECT_GE(seen[2].atMs - seen[1].atMs, 4000u);
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), seen[3].status.dwCurrentState);
+        EXPECT_EQ(Hex(kAcceptedWhileRunning), Hex(seen[3].status.dwControlsAccepted));
+    } else {
+        NoteWineDifference("Windows answers a status registration at once while the service already is in a "
+                           "requested state, so only the log counts the repeated START_PENDING reports there");
+    }
+    ASSERT_TRUE(WaitForState(SERVICE_RUNNING, 30000));
+    ExpectRunningStatus(Query(), processId);
+    ASSERT_EQ(0u, Control(SERVICE_CONTROL_STOP));
+    ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
+    EXPECT_EQ(Hex(0), Hex(WaitForExit()));
+
+    const LogFile log = ReadServiceLog();
+    EXPECT_EQ(2u, CountRecords(log, kLongInitialization)) << Dump(log);
+    EXPECT_TRUE(HasRecordsInOrder(log, {"Init ServiceModule QxTestModuleA.dll", kLongInitialization,
+                                        kLongInitialization, "Service initialization completed with code: 0",
+                                        "LogEvent: Service started/resumed", kStartedEvent}));
+    EXPECT_EQ(ThreadOf(log, kPreMessageLoopEntered), ThreadOf(log, kLongInitialization));
+    EXPECT_EQ(0u, CountRecords(log, "LogEvent: Bad service request"));
+    EXPECT_EQ(0u, CountRecords(log, "Entering CServiceModule::OnInterrogate"));
+}
+
+// B fails its SmInitialize with E_FAIL: A, already up, is shut down again on the initialisation
+// thread, C is loaded but never started, the agent hears of the end of the start, the start-failed
+// event is dumped with the error's description, and the service stops with B's HRESULT without
+// running the shut-down sequence.
+TEST_F(ServiceLifecycle, FailingModuleStopsTheServiceWithItsHresult)
+{
+    ASSERT_NO_FATAL_FAILURE(Install());
+    ASSERT_NO_FATAL_FAILURE(
+        WriteParameters(L"QxTestModuleA.dll;QxTestModuleB.dll;QxTestModuleC.dll", kDisplayNameMessage));
+    SetModuleValue(L"QxTestModuleB", L"Result", static_cast<DWORD>(kEFail));
+
+    // The service connects and reports its start before the modules run: StartServiceW succeeds.
+    ASSERT_EQ(0u, Start());
+    ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
+    // The controls are still parked from the start.
+    ExpectStoppedStatus(Query(), 0, static_cast<DWORD>(kEFail));
+    EXPECT_EQ(Hex(static_cast<DWORD>(kEFail)), Hex(WaitForExit()));
+    const DWORD processId = ProcessId();
+
+    const LogFile log = ReadServiceLog();
+    EXPECT_TRUE(HasRecordsInOrder(
+        log, {"Loading module:QxTestModuleA.dll", "Loading module:QxTestModuleB.dll",
+              "Loading module:QxTestModuleC.dll", "Init ServiceModule QxTestModuleA.dll",
+              "Init ServiceModule QxTestModuleB.dll", "ServiceModule QxTestModuleB.dll initialization failed -2147467259",
+              "Shutting down ServiceModule QxTestModuleA.dll", "Service initialization completed with code: -2147467259",
+              "Event: [] Type=Error Category=0x01 Id=0xC0010103", "LogEvent: Service stopped"}));
+    EXPECT_TRUE(HasExceptionRecord(log, "CServiceModule__Initialization: ", kEFail));
+    EXPECT_TRUE(HasExceptionRecord(log, "Starting service modules failed: ", kEFail));
+    EXPECT_LT(FindRecord(log, "Service initialization completed with code: -2147467259"),
+              FindRecord(log, "Event: [] Type=Error Category=0x01 Id=0xC0010103"));
+    EXPECT_TRUE(
+        HasEventDump(log, "Error", 0xC0010103, {{4, kDisplayNameInsertion}, {6, ErrorDescription(kEFail)}}));
+    EXPECT_TRUE(HasNoRecordStartingWith(log, "Init ServiceModule QxTestModuleC.dll"));
+    EXPECT_TRUE(HasNoRecordStartingWith(log, "LogEvent: Service started/resumed"));
+    EXPECT_TRUE(HasNoRecordStartingWith(log, "Entering CServiceModule::PostMessageLoop"));
+
+    const std::vector<TraceLine> trace = ReadTrace();
+    ASSERT_TRUE(HasTraceLines(trace, processId,
+                              {{"QxTestModuleA", "SmInitialize flags=non-null"},
+                               {"QxTestModuleB", "SmInitialize flags=non-null"},
+                               {"QxTestModuleA", "SmShutdown"}}));
+    EXPECT_EQ(trace[0].threadId, trace[2].threadId) << "A is shut down on the initialisation thread";
+
+    const WatchdogStatus agent = ReadWatchdogStatus();
+    ASSERT_TRUE(agent.exists);
+    EXPECT_EQ("stopped", agent.fields.at("state"));
+    ASSERT_TRUE(agent.initQpc && agent.deinitQpc) << "WAInitW and WADeinit must both be recorded";
+    EXPECT_LT(*agent.initQpc, trace.front().qpc);
+    EXPECT_GT(*agent.deinitQpc, trace.back().qpc);
+}
+
+// Without a Parameters key the configuration fails in WinMain, before the host calls
+// StartServiceCtrlDispatcherW. Wine's SCM watches the process it launched: once that ends without
+// having connected, StartServiceW fails at once with ERROR_SERVICE_REQUEST_TIMEOUT and the service is
+// left STOPPED with ERROR_SERVICE_NEVER_STARTED; the 10 s connection time-out applies only to a
+// process that stays alive without connecting. The SCM never learns the host's HRESULT, which only
+// the process's exit code carries.
+TEST_F(ServiceLifecycle, ConfigurationErrorEndsTheProcessBeforeTheServiceStarts)
+{
+    ASSERT_NO_FATAL_FAILURE(Install());
+
+    const ULONGLONG started = GetTickCount64();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT), Start());
+    EXPECT_LT(GetTickCount64() - started, 5000u) << "the SCM noticed the end of the process at once";
+    ExpectStoppedStatus(Query(), 0, ERROR_SERVICE_NEVER_STARTED);
+    EXPECT_EQ(Hex(static_cast<DWORD>(kFileNotFound)), Hex(WaitForExit()));
+
+    const LogFile log = ReadServiceLog();
+    EXPECT_TRUE(HasRecordsInOrder(log, {"cmdLine: -name=" + Utf8(service_), "Entering CServiceConfigurationImpl::Load",
+                                        "*** EXCEPTION Exiting CServiceConfigurationImpl::Load"}));
+    EXPECT_TRUE(HasWinMainFailure(log, kFileNotFound));
+    EXPECT_TRUE(HasNoRecordStartingWith(log, kPreMessageLoopEntered));
+    EXPECT_FALSE(ReadWatchdogStatus().exists) << "the agent hears of no start";
+}
+
+} // namespace
