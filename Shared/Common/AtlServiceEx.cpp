@@ -10,6 +10,7 @@
 #include "Common/LogCompressor/stdex/ScopeGuard.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
 #include "Common/ServiceHost/ServiceModuleManager.h"
+#include "Common/ServiceState/ServiceInternalState.h"
 #include "Common/UiLanguage.h"
 #include "Common/WatchdogAgent.h"
 #include "Common/audit/EventReporters.h"
@@ -67,6 +68,9 @@ ServiceStatus CServiceModule::Status()
 
 std::uint32_t CServiceModule::Start()
 {
+    WatchDogGuard::SetServiceName(m_serviceName.data());
+    WatchDogGuard::Set(true);
+    WatchDogGuard::RemoveAtExit();
     if (Configuration().SDEnabled()) {
         std::lock_guard lock(*m_statusLock);
         m_status.controlsAccepted &= ~kServiceAcceptStop;
@@ -162,6 +166,9 @@ void CServiceModule::RequestStop()
 void CServiceModule::OnInterrogate()
 {
     QX_FUNCTION_TRACE(L"CServiceModule::OnInterrogate");
+    if (Configuration().SDEnabled()) {
+        InternalState::Instance().UpdateInternalState();
+    }
 }
 
 bool CServiceModule::UpdateControlsAccepted(std::uint32_t controls, bool enable, bool report)
@@ -231,6 +238,10 @@ HRESULT CServiceModule::PreMessageLoop()
         if (const Win32Error error = Threads().OpenCurrentThread(m_serviceThreadHandle); error != kErrorSuccess) {
             QX_LOG_ERROR("Failed to open current thread handle: ", error);
         }
+        if (Configuration().SDEnabled()) {
+            QX_LOG(3, "Initializing singleton InternalStateSgt");
+            InternalState::Instance().Initialize(GetControlsCallback(), m_serviceName.data());
+        }
         WatchdogAgent::Instance().Init(m_serviceName.data());
         if (Configuration().LogCompressor()) {
             LogComprLdr::instance().Load();
@@ -241,6 +252,10 @@ HRESULT CServiceModule::PreMessageLoop()
         ReportServiceEvent(EventRecord::kServiceStarted);
     } catch (const HRXEx& error) {
         WatchdogAgent::Instance().Deinit();
+        if (ServiceModuleManager::Instance().AnyModuleKeepsGuard()) {
+            WatchDogGuard::KeepAtExit();
+        }
+        InternalState::Instance().Shutdown();
         QX_LOG_ERROR("Starting service modules failed: ", error);
         const std::wstring description = GetErrorDescription(error.Result(), error.ErrorInfo());
         ReportServiceEvent(EventRecord::kServiceStartFailed, &description);
@@ -255,7 +270,7 @@ HRESULT CServiceModule::PreMessageLoop()
 void CServiceModule::RunInitialization()
 {
     Thread thread;
-    RaiseWin32(Threads().CreateThread(&Initialization, this, thread));
+    RaiseWin32(Threads().CreateThread(&Initialization, this, thread, nullptr));
     std::uint32_t wait = Threads().Wait(thread.get(), kStartPendingReportMilliseconds);
     while (wait == kWaitTimeout) {
         QX_LOG(3, "Long time service initialization is in progress...");
@@ -316,6 +331,7 @@ HRESULT CServiceModule::PostMessageLoop()
         if (Configuration().LogCompressor()) {
             LogComprLdr::instance().Unload();
         }
+        InternalState::Instance().Shutdown();
         WatchdogAgent::Instance().Deinit();
         ReportServiceEvent(EventRecord::kServiceStopped);
     } catch (const HRXEx& error) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <cstring>
 #include <cwctype>
 
@@ -413,52 +414,37 @@ std::uint32_t FakeProcess::CurrentThreadId()
     return id;
 }
 
-// A thread's end and exit code, shared by its handles and by the thread itself.
-struct FakeThreads::ThreadState {
-    std::mutex lock;
-    std::condition_variable ended;
-    bool done = false;
+// A thread or an event. A thread is signalled when it ends, with its exit code.
+struct FakeThreads::Waitable {
+    bool manualReset = true;
+    bool signalled = false;
     std::uint32_t exitCode = 259; // STILL_ACTIVE
     std::thread thread;
-
-    void Finish(std::uint32_t code)
-    {
-        std::lock_guard guard(lock);
-        exitCode = code;
-        done = true;
-        ended.notify_all();
-    }
 };
 
 namespace {
 
-// Marks every handle opened on the current thread as ended when the thread exits.
+// Signals every handle opened on the current thread when the thread exits.
 struct ThreadExitWatch {
-    std::vector<std::shared_ptr<FakeThreads::ThreadState>> states;
+    std::vector<std::pair<FakeThreads*, std::shared_ptr<FakeThreads::Waitable>>> handles;
     ~ThreadExitWatch()
     {
-        for (const auto& state : states) {
-            state->Finish(0);
+        for (auto& [threads, waitable] : handles) {
+            threads->Signal(*waitable, 0);
         }
     }
 };
 
 thread_local ThreadExitWatch t_exitWatch;
 
-struct FakeHandle {
-    std::shared_ptr<FakeThreads::ThreadState> state;
-};
-
 } // namespace
 
 FakeThreads::~FakeThreads()
 {
-    for (NativeHandle handle : m_handles) {
-        auto* fake = static_cast<FakeHandle*>(handle);
-        if (fake->state->thread.joinable()) {
-            fake->state->thread.join();
+    for (auto& [handle, waitable] : m_handles) {
+        if (waitable->thread.joinable()) {
+            waitable->thread.join();
         }
-        delete fake;
     }
 }
 
@@ -475,20 +461,94 @@ Win32Error FakeThreads::CreateLock(std::unique_ptr<ILock>& lock)
     return kErrorSuccess;
 }
 
-Win32Error FakeThreads::CreateThread(ThreadFunction function, void* argument, Thread& thread)
+NativeHandle FakeThreads::Register(std::shared_ptr<Waitable> waitable)
+{
+    NativeHandle handle = waitable.get();
+    std::lock_guard guard(m_lock);
+    m_handles[handle] = std::move(waitable);
+    return handle;
+}
+
+void FakeThreads::Signal(Waitable& waitable, std::uint32_t exitCode)
+{
+    std::lock_guard guard(m_lock);
+    waitable.exitCode = exitCode;
+    waitable.signalled = true;
+    m_changed.notify_all();
+}
+
+Win32Error FakeThreads::CreateThread(ThreadFunction function, void* argument, Thread& thread,
+                                     std::uint32_t* threadId)
 {
     if (createThreadFailure != kErrorSuccess) {
         return createThreadFailure;
     }
-    auto state = std::make_shared<ThreadState>();
-    state->thread = std::thread([state, function, argument] { state->Finish(function(argument)); });
-    auto* handle = new FakeHandle{state};
+    auto waitable = std::make_shared<Waitable>();
+    auto started = std::make_shared<std::promise<std::uint32_t>>();
+    auto id = started->get_future();
+    // The thread starts only once its handle is registered, as a real thread handle exists
+    // before the thread can end.
+    auto registered = std::make_shared<std::promise<void>>();
+    auto go = registered->get_future().share();
+    waitable->thread = std::thread([this, waitable, function, argument, started, go] {
+        started->set_value(Platform::Process().CurrentThreadId());
+        go.wait();
+        const std::uint32_t exitCode = function(argument);
+        Signal(*waitable, exitCode);
+    });
+    thread.reset(Register(waitable));
+    if (threadId != nullptr) {
+        *threadId = id.get();
+    }
+    registered->set_value();
+    return kErrorSuccess;
+}
+
+void FakeThreads::SetPriority(NativeHandle, int priority)
+{
+    std::lock_guard guard(m_lock);
+    priorities.push_back(priority);
+}
+
+void FakeThreads::Terminate(NativeHandle handle, std::uint32_t exitCode)
+{
+    std::shared_ptr<Waitable> waitable;
     {
         std::lock_guard guard(m_lock);
-        m_handles.insert(handle);
+        ++terminations;
+        waitable = m_handles.at(handle);
     }
-    thread.reset(handle);
+    // A real thread cannot be killed: it is let go and ends on its own.
+    waitable->thread.detach();
+    Signal(*waitable, exitCode);
+}
+
+Win32Error FakeThreads::CreateEvent(bool manualReset, Event& event)
+{
+    if (createEventFailure != kErrorSuccess) {
+        return createEventFailure;
+    }
+    auto waitable = std::make_shared<Waitable>();
+    waitable->manualReset = manualReset;
+    event.reset(Register(std::move(waitable)));
     return kErrorSuccess;
+}
+
+void FakeThreads::SetEvent(NativeHandle event)
+{
+    std::lock_guard guard(m_lock);
+    if (const auto found = m_handles.find(event); found != m_handles.end()) {
+        found->second->signalled = true;
+        m_changed.notify_all();
+    }
+}
+
+void FakeThreads::ResetEvent(NativeHandle event)
+{
+    std::lock_guard guard(m_lock);
+    if (const auto found = m_handles.find(event); found != m_handles.end()) {
+        found->second->signalled = false;
+    }
 }
 
 Win32Error FakeThreads::OpenCurrentThread(Thread& thread)
@@ -496,53 +556,75 @@ Win32Error FakeThreads::OpenCurrentThread(Thread& thread)
     if (openThreadFailure != kErrorSuccess) {
         return openThreadFailure;
     }
-    auto state = std::make_shared<ThreadState>();
-    t_exitWatch.states.push_back(state);
-    auto* handle = new FakeHandle{state};
-    {
-        std::lock_guard guard(m_lock);
-        m_handles.insert(handle);
-    }
-    thread.reset(handle);
+    auto waitable = std::make_shared<Waitable>();
+    t_exitWatch.handles.emplace_back(this, waitable);
+    thread.reset(Register(std::move(waitable)));
     return kErrorSuccess;
+}
+
+std::uint32_t FakeThreads::WaitFor(const std::vector<NativeHandle>& handles, std::uint32_t milliseconds)
+{
+    std::unique_lock guard(m_lock);
+    waits.push_back(milliseconds);
+    std::vector<std::shared_ptr<Waitable>> waitables;
+    for (NativeHandle handle : handles) {
+        const auto found = m_handles.find(handle);
+        if (found == m_handles.end()) {
+            return kWaitFailed;
+        }
+        waitables.push_back(found->second);
+    }
+    std::size_t index = 0;
+    const auto anySignalled = [&] {
+        for (index = 0; index < waitables.size(); ++index) {
+            if (waitables[index]->signalled) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const auto realTime = std::chrono::duration<double, std::milli>(milliseconds * timeScale);
+    if (!m_changed.wait_for(guard, realTime, anySignalled)) {
+        return kWaitTimeout;
+    }
+    if (!waitables[index]->manualReset) {
+        waitables[index]->signalled = false;
+    }
+    return kWaitObject0 + static_cast<std::uint32_t>(index);
 }
 
 std::uint32_t FakeThreads::Wait(NativeHandle handle, std::uint32_t milliseconds)
 {
-    {
-        std::lock_guard guard(m_lock);
-        waits.push_back(milliseconds);
-        if (m_handles.count(handle) == 0) {
-            return kWaitFailed;
-        }
-    }
-    auto& state = *static_cast<FakeHandle*>(handle)->state;
-    std::unique_lock guard(state.lock);
-    const auto realTime = std::chrono::duration<double, std::milli>(milliseconds * timeScale);
-    return state.ended.wait_for(guard, realTime, [&] { return state.done; }) ? kWaitObject0 : kWaitTimeout;
+    return WaitFor({handle}, milliseconds);
+}
+
+std::uint32_t FakeThreads::WaitAny(NativeHandle first, NativeHandle second, std::uint32_t milliseconds)
+{
+    return WaitFor({first, second}, milliseconds);
 }
 
 Win32Error FakeThreads::GetExitCode(NativeHandle handle, std::uint32_t& exitCode)
 {
-    auto& state = *static_cast<FakeHandle*>(handle)->state;
-    std::lock_guard guard(state.lock);
-    exitCode = state.exitCode;
+    std::lock_guard guard(m_lock);
+    exitCode = m_handles.at(handle)->exitCode;
     return kErrorSuccess;
 }
 
 void FakeThreads::CloseHandle(NativeHandle handle)
 {
+    std::shared_ptr<Waitable> waitable;
     {
         std::lock_guard guard(m_lock);
-        if (m_handles.erase(handle) == 0) {
+        const auto found = m_handles.find(handle);
+        if (found == m_handles.end()) {
             return;
         }
+        waitable = found->second;
+        m_handles.erase(found);
     }
-    auto* fake = static_cast<FakeHandle*>(handle);
-    if (fake->state->thread.joinable()) {
-        fake->state->thread.join();
+    if (waitable->thread.joinable()) {
+        waitable->thread.join();
     }
-    delete fake;
 }
 
 void FakeThreads::RunMessageLoop()
@@ -564,6 +646,15 @@ void FakeThreads::PostQuit(std::uint32_t threadId)
     std::lock_guard guard(m_lock);
     m_quitPosted.insert(threadId);
     m_changed.notify_all();
+}
+
+HRESULT FakeSelfDefenceDriver::QueryMode(std::uint32_t& answer)
+{
+    ++queries;
+    if (!Failed(result)) {
+        answer = mode;
+    }
+    return result;
 }
 
 FakeServiceControl::~FakeServiceControl()
@@ -645,7 +736,7 @@ std::vector<ServiceStatus> FakeServiceControl::Reports()
 }
 
 FakePlatform::FakePlatform()
-    : m_previous(Install({&registry, &libraries, &process, &text, &threads, &serviceControl}))
+    : m_previous(Install({&registry, &libraries, &process, &text, &threads, &serviceControl, &selfDefenceDriver}))
 {
     AddFakeLoggerLibrary(libraries);
 }
@@ -670,7 +761,8 @@ Services DefaultServices()
     static Testing::FakeText text;
     static Testing::FakeThreads threads;
     static Testing::FakeServiceControl serviceControl;
-    return {&registry, &libraries, &process, &text, &threads, &serviceControl};
+    static Testing::FakeSelfDefenceDriver selfDefenceDriver;
+    return {&registry, &libraries, &process, &text, &threads, &serviceControl, &selfDefenceDriver};
 }
 
 } // namespace Qx::Platform

@@ -1,6 +1,7 @@
 // Test doubles of every platform interface, and a fixture helper that installs a fresh set.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -184,37 +185,66 @@ public:
                             std::unique_ptr<Platform::IVersionBlock>& block) override;
 };
 
-// Real threads behind fake handles, and a quit flag per thread id in place of a message queue.
+// Real threads and events behind fake handles, and a quit flag per thread id in place of a
+// message queue. Every waitable's state is guarded by one lock.
 class FakeThreads final : public Platform::IThreads {
 public:
     // The next CreateLock calls answer these errors, in order; 0 lets one succeed.
     std::vector<Win32Error> lockFailures;
     Win32Error createThreadFailure = kErrorSuccess;
+    Win32Error createEventFailure = kErrorSuccess;
     Win32Error openThreadFailure = kErrorSuccess;
     // Real time per waited millisecond: below 1, timed waits run faster than they say.
     double timeScale = 1.0;
     std::vector<std::uint32_t> waits;
+    std::vector<int> priorities;
+    int terminations = 0;
     int messageQueueChecks = 0;
 
     ~FakeThreads() override;
 
     Win32Error CreateLock(std::unique_ptr<Platform::ILock>& lock) override;
-    Win32Error CreateThread(Platform::ThreadFunction function, void* argument, Platform::Thread& thread) override;
+    Win32Error CreateThread(Platform::ThreadFunction function, void* argument, Platform::Thread& thread,
+                            std::uint32_t* threadId) override;
+    void SetPriority(Platform::NativeHandle thread, int priority) override;
+    void Terminate(Platform::NativeHandle thread, std::uint32_t exitCode) override;
+    Win32Error CreateEvent(bool manualReset, Platform::Event& event) override;
+    void SetEvent(Platform::NativeHandle event) override;
+    void ResetEvent(Platform::NativeHandle event) override;
     Win32Error OpenCurrentThread(Platform::Thread& thread) override;
     std::uint32_t Wait(Platform::NativeHandle handle, std::uint32_t milliseconds) override;
+    std::uint32_t WaitAny(Platform::NativeHandle first, Platform::NativeHandle second,
+                          std::uint32_t milliseconds) override;
     Win32Error GetExitCode(Platform::NativeHandle thread, std::uint32_t& exitCode) override;
     void CloseHandle(Platform::NativeHandle handle) override;
     void RunMessageLoop() override;
     void EnsureMessageQueue() override;
     void PostQuit(std::uint32_t threadId) override;
 
-    struct ThreadState;
+    struct Waitable;
+    // Marks a waitable signalled and wakes its waiters.
+    void Signal(Waitable& waitable, std::uint32_t exitCode);
 
 private:
+    std::uint32_t WaitFor(const std::vector<Platform::NativeHandle>& handles, std::uint32_t milliseconds);
+    Platform::NativeHandle Register(std::shared_ptr<Waitable> waitable);
+
     std::mutex m_lock;
     std::condition_variable m_changed;
     std::set<std::uint32_t> m_quitPosted;
-    std::set<Platform::NativeHandle> m_handles;
+    std::map<Platform::NativeHandle, std::shared_ptr<Waitable>> m_handles;
+};
+
+// Answers the mode it is given, or a failure as if the device were missing.
+class FakeSelfDefenceDriver final : public Platform::ISelfDefenceDriver {
+public:
+    static constexpr HRESULT kDeviceMissing = static_cast<HRESULT>(0xD0000034u);
+
+    std::atomic<HRESULT> result{kDeviceMissing};
+    std::atomic<std::uint32_t> mode{0};
+    std::atomic<int> queries{0};
+
+    HRESULT QueryMode(std::uint32_t& answer) override;
 };
 
 // A dispatcher that runs ServiceMain on a thread of its own and returns once the service has
@@ -262,6 +292,7 @@ public:
     FakeText text;
     FakeThreads threads;
     FakeServiceControl serviceControl;
+    FakeSelfDefenceDriver selfDefenceDriver;
 
 private:
     Platform::Services m_previous;

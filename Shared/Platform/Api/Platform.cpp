@@ -34,6 +34,11 @@ void ThreadTraits::Close(NativeHandle h)
     Threads().CloseHandle(h);
 }
 
+void EventTraits::Close(NativeHandle h)
+{
+    Threads().CloseHandle(h);
+}
+
 void LibraryTraits::Close(NativeHandle h)
 {
     Libraries().Free(h);

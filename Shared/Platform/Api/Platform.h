@@ -33,6 +33,12 @@ struct ThreadTraits {
 };
 using Thread = UniqueHandle<ThreadTraits>;
 
+struct EventTraits {
+    static bool IsValid(NativeHandle h) { return h != nullptr; }
+    static void Close(NativeHandle h);
+};
+using Event = UniqueHandle<EventTraits>;
+
 // Freeing a library keeps the thread's last-error value: it is saved before and restored after.
 struct LibraryTraits {
     static bool IsValid(NativeHandle h) { return h != nullptr; }
@@ -177,12 +183,22 @@ public:
     virtual ~IThreads() = default;
     // InitializeCriticalSectionEx; lock stays empty on failure.
     [[nodiscard]] virtual Win32Error CreateLock(std::unique_ptr<ILock>& lock) = 0;
-    // CreateThread with default security and stack, running at once.
-    [[nodiscard]] virtual Win32Error CreateThread(ThreadFunction function, void* argument, Thread& thread) = 0;
+    // A thread with default security and stack, running at once; threadId may be null.
+    [[nodiscard]] virtual Win32Error CreateThread(ThreadFunction function, void* argument, Thread& thread,
+                                                  std::uint32_t* threadId) = 0;
+    virtual void SetPriority(NativeHandle thread, int priority) = 0;
+    // TerminateThread: the last resort for a thread that does not end.
+    virtual void Terminate(NativeHandle thread, std::uint32_t exitCode) = 0;
+    // CreateEventW without a name, not signalled.
+    [[nodiscard]] virtual Win32Error CreateEvent(bool manualReset, Event& event) = 0;
+    virtual void SetEvent(NativeHandle event) = 0;
+    virtual void ResetEvent(NativeHandle event) = 0;
     // OpenThread of the calling thread with SYNCHRONIZE access.
     [[nodiscard]] virtual Win32Error OpenCurrentThread(Thread& thread) = 0;
     // WaitForSingleObject: kWaitObject0, kWaitTimeout or kWaitFailed.
     virtual std::uint32_t Wait(NativeHandle handle, std::uint32_t milliseconds) = 0;
+    // WaitForMultipleObjects for either of two: kWaitObject0 plus the index, kWaitTimeout or kWaitFailed.
+    virtual std::uint32_t WaitAny(NativeHandle first, NativeHandle second, std::uint32_t milliseconds) = 0;
     [[nodiscard]] virtual Win32Error GetExitCode(NativeHandle thread, std::uint32_t& exitCode) = 0;
     virtual void CloseHandle(NativeHandle handle) = 0;
 
@@ -204,6 +220,18 @@ struct ServiceStatus {
     std::uint32_t serviceSpecificExitCode = 0;
     std::uint32_t checkPoint = 0;
     std::uint32_t waitHint = 0;
+};
+
+constexpr int kThreadPriorityNormal = 0;
+constexpr int kThreadPriorityAboveNormal = 1;
+
+// The product's self-defence driver.
+class ISelfDefenceDriver {
+public:
+    virtual ~ISelfDefenceDriver() = default;
+    // Opens the driver's device, asks for its mode and closes it again. Native statuses come back
+    // as HRESULTs with bit 28 set; a failed control request as HRESULT_FROM_WIN32 of its error.
+    [[nodiscard]] virtual HRESULT QueryMode(std::uint32_t& mode) = 0;
 };
 
 constexpr std::uint32_t kServiceWin32OwnProcess = 0x10;
@@ -237,6 +265,7 @@ struct Services {
     IText* text = nullptr;
     IThreads* threads = nullptr;
     IServiceControl* serviceControl = nullptr;
+    ISelfDefenceDriver* selfDefenceDriver = nullptr;
 };
 
 // The implementation linked into the binary: Win32 in the product, doubles in native tests.
@@ -252,5 +281,6 @@ inline IProcess& Process() { return *Current().process; }
 inline IText& Text() { return *Current().text; }
 inline IThreads& Threads() { return *Current().threads; }
 inline IServiceControl& ServiceControl() { return *Current().serviceControl; }
+inline ISelfDefenceDriver& SelfDefenceDriver() { return *Current().selfDefenceDriver; }
 
 } // namespace Qx::Platform

@@ -58,17 +58,52 @@ Win32Error Win32Threads::CreateLock(std::unique_ptr<ILock>& lock)
 
 namespace Qx::Platform::Win32 {
 
-Win32Error Win32Threads::CreateThread(ThreadFunction function, void* argument, Thread& thread)
+Win32Error Win32Threads::CreateThread(ThreadFunction function, void* argument, Thread& thread,
+                                      std::uint32_t* threadId)
 {
     auto* start = new ThreadStart{function, argument};
-    HANDLE handle = ::CreateThread(nullptr, 0, &ThreadTrampoline, start, 0, nullptr);
+    DWORD id = 0;
+    HANDLE handle = ::CreateThread(nullptr, 0, &ThreadTrampoline, start, 0, &id);
     if (handle == nullptr) {
         const Win32Error error = LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
         delete start;
         return error;
     }
     thread.reset(handle);
+    if (threadId != nullptr) {
+        *threadId = id;
+    }
     return ERROR_SUCCESS;
+}
+
+void Win32Threads::SetPriority(NativeHandle thread, int priority)
+{
+    ::SetThreadPriority(thread, priority);
+}
+
+void Win32Threads::Terminate(NativeHandle thread, std::uint32_t exitCode)
+{
+    ::TerminateThread(thread, exitCode);
+}
+
+Win32Error Win32Threads::CreateEvent(bool manualReset, Event& event)
+{
+    HANDLE handle = ::CreateEventW(nullptr, manualReset, FALSE, nullptr);
+    if (handle == nullptr) {
+        return LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    event.reset(handle);
+    return ERROR_SUCCESS;
+}
+
+void Win32Threads::SetEvent(NativeHandle event)
+{
+    ::SetEvent(event);
+}
+
+void Win32Threads::ResetEvent(NativeHandle event)
+{
+    ::ResetEvent(event);
 }
 
 Win32Error Win32Threads::OpenCurrentThread(Thread& thread)
@@ -84,6 +119,12 @@ Win32Error Win32Threads::OpenCurrentThread(Thread& thread)
 std::uint32_t Win32Threads::Wait(NativeHandle handle, std::uint32_t milliseconds)
 {
     return ::WaitForSingleObject(handle, milliseconds);
+}
+
+std::uint32_t Win32Threads::WaitAny(NativeHandle first, NativeHandle second, std::uint32_t milliseconds)
+{
+    const HANDLE handles[] = {first, second};
+    return ::WaitForMultipleObjects(2, handles, FALSE, milliseconds);
 }
 
 Win32Error Win32Threads::GetExitCode(NativeHandle thread, std::uint32_t& exitCode)

@@ -11,7 +11,8 @@ Services DefaultServices()
     static Win32::Win32Text text;
     static Win32::Win32Threads threads;
     static Win32::Win32ServiceControl serviceControl;
-    return {&registry, &libraries, &process, &text, &threads, &serviceControl};
+    static Win32::Win32SelfDefenceDriver selfDefenceDriver;
+    return {&registry, &libraries, &process, &text, &threads, &serviceControl, &selfDefenceDriver};
 }
 
 } // namespace Qx::Platform

@@ -73,14 +73,25 @@ public:
 class Win32Threads final : public IThreads {
 public:
     Win32Error CreateLock(std::unique_ptr<ILock>& lock) override;
-    Win32Error CreateThread(ThreadFunction function, void* argument, Thread& thread) override;
+    Win32Error CreateThread(ThreadFunction function, void* argument, Thread& thread, std::uint32_t* threadId) override;
+    void SetPriority(NativeHandle thread, int priority) override;
+    void Terminate(NativeHandle thread, std::uint32_t exitCode) override;
+    Win32Error CreateEvent(bool manualReset, Event& event) override;
+    void SetEvent(NativeHandle event) override;
+    void ResetEvent(NativeHandle event) override;
     Win32Error OpenCurrentThread(Thread& thread) override;
     std::uint32_t Wait(NativeHandle handle, std::uint32_t milliseconds) override;
+    std::uint32_t WaitAny(NativeHandle first, NativeHandle second, std::uint32_t milliseconds) override;
     Win32Error GetExitCode(NativeHandle thread, std::uint32_t& exitCode) override;
     void CloseHandle(NativeHandle handle) override;
     void RunMessageLoop() override;
     void EnsureMessageQueue() override;
     void PostQuit(std::uint32_t threadId) override;
+};
+
+class Win32SelfDefenceDriver final : public ISelfDefenceDriver {
+public:
+    HRESULT QueryMode(std::uint32_t& mode) override;
 };
 
 class Win32ServiceControl final : public IServiceControl {

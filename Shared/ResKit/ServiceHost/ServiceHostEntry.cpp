@@ -7,6 +7,7 @@
 #include "Common/LogCompressor/LogComprLoader.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
 #include "Common/ServiceHost/ServiceModuleManager.h"
+#include "Common/ServiceState/ServiceInternalState.h"
 #include "Common/WatchdogAgent.h"
 #include "ResKit/Logger/LogModuleInfo.h"
 #include "ResKit/Logger/LogUtils.h"
@@ -41,6 +42,7 @@ void RunStartupInitialization()
     CServiceConfigurationImpl::Instance();
     LogComprLdr::instance();
     WatchdogAgent::Instance();
+    InternalState::Instance();
 }
 
 void ApplyServiceNameRule(const std::wstring& parameter)

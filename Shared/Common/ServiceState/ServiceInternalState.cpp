@@ -1,0 +1,155 @@
+#include "Common/ServiceState/ServiceInternalState.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+
+#include "Common/ServiceHost/ServiceConfiguration.h"
+#include "ResKit/Logger/LogUtils.h"
+
+using namespace Qx;
+using namespace Qx::Platform;
+
+namespace {
+
+constexpr HRESULT kEUnexpected = MakeHResult(0x8000FFFFu);
+
+// The driver's mode: 0 inactive, 1 and 2 active; any other answer is an error.
+HRESULT QueryDriverActive(bool& active)
+{
+    std::uint32_t mode = 0;
+    const HRESULT hr = SelfDefenceDriver().QueryMode(mode);
+    if (Failed(hr)) {
+        return hr;
+    }
+    if (mode > 2) {
+        return kEUnexpected;
+    }
+    active = mode != 0;
+    return kSOk;
+}
+
+// With the driver active, only a REG_DWORD StopAccept other than 0 lets the service stop.
+bool StopAcceptForbids(const std::wstring& serviceName)
+{
+    RegistryKey key;
+    if (Registry().OpenKey(ParametersKeyPath(serviceName), kKeyRead, key) != kErrorSuccess) {
+        return true;
+    }
+    std::uint32_t type = kRegNone;
+    std::uint32_t value = 0;
+    std::uint32_t size = sizeof(value);
+    if (Registry().QueryValue(key.get(), L"StopAccept", &type, &value, &size) != kErrorSuccess ||
+        type != kRegDword) {
+        return true;
+    }
+    QX_LOG(3, "StopAccept", " registry flag value = ", value);
+    return value == 0;
+}
+
+std::array<wchar_t, CServiceModule::kServiceNameCapacity> g_guardServiceName{};
+std::atomic<bool> g_deleteGuardAtExit{true};
+
+} // namespace
+
+InternalState::InternalState() = default;
+
+InternalState& InternalState::Instance()
+{
+    static InternalState state;
+    return state;
+}
+
+void InternalState::Initialize(ControlsCallback callback, const std::wstring& serviceName)
+{
+    QX_TIMED_TRACE(3, L"InternalState::Initialize");
+    {
+        std::lock_guard lock(m_lock);
+        m_callback = std::move(callback);
+    }
+    m_serviceName = serviceName;
+    m_worker.Policy().period = kUpdatePeriodMilliseconds;
+    (void)m_worker.Start([this] { UpdateInternalState(); });
+}
+
+bool InternalState::DecideBlocked() const
+{
+    bool active = false;
+    if (Failed(QueryDriverActive(active)) || !active) {
+        return false;
+    }
+    return StopAcceptForbids(m_serviceName);
+}
+
+void InternalState::UpdateInternalState()
+{
+    QX_TIMED_TRACE(5, L"InternalState::UpdateInternalState");
+    std::lock_guard lock(m_lock);
+    if (!m_callback) {
+        return;
+    }
+    const bool blocked = DecideBlocked();
+    if (blocked == m_stopBlocked) {
+        return;
+    }
+    if (m_callback(kServiceAcceptStop, !blocked)) {
+        QX_LOG(1, "SERVICE_ACCEPT_STOP changed to: ", blocked ? "0" : "1");
+        m_stopBlocked = blocked;
+    }
+}
+
+void InternalState::Shutdown() noexcept
+{
+    try {
+        QX_TIMED_TRACE(3, L"InternalState::Shutdown");
+        m_worker.Stop();
+        m_worker.ClearAction();
+    } catch (const HRXEx& error) {
+        try {
+            QX_LOG_ERROR("InternalState::Shutdown failed: ", error);
+        } catch (...) { // the stop goes on without the record
+        }
+    }
+}
+
+bool InternalState::StopBlocked()
+{
+    std::lock_guard lock(m_lock);
+    return m_stopBlocked;
+}
+
+void WatchDogGuard::SetServiceName(const wchar_t* serviceName)
+{
+    const std::wstring_view name(serviceName);
+    const std::size_t length = std::min(name.size(), g_guardServiceName.size() - 1);
+    std::copy_n(name.begin(), length, g_guardServiceName.begin());
+    g_guardServiceName[length] = L'\0';
+}
+
+void WatchDogGuard::Set(bool present)
+{
+    const std::wstring path =
+        std::wstring(L"SYSTEM\\CurrentControlSet\\services\\") + g_guardServiceName.data() + L"\\WatchDogGuard";
+    if (present) {
+        (void)Registry().CreateVolatileKey(path);
+    } else {
+        (void)Registry().DeleteKey(path);
+    }
+}
+
+void WatchDogGuard::RemoveAtExit()
+{
+    static const bool registered = [] {
+        return std::atexit([] {
+            if (g_deleteGuardAtExit) {
+                Set(false);
+            }
+        }) == 0;
+    }();
+    (void)registered;
+}
+
+void WatchDogGuard::KeepAtExit()
+{
+    g_deleteGuardAtExit = false;
+}
