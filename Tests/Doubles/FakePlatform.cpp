@@ -484,6 +484,7 @@ Win32Error FakeThreads::CreateThread(ThreadFunction function, void* argument, Th
         return createThreadFailure;
     }
     auto waitable = std::make_shared<Waitable>();
+    ++runningThreads;
     auto started = std::make_shared<std::promise<std::uint32_t>>();
     auto id = started->get_future();
     // The thread starts only once its handle is registered, as a real thread handle exists
@@ -495,6 +496,7 @@ Win32Error FakeThreads::CreateThread(ThreadFunction function, void* argument, Th
         go.wait();
         const std::uint32_t exitCode = function(argument);
         Signal(*waitable, exitCode);
+        --runningThreads;
     });
     thread.reset(Register(waitable));
     if (threadId != nullptr) {

@@ -200,6 +200,9 @@ public:
     std::vector<int> priorities;
     int terminations = 0;
     int messageQueueChecks = 0;
+    // Threads still running their function, terminated ones included: a terminated fake thread
+    // cannot be killed and runs on until its function returns.
+    std::atomic<int> runningThreads{0};
 
     ~FakeThreads() override;
 
