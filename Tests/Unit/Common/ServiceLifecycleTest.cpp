@@ -305,6 +305,39 @@ TEST_F(ServiceLifecycleTest, HandlerThatCannotRegisterReportsNothing)
     EXPECT_TRUE(logger.Contains(L"LogEvent: Handler not installed"));
 }
 
+TEST_F(ServiceLifecycleTest, SelfDefenceGrantsStopOnceRunning)
+{
+    Configure(L"A.dll", 0, 1);
+    platform.threads.timeScale = 0.01;
+    auto service = StartService();
+    WaitUntilRunning();
+    EXPECT_TRUE(platform.registry.HasKey(L"SYSTEM\\CurrentControlSet\\services\\QxUnit\\WatchDogGuard"))
+        << "the key exists while the service runs";
+    EXPECT_NE(logger.Find(L"Initializing singleton InternalStateSgt"), nullptr);
+    ASSERT_TRUE(logger.WaitFor(L"SERVICE_ACCEPT_STOP changed to: 1", kTimeoutMs)) << "no driver: stop is accepted";
+    EXPECT_EQ(platform.serviceControl.Reports().back().controlsAccepted, kServiceAcceptStop | kServiceAcceptShutdown);
+
+    const int queries = platform.selfDefenceDriver.queries;
+    EXPECT_EQ(platform.serviceControl.SendControl(CServiceModule::kControlInterrogate), kErrorSuccess);
+    EXPECT_GT(platform.selfDefenceDriver.queries, queries) << "an interrogate decides again";
+
+    EXPECT_EQ(Stop(service), 0u);
+    EXPECT_NE(logger.Find(L"InternalState::Shutdown - succeeded ("), nullptr);
+    EXPECT_LT(IndexOf(L"InternalState::Shutdown - starting"), IndexOf(L"Event: [] Type=Information Category=0x01 "
+                                                                         L"Id=0x40010102"));
+}
+
+TEST_F(ServiceLifecycleTest, FailedStartShutsTheInternalStateDownToo)
+{
+    Configure(L"A.dll", 0, 0);
+    Exports().results[0] = kEFail;
+    auto service = StartService();
+    ASSERT_EQ(service.wait_for(std::chrono::milliseconds(kTimeoutMs)), std::future_status::ready);
+    EXPECT_EQ(service.get(), static_cast<std::uint32_t>(kEFail));
+    EXPECT_EQ(logger.Find(L"Initializing singleton InternalStateSgt"), nullptr) << "without SDEnabled";
+    EXPECT_LT(IndexOf(L"InternalState::Shutdown - starting"), IndexOf(L"Starting service modules failed: "));
+}
+
 class LogCompressorTest : public ServiceLifecycleTest {
 protected:
     HRESULT Load()
