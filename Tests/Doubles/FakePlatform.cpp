@@ -131,6 +131,7 @@ Win32Error FakeRegistry::OpenKey(const std::wstring& path, std::uint32_t, Regist
     auto* opened = new OpenedKey{path};
     m_handles.insert(opened);
     ++m_openKeys;
+    ++m_openCalls;
     key.reset(opened);
     return kErrorSuccess;
 }
@@ -155,7 +156,7 @@ Win32Error FakeRegistry::QueryValue(NativeHandle key, const wchar_t* name, std::
         *size = needed;
         return kErrorMoreData;
     }
-    if (data != nullptr) {
+    if (data != nullptr && !bytes.empty()) {
         std::memcpy(data, bytes.data(), bytes.size());
     }
     *size = needed;
@@ -209,8 +210,16 @@ std::vector<std::wstring> FakeLibraries::LivePaths() const
     return live;
 }
 
+void FakeLibraries::FailLoad(const std::wstring& path, Win32Error error)
+{
+    m_loadFailures[path] = error;
+}
+
 Win32Error FakeLibraries::Load(const std::wstring& path, Library& library)
 {
+    if (const auto failure = m_loadFailures.find(path); failure != m_loadFailures.end()) {
+        return failure->second;
+    }
     const auto module = m_modules.find(path);
     if (module == m_modules.end() || module->second->dataFileOnly) {
         return kErrorModNotFound;
