@@ -1,5 +1,6 @@
 #include "Common/DeferredAction.h"
 
+#include "Common/DumpGenImpl.h"
 #include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
@@ -82,6 +83,7 @@ void CDeferredActionBase::Stop()
     threads.SetEvent(m_stopEvent.get());
     if (Process().CurrentThreadId() != m_threadId &&
         threads.Wait(m_thread.get(), m_joinMilliseconds) == kWaitTimeout) {
+        DumpGenImpl::Instance().CreateDump(nullptr);
         threads.Terminate(m_thread.get(), 0);
         QX_LOG(2, "Thread ", m_threadId, " is terminated");
     }

@@ -668,6 +668,66 @@ HRESULT FakeSelfDefenceDriver::QueryMode(std::uint32_t& answer)
     return result;
 }
 
+bool FakeCrashHandling::CallPreviousFilter(const ExceptionDescription&, std::int32_t& verdict)
+{
+    ++previousFilterCalls;
+    if (!hasPreviousFilter) {
+        return false;
+    }
+    verdict = previousVerdict;
+    return true;
+}
+
+NativeHandle FakeCrashHandling::AddFirstVectoredHandler(ExceptionHandlerFunction handler)
+{
+    auto* registration = reinterpret_cast<NativeHandle>(m_nextRegistration++);
+    m_registrations.insert(m_registrations.begin(), {registration, handler});
+    vectoredHandlers.insert(vectoredHandlers.begin(), handler);
+    return registration;
+}
+
+void FakeCrashHandling::RemoveVectoredHandler(NativeHandle registration)
+{
+    for (auto it = m_registrations.begin(); it != m_registrations.end(); ++it) {
+        if (it->first == registration) {
+            vectoredHandlers.erase(vectoredHandlers.begin() + (it - m_registrations.begin()));
+            m_registrations.erase(it);
+            return;
+        }
+    }
+}
+
+void FakeCrashHandling::RaiseFirstChance(const ExceptionDescription& exception)
+{
+    for (const auto handler : std::vector<ExceptionHandlerFunction>(vectoredHandlers)) {
+        if (handler(exception) != kExceptionContinueSearch) {
+            return;
+        }
+    }
+}
+
+Win32Error FakeDumps::RunProcess(const std::wstring& application, const std::wstring& commandLine, std::uint32_t,
+                                 std::uint32_t& exitCode)
+{
+    generatorRuns.push_back({application, commandLine});
+    if (launchError != kErrorSuccess) {
+        return launchError;
+    }
+    exitCode = generatorExitCode;
+    return kErrorSuccess;
+}
+
+bool FakeDumps::WriteMiniDump(const std::wstring& path, std::int32_t dumpType, const void* exceptionPointers,
+                              std::uint32_t threadId, bool& fileCreated)
+{
+    fileCreated = fileCanBeCreated;
+    if (!fileCreated) {
+        return false;
+    }
+    miniDumps.push_back({path, dumpType, exceptionPointers, threadId});
+    return miniDumpSucceeds;
+}
+
 FakeServiceControl::~FakeServiceControl()
 {
     JoinServiceThread();
@@ -747,7 +807,8 @@ std::vector<ServiceStatus> FakeServiceControl::Reports()
 }
 
 FakePlatform::FakePlatform()
-    : m_previous(Install({&registry, &libraries, &process, &text, &threads, &serviceControl, &selfDefenceDriver}))
+    : m_previous(Install({&registry, &libraries, &process, &text, &threads, &serviceControl, &selfDefenceDriver,
+                          &crashHandling, &dumps}))
 {
     AddFakeLoggerLibrary(libraries);
 }
@@ -773,7 +834,10 @@ Services DefaultServices()
     static Testing::FakeThreads threads;
     static Testing::FakeServiceControl serviceControl;
     static Testing::FakeSelfDefenceDriver selfDefenceDriver;
-    return {&registry, &libraries, &process, &text, &threads, &serviceControl, &selfDefenceDriver};
+    static Testing::FakeCrashHandling crashHandling;
+    static Testing::FakeDumps dumps;
+    return {&registry,          &libraries,     &process, &text, &threads, &serviceControl,
+            &selfDefenceDriver, &crashHandling, &dumps};
 }
 
 } // namespace Qx::Platform

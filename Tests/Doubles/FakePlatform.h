@@ -40,7 +40,10 @@ public:
     [[nodiscard]] bool HasValue(const std::wstring& path, const std::wstring& name) const;
     // Makes OpenKey of path fail with error.
     void FailOpen(const std::wstring& path, Win32Error error);
+    // Keys open now.
     [[nodiscard]] int OpenKeyCount() const { return m_openKeys; }
+    // Successful OpenKey calls so far.
+    [[nodiscard]] int OpenCalls() const { return m_openCalls; }
 
     Win32Error OpenKey(const std::wstring& path, std::uint32_t access, Platform::RegistryKey& key) override;
     Win32Error QueryValue(Platform::NativeHandle key, const wchar_t* name, std::uint32_t* type, void* data,
@@ -61,6 +64,7 @@ private:
     std::map<std::wstring, Win32Error, CaseInsensitiveLess> m_openFailures;
     std::set<const OpenedKey*> m_handles;
     int m_openKeys = 0;
+    int m_openCalls = 0;
 };
 
 // A library with exports; its handle is its own address, the same for a path in every
@@ -74,6 +78,8 @@ class FakeLibraries final : public Platform::ILibraries {
 public:
     // Makes a library loadable under path (compared without regard to case), with no exports.
     FakeModule& Add(const std::wstring& path);
+    // Makes Load of path fail with error, whether or not a library was added there.
+    void FailLoad(const std::wstring& path, Win32Error error);
     [[nodiscard]] std::vector<std::wstring> LoadedPaths() const { return m_loaded; }
     [[nodiscard]] std::vector<std::wstring> FreedPaths() const { return m_freed; }
     // Paths loaded and not yet freed, each load counted once.
@@ -86,6 +92,7 @@ public:
 
 private:
     std::map<std::wstring, FakeModule*, CaseInsensitiveLess> m_modules;
+    std::map<std::wstring, Win32Error, CaseInsensitiveLess> m_loadFailures;
     std::vector<std::wstring> m_loaded;
     std::vector<std::wstring> m_freed;
 };
@@ -250,6 +257,66 @@ public:
     HRESULT QueryMode(std::uint32_t& answer) override;
 };
 
+// Records the hooks it is given; tests call them as the system would.
+class FakeCrashHandling final : public Platform::ICrashHandling {
+public:
+    int stderrRequests = 0;
+    int invalidParameterInstalls = 0;
+    void (*terminateAndAbort)() = nullptr;
+    Platform::ExceptionHandlerFunction unhandledFilter = nullptr;
+    bool hasPreviousFilter = true;
+    std::int32_t previousVerdict = -1;
+    int previousFilterCalls = 0;
+    bool previousRestored = false;
+    std::vector<Platform::ExceptionHandlerFunction> vectoredHandlers; // first called first
+
+    void SendRuntimeErrorsToStandardError() override { ++stderrRequests; }
+    void SetTerminateAndAbortHandler(void (*handler)()) override { terminateAndAbort = handler; }
+    void SetInvalidParameterHandler() override { ++invalidParameterInstalls; }
+    void SetUnhandledExceptionFilter(Platform::ExceptionHandlerFunction filter) override { unhandledFilter = filter; }
+    bool CallPreviousFilter(const Platform::ExceptionDescription& exception, std::int32_t& verdict) override;
+    void RestorePreviousFilter() override { previousRestored = true; }
+    Platform::NativeHandle AddFirstVectoredHandler(Platform::ExceptionHandlerFunction handler) override;
+    void RemoveVectoredHandler(Platform::NativeHandle registration) override;
+    // Runs the vectored handlers as the system does at first chance.
+    void RaiseFirstChance(const Platform::ExceptionDescription& exception);
+
+private:
+    std::vector<std::pair<Platform::NativeHandle, Platform::ExceptionHandlerFunction>> m_registrations;
+    std::uintptr_t m_nextRegistration = 1;
+};
+
+// Records the dumps and generator runs it is asked for.
+class FakeDumps final : public Platform::IDumps {
+public:
+    struct GeneratorRun {
+        std::wstring application;
+        std::wstring commandLine;
+    };
+    struct MiniDump {
+        std::wstring path;
+        std::int32_t dumpType;
+        const void* exceptionPointers;
+        std::uint32_t threadId;
+    };
+
+    std::wstring tempPath = L"C:\\Temp\\";
+    Platform::LocalTime now{2026, 12, 7, 9, 5, 3};
+    Win32Error launchError = kErrorSuccess;
+    std::uint32_t generatorExitCode = 0;
+    bool fileCanBeCreated = true;
+    bool miniDumpSucceeds = true;
+    std::vector<GeneratorRun> generatorRuns;
+    std::vector<MiniDump> miniDumps;
+
+    std::wstring TempPath() override { return tempPath; }
+    Platform::LocalTime Now() override { return now; }
+    Win32Error RunProcess(const std::wstring& application, const std::wstring& commandLine,
+                          std::uint32_t waitMilliseconds, std::uint32_t& exitCode) override;
+    bool WriteMiniDump(const std::wstring& path, std::int32_t dumpType, const void* exceptionPointers,
+                       std::uint32_t threadId, bool& fileCreated) override;
+};
+
 // A dispatcher that runs ServiceMain on a thread of its own and returns once the service has
 // reported SERVICE_STOPPED, as the system's does.
 class FakeServiceControl final : public Platform::IServiceControl {
@@ -296,6 +363,8 @@ public:
     FakeThreads threads;
     FakeServiceControl serviceControl;
     FakeSelfDefenceDriver selfDefenceDriver;
+    FakeCrashHandling crashHandling;
+    FakeDumps dumps;
 
 private:
     Platform::Services m_previous;

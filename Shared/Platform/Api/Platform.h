@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <vector>
 
 #include "Platform/Api/HResult.h"
@@ -258,6 +259,83 @@ public:
     [[nodiscard]] virtual Win32Error SetStatus(NativeHandle statusHandle, const ServiceStatus& status) = 0;
 };
 
+// One exception as a handler sees it.
+struct ExceptionDescription {
+    std::uint32_t code = 0;
+    const void* address = nullptr;
+    // The first four exception parameters; those the exception does not have are 0.
+    std::uintptr_t parameters[4] = {};
+    // The module the exception comes from: for a thrown object the module that threw it,
+    // otherwise the allocation base of the code at the exception address.
+    const void* module = nullptr;
+    // A C++ object thrown in this process, with its type, when the runtime's record names one.
+    const std::type_info* thrownType = nullptr;
+    const void* thrownObject = nullptr;
+    // The system's exception pointers, handed on to the dump writer.
+    const void* nativePointers = nullptr;
+};
+
+// Returns the handler's verdict: 0 continue the search, 1 execute the handler, -1 continue
+// execution.
+using ExceptionHandlerFunction = std::int32_t (*)(const ExceptionDescription& exception);
+constexpr std::int32_t kExceptionContinueSearch = 0;
+constexpr std::int32_t kExceptionExecuteHandler = 1;
+
+constexpr std::uint32_t kExceptionAccessViolation = 0xC0000005;
+constexpr std::uint32_t kExceptionHeapCorruption = 0xC0000374;
+constexpr std::uint32_t kExceptionMsvcThrow = 0xE06D7363;
+constexpr std::uint32_t kExceptionGccThrow = 0x20474343;
+
+// The process-wide crash hooks of the C runtime and the system.
+class ICrashHandling {
+public:
+    virtual ~ICrashHandling() = default;
+    // Runtime error messages go to standard error instead of a message box.
+    virtual void SendRuntimeErrorsToStandardError() = 0;
+    // handler runs for std::terminate and for SIGABRT.
+    virtual void SetTerminateAndAbortHandler(void (*handler)()) = 0;
+    // The C runtime's invalid-parameter handler raises a continuable breakpoint exception
+    // (0x80000003) with the expression, function, file and line as parameters.
+    virtual void SetInvalidParameterHandler() = 0;
+    // Installs filter as the unhandled-exception filter; the previous one is kept for
+    // CallPreviousFilter and RestorePreviousFilter.
+    virtual void SetUnhandledExceptionFilter(ExceptionHandlerFunction filter) = 0;
+    // The previous filter's verdict, or false when there was none.
+    virtual bool CallPreviousFilter(const ExceptionDescription& exception, std::int32_t& verdict) = 0;
+    virtual void RestorePreviousFilter() = 0;
+    // A vectored exception handler, called first; returns its registration, null on failure.
+    virtual NativeHandle AddFirstVectoredHandler(ExceptionHandlerFunction handler) = 0;
+    virtual void RemoveVectoredHandler(NativeHandle registration) = 0;
+};
+
+struct LocalTime {
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+};
+
+// Writing dumps of the process.
+class IDumps {
+public:
+    virtual ~IDumps() = default;
+    // GetTempPathW: ends in a backslash.
+    virtual std::wstring TempPath() = 0;
+    virtual LocalTime Now() = 0;
+    // Starts application with the command line (handles inherited, no window), waits up to
+    // waitMilliseconds, terminates it with 0xFFFFFFFF when it has not ended, and gives its exit
+    // code (0 when it cannot be read). Returns the error when it cannot be started.
+    [[nodiscard]] virtual Win32Error RunProcess(const std::wstring& application, const std::wstring& commandLine,
+                                                std::uint32_t waitMilliseconds, std::uint32_t& exitCode) = 0;
+    // Creates (truncates) path and writes a minidump of this process into it, with the exception
+    // of the given thread when exceptionPointers is not null. fileCreated tells whether the file
+    // could be created; the result whether the dump was written.
+    virtual bool WriteMiniDump(const std::wstring& path, std::int32_t dumpType, const void* exceptionPointers,
+                               std::uint32_t threadId, bool& fileCreated) = 0;
+};
+
 struct Services {
     IRegistry* registry = nullptr;
     ILibraries* libraries = nullptr;
@@ -266,6 +344,8 @@ struct Services {
     IThreads* threads = nullptr;
     IServiceControl* serviceControl = nullptr;
     ISelfDefenceDriver* selfDefenceDriver = nullptr;
+    ICrashHandling* crashHandling = nullptr;
+    IDumps* dumps = nullptr;
 };
 
 // The implementation linked into the binary: Win32 in the product, doubles in native tests.
@@ -282,5 +362,7 @@ inline IText& Text() { return *Current().text; }
 inline IThreads& Threads() { return *Current().threads; }
 inline IServiceControl& ServiceControl() { return *Current().serviceControl; }
 inline ISelfDefenceDriver& SelfDefenceDriver() { return *Current().selfDefenceDriver; }
+inline ICrashHandling& CrashHandling() { return *Current().crashHandling; }
+inline IDumps& Dumps() { return *Current().dumps; }
 
 } // namespace Qx::Platform

@@ -12,7 +12,10 @@ Services DefaultServices()
     static Win32::Win32Threads threads;
     static Win32::Win32ServiceControl serviceControl;
     static Win32::Win32SelfDefenceDriver selfDefenceDriver;
-    return {&registry, &libraries, &process, &text, &threads, &serviceControl, &selfDefenceDriver};
+    static Win32::Win32CrashHandling crashHandling;
+    static Win32::Win32Dumps dumps;
+    return {&registry, &libraries,         &process,       &text, &threads, &serviceControl,
+            &selfDefenceDriver, &crashHandling, &dumps};
 }
 
 } // namespace Qx::Platform

@@ -19,6 +19,25 @@ inline Win32Error LastErrorOr(Win32Error fallback)
     return error != ERROR_SUCCESS ? error : fallback;
 }
 
+// A process or file handle held by the platform layer for the length of one call.
+class ScopedKernelHandle {
+public:
+    explicit ScopedKernelHandle(HANDLE handle) : m_handle(handle) {}
+    ScopedKernelHandle(const ScopedKernelHandle&) = delete;
+    ScopedKernelHandle& operator=(const ScopedKernelHandle&) = delete;
+    ~ScopedKernelHandle()
+    {
+        if (valid()) {
+            ::CloseHandle(m_handle);
+        }
+    }
+    [[nodiscard]] HANDLE get() const { return m_handle; }
+    [[nodiscard]] bool valid() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE m_handle;
+};
+
 class Win32Registry final : public IRegistry {
 public:
     Win32Error OpenKey(const std::wstring& path, std::uint32_t access, RegistryKey& key) override;
@@ -92,6 +111,28 @@ public:
 class Win32SelfDefenceDriver final : public ISelfDefenceDriver {
 public:
     HRESULT QueryMode(std::uint32_t& mode) override;
+};
+
+class Win32CrashHandling final : public ICrashHandling {
+public:
+    void SendRuntimeErrorsToStandardError() override;
+    void SetTerminateAndAbortHandler(void (*handler)()) override;
+    void SetInvalidParameterHandler() override;
+    void SetUnhandledExceptionFilter(ExceptionHandlerFunction filter) override;
+    bool CallPreviousFilter(const ExceptionDescription& exception, std::int32_t& verdict) override;
+    void RestorePreviousFilter() override;
+    NativeHandle AddFirstVectoredHandler(ExceptionHandlerFunction handler) override;
+    void RemoveVectoredHandler(NativeHandle registration) override;
+};
+
+class Win32Dumps final : public IDumps {
+public:
+    std::wstring TempPath() override;
+    LocalTime Now() override;
+    Win32Error RunProcess(const std::wstring& application, const std::wstring& commandLine,
+                          std::uint32_t waitMilliseconds, std::uint32_t& exitCode) override;
+    bool WriteMiniDump(const std::wstring& path, std::int32_t dumpType, const void* exceptionPointers,
+                       std::uint32_t threadId, bool& fileCreated) override;
 };
 
 class Win32ServiceControl final : public IServiceControl {

@@ -25,12 +25,7 @@ constexpr int kLineFrameEnd = 44;
 template <class... Parts>
 void WriteInfo(int line, const Parts&... parts)
 {
-    if (GetLogger().IsEnabled(kModuleInfoLevel)) {
-        LogRecord record(kModuleInfoLevel);
-        record.SetSeverity(kSeverityDbg);
-        record.Append(parts...);
-        record.Write(QX_SOURCE_FILE, line);
-    }
+    WriteRecordAt(kModuleInfoLevel, kSeverityDbg, QX_SOURCE_FILE, line, parts...);
 }
 
 // Reads the version resource while the thread prefers the product UI language; when the

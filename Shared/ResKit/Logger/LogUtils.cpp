@@ -6,8 +6,10 @@
 #include <mutex>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 #include "Common/UiLanguage.h"
+#include "ResKit/Logger/ExceptionHandlers.h"
 
 using namespace Qx;
 using namespace Qx::Platform;
@@ -309,12 +311,16 @@ SModuleLogInit::SModuleLogInit(const std::wstring& logName)
         if (logger != nullptr) {
             (void)logger->Init(logName.c_str(), L"Module log", true, this);
         }
+        exceptionHandler = CrashHandling().AddFirstVectoredHandler(&LogExceptionHandler);
     } catch (const HRXEx&) { // the host runs on without a module log
     }
 }
 
 SModuleLogInit::~SModuleLogInit()
 {
+    if (exceptionHandler != nullptr) {
+        CrashHandling().RemoveVectoredHandler(std::exchange(exceptionHandler, nullptr));
+    }
     std::lock_guard lock(g_moduleLogLock);
     if (--g_moduleLogCount > 0) {
         return;

@@ -146,6 +146,18 @@ private:
     std::wstring m_text;
 };
 
+// A statement with a fixed source location, for records whose place is part of their meaning.
+template <class... Parts>
+void WriteRecordAt(int level, int severity, const wchar_t* sourceFile, int line, const Parts&... parts)
+{
+    if (GetLogger().IsEnabled(level)) {
+        LogRecord record(level);
+        record.SetSeverity(severity);
+        record.Append(parts...);
+        record.Write(sourceFile, line);
+    }
+}
+
 // "0x" and sixteen upper-case hexadecimal digits, the same on every platform.
 std::wstring FormatPointer(const void* pointer);
 

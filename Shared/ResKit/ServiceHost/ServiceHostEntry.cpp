@@ -3,12 +3,15 @@
 #include <memory>
 
 #include "Common/AtlServiceEx.h"
+#include "Common/DumpGenImpl.h"
 #include "Common/ProductInfo.h"
 #include "Common/LogCompressor/LogComprLoader.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
 #include "Common/ServiceHost/ServiceModuleManager.h"
 #include "Common/ServiceState/ServiceInternalState.h"
 #include "Common/WatchdogAgent.h"
+#include "Common/audit/EventReporters.h"
+#include "ResKit/Logger/ExceptionHandlers.h"
 #include "ResKit/Logger/LogModuleInfo.h"
 #include "ResKit/Logger/LogUtils.h"
 #include "ResKit/ServiceHost/CommandLine.h"
@@ -37,11 +40,15 @@ void RunStartupInitialization()
     GetProductInfo();
     LogUtils::AcquireLogger();
     LogUtils::AttributeIndices();
+    DumpGenImpl::Instance();
+    LogUtils::InstallCrashHandlers();
     CServiceModule::Instance();
     ServiceModuleManager::Instance();
     CServiceConfigurationImpl::Instance();
     LogComprLdr::instance();
     WatchdogAgent::Instance();
+    DisabledEventState::Instance();
+    EventReporterRegistry::Instance();
     InternalState::Instance();
 }
 
@@ -68,6 +75,7 @@ void ApplyServiceNameRule(const std::wstring& parameter)
     QX_LOG(1, "param value: ", name.value);
     CServiceModule::Instance().SetServiceName(name.value);
     CServiceConfigurationImpl::Instance().Load(name.value);
+    DumpGenImpl::Instance().SetDumpBaseName(name.value);
 }
 
 int RunServiceHostEntry(const wchar_t* arguments)

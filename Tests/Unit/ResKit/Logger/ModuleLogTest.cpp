@@ -35,6 +35,9 @@ TEST(ModuleLogTest, InitialiserFillsTheBlockAndTheLastOneRemovesTheLogger)
         EXPECT_EQ(bytes[offset], 0) << offset;
     }
     EXPECT_EQ(destroyed, 0);
+    ASSERT_EQ(platform.crashHandling.vectoredHandlers.size(), 1u) << "the exception log is registered";
+    std::memcpy(&instance, bytes + 40, sizeof(instance));
+    EXPECT_NE(instance, nullptr) << "its registration is kept in the block";
 
     auto second = std::make_unique<LogUtils::SModuleLogInit>(L"Bar(1).log");
     EXPECT_EQ(destroyed, 1) << "the surplus logger is destroyed";
@@ -42,6 +45,7 @@ TEST(ModuleLogTest, InitialiserFillsTheBlockAndTheLastOneRemovesTheLogger)
     first.reset();
     EXPECT_EQ(&LogUtils::GetLogger(), &installed);
     second.reset();
+    EXPECT_TRUE(platform.crashHandling.vectoredHandlers.empty()) << "each block removes its registration";
     EXPECT_EQ(destroyed, 2) << "the last initialiser destroys the installed logger";
     EXPECT_EQ(&LogUtils::GetLogger(), &LogUtils::DevNullLogger());
     EXPECT_FALSE(LogUtils::GetLogger().IsEnabled(1));

@@ -1,0 +1,230 @@
+// Win32 only: the C runtime's and the system's crash hooks, and what an exception record says
+// about a thrown C++ object.
+#include "Platform/Win32/WindowsSupport.h"
+
+#include <csignal>
+#include <cstddef>
+#include <cstdlib>
+#include <exception>
+#include <typeinfo>
+
+#if defined(__GNUC__)
+#include <unwind.h>
+#endif
+
+namespace Qx::Platform::Win32 {
+
+namespace {
+
+#if defined(__GNUC__)
+// libstdc++ keeps a header in front of each thrown object and raises the object's
+// _Unwind_Exception, which ends that header, as the only exception parameter. The layouts are
+// those of libstdc++'s __cxa_exception and __cxa_dependent_exception on x86_64.
+struct CxaException {
+    std::type_info* exceptionType;
+    void (*exceptionDestructor)(void*);
+    void (*unexpectedHandler)();
+    std::terminate_handler terminateHandler;
+    CxaException* nextException;
+    int handlerCount;
+    int handlerSwitchValue;
+    const unsigned char* actionRecord;
+    const unsigned char* languageSpecificData;
+    _Unwind_Ptr catchTemp;
+    void* adjustedPtr;
+    _Unwind_Exception unwindHeader;
+};
+
+struct CxaDependentException {
+    void* primaryException;
+    void (*exceptionDestructor)(void*);
+    void (*unexpectedHandler)();
+    std::terminate_handler terminateHandler;
+    CxaException* nextException;
+    int handlerCount;
+    int handlerSwitchValue;
+    const unsigned char* actionRecord;
+    const unsigned char* languageSpecificData;
+    _Unwind_Ptr catchTemp;
+    void* adjustedPtr;
+    _Unwind_Exception unwindHeader;
+};
+
+constexpr std::uint64_t kGnuCxxPrimary = 0x474E5543432B2B00ULL;   // "GNUCC++\0"
+constexpr std::uint64_t kGnuCxxDependent = 0x474E5543432B2B01ULL; // "GNUCC++\1", std::rethrow_exception
+
+void DescribeThrownObject(const EXCEPTION_RECORD& record, ExceptionDescription& description)
+{
+    if (record.ExceptionCode != kExceptionGccThrow || record.NumberParameters < 1 ||
+        record.ExceptionInformation[0] == 0) {
+        return;
+    }
+    auto* unwind = reinterpret_cast<_Unwind_Exception*>(record.ExceptionInformation[0]);
+    const CxaException* header = nullptr;
+    if (unwind->exception_class == kGnuCxxPrimary) {
+        header = reinterpret_cast<const CxaException*>(reinterpret_cast<const char*>(unwind) -
+                                                       offsetof(CxaException, unwindHeader));
+        description.thrownObject = header + 1;
+    } else if (unwind->exception_class == kGnuCxxDependent) {
+        const auto* dependent = reinterpret_cast<const CxaDependentException*>(
+            reinterpret_cast<const char*>(unwind) - offsetof(CxaDependentException, unwindHeader));
+        description.thrownObject = dependent->primaryException;
+        header = static_cast<const CxaException*>(dependent->primaryException) - 1;
+    } else {
+        return;
+    }
+    description.thrownType = header->exceptionType;
+    // The record's address is inside RaiseException; the module that threw owns the type.
+    MEMORY_BASIC_INFORMATION memory{};
+    if (::VirtualQuery(description.thrownType, &memory, sizeof(memory)) != 0) {
+        description.module = memory.AllocationBase;
+    }
+}
+#elif defined(_MSC_VER)
+// The Visual C++ runtime raises 0xE06D7363 with the object, its throw information and the
+// image base those relative addresses start from.
+void DescribeThrownObject(const EXCEPTION_RECORD& record, ExceptionDescription& description)
+{
+    if (record.ExceptionCode != kExceptionMsvcThrow || record.NumberParameters < 4) {
+        return;
+    }
+    const auto imageBase = static_cast<std::uintptr_t>(record.ExceptionInformation[3]);
+    const auto* throwInfo = reinterpret_cast<const int*>(record.ExceptionInformation[2]);
+    const auto* catchableTypes = reinterpret_cast<const int*>(imageBase + static_cast<unsigned>(throwInfo[3]));
+    const auto* firstType = reinterpret_cast<const int*>(imageBase + static_cast<unsigned>(catchableTypes[1]));
+    description.thrownType = reinterpret_cast<const std::type_info*>(imageBase + static_cast<unsigned>(firstType[1]));
+    description.thrownObject = reinterpret_cast<const void*>(record.ExceptionInformation[1]);
+    description.module = reinterpret_cast<const void*>(imageBase);
+}
+#endif
+
+ExceptionDescription Describe(EXCEPTION_POINTERS* pointers)
+{
+    ExceptionDescription description;
+    const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
+    description.code = record.ExceptionCode;
+    description.address = record.ExceptionAddress;
+    for (DWORD i = 0; i < record.NumberParameters && i < 4; ++i) {
+        description.parameters[i] = record.ExceptionInformation[i];
+    }
+    description.nativePointers = pointers;
+    DescribeThrownObject(record, description);
+    if (description.module == nullptr) {
+        MEMORY_BASIC_INFORMATION memory{};
+        if (::VirtualQuery(record.ExceptionAddress, &memory, sizeof(memory)) != 0) {
+            description.module = memory.AllocationBase;
+        }
+    }
+    return description;
+}
+
+// The system calls plain functions of its own signatures; the host's handlers are kept here.
+ExceptionHandlerFunction g_unhandledFilter = nullptr;
+LPTOP_LEVEL_EXCEPTION_FILTER g_previousFilter = nullptr;
+void (*g_terminateHandler)() = nullptr;
+constexpr std::size_t kMaxVectoredHandlers = 4;
+ExceptionHandlerFunction g_vectoredHandlers[kMaxVectoredHandlers] = {};
+NativeHandle g_vectoredRegistrations[kMaxVectoredHandlers] = {};
+
+LONG WINAPI UnhandledFilterTrampoline(EXCEPTION_POINTERS* pointers)
+{
+    return g_unhandledFilter(Describe(pointers));
+}
+
+template <std::size_t Slot>
+LONG CALLBACK VectoredTrampoline(EXCEPTION_POINTERS* pointers)
+{
+    return g_vectoredHandlers[Slot](Describe(pointers));
+}
+
+using VectoredFunction = LONG(CALLBACK*)(EXCEPTION_POINTERS*);
+constexpr VectoredFunction kVectoredTrampolines[kMaxVectoredHandlers] = {
+    &VectoredTrampoline<0>, &VectoredTrampoline<1>, &VectoredTrampoline<2>, &VectoredTrampoline<3>};
+
+void TerminateTrampoline()
+{
+    g_terminateHandler();
+}
+
+void AbortTrampoline(int)
+{
+    g_terminateHandler();
+}
+
+void InvalidParameter(const wchar_t* expression, const wchar_t* function, const wchar_t* file, unsigned line,
+                      uintptr_t)
+{
+    const ULONG_PTR arguments[] = {reinterpret_cast<ULONG_PTR>(expression), reinterpret_cast<ULONG_PTR>(function),
+                                   reinterpret_cast<ULONG_PTR>(file), line};
+    ::RaiseException(STATUS_BREAKPOINT, 0, 4, arguments);
+}
+
+} // namespace
+
+void Win32CrashHandling::SendRuntimeErrorsToStandardError()
+{
+    _set_error_mode(_OUT_TO_STDERR);
+}
+
+void Win32CrashHandling::SetTerminateAndAbortHandler(void (*handler)())
+{
+    g_terminateHandler = handler;
+    std::set_terminate(&TerminateTrampoline);
+    std::signal(SIGABRT, &AbortTrampoline);
+}
+
+void Win32CrashHandling::SetInvalidParameterHandler()
+{
+    // With msvcrt this handler is never called (the runtime has no such hook); it takes effect
+    // with a runtime that has one.
+    _set_invalid_parameter_handler(&InvalidParameter);
+}
+
+void Win32CrashHandling::SetUnhandledExceptionFilter(ExceptionHandlerFunction filter)
+{
+    g_previousFilter = nullptr;
+    g_unhandledFilter = filter;
+    g_previousFilter = ::SetUnhandledExceptionFilter(&UnhandledFilterTrampoline);
+}
+
+bool Win32CrashHandling::CallPreviousFilter(const ExceptionDescription& exception, std::int32_t& verdict)
+{
+    if (g_previousFilter == nullptr) {
+        return false;
+    }
+    verdict = g_previousFilter(static_cast<EXCEPTION_POINTERS*>(const_cast<void*>(exception.nativePointers)));
+    return true;
+}
+
+void Win32CrashHandling::RestorePreviousFilter()
+{
+    ::SetUnhandledExceptionFilter(g_previousFilter);
+}
+
+NativeHandle Win32CrashHandling::AddFirstVectoredHandler(ExceptionHandlerFunction handler)
+{
+    for (std::size_t slot = 0; slot < kMaxVectoredHandlers; ++slot) {
+        if (g_vectoredHandlers[slot] == nullptr) {
+            g_vectoredHandlers[slot] = handler;
+            g_vectoredRegistrations[slot] = ::AddVectoredExceptionHandler(1, kVectoredTrampolines[slot]);
+            if (g_vectoredRegistrations[slot] == nullptr) {
+                g_vectoredHandlers[slot] = nullptr;
+            }
+            return g_vectoredRegistrations[slot];
+        }
+    }
+    return nullptr;
+}
+
+void Win32CrashHandling::RemoveVectoredHandler(NativeHandle registration)
+{
+    for (std::size_t slot = 0; slot < kMaxVectoredHandlers; ++slot) {
+        if (registration != nullptr && g_vectoredRegistrations[slot] == registration) {
+            ::RemoveVectoredExceptionHandler(registration);
+            g_vectoredRegistrations[slot] = nullptr;
+            g_vectoredHandlers[slot] = nullptr;
+        }
+    }
+}
+
+} // namespace Qx::Platform::Win32

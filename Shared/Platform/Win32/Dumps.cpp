@@ -1,0 +1,64 @@
+// Win32 only: the temporary directory, the local time, the external dump generator and
+// MiniDumpWriteDump.
+#include "Platform/Win32/WindowsSupport.h"
+
+#include <dbghelp.h>
+
+#include <vector>
+
+namespace Qx::Platform::Win32 {
+
+std::wstring Win32Dumps::TempPath()
+{
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD length = ::GetTempPathW(MAX_PATH, path);
+    return std::wstring(path, length < MAX_PATH ? length : 0);
+}
+
+LocalTime Win32Dumps::Now()
+{
+    SYSTEMTIME time{};
+    ::GetLocalTime(&time);
+    return {time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond};
+}
+
+Win32Error Win32Dumps::RunProcess(const std::wstring& application, const std::wstring& commandLine,
+                                  std::uint32_t waitMilliseconds, std::uint32_t& exitCode)
+{
+    std::vector<wchar_t> writableCommandLine(commandLine.begin(), commandLine.end());
+    writableCommandLine.push_back(L'\0');
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(application.c_str(), writableCommandLine.data(), nullptr, nullptr, TRUE,
+                          CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)) {
+        return LastErrorOr(ERROR_FILE_NOT_FOUND);
+    }
+    const ScopedKernelHandle processHandle(process.hProcess);
+    const ScopedKernelHandle threadHandle(process.hThread);
+    if (::WaitForSingleObject(processHandle.get(), waitMilliseconds) != WAIT_OBJECT_0) {
+        ::TerminateProcess(processHandle.get(), 0xFFFFFFFF);
+    }
+    DWORD code = 0;
+    exitCode = ::GetExitCodeProcess(processHandle.get(), &code) ? code : 0;
+    return ERROR_SUCCESS;
+}
+
+bool Win32Dumps::WriteMiniDump(const std::wstring& path, std::int32_t dumpType, const void* exceptionPointers,
+                               std::uint32_t threadId, bool& fileCreated)
+{
+    const ScopedKernelHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                                         nullptr));
+    fileCreated = file.valid();
+    if (!fileCreated) {
+        return false;
+    }
+    MINIDUMP_EXCEPTION_INFORMATION exception{threadId,
+                                             static_cast<EXCEPTION_POINTERS*>(const_cast<void*>(exceptionPointers)),
+                                             FALSE};
+    return ::MiniDumpWriteDump(::GetCurrentProcess(), ::GetCurrentProcessId(), file.get(),
+                               static_cast<MINIDUMP_TYPE>(dumpType), exceptionPointers != nullptr ? &exception : nullptr,
+                               nullptr, nullptr) == TRUE;
+}
+
+} // namespace Qx::Platform::Win32

@@ -1,0 +1,132 @@
+#include "ResKit/Logger/ExceptionHandlers.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+
+#include "Common/DumpGenImpl.h"
+#include "ResKit/Logger/LogUtils.h"
+
+using namespace Qx;
+using namespace Qx::Platform;
+
+namespace LogUtils {
+
+namespace {
+
+constexpr int kExceptionRecordLine = 261;
+
+// A C++ exception that nothing catches passes the unhandled filter, then std::terminate, then
+// SIGABRT; each would write a dump of the same crash.
+std::atomic<bool> g_crashDumpWritten{false};
+NativeHandle g_heapCorruptionHandler = nullptr;
+
+void DumpCrashOnce(const ExceptionDescription* exception)
+{
+    if (!g_crashDumpWritten.exchange(true)) {
+        DumpGenImpl::Instance().CreateDump(exception);
+    }
+}
+
+void OnTerminateOrAbort()
+{
+    DumpCrashOnce(nullptr);
+}
+
+std::int32_t UnhandledExceptionFilter(const ExceptionDescription& exception)
+{
+    DumpCrashOnce(&exception);
+    std::int32_t verdict = kExceptionExecuteHandler;
+    if (CrashHandling().CallPreviousFilter(exception, verdict)) {
+        return verdict;
+    }
+    return kExceptionExecuteHandler;
+}
+
+std::int32_t HeapCorruptionHandler(const ExceptionDescription& exception)
+{
+    if (exception.code == kExceptionHeapCorruption) {
+        DumpCrashOnce(&exception);
+    }
+    return kExceptionContinueSearch;
+}
+
+void RemoveCrashHandlers()
+{
+    auto& crash = CrashHandling();
+    crash.RemoveVectoredHandler(g_heapCorruptionHandler);
+    crash.RestorePreviousFilter();
+}
+
+bool AllParametersSet(const ExceptionDescription& exception)
+{
+    for (const std::uintptr_t parameter : exception.parameters) {
+        if (parameter == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Logging an exception may raise one; that one must not be logged again on this thread.
+thread_local bool t_loggingException = false;
+
+} // namespace
+
+void InstallCrashHandlers()
+{
+    static const bool installed = [] {
+        auto& crash = CrashHandling();
+        crash.SendRuntimeErrorsToStandardError();
+        crash.SetTerminateAndAbortHandler(&OnTerminateOrAbort);
+        crash.SetInvalidParameterHandler();
+        crash.SetUnhandledExceptionFilter(&UnhandledExceptionFilter);
+        g_heapCorruptionHandler = crash.AddFirstVectoredHandler(&HeapCorruptionHandler);
+        return std::atexit(&RemoveCrashHandlers) == 0;
+    }();
+    (void)installed;
+}
+
+std::wstring ExceptionRecordText(const ExceptionDescription& exception)
+{
+    LogRecord record(1);
+    if (exception.code == kExceptionAccessViolation) {
+        record << "ACCESS_VIOLATION at " << exception.address;
+    } else if (exception.thrownType != nullptr) {
+        if (*exception.thrownType == typeid(HRXEx)) {
+            record << *static_cast<const HRXEx*>(exception.thrownObject);
+        } else {
+            record << "Unknown type of exception object: " << exception.thrownType->name();
+        }
+    } else {
+        wchar_t code[16];
+        std::swprintf(code, std::size(code), L"0x%08X", static_cast<unsigned>(exception.code));
+        record << "(" << static_cast<const wchar_t*>(code) << ")" << " Address: " << exception.address;
+    }
+    record << " in module: " << exception.module;
+    return record.Text();
+}
+
+std::int32_t LogExceptionHandler(const ExceptionDescription& exception)
+{
+    if (!GetLogger().IsEnabled(1)) {
+        return kExceptionContinueSearch;
+    }
+    // A thrown object is recognised by its type; other exceptions need all four parameters.
+    if (exception.thrownType == nullptr && !AllParametersSet(exception)) {
+        return kExceptionContinueSearch;
+    }
+    if (t_loggingException) {
+        return kExceptionContinueSearch;
+    }
+    t_loggingException = true;
+    try {
+        WriteRecordAt(1, kSeverityDbg, L"LogUtils", kExceptionRecordLine, "*** Exception: ",
+                      ExceptionRecordText(exception));
+    } catch (...) { // a record that cannot be built is dropped; the search goes on
+    }
+    t_loggingException = false;
+    return kExceptionContinueSearch;
+}
+
+} // namespace LogUtils

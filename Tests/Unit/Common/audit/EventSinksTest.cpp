@@ -1,0 +1,332 @@
+// The event log and event agent sinks on the fake libraries: where they are loaded from, what they
+// pass, and how each failure leaves nothing loaded.
+#include "Common/audit/EventSinks.h"
+
+#include <gtest/gtest.h>
+
+#include "FakeEventLibraries.h"
+#include "RecordingLogger.h"
+#include "ResKit/Logger/HRXEx.h"
+
+using namespace Qx;
+using namespace Qx::Testing;
+
+namespace {
+
+constexpr const wchar_t* kRoot = L"SOFTWARE\\Velquor\\Product";
+constexpr const wchar_t* kInstallPath = L"C:\\Velquor\\";
+constexpr const wchar_t* kReporterPath = L"C:\\Velquor\\QxEventReporter.dll";
+constexpr const wchar_t* kAgentPath = L"C:\\Velquor\\QxEventAgentClient.dll";
+
+using Names = std::vector<std::string>;
+using Strings = std::vector<std::optional<std::wstring>>;
+
+constexpr HRESULT kAccessDenied = MakeHResult(0x80070005u);
+constexpr HRESULT kModNotFound = MakeHResult(0x8007007Eu);
+constexpr HRESULT kProcNotFound = MakeHResult(0x8007007Fu);
+constexpr HRESULT kInvalidData = MakeHResult(0x8007000Du);
+
+// The failure's HRESULT, or S_OK when nothing was raised.
+template <class Action>
+HRESULT RaisedBy(Action action)
+{
+    try {
+        action();
+    } catch (const HRXEx& error) {
+        return error.Result();
+    }
+    return kSOk;
+}
+
+EventRecord StartFailedEvent()
+{
+    EventRecord event(EventRecord::kServiceStartFailed);
+    event.SetString(4, L"%%7");
+    event.SetString(6, L"Call failed.");
+    return event;
+}
+
+class EventSinkTest : public ::testing::Test {
+protected:
+    EventSinkTest()
+    {
+        EventLibraries().Reset();
+        platform.registry.SetString(kRoot, L"ProductInstallPath", kInstallPath);
+        reporterLibrary = &AddFakeEventReporter(platform.libraries, kReporterPath);
+        agentLibrary = &AddFakeEventAgent(platform.libraries, kAgentPath);
+    }
+
+    FakePlatform platform;
+    RecordingLogger logger;
+    ScopedLogger scopedLogger{logger};
+    FakeModule* reporterLibrary = nullptr;
+    FakeModule* agentLibrary = nullptr;
+};
+
+TEST_F(EventSinkTest, EventLogLibraryIsInitialisedGivenEveryFieldAndShutDown)
+{
+    {
+        CEventLogReporter reporter(kRoot, L"Audit", L"");
+        EXPECT_EQ(platform.libraries.LoadedPaths(), std::vector<std::wstring>{kReporterPath});
+        ASSERT_EQ(EventLibraries().Names(), Names{"ErInitialize"});
+        EXPECT_EQ(EventLibraries().Calls()[0].sourceName, L"Audit");
+        EXPECT_EQ(EventLibraries().Calls()[0].initParam, L"");
+
+        reporter.Report(StartFailedEvent(), false);
+        reporter.Report(EventRecord(EventRecord::kServiceStarted), true);
+        const auto calls = EventLibraries().Calls();
+        ASSERT_EQ(calls.size(), 3u);
+        EXPECT_EQ(calls[1].name, "ErReportEvent3");
+        EXPECT_EQ(calls[1].type, 1);
+        EXPECT_EQ(calls[1].category, 0x0001);
+        EXPECT_EQ(calls[1].eventId, 0xC0010103u);
+        EXPECT_EQ(calls[1].sid, nullptr) << "a record without a SID";
+        EXPECT_EQ(calls[1].numStrings, 6);
+        EXPECT_EQ(calls[1].strings,
+                  (Strings{std::nullopt, std::nullopt, std::nullopt, L"%%7", std::nullopt, L"Call failed."}));
+        EXPECT_EQ(calls[1].alert, 0u);
+        EXPECT_EQ(calls[1].extraParam, 0xFFFFFFFFu);
+
+        EXPECT_EQ(calls[2].type, 4);
+        EXPECT_EQ(calls[2].eventId, 0x40010101u);
+        EXPECT_EQ(calls[2].numStrings, 0) << "no insertion strings";
+        EXPECT_TRUE(calls[2].nullArray);
+        EXPECT_EQ(calls[2].alert, 1u);
+        EXPECT_TRUE(platform.libraries.FreedPaths().empty());
+    }
+    EXPECT_EQ(EventLibraries().Names().back(), "ErShutdown");
+    EXPECT_EQ(platform.libraries.FreedPaths(), std::vector<std::wstring>{kReporterPath});
+    EXPECT_TRUE(logger.records.empty()) << "the sinks log nothing of their own";
+}
+
+TEST_F(EventSinkTest, EventAgentRegistersWritesWithoutTheAlertAndDeregisters)
+{
+    {
+        const auto agent = CEventAgentReporter::Create(kRoot, L"Audit");
+        ASSERT_NE(agent, nullptr);
+        EXPECT_EQ(platform.libraries.LoadedPaths(), std::vector<std::wstring>{kAgentPath});
+        ASSERT_EQ(EventLibraries().Names(), Names{"EcRegisterEventSource"});
+        EXPECT_EQ(EventLibraries().Calls()[0].sourceName, L"Audit");
+
+        agent->Report(StartFailedEvent(), true);
+        agent->Report(EventRecord(EventRecord::kServiceStopped), false);
+        const auto calls = EventLibraries().Calls();
+        ASSERT_EQ(calls.size(), 3u);
+        for (const auto& call : {calls[1], calls[2]}) {
+            EXPECT_EQ(call.name, "EcWriteEvent");
+            EXPECT_EQ(call.handle, FakeEventLibraryState::kSourceHandle);
+            EXPECT_EQ(call.sid, nullptr);
+            EXPECT_EQ(call.zero, 0u);
+            EXPECT_EQ(call.nullData, nullptr);
+            EXPECT_EQ(call.zero64, 0u);
+            EXPECT_EQ(call.category, 0x0001);
+        }
+        EXPECT_EQ(calls[1].type, 1);
+        EXPECT_EQ(calls[1].eventId, 0xC0010103u);
+        EXPECT_EQ(calls[1].numStrings, 6);
+        EXPECT_EQ(calls[1].strings,
+                  (Strings{std::nullopt, std::nullopt, std::nullopt, L"%%7", std::nullopt, L"Call failed."}));
+        EXPECT_EQ(calls[2].type, 4);
+        EXPECT_EQ(calls[2].eventId, 0x40010102u);
+        EXPECT_EQ(calls[2].numStrings, 0);
+        EXPECT_TRUE(calls[2].nullArray);
+    }
+    const auto calls = EventLibraries().Calls();
+    EXPECT_EQ(calls.back().name, "EcDeregisterEventSource");
+    EXPECT_EQ(calls.back().handle, FakeEventLibraryState::kSourceHandle);
+    EXPECT_EQ(platform.libraries.FreedPaths(), std::vector<std::wstring>{kAgentPath});
+    EXPECT_TRUE(logger.records.empty());
+}
+
+TEST_F(EventSinkTest, WellFormedSidReachesBothLibrariesAndAnyOtherGoesAsNull)
+{
+    CEventLogReporter reporter(kRoot, L"Audit", L"");
+    const auto agent = CEventAgentReporter::Create(kRoot, L"Audit");
+    const std::vector<std::uint8_t> localSystem{1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+    EventRecord withSid(EventRecord::kServiceStarted);
+    withSid.SetUserSid(EventUserSid(localSystem));
+    EventRecord malformed(EventRecord::kServiceStarted);
+    malformed.SetUserSid(EventUserSid(std::vector<std::uint8_t>{1, 3, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0}));
+    for (IEventReporter* sink : std::initializer_list<IEventReporter*>{&reporter, agent.get()}) {
+        sink->Report(withSid, false);
+        sink->Report(malformed, false);
+    }
+    const auto calls = EventLibraries().Calls();
+    ASSERT_EQ(calls.size(), 6u);
+    for (std::size_t i : {2, 4}) {
+        ASSERT_NE(calls[i].sid, nullptr) << calls[i].name;
+        const auto* bytes = static_cast<const std::uint8_t*>(calls[i].sid);
+        EXPECT_EQ(std::vector<std::uint8_t>(bytes, bytes + localSystem.size()), localSystem);
+        EXPECT_EQ(calls[i + 1].sid, nullptr) << "a SID claiming three sub-authorities in the bytes of one";
+    }
+}
+
+TEST_F(EventSinkTest, InstallPathIsTakenAsStoredWithTheFileNameAppended)
+{
+    // Unexpanded, and without a separator of the host's own.
+    platform.registry.SetString(kRoot, L"ProductInstallPath", L"%ProgramFiles%\\Velquor\\", Platform::kRegExpandSz);
+    AddFakeEventReporter(platform.libraries, L"%ProgramFiles%\\Velquor\\QxEventReporter.dll");
+    CEventLogReporter reporter(kRoot, L"Audit", L"");
+    EXPECT_EQ(platform.libraries.LoadedPaths(),
+              std::vector<std::wstring>{L"%ProgramFiles%\\Velquor\\QxEventReporter.dll"});
+
+    platform.registry.SetString(kRoot, L"ProductInstallPath", L"C:\\Velquor");
+    platform.libraries.Add(L"C:\\Velquor\\QxEventAgentClient.dll");
+    EXPECT_EQ(RaisedBy([] { CEventLogReporter(kRoot, L"Audit", L""); }), kModNotFound)
+        << "C:\\VelquorQxEventReporter.dll does not exist";
+    EXPECT_EQ(CEventAgentReporter::Create(kRoot, L"Audit"), nullptr)
+        << "C:\\VelquorQxEventAgentClient.dll: not installed";
+}
+
+TEST_F(EventSinkTest, RegistryFailuresRaiseForBothLibrariesAndLoadNothing)
+{
+    struct Case {
+        const char* what;
+        std::function<void(FakeRegistry&)> arrange;
+        HRESULT expected;
+    };
+    const std::vector<Case> cases{
+        {"root missing", [](FakeRegistry& registry) { (void)registry.DeleteKey(kRoot); }, kEFileNotFound},
+        {"root refused", [](FakeRegistry& registry) { registry.FailOpen(kRoot, 5); }, kAccessDenied},
+        {"path missing",
+         [](FakeRegistry& registry) {
+             (void)registry.DeleteKey(kRoot);
+             registry.CreateKey(kRoot);
+         },
+         kEInvalidArg},
+        {"path a number", [](FakeRegistry& registry) { registry.SetDword(kRoot, L"ProductInstallPath", 1); },
+         kEInvalidArg},
+        {"path without data",
+         [](FakeRegistry& registry) { registry.SetRaw(kRoot, L"ProductInstallPath", Platform::kRegSz, {}); },
+         kEInvalidArg},
+        {"path unterminated",
+         [](FakeRegistry& registry) {
+             registry.SetRaw(kRoot, L"ProductInstallPath", Platform::kRegSz, {'C', 0, ':', 0});
+         },
+         kInvalidData},
+    };
+    for (const auto& [what, arrange, expected] : cases) {
+        SCOPED_TRACE(what);
+        FakePlatform fresh;
+        fresh.registry.SetString(kRoot, L"ProductInstallPath", kInstallPath);
+        AddFakeEventReporter(fresh.libraries, kReporterPath);
+        AddFakeEventAgent(fresh.libraries, kAgentPath);
+        arrange(fresh.registry);
+        EXPECT_EQ(RaisedBy([] { CEventLogReporter(kRoot, L"Audit", L""); }), expected);
+        EXPECT_EQ(RaisedBy([] { (void)CEventAgentReporter::Create(kRoot, L"Audit"); }), expected);
+        EXPECT_TRUE(fresh.libraries.LoadedPaths().empty());
+        EXPECT_EQ(fresh.registry.OpenKeyCount(), 0) << "the key is closed on every path";
+    }
+    EXPECT_TRUE(EventLibraries().Calls().empty());
+}
+
+TEST_F(EventSinkTest, AgentLibraryIsAbsentOnlyForItsThreeNotFoundErrors)
+{
+    EXPECT_NE(CEventAgentReporter::Create(kRoot, L"Audit"), nullptr);
+    for (const Win32Error absent : {2u, 3u, 126u}) {
+        platform.libraries.FailLoad(kAgentPath, absent);
+        EXPECT_EQ(CEventAgentReporter::Create(kRoot, L"Audit"), nullptr) << absent;
+    }
+    for (const Win32Error broken : {5u, 193u, 1114u}) {
+        platform.libraries.FailLoad(kAgentPath, broken);
+        EXPECT_EQ(RaisedBy([] { (void)CEventAgentReporter::Create(kRoot, L"Audit"); }), HResultFromWin32(broken))
+            << broken;
+    }
+    // The event log library is never optional.
+    platform.libraries.FailLoad(kReporterPath, 2);
+    EXPECT_EQ(RaisedBy([] { CEventLogReporter(kRoot, L"Audit", L""); }), kEFileNotFound);
+    EXPECT_TRUE(logger.records.empty()) << "nothing about the agent is logged";
+}
+
+TEST_F(EventSinkTest, MissingExportsRaiseTheLastErrorAndUnloadTheLibrary)
+{
+    reporterLibrary->exports.erase("ErInitialize");
+    EXPECT_EQ(RaisedBy([] { CEventLogReporter(kRoot, L"Audit", L""); }), kProcNotFound)
+        << "a lookup that left no error behind still fails";
+    platform.process.lastError = 998;
+    EXPECT_EQ(RaisedBy([] { CEventLogReporter(kRoot, L"Audit", L""); }), MakeHResult(0x800703E6u));
+    platform.process.lastError = 0;
+    EXPECT_TRUE(EventLibraries().Calls().empty());
+
+    AddFakeEventReporter(platform.libraries, kReporterPath).exports.erase("ErReportEvent3");
+    EXPECT_EQ(RaisedBy([] { CEventLogReporter(kRoot, L"Audit", L""); }), kProcNotFound);
+    EXPECT_EQ(EventLibraries().Names(), Names{"ErInitialize"}) << "initialised, then unloaded";
+
+    agentLibrary->exports.erase("EcWriteEvent");
+    EXPECT_EQ(RaisedBy([] { (void)CEventAgentReporter::Create(kRoot, L"Audit"); }), kProcNotFound);
+    AddFakeEventAgent(platform.libraries, kAgentPath).exports.erase("EcRegisterEventSource");
+    EXPECT_EQ(RaisedBy([] { (void)CEventAgentReporter::Create(kRoot, L"Audit"); }), kProcNotFound);
+    EXPECT_EQ(EventLibraries().Names(), Names{"ErInitialize"}) << "both agent exports resolve before registering";
+    EXPECT_TRUE(platform.libraries.LivePaths().empty());
+}
+
+TEST_F(EventSinkTest, LibrariesWithoutTheirOptionalExportsAreUnloadedWithoutTheCall)
+{
+    reporterLibrary->exports.erase("ErShutdown");
+    agentLibrary->exports.erase("EcDeregisterEventSource");
+    {
+        CEventLogReporter reporter(kRoot, L"Audit", L"");
+        const auto agent = CEventAgentReporter::Create(kRoot, L"Audit");
+        ASSERT_NE(agent, nullptr);
+    }
+    EXPECT_EQ(EventLibraries().Names(), (Names{"ErInitialize", "EcRegisterEventSource"}));
+    EXPECT_TRUE(platform.libraries.LivePaths().empty());
+}
+
+TEST_F(EventSinkTest, FailedLibraryCallsRaiseTheirHresultWithTheThreadsErrorInformation)
+{
+    const auto initInfo = std::make_shared<FakeErrorInfo>(L"Source not registered");
+    platform.process.threadErrorInfo = initInfo;
+    EventLibraries().initializeResult = kAccessDenied;
+    try {
+        CEventLogReporter reporter(kRoot, L"Audit", L"");
+        ADD_FAILURE() << "ErInitialize failed";
+    } catch (const HRXEx& error) {
+        EXPECT_EQ(error.Result(), kAccessDenied);
+        EXPECT_EQ(error.ErrorInfo(), initInfo);
+    }
+    EventLibraries().registerResult = kEFail;
+    EXPECT_EQ(RaisedBy([] { (void)CEventAgentReporter::Create(kRoot, L"Audit"); }), kEFail);
+    EXPECT_EQ(EventLibraries().Names(), (Names{"ErInitialize", "EcRegisterEventSource"}))
+        << "neither shut down nor deregistered: they never came up";
+    EXPECT_TRUE(platform.libraries.LivePaths().empty());
+
+    EventLibraries().Reset();
+    CEventLogReporter reporter(kRoot, L"Audit", L"");
+    const auto agent = CEventAgentReporter::Create(kRoot, L"Audit");
+    EventLibraries().reportResult = kEFail;
+    EventLibraries().writeResult = kAccessDenied;
+    const auto reportInfo = std::make_shared<FakeErrorInfo>(L"Event log full");
+    platform.process.threadErrorInfo = reportInfo;
+    try {
+        reporter.Report(StartFailedEvent(), false);
+        ADD_FAILURE() << "ErReportEvent3 failed";
+    } catch (const HRXEx& error) {
+        EXPECT_EQ(error.Result(), kEFail);
+        EXPECT_EQ(error.ErrorInfo(), reportInfo);
+    }
+    EXPECT_EQ(RaisedBy([&] { agent->Report(StartFailedEvent(), false); }), kAccessDenied);
+}
+
+TEST_F(EventSinkTest, MoreStringsThanTheCountCanStateAreRefusedBeforeAnyCall)
+{
+    CEventLogReporter reporter(kRoot, L"Audit", L"");
+    const auto agent = CEventAgentReporter::Create(kRoot, L"Audit");
+    EventRecord fits(EventRecord::kServiceStarted);
+    fits.SetString(0xFFFF, L"last");
+    reporter.Report(fits, false);
+    agent->Report(fits, false);
+    const auto calls = EventLibraries().Calls();
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_EQ(calls[2].numStrings, 0xFFFF);
+    EXPECT_EQ(calls[3].numStrings, 0xFFFF);
+    EXPECT_EQ(calls[3].strings.back(), L"last");
+
+    EventRecord tooMany(EventRecord::kServiceStarted);
+    tooMany.SetString(0x10000, L"beyond");
+    EXPECT_EQ(RaisedBy([&] { reporter.Report(tooMany, false); }), kEInvalidArg);
+    EXPECT_EQ(RaisedBy([&] { agent->Report(tooMany, false); }), kEInvalidArg);
+    EXPECT_EQ(EventLibraries().Calls().size(), 4u);
+}
+
+} // namespace

@@ -1,0 +1,86 @@
+// ReportProductEvent through the process-wide registry and disabled-event state, bound to the
+// registry root of the settings file. Both objects live as long as the process, so every test
+// needs a fresh one: ctest runs each in its own, and a direct run skips all tests but the first.
+#include <gtest/gtest.h>
+
+#include "Common/ProductInfo.h"
+#include "Common/audit/EventReporters.h"
+#include "FakeEventLibraries.h"
+#include "RecordingLogger.h"
+
+using namespace Qx;
+using namespace Qx::Testing;
+
+namespace {
+
+constexpr const wchar_t* kRoot = L"SOFTWARE\\Velquor\\Product";
+constexpr const wchar_t* kSettingsRoot = L"C:\\Program Files\\Qx\\ProductInfo2.ini|ProductInfo|RegistryRoot";
+
+using Names = std::vector<std::string>;
+using Texts = std::vector<std::wstring>;
+
+class ProductEventTest : public ::testing::Test {
+protected:
+    ProductEventTest() { EventLibraries().Reset(); }
+
+    void SetUp() override
+    {
+        static int testsInThisProcess = 0;
+        if (++testsInThisProcess > 1) {
+            GTEST_SKIP() << "needs a process of its own: run it through ctest or with --gtest_filter";
+        }
+    }
+
+    static EventRecord StoppedEvent()
+    {
+        EventRecord event(EventRecord::kServiceStopped);
+        event.SetString(4, L"%%3");
+        return event;
+    }
+
+    FakePlatform platform;
+    RecordingLogger logger;
+    ScopedLogger scopedLogger{logger};
+};
+
+TEST_F(ProductEventTest, ReportsThroughTheChainOfTheProductSourceBuiltOnce)
+{
+    platform.text.profileValues[kSettingsRoot] = kRoot;
+    platform.registry.SetString(kRoot, L"ProductInstallPath", L"C:\\Velquor\\");
+    platform.registry.SetString(kRoot, L"EventSource", L"Velquor Audit");
+    platform.registry.SetString(kRoot, L"DisabledEvents", L"x:1073807617");
+    AddFakeEventReporter(platform.libraries, L"C:\\Velquor\\QxEventReporter.dll");
+    AddFakeEventAgent(platform.libraries, L"C:\\Velquor\\QxEventAgentClient.dll");
+    ASSERT_EQ(GetProductInfo().RegistryRoot(), kRoot);
+
+    ReportProductEvent(EventRecord(EventRecord::kServiceStarted));
+    ReportProductEvent(StoppedEvent());
+    EXPECT_EQ(EventLibraries().Names(), (Names{"ErInitialize", "EcRegisterEventSource", "ErReportEvent3", "EcWriteEvent"}));
+    EXPECT_EQ(EventLibraries().Calls()[2].eventId, EventRecord::kServiceStopped);
+    EXPECT_EQ(EventLibraries().Calls()[2].alert, 0u) << "never an alert";
+    EXPECT_EQ(logger.Texts(), (Texts{L"Event: [Audit] Type=Information Category=0x01 Id=0x40010102", L"       %4=%%3"}));
+
+    const int opens = platform.registry.OpenCalls();
+    ReportProductEvent(StoppedEvent());
+    EXPECT_EQ(platform.registry.OpenCalls(), opens) << "name, chain and disabled list are all kept";
+    EXPECT_EQ(EventLibraries().Names().size(), 6u);
+    EXPECT_EQ(&EventReporterRegistry::Instance(), &EventReporterRegistry::Instance());
+    EXPECT_EQ(EventReporterRegistry::Instance().GetDefaultReporter(),
+              EventReporterRegistry::Instance().GetReporter(L"Audit", L""));
+}
+
+// Without a settings file the product registry root is empty: HKEY_LOCAL_MACHINE itself holds no
+// event source, and every event goes to a raw dump without a source name.
+TEST_F(ProductEventTest, WithoutRegistryRootEventsGoToARawDumpWithoutSourceName)
+{
+    ASSERT_EQ(GetProductInfo().RegistryRoot(), L"");
+    ReportProductEvent(StoppedEvent());
+    ASSERT_EQ(logger.records.size(), 3u);
+    EXPECT_TRUE(logger.records[0].text.starts_with(L"Failed to get product's event source name: "));
+    EXPECT_TRUE(logger.records[0].text.ends_with(L" 0x80070002"));
+    EXPECT_EQ(logger.records[1].text, L"Event: [] Type=Information Category=0x01 Id=0x40010102");
+    EXPECT_EQ(logger.records[2].text, L"       %4=%%3");
+    EXPECT_TRUE(EventLibraries().Calls().empty());
+}
+
+} // namespace
