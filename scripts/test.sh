@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs every test: the native unit tests, the same under AddressSanitizer and UBSan, and the Windows
+# Runs every test: the native unit tests, the same under AddressSanitizer and UBSan and under
+# ThreadSanitizer, and the Windows
 # build's tests under Wine. Every preset runs even when an earlier one fails; the exit status is
 # non-zero when any of them failed.
 set -uo pipefail
@@ -8,7 +9,7 @@ cd "$repo" || exit
 
 scripts/install-deps.sh || exit
 
-presets=(native native-asan windows)
+presets=(native native-asan native-tsan windows)
 declare -A summary
 failed=0
 
