@@ -1,8 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the native unit tests, the same under AddressSanitizer and UBSan and under
-# ThreadSanitizer, and the Windows
-# build's tests under Wine. Every preset runs even when an earlier one fails; the exit status is
-# non-zero when any of them failed.
+# ThreadSanitizer, and the Windows build's tests under Wine. Every preset runs even when an
+# earlier one fails; the exit status is non-zero when any of them failed.
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo" || exit
