@@ -83,10 +83,10 @@ extern "C" __declspec(dllexport) HRESULT EcRegisterEventSource(const wchar_t* so
     }
 }
 
-extern "C" __declspec(dllexport) HRESULT EcWriteEvent(HANDLE handle, std::uint16_t type, std::uint16_t category,
-                                                      std::uint32_t eventId, void* sid, std::uint16_t numStrings,
-                                                      std::uint32_t zero, const wchar_t** strings, void* nullData,
-                                                      std::uint64_t zero64)
+extern "C" __declspec(dllexport) HRESULT
+    EcWriteEvent(HANDLE handle, std::uint16_t type, std::uint16_t category, std::uint32_t eventId, void* sid,
+                 std::uint16_t numStrings, std::uint32_t zero, const wchar_t** strings, void* nullData,
+                 std::uint64_t zero64)
 {
     if (numStrings != 0 && strings == nullptr) {
         return E_POINTER;

@@ -50,11 +50,20 @@ inline std::string Escaped(std::wstring_view text)
     std::string escaped;
     for (const char c : ToUtf8(text)) {
         switch (c) {
-        case '\\': escaped += "\\\\"; break;
-        case '\t': escaped += "\\t"; break;
-        case '\r': escaped += "\\r"; break;
-        case '\n': escaped += "\\n"; break;
-        default: escaped += c;
+        case '\\':
+            escaped += "\\\\";
+            break;
+        case '\t':
+            escaped += "\\t";
+            break;
+        case '\r':
+            escaped += "\\r";
+            break;
+        case '\n':
+            escaped += "\\n";
+            break;
+        default:
+            escaped += c;
         }
     }
     return escaped;
@@ -160,8 +169,7 @@ inline DWORD AppendLine(const wchar_t* fileName, const char* call, const std::st
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD written = 0;
-        if (!file.valid() ||
-            !WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) {
+        if (!file.valid() || !WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) {
             error = GetLastError();
         } else if (written != line.size()) {
             error = ERROR_WRITE_FAULT;

@@ -94,10 +94,9 @@ extern "C" __declspec(dllexport) HRESULT ErInitialize(const wchar_t* sourceName,
     }
 }
 
-extern "C" __declspec(dllexport) HRESULT ErReportEvent3(std::uint16_t type, std::uint16_t category,
-                                                        std::uint32_t eventId, void* sid, std::uint16_t numStrings,
-                                                        const wchar_t** strings, std::uint32_t alert,
-                                                        std::uint32_t extraParam)
+extern "C" __declspec(dllexport) HRESULT
+    ErReportEvent3(std::uint16_t type, std::uint16_t category, std::uint32_t eventId, void* sid,
+                   std::uint16_t numStrings, const wchar_t** strings, std::uint32_t alert, std::uint32_t extraParam)
 {
     if (numStrings != 0 && strings == nullptr) {
         return E_POINTER;
@@ -143,8 +142,8 @@ extern "C" __declspec(dllexport) void ErShutdown()
     }
     std::string fields;
     try {
-        fields = "\tsource=" + QxEventsFile::Escaped(g_source.name) +
-                 "\trefs=" + std::to_string(g_source.references - 1);
+        fields =
+            "\tsource=" + QxEventsFile::Escaped(g_source.name) + "\trefs=" + std::to_string(g_source.references - 1);
     } catch (...) {
         // Out of memory: the line is lost, the source is released all the same.
     }

@@ -66,7 +66,7 @@ public:
 private:
     const std::wstring m_registryRoot;
     std::mutex m_lock;
-    DisabledEventList m_list;       // guarded by m_lock
+    DisabledEventList m_list;         // guarded by m_lock
     std::uint64_t m_lastReadTick = 0; // guarded by m_lock; 0 until the first read
 };
 

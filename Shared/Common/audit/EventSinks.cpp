@@ -75,13 +75,20 @@ void* SidArgument(const EventRecord& event)
 const wchar_t* TypeName(std::uint16_t type)
 {
     switch (type) {
-    case 0: return L"Success";
-    case 1: return L"Error";
-    case 2: return L"Warning";
-    case 4: return L"Information";
-    case 8: return L"SuccessAudit";
-    case 16: return L"FailureAudit";
-    default: return L"Unknown";
+    case 0:
+        return L"Success";
+    case 1:
+        return L"Error";
+    case 2:
+        return L"Warning";
+    case 4:
+        return L"Information";
+    case 8:
+        return L"SuccessAudit";
+    case 16:
+        return L"FailureAudit";
+    default:
+        return L"Unknown";
     }
 }
 
@@ -108,8 +115,8 @@ CEventLogReporter::~CEventLogReporter()
 void CEventLogReporter::Report(const EventRecord& event, bool alert)
 {
     InsertionStrings strings(event);
-    RaiseIfFailed(m_reportEvent(event.Type(), event.Category(), event.EventId(), SidArgument(event),
-                                strings.Count(), strings.Array(), alert ? 1u : 0u, event.ExtraParam()));
+    RaiseIfFailed(m_reportEvent(event.Type(), event.Category(), event.EventId(), SidArgument(event), strings.Count(),
+                                strings.Array(), alert ? 1u : 0u, event.ExtraParam()));
 }
 
 std::shared_ptr<CEventAgentReporter> CEventAgentReporter::Create(const std::wstring& registryRoot,
@@ -140,7 +147,8 @@ CEventAgentReporter::~CEventAgentReporter()
     if (!m_module || m_sourceHandle == nullptr) {
         return;
     }
-    if (const auto deregister = FindExport<EcDeregisterEventSourceFunction>(m_module.get(), "EcDeregisterEventSource")) {
+    if (const auto deregister =
+            FindExport<EcDeregisterEventSourceFunction>(m_module.get(), "EcDeregisterEventSource")) {
         deregister(m_sourceHandle);
     }
 }

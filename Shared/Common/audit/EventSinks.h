@@ -18,17 +18,16 @@
 
 // QxEventReporter.dll
 using ErInitializeFunction = HRESULT (*)(const wchar_t* sourceName, const wchar_t* initParam);
-using ErReportEvent3Function = HRESULT (*)(std::uint16_t type, std::uint16_t category, std::uint32_t eventId,
-                                           void* sid, std::uint16_t numStrings, const wchar_t** strings,
-                                           std::uint32_t alert, std::uint32_t extraParam);
+using ErReportEvent3Function = HRESULT (*)(std::uint16_t type, std::uint16_t category, std::uint32_t eventId, void* sid,
+                                           std::uint16_t numStrings, const wchar_t** strings, std::uint32_t alert,
+                                           std::uint32_t extraParam);
 using ErShutdownFunction = void (*)();
 
 // QxEventAgentClient.dll; the handle is opaque to the host.
 using EcRegisterEventSourceFunction = HRESULT (*)(const wchar_t* sourceName, void** handle);
 using EcWriteEventFunction = HRESULT (*)(void* handle, std::uint16_t type, std::uint16_t category,
-                                         std::uint32_t eventId, void* sid, std::uint16_t numStrings,
-                                         std::uint32_t zero, const wchar_t** strings, void* nullData,
-                                         std::uint64_t zero64);
+                                         std::uint32_t eventId, void* sid, std::uint16_t numStrings, std::uint32_t zero,
+                                         const wchar_t** strings, void* nullData, std::uint64_t zero64);
 using EcDeregisterEventSourceFunction = void (*)(void* handle);
 
 // Hands events to the event log library.
@@ -38,8 +37,7 @@ public:
 
     // Loads the library, initialises it for sourceName and binds ErReportEvent3. Raises HRXEx on
     // any failure, and then nothing stays loaded.
-    CEventLogReporter(const std::wstring& registryRoot, const std::wstring& sourceName,
-                      const std::wstring& initParam);
+    CEventLogReporter(const std::wstring& registryRoot, const std::wstring& sourceName, const std::wstring& initParam);
     CEventLogReporter(const CEventLogReporter&) = delete;
     CEventLogReporter& operator=(const CEventLogReporter&) = delete;
     // Calls ErShutdown when the library has it, then unloads it.

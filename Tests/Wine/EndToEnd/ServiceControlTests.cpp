@@ -61,9 +61,10 @@ TEST_F(ServiceControl, UserCodesAndInterrogateReachTheHandler)
     EXPECT_EQ(3u, CountRecords(log, kBadRequest)) << Dump(log);
     EXPECT_EQ(1u, CountRecords(log, kInterrogateEntered)) << Dump(log);
     EXPECT_EQ(1u, CountRecords(log, kInterrogateExited)) << Dump(log);
-    EXPECT_TRUE(HasRecordsInOrder(log, {"Exiting CServiceModule::PreMessageLoop", kBadRequest, kBadRequest,
-                                        kBadRequest, kInterrogateEntered, kInterrogateExited,
-                                        "Entering CServiceModule::PostMessageLoop"}));
+    // Controls reach the handler from the moment the service reports RUNNING, which it logs just before.
+    EXPECT_TRUE(
+        HasRecordsInOrder(log, {"LogEvent: Service started/resumed", kBadRequest, kBadRequest, kBadRequest,
+                                kInterrogateEntered, kInterrogateExited, "Entering CServiceModule::PostMessageLoop"}));
 
     const DWORD handlerThread = ThreadOf(log, kBadRequest);
     EXPECT_EQ(handlerThread, ThreadOf(log, kInterrogateEntered));

@@ -20,7 +20,7 @@ inline constexpr DWORD kServiceStateTimeoutMs = 10000;
 inline constexpr DWORD kServiceExitTimeoutMs = 15000;
 inline constexpr DWORD kServicePollMs = 20;
 
-// Names of QxServiceHost's parts and of the test libraries, as files in the bin folder.
+// Files in the bin folder: the host, the test modules and the stand-in watchdog agent.
 inline constexpr const wchar_t* kHostExe = L"QxServiceHost.exe";
 inline constexpr const wchar_t* kModuleA = L"QxTestModuleA.dll";
 inline constexpr const wchar_t* kModuleB = L"QxTestModuleB.dll";
@@ -55,8 +55,8 @@ struct WatchdogStatus {
 std::size_t FindRecord(const LogFile& log, std::string_view text);
 // How many records have exactly this text.
 std::size_t CountRecords(const LogFile& log, std::string_view text);
-// The raw event dump: "Event: [] Type=<type> Category=0x01 Id=<id>" followed directly by one record
-// per insertion string, "       %<n>=<text>" at the header's indentation.
+// The raw event dump: "Event: [] Type=<type> Category=0x01 Id=<id>" followed on its thread directly
+// by one record per insertion string, "       %<n>=<text>" at the header's indentation.
 ::testing::AssertionResult HasEventDump(const LogFile& log, std::string_view type, std::uint32_t eventId,
                                         const std::vector<std::pair<int, std::string>>& insertions);
 

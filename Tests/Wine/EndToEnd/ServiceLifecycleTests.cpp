@@ -32,11 +32,12 @@ void WriteTextFile(const std::wstring& path, const std::string& text)
     CloseHandle(file);
 }
 
-// Every status report that reaches the SCM while a service starts, seen through
-// NotifyServiceStatusChangeW and collected whenever the waiting thread is alertable. The first
-// registration is answered at once with the current state; each later one with the next report.
-// Wine answers a registration with every SetServiceStatus, a repeated identical report included, so
-// re-registering after each answer sees each report that comes later than that.
+// The status reports that reach Wine's SCM while a service starts, seen through
+// NotifyServiceStatusChangeW and collected whenever the waiting thread is alertable. Wine answers the
+// first registration at once with the current state and every later one with the next
+// SetServiceStatus, a repeated identical report included; re-registering after each answer therefore
+// sees every report that comes later than the re-registration. Windows answers a registration at
+// once whenever the service already is in a requested state, so there this cannot count reports.
 class StartReports {
 public:
     explicit StartReports(const std::wstring& service)
@@ -142,20 +143,20 @@ TEST_F(ServiceLifecycle, StartsModulesInOrderAndStopsThemInReverse)
 
     const LogFile log = ReadServiceLog();
     EXPECT_TRUE(HasRecordsInOrder(
-        log, {kPreMessageLoopEntered, "StopAccept registry flag removed", "Entering CServiceModule::Initialization",
-              "Loading module:QxTestModuleA.dll", "Loading module:QxTestModuleB.dll",
-              "Init ServiceModule QxTestModuleA.dll", "Init ServiceModule QxTestModuleB.dll",
-              "Exiting CServiceModule::Initialization", "Service initialization completed with code: 0",
-              "LogEvent: Service started/resumed", kStartedEvent, "Exiting CServiceModule::PreMessageLoop",
-              "Entering CServiceModule::PostMessageLoop", "Shutting down ServiceModule QxTestModuleB.dll",
-              "Shutting down ServiceModule QxTestModuleA.dll", kStoppedEvent, "Exiting CServiceModule::PostMessageLoop",
-              "LogEvent: Service stopped"}));
+        log,
+        {kPreMessageLoopEntered, "StopAccept registry flag removed", "Entering CServiceModule::Initialization",
+         "Loading module:QxTestModuleA.dll", "Loading module:QxTestModuleB.dll", "Init ServiceModule QxTestModuleA.dll",
+         "Init ServiceModule QxTestModuleB.dll", "Exiting CServiceModule::Initialization",
+         "Service initialization completed with code: 0", "LogEvent: Service started/resumed", kStartedEvent,
+         "Exiting CServiceModule::PreMessageLoop", "Entering CServiceModule::PostMessageLoop",
+         "Shutting down ServiceModule QxTestModuleB.dll", "Shutting down ServiceModule QxTestModuleA.dll",
+         kStoppedEvent, "Exiting CServiceModule::PostMessageLoop", "LogEvent: Service stopped"}));
     EXPECT_TRUE(HasEventDump(log, "Information", 0x40010101, {{4, kDisplayNameInsertion}}));
     EXPECT_TRUE(HasEventDump(log, "Information", 0x40010102, {{4, kDisplayNameInsertion}}));
     EXPECT_EQ(0u, CountRecords(log, kLongInitialization));
-    EXPECT_TRUE(std::all_of(log.records.begin(), log.records.end(),
-                            [&](const LogRecord& record) { return record.processId == processId; }))
-        << Dump(log);
+    EXPECT_TRUE(std::all_of(log.records.begin(), log.records.end(), [&](const LogRecord& record) {
+        return record.processId == processId;
+    })) << Dump(log);
 
     const std::vector<TraceLine> trace = ReadTrace();
     ASSERT_TRUE(HasTraceLines(trace, processId,
@@ -180,6 +181,11 @@ TEST_F(ServiceLifecycle, StartsModulesInOrderAndStopsThemInReverse)
     ASSERT_TRUE(agent.initQpc && agent.deinitQpc) << "WAInitW and WADeinit must both be recorded";
     EXPECT_LT(*agent.initQpc, trace.front().qpc) << "WAInitW comes before the first SmInitialize";
     EXPECT_GT(*agent.deinitQpc, trace.back().qpc) << "WADeinit comes after the last SmShutdown";
+    // The agent's local time and the log's share the millisecond clock: the agent heard of the stop
+    // no later than the millisecond in which the stop event was dumped.
+    const std::size_t stoppedAt = FindRecord(log, kStoppedEvent);
+    ASSERT_LT(stoppedAt, log.records.size());
+    EXPECT_LE(agent.fields.at("WADeinit").substr(0, 23), log.records[stoppedAt].line.substr(0, 23));
 }
 
 // With LogCompressor set, the compressor is loaded from the product's installation folder after the
@@ -340,11 +346,12 @@ TEST_F(ServiceLifecycle, FailingModuleStopsTheServiceWithItsHresult)
 
     const LogFile log = ReadServiceLog();
     EXPECT_TRUE(HasRecordsInOrder(
-        log, {"Loading module:QxTestModuleA.dll", "Loading module:QxTestModuleB.dll",
-              "Loading module:QxTestModuleC.dll", "Init ServiceModule QxTestModuleA.dll",
-              "Init ServiceModule QxTestModuleB.dll", "ServiceModule QxTestModuleB.dll initialization failed -2147467259",
-              "Shutting down ServiceModule QxTestModuleA.dll", "Service initialization completed with code: -2147467259",
-              "Event: [] Type=Error Category=0x01 Id=0xC0010103", "LogEvent: Service stopped"}));
+        log,
+        {"Loading module:QxTestModuleA.dll", "Loading module:QxTestModuleB.dll", "Loading module:QxTestModuleC.dll",
+         "Init ServiceModule QxTestModuleA.dll", "Init ServiceModule QxTestModuleB.dll",
+         "ServiceModule QxTestModuleB.dll initialization failed -2147467259",
+         "Shutting down ServiceModule QxTestModuleA.dll", "Service initialization completed with code: -2147467259",
+         "Event: [] Type=Error Category=0x01 Id=0xC0010103", "LogEvent: Service stopped"}));
     EXPECT_TRUE(HasExceptionRecord(log, "CServiceModule__Initialization: ", kEFail));
     EXPECT_TRUE(HasExceptionRecord(log, "Starting service modules failed: ", kEFail));
     const auto failureReported = std::find_if(log.records.begin(), log.records.end(), [](const LogRecord& record) {
@@ -354,8 +361,7 @@ TEST_F(ServiceLifecycle, FailingModuleStopsTheServiceWithItsHresult)
               static_cast<std::size_t>(failureReported - log.records.begin()));
     EXPECT_LT(static_cast<std::size_t>(failureReported - log.records.begin()),
               FindRecord(log, "Event: [] Type=Error Category=0x01 Id=0xC0010103"));
-    EXPECT_TRUE(
-        HasEventDump(log, "Error", 0xC0010103, {{4, kDisplayNameInsertion}, {6, ErrorDescription(kEFail)}}));
+    EXPECT_TRUE(HasEventDump(log, "Error", 0xC0010103, {{4, kDisplayNameInsertion}, {6, ErrorDescription(kEFail)}}));
     EXPECT_TRUE(HasNoRecordStartingWith(log, "Init ServiceModule QxTestModuleC.dll"));
     EXPECT_TRUE(HasNoRecordStartingWith(log, "LogEvent: Service started/resumed"));
     EXPECT_TRUE(HasNoRecordStartingWith(log, "Entering CServiceModule::PostMessageLoop"));

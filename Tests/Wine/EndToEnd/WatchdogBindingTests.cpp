@@ -39,10 +39,10 @@ TEST_F(WatchdogBinding, ServiceRunsWithoutAgentOrWithAnIncompleteOne)
 
         const LogFile log = ReadServiceLog();
         EXPECT_TRUE(HasRecordsInOrder(
-            log, {"Init ServiceModule QxTestModuleA.dll", "Service initialization completed with code: 0",
-                  "Event: [] Type=Information Category=0x01 Id=0x40010101",
-                  "Shutting down ServiceModule QxTestModuleA.dll",
-                  "Event: [] Type=Information Category=0x01 Id=0x40010102", "LogEvent: Service stopped"}));
+            log,
+            {"Init ServiceModule QxTestModuleA.dll", "Service initialization completed with code: 0",
+             "Event: [] Type=Information Category=0x01 Id=0x40010101", "Shutting down ServiceModule QxTestModuleA.dll",
+             "Event: [] Type=Information Category=0x01 Id=0x40010102", "LogEvent: Service stopped"}));
         EXPECT_FALSE(ReadWatchdogStatus(folder).exists);
         EXPECT_FALSE(ReadWatchdogStatus().exists) << "the stand-in agent in the bin folder was reached";
     }

@@ -12,7 +12,7 @@ namespace {
 
 constexpr const wchar_t* kTraceName = L"QxTestLogCompressor";
 
-}  // namespace
+} // namespace
 
 extern "C" __declspec(dllexport) HRESULT Initialize()
 {

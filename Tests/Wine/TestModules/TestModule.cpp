@@ -3,7 +3,12 @@
 // HKLM\SOFTWARE\Qx\TestModules\<own base name> says, read at every SmInitialize (values missing or
 // of another type count as absent):
 //     DelayMs  REG_DWORD  milliseconds SmInitialize sleeps before it returns
-//     Crash    REG_DWORD  1: SmInitialize writes through a null pointer (access violation)
+//     Crash    REG_DWORD  how SmInitialize brings the process down:
+//                         1  writes through a null pointer (access violation)
+//                         2  calls std::terminate(); the module's own C++ runtime handles that and
+//                            aborts, which raises SIGABRT in the C runtime the host shares
+//                         3  raises the heap-corruption exception 0xC0000374, which Wine's heap
+//                            never raises by itself
 //     Flags    REG_DWORD  stored into *moduleFlags; without it the flags stay untouched
 //     Result   REG_DWORD  the HRESULT SmInitialize returns; 0 (S_OK) when absent
 // The module name is taken from the DLL's own file, so one binary copied under another name reads
@@ -13,6 +18,7 @@
 //     <qpc> <pid> <tid> <module> SmShutdown
 #include <windows.h>
 
+#include <exception>
 #include <string>
 
 #include "QxServiceModule.h"
@@ -33,11 +39,21 @@ QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags)
     if (const auto delay = ReadDword(key, L"DelayMs")) {
         Sleep(*delay);
     }
-    if (ReadDword(key, L"Crash") == 1u) {
+    switch (ReadDword(key, L"Crash").value_or(0)) {
+    case 1: {
         // Read through a volatile pointer, so the compiler cannot see the null and turn the write
         // into a trap instruction: the fault must be a real access violation.
         int* volatile nowhere = nullptr;
         *nowhere = 1;
+        break;
+    }
+    case 2:
+        std::terminate();
+    case 3:
+        RaiseException(STATUS_HEAP_CORRUPTION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+        break;
+    default:
+        break;
     }
     if (const auto flags = ReadDword(key, L"Flags"); flags && moduleFlags != nullptr) {
         *moduleFlags = *flags;

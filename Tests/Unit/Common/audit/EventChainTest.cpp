@@ -3,7 +3,10 @@
 // one chain per source. Each test builds its own registry and disabled-event state.
 #include "Common/audit/EventReporters.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cwchar>
 #include <future>
 #include <stdexcept>
 #include <thread>
@@ -111,8 +114,8 @@ TEST_F(EventChainTest, CompositeReportsFirstThenSecondAndAFailureSkipsSecond)
     CCompositeReporter composite(first, Recorder("second"));
     composite.Report(StartedEvent(), true);
     composite.Report(EventRecord(EventRecord::kServiceStopped), false);
-    EXPECT_EQ(journal, (Names{"first 0x40010101 alert", "second 0x40010101 alert", "first 0x40010102",
-                              "second 0x40010102"}));
+    EXPECT_EQ(journal,
+              (Names{"first 0x40010101 alert", "second 0x40010101 alert", "first 0x40010102", "second 0x40010102"}));
 
     journal.clear();
     first->failure = [] { Raise(kEFail, L"first failed"); };
@@ -158,7 +161,9 @@ TEST_F(EventChainTest, DisabledEventsListsWholeDecimalIdentifiersAfterTheFirstCo
         {"no colon", L"1073807617", L"", {}},
         {"zero, empty and trailing text", L":0,,12abc,5", L"", {12, 5}},
         {"only the first colon splits", L"a:b:7,8", L"a", {8}},
-        {"as wcstoul reads them", L"p: 9,+10,\t11 ,-1,4294967295,4294967296,99999999999999999999", L"p",
+        {"as wcstoul reads them",
+         L"p: 9,+10,\t11 ,-1,4294967295,4294967296,99999999999999999999",
+         L"p",
          {9, 10, 11, 0xFFFFFFFF}},
         {"nothing after the colon", L"x:", L"x", {}},
         {"empty", L"", L"", {}},
@@ -328,7 +333,12 @@ TEST_F(EventChainTest, EventSourceNameFailsWhenNothingIsLeftOrTheValueCannotBeRe
         {"260 characters and a NUL",
          [](FakeRegistry& r) { r.SetString(kRoot, L"EventSource", std::wstring(260, L'a')); },
          MakeHResult(0x800700EAu)},
-        {"no value", [](FakeRegistry& r) { (void)r.DeleteKey(kRoot); r.CreateKey(kRoot); }, kEFileNotFound},
+        {"no value",
+         [](FakeRegistry& r) {
+             (void)r.DeleteKey(kRoot);
+             r.CreateKey(kRoot);
+         },
+         kEFileNotFound},
         {"no key", [](FakeRegistry& r) { (void)r.DeleteKey(kRoot); }, kEFileNotFound},
         {"key refused", [](FakeRegistry& r) { r.FailOpen(kRoot, 5); }, MakeHResult(0x80070005u)},
     };
@@ -367,7 +377,8 @@ TEST_F(EventChainTest, ChainDeliversToEventLogThenAgentThenRawDumpAndIsKept)
     EXPECT_EQ(EventLibraries().Calls()[1].sourceName, L"Audit");
 
     chain->Report(StartedEvent(), false);
-    EXPECT_EQ(EventLibraries().Names(), (Names{"ErInitialize", "EcRegisterEventSource", "ErReportEvent3", "EcWriteEvent"}));
+    EXPECT_EQ(EventLibraries().Names(),
+              (Names{"ErInitialize", "EcRegisterEventSource", "ErReportEvent3", "EcWriteEvent"}));
     EXPECT_EQ(logger.Texts(), (Texts{kStartedDump, kDisplayNameLine}));
 
     const int opens = platform.registry.OpenCalls();
@@ -453,7 +464,8 @@ TEST_F(EventChainTest, UnassembledChainFallsBackToALoneRawDumpAndIsTriedAgain)
     platform.registry.SetString(kRoot, L"ProductInstallPath", kInstallPath);
     const auto second = registry.GetReporter(L"Audit", L"");
     second->Report(StartedEvent(), false);
-    EXPECT_EQ(EventLibraries().Names(), (Names{"ErInitialize", "EcRegisterEventSource", "ErReportEvent3", "EcWriteEvent"}));
+    EXPECT_EQ(EventLibraries().Names(),
+              (Names{"ErInitialize", "EcRegisterEventSource", "ErReportEvent3", "EcWriteEvent"}));
     EXPECT_EQ(registry.GetReporter(L"Audit", L""), second);
 }
 
@@ -521,10 +533,9 @@ TEST_F(EventChainTest, UnreadableSourceNameGivesARawDumpWithoutNameAndIsReadAgai
         const int opens = platform.registry.OpenCalls();
         registry.GetDefaultReporter()->Report(StartedEvent(), false);
         EXPECT_EQ(platform.registry.OpenCalls(), opens + 1);
-        EXPECT_EQ(logger.Texts(),
-                  (Texts{L"Failed to get product's event source name: " +
-                             ExceptionText(L"No source configured", 0x80004005),
-                         L"Event: [] Type=Information Category=0x01 Id=0x40010101", kDisplayNameLine}));
+        EXPECT_EQ(logger.Texts(), (Texts{L"Failed to get product's event source name: " +
+                                             ExceptionText(L"No source configured", 0x80004005),
+                                         L"Event: [] Type=Information Category=0x01 Id=0x40010101", kDisplayNameLine}));
         EXPECT_EQ(logger.records[0].severity, L"INFO");
     }
     EXPECT_TRUE(EventLibraries().Calls().empty());

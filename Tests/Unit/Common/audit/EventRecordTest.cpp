@@ -76,7 +76,8 @@ TEST(EventRecordTest, UserSidIsEmptyUntilSetAndReachesLibrariesOnlyWhenWellForme
     tooLong[0] = 1;
     tooLong[1] = 16;
     EXPECT_FALSE(EventUserSid(tooLong).IsMarkedValid());
-    EXPECT_FALSE(EventUserSid(std::vector<std::uint8_t>{1, 0, 0, 0, 0, 0, 5}).IsMarkedValid()) << "shorter than the header";
+    EXPECT_FALSE(EventUserSid(std::vector<std::uint8_t>{1, 0, 0, 0, 0, 0, 5}).IsMarkedValid())
+        << "shorter than the header";
 
     // Marked valid, yet not accepted the way IsValidSid would refuse it, or claiming more
     // sub-authorities than the bytes hold.

@@ -55,10 +55,12 @@ TEST_F(ProductEventTest, ReportsThroughTheChainOfTheProductSourceBuiltOnce)
 
     ReportProductEvent(EventRecord(EventRecord::kServiceStarted));
     ReportProductEvent(StoppedEvent());
-    EXPECT_EQ(EventLibraries().Names(), (Names{"ErInitialize", "EcRegisterEventSource", "ErReportEvent3", "EcWriteEvent"}));
+    EXPECT_EQ(EventLibraries().Names(),
+              (Names{"ErInitialize", "EcRegisterEventSource", "ErReportEvent3", "EcWriteEvent"}));
     EXPECT_EQ(EventLibraries().Calls()[2].eventId, EventRecord::kServiceStopped);
     EXPECT_EQ(EventLibraries().Calls()[2].alert, 0u) << "never an alert";
-    EXPECT_EQ(logger.Texts(), (Texts{L"Event: [Audit] Type=Information Category=0x01 Id=0x40010102", L"       %4=%%3"}));
+    EXPECT_EQ(logger.Texts(),
+              (Texts{L"Event: [Audit] Type=Information Category=0x01 Id=0x40010102", L"       %4=%%3"}));
 
     const int opens = platform.registry.OpenCalls();
     ReportProductEvent(StoppedEvent());

@@ -1,0 +1,227 @@
+// QxDumpGen.exe: the product's external dump generator, as QxServiceHost starts it when the
+// "UserDump" value names it. Writes a minidump of another process, with the exception that the
+// process is crashing on when it passes the address of its exception pointers. The accepted command
+// line and the exit codes are in README.md beside this file.
+#include <windows.h>
+
+#include <dbghelp.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// One code per way to fail; the host takes anything but 0 as "no dump" and writes one itself.
+enum ExitCode : int {
+    kDumpWritten = 0,
+    kBadArguments = 1,
+    kProcessNotOpened = 2,
+    kFileNotCreated = 3,
+    kDumpNotWritten = 4,
+};
+
+constexpr const char* kUsage =
+    "usage: QxDumpGen.exe <pid> <dump path> <exception pointers> <thread id> /m <dump type>\n"
+    "  pid, thread id, dump type: decimal; exception pointers: hexadecimal address in the\n"
+    "  dumped process, 0 for none; a dump path with spaces in double quotes\n";
+
+struct Request {
+    DWORD processId = 0;
+    std::wstring dumpPath;
+    ULONG_PTR exceptionPointers = 0;
+    DWORD threadId = 0;
+    DWORD dumpType = 0;
+};
+
+class Handle {
+public:
+    explicit Handle(HANDLE handle) : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+    ~Handle()
+    {
+        if (handle_ != nullptr) {
+            CloseHandle(handle_);
+        }
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+bool IsBlank(wchar_t c)
+{
+    return c == L' ' || c == L'\t';
+}
+
+// The words after the program's own name, split at spaces and tabs. A word that starts with a double
+// quote runs to the next one, so that a quoted path may hold spaces; nothing is escaped, since a
+// Windows path cannot hold a quote. nullopt for an unterminated quote or a quote glued to more text.
+std::optional<std::vector<std::wstring>> SplitArguments(std::wstring_view commandLine)
+{
+    std::size_t position = 0;
+    if (!commandLine.empty() && commandLine.front() == L'"') {
+        position = commandLine.find(L'"', 1);
+        position = position == std::wstring_view::npos ? commandLine.size() : position + 1;
+    } else {
+        while (position < commandLine.size() && !IsBlank(commandLine[position])) {
+            ++position;
+        }
+    }
+    std::vector<std::wstring> words;
+    for (;;) {
+        while (position < commandLine.size() && IsBlank(commandLine[position])) {
+            ++position;
+        }
+        if (position == commandLine.size()) {
+            return words;
+        }
+        std::size_t end = position;
+        if (commandLine[position] == L'"') {
+            end = commandLine.find(L'"', position + 1);
+            if (end == std::wstring_view::npos) {
+                return std::nullopt;
+            }
+            words.emplace_back(commandLine.substr(position + 1, end - position - 1));
+            ++end;
+            if (end < commandLine.size() && !IsBlank(commandLine[end])) {
+                return std::nullopt;
+            }
+        } else {
+            while (end < commandLine.size() && !IsBlank(commandLine[end])) {
+                ++end;
+            }
+            words.emplace_back(commandLine.substr(position, end - position));
+        }
+        position = end;
+    }
+}
+
+std::optional<DWORD> ParseDecimal(std::wstring_view text)
+{
+    if (text.empty() || text.size() > 10) {
+        return std::nullopt;
+    }
+    unsigned long long value = 0;
+    for (const wchar_t c : text) {
+        if (c < L'0' || c > L'9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<unsigned>(c - L'0');
+    }
+    if (value > MAXDWORD) {
+        return std::nullopt;
+    }
+    return static_cast<DWORD>(value);
+}
+
+// The host writes a pointer as 16 hexadecimal digits; other templates may write "0x" before them.
+std::optional<ULONG_PTR> ParseAddress(std::wstring_view text)
+{
+    if (text.starts_with(L"0x") || text.starts_with(L"0X")) {
+        text.remove_prefix(2);
+    }
+    if (text.empty() || text.size() > 2 * sizeof(ULONG_PTR)) {
+        return std::nullopt;
+    }
+    ULONG_PTR value = 0;
+    for (const wchar_t c : text) {
+        unsigned digit = 0;
+        if (c >= L'0' && c <= L'9') {
+            digit = static_cast<unsigned>(c - L'0');
+        } else if (c >= L'a' && c <= L'f') {
+            digit = static_cast<unsigned>(c - L'a') + 10;
+        } else if (c >= L'A' && c <= L'F') {
+            digit = static_cast<unsigned>(c - L'A') + 10;
+        } else {
+            return std::nullopt;
+        }
+        value = value * 16 + digit;
+    }
+    return value;
+}
+
+// Four words in the host's order, and "/m" with the dump type anywhere among them.
+std::optional<Request> ParseRequest(const std::vector<std::wstring>& words)
+{
+    std::vector<std::wstring_view> positional;
+    std::optional<DWORD> dumpType;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (words[i] != L"/m") {
+            positional.emplace_back(words[i]);
+            continue;
+        }
+        if (dumpType || ++i == words.size()) {
+            return std::nullopt;
+        }
+        dumpType = ParseDecimal(words[i]);
+        if (!dumpType) {
+            return std::nullopt;
+        }
+    }
+    if (!dumpType || positional.size() != 4 || positional[1].empty()) {
+        return std::nullopt;
+    }
+    const auto processId = ParseDecimal(positional[0]);
+    const auto exceptionPointers = ParseAddress(positional[2]);
+    const auto threadId = ParseDecimal(positional[3]);
+    if (!processId || !exceptionPointers || !threadId) {
+        return std::nullopt;
+    }
+    return Request{*processId, std::wstring(positional[1]), *exceptionPointers, *threadId, *dumpType};
+}
+
+int Fail(int exitCode, const char* call, DWORD error)
+{
+    std::fprintf(stderr, "QxDumpGen: %s failed: %lu (0x%08lX)\n", call, error, error);
+    return exitCode;
+}
+
+int WriteDump(const Request& request)
+{
+    const Handle process(
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_DUP_HANDLE, FALSE, request.processId));
+    if (process.get() == nullptr) {
+        return Fail(kProcessNotOpened, "OpenProcess", GetLastError());
+    }
+    bool written = false;
+    DWORD error = ERROR_SUCCESS;
+    {
+        const Handle file(CreateFileW(request.dumpPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file.get() == nullptr) {
+            return Fail(kFileNotCreated, "CreateFileW", GetLastError());
+        }
+        // The pointers are an address in the crashing process, which dbghelp reads from there.
+        MINIDUMP_EXCEPTION_INFORMATION exception{request.threadId,
+                                                 reinterpret_cast<EXCEPTION_POINTERS*>(request.exceptionPointers), TRUE};
+        written = MiniDumpWriteDump(process.get(), request.processId, file.get(),
+                                    static_cast<MINIDUMP_TYPE>(request.dumpType),
+                                    request.exceptionPointers != 0 ? &exception : nullptr, nullptr, nullptr) != FALSE;
+        error = GetLastError();
+    }
+    if (!written) {
+        // A file at the dump path always holds a whole dump; the host writes its own into the same
+        // path when this one fails.
+        DeleteFileW(request.dumpPath.c_str());
+        return Fail(kDumpNotWritten, "MiniDumpWriteDump", error);
+    }
+    return kDumpWritten;
+}
+
+} // namespace
+
+int wmain()
+{
+    const auto words = SplitArguments(GetCommandLineW());
+    const auto request = words ? ParseRequest(*words) : std::nullopt;
+    if (!request) {
+        std::fputs(kUsage, stderr);
+        return kBadArguments;
+    }
+    return WriteDump(*request);
+}

@@ -1,0 +1,541 @@
+// Crash capture, seen from outside. A service module that brings its service down leaves exactly one
+// dump in the service's temporary folder: written by the product's dump generator when one is
+// configured and reports success, else by the host itself, and named after the service, the
+// exception code and the time. Also the generator stand-in QxDumpGen.exe on its own, and the
+// first-chance record of an exception that the host throws and catches.
+#include "DumpFiles.h"
+#include "ServiceHarness.h"
+
+#include <cstring>
+#include <cwchar>
+#include <regex>
+
+using namespace QxE2E;
+
+namespace {
+
+constexpr DWORD kAccessViolation = 0xC0000005;
+constexpr DWORD kHeapCorruption = 0xC0000374;
+// What msvcrt's abort() ends the process with once the SIGABRT handler has returned.
+constexpr DWORD kAbortExitCode = 3;
+
+// The Crash values of the test modules (Tests/Wine/TestModules/TestModule.cpp).
+constexpr DWORD kCrashAccessViolation = 1;
+constexpr DWORD kCrashTerminate = 2;
+constexpr DWORD kCrashHeapCorruption = 3;
+
+// ServiceName: any message number; the events are not looked at here.
+constexpr DWORD kDisplayNameMessage = 7;
+
+constexpr const wchar_t* kDumpGen = L"QxDumpGen.exe";
+constexpr const wchar_t* kGeneratorTemplate = L"QxDumpGen.exe %u %s %p %u /m 0";
+
+// QxDumpGen.exe's exit codes (Products/QxDumpGen/README.md).
+constexpr DWORD kDumpGenBadArguments = 1;
+constexpr DWORD kDumpGenProcessNotOpened = 2;
+constexpr DWORD kDumpGenFileNotCreated = 3;
+
+const std::string kExceptionRecord = "*** Exception: ";
+const std::string kInitializationEntered = "Entering CServiceModule::Initialization";
+const std::string kMiniDumpWritten = "MinidumpWriteDump true";
+
+void WriteTextFile(const std::wstring& path, const std::string& text)
+{
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << Utf8(path) << ": " << GetLastError();
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
+    CloseHandle(file);
+}
+
+std::vector<const LogRecord*> RecordsStartingWith(const LogFile& log, std::string_view prefix)
+{
+    std::vector<const LogRecord*> found;
+    for (const LogRecord& record : log.records) {
+        if (record.text.starts_with(prefix)) {
+            found.push_back(&record);
+        }
+    }
+    return found;
+}
+
+// The dump was written once, on the thread that crashed: one timed scope "CreateDumpInt <path>"
+// that started and succeeded, nothing else of the scope.
+::testing::AssertionResult HasOneDumpScope(const LogFile& log, const std::wstring& dumpPath, DWORD threadId)
+{
+    const std::string name = "CreateDumpInt " + Utf8(dumpPath);
+    const auto scope = RecordsStartingWith(log, "CreateDumpInt ");
+    static const std::regex kSucceeded(R"( - succeeded \(\d+ ms\)$)");
+    if (scope.size() != 2 || scope[0]->text != name + " - starting" || !scope[1]->text.starts_with(name) ||
+        !std::regex_match(scope[1]->text.substr(name.size()), kSucceeded)) {
+        return ::testing::AssertionFailure() << "expected \"" << name << " - starting\" and \"" << name
+                                             << " - succeeded (<n> ms)\" alone" << Dump(log);
+    }
+    if (scope[0]->threadId != threadId || scope[1]->threadId != threadId) {
+        return ::testing::AssertionFailure() << "the dump was not written on thread " << threadId << Dump(log);
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Exactly these records start with "DumpGen" or "MinidumpWriteDump", in this order.
+::testing::AssertionResult HasDumpWayRecords(const LogFile& log, const std::vector<std::string>& expected)
+{
+    std::vector<std::string> found;
+    for (const LogRecord& record : log.records) {
+        if (record.text.starts_with("DumpGen") || record.text.starts_with("MinidumpWriteDump")) {
+            found.push_back(record.text);
+        }
+    }
+    if (found == expected) {
+        return ::testing::AssertionSuccess();
+    }
+    auto failure = ::testing::AssertionFailure() << "expected the dump records:";
+    for (const std::string& text : expected) {
+        failure << "\n    " << text;
+    }
+    return failure << Dump(log);
+}
+
+// The test module writes through a null pointer: a write (1) at address 0.
+void ExpectNullWrite(const MiniDumpException& exception, DWORD threadId)
+{
+    EXPECT_EQ(threadId, exception.threadId);
+    EXPECT_EQ(Hex(kAccessViolation), Hex(exception.code));
+    EXPECT_EQ(0u, exception.flags);
+    EXPECT_NE(0u, exception.address);
+    EXPECT_EQ((std::vector<std::uint64_t>{1, 0}), exception.parameters);
+}
+
+// The SCM's view of a service whose process died while the service was in state.
+void ExpectCrashedStatus(const SERVICE_STATUS_PROCESS& status, DWORD state, DWORD processId)
+{
+    if (RunningOnWine()) {
+        NoteWineDifference("the SCM does not notice that the service process died and keeps reporting its "
+                           "last state with the dead process; Windows reports SERVICE_STOPPED with "
+                           "ERROR_PROCESS_ABORTED (1067)");
+        EXPECT_EQ(state, status.dwCurrentState);
+        EXPECT_EQ(processId, status.dwProcessId);
+    } else {
+        EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), status.dwCurrentState);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_PROCESS_ABORTED), status.dwWin32ExitCode);
+        EXPECT_EQ(0u, status.dwProcessId);
+    }
+}
+
+class CrashCapture : public ServiceTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(ServiceTest::SetUp());
+        tempDirectory_ = ServiceTempDirectory();
+        ASSERT_FALSE(tempDirectory_.empty());
+        DeleteDumpFilesOf(tempDirectory_, service_);
+    }
+
+    void TearDown() override
+    {
+        ServiceTest::TearDown();
+        DeleteDumpFilesOf(tempDirectory_, service_);
+    }
+
+    // Installs the service from a folder of its own, beside QxDumpGen.exe, with a ProductInfo2.ini
+    // whose registry root is the test's own and holds UserDump when one is given. Its one module is
+    // the test module copied as "<service>.dll", so that it reads Crash from a key of its own.
+    void InstallCrashingService(DWORD crash, const std::optional<std::wstring>& userDump = std::nullopt)
+    {
+        auto files = HostFiles();
+        files.emplace_back(kModuleA, service_ + L".dll");
+        files.emplace_back(kDumpGen, kDumpGen);
+        const std::wstring folder = MakeHostFolder(L"", files);
+        const std::wstring registryRoot = L"SOFTWARE\\Qx\\E2E\\" + service_;
+        ASSERT_NO_FATAL_FAILURE(WriteTextFile(folder + L"ProductInfo2.ini",
+                                              "[ProductInfo]\r\nRegistryRoot=" + Utf8(registryRoot) + "\r\n"));
+        if (userDump) {
+            Override(registryRoot, L"UserDump").SetString(*userDump);
+        }
+        SetModuleValue(service_, L"Crash", crash);
+        ASSERT_NO_FATAL_FAILURE(Install(folder));
+        ASSERT_NO_FATAL_FAILURE(WriteParameters(service_ + L".dll", kDisplayNameMessage));
+    }
+
+    // Starts the service, whose module crashes it, and returns the exit code of its process.
+    DWORD Crash()
+    {
+        startedAt_ = LocalSecondsNow();
+        const DWORD started = Start();
+        EXPECT_EQ(0u, started);
+        if (started != ERROR_SUCCESS) {
+            return kNoExitCode;
+        }
+        processId_ = ProcessId();
+        const DWORD exitCode = WaitForExit(kDumpTimeoutMs);
+        endedAt_ = LocalSecondsNow();
+        return exitCode;
+    }
+
+    // The one dump file in the service's temporary folder, named with code and a time of the run;
+    // empty when there is not exactly one.
+    std::wstring OnlyDumpFile(std::uint32_t code)
+    {
+        const std::vector<std::wstring> names = DumpFilesOf(tempDirectory_, service_);
+        if (names.size() != 1) {
+            ADD_FAILURE() << names.size() << " dump files " << Utf8(service_) << "_*.dmp in "
+                          << Utf8(tempDirectory_) << ", expected one";
+            return {};
+        }
+        EXPECT_TRUE(IsDumpFileName(names.front(), service_, code, startedAt_, endedAt_));
+        return tempDirectory_ + names.front();
+    }
+
+    // A generator that failed in any way is followed by the host's own dump of the crash.
+    void ExpectInProcessDumpAfter(const std::string& generatorRecord)
+    {
+        EXPECT_EQ(Hex(kAccessViolation), Hex(Crash()));
+        ExpectCrashedStatus(Query(), SERVICE_START_PENDING, processId_);
+        const std::wstring dumpPath = OnlyDumpFile(kAccessViolation);
+        ASSERT_FALSE(dumpPath.empty());
+        const LogFile log = ReadServiceLog();
+        const DWORD initializationThread = ThreadOf(log, kInitializationEntered);
+        ASSERT_NE(0u, initializationThread) << Dump(log);
+        EXPECT_TRUE(HasOneDumpScope(log, dumpPath, initializationThread));
+        EXPECT_TRUE(HasDumpWayRecords(log, {generatorRecord, kMiniDumpWritten}));
+        const MiniDump dump = ReadMiniDump(dumpPath);
+        ASSERT_TRUE(IsWholeMiniDump(dump, true));
+        ExpectNullWrite(*dump.exception, initializationThread);
+    }
+
+    std::wstring tempDirectory_;
+    std::uint64_t startedAt_ = 0;
+    std::uint64_t endedAt_ = 0;
+    DWORD processId_ = 0;
+};
+
+// Without UserDump the host writes the dump itself, on the faulting thread, with the exception. The
+// access violation has two parameters, so the first-chance log, which wants four, passes it by.
+TEST_F(CrashCapture, AccessViolationWithoutGeneratorIsDumpedInProcess)
+{
+    ASSERT_NO_FATAL_FAILURE(InstallCrashingService(kCrashAccessViolation));
+
+    EXPECT_EQ(Hex(kAccessViolation), Hex(Crash()));
+    ExpectCrashedStatus(Query(), SERVICE_START_PENDING, processId_);
+
+    const std::wstring dumpPath = OnlyDumpFile(kAccessViolation);
+    ASSERT_FALSE(dumpPath.empty());
+    const LogFile log = ReadServiceLog();
+    const DWORD initializationThread = ThreadOf(log, kInitializationEntered);
+    ASSERT_NE(0u, initializationThread) << Dump(log);
+    EXPECT_TRUE(HasRecordsInOrder(log, {kInitializationEntered, "Loading module:" + Utf8(service_) + ".dll",
+                                        "Init ServiceModule " + Utf8(service_) + ".dll",
+                                        "CreateDumpInt " + Utf8(dumpPath) + " - starting", kMiniDumpWritten}));
+    EXPECT_TRUE(HasOneDumpScope(log, dumpPath, initializationThread));
+    EXPECT_TRUE(HasDumpWayRecords(log, {kMiniDumpWritten}));
+    EXPECT_TRUE(HasNoRecordStartingWith(log, kExceptionRecord));
+
+    const MiniDump dump = ReadMiniDump(dumpPath);
+    ASSERT_TRUE(IsWholeMiniDump(dump, true));
+    ExpectNullWrite(*dump.exception, initializationThread);
+}
+
+// A generator that reports success writes the only dump, with the exception that it reads from the
+// crashing process through the address on its command line.
+TEST_F(CrashCapture, GeneratorThatSucceedsWritesTheOnlyDump)
+{
+    ASSERT_NO_FATAL_FAILURE(InstallCrashingService(kCrashAccessViolation, kGeneratorTemplate));
+
+    EXPECT_EQ(Hex(kAccessViolation), Hex(Crash()));
+    ExpectCrashedStatus(Query(), SERVICE_START_PENDING, processId_);
+
+    const std::wstring dumpPath = OnlyDumpFile(kAccessViolation);
+    ASSERT_FALSE(dumpPath.empty());
+    const LogFile log = ReadServiceLog();
+    const DWORD initializationThread = ThreadOf(log, kInitializationEntered);
+    ASSERT_NE(0u, initializationThread) << Dump(log);
+    EXPECT_TRUE(HasOneDumpScope(log, dumpPath, initializationThread));
+    EXPECT_TRUE(HasDumpWayRecords(log, {"DumpGen result 0"}));
+
+    const MiniDump dump = ReadMiniDump(dumpPath);
+    ASSERT_TRUE(IsWholeMiniDump(dump, true));
+    ExpectNullWrite(*dump.exception, initializationThread);
+}
+
+// QxDumpGen is told to write into a folder that does not exist and exits with 3.
+TEST_F(CrashCapture, GeneratorThatFailsIsFollowedByAnInProcessDump)
+{
+    ASSERT_NO_FATAL_FAILURE(
+        InstallCrashingService(kCrashAccessViolation, std::wstring(L"QxDumpGen.exe %u %s\\absent.dmp %p %u /m 0")));
+    ExpectInProcessDumpAfter("DumpGen result " + std::to_string(kDumpGenFileNotCreated));
+}
+
+TEST_F(CrashCapture, MissingGeneratorIsFollowedByAnInProcessDump)
+{
+    ASSERT_NO_FATAL_FAILURE(
+        InstallCrashingService(kCrashAccessViolation, std::wstring(L"QxDumpGenAbsent.exe %u %s %p %u /m 0")));
+    ExpectInProcessDumpAfter("DumpGen launch failed " + std::to_string(ERROR_FILE_NOT_FOUND));
+}
+
+// The path in place of the process id would be read as a number: the template is never run.
+TEST_F(CrashCapture, RefusedTemplateIsFollowedByAnInProcessDump)
+{
+    const std::wstring misordered = L"QxDumpGen.exe %s %u %p %u /m 0";
+    ASSERT_NO_FATAL_FAILURE(InstallCrashingService(kCrashAccessViolation, misordered));
+    ExpectInProcessDumpAfter("DumpGen template refused: " + Utf8(misordered));
+    const LogFile log = ReadServiceLog();
+    const auto refused = RecordsStartingWith(log, "DumpGen template refused: ");
+    ASSERT_EQ(1u, refused.size());
+    EXPECT_EQ("ERROR", refused.front()->severity);
+}
+
+// std::terminate() in a module runs the module's own C++ runtime, which aborts; the host's SIGABRT
+// handler writes a dump without exception information, and nothing writes a second one.
+TEST_F(CrashCapture, TerminateGivesOneDumpWithoutException)
+{
+    ASSERT_NO_FATAL_FAILURE(InstallCrashingService(kCrashTerminate));
+
+    EXPECT_EQ(Hex(kAbortExitCode), Hex(Crash()));
+    ExpectCrashedStatus(Query(), SERVICE_START_PENDING, processId_);
+
+    const std::wstring dumpPath = OnlyDumpFile(0);
+    ASSERT_FALSE(dumpPath.empty());
+    const LogFile log = ReadServiceLog();
+    const DWORD initializationThread = ThreadOf(log, kInitializationEntered);
+    ASSERT_NE(0u, initializationThread) << Dump(log);
+    EXPECT_TRUE(HasOneDumpScope(log, dumpPath, initializationThread));
+    EXPECT_TRUE(HasDumpWayRecords(log, {kMiniDumpWritten}));
+    EXPECT_TRUE(HasNoRecordStartingWith(log, kExceptionRecord));
+
+    EXPECT_TRUE(IsWholeMiniDump(ReadMiniDump(dumpPath), false));
+}
+
+// The heap-corruption handler dumps at first chance, and the unhandled filter that the exception
+// reaches afterwards adds no second dump.
+TEST_F(CrashCapture, HeapCorruptionIsDumpedOnce)
+{
+    if (RunningOnWine()) {
+        NoteWineDifference("Wine's heap never raises 0xC0000374; the test module raises it itself");
+    }
+    ASSERT_NO_FATAL_FAILURE(InstallCrashingService(kCrashHeapCorruption));
+
+    EXPECT_EQ(Hex(kHeapCorruption), Hex(Crash()));
+    ExpectCrashedStatus(Query(), SERVICE_START_PENDING, processId_);
+
+    const std::wstring dumpPath = OnlyDumpFile(kHeapCorruption);
+    ASSERT_FALSE(dumpPath.empty());
+    const LogFile log = ReadServiceLog();
+    const DWORD initializationThread = ThreadOf(log, kInitializationEntered);
+    ASSERT_NE(0u, initializationThread) << Dump(log);
+    EXPECT_TRUE(HasOneDumpScope(log, dumpPath, initializationThread));
+    EXPECT_TRUE(HasDumpWayRecords(log, {kMiniDumpWritten}));
+    EXPECT_TRUE(HasNoRecordStartingWith(log, kExceptionRecord));
+
+    const MiniDump dump = ReadMiniDump(dumpPath);
+    ASSERT_TRUE(IsWholeMiniDump(dump, true));
+    EXPECT_EQ(initializationThread, dump.exception->threadId);
+    EXPECT_EQ(Hex(kHeapCorruption), Hex(dump.exception->code));
+    EXPECT_EQ(static_cast<DWORD>(EXCEPTION_NONCONTINUABLE), dump.exception->flags);
+    EXPECT_TRUE(dump.exception->parameters.empty());
+}
+
+// SizeOfImage from the PE header of an image file, 0 when it cannot be read.
+std::uint64_t ImageSize(const std::wstring& path)
+{
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    char header[4096] = {};
+    DWORD read = 0;
+    const BOOL ok = ReadFile(file, header, sizeof(header), &read, nullptr);
+    CloseHandle(file);
+    IMAGE_DOS_HEADER dos{};
+    if (!ok || read < sizeof(dos)) {
+        return 0;
+    }
+    std::memcpy(&dos, header, sizeof(dos));
+    IMAGE_NT_HEADERS64 nt{};
+    if (dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew < 0 ||
+        static_cast<std::size_t>(dos.e_lfanew) + sizeof(nt) > read) {
+        return 0;
+    }
+    std::memcpy(&nt, header + dos.e_lfanew, sizeof(nt));
+    return nt.Signature == IMAGE_NT_SIGNATURE ? nt.OptionalHeader.SizeOfImage : 0;
+}
+
+using HostExceptionLog = HostTest;
+
+// Without a Parameters key the configuration raises HRXEx 0x80070002, which WinMain catches and
+// logs. The first-chance handler has logged the throw before: once, with the same exception text,
+// and with the host's image as the module that threw it.
+TEST_F(HostExceptionLog, CaughtHrxExIsLoggedOnceWhenThrown)
+{
+    const HostRun run = Run(L"-name=" + service_);
+    EXPECT_EQ(Hex(kFileNotFound), Hex(run.exitCode));
+
+    const LogFile log = ReadLog(LogPath(service_, run.processId));
+    ASSERT_TRUE(HasWinMainFailure(log, kFileNotFound));
+    const auto thrown = RecordsStartingWith(log, kExceptionRecord);
+    ASSERT_EQ(1u, thrown.size()) << Dump(log);
+    const auto failure = RecordsStartingWith(log, "WinMain failed: ");
+    ASSERT_EQ(1u, failure.size()) << Dump(log);
+    EXPECT_LT(thrown.front(), failure.front()) << "the throw is logged before it is caught" << Dump(log);
+
+    const std::string exceptionText = failure.front()->text.substr(std::string("WinMain failed: ").size());
+    const std::string& text = thrown.front()->text;
+    EXPECT_EQ("DBG", thrown.front()->severity);
+    EXPECT_TRUE(thrown.front()->line.ends_with("  [LogUtils:261]")) << thrown.front()->line;
+    static const std::regex kEnd(R"(\[EIP: .* 0x80070002 in module: 0x[0-9A-F]{16}$)");
+    EXPECT_TRUE(std::regex_search(text, kEnd)) << text;
+    const std::string head = kExceptionRecord + exceptionText + " in module: 0x";
+    ASSERT_TRUE(text.starts_with(head)) << "expected \"" << head << "<module>\", got \"" << text << "\"";
+    const std::string module = text.substr(head.size());
+
+    // The place of the throw lies in the module: its first return address is inside the image.
+    static const std::regex kFirstAddress(R"(\[EIP: 0x([0-9A-F]{16}))");
+    std::smatch first;
+    ASSERT_TRUE(std::regex_search(exceptionText, first, kFirstAddress)) << exceptionText;
+    const std::uint64_t base = std::stoull(module, nullptr, 16);
+    const std::uint64_t address = std::stoull(first[1], nullptr, 16);
+    const std::uint64_t size = ImageSize(HostPath());
+    ASSERT_NE(0u, size);
+    EXPECT_LE(base, address);
+    EXPECT_LT(address, base + size);
+}
+
+// QxDumpGen.exe started the way the host starts it, with the template's first word as the program
+// name; its exit code, kNoExitCode when it could not be run or did not end in time.
+DWORD RunDumpGen(const std::wstring& arguments)
+{
+    const std::wstring application = BinDirectory() + kDumpGen;
+    std::wstring commandLine = std::wstring(kDumpGen) + L" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &process)) {
+        ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
+        return kNoExitCode;
+    }
+    CloseHandle(process.hThread);
+    DWORD exitCode = kNoExitCode;
+    if (WaitForSingleObject(process.hProcess, kDumpTimeoutMs) == WAIT_OBJECT_0) {
+        EXPECT_TRUE(GetExitCodeProcess(process.hProcess, &exitCode)) << GetLastError();
+    } else {
+        ADD_FAILURE() << "QxDumpGen.exe did not end within " << kDumpTimeoutMs << " ms";
+        TerminateProcess(process.hProcess, kNoExitCode);
+    }
+    CloseHandle(process.hProcess);
+    return exitCode;
+}
+
+std::wstring Decimal(DWORD value)
+{
+    return std::to_wstring(value);
+}
+
+std::wstring Address(const void* pointer)
+{
+    wchar_t text[32];
+    std::swprintf(text, std::size(text), L"0x%016llX",
+                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(pointer)));
+    return text;
+}
+
+class DumpGenerator : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        folder_ = ServiceTempDirectory() + L"QxE2E dumps " + Decimal(GetCurrentProcessId()) + L"\\";
+        RemoveFolder();
+    }
+
+    void TearDown() override { RemoveFolder(); }
+
+    void RemoveFolder()
+    {
+        DeleteFileW((folder_ + kDumpName).c_str());
+        RemoveDirectoryW(folder_.c_str());
+    }
+
+    static constexpr const wchar_t* kDumpName = L"QxDumpGen test.dmp";
+    // A folder with a space in its name, below the temporary folder.
+    std::wstring folder_;
+};
+
+// Every malformed command line ends with 1 before anything is opened. The process and the folder are
+// valid, so a command line taken for a good one would end with 0 or 3 instead.
+TEST_F(DumpGenerator, RefusesMalformedCommandLines)
+{
+    const std::wstring pid = Decimal(GetCurrentProcessId());
+    const std::wstring path = L"\"" + folder_ + kDumpName + L"\"";
+    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr)) << GetLastError();
+    const std::vector<std::wstring> malformed = {
+        L"",
+        pid + L" " + path + L" 0 1",
+        pid + L" " + path + L" 0 1 /m",
+        pid + L" " + path + L" 0 1 /m 2x",
+        pid + L" " + path + L" 0 1 /m 0 /m 0",
+        pid + L" " + path + L" 0 /m 0",
+        pid + L" " + path + L" 0 1 2 /m 0",
+        L"12a " + path + L" 0 1 /m 0",
+        L"4294967296 " + path + L" 0 1 /m 0",
+        pid + L" " + path + L" 0x 1 /m 0",
+        pid + L" " + path + L" 00000000000000000 1 /m 0",
+        pid + L" " + path + L" 0g 1 /m 0",
+        pid + L" " + path + L" 0 -1 /m 0",
+        pid + L" \"\" 0 1 /m 0",
+        pid + L" " + path.substr(0, path.size() - 1) + L" 0 1 /m 0",
+        pid + L" " + path + L"x 0 1 /m 0",
+        pid + L" " + folder_ + kDumpName + L" 0 1 /m 0",
+    };
+    for (const std::wstring& arguments : malformed) {
+        EXPECT_EQ(kDumpGenBadArguments, RunDumpGen(arguments)) << Utf8(arguments);
+    }
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folder_ + kDumpName).c_str()));
+}
+
+// Process id 0 names no process that can be opened.
+TEST_F(DumpGenerator, ExitsWithACodeOfItsOwnForEachFailure)
+{
+    const std::wstring path = L"\"" + folder_ + kDumpName + L"\"";
+    EXPECT_EQ(kDumpGenProcessNotOpened, RunDumpGen(L"0 " + path + L" 0 1 /m 0"));
+    EXPECT_EQ(kDumpGenFileNotCreated, RunDumpGen(Decimal(GetCurrentProcessId()) + L" " + path + L" 0 1 /m 0"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder_.c_str()));
+}
+
+// The dump of this test process, into a quoted path with spaces: without exception pointers there
+// is no exception stream; with them, the exception stream holds the record they point to in this
+// process and the thread given. "/m" may come first, and the address may carry "0x".
+TEST_F(DumpGenerator, WritesTheDumpOfTheProcessItIsGiven)
+{
+    const std::wstring pid = Decimal(GetCurrentProcessId());
+    const std::wstring dumpPath = folder_ + kDumpName;
+    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr)) << GetLastError();
+
+    ASSERT_EQ(0u, RunDumpGen(L"/m 0 " + pid + L" \"" + dumpPath + L"\" 0 0"));
+    EXPECT_TRUE(IsWholeMiniDump(ReadMiniDump(dumpPath), false));
+
+    static EXCEPTION_RECORD record{};
+    static CONTEXT context{};
+    static EXCEPTION_POINTERS pointers{&record, &context};
+    RtlCaptureContext(&context);
+    record.ExceptionCode = 0xE0514445;
+    record.ExceptionFlags = EXCEPTION_NONCONTINUABLE;
+    record.ExceptionAddress = reinterpret_cast<void*>(&RunDumpGen);
+    record.NumberParameters = 3;
+    record.ExceptionInformation[0] = 0x11;
+    record.ExceptionInformation[1] = 0x2222;
+    record.ExceptionInformation[2] = 0x333333;
+    const DWORD threadId = GetCurrentThreadId();
+    ASSERT_EQ(0u, RunDumpGen(pid + L" \"" + dumpPath + L"\" " + Address(&pointers) + L" " + Decimal(threadId) +
+                             L" /m 0"));
+    const MiniDump dump = ReadMiniDump(dumpPath);
+    ASSERT_TRUE(IsWholeMiniDump(dump, true));
+    EXPECT_EQ(threadId, dump.exception->threadId);
+    EXPECT_EQ(Hex(0xE0514445), Hex(dump.exception->code));
+    EXPECT_EQ(static_cast<DWORD>(EXCEPTION_NONCONTINUABLE), dump.exception->flags);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(&RunDumpGen), dump.exception->address);
+    EXPECT_EQ((std::vector<std::uint64_t>{0x11, 0x2222, 0x333333}), dump.exception->parameters);
+}
+
+} // namespace

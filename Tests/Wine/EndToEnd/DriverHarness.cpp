@@ -1,0 +1,221 @@
+#include "DriverHarness.h"
+
+#include "HostHarness.h"
+
+#include <winternl.h>
+
+#include <algorithm>
+
+namespace QxE2E {
+
+namespace {
+
+constexpr wchar_t kDeviceName[] = L"\\Device\\VqSDD_Sys";
+constexpr ACCESS_MASK kGenericReadWrite = 0x12019F;
+constexpr ULONG kFileOpen = 1;
+constexpr DWORD kDriverStopTimeoutMs = 10000;
+constexpr DWORD kDeviceLockTimeoutMs = 120000;
+constexpr const wchar_t* kDeviceLockName = L"Global\\QxE2E_VqSDD_Sys";
+
+using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                              PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+
+NtCreateFileFunction NtCreateFileEntry()
+{
+    return reinterpret_cast<NtCreateFileFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtCreateFile")));
+}
+
+SERVICE_STATUS_PROCESS QueryStatus(SC_HANDLE service)
+{
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    EXPECT_TRUE(QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                     sizeof(status), &needed))
+        << "QueryServiceStatusEx failed: " << GetLastError();
+    return status;
+}
+
+// A driver stop is handled inside the SCM's call under Wine; on Windows it may still be pending
+// when ControlService returns.
+bool WaitUntilStopped(SC_HANDLE service)
+{
+    const ULONGLONG started = GetTickCount64();
+    while (QueryStatus(service).dwCurrentState != SERVICE_STOPPED) {
+        if (GetTickCount64() - started >= kDriverStopTimeoutMs) {
+            return false;
+        }
+        Sleep(20);
+    }
+    return true;
+}
+
+void SetValue(DWORD type, const void* data, DWORD size)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, StandInDriver::KeyPath().c_str(), 0, KEY_SET_VALUE, &key));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"Mode", 0, type, static_cast<const BYTE*>(data), size));
+    RegCloseKey(key);
+}
+
+} // namespace
+
+SelfDefenceDeviceLock::SelfDefenceDeviceLock()
+{
+    mutex_ = CreateMutexW(nullptr, FALSE, kDeviceLockName);
+    if (mutex_ == nullptr) {
+        ADD_FAILURE() << "CreateMutexW failed: " << GetLastError();
+        return;
+    }
+    // An abandoned lock belonged to a run that broke off; the leftover clean-up deals with its driver.
+    const DWORD wait = WaitForSingleObject(mutex_, kDeviceLockTimeoutMs);
+    held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    if (!held_) {
+        ADD_FAILURE() << "another test run kept \\Device\\VqSDD_Sys for " << kDeviceLockTimeoutMs << " ms (wait "
+                      << wait << ")";
+    }
+}
+
+SelfDefenceDeviceLock::~SelfDefenceDeviceLock()
+{
+    if (held_) {
+        ReleaseMutex(mutex_);
+    }
+    if (mutex_ != nullptr) {
+        CloseHandle(mutex_);
+    }
+}
+
+SelfDefenceDevice::SelfDefenceDevice()
+{
+    UNICODE_STRING name{static_cast<USHORT>(sizeof(kDeviceName) - sizeof(wchar_t)),
+                        static_cast<USHORT>(sizeof(kDeviceName)), const_cast<PWSTR>(kDeviceName)};
+    OBJECT_ATTRIBUTES attributes{};
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+    IO_STATUS_BLOCK io{};
+    const NTSTATUS status = NtCreateFileEntry()(&handle_, kGenericReadWrite, &attributes, &io, nullptr,
+                                                FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, kFileOpen, 0,
+                                                nullptr, 0);
+    openStatus_ = static_cast<std::uint32_t>(status);
+    if (!NT_SUCCESS(status)) {
+        handle_ = nullptr;
+    }
+}
+
+SelfDefenceDevice::~SelfDefenceDevice()
+{
+    if (handle_ != nullptr) {
+        CloseHandle(handle_);
+    }
+}
+
+SelfDefenceDevice::Answer SelfDefenceDevice::Control(DWORD code, DWORD outputSize) const
+{
+    DWORD output[2] = {kUntouched, kUntouched};
+    Answer answer;
+    if (!DeviceIoControl(handle_, code, nullptr, 0, output, std::min<DWORD>(outputSize, sizeof(output)),
+                         &answer.bytesReturned, nullptr)) {
+        answer.error = GetLastError();
+    }
+    answer.value = output[0];
+    return answer;
+}
+
+StandInDriver::StandInDriver()
+{
+    manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    EXPECT_NE(nullptr, manager_) << "OpenSCManagerW failed: " << GetLastError();
+}
+
+StandInDriver::~StandInDriver()
+{
+    Remove();
+    if (manager_ != nullptr) {
+        CloseServiceHandle(manager_);
+    }
+}
+
+void StandInDriver::Install()
+{
+    ASSERT_NE(nullptr, manager_);
+    const std::wstring binaryPath = BinDirectory() + kDriverFile;
+    service_ = CreateServiceW(manager_, kDriverService, kDriverService, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                              SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr, nullptr,
+                              nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, service_) << "CreateServiceW failed: " << GetLastError();
+}
+
+DWORD StandInDriver::Start()
+{
+    return StartServiceW(service_, 0, nullptr) ? ERROR_SUCCESS : GetLastError();
+}
+
+DWORD StandInDriver::Stop()
+{
+    SERVICE_STATUS status{};
+    if (!ControlService(service_, SERVICE_CONTROL_STOP, &status)) {
+        return GetLastError();
+    }
+    EXPECT_TRUE(WaitUntilStopped(service_)) << "the driver did not stop within " << kDriverStopTimeoutMs << " ms";
+    return ERROR_SUCCESS;
+}
+
+SERVICE_STATUS_PROCESS StandInDriver::Query() const
+{
+    return QueryStatus(service_);
+}
+
+void StandInDriver::Remove()
+{
+    if (service_ == nullptr) {
+        return;
+    }
+    if (Query().dwCurrentState != SERVICE_STOPPED) {
+        EXPECT_EQ(0u, Stop());
+    }
+    EXPECT_TRUE(DeleteService(service_)) << "DeleteService failed: " << GetLastError();
+    CloseServiceHandle(service_);
+    service_ = nullptr;
+}
+
+void StandInDriver::SetMode(DWORD mode)
+{
+    SetValue(REG_DWORD, &mode, sizeof(mode));
+}
+
+void StandInDriver::SetModeString(const std::wstring& mode)
+{
+    SetValue(REG_SZ, mode.c_str(), static_cast<DWORD>((mode.size() + 1) * sizeof(wchar_t)));
+}
+
+void StandInDriver::RemoveMode()
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, KeyPath().c_str(), 0, KEY_SET_VALUE, &key));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueW(key, L"Mode"));
+    RegCloseKey(key);
+}
+
+std::wstring StandInDriver::KeyPath()
+{
+    return ServiceKeyPath(kDriverService);
+}
+
+void StandInDriver::RemoveLeftover()
+{
+    const SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    ASSERT_NE(nullptr, manager) << "OpenSCManagerW failed: " << GetLastError();
+    const SC_HANDLE leftover = OpenServiceW(manager, kDriverService, SERVICE_ALL_ACCESS);
+    CloseServiceHandle(manager);
+    if (leftover == nullptr) {
+        return;
+    }
+    SERVICE_STATUS status{};
+    if (ControlService(leftover, SERVICE_CONTROL_STOP, &status)) {
+        EXPECT_TRUE(WaitUntilStopped(leftover)) << "the leftover driver did not stop";
+    }
+    EXPECT_TRUE(DeleteService(leftover)) << "DeleteService of the leftover driver failed: " << GetLastError();
+    CloseServiceHandle(leftover);
+}
+
+} // namespace QxE2E

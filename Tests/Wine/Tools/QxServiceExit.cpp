@@ -1,0 +1,62 @@
+// QxServiceExit.exe <service> <timeout-ms>: follows the process of a running service until it ends
+// and prints its full 32-bit exit code, which the Service Control Manager does not keep and a Unix
+// shell sees only the low 8 bits of. As soon as it holds the process it prints "PID=<pid>", so that
+// a script may then stop the service; at the end it prints the exit code the way QxRunExit.exe does.
+// Exit status: 0 when the process ended within the time-out, otherwise the Win32 error (258 for a
+// time-out).
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc != 3) {
+        std::fputs("usage: QxServiceExit.exe <service> <timeout-ms>\n", stderr);
+        return ERROR_BAD_ARGUMENTS;
+    }
+    const DWORD timeoutMs = std::wcstoul(argv[2], nullptr, 10);
+    const SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    const SC_HANDLE service = manager != nullptr ? OpenServiceW(manager, argv[1], SERVICE_QUERY_STATUS) : nullptr;
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (service == nullptr || !QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                                    sizeof(status), &needed)) {
+        const DWORD error = GetLastError();
+        std::fprintf(stderr, "cannot query the service %ls: %lu\n", argv[1], error);
+        return static_cast<int>(error);
+    }
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    if (status.dwProcessId == 0) {
+        std::fprintf(stderr, "the service %ls has no process (state %lu)\n", argv[1], status.dwCurrentState);
+        return ERROR_SERVICE_NOT_ACTIVE;
+    }
+    const HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, status.dwProcessId);
+    if (process == nullptr) {
+        const DWORD error = GetLastError();
+        std::fprintf(stderr, "cannot open the process %lu: %lu\n", status.dwProcessId, error);
+        return static_cast<int>(error);
+    }
+    std::printf("PID=%lu\n", status.dwProcessId);
+    std::fflush(stdout);
+    const DWORD wait = WaitForSingleObject(process, timeoutMs);
+    if (wait != WAIT_OBJECT_0) {
+        const DWORD error = wait == WAIT_TIMEOUT ? WAIT_TIMEOUT : GetLastError();
+        std::fprintf(stderr, "the process %lu did not end within %lu ms\n", status.dwProcessId, timeoutMs);
+        CloseHandle(process);
+        return static_cast<int>(error);
+    }
+    DWORD exitCode = 0;
+    const BOOL gotExitCode = GetExitCodeProcess(process, &exitCode);
+    const DWORD error = GetLastError();
+    CloseHandle(process);
+    if (!gotExitCode) {
+        std::fprintf(stderr, "GetExitCodeProcess failed: %lu\n", error);
+        return static_cast<int>(error);
+    }
+    std::printf("EXITCODE=0x%08lX %lu %ld PID=%lu\n", exitCode, exitCode, static_cast<long>(exitCode),
+                status.dwProcessId);
+    std::fflush(stdout);
+    return 0;
+}
