@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "Common/RegistryValues.h"
+#include "ResKit/Logger/HRXEx.h"
+
 using namespace Qx;
 using namespace Qx::Platform;
 
@@ -103,4 +106,19 @@ const ProductInfo& GetProductInfo()
         return ProductInfo::ReadFile(ProductInfo::FilePathBeside(executable));
     }();
     return info;
+}
+
+std::wstring ProductLibraryPath(const std::wstring& registryRoot, const wchar_t* fileName)
+{
+    // GENERIC_READ, as the product's own readers open the key.
+    constexpr std::uint32_t kGenericRead = 0x80000000;
+    RegistryKey key;
+    RaiseWin32(Registry().OpenKey(registryRoot, kGenericRead, key));
+    const std::size_t units = StringValueUnits(key.get(), L"ProductInstallPath");
+    if (units == 0) {
+        RaiseIfFailed(kEInvalidArg);
+    }
+    std::wstring path;
+    RaiseWin32(ReadTerminatedString(key.get(), L"ProductInstallPath", units, path));
+    return path + fileName;
 }

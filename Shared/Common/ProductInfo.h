@@ -41,6 +41,12 @@ private:
 // The process-wide values, read from the file beside the executable on first use.
 const ProductInfo& GetProductInfo();
 
+// The path of one of the product's libraries: "ProductInstallPath" below registryRoot (REG_SZ or
+// REG_EXPAND_SZ, unexpanded, NUL-terminated) followed directly by fileName, without adding a
+// separator. Raises HRXEx: HRESULT_FROM_WIN32 of a registry error, E_INVALIDARG when the value
+// is missing, mistyped or empty of data.
+std::wstring ProductLibraryPath(const std::wstring& registryRoot, const wchar_t* fileName);
+
 // Reads a string value below the product registry root: REG_SZ or REG_EXPAND_SZ, unexpanded.
 // The buffer starts at the reported size and doubles while the read answers ERROR_MORE_DATA.
 // Returns false when the value cannot be read or its size is 0.

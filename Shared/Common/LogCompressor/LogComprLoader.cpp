@@ -1,33 +1,15 @@
 #include "Common/LogCompressor/LogComprLoader.h"
 
 #include "Common/ProductInfo.h"
-#include "Common/RegistryValues.h"
 #include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
 using namespace Qx::Platform;
 
-namespace {
-
-std::wstring ReadInstallPath()
-{
-    RegistryKey key;
-    RaiseWin32(Registry().OpenKey(GetProductInfo().RegistryRoot(), CLogComprLdr::kGenericRead, key));
-    const std::size_t units = StringValueUnits(key.get(), L"ProductInstallPath");
-    if (units == 0) {
-        RaiseIfFailed(kEInvalidArg);
-    }
-    std::wstring path;
-    RaiseWin32(ReadTerminatedString(key.get(), L"ProductInstallPath", units, path));
-    return path;
-}
-
-} // namespace
-
 void CLogComprLdr::Load()
 {
     Unload();
-    const std::wstring path = ReadInstallPath() + kLibraryName;
+    const std::wstring path = ProductLibraryPath(GetProductInfo().RegistryRoot(), kLibraryName);
     QX_LOG(1, "loading log compressor module");
     Library library;
     RaiseWin32(Libraries().Load(path, library));

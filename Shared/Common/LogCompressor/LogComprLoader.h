@@ -12,7 +12,6 @@ public:
     using ShutdownFunction = void (*)();
 
     static constexpr const wchar_t* kLibraryName = L"QxLogCompr.dll";
-    static constexpr std::uint32_t kGenericRead = 0x80000000;
 
     // Loads the library from "ProductInstallPath" (the file name is appended without a
     // separator) and calls its Initialize. A loaded library is unloaded first. Raises HRXEx on

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "Common/ProductInfo.h"
 #include "Common/RegistryValues.h"
 #include "ResKit/Logger/HRXEx.h"
 #include "ResKit/Logger/LogUtils.h"
@@ -12,23 +13,9 @@ using namespace Qx::Platform;
 
 namespace {
 
-constexpr std::uint32_t kGenericRead = 0x80000000;
 constexpr Win32Error kErrorPathNotFound = 3;
 constexpr Win32Error kErrorModNotFound = 126;
 constexpr std::size_t kMaxInsertionStrings = 0xFFFF;
-
-std::wstring ProductLibraryPath(const std::wstring& registryRoot, const wchar_t* fileName)
-{
-    RegistryKey key;
-    RaiseWin32(Registry().OpenKey(registryRoot, kGenericRead, key));
-    const std::size_t units = StringValueUnits(key.get(), L"ProductInstallPath");
-    if (units == 0) {
-        RaiseWithErrorInfo(kEInvalidArg, nullptr);
-    }
-    std::wstring path;
-    RaiseWin32(ReadTerminatedString(key.get(), L"ProductInstallPath", units, path));
-    return path + fileName;
-}
 
 template <class Function>
 Function FindExport(NativeHandle library, const char* name)
