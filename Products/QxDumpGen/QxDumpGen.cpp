@@ -197,8 +197,8 @@ int WriteDump(const Request& request)
             return Fail(kFileNotCreated, "CreateFileW", GetLastError());
         }
         // The pointers are an address in the crashing process, which dbghelp reads from there.
-        MINIDUMP_EXCEPTION_INFORMATION exception{request.threadId,
-                                                 reinterpret_cast<EXCEPTION_POINTERS*>(request.exceptionPointers), TRUE};
+        MINIDUMP_EXCEPTION_INFORMATION exception{
+            request.threadId, reinterpret_cast<EXCEPTION_POINTERS*>(request.exceptionPointers), TRUE};
         written = MiniDumpWriteDump(process.get(), request.processId, file.get(),
                                     static_cast<MINIDUMP_TYPE>(request.dumpType),
                                     request.exceptionPointers != 0 ? &exception : nullptr, nullptr, nullptr) != FALSE;

@@ -18,5 +18,7 @@ inline constexpr std::uint32_t kMsgServiceStartFailed = 0xC0010103;
 // An error text of the product's own. windmc sets the customer bit only for a whole table, so this
 // identifier has it clear.
 inline constexpr std::uint32_t kMsgServiceModuleListInvalid = 0xC0011001;
+// The same kind of text, in German only: found only by a lookup that names German.
+inline constexpr std::uint32_t kMsgServiceModuleRefusedGermanOnly = 0xC0011002;
 
 } // namespace QxMessages

@@ -22,7 +22,7 @@ static DRIVER_UNLOAD VqsddUnload;
 static DRIVER_DISPATCH VqsddSucceed;
 static DRIVER_DISPATCH VqsddDeviceControl;
 
-static ULONG VqsddReadMode(const VqsddDevice *device)
+static ULONG VqsddReadMode(const VqsddDevice* device)
 {
     UNICODE_STRING valueName = RTL_CONSTANT_STRING(L"Mode");
     OBJECT_ATTRIBUTES attributes;
@@ -66,7 +66,7 @@ static NTSTATUS NTAPI VqsddSucceed(PDEVICE_OBJECT deviceObject, PIRP irp)
 static NTSTATUS NTAPI VqsddDeviceControl(PDEVICE_OBJECT deviceObject, PIRP irp)
 {
     const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    const VqsddDevice *device = (const VqsddDevice *)deviceObject->DeviceExtension;
+    const VqsddDevice* device = (const VqsddDevice*)deviceObject->DeviceExtension;
     ULONG mode;
 
     if (stack->Parameters.DeviceIoControl.IoControlCode != VQSDD_QUERY_MODE) {
@@ -91,7 +91,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
 {
     UNICODE_STRING deviceName = RTL_CONSTANT_STRING(L"\\Device\\VqSDD_Sys");
     PDEVICE_OBJECT deviceObject = NULL;
-    VqsddDevice *device;
+    VqsddDevice* device;
     NTSTATUS status;
 
     status = IoCreateDevice(driver, (ULONG)(sizeof(VqsddDevice) + registryPath->Length), &deviceName,
@@ -99,7 +99,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
     if (!NT_SUCCESS(status)) {
         return status;
     }
-    device = (VqsddDevice *)deviceObject->DeviceExtension;
+    device = (VqsddDevice*)deviceObject->DeviceExtension;
     device->serviceKey.Buffer = device->serviceKeyBuffer;
     device->serviceKey.Length = registryPath->Length;
     device->serviceKey.MaximumLength = registryPath->Length;

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "Common/ProductInfo.h"
-#include "Common/RegistryValues.h"
 #include "ResKit/Logger/HRXEx.h"
 #include "ResKit/Logger/LogUtils.h"
 

@@ -180,8 +180,8 @@ protected:
     {
         const std::vector<std::wstring> names = DumpFilesOf(tempDirectory_, service_);
         if (names.size() != 1) {
-            ADD_FAILURE() << names.size() << " dump files " << Utf8(service_) << "_*.dmp in "
-                          << Utf8(tempDirectory_) << ", expected one";
+            ADD_FAILURE() << names.size() << " dump files " << Utf8(service_) << "_*.dmp in " << Utf8(tempDirectory_)
+                          << ", expected one";
             return {};
         }
         EXPECT_TRUE(IsDumpFileName(names.front(), service_, code, startedAt_, endedAt_));
@@ -307,8 +307,8 @@ TEST_F(CrashCapture, TerminateGivesOneDumpWithoutException)
     EXPECT_TRUE(IsWholeMiniDump(ReadMiniDump(dumpPath), false));
 }
 
-// The heap-corruption handler dumps at first chance, and the unhandled filter that the exception
-// reaches afterwards adds no second dump.
+// The heap-corruption handler dumps the exception as it is raised. Nothing handles it, so it ends the
+// process with its code, and the unhandled filter it passes on the way adds no second dump.
 TEST_F(CrashCapture, HeapCorruptionIsDumpedOnce)
 {
     if (RunningOnWine()) {
@@ -527,8 +527,8 @@ TEST_F(DumpGenerator, WritesTheDumpOfTheProcessItIsGiven)
     record.ExceptionInformation[1] = 0x2222;
     record.ExceptionInformation[2] = 0x333333;
     const DWORD threadId = GetCurrentThreadId();
-    ASSERT_EQ(0u, RunDumpGen(pid + L" \"" + dumpPath + L"\" " + Address(&pointers) + L" " + Decimal(threadId) +
-                             L" /m 0"));
+    ASSERT_EQ(0u,
+              RunDumpGen(pid + L" \"" + dumpPath + L"\" " + Address(&pointers) + L" " + Decimal(threadId) + L" /m 0"));
     const MiniDump dump = ReadMiniDump(dumpPath);
     ASSERT_TRUE(IsWholeMiniDump(dump, true));
     EXPECT_EQ(threadId, dump.exception->threadId);

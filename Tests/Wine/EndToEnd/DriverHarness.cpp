@@ -30,8 +30,8 @@ SERVICE_STATUS_PROCESS QueryStatus(SC_HANDLE service)
 {
     SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
-    EXPECT_TRUE(QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                     sizeof(status), &needed))
+    EXPECT_TRUE(QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                                     &needed))
         << "QueryServiceStatusEx failed: " << GetLastError();
     return status;
 }
@@ -53,7 +53,8 @@ bool WaitUntilStopped(SC_HANDLE service)
 void SetValue(DWORD type, const void* data, DWORD size)
 {
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, StandInDriver::KeyPath().c_str(), 0, KEY_SET_VALUE, &key));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExW(HKEY_LOCAL_MACHINE, StandInDriver::KeyPath().c_str(), 0, KEY_SET_VALUE, &key));
     EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"Mode", 0, type, static_cast<const BYTE*>(data), size));
     RegCloseKey(key);
 }
@@ -93,9 +94,9 @@ SelfDefenceDevice::SelfDefenceDevice()
     OBJECT_ATTRIBUTES attributes{};
     InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
     IO_STATUS_BLOCK io{};
-    const NTSTATUS status = NtCreateFileEntry()(&handle_, kGenericReadWrite, &attributes, &io, nullptr,
-                                                FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ | FILE_SHARE_WRITE, kFileOpen, 0,
-                                                nullptr, 0);
+    const NTSTATUS status =
+        NtCreateFileEntry()(&handle_, kGenericReadWrite, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, kFileOpen, 0, nullptr, 0);
     openStatus_ = static_cast<std::uint32_t>(status);
     if (!NT_SUCCESS(status)) {
         handle_ = nullptr;
@@ -140,8 +141,8 @@ void StandInDriver::Install()
     ASSERT_NE(nullptr, manager_);
     const std::wstring binaryPath = BinDirectory() + kDriverFile;
     service_ = CreateServiceW(manager_, kDriverService, kDriverService, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                              SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr, nullptr,
-                              nullptr, nullptr, nullptr);
+                              SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr, nullptr, nullptr,
+                              nullptr, nullptr);
     ASSERT_NE(nullptr, service_) << "CreateServiceW failed: " << GetLastError();
 }
 

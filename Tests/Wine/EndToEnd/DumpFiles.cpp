@@ -138,8 +138,8 @@ std::uint64_t LocalSecondsNow()
     std::smatch stamp;
     const std::string rest = text.starts_with(expectedStart) ? text.substr(expectedStart.size()) : std::string();
     if (!std::regex_match(rest, stamp, kStamp)) {
-        return ::testing::AssertionFailure() << "\"" << text << "\" is not \"" << expectedStart
-                                             << "yyyy_mm_dd__hh_mm_ss.dmp\"";
+        return ::testing::AssertionFailure()
+               << "\"" << text << "\" is not \"" << expectedStart << "yyyy_mm_dd__hh_mm_ss.dmp\"";
     }
     SYSTEMTIME time{};
     time.wYear = static_cast<WORD>(std::stoi(stamp[1]));
@@ -150,9 +150,9 @@ std::uint64_t LocalSecondsNow()
     time.wSecond = static_cast<WORD>(std::stoi(stamp[6]));
     const std::uint64_t seconds = SecondsOf(time);
     if (seconds < notBefore || seconds > notAfter) {
-        return ::testing::AssertionFailure() << "\"" << text << "\" names a time outside the run ("
-                                             << (seconds < notBefore ? notBefore - seconds : seconds - notAfter)
-                                             << " s off)";
+        return ::testing::AssertionFailure()
+               << "\"" << text << "\" names a time outside the run ("
+               << (seconds < notBefore ? notBefore - seconds : seconds - notAfter) << " s off)";
     }
     return ::testing::AssertionSuccess();
 }
@@ -177,7 +177,8 @@ MiniDump ReadMiniDump(const std::wstring& path)
         return dump;
     }
     for (ULONG32 i = 0; i < header->NumberOfStreams; ++i) {
-        const auto entry = At<MINIDUMP_DIRECTORY>(content, header->StreamDirectoryRva + std::uint64_t{i} * sizeof(MINIDUMP_DIRECTORY));
+        const auto entry =
+            At<MINIDUMP_DIRECTORY>(content, header->StreamDirectoryRva + std::uint64_t{i} * sizeof(MINIDUMP_DIRECTORY));
         if (!entry) {
             dump.problem = "the stream directory runs past the end of the file";
             return dump;
@@ -197,10 +198,12 @@ MiniDump ReadMiniDump(const std::wstring& path)
                 return dump;
             }
             const MINIDUMP_EXCEPTION& record = stream->ExceptionRecord;
-            dump.exception = MiniDumpException{stream->ThreadId, record.ExceptionCode, record.ExceptionFlags,
-                                               record.ExceptionAddress,
-                                               {record.ExceptionInformation,
-                                                record.ExceptionInformation + record.NumberParameters}};
+            dump.exception =
+                MiniDumpException{stream->ThreadId,
+                                  record.ExceptionCode,
+                                  record.ExceptionFlags,
+                                  record.ExceptionAddress,
+                                  {record.ExceptionInformation, record.ExceptionInformation + record.NumberParameters}};
         }
     }
     dump.valid = true;
@@ -218,8 +221,8 @@ MiniDump ReadMiniDump(const std::wstring& path)
         }
     }
     if (dump.exception.has_value() != withException) {
-        return ::testing::AssertionFailure() << (withException ? "no exception stream" : "an exception stream")
-                                             << Describe(dump);
+        return ::testing::AssertionFailure()
+               << (withException ? "no exception stream" : "an exception stream") << Describe(dump);
     }
     return ::testing::AssertionSuccess();
 }

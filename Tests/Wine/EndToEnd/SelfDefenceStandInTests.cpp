@@ -19,8 +19,7 @@ TEST(SelfDefenceStandIn, AnswersTheModeOfItsServiceKeyWhileItRuns)
     ASSERT_TRUE(lock.Held());
     ASSERT_NO_FATAL_FAILURE(StandInDriver::RemoveLeftover());
     if (SelfDefenceDevice held; held.OpenStatus() != kStatusObjectNameNotFound) {
-        GTEST_SKIP() << "\\Device\\VqSDD_Sys is held by another driver (open status "
-                     << Hex(held.OpenStatus()) << ")";
+        GTEST_SKIP() << "\\Device\\VqSDD_Sys is held by another driver (open status " << Hex(held.OpenStatus()) << ")";
     }
     DWORD acceptedWhileRunning = SERVICE_ACCEPT_STOP;
     if (RunningOnWine()) {

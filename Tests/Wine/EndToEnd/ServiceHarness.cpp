@@ -249,18 +249,6 @@ private:
     std::thread thread_;
 };
 
-std::vector<TraceLine> TraceLinesOf(const std::vector<TraceLine>& trace, std::string_view module,
-                                    std::string_view event)
-{
-    std::vector<TraceLine> lines;
-    for (const TraceLine& line : trace) {
-        if (line.module == module && line.event == event) {
-            lines.push_back(line);
-        }
-    }
-    return lines;
-}
-
 std::size_t FindRecord(const LogFile& log, std::string_view text)
 {
     for (std::size_t i = 0; i < log.records.size(); ++i) {
@@ -441,6 +429,15 @@ ServiceTest::~ServiceTest() = default;
 
 void ServiceTest::SetUp()
 {
+    runLock_ = CreateMutexW(nullptr, FALSE, L"Global\\QxEndToEndServiceTests");
+    ASSERT_NE(nullptr, runLock_) << "CreateMutexW failed: " << GetLastError();
+    const DWORD waited = WaitForSingleObject(runLock_, kRunLockTimeoutMs);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+        CloseHandle(runLock_);
+        runLock_ = nullptr;
+        FAIL() << "another run's service test did not end within " << kRunLockTimeoutMs << " ms (wait " << waited
+               << ")";
+    }
     service_ = UniqueServiceName(::testing::UnitTest::GetInstance()->current_test_info()->name());
     folder_ = BinDirectory();
     manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
@@ -467,6 +464,11 @@ void ServiceTest::TearDown()
     if (manager_ != nullptr) {
         CloseServiceHandle(manager_);
         manager_ = nullptr;
+    }
+    if (runLock_ != nullptr) {
+        ReleaseMutex(runLock_);
+        CloseHandle(runLock_);
+        runLock_ = nullptr;
     }
 }
 

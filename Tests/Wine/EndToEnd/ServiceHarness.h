@@ -19,12 +19,13 @@ namespace QxE2E {
 inline constexpr DWORD kServiceStateTimeoutMs = 10000;
 inline constexpr DWORD kServiceExitTimeoutMs = 15000;
 inline constexpr DWORD kServicePollMs = 20;
+// Longest wait for another run's service test in the same Wine prefix to end (see ServiceTest).
+inline constexpr DWORD kRunLockTimeoutMs = 300000;
 
 // Files in the bin folder: the host, the test modules and the stand-in watchdog agent.
 inline constexpr const wchar_t* kHostExe = L"QxServiceHost.exe";
 inline constexpr const wchar_t* kModuleA = L"QxTestModuleA.dll";
 inline constexpr const wchar_t* kModuleB = L"QxTestModuleB.dll";
-inline constexpr const wchar_t* kModuleC = L"QxTestModuleC.dll";
 inline constexpr const wchar_t* kWatchdogAgent = L"QxWatchdogAgent.dll";
 
 // One line of the trace that the test modules, the test watchdog agent and the test log compressor
@@ -36,10 +37,6 @@ struct TraceLine {
     std::string module;
     std::string event;
 };
-
-// The trace lines of one module with one event, in the order they were written.
-std::vector<TraceLine> TraceLinesOf(const std::vector<TraceLine>& trace, std::string_view module,
-                                    std::string_view event);
 
 // QxWatchdogAgent.<service>.status, which the stand-in watchdog agent writes beside itself.
 struct WatchdogStatus {
@@ -105,6 +102,10 @@ class HostProcessWatcher;
 // outcome. The service is stopped if it still runs, its process killed if it does not end, the
 // service deleted with its registry key, the registry values the test set put back, and the logs,
 // status and trace files and the test's own host folders deleted.
+//
+// The test modules take their behaviour and their trace file from keys shared by the whole Wine
+// prefix. Service tests of several runs in one prefix therefore take turns: each holds a named mutex,
+// which all processes of the prefix share through its wineserver, from SetUp to TearDown.
 class ServiceTest : public ::testing::Test {
 protected:
     ServiceTest();
@@ -170,6 +171,7 @@ private:
     void StopAndDelete();
     void RemoveFiles();
 
+    HANDLE runLock_ = nullptr;
     SC_HANDLE manager_ = nullptr;
     SC_HANDLE serviceHandle_ = nullptr;
     std::unique_ptr<HostProcessWatcher> watcher_;

@@ -275,8 +275,9 @@ TEST_F(ServiceLifecycle, SlowModuleStartIsReportedAsPendingEveryFiveSeconds)
     EXPECT_EQ(0u, pending.dwCheckPoint);
     EXPECT_EQ(0u, pending.dwWaitHint);
     EXPECT_EQ(processId, pending.dwProcessId);
-    // Nothing reaches the host while it starts: the SCM refuses a stop, which the service does not
-    // accept yet, and an interrogation, which a start-pending service cannot take.
+    // Nothing reaches the host while it starts: Wine's SCM refuses a stop, which the service does not
+    // accept yet, and answers an interrogation of a start-pending service itself, with an error. (The
+    // log below shows that the handler saw neither.)
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_SERVICE_CONTROL), Control(SERVICE_CONTROL_STOP));
     EXPECT_EQ(static_cast<DWORD>(ERROR_SERVICE_CANNOT_ACCEPT_CTRL), Control(SERVICE_CONTROL_INTERROGATE));
 

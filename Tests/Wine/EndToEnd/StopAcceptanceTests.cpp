@@ -12,6 +12,7 @@ using namespace QxE2E;
 
 namespace {
 
+// What the running host accepts while self-defence withholds the stop, and once it is granted.
 constexpr DWORD kStopWithheld = SERVICE_ACCEPT_SHUTDOWN;
 constexpr DWORD kStopAccepted = kAcceptedWhileRunning;
 constexpr DWORD kDisplayNameMessage = 7;
@@ -82,10 +83,10 @@ std::vector<std::string> HexValues(const std::vector<DWORD>& values)
     return texts;
 }
 
-// A host service with SDEnabled on a machine where the stand-in driver does not run; a driver that a
-// broken run left behind is removed first. The test holds the device lock throughout. Every status
-// read through Observe adds to the trail of accepted controls, which keeps each distinct value in
-// the order the SCM reported it.
+// A host service with self-defence on a machine where the stand-in driver does not run; a driver
+// that a broken run left behind is removed first. The test holds the device lock throughout. Every
+// status read through Observe adds to the trail of accepted controls, which keeps each distinct
+// value in the order the SCM reported it.
 class StopAcceptance : public ServiceTest {
 protected:
     void SetUp() override
@@ -129,8 +130,8 @@ protected:
             const SERVICE_STATUS_PROCESS status = Observe();
             elapsedMs = GetTickCount64() - started;
             if (status.dwCurrentState != SERVICE_RUNNING) {
-                return ::testing::AssertionFailure() << "the service left SERVICE_RUNNING: state "
-                                                     << status.dwCurrentState;
+                return ::testing::AssertionFailure()
+                       << "the service left SERVICE_RUNNING: state " << status.dwCurrentState;
             }
             if (status.dwControlsAccepted == expected) {
                 return ::testing::AssertionSuccess();
@@ -228,7 +229,8 @@ TEST_F(StopAcceptance, WithoutDriverStopIsGrantedOnePeriodAfterStart)
     // The worker's own thread: neither the service thread nor the main thread.
     EXPECT_NE(ThreadOf(log, kPreMessageLoopEntered), changes[0].threadId);
     EXPECT_NE(ThreadOf(log, "cmdLine: -name=" + Utf8(service_)), changes[0].threadId);
-    EXPECT_TRUE(HasNoRecordStartingWith(log, "StopAccept registry flag value = ")) << "read only when the driver is active";
+    EXPECT_TRUE(HasNoRecordStartingWith(log, "StopAccept registry flag value = "))
+        << "read only when the driver is active";
     EXPECT_TRUE(HasNoRecordStartingWith(log, kStopAcceptRemoved));
 }
 
@@ -261,9 +263,12 @@ TEST_F(StopAcceptance, StopAcceptLeftByAnEarlierRunIsRemovedAtStart)
     EXPECT_EQ(ThreadOf(log, kPreMessageLoopEntered), log.records[removed].threadId);
 }
 
+// The key's life depends on the process and the start's outcome only, not on self-defence.
+using WatchDogGuardKey = ServiceTest;
+
 // The volatile key exists from the start of the service to the end of its process, and a normal
 // stop removes it.
-TEST_F(StopAcceptance, WatchDogGuardKeyLivesAsLongAsTheProcess)
+TEST_F(WatchDogGuardKey, LivesAsLongAsTheProcess)
 {
     const std::wstring guard = WatchDogGuardPath(service_);
     ASSERT_NO_FATAL_FAILURE(Install());
@@ -299,7 +304,7 @@ TEST_F(StopAcceptance, WatchDogGuardKeyLivesAsLongAsTheProcess)
 
 // A start that fails in B leaves the key behind once the process has ended when A set bit 0 of its
 // flags, and removes it when A set only bit 1.
-TEST_F(StopAcceptance, FailedStartKeepsWatchDogGuardKeyWhenAModuleAsks)
+TEST_F(WatchDogGuardKey, StaysAfterAFailedStartWhenAModuleAsks)
 {
     const std::wstring guard = WatchDogGuardPath(service_);
     ASSERT_NO_FATAL_FAILURE(Install());
@@ -348,8 +353,8 @@ TEST_F(StopAcceptanceWithDriver, ActiveDriverWithholdsStopUntilStopAcceptAllowsI
                            "data, not the service's status; Windows hands back its latest status");
         EXPECT_FALSE(refusalCarriesStatus) << "Wine now fills in the status of a refused control";
     } else {
-        EXPECT_TRUE(refusalCarriesStatus) << "state " << refused.dwCurrentState << ", accepted "
-                                          << Hex(refused.dwControlsAccepted);
+        EXPECT_TRUE(refusalCarriesStatus)
+            << "state " << refused.dwCurrentState << ", accepted " << Hex(refused.dwControlsAccepted);
     }
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), Observe().dwCurrentState);
     EXPECT_EQ(Hex(kStopWithheld), Hex(InterrogateAndObserve())) << "still no StopAccept";
@@ -381,10 +386,10 @@ TEST_F(StopAcceptanceWithDriver, ActiveDriverWithholdsStopUntilStopAcceptAllowsI
         HexValues(trail_));
 
     const LogFile log = ReadServiceLog();
-    EXPECT_TRUE(HasRecordsInOrder(log, {kStopAcceptRemoved, kInitializingInternalState, kInterrogateEntered,
-                                        "StopAccept registry flag value = 1", kGranted,
-                                        "StopAccept registry flag value = 0", kWithdrawn,
-                                        "StopAccept registry flag value = 1", kGranted}));
+    EXPECT_TRUE(
+        HasRecordsInOrder(log, {kStopAcceptRemoved, kInitializingInternalState, kInterrogateEntered,
+                                "StopAccept registry flag value = 1", kGranted, "StopAccept registry flag value = 0",
+                                kWithdrawn, "StopAccept registry flag value = 1", kGranted}));
     const std::vector<LogRecord> changes = ChangeRecords(log);
     ASSERT_EQ((std::vector<std::string>{kGranted, kWithdrawn, kGranted}), Texts(changes)) << Dump(log);
     const DWORD handlerThread = ThreadOf(log, kInterrogateEntered);
@@ -395,8 +400,8 @@ TEST_F(StopAcceptanceWithDriver, ActiveDriverWithholdsStopUntilStopAcceptAllowsI
 
 // Only an active driver (mode 1 or 2) makes StopAccept count, and then only as a REG_DWORD other
 // than 0; a driver that answers anything else, or none at all, leaves the stop accepted. Each step
-// is decided by an interrogation. StopAccept is written before the mode, so that a run of the
-// worker between the two writes decides as before the step.
+// is decided by an interrogation. A step that writes two values writes them in the order that keeps
+// the decision between the writes as it was before the step, should the worker run in between.
 TEST_F(StopAcceptanceWithDriver, StopIsAcceptedUnlessTheDriverIsActive)
 {
     ASSERT_NO_FATAL_FAILURE(Install());
@@ -443,10 +448,10 @@ TEST_F(StopAcceptanceWithDriver, StopIsAcceptedUnlessTheDriverIsActive)
         ASSERT_NO_FATAL_FAILURE(step.apply());
         EXPECT_EQ(Hex(step.accepted), Hex(InterrogateAndObserve()));
     }
-    EXPECT_EQ((std::vector<std::string>{Hex(kStopWithheld), Hex(kStopAccepted), Hex(kStopWithheld),
-                                        Hex(kStopAccepted), Hex(kStopWithheld), Hex(kStopAccepted),
-                                        Hex(kStopWithheld), Hex(kStopAccepted)}),
-              HexValues(trail_));
+    EXPECT_EQ(
+        (std::vector<std::string>{Hex(kStopWithheld), Hex(kStopAccepted), Hex(kStopWithheld), Hex(kStopAccepted),
+                                  Hex(kStopWithheld), Hex(kStopAccepted), Hex(kStopWithheld), Hex(kStopAccepted)}),
+        HexValues(trail_));
 
     ASSERT_EQ(0u, Control(SERVICE_CONTROL_STOP));
     ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
