@@ -112,8 +112,8 @@ std::wstring LogsFolder()
 // number whose archive already exists therefore adds to that archive instead of replacing it.
 bool CopyExistingArchive(const std::wstring& archivePath, HANDLE target)
 {
-    const UniqueFile previous(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueFile previous(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!previous.valid()) {
         return GetLastError() == ERROR_FILE_NOT_FOUND;
     }
@@ -204,7 +204,8 @@ void PackFile(const std::wstring& logPath, HANDLE stopEvent)
         packed = CopyExistingArchive(archivePath, part.get()) && WriteGzipMember(source.get(), part.get(), stopEvent) &&
                  FlushFileBuffers(part.get());
     }
-    if (packed && MoveFileExW(partPath.c_str(), archivePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (packed &&
+        MoveFileExW(partPath.c_str(), archivePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DeleteFileW(logPath.c_str());
     } else {
         DeleteFileW(partPath.c_str());
@@ -265,7 +266,7 @@ public:
     LockGuard& operator=(const LockGuard&) = delete;
 };
 
-}  // namespace
+} // namespace
 
 extern "C" __declspec(dllexport) HRESULT Initialize()
 {

@@ -49,8 +49,7 @@ int ReadLogLevel()
     DWORD type = REG_NONE;
     DWORD value = 0;
     DWORD size = sizeof(value);
-    const LSTATUS status =
-        RegQueryValueExW(key, L"LogLevel", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    const LSTATUS status = RegQueryValueExW(key, L"LogLevel", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(value)) {
         return kDefaultLogLevel;
@@ -142,9 +141,8 @@ std::string FormatRecord(const wchar_t* severity, const wchar_t* text, const wch
 
 std::string ReadWholeFile(const std::wstring& path)
 {
-    const HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return {};
     }
@@ -385,8 +383,8 @@ public:
             if (FAILED(hr) || writer.Level() < 1) {
                 return hr;
             }
-            const std::wstring header = L"==== " + std::wstring(title != nullptr ? title : L"") +
-                                        L" (LogLevel " + std::to_wstring(writer.Level()) + L") ====";
+            const std::wstring header = L"==== " + std::wstring(title != nullptr ? title : L"") + L" (LogLevel " +
+                                        std::to_wstring(writer.Level()) + L") ====";
             return writer.Append(FormatRecord(L"INFO", header.c_str(), nullptr, 0));
         } catch (...) {
             return E_FAIL;

@@ -67,8 +67,8 @@ std::string FormatCall(const char* name, const CallTime& call)
 {
     const SYSTEMTIME& t = call.localTime;
     char line[96];
-    std::snprintf(line, sizeof(line), "%s=%04u-%02u-%02u %02u:%02u:%02u.%03u qpc=%lld\r\n", name, t.wYear,
-                  t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, call.qpc);
+    std::snprintf(line, sizeof(line), "%s=%04u-%02u-%02u %02u:%02u:%02u.%03u qpc=%lld\r\n", name, t.wYear, t.wMonth,
+                  t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, call.qpc);
     return line;
 }
 
@@ -90,8 +90,8 @@ std::wstring OwnDirectory()
 {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
-        const DWORD length = GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path.data(),
-                                                static_cast<DWORD>(path.size()));
+        const DWORD length =
+            GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path.data(), static_cast<DWORD>(path.size()));
         if (length == 0) {
             return {};
         }
@@ -137,7 +137,7 @@ DWORD WriteStatus(const AgentRecord& record)
     return error;
 }
 
-}  // namespace
+} // namespace
 
 // The host passes at most 255 characters; anything else, or nothing, is a caller's mistake.
 extern "C" __declspec(dllexport) int WAInitW(const wchar_t* serviceName)

@@ -96,11 +96,11 @@ private:
     // Sets the current state and reports the status; the caller holds m_statusLock.
     void ReportState(std::uint32_t state);
 
-    Qx::Platform::ServiceStatus m_status;        // guarded by m_statusLock
+    Qx::Platform::ServiceStatus m_status; // guarded by m_statusLock
     std::unique_ptr<Qx::Platform::ILock> m_statusLock;
     std::array<wchar_t, kServiceNameCapacity> m_serviceName{};
     Qx::Platform::NativeHandle m_statusHandle = nullptr;
     std::uint32_t m_serviceThreadId = 0;
-    std::uint32_t m_savedControls = 0;           // guarded by m_statusLock
+    std::uint32_t m_savedControls = 0; // guarded by m_statusLock
     Qx::Platform::Thread m_serviceThreadHandle;
 };

@@ -81,8 +81,7 @@ void CDeferredActionBase::Stop()
     QX_LOG(2, "Stopping thread ", m_threadId);
     auto& threads = Threads();
     threads.SetEvent(m_stopEvent.get());
-    if (Process().CurrentThreadId() != m_threadId &&
-        threads.Wait(m_thread.get(), m_joinMilliseconds) == kWaitTimeout) {
+    if (Process().CurrentThreadId() != m_threadId && threads.Wait(m_thread.get(), m_joinMilliseconds) == kWaitTimeout) {
         DumpGenImpl::Instance().CreateDump(nullptr);
         threads.Terminate(m_thread.get(), 0);
         QX_LOG(2, "Thread ", m_threadId, " is terminated");

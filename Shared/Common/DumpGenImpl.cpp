@@ -219,8 +219,8 @@ DumpGenImpl::DumpGenImpl()
     const std::size_t backslash = executable.rfind(L'\\');
     const std::size_t nameStart = backslash == std::wstring::npos ? 0 : backslash + 1;
     const std::size_t dot = executable.rfind(L'.');
-    m_baseName = executable.substr(nameStart, dot == std::wstring::npos || dot < nameStart ? std::wstring::npos
-                                                                                            : dot - nameStart);
+    m_baseName = executable.substr(nameStart,
+                                   dot == std::wstring::npos || dot < nameStart ? std::wstring::npos : dot - nameStart);
     ReadUserDump(m_userDump);
     if (m_userDump.empty()) {
         return;
@@ -280,8 +280,7 @@ bool DumpGenImpl::RunGenerator(const std::wstring& path, const ExceptionDescript
         return false;
     }
     std::uint32_t exitCode = 0;
-    const Win32Error launch =
-        Dumps().RunProcess(m_generatorPath, commandLine, kGeneratorWaitMilliseconds, exitCode);
+    const Win32Error launch = Dumps().RunProcess(m_generatorPath, commandLine, kGeneratorWaitMilliseconds, exitCode);
     if (launch != kErrorSuccess) {
         LogUtils::WriteRecordAt(3, LogUtils::kSeverityDbg, QX_SOURCE_FILE, kLineGeneratorLaunchFailed,
                                 "DumpGen launch failed ", launch);
@@ -300,8 +299,9 @@ bool DumpGenImpl::CreateDumpInt(const std::wstring& path, const ExceptionDescrip
         return true;
     }
     bool fileCreated = false;
-    const bool written = Dumps().WriteMiniDump(path, m_dumpType, exception != nullptr ? exception->nativePointers : nullptr,
-                                               Process().CurrentThreadId(), fileCreated);
+    const bool written =
+        Dumps().WriteMiniDump(path, m_dumpType, exception != nullptr ? exception->nativePointers : nullptr,
+                              Process().CurrentThreadId(), fileCreated);
     if (fileCreated) {
         LogUtils::WriteRecordAt(3, LogUtils::kSeverityDbg, QX_SOURCE_FILE, kLineMiniDump, "MinidumpWriteDump ",
                                 written);

@@ -60,4 +60,5 @@ bool FormatGeneratorCommandLine(const std::wstring& userDump, std::uint32_t proc
                                 const void* exceptionPointers, std::uint32_t threadId, std::wstring& commandLine);
 
 // "<base>_<code %08X>_<yyyy>_<mm>_<dd>__<hh>_<mm>_<ss>.dmp".
-std::wstring DumpFileName(const std::wstring& baseName, std::uint32_t exceptionCode, const Qx::Platform::LocalTime& time);
+std::wstring DumpFileName(const std::wstring& baseName, std::uint32_t exceptionCode,
+                          const Qx::Platform::LocalTime& time);

@@ -117,9 +117,15 @@ FakeModule& AddFakeServiceModule(FakeLibraries& libraries, const std::wstring& p
 {
     FakeModule& module = libraries.Add(path);
     switch (index) {
-    case 0: AddModuleExports<0>(module, withInitialize, withShutdown); break;
-    case 1: AddModuleExports<1>(module, withInitialize, withShutdown); break;
-    default: AddModuleExports<2>(module, withInitialize, withShutdown); break;
+    case 0:
+        AddModuleExports<0>(module, withInitialize, withShutdown);
+        break;
+    case 1:
+        AddModuleExports<1>(module, withInitialize, withShutdown);
+        break;
+    default:
+        AddModuleExports<2>(module, withInitialize, withShutdown);
+        break;
     }
     return module;
 }

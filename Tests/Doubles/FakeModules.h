@@ -14,7 +14,7 @@
 namespace Qx::Testing {
 
 struct ExportCall {
-    std::string name;      // e.g. "A.SmInitialize", "WAInitW", "Compressor.Shutdown"
+    std::string name; // e.g. "A.SmInitialize", "WAInitW", "Compressor.Shutdown"
     std::uint32_t threadId;
     std::wstring argument; // WAInitW's service name
 };

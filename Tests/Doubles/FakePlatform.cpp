@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <future>
 #include <cstring>
 #include <cwctype>
+#include <future>
 
 namespace Qx::Testing {
 
@@ -328,7 +328,11 @@ Win32Error FakeText::Utf8ToWide(std::string_view source, std::wstring& result)
     std::wstring wide;
     for (std::size_t i = 0; i < source.size();) {
         const auto lead = static_cast<unsigned char>(source[i]);
-        const int extra = lead < 0x80 ? 0 : (lead >> 5) == 0x6 ? 1 : (lead >> 4) == 0xE ? 2 : (lead >> 3) == 0x1E ? 3 : -1;
+        const int extra = lead < 0x80           ? 0
+                          : (lead >> 5) == 0x6  ? 1
+                          : (lead >> 4) == 0xE  ? 2
+                          : (lead >> 3) == 0x1E ? 3
+                                                : -1;
         if (extra < 0 || i + static_cast<std::size_t>(extra) >= source.size() + (extra == 0 ? 1 : 0)) {
             return 1113; // ERROR_NO_UNICODE_TRANSLATION
         }
@@ -486,8 +490,7 @@ void FakeThreads::Signal(Waitable& waitable, std::uint32_t exitCode)
     m_changed.notify_all();
 }
 
-Win32Error FakeThreads::CreateThread(ThreadFunction function, void* argument, Thread& thread,
-                                     std::uint32_t* threadId)
+Win32Error FakeThreads::CreateThread(ThreadFunction function, void* argument, Thread& thread, std::uint32_t* threadId)
 {
     if (createThreadFailure != kErrorSuccess) {
         return createThreadFailure;
@@ -836,8 +839,8 @@ Services DefaultServices()
     static Testing::FakeSelfDefenceDriver selfDefenceDriver;
     static Testing::FakeCrashHandling crashHandling;
     static Testing::FakeDumps dumps;
-    return {&registry,          &libraries,     &process, &text, &threads, &serviceControl,
-            &selfDefenceDriver, &crashHandling, &dumps};
+    return {&registry,       &libraries,         &process,       &text, &threads,
+            &serviceControl, &selfDefenceDriver, &crashHandling, &dumps};
 }
 
 } // namespace Qx::Platform

@@ -33,8 +33,7 @@ public:
                    std::uint32_t type = Platform::kRegSz);
     void SetDword(const std::wstring& path, const std::wstring& name, std::uint32_t value);
     void SetQword(const std::wstring& path, const std::wstring& name, std::uint64_t value);
-    void SetRaw(const std::wstring& path, const std::wstring& name, std::uint32_t type,
-                std::vector<std::uint8_t> data);
+    void SetRaw(const std::wstring& path, const std::wstring& name, std::uint32_t type, std::vector<std::uint8_t> data);
     void CreateKey(const std::wstring& path);
     [[nodiscard]] bool HasKey(const std::wstring& path) const;
     [[nodiscard]] bool HasValue(const std::wstring& path, const std::wstring& name) const;

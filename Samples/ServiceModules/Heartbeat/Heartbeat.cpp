@@ -50,7 +50,10 @@ public:
         return file_ == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     }
 
-    void Start() { worker_ = std::thread([this] { Run(); }); }
+    void Start()
+    {
+        worker_ = std::thread([this] { Run(); });
+    }
 
     void Stop()
     {
@@ -113,7 +116,7 @@ std::wstring HostLogsFolder()
     }
 }
 
-}  // namespace
+} // namespace
 
 // The heartbeat asks the host for nothing, so it leaves the flags at 0.
 QX_MODULE_API HRESULT SmInitialize([[maybe_unused]] uint32_t* moduleFlags)

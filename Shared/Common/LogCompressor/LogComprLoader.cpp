@@ -13,8 +13,7 @@ void CLogComprLdr::Load()
     QX_LOG(1, "loading log compressor module");
     Library library;
     RaiseWin32(Libraries().Load(path, library));
-    auto initialize =
-        reinterpret_cast<InitializeFunction>(Libraries().GetProc(library.get(), "Initialize"));
+    auto initialize = reinterpret_cast<InitializeFunction>(Libraries().GetProc(library.get(), "Initialize"));
     if (initialize == nullptr) {
         RaiseWin32(kErrorProcNotFound);
     }

@@ -39,8 +39,7 @@ bool StopAcceptForbids(const std::wstring& serviceName)
     std::uint32_t type = kRegNone;
     std::uint32_t value = 0;
     std::uint32_t size = sizeof(value);
-    if (Registry().QueryValue(key.get(), L"StopAccept", &type, &value, &size) != kErrorSuccess ||
-        type != kRegDword) {
+    if (Registry().QueryValue(key.get(), L"StopAccept", &type, &value, &size) != kErrorSuccess || type != kRegDword) {
         return true;
     }
     QX_LOG(3, "StopAccept", " registry flag value = ", value);
@@ -141,10 +140,10 @@ void WatchDogGuard::RemoveAtExit()
 {
     static const bool registered = [] {
         return std::atexit([] {
-            if (g_deleteGuardAtExit) {
-                Set(false);
-            }
-        }) == 0;
+                   if (g_deleteGuardAtExit) {
+                       Set(false);
+                   }
+               }) == 0;
     }();
     (void)registered;
 }

@@ -63,8 +63,8 @@ public:
     [[nodiscard]] virtual Win32Error OpenKey(const std::wstring& path, std::uint32_t access, RegistryKey& key) = 0;
     // RegQueryValueExW: type and data may be null. With data null, or on ERROR_MORE_DATA, *size
     // receives the size the value needs; data is then untouched.
-    [[nodiscard]] virtual Win32Error QueryValue(NativeHandle key, const wchar_t* name, std::uint32_t* type,
-                                                void* data, std::uint32_t* size) = 0;
+    [[nodiscard]] virtual Win32Error QueryValue(NativeHandle key, const wchar_t* name, std::uint32_t* type, void* data,
+                                                std::uint32_t* size) = 0;
     // Creates the key, and any missing parent, as volatile: it lasts until the registry is unloaded.
     [[nodiscard]] virtual Win32Error CreateVolatileKey(const std::wstring& path) = 0;
     [[nodiscard]] virtual Win32Error DeleteKey(const std::wstring& path) = 0;
@@ -355,14 +355,41 @@ Services DefaultServices();
 const Services& Current();
 Services Install(const Services& services);
 
-inline IRegistry& Registry() { return *Current().registry; }
-inline ILibraries& Libraries() { return *Current().libraries; }
-inline IProcess& Process() { return *Current().process; }
-inline IText& Text() { return *Current().text; }
-inline IThreads& Threads() { return *Current().threads; }
-inline IServiceControl& ServiceControl() { return *Current().serviceControl; }
-inline ISelfDefenceDriver& SelfDefenceDriver() { return *Current().selfDefenceDriver; }
-inline ICrashHandling& CrashHandling() { return *Current().crashHandling; }
-inline IDumps& Dumps() { return *Current().dumps; }
+inline IRegistry& Registry()
+{
+    return *Current().registry;
+}
+inline ILibraries& Libraries()
+{
+    return *Current().libraries;
+}
+inline IProcess& Process()
+{
+    return *Current().process;
+}
+inline IText& Text()
+{
+    return *Current().text;
+}
+inline IThreads& Threads()
+{
+    return *Current().threads;
+}
+inline IServiceControl& ServiceControl()
+{
+    return *Current().serviceControl;
+}
+inline ISelfDefenceDriver& SelfDefenceDriver()
+{
+    return *Current().selfDefenceDriver;
+}
+inline ICrashHandling& CrashHandling()
+{
+    return *Current().crashHandling;
+}
+inline IDumps& Dumps()
+{
+    return *Current().dumps;
+}
 
 } // namespace Qx::Platform

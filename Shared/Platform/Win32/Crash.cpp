@@ -151,8 +151,7 @@ void AbortTrampoline(int)
     g_terminateHandler();
 }
 
-void InvalidParameter(const wchar_t* expression, const wchar_t* function, const wchar_t* file, unsigned line,
-                      uintptr_t)
+void InvalidParameter(const wchar_t* expression, const wchar_t* function, const wchar_t* file, unsigned line, uintptr_t)
 {
     const ULONG_PTR arguments[] = {reinterpret_cast<ULONG_PTR>(expression), reinterpret_cast<ULONG_PTR>(function),
                                    reinterpret_cast<ULONG_PTR>(file), line};

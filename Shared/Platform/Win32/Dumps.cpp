@@ -30,8 +30,8 @@ Win32Error Win32Dumps::RunProcess(const std::wstring& application, const std::ws
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(application.c_str(), writableCommandLine.data(), nullptr, nullptr, TRUE,
-                          CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)) {
+    if (!::CreateProcessW(application.c_str(), writableCommandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                          nullptr, nullptr, &startup, &process)) {
         return LastErrorOr(ERROR_FILE_NOT_FOUND);
     }
     const ScopedKernelHandle processHandle(process.hProcess);
@@ -47,18 +47,17 @@ Win32Error Win32Dumps::RunProcess(const std::wstring& application, const std::ws
 bool Win32Dumps::WriteMiniDump(const std::wstring& path, std::int32_t dumpType, const void* exceptionPointers,
                                std::uint32_t threadId, bool& fileCreated)
 {
-    const ScopedKernelHandle file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                                         nullptr));
+    const ScopedKernelHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     fileCreated = file.valid();
     if (!fileCreated) {
         return false;
     }
-    MINIDUMP_EXCEPTION_INFORMATION exception{threadId,
-                                             static_cast<EXCEPTION_POINTERS*>(const_cast<void*>(exceptionPointers)),
-                                             FALSE};
+    MINIDUMP_EXCEPTION_INFORMATION exception{
+        threadId, static_cast<EXCEPTION_POINTERS*>(const_cast<void*>(exceptionPointers)), FALSE};
     return ::MiniDumpWriteDump(::GetCurrentProcess(), ::GetCurrentProcessId(), file.get(),
-                               static_cast<MINIDUMP_TYPE>(dumpType), exceptionPointers != nullptr ? &exception : nullptr,
-                               nullptr, nullptr) == TRUE;
+                               static_cast<MINIDUMP_TYPE>(dumpType),
+                               exceptionPointers != nullptr ? &exception : nullptr, nullptr, nullptr) == TRUE;
 }
 
 } // namespace Qx::Platform::Win32

@@ -68,8 +68,8 @@ Win32Error Win32Process::ModuleFileName(NativeHandle module, std::wstring& path)
 {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
-        const DWORD length = ::GetModuleFileNameW(static_cast<HMODULE>(module), buffer.data(),
-                                                  static_cast<DWORD>(buffer.size()));
+        const DWORD length =
+            ::GetModuleFileNameW(static_cast<HMODULE>(module), buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) {
             return LastErrorOr(ERROR_INVALID_HANDLE);
         }

@@ -43,8 +43,13 @@ Win32Error Win32ServiceControl::RegisterHandler(const wchar_t* serviceName, Serv
 
 Win32Error Win32ServiceControl::SetStatus(NativeHandle statusHandle, const ServiceStatus& status)
 {
-    SERVICE_STATUS report{status.serviceType,   status.currentState,  status.controlsAccepted, status.win32ExitCode,
-                          status.serviceSpecificExitCode, status.checkPoint, status.waitHint};
+    SERVICE_STATUS report{status.serviceType,
+                          status.currentState,
+                          status.controlsAccepted,
+                          status.win32ExitCode,
+                          status.serviceSpecificExitCode,
+                          status.checkPoint,
+                          status.waitHint};
     if (!::SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(statusHandle), &report)) {
         return LastErrorOr(ERROR_INVALID_HANDLE);
     }

@@ -15,8 +15,7 @@ public:
     {
         WORD* entry = nullptr;
         UINT bytes = 0;
-        if (!::VerQueryValueW(m_data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&entry),
-                              &bytes) ||
+        if (!::VerQueryValueW(m_data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&entry), &bytes) ||
             entry == nullptr || bytes < 2 * sizeof(WORD)) {
             return false;
         }
@@ -46,8 +45,8 @@ private:
 Win32Error Win32Text::MapString(std::uint32_t locale, std::uint32_t flags, std::wstring_view source,
                                 wchar_t* destination, int capacity, int& written)
 {
-    const int result = ::LCMapStringW(locale, flags, source.data(), static_cast<int>(source.size()), destination,
-                                      capacity);
+    const int result =
+        ::LCMapStringW(locale, flags, source.data(), static_cast<int>(source.size()), destination, capacity);
     if (result == 0) {
         return LastErrorOr(ERROR_INVALID_PARAMETER);
     }
@@ -67,8 +66,8 @@ Win32Error Win32Text::Utf8ToWide(std::string_view source, std::wstring& result)
     const std::string terminated(source);
     std::vector<wchar_t> buffer(terminated.size() + 1);
     for (;;) {
-        const int length = ::MultiByteToWideChar(CP_UTF8, 0, terminated.c_str(), -1, buffer.data(),
-                                                 static_cast<int>(buffer.size()));
+        const int length =
+            ::MultiByteToWideChar(CP_UTF8, 0, terminated.c_str(), -1, buffer.data(), static_cast<int>(buffer.size()));
         if (length > 0) {
             result.assign(buffer.data(), static_cast<std::size_t>(length - 1));
             return ERROR_SUCCESS;
@@ -90,8 +89,7 @@ Win32Error Win32Text::FormatMessage(std::uint32_t sourceFlag, NativeHandle sourc
 {
     wchar_t* buffer = nullptr;
     const DWORD length = ::FormatMessageW(sourceFlag | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                          source, messageId, languageId, reinterpret_cast<LPWSTR>(&buffer), 0,
-                                          nullptr);
+                                          source, messageId, languageId, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
     if (length == 0 || buffer == nullptr) {
         return LastErrorOr(ERROR_MR_MID_NOT_FOUND);
     }

@@ -58,8 +58,7 @@ Win32Error Win32Threads::CreateLock(std::unique_ptr<ILock>& lock)
 
 namespace Qx::Platform::Win32 {
 
-Win32Error Win32Threads::CreateThread(ThreadFunction function, void* argument, Thread& thread,
-                                      std::uint32_t* threadId)
+Win32Error Win32Threads::CreateThread(ThreadFunction function, void* argument, Thread& thread, std::uint32_t* threadId)
 {
     auto* start = new ThreadStart{function, argument};
     DWORD id = 0;

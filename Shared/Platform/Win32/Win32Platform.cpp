@@ -14,8 +14,8 @@ Services DefaultServices()
     static Win32::Win32SelfDefenceDriver selfDefenceDriver;
     static Win32::Win32CrashHandling crashHandling;
     static Win32::Win32Dumps dumps;
-    return {&registry, &libraries,         &process,       &text, &threads, &serviceControl,
-            &selfDefenceDriver, &crashHandling, &dumps};
+    return {&registry,       &libraries,         &process,       &text, &threads,
+            &serviceControl, &selfDefenceDriver, &crashHandling, &dumps};
 }
 
 } // namespace Qx::Platform

@@ -101,7 +101,8 @@ std::wstring ExceptionRecordText(const ExceptionDescription& exception)
     } else {
         wchar_t code[16];
         std::swprintf(code, std::size(code), L"0x%08X", static_cast<unsigned>(exception.code));
-        record << "(" << static_cast<const wchar_t*>(code) << ")" << " Address: " << exception.address;
+        record << "(" << static_cast<const wchar_t*>(code) << ")"
+               << " Address: " << exception.address;
     }
     record << " in module: " << exception.module;
     return record.Text();
@@ -121,8 +122,8 @@ std::int32_t LogExceptionHandler(const ExceptionDescription& exception)
     }
     t_loggingException = true;
     try {
-        WriteRecordAt(1, kSeverityDbg, L"LogUtils", kExceptionRecordLine, "*** Exception: ",
-                      ExceptionRecordText(exception));
+        WriteRecordAt(1, kSeverityDbg, L"LogUtils", kExceptionRecordLine,
+                      "*** Exception: ", ExceptionRecordText(exception));
     } catch (...) { // a record that cannot be built is dropped; the search goes on
     }
     t_loggingException = false;

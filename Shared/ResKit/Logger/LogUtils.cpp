@@ -39,14 +39,14 @@ LoggerLibGetLoggerFunction LoggerFactory()
             return LoggerLibGetLoggerFunction{};
         }
         const auto backslash = path.rfind(L'\\');
-        path = (backslash == std::wstring::npos ? std::wstring() : path.substr(0, backslash + 1)) +
-               kLoggerLibraryFileName;
+        path =
+            (backslash == std::wstring::npos ? std::wstring() : path.substr(0, backslash + 1)) + kLoggerLibraryFileName;
         Library library;
         if (Libraries().Load(path, library) != kErrorSuccess) {
             return LoggerLibGetLoggerFunction{};
         }
-        auto* function = reinterpret_cast<LoggerLibGetLoggerFunction>(
-            Libraries().GetProc(library.get(), kLoggerLibGetLoggerExport));
+        auto* function =
+            reinterpret_cast<LoggerLibGetLoggerFunction>(Libraries().GetProc(library.get(), kLoggerLibGetLoggerExport));
         if (function != nullptr) {
             (void)library.release();
         }

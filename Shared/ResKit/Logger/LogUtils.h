@@ -22,14 +22,14 @@
 #define QX_WIDEN(text) QX_WIDEN_(text)
 #define QX_SOURCE_FILE QX_WIDEN(__FILE__)
 
-#define QX_LOG_AT(level, severity, ...)                                                                        \
-    do {                                                                                                       \
-        if (::LogUtils::GetLogger().IsEnabled(level)) {                                                        \
-            ::LogUtils::LogRecord qxLogRecord_(level);                                                         \
-            qxLogRecord_.SetSeverity(severity);                                                                \
-            qxLogRecord_.Append(__VA_ARGS__);                                                                  \
-            qxLogRecord_.Write(QX_SOURCE_FILE, __LINE__);                                                      \
-        }                                                                                                      \
+#define QX_LOG_AT(level, severity, ...)                                                                                \
+    do {                                                                                                               \
+        if (::LogUtils::GetLogger().IsEnabled(level)) {                                                                \
+            ::LogUtils::LogRecord qxLogRecord_(level);                                                                 \
+            qxLogRecord_.SetSeverity(severity);                                                                        \
+            qxLogRecord_.Append(__VA_ARGS__);                                                                          \
+            qxLogRecord_.Write(QX_SOURCE_FILE, __LINE__);                                                              \
+        }                                                                                                              \
     } while (false)
 
 #define QX_LOG(level, ...) QX_LOG_AT(level, ::LogUtils::kLevelSeverity, __VA_ARGS__)
@@ -39,9 +39,9 @@
 #define QX_FUNCTION_TRACE(name) ::LogUtils::FunctionTraceScope qxFunctionTrace_(name, QX_SOURCE_FILE, __LINE__)
 
 // Times the enclosing block; the name is built from text parts like a log statement.
-#define QX_TIMED_TRACE(level, ...)                                                                             \
-    ::LogUtils::TimedTraceScope qxTimedTrace_(::LogUtils::LogRecord::Build(level, __VA_ARGS__), level,          \
-                                              QX_SOURCE_FILE, __LINE__)
+#define QX_TIMED_TRACE(level, ...)                                                                                     \
+    ::LogUtils::TimedTraceScope qxTimedTrace_(::LogUtils::LogRecord::Build(level, __VA_ARGS__), level, QX_SOURCE_FILE, \
+                                              __LINE__)
 
 namespace LogUtils {
 

@@ -99,8 +99,8 @@ ServiceNameValue ExtractServiceNameValue(std::wstring_view parameter)
 
 CommandLineDecision ParseCommandLine(std::wstring_view commandLine)
 {
-    static constexpr std::array<std::wstring_view, 4> kSwitches = {
-        L"UnregServer", L"RegServer", L"UnregServerPerUser", L"RegServerPerUser"};
+    static constexpr std::array<std::wstring_view, 4> kSwitches = {L"UnregServer", L"RegServer", L"UnregServerPerUser",
+                                                                   L"RegServerPerUser"};
     std::size_t position = commandLine.find_first_of(L"-/");
     while (position != std::wstring_view::npos) {
         const std::wstring_view word = commandLine.substr(position + 1);

@@ -4,8 +4,8 @@
 
 #include "Common/AtlServiceEx.h"
 #include "Common/DumpGenImpl.h"
-#include "Common/ProductInfo.h"
 #include "Common/LogCompressor/LogComprLoader.h"
+#include "Common/ProductInfo.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
 #include "Common/ServiceHost/ServiceModuleManager.h"
 #include "Common/ServiceState/ServiceInternalState.h"

@@ -36,7 +36,8 @@ TEST(DumpGeneratorTemplateTest, FillsTheFourArgumentsInOrder)
 {
     EXPECT_EQ(Formatted(L"QxDumpGen.exe %u \"%s\" %p %u /m 0"),
               L"QxDumpGen.exe 4242 \"C:\\Temp\\x.dmp\" 00000000000ABCDE 77 /m 0");
-    EXPECT_EQ(Formatted(L"gen -p %08X -f %ls -e %I64x -t %lu 100%%"), L"gen -p 00001092 -f C:\\Temp\\x.dmp -e abcde -t 77 100%");
+    EXPECT_EQ(Formatted(L"gen -p %08X -f %ls -e %I64x -t %lu 100%%"),
+              L"gen -p 00001092 -f C:\\Temp\\x.dmp -e abcde -t 77 100%");
     EXPECT_EQ(Formatted(L"gen %u %ws"), L"gen 4242 C:\\Temp\\x.dmp") << "fewer conversions are fine";
     EXPECT_EQ(Formatted(L"gen"), L"gen");
 }

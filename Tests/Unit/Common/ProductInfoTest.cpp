@@ -73,9 +73,9 @@ TEST_F(ProductInfoTest, MessageLibraryComesFromTheInstallPath)
 
     platform.registry.SetDword(kRoot, L"ProductInstallPath", 1);
     EXPECT_FALSE(ProductInfo::ReadFile(kIni).LoadMessageModule());
-    EXPECT_EQ(platform.libraries.LoadedPaths(),
-              (std::vector<std::wstring>{L"D:\\Velquor\\QxMessages.dll", L"D:/Velquor/QxMessages.dll",
-                                         L"QxMessages.dll"}));
+    EXPECT_EQ(
+        platform.libraries.LoadedPaths(),
+        (std::vector<std::wstring>{L"D:\\Velquor\\QxMessages.dll", L"D:/Velquor/QxMessages.dll", L"QxMessages.dll"}));
 }
 
 TEST_F(ProductInfoTest, EmptyMessageFileDisablesTheLibrary)

@@ -145,7 +145,7 @@ TEST_F(ServiceLifecycleTest, StartsInOrderOnAnInitialisationThreadAndStopsInReve
                                                     kServiceStopped}));
     EXPECT_EQ(platform.serviceControl.Reports().back().win32ExitCode, 0u);
     EXPECT_LT(IndexOf(L"Shutting down ServiceModule A.dll"), IndexOf(L"Event: [] Type=Information Category=0x01 "
-                                                                        L"Id=0x40010102"));
+                                                                     L"Id=0x40010102"));
     EXPECT_EQ(logger.records.back().text, L"LogEvent: Service stopped");
     EXPECT_NE(std::find(platform.threads.waits.begin(), platform.threads.waits.end(), 10000u),
               platform.threads.waits.end())
@@ -184,8 +184,7 @@ TEST_F(ServiceLifecycleTest, LongInitialisationReReportsStartPending)
     platform.threads.timeScale = 0.002;
     Exports().during[0] = [this] {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline &&
-               platform.serviceControl.Reports().size() < 3) {
+        while (std::chrono::steady_clock::now() < deadline && platform.serviceControl.Reports().size() < 3) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     };
@@ -217,8 +216,8 @@ TEST_F(ServiceLifecycleTest, ControlCodes)
     logger.records.clear();
     EXPECT_EQ(platform.serviceControl.SendControl(6), kErrorSuccess);
     EXPECT_EQ(platform.serviceControl.SendControl(129), kErrorSuccess);
-    EXPECT_EQ(logger.Texts(), (std::vector<std::wstring>{L"LogEvent: Bad service request",
-                                                         L"LogEvent: Bad service request"}))
+    EXPECT_EQ(logger.Texts(),
+              (std::vector<std::wstring>{L"LogEvent: Bad service request", L"LogEvent: Bad service request"}))
         << "pause and continue are neither logged nor reported";
     logger.records.clear();
     EXPECT_EQ(platform.serviceControl.SendControl(CServiceModule::kControlInterrogate), kErrorSuccess);
@@ -324,7 +323,7 @@ TEST_F(ServiceLifecycleTest, SelfDefenceGrantsStopOnceRunning)
     EXPECT_EQ(Stop(service), 0u);
     EXPECT_NE(logger.Find(L"InternalState::Shutdown - succeeded ("), nullptr);
     EXPECT_LT(IndexOf(L"InternalState::Shutdown - starting"), IndexOf(L"Event: [] Type=Information Category=0x01 "
-                                                                         L"Id=0x40010102"));
+                                                                      L"Id=0x40010102"));
 }
 
 TEST_F(ServiceLifecycleTest, FailedStartShutsTheInternalStateDownToo)
@@ -367,8 +366,8 @@ TEST_F(LogCompressorTest, LoadsFromTheInstallPathAndUnloadsOnce)
     EXPECT_EQ(Load(), kSOk) << "a second load unloads the first";
     loader.Unload();
     loader.Unload();
-    EXPECT_EQ(Exports().Names(), (Calls{"Compressor.Initialize", "Compressor.Shutdown", "Compressor.Initialize",
-                                        "Compressor.Shutdown"}));
+    EXPECT_EQ(Exports().Names(),
+              (Calls{"Compressor.Initialize", "Compressor.Shutdown", "Compressor.Initialize", "Compressor.Shutdown"}));
     EXPECT_FALSE(CompressorLoaded());
 }
 

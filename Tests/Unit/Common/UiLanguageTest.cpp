@@ -32,7 +32,10 @@ TEST_F(UiLanguageTest, ServiceListPrefersEnglishOverTheSystemLanguage)
         EXPECT_TRUE(scope.Applied());
         ASSERT_EQ(platform.text.setLanguageCalls.size(), 1u);
         EXPECT_EQ(platform.text.setLanguageCalls[0].flags, Platform::kMuiLanguageId);
-        EXPECT_EQ(platform.text.setLanguageCalls[0].list, List(std::wstring_view(L"0419\0" L"0409\0" L"0407\0", 15)));
+        EXPECT_EQ(platform.text.setLanguageCalls[0].list, List(std::wstring_view(L"0419\0"
+                                                                                 L"0409\0"
+                                                                                 L"0407\0",
+                                                                                 15)));
     }
     ASSERT_EQ(platform.text.setLanguageCalls.size(), 2u);
     EXPECT_EQ(platform.text.setLanguageCalls[1].list, List(std::wstring_view(L"0409\0", 5)))
@@ -47,8 +50,11 @@ TEST_F(UiLanguageTest, ConsoleListPrefersTheUserLanguageAndFiltersTheConsole)
     ThreadUILanguageScope scope(0x0409);
     EXPECT_TRUE(scope.Applied());
     ASSERT_EQ(platform.text.setLanguageCalls.size(), 2u);
-    EXPECT_EQ(platform.text.setLanguageCalls[0].list,
-              List(std::wstring_view(L"0409\0" L"040C\0" L"0407\0" L"0409\0", 20)))
+    EXPECT_EQ(platform.text.setLanguageCalls[0].list, List(std::wstring_view(L"0409\0"
+                                                                             L"040C\0"
+                                                                             L"0407\0"
+                                                                             L"0409\0",
+                                                                             20)))
         << "a language that occurs twice is listed twice";
     EXPECT_EQ(platform.text.setLanguageCalls[1].flags, Platform::kMuiConsoleFilter);
     EXPECT_TRUE(platform.text.setLanguageCalls[1].list.empty());
@@ -139,8 +145,7 @@ TEST_F(UiLanguageTest, DescriptionPrefersComErrorInformation)
     EXPECT_EQ(GetErrorDescription(kEFileNotFound, std::make_shared<FakeErrorInfo>(L"")), L"File not found.");
     EXPECT_EQ(GetErrorDescription(kEFileNotFound, std::make_shared<FakeErrorInfo>(L"\x7Fonly suffix")),
               L"File not found.");
-    EXPECT_EQ(GetErrorDescription(MakeHResult(0x80041234u), std::make_shared<FakeErrorInfo>(L"")),
-              L"<Unknown error>");
+    EXPECT_EQ(GetErrorDescription(MakeHResult(0x80041234u), std::make_shared<FakeErrorInfo>(L"")), L"<Unknown error>");
 
     platform.process.threadErrorInfo = std::make_shared<FakeErrorInfo>(L"thread's own");
     EXPECT_EQ(GetErrorDescription(kEFileNotFound, nullptr), L"thread's own");

@@ -109,8 +109,7 @@ std::string PseudoRandomBytes(std::size_t size)
     return bytes;
 }
 
-void SetLastWriteTimeUtc(const std::wstring& path, WORD year, WORD month, WORD day, WORD hour, WORD minute,
-                         WORD second)
+void SetLastWriteTimeUtc(const std::wstring& path, WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second)
 {
     SYSTEMTIME time{};
     time.wYear = year;
@@ -134,8 +133,8 @@ protected:
         CreateDirectoryW(LogsFolder().c_str(), nullptr);
         module_ = LoadLibraryW(L"QxLogCompr.dll");
         ASSERT_NE(module_, nullptr) << "LoadLibraryW failed with " << GetLastError();
-        initialize_ = reinterpret_cast<InitializeFunction>(
-            reinterpret_cast<void (*)()>(GetProcAddress(module_, "Initialize")));
+        initialize_ =
+            reinterpret_cast<InitializeFunction>(reinterpret_cast<void (*)()>(GetProcAddress(module_, "Initialize")));
         shutdown_ =
             reinterpret_cast<ShutdownFunction>(reinterpret_cast<void (*)()>(GetProcAddress(module_, "Shutdown")));
         ASSERT_TRUE(initialize_ != nullptr && shutdown_ != nullptr);
@@ -210,9 +209,9 @@ TEST_F(QxLogComprTest, RotatedFilesArePackedIntoGzipAndRemoved)
     const std::wstring emptyLog = OwnLogFile(L"Empty", L".17.log");
     WriteFileBytes(emptyLog, "");
     // Names the logger does not give rotated files: its current file and look-alikes.
-    const std::vector<std::wstring> untouched = {
-        OwnLogFile(L"Current", L".log"), OwnLogFile(L"Letters", L".x1.log"), OwnLogFile(L"NoDigits", L"..log"),
-        OwnLogFile(L"Text", L".1.txt"), OwnLogFile(L"LongerExtension", L".1.logs")};
+    const std::vector<std::wstring> untouched = {OwnLogFile(L"Current", L".log"), OwnLogFile(L"Letters", L".x1.log"),
+                                                 OwnLogFile(L"NoDigits", L"..log"), OwnLogFile(L"Text", L".1.txt"),
+                                                 OwnLogFile(L"LongerExtension", L".1.logs")};
     for (const std::wstring& path : untouched) {
         WriteFileBytes(path, "keep me\r\n");
     }
@@ -303,4 +302,4 @@ TEST_F(QxLogComprTest, ShutdownIsHarmlessWithoutThreadAndInitializeRestartsAfter
     EXPECT_FALSE(FileExists(late + L".gz"));
 }
 
-}  // namespace
+} // namespace

@@ -53,9 +53,8 @@ bool FileExists(const std::wstring& path)
 
 std::string ReadFileBytes(const std::wstring& path)
 {
-    const HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         ADD_FAILURE() << "cannot open the log file, error " << GetLastError();
         return {};
@@ -121,8 +120,8 @@ bool IsTimestamp(const std::string& text)
 std::string Timestamp(const SYSTEMTIME& time)
 {
     char text[32];
-    std::snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u.%03u", time.wYear, time.wMonth,
-                  time.wDay, time.wHour, time.wMinute, time.wSecond, time.wMilliseconds);
+    std::snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u.%03u", time.wYear, time.wMonth, time.wDay,
+                  time.wHour, time.wMinute, time.wSecond, time.wMilliseconds);
     return text;
 }
 
@@ -134,12 +133,10 @@ std::string Now()
 }
 
 // Everything a record line holds after its 23-character timestamp.
-std::string RecordTail(const std::string& severity, const std::string& body,
-                       DWORD threadId = GetCurrentThreadId())
+std::string RecordTail(const std::string& severity, const std::string& body, DWORD threadId = GetCurrentThreadId())
 {
     char prefix[64];
-    std::snprintf(prefix, sizeof(prefix), " %6lu %6lu %-5s ", GetCurrentProcessId(), threadId,
-                  severity.c_str());
+    std::snprintf(prefix, sizeof(prefix), " %6lu %6lu %-5s ", GetCurrentProcessId(), threadId, severity.c_str());
     return prefix + body;
 }
 
@@ -162,8 +159,7 @@ public:
     LogLevelOverride()
     {
         HKEY key = nullptr;
-        qxKeyExisted_ =
-            RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Qx", 0, KEY_READ, &key) == ERROR_SUCCESS;
+        qxKeyExisted_ = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Qx", 0, KEY_READ, &key) == ERROR_SUCCESS;
         if (qxKeyExisted_) {
             RegCloseKey(key);
         }
@@ -174,8 +170,8 @@ public:
         DWORD size = 0;
         if (RegQueryValueExW(key, L"LogLevel", nullptr, &savedType_, nullptr, &size) == ERROR_SUCCESS) {
             saved_.resize(size);
-            valueExisted_ = RegQueryValueExW(key, L"LogLevel", nullptr, &savedType_, saved_.data(), &size) ==
-                            ERROR_SUCCESS;
+            valueExisted_ =
+                RegQueryValueExW(key, L"LogLevel", nullptr, &savedType_, saved_.data(), &size) == ERROR_SUCCESS;
         }
         RegCloseKey(key);
     }
@@ -224,9 +220,9 @@ private:
     void Set(DWORD type, const BYTE* data, DWORD size)
     {
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                                  &key, nullptr),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
         EXPECT_EQ(RegSetValueExW(key, L"LogLevel", 0, type, data, size), ERROR_SUCCESS);
         RegCloseKey(key);
     }
@@ -594,8 +590,7 @@ TEST_F(QxLoggerTest, ConcurrentWritersProduceWholeLines)
         EXPECT_EQ(record, next[writer]) << "records of one thread keep their order";
         next[writer] = record + 1;
         ExpectRecord(lines[l], "DBG",
-                     "writer " + std::to_string(writer) + " record " + std::to_string(record) + " " +
-                         Narrow(padding),
+                     "writer " + std::to_string(writer) + " record " + std::to_string(record) + " " + Narrow(padding),
                      threadIds[writer]);
     }
     EXPECT_EQ(next, std::vector<int>(kWriters, kRecords));

@@ -23,9 +23,9 @@ struct Lookup {
 Lookup FormatFromModule(HMODULE module, std::uint32_t id, WORD language)
 {
     wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, module,
-        id, language, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       module, id, language, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     Lookup result;
     if (length == 0) {
         result.error = GetLastError();
@@ -90,16 +90,13 @@ TEST_F(QxMessagesTest, DisplayNamesAndErrorTextInEnglishAndGerman)
 
 TEST_F(QxMessagesTest, UnknownIdentifiersAndLanguagesFail)
 {
-    EXPECT_EQ(FormatFromModule(module_, 0x40010199, kEnglish).error,
-              static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
-    EXPECT_EQ(FormatFromModule(module_, 0x00000004, kGerman).error,
-              static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+    EXPECT_EQ(FormatFromModule(module_, 0x40010199, kEnglish).error, static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+    EXPECT_EQ(FormatFromModule(module_, 0x00000004, kGerman).error, static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
     EXPECT_EQ(FormatFromModule(module_, QxMessages::kMsgServiceStarted, kFrench).error,
               static_cast<DWORD>(ERROR_RESOURCE_LANG_NOT_FOUND));
     // The customer bit is not part of the product's error text identifier.
-    EXPECT_EQ(
-        FormatFromModule(module_, QxMessages::kMsgServiceModuleListInvalid | 0x20000000u, kEnglish).error,
-        static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+    EXPECT_EQ(FormatFromModule(module_, QxMessages::kMsgServiceModuleListInvalid | 0x20000000u, kEnglish).error,
+              static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
 }
 
 } // namespace

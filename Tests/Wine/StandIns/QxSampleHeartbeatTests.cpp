@@ -37,7 +37,8 @@ std::vector<std::string> Texts(const std::wstring& path)
 
 TEST(QxSampleHeartbeatTest, BeatsEveryThreeSecondsUntilShutdownAndStartsAgain)
 {
-    const std::wstring logFile = LogsFolder() + L"QxSampleHeartbeat(" + std::to_wstring(GetCurrentProcessId()) + L").log";
+    const std::wstring logFile =
+        LogsFolder() + L"QxSampleHeartbeat(" + std::to_wstring(GetCurrentProcessId()) + L").log";
     DeleteFileW(logFile.c_str());
     const HMODULE module = LoadLibraryW(L"QxSampleHeartbeat.dll");
     ASSERT_NE(module, nullptr) << "LoadLibraryW failed with " << GetLastError();
@@ -84,4 +85,4 @@ TEST(QxSampleHeartbeatTest, BeatsEveryThreeSecondsUntilShutdownAndStartsAgain)
     DeleteFileW(logFile.c_str());
 }
 
-}  // namespace
+} // namespace

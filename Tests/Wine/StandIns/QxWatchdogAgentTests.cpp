@@ -246,4 +246,4 @@ TEST_F(QxWatchdogAgentTest, ConcurrentCallsAllSucceedAndLeaveOneWholeRecord)
     EXPECT_EQ(lines[4], "state=stopped");
 }
 
-}  // namespace
+} // namespace

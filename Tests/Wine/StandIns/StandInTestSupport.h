@@ -41,9 +41,8 @@ inline bool FileExists(const std::wstring& path)
 
 inline std::string ReadFileBytes(const std::wstring& path)
 {
-    const HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         ADD_FAILURE() << "cannot open " << std::string(path.begin(), path.end()) << ", error " << GetLastError();
         return {};
@@ -143,8 +142,8 @@ public:
         DWORD size = 0;
         if (RegQueryValueExW(key, valueName_.c_str(), nullptr, &savedType_, nullptr, &size) == ERROR_SUCCESS) {
             saved_.resize(size);
-            existed_ = RegQueryValueExW(key, valueName_.c_str(), nullptr, &savedType_, saved_.data(), &size) ==
-                       ERROR_SUCCESS;
+            existed_ =
+                RegQueryValueExW(key, valueName_.c_str(), nullptr, &savedType_, saved_.data(), &size) == ERROR_SUCCESS;
             saved_.resize(size);
         }
         RegCloseKey(key);
@@ -214,9 +213,9 @@ private:
     void Set(DWORD type, const BYTE* data, DWORD size)
     {
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                                  nullptr),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
         EXPECT_EQ(RegSetValueExW(key, valueName_.c_str(), 0, type, data, size), ERROR_SUCCESS);
         RegCloseKey(key);
     }
@@ -229,4 +228,4 @@ private:
     std::vector<BYTE> saved_;
 };
 
-}  // namespace QxStandIns
+} // namespace QxStandIns

@@ -232,10 +232,12 @@ TEST_F(TestModulesTest, EachLibraryReadsTheKeyNamedAfterItsOwnFile)
     modules["QxTestModuleA"].second();
 
     const std::vector<TraceLine> lines = ReadTrace();
-    const std::vector<std::pair<std::string, std::string>> expected = {
-        {"QxTestModuleA", "SmInitialize flags=non-null"}, {"QxTestModuleB", "SmInitialize flags=non-null"},
-        {"QxTestModuleC", "SmInitialize flags=non-null"}, {"QxTestModuleC", "SmShutdown"},
-        {"QxTestModuleB", "SmShutdown"},                  {"QxTestModuleA", "SmShutdown"}};
+    const std::vector<std::pair<std::string, std::string>> expected = {{"QxTestModuleA", "SmInitialize flags=non-null"},
+                                                                       {"QxTestModuleB", "SmInitialize flags=non-null"},
+                                                                       {"QxTestModuleC", "SmInitialize flags=non-null"},
+                                                                       {"QxTestModuleC", "SmShutdown"},
+                                                                       {"QxTestModuleB", "SmShutdown"},
+                                                                       {"QxTestModuleA", "SmShutdown"}};
     ASSERT_EQ(lines.size(), expected.size());
     for (std::size_t i = 0; i < lines.size(); ++i) {
         EXPECT_EQ(std::make_pair(lines[i].module, lines[i].event), expected[i]) << "line " << i;
@@ -339,8 +341,8 @@ TEST_F(TestModulesTest, CrashSettingEndsTheProcessWithAnAccessViolation)
     Value(L"QxTestModuleC", L"Crash").SetDword(1);
 
     std::uint32_t flags = 0;
-    EXPECT_EXIT(initialize(&flags),
-                [](int status) { return static_cast<DWORD>(status) == EXCEPTION_ACCESS_VIOLATION; }, "");
+    EXPECT_EXIT(
+        initialize(&flags), [](int status) { return static_cast<DWORD>(status) == EXCEPTION_ACCESS_VIOLATION; }, "");
 
     const std::vector<TraceLine> lines = ReadTrace();
     ASSERT_EQ(lines.size(), 1u) << "only the child called SmInitialize";
@@ -349,4 +351,4 @@ TEST_F(TestModulesTest, CrashSettingEndsTheProcessWithAnAccessViolation)
     EXPECT_NE(lines[0].pid, GetCurrentProcessId());
 }
 
-}  // namespace
+} // namespace

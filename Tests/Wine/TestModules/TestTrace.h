@@ -83,17 +83,16 @@ inline void Trace(const std::wstring& module, const std::string& event) noexcept
         }
         LARGE_INTEGER counter{};
         QueryPerformanceCounter(&counter);
-        const std::string line = std::to_string(counter.QuadPart) + ' ' + std::to_string(GetCurrentProcessId()) +
-                                 ' ' + std::to_string(GetCurrentThreadId()) + ' ' + ToUtf8(module) + ' ' +
-                                 event + "\r\n";
+        const std::string line = std::to_string(counter.QuadPart) + ' ' + std::to_string(GetCurrentProcessId()) + ' ' +
+                                 std::to_string(GetCurrentThreadId()) + ' ' + ToUtf8(module) + ' ' + event + "\r\n";
         // Without the mutex (none could be created, or its owner hangs) the line is still written,
         // unserialised.
         const HANDLE mutex = CreateMutexW(nullptr, FALSE, kTraceMutexName);
         const DWORD waited = mutex != nullptr ? WaitForSingleObject(mutex, kTraceMutexWaitMs) : WAIT_FAILED;
         const bool owned = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
         const HANDLE file =
-            CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             DWORD written = 0;
             WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
@@ -110,4 +109,4 @@ inline void Trace(const std::wstring& module, const std::string& event) noexcept
     }
 }
 
-}  // namespace QxTestModules
+} // namespace QxTestModules

@@ -14,7 +14,7 @@ namespace {
 
 constexpr const wchar_t* kTraceName = L"QxTestWatchdogNoOnExit";
 
-}  // namespace
+} // namespace
 
 extern "C" __declspec(dllexport) int WAInitW(const wchar_t* serviceName)
 {

@@ -120,15 +120,16 @@ TEST_F(ServiceConfigurationTest, RequiredValuesAndTheKeyRaiseTheirErrors)
 
     registry().FailOpen(key, 5);
     EXPECT_EQ(Load(), MakeHResult(0x80070005u));
-    EXPECT_EQ([&] {
-        try {
-            CServiceConfigurationImpl().Load(L"Missing");
-            return kSOk;
-        } catch (const HRXEx& error) {
-            return error.Result();
-        }
-    }(),
-              kEFileNotFound);
+    EXPECT_EQ(
+        [&] {
+            try {
+                CServiceConfigurationImpl().Load(L"Missing");
+                return kSOk;
+            } catch (const HRXEx& error) {
+                return error.Result();
+            }
+        }(),
+        kEFileNotFound);
 }
 
 TEST_F(ServiceConfigurationTest, OptionalFlagsAcceptOnlyDwords)

@@ -62,11 +62,20 @@ protected:
     {
         const std::wstring key = ParametersKeyPath(kService);
         switch (value) {
-        case StopAccept::Missing: break;
-        case StopAccept::Zero: platform.registry.SetDword(key, L"StopAccept", 0); break;
-        case StopAccept::One: platform.registry.SetDword(key, L"StopAccept", 1); break;
-        case StopAccept::String: platform.registry.SetString(key, L"StopAccept", L"1"); break;
-        case StopAccept::KeyUnreadable: platform.registry.FailOpen(key, 5); break;
+        case StopAccept::Missing:
+            break;
+        case StopAccept::Zero:
+            platform.registry.SetDword(key, L"StopAccept", 0);
+            break;
+        case StopAccept::One:
+            platform.registry.SetDword(key, L"StopAccept", 1);
+            break;
+        case StopAccept::String:
+            platform.registry.SetString(key, L"StopAccept", L"1");
+            break;
+        case StopAccept::KeyUnreadable:
+            platform.registry.FailOpen(key, 5);
+            break;
         }
     }
 
@@ -106,25 +115,24 @@ TEST_P(DecisionTableTest, FirstDecisionOffersStopOnlyWhenAllowed)
     EXPECT_EQ(state.StopBlocked(), !GetParam().accepted);
     EXPECT_EQ(logger.Contains(L"SERVICE_ACCEPT_STOP changed to: 1"), GetParam().accepted);
     const bool driverActive = GetParam().driver == Driver::Mode1 || GetParam().driver == Driver::Mode2;
-    const bool valueRead = driverActive && (GetParam().stopAccept == StopAccept::Zero ||
-                                            GetParam().stopAccept == StopAccept::One);
+    const bool valueRead =
+        driverActive && (GetParam().stopAccept == StopAccept::Zero || GetParam().stopAccept == StopAccept::One);
     EXPECT_EQ(logger.Find(L"StopAccept registry flag value = ") != nullptr, valueRead)
         << "StopAccept is read only while the driver is active";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    DriverAndStopAccept, DecisionTableTest,
-    ::testing::Values(DecisionCase{Driver::Missing, StopAccept::Zero, true},
-                      DecisionCase{Driver::QueryFails, StopAccept::Zero, true},
-                      DecisionCase{Driver::Mode3, StopAccept::Zero, true},
-                      DecisionCase{Driver::Mode0, StopAccept::Zero, true},
-                      DecisionCase{Driver::Mode1, StopAccept::One, true},
-                      DecisionCase{Driver::Mode2, StopAccept::One, true},
-                      DecisionCase{Driver::Mode1, StopAccept::Zero, false},
-                      DecisionCase{Driver::Mode2, StopAccept::Zero, false},
-                      DecisionCase{Driver::Mode1, StopAccept::Missing, false},
-                      DecisionCase{Driver::Mode1, StopAccept::String, false},
-                      DecisionCase{Driver::Mode2, StopAccept::KeyUnreadable, false}));
+INSTANTIATE_TEST_SUITE_P(DriverAndStopAccept, DecisionTableTest,
+                         ::testing::Values(DecisionCase{Driver::Missing, StopAccept::Zero, true},
+                                           DecisionCase{Driver::QueryFails, StopAccept::Zero, true},
+                                           DecisionCase{Driver::Mode3, StopAccept::Zero, true},
+                                           DecisionCase{Driver::Mode0, StopAccept::Zero, true},
+                                           DecisionCase{Driver::Mode1, StopAccept::One, true},
+                                           DecisionCase{Driver::Mode2, StopAccept::One, true},
+                                           DecisionCase{Driver::Mode1, StopAccept::Zero, false},
+                                           DecisionCase{Driver::Mode2, StopAccept::Zero, false},
+                                           DecisionCase{Driver::Mode1, StopAccept::Missing, false},
+                                           DecisionCase{Driver::Mode1, StopAccept::String, false},
+                                           DecisionCase{Driver::Mode2, StopAccept::KeyUnreadable, false}));
 
 TEST_F(InternalStateTest, ChangesFollowTheDriverAndStopAccept)
 {

@@ -30,8 +30,8 @@ TEST_F(LogRecordTest, AppendsEveryOperandKind)
     const wchar_t* nullText = nullptr;
     const char* nullNarrow = nullptr;
     QX_LOG(1, L"wide ", nullText, " narrow-\xC3\xA4 ", nullNarrow, L" ", -5, L" ", 4294967295u, L" ",
-           18446744073709551615ull, L" ", true, L" ", false, L" ", reinterpret_cast<const void*>(0x1234),
-           L" ", std::wstring(L"owned"));
+           18446744073709551615ull, L" ", true, L" ", false, L" ", reinterpret_cast<const void*>(0x1234), L" ",
+           std::wstring(L"owned"));
     ASSERT_EQ(logger.records.size(), 1u);
     EXPECT_EQ(logger.records[0].text, L"wide <NULL> narrow-\u00E4 <NULL> -5 4294967295 18446744073709551615 true "
                                       L"false 0x0000000000001234 owned");
@@ -78,8 +78,8 @@ TEST_F(LogRecordTest, LongMessagesAreWrittenWhole)
 TEST_F(LogRecordTest, ExceptionTextCarriesDescriptionAddressesAndCode)
 {
     const auto known = std::make_shared<FakeErrorInfo>(L"Readable\x7F[EIP: 0x1] 0x80004005");
-    EXPECT_EQ(LogUtils::ExceptionText(MakeError(kEFail, {reinterpret_cast<void*>(0x10), reinterpret_cast<void*>(0x20)},
-                                                known)),
+    EXPECT_EQ(LogUtils::ExceptionText(
+                  MakeError(kEFail, {reinterpret_cast<void*>(0x10), reinterpret_cast<void*>(0x20)}, known)),
               L"Readable\x7F[EIP: 0x0000000000000010,0x0000000000000020] 0x80004005");
     EXPECT_EQ(LogUtils::ExceptionText(MakeError(Qx::MakeHResult(0x80041234u), {})),
               L"<Unknown error>\x7F[EIP: ] 0x80041234");

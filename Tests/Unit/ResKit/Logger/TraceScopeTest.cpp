@@ -88,10 +88,7 @@ TEST_F(TraceScopeTest, TimedTraceFailsOnlyWhenAnExceptionStartsInsideIt)
     EXPECT_EQ(logger.records.back().text, L"*** EXCEPTION: Failing - failed");
 
     struct CreatesScopeWhileUnwinding {
-        ~CreatesScopeWhileUnwinding()
-        {
-            QX_TIMED_TRACE(3, L"DuringUnwind");
-        }
+        ~CreatesScopeWhileUnwinding() { QX_TIMED_TRACE(3, L"DuringUnwind"); }
     };
     try {
         CreatesScopeWhileUnwinding guard;
