@@ -23,6 +23,14 @@ run_preset() {
 }
 
 mkdir -p build
+echo "==== format ===="
+if scripts/format.sh --check; then
+  format_result="passed: every source file is as clang-format lays it out"
+else
+  format_result="FAILED: run scripts/format.sh"
+  failed=1
+fi
+
 for preset in "${presets[@]}"; do
   echo "==== $preset ===="
   output="build/test-$preset.log"
@@ -41,6 +49,7 @@ done
 
 echo
 echo "==== Summary ===="
+printf '%-12s %s\n' format "$format_result"
 for preset in "${presets[@]}"; do
   printf '%-12s %s\n' "$preset" "${summary[$preset]}"
 done
