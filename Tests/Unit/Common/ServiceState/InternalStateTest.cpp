@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -97,42 +98,33 @@ protected:
     CallbackLog callbacks;
 };
 
-struct DecisionCase {
-    Driver driver;
-    StopAccept stopAccept;
-    bool accepted;
-};
-
-class DecisionTableTest : public InternalStateTest, public ::testing::WithParamInterface<DecisionCase> {};
+// Every driver answer crossed with every StopAccept state. Stop is accepted when the driver is not
+// active (absent, failing, mode 0 or an unknown mode), or when StopAccept is a non-zero REG_DWORD.
+class DecisionTableTest : public InternalStateTest,
+                          public ::testing::WithParamInterface<std::tuple<Driver, StopAccept>> {};
 
 TEST_P(DecisionTableTest, FirstDecisionOffersStopOnlyWhenAllowed)
 {
-    SetDriver(GetParam().driver);
-    SetStopAccept(GetParam().stopAccept);
+    const auto [driver, stopAccept] = GetParam();
+    const bool driverActive = driver == Driver::Mode1 || driver == Driver::Mode2;
+    const bool accepted = !driverActive || stopAccept == StopAccept::One;
+    SetDriver(driver);
+    SetStopAccept(stopAccept);
     InternalState state;
     FirstDecision(state);
-    EXPECT_EQ(callbacks.Calls(), GetParam().accepted ? std::vector<bool>{true} : std::vector<bool>{});
-    EXPECT_EQ(state.StopBlocked(), !GetParam().accepted);
-    EXPECT_EQ(logger.Contains(L"SERVICE_ACCEPT_STOP changed to: 1"), GetParam().accepted);
-    const bool driverActive = GetParam().driver == Driver::Mode1 || GetParam().driver == Driver::Mode2;
-    const bool valueRead =
-        driverActive && (GetParam().stopAccept == StopAccept::Zero || GetParam().stopAccept == StopAccept::One);
+    EXPECT_EQ(callbacks.Calls(), accepted ? std::vector<bool>{true} : std::vector<bool>{});
+    EXPECT_EQ(state.StopBlocked(), !accepted);
+    EXPECT_EQ(logger.Contains(L"SERVICE_ACCEPT_STOP changed to: 1"), accepted);
+    const bool valueRead = driverActive && (stopAccept == StopAccept::Zero || stopAccept == StopAccept::One);
     EXPECT_EQ(logger.Find(L"StopAccept registry flag value = ") != nullptr, valueRead)
         << "StopAccept is read only while the driver is active";
 }
 
 INSTANTIATE_TEST_SUITE_P(DriverAndStopAccept, DecisionTableTest,
-                         ::testing::Values(DecisionCase{Driver::Missing, StopAccept::Zero, true},
-                                           DecisionCase{Driver::QueryFails, StopAccept::Zero, true},
-                                           DecisionCase{Driver::Mode3, StopAccept::Zero, true},
-                                           DecisionCase{Driver::Mode0, StopAccept::Zero, true},
-                                           DecisionCase{Driver::Mode1, StopAccept::One, true},
-                                           DecisionCase{Driver::Mode2, StopAccept::One, true},
-                                           DecisionCase{Driver::Mode1, StopAccept::Zero, false},
-                                           DecisionCase{Driver::Mode2, StopAccept::Zero, false},
-                                           DecisionCase{Driver::Mode1, StopAccept::Missing, false},
-                                           DecisionCase{Driver::Mode1, StopAccept::String, false},
-                                           DecisionCase{Driver::Mode2, StopAccept::KeyUnreadable, false}));
+                         ::testing::Combine(::testing::Values(Driver::Missing, Driver::QueryFails, Driver::Mode0,
+                                                              Driver::Mode1, Driver::Mode2, Driver::Mode3),
+                                            ::testing::Values(StopAccept::Missing, StopAccept::Zero, StopAccept::One,
+                                                              StopAccept::String, StopAccept::KeyUnreadable)));
 
 TEST_F(InternalStateTest, ChangesFollowTheDriverAndStopAccept)
 {
