@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "StandInSupport.h"
+
 namespace {
 
 // One code per way to fail; the host takes anything but 0 as "no dump" and writes one itself.
@@ -36,22 +38,7 @@ struct Request {
     DWORD dumpType = 0;
 };
 
-class Handle {
-public:
-    explicit Handle(HANDLE handle) : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
-    ~Handle()
-    {
-        if (handle_ != nullptr) {
-            CloseHandle(handle_);
-        }
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
+using QxStandIn::Handle;
 
 bool IsBlank(wchar_t c)
 {

@@ -14,34 +14,13 @@ namespace {
 constexpr const wchar_t* kEventsFile = L"QxEventAgentClient.events";
 constexpr const wchar_t* kSettingsKey = L"SOFTWARE\\Qx\\QxEventAgentClient";
 
-using QxEventsFile::HResultFromWin32;
+using QxStandIn::HResultFromWin32;
 
 // Registered sources by handle. Handles are small numbers from 1, never reused within a process,
 // so a stale handle is refused rather than taken for a newer source.
 SRWLOCK g_lock = SRWLOCK_INIT;
 std::map<std::uintptr_t, std::wstring> g_sources;
 std::uintptr_t g_lastHandle = 0;
-
-class LockGuard {
-public:
-    LockGuard() { AcquireSRWLockExclusive(&g_lock); }
-    ~LockGuard() { ReleaseSRWLockExclusive(&g_lock); }
-    LockGuard(const LockGuard&) = delete;
-    LockGuard& operator=(const LockGuard&) = delete;
-};
-
-// The failure a test asks EcWriteEvent to answer with, S_OK when none.
-HRESULT RequestedWriteFailure()
-{
-    DWORD value = 0;
-    DWORD size = sizeof(value);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, L"FailWrites", RRF_RT_REG_DWORD, nullptr, &value, &size) !=
-        ERROR_SUCCESS) {
-        return S_OK;
-    }
-    const auto hr = static_cast<HRESULT>(value);
-    return FAILED(hr) ? hr : S_OK;
-}
 
 std::string HandleText(std::uintptr_t handle)
 {
@@ -69,7 +48,7 @@ extern "C" __declspec(dllexport) HRESULT EcRegisterEventSource(const wchar_t* so
         return E_INVALIDARG;
     }
     try {
-        const LockGuard lock;
+        const QxStandIn::SrwLockGuard lock(g_lock);
         const std::uintptr_t registered = g_lastHandle + 1;
         const std::string fields =
             "\tsource=" + QxEventsFile::Escaped(sourceName) + "\thandle=" + HandleText(registered);
@@ -96,12 +75,12 @@ extern "C" __declspec(dllexport) HRESULT
         return E_INVALIDARG;
     }
     try {
-        const LockGuard lock;
+        const QxStandIn::SrwLockGuard lock(g_lock);
         const auto source = g_sources.find(reinterpret_cast<std::uintptr_t>(handle));
         if (source == g_sources.end()) {
             return E_HANDLE;
         }
-        if (const HRESULT failure = RequestedWriteFailure(); FAILED(failure)) {
+        if (const HRESULT failure = QxEventsFile::RequestedFailure(kSettingsKey, L"FailWrites"); FAILED(failure)) {
             return failure;
         }
         const std::string fields = "\tsource=" + QxEventsFile::Escaped(source->second) +
@@ -117,7 +96,7 @@ extern "C" __declspec(dllexport) HRESULT
 
 extern "C" __declspec(dllexport) void EcDeregisterEventSource(HANDLE handle)
 {
-    const LockGuard lock;
+    const QxStandIn::SrwLockGuard lock(g_lock);
     const auto source = g_sources.find(reinterpret_cast<std::uintptr_t>(handle));
     if (source == g_sources.end()) {
         return;

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "StandInSupport.h"
+
 namespace QxEventsFile {
 
 // Lines of several threads and processes never mix: each is one WriteFile through an append-only
@@ -19,11 +21,6 @@ namespace QxEventsFile {
 inline constexpr const wchar_t* kMutexName = L"Global\\QxEventLibrariesEventsFile";
 inline constexpr DWORD kMutexWaitMs = 5000;
 
-inline HRESULT HResultFromWin32(DWORD error)
-{
-    return error == ERROR_SUCCESS ? S_OK : static_cast<HRESULT>((error & 0xFFFF) | 0x80070000U);
-}
-
 // The six event types of ReportEventW.
 inline bool IsEventType(WORD type)
 {
@@ -31,24 +28,12 @@ inline bool IsEventType(WORD type)
            type == EVENTLOG_INFORMATION_TYPE || type == EVENTLOG_AUDIT_SUCCESS || type == EVENTLOG_AUDIT_FAILURE;
 }
 
-inline std::string ToUtf8(std::wstring_view text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    const int length = static_cast<int>(text.size());
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, utf8.data(), size, nullptr, nullptr);
-    return utf8;
-}
-
 // Texts in UTF-8, with backslash, tab, carriage return and line feed escaped, so that a field never
 // holds a separator and a line never breaks.
 inline std::string Escaped(std::wstring_view text)
 {
     std::string escaped;
-    for (const char c : ToUtf8(text)) {
+    for (const char c : QxStandIn::ToUtf8(text)) {
         switch (c) {
         case '\\':
             escaped += "\\\\";
@@ -86,7 +71,7 @@ inline std::string SidText(PSID sid)
     if (!ConvertSidToStringSidW(sid, &text)) {
         return "?";
     }
-    const std::string converted = ToUtf8(text);
+    const std::string converted = QxStandIn::ToUtf8(text);
     LocalFree(text);
     return converted;
 }
@@ -103,59 +88,32 @@ inline std::string StringFields(WORD count, const wchar_t** strings)
     return fields;
 }
 
-inline std::wstring LogsFolder()
+// The failure a test asks a call to answer with through a DWORD value under HKLM\<settingsKey>,
+// S_OK when none.
+inline HRESULT RequestedFailure(const wchar_t* settingsKey, const wchar_t* valueName)
 {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) {
-            return {};
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            return path.substr(0, path.find_last_of(L'\\') + 1) + L"Logs\\";
-        }
-        path.resize(path.size() * 2);
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, settingsKey, valueName, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+        ERROR_SUCCESS) {
+        return S_OK;
     }
+    const auto hr = static_cast<HRESULT>(value);
+    return FAILED(hr) ? hr : S_OK;
 }
-
-class Handle {
-public:
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    ~Handle()
-    {
-        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle_);
-        }
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE handle_;
-};
 
 // Appends "<local time>\t<pid>\t<call><fields>" and CR LF to Logs\<fileName>; the Win32 error of a
 // failure, 0 on success.
 inline DWORD AppendLine(const wchar_t* fileName, const char* call, const std::string& fields)
 {
-    SYSTEMTIME now{};
-    GetLocalTime(&now);
-    char stamp[64];
-    std::snprintf(stamp, sizeof(stamp), "%04u-%02u-%02u %02u:%02u:%02u.%03u\t%lu\t", now.wYear, now.wMonth, now.wDay,
-                  now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, GetCurrentProcessId());
-    const std::string line = stamp + std::string(call) + fields + "\r\n";
+    const std::string line =
+        QxStandIn::LocalTimeStamp() + "\t" + std::to_string(GetCurrentProcessId()) + "\t" + call + fields + "\r\n";
 
-    const std::wstring folder = LogsFolder();
-    if (folder.empty()) {
-        return GetLastError();
+    std::wstring folder;
+    if (const DWORD error = QxStandIn::CreateLogsDirectory(folder); error != ERROR_SUCCESS) {
+        return error;
     }
-    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        return GetLastError();
-    }
-    const Handle mutex(CreateMutexW(nullptr, FALSE, kMutexName));
+    const QxStandIn::Handle mutex(CreateMutexW(nullptr, FALSE, kMutexName));
     if (!mutex.valid()) {
         return GetLastError();
     }
@@ -165,9 +123,9 @@ inline DWORD AppendLine(const wchar_t* fileName, const char* call, const std::st
     }
     DWORD error = ERROR_SUCCESS;
     {
-        const Handle file(CreateFileW((folder + fileName).c_str(), FILE_APPEND_DATA,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        const QxStandIn::Handle file(CreateFileW((folder + fileName).c_str(), FILE_APPEND_DATA,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD written = 0;
         if (!file.valid() || !WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) {
             error = GetLastError();

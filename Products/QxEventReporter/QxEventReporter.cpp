@@ -14,7 +14,7 @@ namespace {
 constexpr const wchar_t* kEventsFile = L"QxEventReporter.events";
 constexpr const wchar_t* kSettingsKey = L"SOFTWARE\\Qx\\QxEventReporter";
 
-using QxEventsFile::HResultFromWin32;
+using QxStandIn::HResultFromWin32;
 
 // One event source per process, shared by every ErInitialize with its name: the host may bring
 // up two reporters for one source at once and drop one of them again.
@@ -24,30 +24,8 @@ struct Source {
     unsigned references = 0;
 };
 
-// An SRW lock, unlike std::mutex, cannot throw.
 SRWLOCK g_lock = SRWLOCK_INIT;
 Source g_source;
-
-class LockGuard {
-public:
-    LockGuard() { AcquireSRWLockExclusive(&g_lock); }
-    ~LockGuard() { ReleaseSRWLockExclusive(&g_lock); }
-    LockGuard(const LockGuard&) = delete;
-    LockGuard& operator=(const LockGuard&) = delete;
-};
-
-// The failure a test asks ErReportEvent3 to answer with, S_OK when none.
-HRESULT RequestedReportFailure()
-{
-    DWORD value = 0;
-    DWORD size = sizeof(value);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kSettingsKey, L"FailReports", RRF_RT_REG_DWORD, nullptr, &value, &size) !=
-        ERROR_SUCCESS) {
-        return S_OK;
-    }
-    const auto hr = static_cast<HRESULT>(value);
-    return FAILED(hr) ? hr : S_OK;
-}
 
 // The line of a call whose effect has already happened: losing the line must not undo it.
 void RecordCall(const char* call, const std::string& fields) noexcept
@@ -70,7 +48,7 @@ extern "C" __declspec(dllexport) HRESULT ErInitialize(const wchar_t* sourceName,
         return E_INVALIDARG;
     }
     try {
-        const LockGuard lock;
+        const QxStandIn::SrwLockGuard lock(g_lock);
         if (g_source.references != 0 && g_source.name != sourceName) {
             return HResultFromWin32(ERROR_ALREADY_INITIALIZED);
         }
@@ -105,11 +83,11 @@ extern "C" __declspec(dllexport) HRESULT
         return E_INVALIDARG;
     }
     try {
-        const LockGuard lock;
+        const QxStandIn::SrwLockGuard lock(g_lock);
         if (g_source.references == 0) {
             return E_HANDLE;
         }
-        if (const HRESULT failure = RequestedReportFailure(); FAILED(failure)) {
+        if (const HRESULT failure = QxEventsFile::RequestedFailure(kSettingsKey, L"FailReports"); FAILED(failure)) {
             return failure;
         }
         // The event log takes no null entries; a gap in the insertion strings is an empty one there.
@@ -136,7 +114,7 @@ extern "C" __declspec(dllexport) HRESULT
 
 extern "C" __declspec(dllexport) void ErShutdown()
 {
-    const LockGuard lock;
+    const QxStandIn::SrwLockGuard lock(g_lock);
     if (g_source.references == 0) {
         return;
     }

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+#include "StandInSupport.h"
 
 namespace {
 
@@ -18,28 +18,7 @@ constexpr DWORD kMaxStoredBlock = 65535;
 // 100-ns intervals from 1601-01-01 to 1970-01-01, for the gzip MTIME field.
 constexpr std::uint64_t kUnixEpochInFileTime = 116444736000000000ULL;
 
-HRESULT HResultFromWin32(DWORD error)
-{
-    return error == ERROR_SUCCESS ? S_OK : static_cast<HRESULT>((error & 0xFFFF) | 0x80070000U);
-}
-
-class UniqueFile {
-public:
-    explicit UniqueFile(HANDLE handle) : handle_(handle) {}
-    ~UniqueFile()
-    {
-        if (valid()) {
-            CloseHandle(handle_);
-        }
-    }
-    UniqueFile(const UniqueFile&) = delete;
-    UniqueFile& operator=(const UniqueFile&) = delete;
-    bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
+using QxStandIn::HResultFromWin32;
 
 std::uint32_t Crc32Update(std::uint32_t crc, const std::uint8_t* data, std::size_t size)
 {
@@ -91,29 +70,13 @@ bool IsRotatedLogName(const std::wstring& name)
     return base.find_first_not_of(L"0123456789", dot + 1) == std::wstring::npos;
 }
 
-std::wstring LogsFolder()
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) {
-            return {};
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            return path.substr(0, path.find_last_of(L'\\') + 1) + L"Logs\\";
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 // Copies the previous archive, if any, to the front of the new one: gzip members may follow each
 // other, and gunzip restores their contents one after the other. A file the logger rotated to a
 // number whose archive already exists therefore adds to that archive instead of replacing it.
 bool CopyExistingArchive(const std::wstring& archivePath, HANDLE target)
 {
-    const UniqueFile previous(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    const QxStandIn::Handle previous(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!previous.valid()) {
         return GetLastError() == ERROR_FILE_NOT_FOUND;
     }
@@ -191,13 +154,13 @@ void PackFile(const std::wstring& logPath, HANDLE stopEvent)
     bool packed = false;
     {
         // Shared for reading only: nobody may write to the file or remove it while it is packed.
-        const UniqueFile source(CreateFileW(logPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        const QxStandIn::Handle source(CreateFileW(logPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (!source.valid()) {
             return;
         }
-        const UniqueFile part(CreateFileW(partPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+        const QxStandIn::Handle part(CreateFileW(partPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!part.valid()) {
             return;
         }
@@ -214,7 +177,7 @@ void PackFile(const std::wstring& logPath, HANDLE stopEvent)
 
 void PackRotatedFiles(HANDLE stopEvent)
 {
-    const std::wstring folder = LogsFolder();
+    const std::wstring folder = QxStandIn::LogsDirectory();
     if (folder.empty()) {
         return;
     }
@@ -251,26 +214,18 @@ DWORD WINAPI PackerThread(void* parameter)
         }
     } while (WaitForSingleObject(stopEvent, kScanPeriodMs) == WAIT_TIMEOUT);
     CloseHandle(stopEvent);
-    FreeLibraryAndExitThread(reinterpret_cast<HMODULE>(&__ImageBase), 0);
+    FreeLibraryAndExitThread(QxStandIn::ThisModule(), 0);
 }
 
 SRWLOCK g_lock = SRWLOCK_INIT;
 HANDLE g_thread = nullptr;
 HANDLE g_stopEvent = nullptr;
 
-class LockGuard {
-public:
-    LockGuard() { AcquireSRWLockExclusive(&g_lock); }
-    ~LockGuard() { ReleaseSRWLockExclusive(&g_lock); }
-    LockGuard(const LockGuard&) = delete;
-    LockGuard& operator=(const LockGuard&) = delete;
-};
-
 } // namespace
 
 extern "C" __declspec(dllexport) HRESULT Initialize()
 {
-    const LockGuard lock;
+    const QxStandIn::SrwLockGuard lock(g_lock);
     if (g_thread != nullptr) {
         return HResultFromWin32(ERROR_ALREADY_INITIALIZED);
     }
@@ -298,7 +253,7 @@ extern "C" __declspec(dllexport) HRESULT Initialize()
 
 extern "C" __declspec(dllexport) void Shutdown()
 {
-    const LockGuard lock;
+    const QxStandIn::SrwLockGuard lock(g_lock);
     if (g_thread == nullptr) {
         return;
     }

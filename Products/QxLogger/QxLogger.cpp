@@ -10,6 +10,7 @@
 #include <string>
 
 #include "ResKit/Logger/LoggerItf.h"
+#include "StandInSupport.h"
 
 namespace {
 
@@ -55,34 +56,6 @@ int ReadLogLevel()
         return kDefaultLogLevel;
     }
     return static_cast<int>(std::min<DWORD>(value, INT_MAX));
-}
-
-std::wstring HostExecutablePath()
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) {
-            return {};
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
-std::string ToUtf8(const std::wstring& text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    const int length = static_cast<int>(text.size());
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, utf8.data(), size, nullptr, nullptr);
-    return utf8;
 }
 
 void AppendNumber(std::wstring& out, unsigned long value, std::size_t width, wchar_t fill)
@@ -136,7 +109,7 @@ std::string FormatRecord(const wchar_t* severity, const wchar_t* text, const wch
         record += std::to_wstring(line);
         record += L']';
     }
-    return ToUtf8(record) + "\r\n";
+    return QxStandIn::ToUtf8(record) + "\r\n";
 }
 
 std::string ReadWholeFile(const std::wstring& path)
@@ -189,7 +162,7 @@ class LogWriter {
 public:
     LogWriter()
     {
-        const std::wstring exe = HostExecutablePath();
+        const std::wstring exe = QxStandIn::ModulePath(nullptr);
         const std::size_t slash = exe.find_last_of(L'\\');
         folder_ = (slash == std::wstring::npos ? std::wstring() : exe.substr(0, slash + 1)) + L"Logs\\";
         std::wstring base = slash == std::wstring::npos ? exe : exe.substr(slash + 1);

@@ -2,19 +2,17 @@
 // File name, content and results are described in README.md beside this file.
 #include <windows.h>
 
-#include <cstdio>
 #include <cwchar>
 #include <string>
 #include <string_view>
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+#include "StandInSupport.h"
 
 namespace {
 
 constexpr const wchar_t* kNoService = L"(none)";
 
 // Every export may be called from any thread; one lock keeps the record and its file consistent.
-// An SRW lock, unlike std::mutex, cannot throw.
 SRWLOCK g_lock = SRWLOCK_INIT;
 
 struct CallTime {
@@ -32,14 +30,6 @@ struct AgentRecord {
 
 AgentRecord g_record;
 
-class LockGuard {
-public:
-    LockGuard() { AcquireSRWLockExclusive(&g_lock); }
-    ~LockGuard() { ReleaseSRWLockExclusive(&g_lock); }
-    LockGuard(const LockGuard&) = delete;
-    LockGuard& operator=(const LockGuard&) = delete;
-};
-
 CallTime Now()
 {
     CallTime now;
@@ -51,30 +41,14 @@ CallTime Now()
     return now;
 }
 
-std::string ToUtf8(const std::wstring& text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    const int length = static_cast<int>(text.size());
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, utf8.data(), size, nullptr, nullptr);
-    return utf8;
-}
-
 std::string FormatCall(const char* name, const CallTime& call)
 {
-    const SYSTEMTIME& t = call.localTime;
-    char line[96];
-    std::snprintf(line, sizeof(line), "%s=%04u-%02u-%02u %02u:%02u:%02u.%03u qpc=%lld\r\n", name, t.wYear, t.wMonth,
-                  t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, call.qpc);
-    return line;
+    return std::string(name) + "=" + QxStandIn::TimeStamp(call.localTime) + " qpc=" + std::to_string(call.qpc) + "\r\n";
 }
 
 std::string FormatStatus(const AgentRecord& record)
 {
-    std::string status = "service=" + ToUtf8(record.serviceName) + "\r\n";
+    std::string status = "service=" + QxStandIn::ToUtf8(record.serviceName) + "\r\n";
     status += "pid=" + std::to_string(GetCurrentProcessId()) + "\r\n";
     if (record.init.recorded) {
         status += FormatCall("WAInitW", record.init);
@@ -84,23 +58,6 @@ std::string FormatStatus(const AgentRecord& record)
     }
     status += record.running ? "state=running\r\n" : "state=stopped\r\n";
     return status;
-}
-
-std::wstring OwnDirectory()
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) {
-            return {};
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            return path.substr(0, path.find_last_of(L'\\') + 1);
-        }
-        path.resize(path.size() * 2);
-    }
 }
 
 // Service names may hold characters that a file name may not; only the file name replaces them.
@@ -119,7 +76,7 @@ std::wstring StatusFileName(const std::wstring& serviceName)
 // status, apart from the moment between truncation and the write.
 DWORD WriteStatus(const AgentRecord& record)
 {
-    const std::wstring directory = OwnDirectory();
+    const std::wstring directory = QxStandIn::ModuleDirectory(QxStandIn::ThisModule());
     if (directory.empty()) {
         return GetLastError();
     }
@@ -146,7 +103,7 @@ extern "C" __declspec(dllexport) int WAInitW(const wchar_t* serviceName)
         return ERROR_INVALID_PARAMETER;
     }
     try {
-        const LockGuard lock;
+        const QxStandIn::SrwLockGuard lock(g_lock);
         AgentRecord record = g_record;
         record.serviceName = serviceName;
         record.init = Now();
@@ -163,7 +120,7 @@ extern "C" __declspec(dllexport) int WAInitW(const wchar_t* serviceName)
 extern "C" __declspec(dllexport) int WADeinit()
 {
     try {
-        const LockGuard lock;
+        const QxStandIn::SrwLockGuard lock(g_lock);
         AgentRecord record = g_record;
         record.deinit = Now();
         record.running = false;

@@ -58,6 +58,10 @@ protected:
         (void)WatchdogAgent::Instance();
     }
 
+    // A start without a service thread handle returns before the service thread has ended; it
+    // must be done before the logger it writes to goes.
+    ~ServiceLifecycleTest() override { platform.serviceControl.JoinServiceThread(); }
+
     void Configure(const std::wstring& modules, std::uint32_t logCompressor = 0, std::uint32_t sdEnabled = 0)
     {
         const std::wstring key = ParametersKeyPath(kService);

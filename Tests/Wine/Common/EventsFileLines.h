@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "TestFiles.h"
+
 namespace QxEventsFileLines {
 
 struct EventsFileLine {
@@ -17,21 +19,6 @@ struct EventsFileLine {
     // The call and its fields as written, still escaped: "ErShutdown\tsource=Audit\trefs=0".
     std::string entry;
 };
-
-inline bool IsLocalTime(const std::string& text)
-{
-    const std::string pattern = "dddd-dd-dd dd:dd:dd.ddd";
-    if (text.size() != pattern.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-        const bool digit = text[i] >= '0' && text[i] <= '9';
-        if (pattern[i] == 'd' ? !digit : text[i] != pattern[i]) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // The lines of content; a line without CR LF, a time or a process id fails the test.
 inline std::vector<EventsFileLine> ParseEventsFile(const std::string& content)
@@ -51,7 +38,7 @@ inline std::vector<EventsFileLine> ParseEventsFile(const std::string& content)
         const std::size_t secondTab = firstTab == std::string::npos ? firstTab : line.find('\t', firstTab + 1);
         const std::string pid =
             secondTab == std::string::npos ? std::string() : line.substr(firstTab + 1, secondTab - firstTab - 1);
-        if (secondTab == std::string::npos || !IsLocalTime(line.substr(0, firstTab)) || pid.empty() ||
+        if (secondTab == std::string::npos || !QxWineTest::IsTimeStamp(line.substr(0, firstTab)) || pid.empty() ||
             pid.find_first_not_of("0123456789") != std::string::npos) {
             ADD_FAILURE() << "events line without time and process id: " << line;
             continue;

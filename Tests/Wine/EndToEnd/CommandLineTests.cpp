@@ -22,11 +22,11 @@ TEST_F(HostCommandLine, NameWithoutValueFailsWithInvalidArg)
     };
     for (const Case& test :
          {Case{L"-name=", "name="}, Case{L"-name", "name"}, Case{L"-name=   ", "name=   "}, Case{L"-NAME ", "NAME "}}) {
-        SCOPED_TRACE(Utf8(test.arguments));
+        SCOPED_TRACE(ToUtf8(test.arguments));
         const HostRun run = Run(test.arguments);
         EXPECT_EQ(Hex(kEInvalidArg), Hex(run.exitCode));
         const LogFile log = ReadLog(EarlyLogPath(run.processId));
-        EXPECT_TRUE(HasRecordsInOrder(log, {"cmdLine: " + Utf8(test.arguments), "CmdLine Param: " + test.parameter,
+        EXPECT_TRUE(HasRecordsInOrder(log, {"cmdLine: " + ToUtf8(test.arguments), "CmdLine Param: " + test.parameter,
                                             "Param 'name' found", "param value: empty"}));
         EXPECT_TRUE(HasWinMainFailure(log, kEInvalidArg));
         EXPECT_TRUE(HasNoRecordStartingWith(log, kLoadEntered));
@@ -57,7 +57,7 @@ TEST_F(HostCommandLine, NameOver255CharactersFailsWithInvalidArg)
 // after the service and holds the whole run, including the records written before it was named.
 TEST_F(HostCommandLine, UnknownServiceFailsWithFileNotFound)
 {
-    const std::string name = Utf8(service_);
+    const std::string name = ToUtf8(service_);
     const HostRun run = Run(L"-name=" + service_);
     EXPECT_EQ(Hex(kFileNotFound), Hex(run.exitCode));
     const LogFile log = ReadLog(LogPath(service_, run.processId));
@@ -72,11 +72,11 @@ TEST_F(HostCommandLine, UnknownServiceFailsWithFileNotFound)
 TEST_F(HostCommandLine, RegistrationSwitchExitsWithZero)
 {
     ASSERT_NO_FATAL_FAILURE(WriteMinimalParameters());
-    const std::string name = Utf8(service_);
+    const std::string name = ToUtf8(service_);
     for (const std::wstring& arguments :
          {L"-name=" + service_ + L" -RegServer", L"/UnregServerPerUser -name=" + service_,
           L"-name=" + service_ + L" -unregserver", L"-REGSERVERPERUSER -name=" + service_}) {
-        SCOPED_TRACE(Utf8(arguments));
+        SCOPED_TRACE(ToUtf8(arguments));
         const HostRun run = Run(arguments);
         EXPECT_EQ(Hex(S_OK), Hex(run.exitCode));
         const LogFile log = ReadLog(LogPath(service_, run.processId));
@@ -100,7 +100,7 @@ TEST_F(HostCommandLine, UnknownSwitchStartsTheDispatcher)
     NoteSlowHandRun(run);
     EXPECT_EQ(Hex(kFailedServiceControllerConnect), Hex(run.exitCode));
     const LogFile log = ReadLog(LogPath(service_, run.processId));
-    EXPECT_TRUE(HasRecordsInOrder(log, {"param value: " + Utf8(service_), kLoadExited, "CmdLine Param: RegServerX"}));
+    EXPECT_TRUE(HasRecordsInOrder(log, {"param value: " + ToUtf8(service_), kLoadExited, "CmdLine Param: RegServerX"}));
     EXPECT_TRUE(HasNoRecordStartingWith(log, "WinMain failed: "));
 }
 

@@ -39,16 +39,6 @@ const std::string kExceptionRecord = "*** Exception: ";
 const std::string kInitializationEntered = "Entering CServiceModule::Initialization";
 const std::string kMiniDumpWritten = "MinidumpWriteDump true";
 
-void WriteTextFile(const std::wstring& path, const std::string& text)
-{
-    const HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file) << Utf8(path) << ": " << GetLastError();
-    DWORD written = 0;
-    EXPECT_TRUE(WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
-    CloseHandle(file);
-}
-
 std::vector<const LogRecord*> RecordsStartingWith(const LogFile& log, std::string_view prefix)
 {
     std::vector<const LogRecord*> found;
@@ -64,7 +54,7 @@ std::vector<const LogRecord*> RecordsStartingWith(const LogFile& log, std::strin
 // that started and succeeded, nothing else of the scope.
 ::testing::AssertionResult HasOneDumpScope(const LogFile& log, const std::wstring& dumpPath, DWORD threadId)
 {
-    const std::string name = "CreateDumpInt " + Utf8(dumpPath);
+    const std::string name = "CreateDumpInt " + ToUtf8(dumpPath);
     const auto scope = RecordsStartingWith(log, "CreateDumpInt ");
     static const std::regex kSucceeded(R"( - succeeded \(\d+ ms\)$)");
     if (scope.size() != 2 || scope[0]->text != name + " - starting" || !scope[1]->text.starts_with(name) ||
@@ -97,9 +87,12 @@ std::vector<const LogRecord*> RecordsStartingWith(const LogFile& log, std::strin
     return failure << Dump(log);
 }
 
-// The test module writes through a null pointer: a write (1) at address 0.
-void ExpectNullWrite(const MiniDumpException& exception, DWORD threadId)
+// The dump holds the test module's write through a null pointer: a write (1) at address 0.
+void ExpectNullWriteDump(const std::wstring& dumpPath, DWORD threadId)
 {
+    const MiniDump dump = ReadMiniDump(dumpPath);
+    ASSERT_TRUE(IsWholeMiniDump(dump, true));
+    const MiniDumpException& exception = *dump.exception;
     EXPECT_EQ(threadId, exception.threadId);
     EXPECT_EQ(Hex(kAccessViolation), Hex(exception.code));
     EXPECT_EQ(0u, exception.flags);
@@ -149,8 +142,8 @@ protected:
         files.emplace_back(kDumpGen, kDumpGen);
         const std::wstring folder = MakeHostFolder(L"", files);
         const std::wstring registryRoot = L"SOFTWARE\\Qx\\E2E\\" + service_;
-        ASSERT_NO_FATAL_FAILURE(WriteTextFile(folder + L"ProductInfo2.ini",
-                                              "[ProductInfo]\r\nRegistryRoot=" + Utf8(registryRoot) + "\r\n"));
+        ASSERT_NO_FATAL_FAILURE(WriteNewFile(folder + L"ProductInfo2.ini",
+                                             "[ProductInfo]\r\nRegistryRoot=" + ToUtf8(registryRoot) + "\r\n"));
         if (userDump) {
             Override(registryRoot, L"UserDump").SetString(*userDump);
         }
@@ -180,29 +173,43 @@ protected:
     {
         const std::vector<std::wstring> names = DumpFilesOf(tempDirectory_, service_);
         if (names.size() != 1) {
-            ADD_FAILURE() << names.size() << " dump files " << Utf8(service_) << "_*.dmp in " << Utf8(tempDirectory_)
-                          << ", expected one";
+            ADD_FAILURE() << names.size() << " dump files " << ToUtf8(service_) << "_*.dmp in "
+                          << ToUtf8(tempDirectory_) << ", expected one";
             return {};
         }
         EXPECT_TRUE(IsDumpFileName(names.front(), service_, code, startedAt_, endedAt_));
         return tempDirectory_ + names.front();
     }
 
+    // What a crash during the initialisation left behind.
+    struct InitializationCrash {
+        std::wstring dumpPath;
+        LogFile log;
+        DWORD initializationThread = 0;
+    };
+
+    // Starts the service, whose module crashes it during the initialisation: its process ends with
+    // exitCode, the SCM has noticed, and the one dump, named with dumpCode, was written once on the
+    // initialising thread.
+    void CrashDuringInitialization(DWORD exitCode, std::uint32_t dumpCode, InitializationCrash& crash)
+    {
+        EXPECT_EQ(Hex(exitCode), Hex(Crash()));
+        ExpectCrashedStatus(Query(), SERVICE_START_PENDING, processId_);
+        crash.dumpPath = OnlyDumpFile(dumpCode);
+        ASSERT_FALSE(crash.dumpPath.empty());
+        crash.log = ReadServiceLog();
+        crash.initializationThread = ThreadOf(crash.log, kInitializationEntered);
+        ASSERT_NE(0u, crash.initializationThread) << Dump(crash.log);
+        EXPECT_TRUE(HasOneDumpScope(crash.log, crash.dumpPath, crash.initializationThread));
+    }
+
     // A generator that failed in any way is followed by the host's own dump of the crash.
     void ExpectInProcessDumpAfter(const std::string& generatorRecord)
     {
-        EXPECT_EQ(Hex(kAccessViolation), Hex(Crash()));
-        ExpectCrashedStatus(Query(), SERVICE_START_PENDING, processId_);
-        const std::wstring dumpPath = OnlyDumpFile(kAccessViolation);
-        ASSERT_FALSE(dumpPath.empty());
-        const LogFile log = ReadServiceLog();
-        const DWORD initializationThread = ThreadOf(log, kInitializationEntered);
-        ASSERT_NE(0u, initializationThread) << Dump(log);
-        EXPECT_TRUE(HasOneDumpScope(log, dumpPath, initializationThread));
-        EXPECT_TRUE(HasDumpWayRecords(log, {generatorRecord, kMiniDumpWritten}));
-        const MiniDump dump = ReadMiniDump(dumpPath);
-        ASSERT_TRUE(IsWholeMiniDump(dump, true));
-        ExpectNullWrite(*dump.exception, initializationThread);
+        InitializationCrash crash;
+        ASSERT_NO_FATAL_FAILURE(CrashDuringInitialization(kAccessViolation, kAccessViolation, crash));
+        EXPECT_TRUE(HasDumpWayRecords(crash.log, {generatorRecord, kMiniDumpWritten}));
+        ExpectNullWriteDump(crash.dumpPath, crash.initializationThread);
     }
 
     std::wstring tempDirectory_;
@@ -217,24 +224,16 @@ TEST_F(CrashCapture, AccessViolationWithoutGeneratorIsDumpedInProcess)
 {
     ASSERT_NO_FATAL_FAILURE(InstallCrashingService(kCrashAccessViolation));
 
-    EXPECT_EQ(Hex(kAccessViolation), Hex(Crash()));
-    ExpectCrashedStatus(Query(), SERVICE_START_PENDING, processId_);
+    InitializationCrash crash;
+    ASSERT_NO_FATAL_FAILURE(CrashDuringInitialization(kAccessViolation, kAccessViolation, crash));
+    EXPECT_TRUE(
+        HasRecordsInOrder(crash.log, {kInitializationEntered, "Loading module:" + ToUtf8(service_) + ".dll",
+                                      "Init ServiceModule " + ToUtf8(service_) + ".dll",
+                                      "CreateDumpInt " + ToUtf8(crash.dumpPath) + " - starting", kMiniDumpWritten}));
+    EXPECT_TRUE(HasDumpWayRecords(crash.log, {kMiniDumpWritten}));
+    EXPECT_TRUE(HasNoRecordStartingWith(crash.log, kExceptionRecord));
 
-    const std::wstring dumpPath = OnlyDumpFile(kAccessViolation);
-    ASSERT_FALSE(dumpPath.empty());
-    const LogFile log = ReadServiceLog();
-    const DWORD initializationThread = ThreadOf(log, kInitializationEntered);
-    ASSERT_NE(0u, initializationThread) << Dump(log);
-    EXPECT_TRUE(HasRecordsInOrder(log, {kInitializationEntered, "Loading module:" + Utf8(service_) + ".dll",
-                                        "Init ServiceModule " + Utf8(service_) + ".dll",
-                                        "CreateDumpInt " + Utf8(dumpPath) + " - starting", kMiniDumpWritten}));
-    EXPECT_TRUE(HasOneDumpScope(log, dumpPath, initializationThread));
-    EXPECT_TRUE(HasDumpWayRecords(log, {kMiniDumpWritten}));
-    EXPECT_TRUE(HasNoRecordStartingWith(log, kExceptionRecord));
-
-    const MiniDump dump = ReadMiniDump(dumpPath);
-    ASSERT_TRUE(IsWholeMiniDump(dump, true));
-    ExpectNullWrite(*dump.exception, initializationThread);
+    ExpectNullWriteDump(crash.dumpPath, crash.initializationThread);
 }
 
 // A generator that reports success writes the only dump, with the exception that it reads from the
@@ -243,20 +242,11 @@ TEST_F(CrashCapture, GeneratorThatSucceedsWritesTheOnlyDump)
 {
     ASSERT_NO_FATAL_FAILURE(InstallCrashingService(kCrashAccessViolation, kGeneratorTemplate));
 
-    EXPECT_EQ(Hex(kAccessViolation), Hex(Crash()));
-    ExpectCrashedStatus(Query(), SERVICE_START_PENDING, processId_);
+    InitializationCrash crash;
+    ASSERT_NO_FATAL_FAILURE(CrashDuringInitialization(kAccessViolation, kAccessViolation, crash));
+    EXPECT_TRUE(HasDumpWayRecords(crash.log, {"DumpGen result 0"}));
 
-    const std::wstring dumpPath = OnlyDumpFile(kAccessViolation);
-    ASSERT_FALSE(dumpPath.empty());
-    const LogFile log = ReadServiceLog();
-    const DWORD initializationThread = ThreadOf(log, kInitializationEntered);
-    ASSERT_NE(0u, initializationThread) << Dump(log);
-    EXPECT_TRUE(HasOneDumpScope(log, dumpPath, initializationThread));
-    EXPECT_TRUE(HasDumpWayRecords(log, {"DumpGen result 0"}));
-
-    const MiniDump dump = ReadMiniDump(dumpPath);
-    ASSERT_TRUE(IsWholeMiniDump(dump, true));
-    ExpectNullWrite(*dump.exception, initializationThread);
+    ExpectNullWriteDump(crash.dumpPath, crash.initializationThread);
 }
 
 // QxDumpGen is told to write into a folder that does not exist and exits with 3.
@@ -279,7 +269,7 @@ TEST_F(CrashCapture, RefusedTemplateIsFollowedByAnInProcessDump)
 {
     const std::wstring misordered = L"QxDumpGen.exe %s %u %p %u /m 0";
     ASSERT_NO_FATAL_FAILURE(InstallCrashingService(kCrashAccessViolation, misordered));
-    ExpectInProcessDumpAfter("DumpGen template refused: " + Utf8(misordered));
+    ExpectInProcessDumpAfter("DumpGen template refused: " + ToUtf8(misordered));
     const LogFile log = ReadServiceLog();
     const auto refused = RecordsStartingWith(log, "DumpGen template refused: ");
     ASSERT_EQ(1u, refused.size());
@@ -292,19 +282,12 @@ TEST_F(CrashCapture, TerminateGivesOneDumpWithoutException)
 {
     ASSERT_NO_FATAL_FAILURE(InstallCrashingService(kCrashTerminate));
 
-    EXPECT_EQ(Hex(kAbortExitCode), Hex(Crash()));
-    ExpectCrashedStatus(Query(), SERVICE_START_PENDING, processId_);
+    InitializationCrash crash;
+    ASSERT_NO_FATAL_FAILURE(CrashDuringInitialization(kAbortExitCode, 0, crash));
+    EXPECT_TRUE(HasDumpWayRecords(crash.log, {kMiniDumpWritten}));
+    EXPECT_TRUE(HasNoRecordStartingWith(crash.log, kExceptionRecord));
 
-    const std::wstring dumpPath = OnlyDumpFile(0);
-    ASSERT_FALSE(dumpPath.empty());
-    const LogFile log = ReadServiceLog();
-    const DWORD initializationThread = ThreadOf(log, kInitializationEntered);
-    ASSERT_NE(0u, initializationThread) << Dump(log);
-    EXPECT_TRUE(HasOneDumpScope(log, dumpPath, initializationThread));
-    EXPECT_TRUE(HasDumpWayRecords(log, {kMiniDumpWritten}));
-    EXPECT_TRUE(HasNoRecordStartingWith(log, kExceptionRecord));
-
-    EXPECT_TRUE(IsWholeMiniDump(ReadMiniDump(dumpPath), false));
+    EXPECT_TRUE(IsWholeMiniDump(ReadMiniDump(crash.dumpPath), false));
 }
 
 // The heap-corruption handler dumps the exception as it is raised. Nothing handles it, so it ends the
@@ -316,21 +299,14 @@ TEST_F(CrashCapture, HeapCorruptionIsDumpedOnce)
     }
     ASSERT_NO_FATAL_FAILURE(InstallCrashingService(kCrashHeapCorruption));
 
-    EXPECT_EQ(Hex(kHeapCorruption), Hex(Crash()));
-    ExpectCrashedStatus(Query(), SERVICE_START_PENDING, processId_);
+    InitializationCrash crash;
+    ASSERT_NO_FATAL_FAILURE(CrashDuringInitialization(kHeapCorruption, kHeapCorruption, crash));
+    EXPECT_TRUE(HasDumpWayRecords(crash.log, {kMiniDumpWritten}));
+    EXPECT_TRUE(HasNoRecordStartingWith(crash.log, kExceptionRecord));
 
-    const std::wstring dumpPath = OnlyDumpFile(kHeapCorruption);
-    ASSERT_FALSE(dumpPath.empty());
-    const LogFile log = ReadServiceLog();
-    const DWORD initializationThread = ThreadOf(log, kInitializationEntered);
-    ASSERT_NE(0u, initializationThread) << Dump(log);
-    EXPECT_TRUE(HasOneDumpScope(log, dumpPath, initializationThread));
-    EXPECT_TRUE(HasDumpWayRecords(log, {kMiniDumpWritten}));
-    EXPECT_TRUE(HasNoRecordStartingWith(log, kExceptionRecord));
-
-    const MiniDump dump = ReadMiniDump(dumpPath);
+    const MiniDump dump = ReadMiniDump(crash.dumpPath);
     ASSERT_TRUE(IsWholeMiniDump(dump, true));
-    EXPECT_EQ(initializationThread, dump.exception->threadId);
+    EXPECT_EQ(crash.initializationThread, dump.exception->threadId);
     EXPECT_EQ(Hex(kHeapCorruption), Hex(dump.exception->code));
     EXPECT_EQ(static_cast<DWORD>(EXCEPTION_NONCONTINUABLE), dump.exception->flags);
     EXPECT_TRUE(dump.exception->parameters.empty());
@@ -489,7 +465,7 @@ TEST_F(DumpGenerator, RefusesMalformedCommandLines)
         pid + L" " + folder_ + kDumpName + L" 0 1 /m 0",
     };
     for (const std::wstring& arguments : malformed) {
-        EXPECT_EQ(kDumpGenBadArguments, RunDumpGen(arguments)) << Utf8(arguments);
+        EXPECT_EQ(kDumpGenBadArguments, RunDumpGen(arguments)) << ToUtf8(arguments);
     }
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folder_ + kDumpName).c_str()));
 }

@@ -109,7 +109,7 @@ std::vector<std::wstring> DumpFilesOf(const std::wstring& folder, std::wstring_v
 void DeleteDumpFilesOf(const std::wstring& folder, std::wstring_view baseName)
 {
     for (const std::wstring& name : DumpFilesOf(folder, baseName)) {
-        EXPECT_TRUE(DeleteFileW((folder + name).c_str())) << Utf8(folder + name) << ": " << GetLastError();
+        EXPECT_TRUE(DeleteFileW((folder + name).c_str())) << ToUtf8(folder + name) << ": " << GetLastError();
     }
 }
 
@@ -132,8 +132,8 @@ std::uint64_t LocalSecondsNow()
 ::testing::AssertionResult IsDumpFileName(const std::wstring& name, std::wstring_view baseName, std::uint32_t code,
                                           std::uint64_t notBefore, std::uint64_t notAfter)
 {
-    const std::string expectedStart = Utf8(baseName) + "_" + Hex(code).substr(2) + "_";
-    const std::string text = Utf8(name);
+    const std::string expectedStart = ToUtf8(baseName) + "_" + Hex(code).substr(2) + "_";
+    const std::string text = ToUtf8(name);
     static const std::regex kStamp(R"(^(\d{4})_(\d{2})_(\d{2})__(\d{2})_(\d{2})_(\d{2})\.dmp$)");
     std::smatch stamp;
     const std::string rest = text.starts_with(expectedStart) ? text.substr(expectedStart.size()) : std::string();
@@ -168,7 +168,7 @@ MiniDump ReadMiniDump(const std::wstring& path)
     bool opened = false;
     const std::string content = ReadWholeFile(path, opened);
     if (!opened) {
-        dump.problem = "cannot open " + Utf8(path) + ": " + std::to_string(GetLastError());
+        dump.problem = "cannot open " + ToUtf8(path) + ": " + std::to_string(GetLastError());
         return dump;
     }
     const auto header = At<MINIDUMP_HEADER>(content, 0);

@@ -11,34 +11,6 @@ namespace {
 constexpr DWORD kDisplayNameMessage = 7;
 constexpr HRESULT kEFail = static_cast<HRESULT>(0x80004005);
 
-std::string ReadWholeFile(const std::wstring& path)
-{
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return {};
-    }
-    std::string content;
-    char chunk[8192];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read != 0) {
-        content.append(chunk, read);
-    }
-    CloseHandle(file);
-    return content;
-}
-
-void WriteNewFile(const std::wstring& path, const std::string& text)
-{
-    const HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file) << Utf8(path) << ": " << GetLastError();
-    DWORD written = 0;
-    EXPECT_TRUE(WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
-    EXPECT_EQ(text.size(), written);
-    CloseHandle(file);
-}
-
 } // namespace
 
 ::testing::AssertionResult HasOneEventDump(const LogFile& log, std::string_view source, std::string_view type,
@@ -116,7 +88,7 @@ std::wstring EventTest::InstallProduct(bool withAgent)
         files.emplace_back(kEventAgent, kEventAgent);
     }
     const std::wstring folder = MakeHostFolder(L"", files);
-    WriteNewFile(folder + L"ProductInfo2.ini", "[ProductInfo]\r\nRegistryRoot=" + Utf8(registryRoot_) + "\r\n");
+    WriteNewFile(folder + L"ProductInfo2.ini", "[ProductInfo]\r\nRegistryRoot=" + ToUtf8(registryRoot_) + "\r\n");
     SetProductValue(L"ProductInstallPath", folder);
     Install(folder);
     return folder;
@@ -151,7 +123,7 @@ DWORD EventTest::RunFailedStart()
 
 std::vector<std::string> EventTest::EventEntries(const wchar_t* eventsFile, DWORD processId) const
 {
-    const std::string content = ReadWholeFile(folder_ + L"Logs\\" + eventsFile);
+    const std::string content = QxWineTest::ReadWholeFile(folder_ + L"Logs\\" + eventsFile).value_or(std::string());
     return QxEventsFileLines::EntriesOf(QxEventsFileLines::ParseEventsFile(content), processId);
 }
 

@@ -119,18 +119,6 @@ std::string Dump(const LogFile& log)
     return dump;
 }
 
-std::string Utf8(std::wstring_view text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    const int length = static_cast<int>(text.size());
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, utf8.data(), size, nullptr, nullptr);
-    return utf8;
-}
-
 std::wstring Wide(std::string_view utf8)
 {
     if (utf8.empty()) {
@@ -148,6 +136,17 @@ std::string Hex(std::uint32_t value)
     char text[16];
     std::snprintf(text, sizeof(text), "0x%08X", value);
     return text;
+}
+
+void WriteNewFile(const std::wstring& path, const std::string& text)
+{
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << ToUtf8(path) << ": " << GetLastError();
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
+    EXPECT_EQ(text.size(), written);
+    CloseHandle(file);
 }
 
 std::wstring BinDirectory()
@@ -276,7 +275,7 @@ LogFile ReadLog(const std::wstring& path)
     const Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) {
-        EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError()) << "cannot open " << Utf8(path);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError()) << "cannot open " << ToUtf8(path);
         return log;
     }
     log.exists = true;
@@ -367,7 +366,7 @@ LogFile ReadLog(const std::wstring& path)
 ::testing::AssertionResult HasModuleInfoBlock(const LogFile& log, const std::wstring& hostPath,
                                               std::string_view version)
 {
-    const std::string path = Utf8(hostPath);
+    const std::string path = ToUtf8(hostPath);
     const auto& records = log.records;
     for (std::size_t i = 0; i + 4 < records.size(); ++i) {
         if (records[i].text != "*" || !records[i + 1].text.starts_with("** Module name:")) {
@@ -398,7 +397,7 @@ std::string ErrorDescription(HRESULT hr)
     if (text.size() > 1 && text.ends_with(L"\r\n")) {
         text.resize(text.size() - 2);
     }
-    return text.empty() ? "<Unknown error>" : Utf8(text);
+    return text.empty() ? "<Unknown error>" : ToUtf8(text);
 }
 
 bool RunningOnWine()

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "TestFiles.h"
+
 namespace QxE2E {
 
 // A hand-run normally ends within a second; 1063 can take 10 s under Wine (see NoteSlowHandRun).
@@ -106,7 +108,10 @@ std::string Dump(const LogFile& log);
 // none: what the host describes an exception with when no product message matches.
 std::string ErrorDescription(HRESULT hr);
 
-std::string Utf8(std::wstring_view text);
+// Creates the file, which must not exist yet, with text as its content.
+void WriteNewFile(const std::wstring& path, const std::string& text);
+
+using QxWineTest::ToUtf8;
 std::wstring Wide(std::string_view utf8);
 // "0x%08X": exit codes and HRESULTs read best in hexadecimal when an expectation fails.
 std::string Hex(std::uint32_t value);

@@ -52,10 +52,7 @@ TEST_F(ServiceControl, UserCodesAndInterrogateReachTheHandler)
     }
     ExpectRunningStatus(Query(), processId);
 
-    ASSERT_EQ(0u, Control(SERVICE_CONTROL_STOP));
-    ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
-    ExpectStoppedStatus(Query(), kAcceptedWhileRunning, 0);
-    EXPECT_EQ(Hex(0), Hex(WaitForExit()));
+    ASSERT_NO_FATAL_FAILURE(StopCleanly(kAcceptedWhileRunning));
 
     const LogFile log = ReadServiceLog();
     EXPECT_EQ(3u, CountRecords(log, kBadRequest)) << Dump(log);
@@ -69,7 +66,7 @@ TEST_F(ServiceControl, UserCodesAndInterrogateReachTheHandler)
     const DWORD handlerThread = ThreadOf(log, kBadRequest);
     EXPECT_EQ(handlerThread, ThreadOf(log, kInterrogateEntered));
     EXPECT_EQ(handlerThread, ThreadOf(log, kInterrogateExited));
-    const DWORD mainThread = ThreadOf(log, "cmdLine: -name=" + Utf8(service_));
+    const DWORD mainThread = ThreadOf(log, "cmdLine: -name=" + ToUtf8(service_));
     const DWORD serviceThread = ThreadOf(log, "Entering CServiceModule::PreMessageLoop");
     EXPECT_NE(serviceThread, handlerThread);
     if (RunningOnWine()) {

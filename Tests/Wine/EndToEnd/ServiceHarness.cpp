@@ -11,31 +11,19 @@ namespace QxE2E {
 
 namespace {
 
+using QxWineTest::FileExists;
+using QxWineTest::IsNumber;
+using QxWineTest::ParseTraceLine;
+
+// Empty when there is no such file (yet).
+std::string ReadFileIfPresent(const std::wstring& path)
+{
+    return QxWineTest::ReadWholeFile(path).value_or(std::string());
+}
+
 constexpr const wchar_t* kTestModulesKey = L"SOFTWARE\\Qx\\TestModules";
 constexpr const wchar_t* kBehaviourValues[] = {L"DelayMs", L"Crash", L"Flags", L"Result"};
 constexpr const wchar_t* kTestModules[] = {L"QxTestModuleA", L"QxTestModuleB", L"QxTestModuleC"};
-
-bool FileExists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string ReadFileBytes(const std::wstring& path)
-{
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return {};
-    }
-    std::string content;
-    char chunk[8192];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read != 0) {
-        content.append(chunk, read);
-    }
-    CloseHandle(file);
-    return content;
-}
 
 std::vector<std::string> CrLfLines(const std::string& content)
 {
@@ -50,37 +38,6 @@ std::vector<std::string> CrLfLines(const std::string& content)
         start = end + 2;
     }
     return lines;
-}
-
-bool IsNumber(const std::string& text)
-{
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-}
-
-TraceLine ParseTraceLine(const std::string& line)
-{
-    TraceLine parsed;
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (int field = 0; field < 4; ++field) {
-        const std::size_t space = line.find(' ', start);
-        if (space == std::string::npos) {
-            ADD_FAILURE() << "trace line with too few fields: " << line;
-            return parsed;
-        }
-        fields.push_back(line.substr(start, space - start));
-        start = space + 1;
-    }
-    if (!IsNumber(fields[0]) || !IsNumber(fields[1]) || !IsNumber(fields[2])) {
-        ADD_FAILURE() << "trace line without counter, process and thread: " << line;
-        return parsed;
-    }
-    parsed.qpc = std::stoll(fields[0]);
-    parsed.processId = static_cast<DWORD>(std::stoul(fields[1]));
-    parsed.threadId = static_cast<DWORD>(std::stoul(fields[2]));
-    parsed.module = fields[3];
-    parsed.event = line.substr(start);
-    return parsed;
 }
 
 // "2024-05-01 12:34:56.789 qpc=123456789012"
@@ -116,12 +73,12 @@ void RemoveTree(const std::wstring& folder)
             if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
                 RemoveTree(folder + name + L"\\");
             } else {
-                EXPECT_TRUE(DeleteFileW((folder + name).c_str())) << Utf8(folder + name) << ": " << GetLastError();
+                EXPECT_TRUE(DeleteFileW((folder + name).c_str())) << ToUtf8(folder + name) << ": " << GetLastError();
             }
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
-    EXPECT_TRUE(RemoveDirectoryW(folder.c_str())) << Utf8(folder) << ": " << GetLastError();
+    EXPECT_TRUE(RemoveDirectoryW(folder.c_str())) << ToUtf8(folder) << ": " << GetLastError();
 }
 
 void DeleteLogsOf(const std::wstring& folder, DWORD processId)
@@ -373,7 +330,7 @@ RegistryValueOverride::~RegistryValueOverride()
     }
     if (!firstCreatedKey_.empty()) {
         EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_LOCAL_MACHINE, firstCreatedKey_.c_str()))
-            << Utf8(firstCreatedKey_);
+            << ToUtf8(firstCreatedKey_);
     }
 }
 
@@ -418,9 +375,9 @@ void RegistryValueOverride::Set(DWORD type, const void* data, DWORD size)
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
                                              nullptr, &key, nullptr))
-        << Utf8(keyPath_);
+        << ToUtf8(keyPath_);
     EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, valueName_.c_str(), 0, type, static_cast<const BYTE*>(data), size))
-        << Utf8(keyPath_) << " " << Utf8(valueName_);
+        << ToUtf8(keyPath_) << " " << ToUtf8(valueName_);
     RegCloseKey(key);
 }
 
@@ -477,13 +434,13 @@ std::wstring ServiceTest::MakeHostFolder(std::wstring_view suffix,
 {
     const std::wstring folder = BinDirectory() + L"e2e-" + service_ + std::wstring(suffix) + L"\\";
     if (!CreateDirectoryW(folder.c_str(), nullptr)) {
-        ADD_FAILURE() << "cannot create " << Utf8(folder) << ": " << GetLastError();
+        ADD_FAILURE() << "cannot create " << ToUtf8(folder) << ": " << GetLastError();
         return folder;
     }
     folders_.push_back(folder);
     for (const auto& [source, target] : files) {
         EXPECT_TRUE(CopyFileW((BinDirectory() + source).c_str(), (folder + target).c_str(), TRUE))
-            << Utf8(source) << " -> " << Utf8(folder + target) << ": " << GetLastError();
+            << ToUtf8(source) << " -> " << ToUtf8(folder + target) << ": " << GetLastError();
     }
     return folder;
 }
@@ -595,7 +552,7 @@ DWORD ServiceTest::ProcessId()
         }
     }
     if (ours.size() != 1) {
-        ADD_FAILURE() << ours.size() << " host processes wrote a log for " << Utf8(service_) << ", expected one";
+        ADD_FAILURE() << ours.size() << " host processes wrote a log for " << ToUtf8(service_) << ", expected one";
         return 0;
     }
     Adopt(ours.front());
@@ -621,6 +578,14 @@ DWORD ServiceTest::WaitForExit(DWORD timeoutMs)
     return exitCode;
 }
 
+void ServiceTest::StopCleanly(DWORD accepted)
+{
+    ASSERT_EQ(0u, Control(SERVICE_CONTROL_STOP));
+    ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
+    ExpectStoppedStatus(Query(), accepted, 0);
+    EXPECT_EQ(Hex(0), Hex(WaitForExit()));
+}
+
 LogFile ServiceTest::ReadServiceLog()
 {
     const DWORD processId = ProcessId();
@@ -630,7 +595,7 @@ LogFile ServiceTest::ReadServiceLog()
 std::vector<TraceLine> ServiceTest::ReadTrace() const
 {
     std::vector<TraceLine> lines;
-    for (const std::string& line : CrLfLines(ReadFileBytes(traceFile_))) {
+    for (const std::string& line : CrLfLines(ReadFileIfPresent(traceFile_))) {
         lines.push_back(ParseTraceLine(line));
     }
     return lines;
@@ -641,7 +606,7 @@ WatchdogStatus ServiceTest::ReadWatchdogStatus(const std::wstring& folder) const
     WatchdogStatus status;
     const std::wstring path = folder + L"QxWatchdogAgent." + service_ + L".status";
     status.exists = FileExists(path);
-    for (const std::string& line : CrLfLines(ReadFileBytes(path))) {
+    for (const std::string& line : CrLfLines(ReadFileIfPresent(path))) {
         const std::size_t equals = line.find('=');
         if (equals == std::string::npos) {
             ADD_FAILURE() << "status line without \"=\": " << line;

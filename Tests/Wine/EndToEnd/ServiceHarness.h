@@ -4,6 +4,7 @@
 #pragma once
 
 #include "HostHarness.h"
+#include "TextLines.h"
 
 #include <map>
 #include <memory>
@@ -28,15 +29,7 @@ inline constexpr const wchar_t* kModuleA = L"QxTestModuleA.dll";
 inline constexpr const wchar_t* kModuleB = L"QxTestModuleB.dll";
 inline constexpr const wchar_t* kWatchdogAgent = L"QxWatchdogAgent.dll";
 
-// One line of the trace that the test modules, the test watchdog agent and the test log compressor
-// write: "<qpc> <pid> <tid> <module> <event>" (Tests/Wine/TestModules/TestTrace.h).
-struct TraceLine {
-    long long qpc = 0;
-    DWORD processId = 0;
-    DWORD threadId = 0;
-    std::string module;
-    std::string event;
-};
+using QxWineTest::TraceLine;
 
 // QxWatchdogAgent.<service>.status, which the stand-in watchdog agent writes beside itself.
 struct WatchdogStatus {
@@ -148,6 +141,9 @@ protected:
     DWORD ProcessId();
     // Waits for that process to end and returns its full exit code, kNoExitCode if it does not end.
     DWORD WaitForExit(DWORD timeoutMs = kServiceExitTimeoutMs);
+    // Stops the running service, which accepted exactly accepted until then, and sees its process
+    // end with 0.
+    void StopCleanly(DWORD accepted);
 
     // Logs\<service>(<pid>).log of the last start, beside the installed host.
     LogFile ReadServiceLog();

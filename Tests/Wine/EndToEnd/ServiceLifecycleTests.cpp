@@ -22,16 +22,6 @@ const std::string kLongInitialization = "Long time service initialization is in 
 const std::string kStartedEvent = "Event: [] Type=Information Category=0x01 Id=0x40010101";
 const std::string kStoppedEvent = "Event: [] Type=Information Category=0x01 Id=0x40010102";
 
-void WriteTextFile(const std::wstring& path, const std::string& text)
-{
-    const HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file) << Utf8(path) << ": " << GetLastError();
-    DWORD written = 0;
-    EXPECT_TRUE(WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
-    CloseHandle(file);
-}
-
 // The status reports that reach Wine's SCM while a service starts, seen through
 // NotifyServiceStatusChangeW and collected whenever the waiting thread is alertable. Wine answers the
 // first registration at once with the current state and every later one with the next
@@ -136,10 +126,7 @@ TEST_F(ServiceLifecycle, StartsModulesInOrderAndStopsThemInReverse)
     ExpectRunningStatus(Query(), processId);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteParameter(service_, L"StopAccept"));
 
-    ASSERT_EQ(0u, Control(SERVICE_CONTROL_STOP));
-    ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
-    ExpectStoppedStatus(Query(), kAcceptedWhileRunning, 0);
-    EXPECT_EQ(Hex(0), Hex(WaitForExit()));
+    ASSERT_NO_FATAL_FAILURE(StopCleanly(kAcceptedWhileRunning));
 
     const LogFile log = ReadServiceLog();
     EXPECT_TRUE(HasRecordsInOrder(
@@ -175,7 +162,7 @@ TEST_F(ServiceLifecycle, StartsModulesInOrderAndStopsThemInReverse)
 
     const WatchdogStatus agent = ReadWatchdogStatus();
     ASSERT_TRUE(agent.exists);
-    EXPECT_EQ(Utf8(service_), agent.fields.at("service"));
+    EXPECT_EQ(ToUtf8(service_), agent.fields.at("service"));
     EXPECT_EQ(std::to_string(processId), agent.fields.at("pid"));
     EXPECT_EQ("stopped", agent.fields.at("state"));
     ASSERT_TRUE(agent.initQpc && agent.deinitQpc) << "WAInitW and WADeinit must both be recorded";
@@ -205,7 +192,7 @@ TEST_F(ServiceLifecycle, LogCompressorRunsBetweenWatchdogAgentAndModules)
     const std::wstring folder = MakeHostFolder(L"", files);
     const std::wstring registryRoot = L"SOFTWARE\\Qx\\E2E\\" + service_;
     ASSERT_NO_FATAL_FAILURE(
-        WriteTextFile(folder + L"ProductInfo2.ini", "[ProductInfo]\r\nRegistryRoot=" + Utf8(registryRoot) + "\r\n"));
+        WriteNewFile(folder + L"ProductInfo2.ini", "[ProductInfo]\r\nRegistryRoot=" + ToUtf8(registryRoot) + "\r\n"));
     Override(registryRoot, L"ProductInstallPath").SetString(folder);
     ASSERT_NO_FATAL_FAILURE(Install(folder));
     ASSERT_NO_FATAL_FAILURE(WriteParameters(L"QxTestModuleA.dll;QxTestModuleB.dll", kDisplayNameMessage));
@@ -216,10 +203,7 @@ TEST_F(ServiceLifecycle, LogCompressorRunsBetweenWatchdogAgentAndModules)
     const DWORD processId = ProcessId();
     ASSERT_NE(0u, processId);
     ExpectRunningStatus(Query(), processId);
-    ASSERT_EQ(0u, Control(SERVICE_CONTROL_STOP));
-    ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
-    ExpectStoppedStatus(Query(), kAcceptedWhileRunning, 0);
-    EXPECT_EQ(Hex(0), Hex(WaitForExit()));
+    ASSERT_NO_FATAL_FAILURE(StopCleanly(kAcceptedWhileRunning));
 
     const LogFile log = ReadServiceLog();
     const std::string loading = "loading log compressor module";
@@ -399,8 +383,9 @@ TEST_F(ServiceLifecycle, ConfigurationErrorEndsTheProcessBeforeTheServiceStarts)
     EXPECT_EQ(Hex(static_cast<DWORD>(kFileNotFound)), Hex(WaitForExit()));
 
     const LogFile log = ReadServiceLog();
-    EXPECT_TRUE(HasRecordsInOrder(log, {"cmdLine: -name=" + Utf8(service_), "Entering CServiceConfigurationImpl::Load",
-                                        "*** EXCEPTION Exiting CServiceConfigurationImpl::Load"}));
+    EXPECT_TRUE(
+        HasRecordsInOrder(log, {"cmdLine: -name=" + ToUtf8(service_), "Entering CServiceConfigurationImpl::Load",
+                                "*** EXCEPTION Exiting CServiceConfigurationImpl::Load"}));
     EXPECT_TRUE(HasWinMainFailure(log, kFileNotFound));
     EXPECT_TRUE(HasNoRecordStartingWith(log, kPreMessageLoopEntered));
     EXPECT_FALSE(ReadWatchdogStatus().exists) << "the agent hears of no start";

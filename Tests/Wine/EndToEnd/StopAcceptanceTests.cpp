@@ -210,10 +210,7 @@ TEST_F(StopAcceptance, WithoutDriverStopIsGrantedOnePeriodAfterStart)
     EXPECT_EQ((std::vector<std::string>{Hex(kStopWithheld), Hex(kStopAccepted)}), HexValues(trail_));
     ExpectRunningStatus(Query(), processId);
 
-    ASSERT_EQ(0u, Control(SERVICE_CONTROL_STOP));
-    ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
-    ExpectStoppedStatus(Query(), kStopAccepted, 0);
-    EXPECT_EQ(Hex(0), Hex(WaitForExit()));
+    ASSERT_NO_FATAL_FAILURE(StopCleanly(kStopAccepted));
 
     const LogFile log = ReadServiceLog();
     EXPECT_TRUE(HasRecordsInOrder(log, {kPreMessageLoopEntered, kInitializingInternalState,
@@ -228,7 +225,7 @@ TEST_F(StopAcceptance, WithoutDriverStopIsGrantedOnePeriodAfterStart)
     EXPECT_EQ("DBG", log.records[initializing].severity);
     // The worker's own thread: neither the service thread nor the main thread.
     EXPECT_NE(ThreadOf(log, kPreMessageLoopEntered), changes[0].threadId);
-    EXPECT_NE(ThreadOf(log, "cmdLine: -name=" + Utf8(service_)), changes[0].threadId);
+    EXPECT_NE(ThreadOf(log, "cmdLine: -name=" + ToUtf8(service_)), changes[0].threadId);
     EXPECT_TRUE(HasNoRecordStartingWith(log, "StopAccept registry flag value = "))
         << "read only when the driver is active";
     EXPECT_TRUE(HasNoRecordStartingWith(log, kStopAcceptRemoved));
@@ -377,10 +374,7 @@ TEST_F(StopAcceptanceWithDriver, ActiveDriverWithholdsStopUntilStopAcceptAllowsI
     EXPECT_EQ(Hex(kStopAccepted), Hex(InterrogateAndObserve()));
     EXPECT_LT(GetTickCount64() - interrogated, kDecisionAllowanceMs);
 
-    ASSERT_EQ(0u, Control(SERVICE_CONTROL_STOP));
-    ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
-    ExpectStoppedStatus(Query(), kStopAccepted, 0);
-    EXPECT_EQ(Hex(0), Hex(WaitForExit()));
+    ASSERT_NO_FATAL_FAILURE(StopCleanly(kStopAccepted));
     EXPECT_EQ(
         (std::vector<std::string>{Hex(kStopWithheld), Hex(kStopAccepted), Hex(kStopWithheld), Hex(kStopAccepted)}),
         HexValues(trail_));

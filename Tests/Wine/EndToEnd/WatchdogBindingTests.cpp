@@ -24,7 +24,7 @@ TEST_F(WatchdogBinding, ServiceRunsWithoutAgentOrWithAnIncompleteOne)
 
     std::vector<DWORD> processIds;
     for (const std::wstring& folder : {withoutAgent, incompleteAgent}) {
-        SCOPED_TRACE(Utf8(folder));
+        SCOPED_TRACE(ToUtf8(folder));
         ASSERT_NO_FATAL_FAILURE(MoveTo(folder));
         ASSERT_EQ(0u, Start());
         ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
@@ -32,10 +32,7 @@ TEST_F(WatchdogBinding, ServiceRunsWithoutAgentOrWithAnIncompleteOne)
         ASSERT_NE(0u, processId);
         processIds.push_back(processId);
         ExpectRunningStatus(Query(), processId);
-        ASSERT_EQ(0u, Control(SERVICE_CONTROL_STOP));
-        ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
-        ExpectStoppedStatus(Query(), kAcceptedWhileRunning, 0);
-        EXPECT_EQ(Hex(0), Hex(WaitForExit()));
+        ASSERT_NO_FATAL_FAILURE(StopCleanly(kAcceptedWhileRunning));
 
         const LogFile log = ReadServiceLog();
         EXPECT_TRUE(HasRecordsInOrder(

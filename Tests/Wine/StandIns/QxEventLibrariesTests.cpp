@@ -56,7 +56,7 @@ std::vector<BYTE> LocalSystemSid()
 class EventLibraryTest : public ::testing::Test {
 protected:
     EventLibraryTest(const wchar_t* library, const wchar_t* eventsFile)
-        : library_(library), eventsFile_(LogsFolder() + eventsFile)
+        : library_(library), eventsFile_(LogsDirectory() + eventsFile)
     {
     }
 
@@ -159,7 +159,7 @@ TEST_F(QxEventReporterTest, InitialisationReportsAndShutdownAreRecordedInOrder)
 {
     const std::wstring source = UniqueSource(L"ER");
     const std::string sourceUtf8 = Utf8(source);
-    const std::string before = LocalTimestamp();
+    const std::string before = LocalTimeStamp();
     ASSERT_EQ(initialize_(source.c_str(), L""), S_OK);
     StartFailedStrings startFailed;
     EXPECT_EQ(report_(EVENTLOG_ERROR_TYPE, 1, 0xC0010103, nullptr, 6, startFailed.strings, 0, 0xFFFFFFFF), S_OK);
@@ -167,7 +167,7 @@ TEST_F(QxEventReporterTest, InitialisationReportsAndShutdownAreRecordedInOrder)
     const wchar_t* empty[] = {L""};
     EXPECT_EQ(report_(EVENTLOG_AUDIT_FAILURE, 0x1EFF, 0x80018002, nullptr, 1, empty, 0, 7), S_OK);
     shutdown_();
-    const std::string after = LocalTimestamp();
+    const std::string after = LocalTimeStamp();
 
     const std::vector<EventsFileLine> lines = NewLines();
     EXPECT_EQ(EntriesOf(lines, GetCurrentProcessId()),

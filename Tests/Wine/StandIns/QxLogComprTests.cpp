@@ -130,7 +130,7 @@ class QxLogComprTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        CreateDirectoryW(LogsFolder().c_str(), nullptr);
+        CreateDirectoryW(LogsDirectory().c_str(), nullptr);
         module_ = LoadLibraryW(L"QxLogCompr.dll");
         ASSERT_NE(module_, nullptr) << "LoadLibraryW failed with " << GetLastError();
         initialize_ =
@@ -160,7 +160,7 @@ protected:
     // made of it are removed before and after the test.
     std::wstring OwnLogFile(const std::wstring& purpose, const std::wstring& suffix)
     {
-        files_.push_back(LogsFolder() + L"StandIns-LC-" + purpose + L"(" + std::to_wstring(GetCurrentProcessId()) +
+        files_.push_back(LogsDirectory() + L"StandIns-LC-" + purpose + L"(" + std::to_wstring(GetCurrentProcessId()) +
                          L")" + suffix);
         DeleteFileW(files_.back().c_str());
         DeleteFileW((files_.back() + L".gz").c_str());

@@ -14,24 +14,15 @@
 #include <vector>
 
 #include "ResKit/Logger/LoggerItf.h"
+#include "TestFiles.h"
+#include "TextLines.h"
 
 namespace {
 
+using namespace QxWineTest;
+
 constexpr const wchar_t* kSettingsKey = L"SOFTWARE\\Qx\\QxLogger";
 constexpr const char* kHeader = "==== Module log (LogLevel 3) ====";
-
-std::wstring ExecutablePath()
-{
-    wchar_t path[MAX_PATH * 4] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
-    return std::wstring(path, length);
-}
-
-std::wstring LogsFolder()
-{
-    const std::wstring exe = ExecutablePath();
-    return exe.substr(0, exe.find_last_of(L'\\') + 1) + L"Logs\\";
-}
 
 std::wstring Pid()
 {
@@ -40,33 +31,10 @@ std::wstring Pid()
 
 std::wstring EarlyLogPath()
 {
-    const std::wstring exe = ExecutablePath();
+    const std::wstring exe = ModulePath(nullptr);
     std::wstring base = exe.substr(exe.find_last_of(L'\\') + 1);
     base = base.substr(0, base.find_last_of(L'.'));
-    return LogsFolder() + base + L"(" + Pid() + L").log";
-}
-
-bool FileExists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string ReadFileBytes(const std::wstring& path)
-{
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        ADD_FAILURE() << "cannot open the log file, error " << GetLastError();
-        return {};
-    }
-    std::string content;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read != 0) {
-        content.append(buffer, read);
-    }
-    CloseHandle(file);
-    return content;
+    return LogsDirectory() + base + L"(" + Pid() + L").log";
 }
 
 void WriteFileBytes(const std::wstring& path, const std::string& bytes)
@@ -79,57 +47,9 @@ void WriteFileBytes(const std::wstring& path, const std::string& bytes)
     CloseHandle(file);
 }
 
-// Every line must end in CR LF, and no line may hold another CR or LF.
-std::vector<std::string> SplitLines(const std::string& content)
-{
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < content.size()) {
-        const std::size_t end = content.find("\r\n", start);
-        if (end == std::string::npos) {
-            ADD_FAILURE() << "unterminated last line: " << content.substr(start);
-            break;
-        }
-        lines.push_back(content.substr(start, end - start));
-        EXPECT_EQ(lines.back().find_first_of("\r\n"), std::string::npos) << lines.back();
-        start = end + 2;
-    }
-    return lines;
-}
-
 std::vector<std::string> ReadLines(const std::wstring& path)
 {
-    return SplitLines(ReadFileBytes(path));
-}
-
-bool IsTimestamp(const std::string& text)
-{
-    const std::string pattern = "dddd-dd-dd dd:dd:dd.ddd";
-    if (text.size() != pattern.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-        const bool digit = text[i] >= '0' && text[i] <= '9';
-        if (pattern[i] == 'd' ? !digit : text[i] != pattern[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string Timestamp(const SYSTEMTIME& time)
-{
-    char text[32];
-    std::snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u.%03u", time.wYear, time.wMonth, time.wDay,
-                  time.wHour, time.wMinute, time.wSecond, time.wMilliseconds);
-    return text;
-}
-
-std::string Now()
-{
-    SYSTEMTIME now{};
-    GetLocalTime(&now);
-    return Timestamp(now);
+    return SplitCrLfLines(ReadFileBytes(path));
 }
 
 // Everything a record line holds after its 23-character timestamp.
@@ -144,7 +64,7 @@ void ExpectRecord(const std::string& line, const std::string& severity, const st
                   DWORD threadId = GetCurrentThreadId())
 {
     ASSERT_GE(line.size(), 23u) << line;
-    EXPECT_TRUE(IsTimestamp(line.substr(0, 23))) << line;
+    EXPECT_TRUE(IsTimeStamp(line.substr(0, 23))) << line;
     EXPECT_EQ(line.substr(23), RecordTail(severity, body, threadId));
 }
 
@@ -279,7 +199,7 @@ protected:
     std::wstring LogName(const std::wstring& purpose)
     {
         const std::wstring name = L"StandIns-" + purpose + L"(" + Pid() + L").log";
-        logPaths_.push_back(LogsFolder() + name);
+        logPaths_.push_back(LogsDirectory() + name);
         DeleteLogs(logPaths_.back());
         return name;
     }
@@ -295,7 +215,7 @@ protected:
             return;
         }
         do {
-            DeleteFileW((LogsFolder() + found.cFileName).c_str());
+            DeleteFileW((LogsDirectory() + found.cFileName).c_str());
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
@@ -312,7 +232,7 @@ TEST_F(QxLoggerTest, EarlyRecordsMoveToTheTopOfTheNamedLog)
     IFileLoggerItf& logger = NewLogger();
     const std::wstring early = EarlyLogPath();
     EXPECT_EQ(logger.GetSettings().Value1(), early);
-    EXPECT_EQ(logger.GetSettings().Value2(), LogsFolder().substr(0, LogsFolder().size() - 1));
+    EXPECT_EQ(logger.GetSettings().Value2(), LogsDirectory().substr(0, LogsDirectory().size() - 1));
     EXPECT_EQ(logger.GetSettings().Number1(), 3);
     EXPECT_EQ(logger.GetSettings().Number2(), 0);
     EXPECT_FALSE(FileExists(early)) << "nothing logged yet, so no file";
@@ -320,13 +240,13 @@ TEST_F(QxLoggerTest, EarlyRecordsMoveToTheTopOfTheNamedLog)
     EXPECT_EQ(logger.Write(L"C:\\src\\Host\\WinMain.cpp", 12, L"Command line: -Svc", 1, L"INFO"), S_OK);
     EXPECT_EQ(logger.Write(nullptr, 0, L"second early record", 2, L"DBG"), S_OK);
     const std::string earlyContent = ReadFileBytes(early);
-    const std::vector<std::string> earlyLines = SplitLines(earlyContent);
+    const std::vector<std::string> earlyLines = SplitCrLfLines(earlyContent);
     ASSERT_EQ(earlyLines.size(), 2u);
     ExpectRecord(earlyLines[0], "INFO", "Command line: -Svc  [WinMain.cpp:12]");
     ExpectRecord(earlyLines[1], "DBG", "second early record");
 
     const std::wstring name = LogName(L"Early");
-    const std::wstring named = LogsFolder() + name;
+    const std::wstring named = LogsDirectory() + name;
     EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
     EXPECT_FALSE(FileExists(early));
     EXPECT_EQ(logger.GetSettings().Value1(), named);
@@ -334,7 +254,7 @@ TEST_F(QxLoggerTest, EarlyRecordsMoveToTheTopOfTheNamedLog)
 
     const std::string namedContent = ReadFileBytes(named);
     EXPECT_EQ(namedContent.substr(0, earlyContent.size()), earlyContent);
-    std::vector<std::string> lines = SplitLines(namedContent);
+    std::vector<std::string> lines = SplitCrLfLines(namedContent);
     ASSERT_EQ(lines.size(), 4u);
     ExpectRecord(lines[2], "INFO", kHeader);
     ExpectRecord(lines[3], "INFO", "after Init");
@@ -342,10 +262,10 @@ TEST_F(QxLoggerTest, EarlyRecordsMoveToTheTopOfTheNamedLog)
     // A later Init switches files and leaves the first one as it was.
     const std::wstring otherName = LogName(L"EarlyOther");
     EXPECT_EQ(logger.Init(otherName.c_str(), L"Module log", true, nullptr), S_OK);
-    EXPECT_EQ(logger.GetSettings().Value1(), LogsFolder() + otherName);
+    EXPECT_EQ(logger.GetSettings().Value1(), LogsDirectory() + otherName);
     EXPECT_EQ(logger.Write(nullptr, 0, L"in the other file", 3, L"DBG"), S_OK);
     EXPECT_EQ(ReadFileBytes(named), namedContent);
-    lines = ReadLines(LogsFolder() + otherName);
+    lines = ReadLines(LogsDirectory() + otherName);
     ASSERT_EQ(lines.size(), 2u);
     ExpectRecord(lines[0], "INFO", kHeader);
     ExpectRecord(lines[1], "DBG", "in the other file");
@@ -356,7 +276,7 @@ TEST_F(QxLoggerTest, RecordLinesHaveFixedColumns)
 {
     IFileLoggerItf& logger = NewLogger();
     const std::wstring name = LogName(L"Format");
-    const std::string before = Now();
+    const std::string before = LocalTimeStamp();
     EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
     EXPECT_EQ(logger.Write(L"C:\\work\\src\\Service.cpp", 42, L"debug text", 2, L"DBG"), S_OK);
     EXPECT_EQ(logger.Write(L"src/unix/Trace.cpp", 7, L"info text", 1, L"INFO"), S_OK);
@@ -367,9 +287,9 @@ TEST_F(QxLoggerTest, RecordLinesHaveFixedColumns)
     EXPECT_EQ(logger.Write(nullptr, 0, L"Gr\u00FC\u00DFe \u2713", 1, L"INFO"), S_OK);
     EXPECT_EQ(logger.Write(nullptr, 7, nullptr, 1, nullptr), S_OK);
     logger.Reserved();
-    const std::string after = Now();
+    const std::string after = LocalTimeStamp();
 
-    const std::vector<std::string> lines = ReadLines(LogsFolder() + name);
+    const std::vector<std::string> lines = ReadLines(LogsDirectory() + name);
     ASSERT_EQ(lines.size(), 9u);
     ExpectRecord(lines[0], "INFO", kHeader);
     ExpectRecord(lines[1], "DBG", "debug text  [Service.cpp:42]");
@@ -388,7 +308,7 @@ TEST_F(QxLoggerTest, RecordLinesHaveFixedColumns)
     }
 
     EXPECT_EQ(logger.Init(nullptr, L"Module log", true, nullptr), E_INVALIDARG);
-    EXPECT_EQ(logger.GetSettings().Value1(), LogsFolder() + name);
+    EXPECT_EQ(logger.GetSettings().Value1(), LogsDirectory() + name);
 }
 
 TEST_F(QxLoggerTest, IndentationIsKeptPerThreadAndNeverNegative)
@@ -415,7 +335,7 @@ TEST_F(QxLoggerTest, IndentationIsKeptPerThreadAndNeverNegative)
     logger.ChangeIndent(-2);
     logger.Write(nullptr, 0, L"main at zero", 1, L"INFO");
 
-    const std::vector<std::string> lines = ReadLines(LogsFolder() + name);
+    const std::vector<std::string> lines = ReadLines(LogsDirectory() + name);
     ASSERT_EQ(lines.size(), 8u);
     ExpectRecord(lines[1], "INFO", "    main at two");
     ExpectRecord(lines[2], "INFO", "worker at zero", workerId);
@@ -440,7 +360,7 @@ TEST_F(QxLoggerTest, LogLevelComesFromTheRegistry)
     first.Write(nullptr, 0, L"level 4 is dropped", 4, L"DBG");
     first.Write(nullptr, 0, L"level 0 is dropped", 0, L"INFO");
     first.Write(nullptr, 0, L"level 3 is kept", 3, L"DBG");
-    std::vector<std::string> lines = ReadLines(LogsFolder() + name);
+    std::vector<std::string> lines = ReadLines(LogsDirectory() + name);
     ASSERT_EQ(lines.size(), 2u);
     ExpectRecord(lines[1], "DBG", "level 3 is kept");
 
@@ -460,7 +380,7 @@ TEST_F(QxLoggerTest, LogLevelComesFromTheRegistry)
     EXPECT_TRUE(first.IsEnabled(1));
     EXPECT_FALSE(first.IsEnabled(2));
     first.Write(nullptr, 0, L"level 2 is dropped", 2, L"DBG");
-    lines = ReadLines(LogsFolder() + quietName);
+    lines = ReadLines(LogsDirectory() + quietName);
     ASSERT_EQ(lines.size(), 1u);
     ExpectRecord(lines[0], "INFO", "==== Module log (LogLevel 1) ====");
 
@@ -487,16 +407,16 @@ TEST_F(QxLoggerTest, LogLevelComesFromTheRegistry)
         EXPECT_FALSE(first.IsEnabled(level)) << level;
     }
     first.Write(nullptr, 0, L"dropped", 1, L"INFO");
-    EXPECT_FALSE(FileExists(LogsFolder() + offName));
+    EXPECT_FALSE(FileExists(LogsDirectory() + offName));
 }
 
 TEST_F(QxLoggerTest, FullFileRotatesToTheSmallestFreeNumber)
 {
     IFileLoggerItf& logger = NewLogger();
     const std::wstring name = LogName(L"Rotate");
-    const std::wstring stem = LogsFolder() + name.substr(0, name.size() - 4);
-    CreateDirectoryW(LogsFolder().c_str(), nullptr);
-    ASSERT_TRUE(FileExists(LogsFolder()));
+    const std::wstring stem = LogsDirectory() + name.substr(0, name.size() - 4);
+    CreateDirectoryW(LogsDirectory().c_str(), nullptr);
+    ASSERT_TRUE(FileExists(LogsDirectory()));
     WriteFileBytes(stem + L".1.log", "occupied\r\n");
 
     constexpr std::uint64_t kMaxFileSize = 300;
@@ -521,20 +441,20 @@ TEST_F(QxLoggerTest, FullFileRotatesToTheSmallestFreeNumber)
     for (int n = 2; FileExists(stem + L"." + std::to_wstring(n) + L".log"); ++n) {
         files.push_back(stem + L"." + std::to_wstring(n) + L".log");
     }
-    files.push_back(LogsFolder() + name);
+    files.push_back(LogsDirectory() + name);
     ASSERT_GE(files.size(), 4u) << "300 bytes hold about four records";
 
     std::vector<std::string> tails;
     std::vector<std::string> firstLines;
     for (const std::wstring& file : files) {
         const std::string content = ReadFileBytes(file);
-        const std::vector<std::string> lines = SplitLines(content);
+        const std::vector<std::string> lines = SplitCrLfLines(content);
         ASSERT_FALSE(lines.empty());
         const bool holdsTheBigRecord = lines.size() == 1 && content.size() > kMaxFileSize;
         EXPECT_TRUE(content.size() <= kMaxFileSize || holdsTheBigRecord) << content.size();
         firstLines.push_back(lines.front());
         for (const std::string& line : lines) {
-            EXPECT_TRUE(IsTimestamp(line.substr(0, 23))) << line;
+            EXPECT_TRUE(IsTimeStamp(line.substr(0, 23))) << line;
             tails.push_back(line.substr(23));
         }
     }
@@ -575,7 +495,7 @@ TEST_F(QxLoggerTest, ConcurrentWritersProduceWholeLines)
         writer.join();
     }
 
-    const std::vector<std::string> lines = ReadLines(LogsFolder() + name);
+    const std::vector<std::string> lines = ReadLines(LogsDirectory() + name);
     ASSERT_EQ(lines.size(), 1u + kWriters * kRecords);
     ExpectRecord(lines[0], "INFO", kHeader);
     std::vector<int> next(kWriters, 0);
@@ -605,7 +525,7 @@ TEST_F(QxLoggerTest, ObjectsShareOneWriterAndDeleteThroughTheInterface)
     EXPECT_NE(first, second);
     const std::wstring name = LogName(L"Shared");
     EXPECT_EQ(first->Init(name.c_str(), L"Module log", true, nullptr), S_OK);
-    EXPECT_EQ(second->GetSettings().Value1(), LogsFolder() + name);
+    EXPECT_EQ(second->GetSettings().Value1(), LogsDirectory() + name);
 
     second->Write(nullptr, 0, L"from the second object", 1, L"INFO");
     first->Write(nullptr, 0, L"from the first object", 1, L"INFO");
@@ -615,10 +535,10 @@ TEST_F(QxLoggerTest, ObjectsShareOneWriterAndDeleteThroughTheInterface)
     IFileLoggerItf* third = getLogger_(nullptr);
     ASSERT_NE(third, nullptr);
     third->Write(nullptr, 0, L"from a later object", 1, L"INFO");
-    EXPECT_EQ(third->GetSettings().Value1(), LogsFolder() + name);
+    EXPECT_EQ(third->GetSettings().Value1(), LogsDirectory() + name);
     delete third;
 
-    const std::vector<std::string> lines = ReadLines(LogsFolder() + name);
+    const std::vector<std::string> lines = ReadLines(LogsDirectory() + name);
     ASSERT_EQ(lines.size(), 5u);
     ExpectRecord(lines[0], "INFO", kHeader);
     ExpectRecord(lines[1], "INFO", "from the second object");

@@ -29,7 +29,7 @@ std::vector<std::string> Texts(const std::wstring& path)
 {
     std::vector<std::string> texts;
     for (const std::string& line : SplitCrLfLines(ReadFileBytes(path))) {
-        EXPECT_TRUE(line.size() > 24 && IsLocalTimestamp(line.substr(0, 23)) && line[23] == ' ') << line;
+        EXPECT_TRUE(line.size() > 24 && IsTimeStamp(line.substr(0, 23)) && line[23] == ' ') << line;
         texts.push_back(line.size() > 24 ? line.substr(24) : line);
     }
     return texts;
@@ -38,7 +38,7 @@ std::vector<std::string> Texts(const std::wstring& path)
 TEST(QxSampleHeartbeatTest, BeatsEveryThreeSecondsUntilShutdownAndStartsAgain)
 {
     const std::wstring logFile =
-        LogsFolder() + L"QxSampleHeartbeat(" + std::to_wstring(GetCurrentProcessId()) + L").log";
+        LogsDirectory() + L"QxSampleHeartbeat(" + std::to_wstring(GetCurrentProcessId()) + L").log";
     DeleteFileW(logFile.c_str());
     const HMODULE module = LoadLibraryW(L"QxSampleHeartbeat.dll");
     ASSERT_NE(module, nullptr) << "LoadLibraryW failed with " << GetLastError();

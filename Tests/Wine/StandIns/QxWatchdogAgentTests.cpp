@@ -20,7 +20,7 @@ using WAVoidFunction = int (*)();
 
 std::wstring StatusPath(const std::wstring& fileNamePart)
 {
-    return BinDirectory() + L"QxWatchdogAgent." + fileNamePart + L".status";
+    return ExecutableDirectory() + L"QxWatchdogAgent." + fileNamePart + L".status";
 }
 
 std::string Pid()
@@ -36,7 +36,7 @@ long long ExpectCallLine(const std::string& line, const std::string& name, const
     const std::string prefix = name + "=";
     EXPECT_EQ(line.substr(0, prefix.size()), prefix) << line;
     const std::string stamp = line.substr(prefix.size(), 23);
-    EXPECT_TRUE(IsLocalTimestamp(stamp)) << line;
+    EXPECT_TRUE(IsTimeStamp(stamp)) << line;
     EXPECT_LE(earliest, stamp) << line;
     EXPECT_LE(stamp, latest) << line;
     const std::string counterPrefix = " qpc=";
@@ -109,11 +109,11 @@ TEST_F(QxWatchdogAgentTest, StartAndStopAreRecordedWithNameTimesAndState)
     const std::string serviceUtf8(service.begin(), service.end());
     const std::wstring statusFile = OwnStatusFile(service);
 
-    const std::string beforeInit = LocalTimestamp();
+    const std::string beforeInit = LocalTimeStamp();
     const long long qpcBeforeInit = QpcNow();
     EXPECT_EQ(init_(service.c_str()), 0);
     const long long qpcAfterInit = QpcNow();
-    const std::string afterInit = LocalTimestamp();
+    const std::string afterInit = LocalTimeStamp();
 
     const std::string running = ReadFileBytes(statusFile);
     ASSERT_FALSE(running.empty());
@@ -131,11 +131,11 @@ TEST_F(QxWatchdogAgentTest, StartAndStopAreRecordedWithNameTimesAndState)
     EXPECT_EQ(onExit_(), 0);
     EXPECT_EQ(ReadFileBytes(statusFile), running);
 
-    const std::string beforeDeinit = LocalTimestamp();
+    const std::string beforeDeinit = LocalTimeStamp();
     const long long qpcBeforeDeinit = QpcNow();
     EXPECT_EQ(deinit_(), 0);
     const long long qpcAfterDeinit = QpcNow();
-    const std::string afterDeinit = LocalTimestamp();
+    const std::string afterDeinit = LocalTimeStamp();
 
     const std::vector<std::string> stoppedLines = SplitCrLfLines(ReadFileBytes(statusFile));
     ASSERT_EQ(stoppedLines.size(), 5u);
@@ -152,11 +152,11 @@ TEST_F(QxWatchdogAgentTest, StartAndStopAreRecordedWithNameTimesAndState)
 TEST_F(QxWatchdogAgentTest, StopWithoutStartIsRecordedUnderNone)
 {
     const std::wstring statusFile = OwnStatusFile(L"(none)");
-    const std::string before = LocalTimestamp();
+    const std::string before = LocalTimeStamp();
     const long long qpcBefore = QpcNow();
     EXPECT_EQ(deinit_(), 0);
     const long long qpcAfter = QpcNow();
-    const std::string after = LocalTimestamp();
+    const std::string after = LocalTimeStamp();
 
     const std::vector<std::string> lines = SplitCrLfLines(ReadFileBytes(statusFile));
     ASSERT_EQ(lines.size(), 4u);

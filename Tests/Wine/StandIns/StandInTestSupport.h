@@ -7,54 +7,29 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "TestFiles.h"
+#include "TextLines.h"
+
 namespace QxStandIns {
 
-inline std::wstring BinDirectory()
-{
-    wchar_t path[MAX_PATH * 4] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
-    const std::wstring exe(path, length);
-    return exe.substr(0, exe.find_last_of(L'\\') + 1);
-}
-
-inline std::wstring LogsFolder()
-{
-    return BinDirectory() + L"Logs\\";
-}
+using QxWineTest::ExecutableDirectory;
+using QxWineTest::FileExists;
+using QxWineTest::IsTimeStamp;
+using QxWineTest::LocalTimeStamp;
+using QxWineTest::LogsDirectory;
+using QxWineTest::ReadFileBytes;
+using QxWineTest::SplitCrLfLines;
+using QxWineTest::TimeStamp;
 
 inline std::wstring TempDirectory()
 {
     wchar_t path[MAX_PATH + 1] = {};
     const DWORD length = GetTempPathW(static_cast<DWORD>(std::size(path)), path);
     return std::wstring(path, length);
-}
-
-inline bool FileExists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-inline std::string ReadFileBytes(const std::wstring& path)
-{
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        ADD_FAILURE() << "cannot open " << std::string(path.begin(), path.end()) << ", error " << GetLastError();
-        return {};
-    }
-    std::string content;
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read != 0) {
-        content.append(buffer, read);
-    }
-    CloseHandle(file);
-    return content;
 }
 
 inline void WriteFileBytes(const std::wstring& path, const std::string& bytes)
@@ -66,49 +41,6 @@ inline void WriteFileBytes(const std::wstring& path, const std::string& bytes)
     EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
     EXPECT_EQ(written, bytes.size());
     CloseHandle(file);
-}
-
-// Lines of a text file whose every line ends in CR LF; a stray CR or LF inside a line fails.
-inline std::vector<std::string> SplitCrLfLines(const std::string& content)
-{
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < content.size()) {
-        const std::size_t end = content.find("\r\n", start);
-        if (end == std::string::npos) {
-            ADD_FAILURE() << "unterminated last line: " << content.substr(start);
-            break;
-        }
-        lines.push_back(content.substr(start, end - start));
-        EXPECT_EQ(lines.back().find_first_of("\r\n"), std::string::npos) << lines.back();
-        start = end + 2;
-    }
-    return lines;
-}
-
-inline bool IsLocalTimestamp(const std::string& text)
-{
-    const std::string pattern = "dddd-dd-dd dd:dd:dd.ddd";
-    if (text.size() != pattern.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-        const bool digit = text[i] >= '0' && text[i] <= '9';
-        if (pattern[i] == 'd' ? !digit : text[i] != pattern[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
-inline std::string LocalTimestamp()
-{
-    SYSTEMTIME now{};
-    GetLocalTime(&now);
-    char text[32];
-    std::snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u.%03u", now.wYear, now.wMonth, now.wDay, now.wHour,
-                  now.wMinute, now.wSecond, now.wMilliseconds);
-    return text;
 }
 
 inline long long QpcNow()

@@ -19,52 +19,14 @@
 namespace {
 
 using namespace QxStandIns;
+using QxWineTest::ParseTraceLine;
+using QxWineTest::TraceLine;
 
 constexpr const wchar_t* kRootKey = L"SOFTWARE\\Qx\\TestModules";
 constexpr const wchar_t* kBehaviourValues[] = {L"DelayMs", L"Crash", L"Flags", L"Result"};
 
 using WAInitWFunction = int (*)(const wchar_t*);
 using WAVoidFunction = int (*)();
-
-struct TraceLine {
-    long long qpc = 0;
-    DWORD pid = 0;
-    DWORD tid = 0;
-    std::string module;
-    std::string event;
-};
-
-bool IsNumber(const std::string& text)
-{
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-}
-
-// "<qpc> <pid> <tid> <module> <event>"
-TraceLine ParseTraceLine(const std::string& line)
-{
-    TraceLine parsed;
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (int field = 0; field < 4; ++field) {
-        const std::size_t space = line.find(' ', start);
-        if (space == std::string::npos) {
-            ADD_FAILURE() << "too few fields: " << line;
-            return parsed;
-        }
-        fields.push_back(line.substr(start, space - start));
-        start = space + 1;
-    }
-    if (!IsNumber(fields[0]) || !IsNumber(fields[1]) || !IsNumber(fields[2])) {
-        ADD_FAILURE() << "counter, process and thread must be decimal: " << line;
-        return parsed;
-    }
-    parsed.qpc = std::stoll(fields[0]);
-    parsed.pid = static_cast<DWORD>(std::stoul(fields[1]));
-    parsed.tid = static_cast<DWORD>(std::stoul(fields[2]));
-    parsed.module = fields[3];
-    parsed.event = line.substr(start);
-    return parsed;
-}
 
 template <typename Function>
 Function Resolve(HMODULE module, const char* name)
@@ -172,8 +134,8 @@ TEST_F(TestModulesTest, ModuleAnswersFromItsRegistryKeyAndTracesEveryCall)
     for (std::size_t i = 0; i < lines.size(); ++i) {
         EXPECT_EQ(lines[i].module, "QxTestModuleA");
         EXPECT_EQ(lines[i].event, events[i]);
-        EXPECT_EQ(lines[i].pid, GetCurrentProcessId());
-        EXPECT_EQ(lines[i].tid, GetCurrentThreadId());
+        EXPECT_EQ(lines[i].processId, GetCurrentProcessId());
+        EXPECT_EQ(lines[i].threadId, GetCurrentThreadId());
         EXPECT_LE(previous, lines[i].qpc) << "line " << i;
         previous = lines[i].qpc;
     }
@@ -279,10 +241,10 @@ TEST_F(TestModulesTest, ConcurrentCallsTraceWholeLinesInCallOrder)
     std::map<DWORD, long long> lastQpcPerThread;
     std::map<std::pair<std::string, std::string>, int> counts;
     for (const TraceLine& line : lines) {
-        EXPECT_EQ(line.pid, GetCurrentProcessId());
+        EXPECT_EQ(line.processId, GetCurrentProcessId());
         EXPECT_TRUE(line.event == "SmInitialize flags=non-null" || line.event == "SmShutdown") << line.event;
         ++counts[{line.module, line.event}];
-        long long& last = lastQpcPerThread[line.tid];
+        long long& last = lastQpcPerThread[line.threadId];
         EXPECT_LE(last, line.qpc) << "lines of one thread out of order";
         last = line.qpc;
     }
@@ -348,7 +310,7 @@ TEST_F(TestModulesTest, CrashSettingEndsTheProcessWithAnAccessViolation)
     ASSERT_EQ(lines.size(), 1u) << "only the child called SmInitialize";
     EXPECT_EQ(lines[0].module, "QxTestModuleC");
     EXPECT_EQ(lines[0].event, "SmInitialize flags=non-null");
-    EXPECT_NE(lines[0].pid, GetCurrentProcessId());
+    EXPECT_NE(lines[0].processId, GetCurrentProcessId());
 }
 
 } // namespace

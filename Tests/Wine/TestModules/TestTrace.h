@@ -15,6 +15,8 @@
 #include <optional>
 #include <string>
 
+#include "TestFiles.h"
+
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace QxTestModules {
@@ -24,24 +26,11 @@ inline constexpr const wchar_t* kRootKey = L"SOFTWARE\\Qx\\TestModules";
 inline constexpr const wchar_t* kTraceMutexName = L"Global\\QxTestModulesTrace";
 inline constexpr DWORD kTraceMutexWaitMs = 5000;
 
-inline std::string ToUtf8(const std::wstring& text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    const int length = static_cast<int>(text.size());
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, utf8.data(), size, nullptr, nullptr);
-    return utf8;
-}
+using QxWineTest::ToUtf8;
 
 inline std::wstring OwnBaseName()
 {
-    wchar_t path[MAX_PATH * 4] = {};
-    const DWORD length =
-        GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path, static_cast<DWORD>(std::size(path)));
-    std::wstring name(path, length);
+    std::wstring name = QxWineTest::ModulePath(reinterpret_cast<HMODULE>(&__ImageBase));
     name = name.substr(name.find_last_of(L'\\') + 1);
     return name.substr(0, name.find_last_of(L'.'));
 }

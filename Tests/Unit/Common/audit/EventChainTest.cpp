@@ -14,19 +14,13 @@
 #include <gtest/gtest.h>
 
 #include "Common/audit/EventSinks.h"
-#include "FakeEventLibraries.h"
-#include "RecordingLogger.h"
+#include "FakeProductTest.h"
 #include "ResKit/Logger/HRXEx.h"
 
 using namespace Qx;
 using namespace Qx::Testing;
 
 namespace {
-
-constexpr const wchar_t* kRoot = L"SOFTWARE\\Velquor\\Product";
-constexpr const wchar_t* kInstallPath = L"C:\\Velquor\\";
-constexpr const wchar_t* kReporterPath = L"C:\\Velquor\\QxEventReporter.dll";
-constexpr const wchar_t* kAgentPath = L"C:\\Velquor\\QxEventAgentClient.dll";
 
 using Names = std::vector<std::string>;
 using Texts = std::vector<std::wstring>;
@@ -82,25 +76,15 @@ private:
     std::vector<std::string>& m_journal;
 };
 
-class EventChainTest : public ::testing::Test {
+class EventChainTest : public FakeProductTest {
 protected:
-    EventChainTest()
-    {
-        EventLibraries().Reset();
-        platform.registry.SetString(kRoot, L"ProductInstallPath", kInstallPath);
-        platform.registry.SetString(kRoot, L"EventSource", L"Velquor Audit");
-        AddFakeEventReporter(platform.libraries, kReporterPath);
-        AddFakeEventAgent(platform.libraries, kAgentPath);
-    }
+    EventChainTest() { platform.registry.SetString(kRoot, L"EventSource", L"Velquor Audit"); }
 
     std::shared_ptr<RecordingReporter> Recorder(std::string name)
     {
         return std::make_shared<RecordingReporter>(std::move(name), journal);
     }
 
-    FakePlatform platform;
-    RecordingLogger logger;
-    ScopedLogger scopedLogger{logger};
     std::vector<std::string> journal;
     DisabledEventState disabledEvents{kRoot};
     EventReporterRegistry registry{kRoot, disabledEvents};

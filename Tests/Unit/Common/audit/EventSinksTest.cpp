@@ -4,19 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include "FakeEventLibraries.h"
-#include "RecordingLogger.h"
+#include "FakeProductTest.h"
 #include "ResKit/Logger/HRXEx.h"
 
 using namespace Qx;
 using namespace Qx::Testing;
 
 namespace {
-
-constexpr const wchar_t* kRoot = L"SOFTWARE\\Velquor\\Product";
-constexpr const wchar_t* kInstallPath = L"C:\\Velquor\\";
-constexpr const wchar_t* kReporterPath = L"C:\\Velquor\\QxEventReporter.dll";
-constexpr const wchar_t* kAgentPath = L"C:\\Velquor\\QxEventAgentClient.dll";
 
 using Names = std::vector<std::string>;
 using Strings = std::vector<std::optional<std::wstring>>;
@@ -46,22 +40,7 @@ EventRecord StartFailedEvent()
     return event;
 }
 
-class EventSinkTest : public ::testing::Test {
-protected:
-    EventSinkTest()
-    {
-        EventLibraries().Reset();
-        platform.registry.SetString(kRoot, L"ProductInstallPath", kInstallPath);
-        reporterLibrary = &AddFakeEventReporter(platform.libraries, kReporterPath);
-        agentLibrary = &AddFakeEventAgent(platform.libraries, kAgentPath);
-    }
-
-    FakePlatform platform;
-    RecordingLogger logger;
-    ScopedLogger scopedLogger{logger};
-    FakeModule* reporterLibrary = nullptr;
-    FakeModule* agentLibrary = nullptr;
-};
+using EventSinkTest = FakeProductTest;
 
 TEST_F(EventSinkTest, EventLogLibraryIsInitialisedGivenEveryFieldAndShutDown)
 {

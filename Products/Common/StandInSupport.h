@@ -1,0 +1,134 @@
+// Win32 helpers of the stand-ins. Header-only, so each stand-in stays one self-contained image.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace QxStandIn {
+
+inline HRESULT HResultFromWin32(DWORD error)
+{
+    return error == ERROR_SUCCESS ? S_OK : static_cast<HRESULT>((error & 0xFFFF) | 0x80070000U);
+}
+
+// The image this code is linked into, whether a DLL or an executable.
+inline HMODULE ThisModule()
+{
+    return reinterpret_cast<HMODULE>(&__ImageBase);
+}
+
+inline std::string ToUtf8(std::wstring_view text)
+{
+    if (text.empty()) {
+        return {};
+    }
+    const int length = static_cast<int>(text.size());
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, utf8.data(), size, nullptr, nullptr);
+    return utf8;
+}
+
+// The full path of a loaded module, of the executable for nullptr; empty on failure, with the
+// error left for GetLastError.
+inline std::wstring ModulePath(HMODULE module)
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) {
+            return {};
+        }
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+// The folder of a loaded module with its trailing backslash; empty on failure.
+inline std::wstring ModuleDirectory(HMODULE module)
+{
+    const std::wstring path = ModulePath(module);
+    return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+inline std::wstring ExecutableDirectory()
+{
+    return ModuleDirectory(nullptr);
+}
+
+// "Logs\" beside the executable, where the stand-ins write their files; empty on failure.
+inline std::wstring LogsDirectory()
+{
+    const std::wstring directory = ExecutableDirectory();
+    return directory.empty() ? directory : directory + L"Logs\\";
+}
+
+// Creates LogsDirectory() unless it exists; the Win32 error of a failure, 0 on success.
+inline DWORD CreateLogsDirectory(std::wstring& directory)
+{
+    directory = LogsDirectory();
+    if (directory.empty()) {
+        return GetLastError();
+    }
+    if (!CreateDirectoryW(directory.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        return GetLastError();
+    }
+    return ERROR_SUCCESS;
+}
+
+// "YYYY-MM-DD HH:MM:SS.mmm"
+inline std::string TimeStamp(const SYSTEMTIME& time)
+{
+    char stamp[32];
+    std::snprintf(stamp, sizeof(stamp), "%04u-%02u-%02u %02u:%02u:%02u.%03u", time.wYear, time.wMonth, time.wDay,
+                  time.wHour, time.wMinute, time.wSecond, time.wMilliseconds);
+    return stamp;
+}
+
+inline std::string LocalTimeStamp()
+{
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    return TimeStamp(now);
+}
+
+// Closes a kernel handle; INVALID_HANDLE_VALUE counts as no handle, so get() is nullptr for both.
+class Handle {
+public:
+    explicit Handle(HANDLE handle) : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+    ~Handle()
+    {
+        if (handle_ != nullptr) {
+            CloseHandle(handle_);
+        }
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return handle_; }
+    bool valid() const { return handle_ != nullptr; }
+
+private:
+    HANDLE handle_;
+};
+
+// An SRW lock, unlike std::mutex, cannot throw.
+class SrwLockGuard {
+public:
+    explicit SrwLockGuard(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+    ~SrwLockGuard() { ReleaseSRWLockExclusive(&lock_); }
+    SrwLockGuard(const SrwLockGuard&) = delete;
+    SrwLockGuard& operator=(const SrwLockGuard&) = delete;
+
+private:
+    SRWLOCK& lock_;
+};
+
+} // namespace QxStandIn
