@@ -200,6 +200,8 @@ void CServiceModule::LogEvent(const wchar_t* format, ...)
     va_start(arguments, format);
     std::vswprintf(buffer, kLogEventCapacity, format, arguments);
     va_end(arguments);
+    // Cut output: msvcrt leaves the buffer without a terminator, glibc ends it early.
+    buffer[kLogEventCapacity - 1] = L'\0';
     QX_LOG(3, "LogEvent: ", static_cast<const wchar_t*>(buffer));
 }
 
