@@ -47,6 +47,9 @@ for preset in "${presets[@]}"; do
   [[ -n $failures ]] && summary[$preset]+=$'\n'"$failures"
 done
 
+# The prefix's persistent wineserver and its services would outlive the run; nothing needs them now.
+(source scripts/wine-env.sh && wineserver -k) >/dev/null 2>&1 || true
+
 echo
 echo "==== Summary ===="
 printf '%-12s %s\n' format "$format_result"
