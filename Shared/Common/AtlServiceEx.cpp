@@ -200,7 +200,7 @@ void CServiceModule::LogEvent(const wchar_t* format, ...)
     va_start(arguments, format);
     std::vswprintf(buffer, kLogEventCapacity, format, arguments);
     va_end(arguments);
-    // Cut output: msvcrt leaves the buffer without a terminator, glibc ends it early.
+    // Not every C runtime terminates cut output; the text ends inside the buffer whatever it does.
     buffer[kLogEventCapacity - 1] = L'\0';
     QX_LOG(3, "LogEvent: ", static_cast<const wchar_t*>(buffer));
 }

@@ -20,11 +20,14 @@ Win32Error Win32Registry::QueryValue(NativeHandle key, const wchar_t* name, std:
     DWORD bytes = size != nullptr ? *size : 0;
     const LSTATUS status = ::RegQueryValueExW(static_cast<HKEY>(key), name, nullptr, &valueType,
                                               static_cast<BYTE*>(data), size != nullptr ? &bytes : nullptr);
-    if (type != nullptr) {
-        *type = valueType;
-    }
-    if (size != nullptr) {
-        *size = bytes;
+    // The answers mean something only when the value was found, whole or too big for the buffer.
+    if (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) {
+        if (type != nullptr) {
+            *type = valueType;
+        }
+        if (size != nullptr) {
+            *size = bytes;
+        }
     }
     return static_cast<Win32Error>(status);
 }

@@ -400,17 +400,6 @@ std::string ErrorDescription(HRESULT hr)
     return text.empty() ? "<Unknown error>" : ToUtf8(text);
 }
 
-bool RunningOnWine()
-{
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
-void NoteWineDifference(std::string_view difference)
-{
-    std::cout << "[   WINE   ] " << difference << "\n";
-}
-
 void HostTest::SetUp()
 {
     service_ = UniqueServiceName(::testing::UnitTest::GetInstance()->current_test_info()->name());

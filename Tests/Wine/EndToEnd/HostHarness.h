@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "TestFiles.h"
+#include "WineDifferences.h"
 
 namespace QxE2E {
 
@@ -116,12 +117,10 @@ std::wstring Wide(std::string_view utf8);
 // "0x%08X": exit codes and HRESULTs read best in hexadecimal when an expectation fails.
 std::string Hex(std::uint32_t value);
 
-// Wine exports wine_get_version from its ntdll; Windows does not.
-bool RunningOnWine();
-// Marks a place where a test meets a known difference between Wine and Windows, the way Wine's own
-// tests mark theirs: the check beside it stays strict for the platform the test runs on, and the
-// note says what the other platform does.
-void NoteWineDifference(std::string_view difference);
+// Where Wine differs from Windows, tests keep their check strict for the platform they run on and
+// note what the other platform does.
+using QxWineTest::NoteWineDifference;
+using QxWineTest::RunningOnWine;
 
 // A test that owns one service name: its registry key and the logs of every run are removed at the
 // end, whatever the outcome.

@@ -1,0 +1,84 @@
+// Win32Dumps: the temporary folder, the local time, starting a process and MiniDumpWriteDump.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "Platform/Api/Platform.h"
+#include "TestFiles.h"
+
+namespace {
+
+using Qx::Platform::Dumps;
+
+constexpr std::uint32_t kProcessWaitMs = 30000;
+constexpr std::uint32_t kErrorBadArguments = 160;
+
+std::wstring SystemFolder()
+{
+    std::array<wchar_t, MAX_PATH + 1> folder{};
+    const UINT length = GetSystemDirectoryW(folder.data(), MAX_PATH);
+    return std::wstring(folder.data(), length) + L"\\";
+}
+
+TEST(Win32Dumps, TempPathAndNowArePlausible)
+{
+    const std::wstring temp = Dumps().TempPath();
+    ASSERT_FALSE(temp.empty());
+    EXPECT_EQ(L'\\', temp.back());
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(temp.c_str()));
+
+    const Qx::Platform::LocalTime now = Dumps().Now();
+    EXPECT_GE(now.year, 2024);
+    EXPECT_GE(now.month, 1);
+    EXPECT_LE(now.month, 12);
+    EXPECT_GE(now.day, 1);
+    EXPECT_LE(now.day, 31);
+    EXPECT_LE(now.hour, 23);
+    EXPECT_LE(now.minute, 59);
+    EXPECT_LE(now.second, 59);
+}
+
+TEST(Win32Dumps, WriteMiniDumpWritesADumpFileOrReportsTheFileWasNotCreated)
+{
+    const std::wstring path =
+        Dumps().TempPath() + L"QxPlatformTests_" + std::to_wstring(GetCurrentProcessId()) + L".dmp";
+    bool fileCreated = false;
+    EXPECT_TRUE(Dumps().WriteMiniDump(path, 0, nullptr, GetCurrentThreadId(), fileCreated));
+    EXPECT_TRUE(fileCreated);
+    const std::optional<std::string> content = QxWineTest::ReadWholeFile(path);
+    ASSERT_TRUE(content.has_value());
+    EXPECT_EQ("MDMP", content->substr(0, 4));
+    EXPECT_TRUE(DeleteFileW(path.c_str())) << GetLastError();
+
+    const std::wstring unreachable = Dumps().TempPath() + L"QxNoSuchFolder\\x.dmp";
+    fileCreated = true;
+    EXPECT_FALSE(Dumps().WriteMiniDump(unreachable, 0, nullptr, GetCurrentThreadId(), fileCreated));
+    EXPECT_FALSE(fileCreated);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(unreachable.c_str()));
+}
+
+TEST(Win32Dumps, RunProcessGivesTheStartErrorOrTheExitCode)
+{
+    std::uint32_t exitCode = 0xABCD;
+    EXPECT_EQ(2u, Dumps().RunProcess(QxWineTest::ExecutableDirectory() + L"QxNoSuchProgram.exe", L"QxNoSuchProgram.exe",
+                                     kProcessWaitMs, exitCode));
+    EXPECT_EQ(0xABCDu, exitCode);
+
+    ASSERT_EQ(0u, Dumps().RunProcess(SystemFolder() + L"cmd.exe", L"cmd.exe /c exit 3", kProcessWaitMs, exitCode));
+    EXPECT_EQ(3u, exitCode);
+
+    ASSERT_EQ(
+        0u, Dumps().RunProcess(SystemFolder() + L"cmd.exe", L"cmd.exe /c exit -1073741819", kProcessWaitMs, exitCode));
+    EXPECT_EQ(0xC0000005u, exitCode);
+
+    // Without a program to run, the tool ends with ERROR_BAD_ARGUMENTS.
+    ASSERT_EQ(0u, Dumps().RunProcess(QxWineTest::ExecutableDirectory() + L"QxRunExit.exe", L"QxRunExit.exe",
+                                     kProcessWaitMs, exitCode));
+    EXPECT_EQ(kErrorBadArguments, exitCode);
+}
+
+} // namespace

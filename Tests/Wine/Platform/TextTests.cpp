@@ -1,0 +1,193 @@
+// Win32Text: case mapping, UTF-8, message texts, UI languages, settings files and version
+// resources.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "Platform/Api/Platform.h"
+#include "TestFiles.h"
+#include "WineDifferences.h"
+
+namespace {
+
+using Qx::Platform::Text;
+using QxWineTest::NoteWineDifference;
+using QxWineTest::RunningOnWine;
+
+bool EndsWith(const std::wstring& text, const std::wstring& suffix)
+{
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+TEST(Win32Text, MapStringLowercasesAndReportsBufferSizes)
+{
+    std::array<wchar_t, 16> buffer{};
+    int written = -1;
+    ASSERT_EQ(0u, Text().MapString(Qx::Platform::kLocaleInvariant, Qx::Platform::kLcmapLowercase, L"NAME",
+                                   buffer.data(), static_cast<int>(buffer.size()), written));
+    EXPECT_EQ(4, written);
+    EXPECT_EQ(L"name", std::wstring(buffer.data(), 4));
+
+    written = -1;
+    EXPECT_EQ(0u, Text().MapString(Qx::Platform::kLocaleInvariant, Qx::Platform::kLcmapLowercase, L"NAME", nullptr, 0,
+                                   written));
+    EXPECT_EQ(4, written);
+
+    written = -1;
+    EXPECT_EQ(122u, Text().MapString(Qx::Platform::kLocaleInvariant, Qx::Platform::kLcmapLowercase, L"NAME",
+                                     buffer.data(), 2, written));
+    EXPECT_EQ(-1, written);
+
+    EXPECT_EQ(87u, Text().MapString(0x12345678, Qx::Platform::kLcmapLowercase, L"NAME", buffer.data(),
+                                    static_cast<int>(buffer.size()), written));
+    EXPECT_EQ(-1, written);
+}
+
+TEST(Win32Text, CharUpperAndUtf8ToWideHandleNonAsciiText)
+{
+    EXPECT_EQ(L'\u00C4', Text().CharUpper(L'\u00E4'));
+    EXPECT_EQ(L'A', Text().CharUpper(L'a'));
+
+    std::wstring wide;
+    ASSERT_EQ(0u, Text().Utf8ToWide("a\xC3\xA4", wide));
+    EXPECT_EQ(L"a\u00E4", wide);
+
+    std::string longText;
+    for (int i = 0; i < 300; ++i) {
+        longText += "x\xC3\xA4";
+    }
+    ASSERT_EQ(0u, Text().Utf8ToWide(longText, wide));
+    std::wstring expected;
+    for (int i = 0; i < 300; ++i) {
+        expected += L"x\u00E4";
+    }
+    EXPECT_EQ(expected, wide);
+
+    ASSERT_EQ(0u, Text().Utf8ToWide("", wide));
+    EXPECT_EQ(L"", wide);
+}
+
+TEST(Win32Text, FormatMessageFromSystemGivesTheTextOrMessageNotFound)
+{
+    std::wstring text;
+    ASSERT_EQ(0u, Text().FormatMessage(Qx::Platform::kFormatMessageFromSystem, nullptr, 2, 0, text));
+    if (RunningOnWine()) {
+        NoteWineDifference("system message 2 reads \"File not found.\" in Wine's wording");
+        EXPECT_EQ(L"File not found.\r\n", text);
+    } else {
+        EXPECT_TRUE(EndsWith(text, L"\r\n")) << QxWineTest::ToUtf8(text);
+    }
+
+    std::wstring unknown = L"unchanged";
+    EXPECT_EQ(317u, Text().FormatMessage(Qx::Platform::kFormatMessageFromSystem, nullptr, 0x80041234, 0, unknown));
+    EXPECT_EQ(L"unchanged", unknown);
+}
+
+TEST(Win32Text, ThreadPreferredUILanguagesAreADoubleNulTerminatedList)
+{
+    std::vector<wchar_t> list;
+    ASSERT_EQ(0u, Text().GetThreadPreferredUILanguages(Qx::Platform::kMuiLanguageId | Qx::Platform::kMuiThreadLanguages,
+                                                       list));
+    ASSERT_GE(list.size(), 2u);
+    EXPECT_EQ(L'\0', list[list.size() - 1]);
+    EXPECT_EQ(L'\0', list[list.size() - 2]);
+    EXPECT_NE(L'\0', list[0]);
+
+    const wchar_t german[] = L"0407\0";
+    EXPECT_TRUE(Text().SetThreadPreferredUILanguages(Qx::Platform::kMuiLanguageId, german));
+    std::vector<wchar_t> after;
+    ASSERT_EQ(0u, Text().GetThreadPreferredUILanguages(Qx::Platform::kMuiLanguageId | Qx::Platform::kMuiThreadLanguages,
+                                                       after));
+    if (RunningOnWine()) {
+        NoteWineDifference("SetThreadPreferredUILanguages succeeds but changes nothing");
+        EXPECT_EQ(list, after);
+    } else {
+        EXPECT_EQ(std::wstring(L"0407"), std::wstring(after.data()));
+    }
+    EXPECT_TRUE(Text().SetThreadPreferredUILanguages(Qx::Platform::kMuiLanguageId, nullptr));
+}
+
+TEST(Win32Text, HasConsoleWindowFollowsTheConsole)
+{
+    if (RunningOnWine()) {
+        NoteWineDifference("headless Wine gives no console window to any process");
+        EXPECT_FALSE(Text().HasConsoleWindow());
+    } else {
+        EXPECT_EQ(GetConsoleWindow() != nullptr, Text().HasConsoleWindow());
+    }
+}
+
+class Win32TextProfileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::array<wchar_t, MAX_PATH + 1> temp{};
+        ASSERT_NE(0u, GetTempPathW(MAX_PATH, temp.data()));
+        m_path = std::wstring(temp.data()) + L"QxPlatformTests_" + std::to_wstring(GetCurrentProcessId()) + L".ini";
+        const std::string content =
+            "[Section]\r\nKey = \"quoted value\"\r\nEmpty=\r\nLong=" + std::string(300, 'v') + "\r\n";
+        const HANDLE file = CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, file) << GetLastError();
+        DWORD written = 0;
+        const BOOL wrote = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+        CloseHandle(file);
+        ASSERT_TRUE(wrote);
+        ASSERT_EQ(content.size(), written);
+    }
+
+    void TearDown() override { EXPECT_TRUE(DeleteFileW(m_path.c_str())) << GetLastError(); }
+
+    std::wstring m_path;
+};
+
+TEST_F(Win32TextProfileTest, ReadProfileStringReadsValuesDefaultsAndCutsLongValues)
+{
+    EXPECT_EQ(L"quoted value", Text().ReadProfileString(m_path, L"Section", L"Key", L"default", 260));
+    EXPECT_EQ(L"", Text().ReadProfileString(m_path, L"Section", L"Empty", L"default", 260));
+    EXPECT_EQ(L"default", Text().ReadProfileString(m_path, L"Section", L"Missing", L"default", 260));
+    EXPECT_EQ(L"default", Text().ReadProfileString(m_path, L"Other", L"Key", L"default", 260));
+    EXPECT_EQ(L"default", Text().ReadProfileString(m_path + L".missing", L"Section", L"Key", L"default", 260));
+    EXPECT_EQ(std::wstring(259, L'v'), Text().ReadProfileString(m_path, L"Section", L"Long", L"default", 260));
+}
+
+TEST(Win32Text, ReadVersionInfoReadsTheHostsVersionResource)
+{
+    const std::wstring host = QxWineTest::ExecutableDirectory() + L"QxServiceHost.exe";
+    for (const bool neutral : {true, false}) {
+        SCOPED_TRACE(neutral ? "neutral" : "not neutral");
+        std::unique_ptr<Qx::Platform::IVersionBlock> block;
+        ASSERT_EQ(Qx::kSOk, Text().ReadVersionInfo(host, neutral, block));
+        ASSERT_NE(nullptr, block);
+        std::uint16_t language = 0;
+        std::uint16_t codePage = 0;
+        ASSERT_TRUE(block->Translation(language, codePage));
+        EXPECT_EQ(0x0409, language);
+        EXPECT_EQ(1200, codePage);
+        std::wstring value = L"unset";
+        bool isNull = true;
+        ASSERT_TRUE(block->QueryString(L"\\StringFileInfo\\040904b0\\FileVersion", value, isNull));
+        EXPECT_FALSE(isNull);
+        EXPECT_EQ(L"1.0.0.0", value);
+        EXPECT_FALSE(block->QueryString(L"\\StringFileInfo\\040904b0\\NoSuchValue", value, isNull));
+    }
+}
+
+TEST(Win32Text, ReadVersionInfoOfAFileWithoutVersionResourceFails)
+{
+    // This executable has no version resource: the result is HRESULT_FROM_WIN32 of the last error,
+    // ERROR_RESOURCE_DATA_NOT_FOUND.
+    const std::wstring self = QxWineTest::ModulePath(nullptr);
+    for (const bool neutral : {true, false}) {
+        SCOPED_TRACE(neutral ? "neutral" : "not neutral");
+        std::unique_ptr<Qx::Platform::IVersionBlock> block;
+        EXPECT_EQ(Qx::MakeHResult(0x80070714u), Text().ReadVersionInfo(self, neutral, block));
+        EXPECT_EQ(nullptr, block);
+    }
+}
+
+} // namespace
