@@ -53,11 +53,16 @@ CServiceModule& CServiceModule::Instance()
     return module;
 }
 
+void CopyServiceName(std::wstring_view name, ServiceNameBuffer& buffer)
+{
+    const std::size_t length = std::min(name.size(), buffer.size() - 1);
+    std::copy_n(name.begin(), length, buffer.begin());
+    buffer[length] = L'\0';
+}
+
 void CServiceModule::SetServiceName(const std::wstring& name)
 {
-    const std::size_t length = std::min(name.size(), kServiceNameCapacity - 1);
-    std::copy_n(name.begin(), length, m_serviceName.begin());
-    m_serviceName[length] = L'\0';
+    CopyServiceName(name, m_serviceName);
 }
 
 ServiceStatus CServiceModule::Status()

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "Platform/Api/Platform.h"
 
@@ -39,9 +40,15 @@ private:
 // when the service is not running, and nothing changes then.
 using ControlsCallback = std::function<bool(std::uint32_t controls, bool enable)>;
 
+// A service name in its fixed buffer: 255 characters and the terminator.
+using ServiceNameBuffer = std::array<wchar_t, 256>;
+
+// Copies at most 255 characters of name into buffer, terminated.
+void CopyServiceName(std::wstring_view name, ServiceNameBuffer& buffer);
+
 class CServiceModule final : public CAtlServiceModuleFramework {
 public:
-    static constexpr std::size_t kServiceNameCapacity = 256;
+    static constexpr std::size_t kServiceNameCapacity = std::tuple_size_v<ServiceNameBuffer>;
     static constexpr std::uint32_t kServiceThreadExitWaitMilliseconds = 10000;
     static constexpr std::uint32_t kStartPendingReportMilliseconds = 5000;
 
@@ -98,7 +105,7 @@ private:
 
     Qx::Platform::ServiceStatus m_status; // guarded by m_statusLock
     std::unique_ptr<Qx::Platform::ILock> m_statusLock;
-    std::array<wchar_t, kServiceNameCapacity> m_serviceName{};
+    ServiceNameBuffer m_serviceName{};
     Qx::Platform::NativeHandle m_statusHandle = nullptr;
     std::uint32_t m_serviceThreadId = 0;
     std::uint32_t m_savedControls = 0; // guarded by m_statusLock

@@ -46,7 +46,7 @@ bool StopAcceptForbids(const std::wstring& serviceName)
     return value == 0;
 }
 
-std::array<wchar_t, CServiceModule::kServiceNameCapacity> g_guardServiceName{};
+ServiceNameBuffer g_guardServiceName{};
 std::atomic<bool> g_deleteGuardAtExit{true};
 
 } // namespace
@@ -119,10 +119,7 @@ bool InternalState::StopBlocked()
 
 void WatchDogGuard::SetServiceName(const wchar_t* serviceName)
 {
-    const std::wstring_view name(serviceName);
-    const std::size_t length = std::min(name.size(), g_guardServiceName.size() - 1);
-    std::copy_n(name.begin(), length, g_guardServiceName.begin());
-    g_guardServiceName[length] = L'\0';
+    CopyServiceName(serviceName, g_guardServiceName);
 }
 
 void WatchDogGuard::Set(bool present)

@@ -18,29 +18,15 @@ namespace {
 
 #if defined(__GNUC__)
 // libstdc++ keeps a header in front of each thrown object and raises the object's
-// _Unwind_Exception, which ends that header, as the only exception parameter. The layouts are
-// those of libstdc++'s __cxa_exception and __cxa_dependent_exception on x86_64.
-struct CxaException {
-    std::type_info* exceptionType;
+// _Unwind_Exception, which ends that header, as the only exception parameter. Its
+// __cxa_exception and __cxa_dependent_exception (x86_64) differ only in the first field: the
+// thrown object's type, or, for std::rethrow_exception, the primary exception object.
+struct CxaHeader {
+    const void* typeOrPrimaryException;
     void (*exceptionDestructor)(void*);
     void (*unexpectedHandler)();
     std::terminate_handler terminateHandler;
-    CxaException* nextException;
-    int handlerCount;
-    int handlerSwitchValue;
-    const unsigned char* actionRecord;
-    const unsigned char* languageSpecificData;
-    _Unwind_Ptr catchTemp;
-    void* adjustedPtr;
-    _Unwind_Exception unwindHeader;
-};
-
-struct CxaDependentException {
-    void* primaryException;
-    void (*exceptionDestructor)(void*);
-    void (*unexpectedHandler)();
-    std::terminate_handler terminateHandler;
-    CxaException* nextException;
+    CxaHeader* nextException;
     int handlerCount;
     int handlerSwitchValue;
     const unsigned char* actionRecord;
@@ -60,20 +46,17 @@ void DescribeThrownObject(const EXCEPTION_RECORD& record, ExceptionDescription& 
         return;
     }
     auto* unwind = reinterpret_cast<_Unwind_Exception*>(record.ExceptionInformation[0]);
-    const CxaException* header = nullptr;
+    const auto* raised =
+        reinterpret_cast<const CxaHeader*>(reinterpret_cast<const char*>(unwind) - offsetof(CxaHeader, unwindHeader));
     if (unwind->exception_class == kGnuCxxPrimary) {
-        header = reinterpret_cast<const CxaException*>(reinterpret_cast<const char*>(unwind) -
-                                                       offsetof(CxaException, unwindHeader));
-        description.thrownObject = header + 1;
+        description.thrownObject = raised + 1;
     } else if (unwind->exception_class == kGnuCxxDependent) {
-        const auto* dependent = reinterpret_cast<const CxaDependentException*>(
-            reinterpret_cast<const char*>(unwind) - offsetof(CxaDependentException, unwindHeader));
-        description.thrownObject = dependent->primaryException;
-        header = static_cast<const CxaException*>(dependent->primaryException) - 1;
+        description.thrownObject = raised->typeOrPrimaryException;
     } else {
         return;
     }
-    description.thrownType = header->exceptionType;
+    const CxaHeader* header = static_cast<const CxaHeader*>(description.thrownObject) - 1;
+    description.thrownType = static_cast<const std::type_info*>(header->typeOrPrimaryException);
     // The record's address is inside RaiseException; the module that threw owns the type.
     MEMORY_BASIC_INFORMATION memory{};
     if (::VirtualQuery(description.thrownType, &memory, sizeof(memory)) != 0) {

@@ -55,19 +55,6 @@ LoggerLibGetLoggerFunction LoggerFactory()
     return factory;
 }
 
-// Asks the library for a logger and installs it; a surplus object is destroyed.
-void AcquireAndInstall()
-{
-    const auto factory = LoggerFactory();
-    if (factory == nullptr) {
-        return;
-    }
-    IFileLoggerItf* logger = factory(Process().HostInstance());
-    if (logger != nullptr && !InstallLogger(logger)) {
-        delete logger;
-    }
-}
-
 template <class Action>
 void WithoutRaising(Action&& action) noexcept
 {
@@ -104,7 +91,14 @@ IFileLoggerItf* ExchangeLogger(IFileLoggerItf* logger)
 
 void AcquireLogger()
 {
-    AcquireAndInstall();
+    const auto factory = LoggerFactory();
+    if (factory == nullptr) {
+        return;
+    }
+    IFileLoggerItf* logger = factory(Process().HostInstance());
+    if (logger != nullptr && !InstallLogger(logger)) {
+        delete logger;
+    }
 }
 
 int AllocRecordAttribute()
@@ -306,7 +300,7 @@ SModuleLogInit::SModuleLogInit(const std::wstring& logName)
         ++g_moduleLogCount;
     }
     try {
-        AcquireAndInstall();
+        AcquireLogger();
         IFileLoggerItf* logger = g_installedLogger.load(std::memory_order_acquire);
         if (logger != nullptr) {
             (void)logger->Init(logName.c_str(), L"Module log", true, this);

@@ -65,7 +65,8 @@ bool InstallLogger(IFileLoggerItf* logger);
 // Puts logger in place of the installed one, whatever that is, and returns the previous one.
 IFileLoggerItf* ExchangeLogger(IFileLoggerItf* logger);
 
-// Start-up step: asks the logger library for a logger and installs it.
+// Asks the logger library for a logger and installs it; a surplus object is destroyed. Runs at
+// start-up and again for every module log.
 void AcquireLogger();
 
 // Hands out record attribute indices: 0, 1, then always the shared spare slot 2.

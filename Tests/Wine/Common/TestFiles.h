@@ -1,8 +1,11 @@
 // Win32 file and text helpers of the Wine tests and the test modules. Free of gtest, so that the
-// test modules, which are DLLs the host loads, can use them too.
+// test modules, which are DLLs the host loads, can use them too. The helpers the stand-ins have
+// already are taken from them.
 #pragma once
 
 #include <windows.h>
+
+#include "StandInSupport.h"
 
 #include <cstdio>
 #include <optional>
@@ -11,38 +14,12 @@
 
 namespace QxWineTest {
 
-inline std::string ToUtf8(std::wstring_view text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    const int length = static_cast<int>(text.size());
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, utf8.data(), size, nullptr, nullptr);
-    return utf8;
-}
-
-// The path of a loaded module, of the executable for nullptr.
-inline std::wstring ModulePath(HMODULE module)
-{
-    wchar_t path[MAX_PATH * 4] = {};
-    const DWORD length = GetModuleFileNameW(module, path, static_cast<DWORD>(std::size(path)));
-    return std::wstring(path, length);
-}
-
-// The executable's folder with its trailing backslash.
-inline std::wstring ExecutableDirectory()
-{
-    const std::wstring exe = ModulePath(nullptr);
-    return exe.substr(0, exe.find_last_of(L'\\') + 1);
-}
-
-// "Logs\" beside the executable, where the host and the stand-ins write their files.
-inline std::wstring LogsDirectory()
-{
-    return ExecutableDirectory() + L"Logs\\";
-}
+using QxStandIn::ExecutableDirectory;
+using QxStandIn::LocalTimeStamp;
+using QxStandIn::LogsDirectory;
+using QxStandIn::ModulePath;
+using QxStandIn::TimeStamp;
+using QxStandIn::ToUtf8;
 
 inline bool FileExists(const std::wstring& path)
 {
@@ -66,22 +43,6 @@ inline std::optional<std::string> ReadWholeFile(const std::wstring& path)
     }
     CloseHandle(file);
     return content;
-}
-
-// "YYYY-MM-DD HH:MM:SS.mmm"
-inline std::string TimeStamp(const SYSTEMTIME& time)
-{
-    char text[32];
-    std::snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u.%03u", time.wYear, time.wMonth, time.wDay,
-                  time.wHour, time.wMinute, time.wSecond, time.wMilliseconds);
-    return text;
-}
-
-inline std::string LocalTimeStamp()
-{
-    SYSTEMTIME now{};
-    GetLocalTime(&now);
-    return TimeStamp(now);
 }
 
 // Whether text has the shape of TimeStamp's result.
