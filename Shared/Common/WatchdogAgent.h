@@ -1,8 +1,9 @@
 // The binding to the product's watchdog agent, QxWatchdogAgent.dll.
 //
-// Bound once during start-up: the library is loaded by its plain name and all four exports
-// must resolve, otherwise the agent is absent and every call is skipped, silently. The host
-// calls only WAInitW and WADeinit, one at a time on the service thread.
+// Bound once during start-up: the library is loaded by its full path from the host
+// executable's folder, never by its bare name, so that no copy elsewhere can stand in for it. All
+// four exports must resolve, otherwise the agent is absent and every call is skipped, silently.
+// The host calls only WAInitW and WADeinit, one at a time on the service thread.
 #pragma once
 
 #include "Platform/Api/Platform.h"

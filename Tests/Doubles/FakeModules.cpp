@@ -132,7 +132,7 @@ FakeModule& AddFakeServiceModule(FakeLibraries& libraries, const std::wstring& p
 
 FakeModule& AddFakeWatchdogAgent(FakeLibraries& libraries, bool withOnExit)
 {
-    FakeModule& module = libraries.Add(L"QxWatchdogAgent.dll");
+    FakeModule& module = libraries.Add(L"C:\\Program Files\\Qx\\QxWatchdogAgent.dll");
     module.exports["WAInitW"] = reinterpret_cast<void*>(&WAInitW);
     module.exports["WADeinit"] = reinterpret_cast<void*>(&WADeinit);
     module.exports["WAOnEnter"] = reinterpret_cast<void*>(&WAOnEnterOrExit);

@@ -43,7 +43,7 @@ FakeExports& Exports();
 // can be left out.
 FakeModule& AddFakeServiceModule(FakeLibraries& libraries, const std::wstring& path, std::size_t index,
                                  bool withInitialize = true, bool withShutdown = true);
-// Adds QxWatchdogAgent.dll with its four exports, or without WAOnExit.
+// Adds QxWatchdogAgent.dll beside the fake host executable with its four exports, or without WAOnExit.
 FakeModule& AddFakeWatchdogAgent(FakeLibraries& libraries, bool withOnExit = true);
 // Adds a log compressor with Initialize and, optionally, Shutdown.
 FakeModule& AddFakeLogCompressor(FakeLibraries& libraries, const std::wstring& path, bool withShutdown = true);

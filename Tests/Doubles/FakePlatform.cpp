@@ -215,6 +215,12 @@ void FakeLibraries::FailLoad(const std::wstring& path, Win32Error error)
     m_loadFailures[path] = error;
 }
 
+Win32Error FakeLibraries::RestrictSearchToSafeFolders()
+{
+    m_safeSearchCalls.push_back(m_loaded.size());
+    return m_safeSearchFailure;
+}
+
 Win32Error FakeLibraries::Load(const std::wstring& path, Library& library)
 {
     if (const auto failure = m_loadFailures.find(path); failure != m_loadFailures.end()) {

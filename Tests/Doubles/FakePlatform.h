@@ -83,7 +83,12 @@ public:
     [[nodiscard]] std::vector<std::wstring> FreedPaths() const { return m_freed; }
     // Paths loaded and not yet freed, each load counted once.
     [[nodiscard]] std::vector<std::wstring> LivePaths() const;
+    // Makes RestrictSearchToSafeFolders fail with error.
+    void FailSafeSearch(Win32Error error) { m_safeSearchFailure = error; }
+    // One entry per RestrictSearchToSafeFolders call: how many libraries had been loaded before it.
+    [[nodiscard]] std::vector<std::size_t> SafeSearchCalls() const { return m_safeSearchCalls; }
 
+    Win32Error RestrictSearchToSafeFolders() override;
     Win32Error Load(const std::wstring& path, Platform::Library& library) override;
     Win32Error LoadAsDataFile(const std::wstring& path, Platform::Library& library) override;
     void* GetProc(Platform::NativeHandle library, const char* name) override;

@@ -75,7 +75,11 @@ public:
 class ILibraries {
 public:
     virtual ~ILibraries() = default;
-    // LoadLibraryW with the platform's search order.
+    // SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS), for the whole process: a library
+    // named without a path is then looked up in the executable's folder, System32 and the folders
+    // added with AddDllDirectory only; never in the current folder, the Windows folder or PATH.
+    [[nodiscard]] virtual Win32Error RestrictSearchToSafeFolders() = 0;
+    // LoadLibraryW: a name without a path is looked up in the process's search order.
     [[nodiscard]] virtual Win32Error Load(const std::wstring& path, Library& library) = 0;
     // LoadLibraryExW with LOAD_LIBRARY_AS_DATAFILE: resources only, no code runs.
     [[nodiscard]] virtual Win32Error LoadAsDataFile(const std::wstring& path, Library& library) = 0;

@@ -17,8 +17,17 @@ Win32Error LoadWith(const std::wstring& path, DWORD flags, Library& library)
 
 } // namespace
 
+Win32Error Win32Libraries::RestrictSearchToSafeFolders()
+{
+    if (!::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)) {
+        return LastErrorOr(ERROR_INVALID_FUNCTION);
+    }
+    return ERROR_SUCCESS;
+}
+
 Win32Error Win32Libraries::Load(const std::wstring& path, Library& library)
 {
+    // No search flags: the process's default directories apply, which Wine honours too.
     return LoadWith(path, 0, library);
 }
 

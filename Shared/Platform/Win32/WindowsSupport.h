@@ -51,6 +51,7 @@ public:
 
 class Win32Libraries final : public ILibraries {
 public:
+    Win32Error RestrictSearchToSafeFolders() override;
     Win32Error Load(const std::wstring& path, Library& library) override;
     Win32Error LoadAsDataFile(const std::wstring& path, Library& library) override;
     void* GetProc(NativeHandle library, const char* name) override;

@@ -37,9 +37,16 @@ std::wstring ModuleLogName(const std::wstring& serviceName)
 
 void RunStartupInitialization()
 {
+    // Before anything loads a library: a service's current folder is the Windows folder, where
+    // anyone who can write there could plant a library the host would otherwise run. Without the
+    // restriction the host still works, so a failure is only reported, once a logger exists.
+    const Win32Error searchError = Libraries().RestrictSearchToSafeFolders();
     GetProductInfo();
     LogUtils::AcquireLogger();
     LogUtils::AttributeIndices();
+    if (searchError != kErrorSuccess) {
+        QX_LOG_ERROR("SetDefaultDllDirectories failed Error:", searchError);
+    }
     DumpGenImpl::Instance();
     LogUtils::InstallCrashHandlers();
     CServiceModule::Instance();

@@ -41,4 +41,23 @@ TEST(WatchdogAgentTest, BindsOnlyWithAllFourExports)
     EXPECT_EQ(calls[1].name, "WADeinit");
 }
 
+TEST(WatchdogAgentTest, IsLoadedFromTheHostExecutablesFolderOnly)
+{
+    FakePlatform platform;
+    const FakeModule& agent = AddFakeWatchdogAgent(platform.libraries);
+    platform.libraries.Add(L"QxWatchdogAgent.dll").exports = agent.exports;
+    platform.process.modulePaths[nullptr] = L"D:\\Elsewhere\\QxServiceHost.exe";
+    EXPECT_FALSE(WatchdogAgent().IsLoaded()) << "neither by its bare name nor from another folder";
+
+    platform.libraries.Add(L"D:\\Elsewhere\\QxWatchdogAgent.dll").exports = agent.exports;
+    EXPECT_TRUE(WatchdogAgent().IsLoaded());
+    EXPECT_EQ(platform.libraries.LoadedPaths(), std::vector<std::wstring>{L"D:\\Elsewhere\\QxWatchdogAgent.dll"});
+
+    platform.process.modulePaths[nullptr] = L"QxServiceHost.exe";
+    EXPECT_FALSE(WatchdogAgent().IsLoaded()) << "an executable path without a folder names no folder";
+    platform.process.modulePaths.erase(nullptr);
+    EXPECT_FALSE(WatchdogAgent().IsLoaded()) << "nor does an executable path that cannot be read";
+    EXPECT_EQ(platform.libraries.LoadedPaths().size(), 1u);
+}
+
 } // namespace

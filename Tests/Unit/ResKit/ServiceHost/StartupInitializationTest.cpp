@@ -1,0 +1,69 @@
+// The start-up initialisation on the platform doubles. It builds the host's process-wide objects
+// once per process, so every test needs a fresh process: ctest runs each in its own, and a direct
+// run skips all tests but the first.
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+#include "Common/WatchdogAgent.h"
+#include "FakeModules.h"
+#include "RecordingLogger.h"
+#include "ResKit/ServiceHost/ServiceHostEntry.h"
+
+using namespace Qx;
+using namespace Qx::Testing;
+
+namespace {
+
+constexpr const wchar_t* kLoggerPath = L"C:\\Program Files\\Qx\\QxLogger.dll";
+constexpr const wchar_t* kAgentPath = L"C:\\Program Files\\Qx\\QxWatchdogAgent.dll";
+constexpr const wchar_t* kSearchFailure = L"SetDefaultDllDirectories failed Error:";
+
+class StartupInitializationTest : public ::testing::Test {
+protected:
+    StartupInitializationTest() { AddFakeWatchdogAgent(platform.libraries); }
+
+    void SetUp() override
+    {
+        static int testsInThisProcess = 0;
+        if (++testsInThisProcess > 1) {
+            GTEST_SKIP() << "needs a process of its own: run it through ctest or with --gtest_filter";
+        }
+    }
+
+    [[nodiscard]] bool Loaded(const std::wstring& path) const
+    {
+        const auto paths = platform.libraries.LoadedPaths();
+        return std::find(paths.begin(), paths.end(), path) != paths.end();
+    }
+
+    FakePlatform platform;
+    RecordingLogger logger;
+    ScopedLogger scopedLogger{logger};
+};
+
+TEST_F(StartupInitializationTest, RestrictsTheLibrarySearchBeforeAnyLibraryIsLoaded)
+{
+    RunStartupInitialization();
+
+    EXPECT_EQ(platform.libraries.SafeSearchCalls(), std::vector<std::size_t>{0}) << "once, before any load";
+    EXPECT_TRUE(Loaded(kLoggerPath));
+    EXPECT_TRUE(Loaded(kAgentPath));
+    EXPECT_EQ(logger.Find(kSearchFailure), nullptr);
+}
+
+TEST_F(StartupInitializationTest, GoesOnAndLogsWhenTheSearchCannotBeRestricted)
+{
+    platform.libraries.FailSafeSearch(87);
+
+    RunStartupInitialization();
+
+    EXPECT_TRUE(Loaded(kLoggerPath));
+    EXPECT_TRUE(WatchdogAgent::Instance().IsLoaded()) << "the agent is still bound from the host's folder";
+    const LoggedRecord* failure = logger.Find(kSearchFailure);
+    ASSERT_NE(failure, nullptr);
+    EXPECT_EQ(failure->text, std::wstring(kSearchFailure) + L"87");
+    EXPECT_EQ(failure->severity, L"ERROR");
+}
+
+} // namespace
