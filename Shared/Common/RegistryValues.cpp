@@ -1,5 +1,6 @@
 #include "Common/RegistryValues.h"
 
+#include <algorithm>
 #include <vector>
 
 using namespace Qx;
@@ -7,9 +8,11 @@ using namespace Qx::Platform;
 
 Win32Error ReadTerminatedString(NativeHandle key, const wchar_t* name, std::size_t capacity, std::wstring& value)
 {
-    std::vector<wchar_t> buffer(capacity);
+    // Never a null buffer, even for no capacity: without one the query would answer the value's
+    // size with success instead of ERROR_MORE_DATA, and nothing would have been read.
+    std::vector<wchar_t> buffer(std::max<std::size_t>(capacity, 1));
     std::uint32_t type = kRegNone;
-    auto size = static_cast<std::uint32_t>(buffer.size() * sizeof(wchar_t));
+    auto size = static_cast<std::uint32_t>(capacity * sizeof(wchar_t));
     const Win32Error error = Registry().QueryValue(key, name, &type, buffer.data(), &size);
     if (error != kErrorSuccess) {
         return error;
