@@ -4,10 +4,10 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ git clang-format googletest libgtest-dev libgmock-dev libbenchmark-dev
+  cmake make g++ git clang clang-format googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64
-  util-linux
+  util-linux libclang-rt-14-dev
 )
 
 missing=()

@@ -1,8 +1,7 @@
 #include "Common/DumpGenImpl.h"
 
-#include <cstdio>
-#include <cwctype>
-#include <optional>
+#include <algorithm>
+#include <cwchar>
 
 #include "Common/ProductInfo.h"
 #include "Common/RegistryValues.h"
@@ -19,95 +18,192 @@ constexpr int kLineGeneratorResult = 187;
 constexpr int kLineGeneratorLaunchFailed = 191;
 constexpr int kLineMiniDump = 203;
 
-// One conversion of a printf template.
-struct Conversion {
-    bool leftAlign = false;
-    bool zeroPad = false;
-    bool alternate = false;
-    std::size_t width = 0;
-    std::wstring length; // "", "h", "l", "ll", "I32", "I64", "w"
-    wchar_t type = 0;
-};
+using Piece = GeneratorTemplate::Piece;
 
-// Parses the conversion after a '%' at position; advances position past it.
-std::optional<Conversion> ParseConversion(const std::wstring& text, std::size_t& position)
-{
-    Conversion conversion;
-    for (; position < text.size(); ++position) {
-        const wchar_t c = text[position];
-        if (c == L'-') {
-            conversion.leftAlign = true;
-        } else if (c == L'0') {
-            conversion.zeroPad = true;
-        } else if (c == L'#') {
-            conversion.alternate = true;
-        } else if (c != L'+' && c != L' ') {
-            break;
+// Appends to a fixed buffer and remembers whether everything fitted; never allocates.
+class FixedTextWriter {
+public:
+    explicit FixedTextWriter(std::span<wchar_t> buffer) : m_buffer(buffer) {}
+
+    void Put(wchar_t c)
+    {
+        if (m_size + 1 < m_buffer.size()) {
+            m_buffer[m_size++] = c;
+        } else {
+            m_overflow = true;
         }
     }
-    while (position < text.size() && std::iswdigit(static_cast<wint_t>(text[position]))) {
-        conversion.width = conversion.width * 10 + static_cast<std::size_t>(text[position++] - L'0');
+
+    void Put(std::wstring_view text)
+    {
+        for (const wchar_t c : text) {
+            Put(c);
+        }
     }
-    for (const wchar_t* length : {L"I64", L"I32", L"ll", L"l", L"h", L"w"}) {
-        if (text.compare(position, std::wcslen(length), length) == 0) {
-            conversion.length = length;
-            position += conversion.length.size();
+
+    void PutNumber(std::uint64_t value, unsigned base, bool upperCase, std::size_t minimumDigits = 1)
+    {
+        wchar_t digits[24];
+        std::size_t count = 0;
+        const wchar_t* alphabet = upperCase ? L"0123456789ABCDEF" : L"0123456789abcdef";
+        do {
+            digits[count++] = alphabet[value % base];
+            value /= base;
+        } while (value != 0);
+        for (; count < minimumDigits; ++count) {
+            digits[count] = L'0';
+        }
+        while (count != 0) {
+            Put(digits[--count]);
+        }
+    }
+
+    // Terminates the text; true when all of it fitted.
+    bool Finish()
+    {
+        if (m_buffer.empty()) {
+            return false;
+        }
+        m_buffer[m_size] = L'\0';
+        return !m_overflow;
+    }
+
+private:
+    std::span<wchar_t> m_buffer;
+    std::size_t m_size = 0;
+    bool m_overflow = false;
+};
+
+bool IsBlank(wchar_t c)
+{
+    return c == L' ' || c == L'\t';
+}
+
+bool IsAsciiDigit(wchar_t c)
+{
+    return c >= L'0' && c <= L'9';
+}
+
+// The conversion after a '%' at position, without its argument kind; advances position past it.
+// Widths, precisions and unknown length modifiers give nothing.
+std::optional<Piece> ParseConversion(std::wstring_view text, std::size_t& position, std::wstring_view& length)
+{
+    Piece piece;
+    for (; position < text.size() && std::wcschr(L"-+ #0", text[position]) != nullptr; ++position) {
+        piece.alternate = piece.alternate || text[position] == L'#';
+        piece.plusSign = piece.plusSign || text[position] == L'+';
+        piece.spaceSign = piece.spaceSign || text[position] == L' ';
+    }
+    length = {};
+    for (const std::wstring_view candidate : {L"I64", L"I32", L"ll", L"l", L"h", L"w"}) {
+        if (text.substr(position).starts_with(candidate)) {
+            length = candidate;
+            position += candidate.size();
             break;
         }
     }
     if (position >= text.size()) {
         return std::nullopt;
     }
-    conversion.type = text[position++];
-    return conversion;
+    piece.type = text[position++];
+    return piece;
 }
 
-bool IsThirtyTwoBitInteger(const Conversion& c)
+bool IsThirtyTwoBitInteger(wchar_t type, std::wstring_view length)
 {
-    return std::wcschr(L"udixX", c.type) != nullptr && (c.length.empty() || c.length == L"l" || c.length == L"I32");
+    return std::wcschr(L"udixX", type) != nullptr && (length.empty() || length == L"l" || length == L"I32");
 }
 
-bool IsWideString(const Conversion& c)
+bool IsWideString(wchar_t type, std::wstring_view length)
 {
-    return (c.type == L's' && (c.length.empty() || c.length == L"l" || c.length == L"w")) ||
-           (c.type == L'S' && (c.length.empty() || c.length == L"w"));
+    return (type == L's' && (length.empty() || length == L"l" || length == L"w")) ||
+           (type == L'S' && (length.empty() || length == L"w"));
 }
 
-bool IsPointer(const Conversion& c)
+bool IsPointer(wchar_t type, std::wstring_view length)
 {
-    return (c.type == L'p' && c.length.empty()) ||
-           (std::wcschr(L"uxX", c.type) != nullptr && (c.length == L"ll" || c.length == L"I64"));
+    return (type == L'p' && length.empty()) ||
+           (std::wcschr(L"uxX", type) != nullptr && (length == L"ll" || length == L"I64"));
 }
 
-std::wstring Pad(std::wstring text, const Conversion& c, bool numeric)
+// The argument kind the n-th conversion (counted from 1) must have, when its form fits it.
+std::optional<Piece::Kind> ArgumentKind(int argument, wchar_t type, std::wstring_view length)
 {
-    if (text.size() >= c.width) {
-        return text;
+    switch (argument) {
+    case 1:
+    case 4:
+        if (IsThirtyTwoBitInteger(type, length)) {
+            return argument == 1 ? Piece::Kind::ProcessId : Piece::Kind::ThreadId;
+        }
+        return std::nullopt;
+    case 2:
+        return IsWideString(type, length) ? std::optional(Piece::Kind::DumpPath) : std::nullopt;
+    case 3:
+        return IsPointer(type, length) ? std::optional(Piece::Kind::ExceptionPointers) : std::nullopt;
+    default:
+        return std::nullopt;
     }
-    const std::size_t fill = c.width - text.size();
-    if (c.leftAlign) {
-        return text + std::wstring(fill, L' ');
-    }
-    return std::wstring(fill, numeric && c.zeroPad ? L'0' : L' ') + text;
 }
 
-std::wstring FormatNumber(std::uint64_t value, const Conversion& c)
+void PutInteger(FixedTextWriter& writer, const Piece& piece, std::uint64_t value)
 {
-    wchar_t digits[32];
-    const bool hex = c.type == L'x' || c.type == L'X';
-    if (c.type == L'd' || c.type == L'i') {
-        std::swprintf(digits, std::size(digits), L"%d", static_cast<int>(static_cast<std::uint32_t>(value)));
-    } else {
-        std::swprintf(digits, std::size(digits), hex ? (c.type == L'x' ? L"%llx" : L"%llX") : L"%llu",
-                      static_cast<unsigned long long>(value));
+    if (piece.type == L'd' || piece.type == L'i') {
+        const auto signedValue = static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+        if (signedValue < 0) {
+            writer.Put(L'-');
+        } else if (piece.plusSign || piece.spaceSign) {
+            writer.Put(piece.plusSign ? L'+' : L' ');
+        }
+        writer.PutNumber(signedValue < 0 ? 0ULL - static_cast<std::uint64_t>(signedValue) : value, 10, false);
+        return;
     }
-    std::wstring text = digits;
-    if (hex && c.alternate && value != 0) {
-        text.insert(0, c.type == L'x' ? L"0x" : L"0X");
+    const bool hex = piece.type == L'x' || piece.type == L'X';
+    if (hex && piece.alternate && value != 0) {
+        writer.Put(piece.type == L'x' ? L"0x" : L"0X");
     }
-    return Pad(std::move(text), c, true);
+    writer.PutNumber(value, hex ? 16 : 10, piece.type == L'X');
 }
 
+void PutPiece(FixedTextWriter& writer, std::wstring_view text, const Piece& piece, const GeneratorArguments& arguments)
+{
+    switch (piece.kind) {
+    case Piece::Kind::Literal:
+        writer.Put(text.substr(piece.start, piece.length));
+        break;
+    case Piece::Kind::ProcessId:
+        PutInteger(writer, piece, arguments.processId);
+        break;
+    case Piece::Kind::ThreadId:
+        PutInteger(writer, piece, arguments.threadId);
+        break;
+    case Piece::Kind::DumpPath:
+        if (piece.quoted) {
+            writer.Put(L'"');
+        }
+        writer.Put(std::wstring_view(arguments.dumpPath));
+        if (piece.quoted) {
+            writer.Put(L'"');
+        }
+        break;
+    case Piece::Kind::ExceptionPointers: {
+        const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(arguments.exceptionPointers));
+        if (piece.type == L'p') {
+            writer.PutNumber(address, 16, true, 16);
+        } else {
+            PutInteger(writer, piece, address);
+        }
+        break;
+    }
+    }
+}
+
+// A file name cannot hold these; a service name may.
+bool IsRefusedInFileName(wchar_t c)
+{
+    return c < 0x20 || std::wcschr(L"\"*/:<>?\\|", c) != nullptr;
+}
+
+// The whole value however long, so that an overlong template can be named when it is refused.
 void ReadUserDump(std::wstring& userDump)
 {
     RegistryKey key;
@@ -121,95 +217,119 @@ void ReadUserDump(std::wstring& userDump)
         return;
     }
     std::wstring text;
-    if (ReadTerminatedString(key.get(), L"UserDump", DumpGenImpl::kBufferCharacters, text) == kErrorSuccess) {
+    if (ReadTerminatedString(key.get(), L"UserDump", StringValueUnits(key.get(), L"UserDump"), text) == kErrorSuccess) {
         userDump = text;
     }
 }
 
 } // namespace
 
-std::int32_t ParseDumpType(const std::wstring& userDump)
+std::optional<std::int32_t> ParseDumpType(std::wstring_view userDump)
 {
     const std::size_t option = userDump.find(L"/m ");
-    if (option == std::wstring::npos) {
+    if (option == std::wstring_view::npos) {
         return 0;
     }
     std::size_t position = userDump.find(L' ', option);
-    while (position < userDump.size() && (userDump[position] == L' ' || userDump[position] == L'\t')) {
+    while (position < userDump.size() && IsBlank(userDump[position])) {
         ++position;
     }
+    if (position >= userDump.size() || !IsAsciiDigit(userDump[position])) {
+        return std::nullopt;
+    }
     std::int32_t dumpType = 0;
-    while (position < userDump.size() && std::iswdigit(static_cast<wint_t>(userDump[position]))) {
-        dumpType = dumpType * 10 + (userDump[position++] - L'0');
+    for (; position < userDump.size() && IsAsciiDigit(userDump[position]); ++position) {
+        // Checked before it grows, so that no number can overflow.
+        if (dumpType > kKnownDumpTypeBits / 10) {
+            return std::nullopt;
+        }
+        dumpType = dumpType * 10 + (userDump[position] - L'0');
+    }
+    if ((position < userDump.size() && !IsBlank(userDump[position])) || (dumpType & ~kKnownDumpTypeBits) != 0) {
+        return std::nullopt;
     }
     return dumpType;
 }
 
-bool FormatGeneratorCommandLine(const std::wstring& userDump, std::uint32_t processId, const std::wstring& dumpPath,
-                                const void* exceptionPointers, std::uint32_t threadId, std::wstring& commandLine)
+std::optional<GeneratorTemplate> GeneratorTemplate::Check(std::wstring_view userDump)
 {
-    std::wstring result;
+    const std::optional<std::int32_t> dumpType = ParseDumpType(userDump);
+    if (userDump.size() > kMaxCharacters || !dumpType) {
+        return std::nullopt;
+    }
+    GeneratorTemplate checked;
+    checked.m_text = userDump;
+    checked.m_dumpType = *dumpType;
+    bool insideQuotes = false;
     int argument = 0;
     for (std::size_t position = 0; position < userDump.size();) {
         const wchar_t c = userDump[position++];
         if (c != L'%') {
-            result += c;
+            insideQuotes = insideQuotes != (c == L'"');
+            checked.m_pieces.push_back({.start = position - 1, .length = 1});
             continue;
         }
         if (position < userDump.size() && userDump[position] == L'%') {
-            result += L'%';
-            ++position;
+            checked.m_pieces.push_back({.start = position++, .length = 1});
             continue;
         }
-        const auto conversion = ParseConversion(userDump, position);
-        if (!conversion) {
-            return false;
+        std::wstring_view length;
+        std::optional<Piece> piece = ParseConversion(userDump, position, length);
+        const std::optional<Piece::Kind> kind = piece ? ArgumentKind(++argument, piece->type, length) : std::nullopt;
+        if (!kind) {
+            return std::nullopt;
         }
-        switch (++argument) {
-        case 1:
-        case 4:
-            if (!IsThirtyTwoBitInteger(*conversion)) {
-                return false;
-            }
-            result += FormatNumber(argument == 1 ? processId : threadId, *conversion);
-            break;
-        case 2:
-            if (!IsWideString(*conversion)) {
-                return false;
-            }
-            result += Pad(dumpPath, *conversion, false);
-            break;
-        case 3: {
-            if (!IsPointer(*conversion)) {
-                return false;
-            }
-            const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(exceptionPointers));
-            if (conversion->type == L'p') {
-                wchar_t digits[20];
-                std::swprintf(digits, std::size(digits), L"%016llX", static_cast<unsigned long long>(address));
-                result += Pad(digits, *conversion, false);
-            } else {
-                result += FormatNumber(address, *conversion);
-            }
-            break;
-        }
-        default:
-            return false;
-        }
+        piece->kind = *kind;
+        piece->quoted = *kind == Piece::Kind::DumpPath && !insideQuotes;
+        checked.m_pieces.push_back(*piece);
     }
-    if (result.size() >= DumpGenImpl::kBufferCharacters) {
-        return false;
-    }
-    commandLine = std::move(result);
-    return true;
+    return checked;
 }
 
-std::wstring DumpFileName(const std::wstring& baseName, std::uint32_t exceptionCode, const LocalTime& time)
+bool GeneratorTemplate::Format(const GeneratorArguments& arguments, std::span<wchar_t> buffer) const
+{
+    FixedTextWriter writer(buffer);
+    for (const Piece& piece : m_pieces) {
+        PutPiece(writer, m_text, piece, arguments);
+    }
+    return writer.Finish();
+}
+
+std::wstring_view GeneratorTemplate::Program() const
+{
+    return std::wstring_view(m_text).substr(0, m_text.find(L' '));
+}
+
+bool FormatDumpFileName(std::wstring_view baseName, std::uint32_t exceptionCode, const LocalTime& time,
+                        unsigned sequence, std::span<wchar_t> buffer)
 {
     wchar_t suffix[64];
-    std::swprintf(suffix, std::size(suffix), L"_%08X_%04d_%02d_%02d__%02d_%02d_%02d.dmp", exceptionCode, time.year,
-                  time.month, time.day, time.hour, time.minute, time.second);
-    return baseName + suffix;
+    FixedTextWriter suffixWriter(suffix);
+    suffixWriter.Put(L'_');
+    suffixWriter.PutNumber(exceptionCode, 16, true, 8);
+    for (const int part : {time.year, time.month, time.day}) {
+        suffixWriter.Put(L'_');
+        suffixWriter.PutNumber(static_cast<std::uint32_t>(part), 10, false, part == time.year ? 4 : 2);
+    }
+    suffixWriter.Put(L'_');
+    for (const int part : {time.hour, time.minute, time.second}) {
+        suffixWriter.Put(L'_');
+        suffixWriter.PutNumber(static_cast<std::uint32_t>(part), 10, false, 2);
+    }
+    if (sequence != 0) {
+        suffixWriter.Put(L'_');
+        suffixWriter.PutNumber(sequence, 10, false);
+    }
+    suffixWriter.Put(L".dmp");
+    suffixWriter.Finish();
+    const std::size_t suffixLength = std::wcslen(suffix);
+    if (buffer.size() < suffixLength + 2 || baseName.empty()) {
+        return false;
+    }
+    FixedTextWriter writer(buffer);
+    writer.Put(baseName.substr(0, buffer.size() - 1 - suffixLength));
+    writer.Put(std::wstring_view(suffix, suffixLength));
+    return writer.Finish();
 }
 
 DumpGenImpl::DumpGenImpl()
@@ -219,14 +339,35 @@ DumpGenImpl::DumpGenImpl()
     const std::size_t backslash = executable.rfind(L'\\');
     const std::size_t nameStart = backslash == std::wstring::npos ? 0 : backslash + 1;
     const std::size_t dot = executable.rfind(L'.');
-    m_baseName = executable.substr(nameStart,
-                                   dot == std::wstring::npos || dot < nameStart ? std::wstring::npos : dot - nameStart);
+    SetDumpBaseName(
+        std::wstring_view(executable)
+            .substr(nameStart, dot == std::wstring::npos || dot < nameStart ? std::wstring::npos : dot - nameStart));
+    FixedTextWriter tempPath(m_tempPath);
+    tempPath.Put(Dumps().TempPath());
+    if (!tempPath.Finish()) {
+        m_tempPath[0] = L'\0';
+    }
+    ReadGeneratorSettings(std::wstring_view(executable).substr(0, nameStart));
+}
+
+void DumpGenImpl::ReadGeneratorSettings(std::wstring_view executableFolder)
+{
     ReadUserDump(m_userDump);
     if (m_userDump.empty()) {
         return;
     }
-    m_dumpType = ParseDumpType(m_userDump);
-    m_generatorPath = executable.substr(0, nameStart) + m_userDump.substr(0, m_userDump.find(L' '));
+    m_generator = GeneratorTemplate::Check(m_userDump);
+    if (!m_generator) {
+        return;
+    }
+    FixedTextWriter generatorPath(m_generatorPath);
+    generatorPath.Put(executableFolder);
+    generatorPath.Put(m_generator->Program());
+    if (!generatorPath.Finish()) {
+        m_generator.reset();
+        return;
+    }
+    m_dumpType = m_generator->DumpType();
 }
 
 DumpGenImpl& DumpGenImpl::Instance()
@@ -236,10 +377,14 @@ DumpGenImpl& DumpGenImpl::Instance()
     return *instance;
 }
 
-void DumpGenImpl::SetDumpBaseName(const std::wstring& name)
+void DumpGenImpl::SetDumpBaseName(std::wstring_view name)
 {
     std::lock_guard lock(m_lock);
-    m_baseName = name.substr(0, kBufferCharacters - 1);
+    FixedTextWriter writer(m_baseName);
+    for (const wchar_t c : name) {
+        writer.Put(IsRefusedInFileName(c) ? L'_' : c);
+    }
+    writer.Finish();
 }
 
 std::wstring DumpGenImpl::BaseName()
@@ -253,34 +398,41 @@ bool DumpGenImpl::CreateDump(const ExceptionDescription* exception)
     // The path is built under the lock, so two threads that crash in the same second still get
     // a file each.
     std::lock_guard lock(m_lock);
-    return CreateDumpInt(NextDumpPath(exception != nullptr ? exception->code : 0), exception);
+    BuildNextDumpPath(exception != nullptr ? exception->code : 0);
+    return CreateDumpInt(exception);
 }
 
-std::wstring DumpGenImpl::NextDumpPath(std::uint32_t exceptionCode)
+void DumpGenImpl::BuildNextDumpPath(std::uint32_t exceptionCode)
 {
-    auto& dumps = Dumps();
-    std::wstring path = dumps.TempPath() + DumpFileName(m_baseName, exceptionCode, dumps.Now());
-    if (path == m_lastDumpPath) {
-        ++m_samePathCount;
-        return path.substr(0, path.size() - 4) + L"_" + std::to_wstring(m_samePathCount + 1) + L".dmp";
+    const std::size_t folderLength = std::wcslen(m_tempPath);
+    std::copy_n(m_tempPath, folderLength, m_dumpPath);
+    const std::span<wchar_t> name = std::span(m_dumpPath).subspan(folderLength);
+    const LocalTime now = Dumps().Now();
+    if (!FormatDumpFileName(m_baseName, exceptionCode, now, 0, name)) {
+        m_dumpPath[0] = L'\0';
+        return;
     }
-    m_lastDumpPath = path;
-    m_samePathCount = 0;
-    return path;
+    if (std::wcscmp(m_dumpPath, m_lastDumpPath) != 0) {
+        std::copy_n(m_dumpPath, kBufferCharacters, m_lastDumpPath);
+        m_samePathCount = 0;
+        return;
+    }
+    ++m_samePathCount;
+    (void)FormatDumpFileName(m_baseName, exceptionCode, now, m_samePathCount + 1, name);
 }
 
-bool DumpGenImpl::RunGenerator(const std::wstring& path, const ExceptionDescription* exception)
+bool DumpGenImpl::RunGenerator(const ExceptionDescription* exception)
 {
-    std::wstring commandLine;
-    if (!FormatGeneratorCommandLine(m_userDump, Process().CurrentProcessId(), path,
-                                    exception != nullptr ? exception->nativePointers : nullptr,
-                                    Process().CurrentThreadId(), commandLine)) {
+    const GeneratorArguments arguments{Process().CurrentProcessId(), m_dumpPath,
+                                       exception != nullptr ? exception->nativePointers : nullptr,
+                                       Process().CurrentThreadId()};
+    if (!m_generator || !m_generator->Format(arguments, m_commandLine)) {
         LogUtils::WriteRecordAt(1, LogUtils::kSeverityError, QX_SOURCE_FILE, __LINE__,
                                 "DumpGen template refused: ", m_userDump);
         return false;
     }
     std::uint32_t exitCode = 0;
-    const Win32Error launch = Dumps().RunProcess(m_generatorPath, commandLine, kGeneratorWaitMilliseconds, exitCode);
+    const Win32Error launch = Dumps().RunProcess(m_generatorPath, m_commandLine, kGeneratorWaitMilliseconds, exitCode);
     if (launch != kErrorSuccess) {
         LogUtils::WriteRecordAt(3, LogUtils::kSeverityDbg, QX_SOURCE_FILE, kLineGeneratorLaunchFailed,
                                 "DumpGen launch failed ", launch);
@@ -291,20 +443,36 @@ bool DumpGenImpl::RunGenerator(const std::wstring& path, const ExceptionDescript
     return exitCode == 0;
 }
 
-bool DumpGenImpl::CreateDumpInt(const std::wstring& path, const ExceptionDescription* exception)
+bool DumpGenImpl::WriteInProcess(const ExceptionDescription* exception)
 {
-    const LogUtils::TimedTraceScope scope(LogUtils::LogRecord::Build(1, "CreateDumpInt ", path), 1, QX_SOURCE_FILE,
-                                          kLineCreateDumpInt);
-    if (!m_userDump.empty() && RunGenerator(path, exception)) {
-        return true;
-    }
     bool fileCreated = false;
     const bool written =
-        Dumps().WriteMiniDump(path, m_dumpType, exception != nullptr ? exception->nativePointers : nullptr,
+        Dumps().WriteMiniDump(m_dumpPath, m_dumpType, exception != nullptr ? exception->nativePointers : nullptr,
                               Process().CurrentThreadId(), fileCreated);
     if (fileCreated) {
         LogUtils::WriteRecordAt(3, LogUtils::kSeverityDbg, QX_SOURCE_FILE, kLineMiniDump, "MinidumpWriteDump ",
                                 written);
+    }
+    return written;
+}
+
+bool DumpGenImpl::CreateDumpInt(const ExceptionDescription* exception)
+{
+    std::optional<LogUtils::TimedTraceScope> scope;
+    LogUtils::WithoutRaising([&] {
+        if (LogUtils::GetLogger().IsEnabled(1)) {
+            scope.emplace(LogUtils::LogRecord::Build(1, "CreateDumpInt ", static_cast<const wchar_t*>(m_dumpPath)), 1,
+                          QX_SOURCE_FILE, kLineCreateDumpInt);
+        }
+    });
+    bool written = false;
+    // Whatever the generator step throws, the dump is still written in process.
+    LogUtils::WithoutRaising([&] { written = !m_userDump.empty() && RunGenerator(exception); });
+    if (!written) {
+        written = WriteInProcess(exception);
+    }
+    if (!written && scope) {
+        scope->Fail();
     }
     return written;
 }

@@ -1,5 +1,6 @@
 #include "FakePlatform.h"
 
+#include "AllocationCount.h"
 #include "RecordingLogger.h"
 
 #include <algorithm>
@@ -715,9 +716,10 @@ void FakeCrashHandling::RaiseFirstChance(const ExceptionDescription& exception)
     }
 }
 
-Win32Error FakeDumps::RunProcess(const std::wstring& application, const std::wstring& commandLine, std::uint32_t,
+Win32Error FakeDumps::RunProcess(const wchar_t* application, wchar_t* commandLine, std::uint32_t,
                                  std::uint32_t& exitCode)
 {
+    const UncountedAllocations bookkeeping;
     generatorRuns.push_back({application, commandLine});
     if (launchError != kErrorSuccess) {
         return launchError;
@@ -726,13 +728,14 @@ Win32Error FakeDumps::RunProcess(const std::wstring& application, const std::wst
     return kErrorSuccess;
 }
 
-bool FakeDumps::WriteMiniDump(const std::wstring& path, std::int32_t dumpType, const void* exceptionPointers,
+bool FakeDumps::WriteMiniDump(const wchar_t* path, std::int32_t dumpType, const void* exceptionPointers,
                               std::uint32_t threadId, bool& fileCreated)
 {
     fileCreated = fileCanBeCreated;
     if (!fileCreated) {
         return false;
     }
+    const UncountedAllocations bookkeeping;
     miniDumps.push_back({path, dumpType, exceptionPointers, threadId});
     return miniDumpSucceeds;
 }

@@ -99,6 +99,8 @@ private:
     std::map<std::wstring, Win32Error, CaseInsensitiveLess> m_loadFailures;
     std::vector<std::wstring> m_loaded;
     std::vector<std::wstring> m_freed;
+    Win32Error m_safeSearchFailure = kErrorSuccess;
+    std::vector<std::size_t> m_safeSearchCalls;
 };
 
 class FakeErrorInfo final : public Platform::IErrorInfoRef {
@@ -315,9 +317,9 @@ public:
 
     std::wstring TempPath() override { return tempPath; }
     Platform::LocalTime Now() override { return now; }
-    Win32Error RunProcess(const std::wstring& application, const std::wstring& commandLine,
-                          std::uint32_t waitMilliseconds, std::uint32_t& exitCode) override;
-    bool WriteMiniDump(const std::wstring& path, std::int32_t dumpType, const void* exceptionPointers,
+    Win32Error RunProcess(const wchar_t* application, wchar_t* commandLine, std::uint32_t waitMilliseconds,
+                          std::uint32_t& exitCode) override;
+    bool WriteMiniDump(const wchar_t* path, std::int32_t dumpType, const void* exceptionPointers,
                        std::uint32_t threadId, bool& fileCreated) override;
 };
 

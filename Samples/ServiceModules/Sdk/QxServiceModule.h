@@ -49,8 +49,11 @@
  * after it are never initialised; the service stops with this HRESULT as its exit code. COM error
  * information the module leaves on the thread (SetErrorInfo) is attached to the host's error.
  *
- * Must not let a C++ exception or a structured exception escape: the host does not catch them,
- * and the process ends as after any other crash.
+ * Should not let a C++ exception escape. If one does, the host logs at ERROR level which module
+ * threw, shuts down the modules initialised before this one (last first, as for a failing result)
+ * and stops the start with E_FAIL (0x80004005); this module gets no SmShutdown call. A structured
+ * exception (an access violation, say) is not caught: the host writes a crash dump and the
+ * process ends.
  */
 QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags);
 

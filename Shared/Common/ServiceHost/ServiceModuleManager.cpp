@@ -68,11 +68,25 @@ void ServiceModuleManager::Load(const std::wstring& moduleList)
     m_modules.swap(loaded);
 }
 
+HRESULT ServiceModuleManager::CallSmInitialize(ServiceModule& record)
+{
+    try {
+        return record.smInitialize(&record.moduleFlags);
+    } catch (...) {
+        // The modules before this one may run threads; they are stopped before the exception
+        // ends the start and their libraries can be freed.
+        LogUtils::WithoutRaising(
+            [&] { QX_LOG_ERROR("ServiceModule ", record.name, " initialization failed: exception thrown"); });
+        ShutdownModules();
+        throw;
+    }
+}
+
 void ServiceModuleManager::InitModules()
 {
     for (const auto& record : m_modules) {
         QX_LOG(3, "Init ServiceModule ", record->name);
-        const HRESULT hr = record->smInitialize(&record->moduleFlags);
+        const HRESULT hr = CallSmInitialize(*record);
         if (Failed(hr)) {
             QX_LOG(3, "ServiceModule ", record->name, " initialization failed ", hr);
             // The module's own COM error information is taken before the shut-down of the

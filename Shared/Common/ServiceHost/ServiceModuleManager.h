@@ -39,7 +39,8 @@ public:
     void Load(const std::wstring& moduleList);
 
     // Initialises the modules in list order. When one fails, those before it are shut down,
-    // last first, and HRXEx is raised with its HRESULT.
+    // last first, and HRXEx is raised with its HRESULT; when one throws, they are shut down the
+    // same way and its exception goes on.
     void InitModules();
 
     // Shuts the initialised modules down, last first. Never raises.
@@ -50,6 +51,8 @@ public:
     [[nodiscard]] const std::vector<std::shared_ptr<ServiceModule>>& Modules() const { return m_modules; }
 
 private:
+    HRESULT CallSmInitialize(ServiceModule& record);
+
     std::vector<std::shared_ptr<ServiceModule>> m_modules;
 };
 

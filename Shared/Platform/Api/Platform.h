@@ -330,13 +330,15 @@ public:
     virtual LocalTime Now() = 0;
     // Starts application with the command line (handles inherited, no window), waits up to
     // waitMilliseconds, terminates it with 0xFFFFFFFF when it has not ended, and gives its exit
-    // code (0 when it cannot be read). Returns the error when it cannot be started.
-    [[nodiscard]] virtual Win32Error RunProcess(const std::wstring& application, const std::wstring& commandLine,
+    // code (0 when it cannot be read). Returns the error when it cannot be started. The command
+    // line is a writable NUL-terminated buffer, as CreateProcessW wants it; nothing is copied, so
+    // a crash handler can call this without allocating.
+    [[nodiscard]] virtual Win32Error RunProcess(const wchar_t* application, wchar_t* commandLine,
                                                 std::uint32_t waitMilliseconds, std::uint32_t& exitCode) = 0;
     // Creates (truncates) path and writes a minidump of this process into it, with the exception
     // of the given thread when exceptionPointers is not null. fileCreated tells whether the file
     // could be created; the result whether the dump was written.
-    virtual bool WriteMiniDump(const std::wstring& path, std::int32_t dumpType, const void* exceptionPointers,
+    virtual bool WriteMiniDump(const wchar_t* path, std::int32_t dumpType, const void* exceptionPointers,
                                std::uint32_t threadId, bool& fileCreated) = 0;
 };
 

@@ -4,8 +4,6 @@
 
 #include <dbghelp.h>
 
-#include <vector>
-
 namespace Qx::Platform::Win32 {
 
 std::wstring Win32Dumps::TempPath()
@@ -22,16 +20,14 @@ LocalTime Win32Dumps::Now()
     return {time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond};
 }
 
-Win32Error Win32Dumps::RunProcess(const std::wstring& application, const std::wstring& commandLine,
-                                  std::uint32_t waitMilliseconds, std::uint32_t& exitCode)
+Win32Error Win32Dumps::RunProcess(const wchar_t* application, wchar_t* commandLine, std::uint32_t waitMilliseconds,
+                                  std::uint32_t& exitCode)
 {
-    std::vector<wchar_t> writableCommandLine(commandLine.begin(), commandLine.end());
-    writableCommandLine.push_back(L'\0');
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(application.c_str(), writableCommandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                          nullptr, nullptr, &startup, &process)) {
+    if (!::CreateProcessW(application, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                          &startup, &process)) {
         return LastErrorOr(ERROR_FILE_NOT_FOUND);
     }
     const ScopedKernelHandle processHandle(process.hProcess);
@@ -44,11 +40,11 @@ Win32Error Win32Dumps::RunProcess(const std::wstring& application, const std::ws
     return ERROR_SUCCESS;
 }
 
-bool Win32Dumps::WriteMiniDump(const std::wstring& path, std::int32_t dumpType, const void* exceptionPointers,
+bool Win32Dumps::WriteMiniDump(const wchar_t* path, std::int32_t dumpType, const void* exceptionPointers,
                                std::uint32_t threadId, bool& fileCreated)
 {
     const ScopedKernelHandle file(
-        ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     fileCreated = file.valid();
     if (!fileCreated) {
         return false;

@@ -130,9 +130,9 @@ class Win32Dumps final : public IDumps {
 public:
     std::wstring TempPath() override;
     LocalTime Now() override;
-    Win32Error RunProcess(const std::wstring& application, const std::wstring& commandLine,
-                          std::uint32_t waitMilliseconds, std::uint32_t& exitCode) override;
-    bool WriteMiniDump(const std::wstring& path, std::int32_t dumpType, const void* exceptionPointers,
+    Win32Error RunProcess(const wchar_t* application, wchar_t* commandLine, std::uint32_t waitMilliseconds,
+                          std::uint32_t& exitCode) override;
+    bool WriteMiniDump(const wchar_t* path, std::int32_t dumpType, const void* exceptionPointers,
                        std::uint32_t threadId, bool& fileCreated) override;
 };
 

@@ -55,15 +55,6 @@ LoggerLibGetLoggerFunction LoggerFactory()
     return factory;
 }
 
-template <class Action>
-void WithoutRaising(Action&& action) noexcept
-{
-    try {
-        action();
-    } catch (...) { // a trace record that cannot be built is dropped; scopes must not raise
-    }
-}
-
 } // namespace
 
 const wchar_t* SeverityName(int severity)
@@ -378,7 +369,8 @@ TimedTraceScope::~TimedTraceScope()
         GetLogger().ChangeIndent(-m_indent);
         m_indent = 0;
     }
-    const bool succeeded = std::uncaught_exceptions() == 0 || m_unwindingAtStart;
+    const bool endedByException = std::uncaught_exceptions() != 0 && !m_unwindingAtStart;
+    const bool succeeded = !m_failed && !endedByException;
     WithoutRaising([&] {
         if (!GetLogger().IsEnabled(m_level)) {
             return;
@@ -388,8 +380,10 @@ TimedTraceScope::~TimedTraceScope()
         if (succeeded) {
             const unsigned long long elapsed = Process().TickCount64() - m_startTick;
             record << m_name << L" - succeeded (" << elapsed << L" ms)";
-        } else {
+        } else if (endedByException) {
             record << "*** EXCEPTION: " << m_name << L" - failed";
+        } else {
+            record << m_name << L" - failed";
         }
         record.Write(m_sourceFile, m_line);
     });

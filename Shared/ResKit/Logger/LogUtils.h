@@ -190,12 +190,26 @@ private:
     int m_indent = 0;
 };
 
+// Runs action and drops whatever it throws: for records on paths that must not raise, such as
+// scope ends and crash handling.
+template <class Action>
+void WithoutRaising(Action&& action) noexcept
+{
+    try {
+        action();
+    } catch (...) { // a record that cannot be built is dropped
+    }
+}
+
 class TimedTraceScope {
 public:
     TimedTraceScope(const LogRecord& name, int level, const wchar_t* sourceFile, int line);
     TimedTraceScope(const TimedTraceScope&) = delete;
     TimedTraceScope& operator=(const TimedTraceScope&) = delete;
     ~TimedTraceScope();
+
+    // The operation failed without an exception: the scope ends with " - failed".
+    void Fail() { m_failed = true; }
 
 private:
     std::wstring m_name;
@@ -206,6 +220,7 @@ private:
     std::uint64_t m_startTick;
     int m_indent = 0;
     bool m_unwindingAtStart = false;
+    bool m_failed = false;
 };
 
 } // namespace LogUtils

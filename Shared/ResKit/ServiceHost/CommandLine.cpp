@@ -97,6 +97,17 @@ ServiceNameValue ExtractServiceNameValue(std::wstring_view parameter)
     return {true, std::wstring(value)};
 }
 
+std::optional<wchar_t> FindRefusedServiceNameCharacter(std::wstring_view value)
+{
+    for (const wchar_t c : value) {
+        const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+        if (control || c == L'\\' || c == L'/' || c == L':') {
+            return c;
+        }
+    }
+    return std::nullopt;
+}
+
 CommandLineDecision ParseCommandLine(std::wstring_view commandLine)
 {
     static constexpr std::array<std::wstring_view, 4> kSwitches = {L"UnregServer", L"RegServer", L"UnregServerPerUser",

@@ -22,6 +22,11 @@ struct ServiceNameValue {
 // The value part of a service-name parameter.
 ServiceNameValue ExtractServiceNameValue(std::wstring_view parameter);
 
+// The first character of a service name that would lead a path built from it out of its folder,
+// or that the Service Control Manager refuses too: "\", "/", ":" and control characters. Empty
+// when there is none.
+std::optional<wchar_t> FindRefusedServiceNameCharacter(std::wstring_view value);
+
 struct CommandLineDecision {
     bool startService = true;
     int exitCode = 0;

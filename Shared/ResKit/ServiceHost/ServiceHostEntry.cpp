@@ -1,5 +1,6 @@
 #include "ResKit/ServiceHost/ServiceHostEntry.h"
 
+#include <cwchar>
 #include <memory>
 
 #include "Common/AtlServiceEx.h"
@@ -31,6 +32,14 @@ std::shared_ptr<LogUtils::SModuleLogInit>& ModuleLogHolder()
 std::wstring ModuleLogName(const std::wstring& serviceName)
 {
     return serviceName + L"(" + std::to_wstring(Process().CurrentProcessId()) + L").log";
+}
+
+// "U+" and four hexadecimal digits, so that an invisible character can be named too.
+std::wstring CharacterCode(wchar_t c)
+{
+    wchar_t code[8];
+    std::swprintf(code, std::size(code), L"U+%04X", static_cast<unsigned>(c));
+    return code;
 }
 
 } // namespace
@@ -73,6 +82,11 @@ void ApplyServiceNameRule(const std::wstring& parameter)
     }
     if (name.value.size() >= CServiceModule::kServiceNameCapacity) {
         QX_LOG(1, "param value: too long: ", static_cast<unsigned>(name.value.size()));
+        RaiseIfFailed(kEInvalidArg);
+    }
+    // The name becomes part of the log and dump file paths.
+    if (const auto refused = FindRefusedServiceNameCharacter(name.value)) {
+        QX_LOG(1, "param value: invalid character: ", CharacterCode(*refused));
         RaiseIfFailed(kEInvalidArg);
     }
     // The new log is set up before the previous one is released, so a repeated parameter

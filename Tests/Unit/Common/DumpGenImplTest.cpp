@@ -13,50 +13,70 @@ namespace {
 
 constexpr const wchar_t* kDumpDirectory = L"C:\\Temp\\";
 
-std::wstring Formatted(const std::wstring& userDump)
+std::wstring Formatted(const std::wstring& userDump, const wchar_t* dumpPath = L"C:\\Temp\\x.dmp")
 {
-    std::wstring commandLine = L"untouched";
-    if (!FormatGeneratorCommandLine(userDump, 4242, L"C:\\Temp\\x.dmp", reinterpret_cast<const void*>(0xABCDE), 77,
-                                    commandLine)) {
+    const auto checked = GeneratorTemplate::Check(userDump);
+    if (!checked) {
         return L"<refused>";
+    }
+    wchar_t commandLine[DumpGenImpl::kBufferCharacters];
+    if (!checked->Format({4242, dumpPath, reinterpret_cast<const void*>(0xABCDE), 77}, commandLine)) {
+        return L"<too long>";
     }
     return commandLine;
 }
 
-TEST(DumpGeneratorTemplateTest, DumpTypeFollowsTheMOption)
+TEST(DumpGeneratorTemplateTest, DumpTypeIsAnAsciiNumberOfKnownBits)
 {
     EXPECT_EQ(ParseDumpType(L"QxDumpGen.exe %u %s %p %u /m 2"), 2);
-    EXPECT_EQ(ParseDumpType(L"gen /m   12x"), 12);
-    EXPECT_EQ(ParseDumpType(L"gen /m x"), 0);
-    EXPECT_EQ(ParseDumpType(L"gen /M 2"), 0);
+    EXPECT_EQ(ParseDumpType(L"gen /m   12 -x"), 12);
+    EXPECT_EQ(ParseDumpType(L"gen /m 2097151"), 0x1FFFFF);
+    EXPECT_EQ(ParseDumpType(L"gen /M 2"), 0) << "no /m: the default type";
     EXPECT_EQ(ParseDumpType(L""), 0);
+    for (const wchar_t* refused : {L"gen /m x", L"gen /m ", L"gen /m 12x", L"gen /m 2097152", L"gen /m 99999999999",
+                                   L"gen /m 99999999999999999999", L"gen /m \xFF12", L"gen /m -1", L"gen /m +2"}) {
+        EXPECT_EQ(ParseDumpType(refused), std::nullopt) << refused;
+        EXPECT_EQ(Formatted(refused), L"<refused>") << refused;
+    }
 }
 
 TEST(DumpGeneratorTemplateTest, FillsTheFourArgumentsInOrder)
 {
     EXPECT_EQ(Formatted(L"QxDumpGen.exe %u \"%s\" %p %u /m 0"),
               L"QxDumpGen.exe 4242 \"C:\\Temp\\x.dmp\" 00000000000ABCDE 77 /m 0");
-    EXPECT_EQ(Formatted(L"gen -p %08X -f %ls -e %I64x -t %lu 100%%"),
-              L"gen -p 00001092 -f C:\\Temp\\x.dmp -e abcde -t 77 100%");
-    EXPECT_EQ(Formatted(L"gen %u %ws"), L"gen 4242 C:\\Temp\\x.dmp") << "fewer conversions are fine";
+    EXPECT_EQ(Formatted(L"gen -p %#X -f %ls -e %I64x -t %+d 100%%"),
+              L"gen -p 0X1092 -f \"C:\\Temp\\x.dmp\" -e abcde -t +77 100%");
+    EXPECT_EQ(Formatted(L"gen %u %ws"), L"gen 4242 \"C:\\Temp\\x.dmp\"") << "fewer conversions are fine";
+    EXPECT_EQ(Formatted(L"gen %u \"-o=%s\""), L"gen 4242 \"-o=C:\\Temp\\x.dmp\"") << "already inside quotes";
+    EXPECT_EQ(Formatted(L"gen %u %s", L"C:\\My Temp\\My Service_x.dmp"), L"gen 4242 \"C:\\My Temp\\My Service_x.dmp\"")
+        << "a path with spaces stays one argument";
     EXPECT_EQ(Formatted(L"gen"), L"gen");
 }
 
 TEST(DumpGeneratorTemplateTest, RefusesTemplatesThatWouldMisreadTheArguments)
 {
-    for (const wchar_t* bad : {L"gen %s %u", L"gen %u %s %p %u %u", L"gen %n", L"gen %*d", L"gen %u %hs",
-                               L"gen %u %s %d", L"gen %lld", L"gen %", L"gen %u %s %p %s"}) {
-        EXPECT_EQ(Formatted(bad), L"<refused>") << std::wstring(bad).size();
+    for (const wchar_t* bad :
+         {L"gen %s %u", L"gen %u %s %p %u %u", L"gen %n", L"gen %*d", L"gen %u %hs", L"gen %u %s %d", L"gen %lld",
+          L"gen %", L"gen %u %s %p %s", L"gen %08X", L"gen %99999999999999999999u", L"gen %.3u", L"gen %u %.5s"}) {
+        EXPECT_EQ(Formatted(bad), L"<refused>") << bad;
     }
-    EXPECT_EQ(Formatted(L"gen %u %s" + std::wstring(250, L'x')), L"<refused>") << "the command line must fit 260";
+    EXPECT_EQ(Formatted(L"gen %u /m 0 " + std::wstring(248, L'x')), L"<refused>") << "260 characters";
+    EXPECT_NE(Formatted(L"gen %u /m 0 " + std::wstring(247, L'x')), L"<refused>");
+    EXPECT_EQ(Formatted(L"gen %u %s" + std::wstring(240, L'x')), L"<too long>") << "the command line must fit 260";
 }
 
-TEST(DumpGeneratorTemplateTest, FileNamesCarryCodeAndLocalTime)
+TEST(DumpGeneratorTemplateTest, FileNamesCarryCodeAndLocalTimeAndFitTheirBuffer)
 {
-    EXPECT_EQ(DumpFileName(L"QxTest", 0xC0000005, LocalTime{2026, 12, 7, 9, 5, 3}),
-              L"QxTest_C0000005_2026_12_07__09_05_03.dmp");
-    EXPECT_EQ(DumpFileName(L"QxServiceHost", 0, LocalTime{2027, 1, 31, 23, 59, 58}),
-              L"QxServiceHost_00000000_2027_01_31__23_59_58.dmp");
+    const auto name = [](std::wstring_view base, std::uint32_t code, const LocalTime& time, unsigned sequence,
+                         std::size_t capacity) -> std::wstring {
+        std::vector<wchar_t> buffer(capacity, L'#');
+        return FormatDumpFileName(base, code, time, sequence, buffer) ? buffer.data() : L"<none>";
+    };
+    EXPECT_EQ(name(L"QxTest", 0xC0000005, {2026, 12, 7, 9, 5, 3}, 0, 260), L"QxTest_C0000005_2026_12_07__09_05_03.dmp");
+    EXPECT_EQ(name(L"QxServiceHost", 0, {2027, 1, 31, 23, 59, 58}, 3, 260),
+              L"QxServiceHost_00000000_2027_01_31__23_59_58_3.dmp");
+    EXPECT_EQ(name(L"LongName", 0, {2027, 1, 31, 23, 59, 58}, 0, 39), L"Long_00000000_2027_01_31__23_59_58.dmp");
+    EXPECT_EQ(name(L"LongName", 0, {2027, 1, 31, 23, 59, 58}, 0, 35), L"<none>") << "not one character of the name";
 }
 
 class DumpGenImplTest : public ::testing::Test {
@@ -105,7 +125,7 @@ TEST_F(DumpGenImplTest, GeneratorThatSucceedsIsTheOnlyDump)
     SetUserDump(L"QxDumpGen.exe %u %s %p %u /m 2");
     DumpGenImpl dumps;
     EXPECT_EQ(dumps.DumpType(), 2);
-    EXPECT_EQ(dumps.GeneratorPath(), L"C:\\Program Files\\Qx\\QxDumpGen.exe");
+    EXPECT_EQ(std::wstring(dumps.GeneratorPath()), L"C:\\Program Files\\Qx\\QxDumpGen.exe");
     dumps.SetDumpBaseName(L"QxDemo");
     ExceptionDescription crash;
     crash.code = kExceptionAccessViolation;
@@ -114,7 +134,7 @@ TEST_F(DumpGenImplTest, GeneratorThatSucceedsIsTheOnlyDump)
     ASSERT_EQ(platform.dumps.generatorRuns.size(), 1u);
     EXPECT_EQ(platform.dumps.generatorRuns[0].application, L"C:\\Program Files\\Qx\\QxDumpGen.exe");
     EXPECT_TRUE(platform.dumps.generatorRuns[0].commandLine.starts_with(
-        L"QxDumpGen.exe 4242 C:\\Temp\\QxDemo_C0000005_2026_12_07__09_05_03.dmp 0000000000001000 "));
+        L"QxDumpGen.exe 4242 \"C:\\Temp\\QxDemo_C0000005_2026_12_07__09_05_03.dmp\" 0000000000001000 "));
     EXPECT_TRUE(platform.dumps.miniDumps.empty());
     const LoggedRecord* result = logger.Find(L"DumpGen result ");
     ASSERT_NE(result, nullptr);
@@ -162,13 +182,55 @@ TEST_F(DumpGenImplTest, OnlyAStringUserDumpConfiguresAGenerator)
     EXPECT_TRUE(DumpGenImpl().UserDump().empty());
     SetUserDump(L"");
     EXPECT_TRUE(DumpGenImpl().UserDump().empty());
-    SetUserDump(std::wstring(300, L'g'));
-    EXPECT_TRUE(DumpGenImpl().UserDump().empty()) << "longer than 259 characters";
 
     platform.dumps.fileCanBeCreated = false;
     DumpGenImpl dumps;
     EXPECT_FALSE(dumps.CreateDump(nullptr));
     EXPECT_EQ(logger.Find(L"MinidumpWriteDump "), nullptr) << "no file, no record";
+    const LoggedRecord* failed = logger.Find(L"CreateDumpInt C:\\Temp\\QxServiceHost_00000000_");
+    ASSERT_NE(failed, nullptr);
+    EXPECT_NE(logger.Find(L"CreateDumpInt C:\\Temp\\QxServiceHost_00000000_2026_12_07__09_05_03.dmp - failed"), nullptr)
+        << "a dump that was not written is not reported as written";
+}
+
+// Templates that the check refuses, each read in full and named in the record, and the
+// in-process dump then takes the default type whatever the template said.
+TEST_F(DumpGenImplTest, RefusedTemplatesAreNamedAndTheDefaultTypeIsDumped)
+{
+    const std::wstring overlong = L"QxDumpGen.exe %u %s %p %u /m 2 " + std::wstring(300, L'g');
+    for (const std::wstring& refused : {overlong, std::wstring(L"QxDumpGen.exe %99999999999999999999u %s /m 2"),
+                                        std::wstring(L"QxDumpGen.exe %u %s %p %u /m 99999999999"),
+                                        std::wstring(L"QxDumpGen.exe %u %s %p %u /m \xFF12")}) {
+        SetUserDump(refused);
+        logger.records.clear();
+        DumpGenImpl dumps;
+        EXPECT_EQ(dumps.UserDump(), refused);
+        EXPECT_FALSE(dumps.GeneratorConfigured());
+        EXPECT_EQ(dumps.DumpType(), 0);
+        platform.dumps.miniDumps.clear();
+        EXPECT_TRUE(dumps.CreateDump(nullptr));
+        EXPECT_TRUE(logger.Contains(L"DumpGen template refused: " + refused));
+        EXPECT_TRUE(platform.dumps.generatorRuns.empty());
+        ASSERT_EQ(platform.dumps.miniDumps.size(), 1u);
+        EXPECT_EQ(platform.dumps.miniDumps[0].dumpType, 0);
+    }
+}
+
+// The service name names the dump file, but a file name cannot hold every character a service
+// name can, nor any length: the dump is written all the same.
+TEST_F(DumpGenImplTest, DumpFileNameFitsWhateverTheServiceName)
+{
+    DumpGenImpl dumps;
+    dumps.SetDumpBaseName(L"a*b?c\"d<e>f|g");
+    EXPECT_TRUE(dumps.CreateDump(nullptr));
+    dumps.SetDumpBaseName(std::wstring(255, L'n'));
+    EXPECT_TRUE(dumps.CreateDump(nullptr));
+    ASSERT_EQ(platform.dumps.miniDumps.size(), 2u);
+    EXPECT_EQ(platform.dumps.miniDumps[0].path, L"C:\\Temp\\a_b_c_d_e_f_g_00000000_2026_12_07__09_05_03.dmp");
+    const std::wstring& longPath = platform.dumps.miniDumps[1].path;
+    EXPECT_EQ(longPath.size(), DumpGenImpl::kBufferCharacters - 1);
+    EXPECT_TRUE(longPath.starts_with(L"C:\\Temp\\nnnnnnnn")) << longPath;
+    EXPECT_TRUE(longPath.ends_with(L"n_00000000_2026_12_07__09_05_03.dmp")) << longPath;
 }
 
 } // namespace

@@ -47,7 +47,7 @@ TEST(Win32Dumps, WriteMiniDumpWritesADumpFileOrReportsTheFileWasNotCreated)
     const std::wstring path =
         Dumps().TempPath() + L"QxPlatformTests_" + std::to_wstring(GetCurrentProcessId()) + L".dmp";
     bool fileCreated = false;
-    EXPECT_TRUE(Dumps().WriteMiniDump(path, 0, nullptr, GetCurrentThreadId(), fileCreated));
+    EXPECT_TRUE(Dumps().WriteMiniDump(path.c_str(), 0, nullptr, GetCurrentThreadId(), fileCreated));
     EXPECT_TRUE(fileCreated);
     const std::optional<std::string> content = QxWineTest::ReadWholeFile(path);
     ASSERT_TRUE(content.has_value());
@@ -56,28 +56,32 @@ TEST(Win32Dumps, WriteMiniDumpWritesADumpFileOrReportsTheFileWasNotCreated)
 
     const std::wstring unreachable = Dumps().TempPath() + L"QxNoSuchFolder\\x.dmp";
     fileCreated = true;
-    EXPECT_FALSE(Dumps().WriteMiniDump(unreachable, 0, nullptr, GetCurrentThreadId(), fileCreated));
+    EXPECT_FALSE(Dumps().WriteMiniDump(unreachable.c_str(), 0, nullptr, GetCurrentThreadId(), fileCreated));
     EXPECT_FALSE(fileCreated);
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(unreachable.c_str()));
+}
+
+// RunProcess with a command line of its own that it may write to.
+Qx::Win32Error RunProcess(const std::wstring& application, std::wstring commandLine, std::uint32_t& exitCode)
+{
+    return Dumps().RunProcess(application.c_str(), commandLine.data(), kProcessWaitMs, exitCode);
 }
 
 TEST(Win32Dumps, RunProcessGivesTheStartErrorOrTheExitCode)
 {
     std::uint32_t exitCode = 0xABCD;
-    EXPECT_EQ(2u, Dumps().RunProcess(QxWineTest::ExecutableDirectory() + L"QxNoSuchProgram.exe", L"QxNoSuchProgram.exe",
-                                     kProcessWaitMs, exitCode));
+    EXPECT_EQ(2u,
+              RunProcess(QxWineTest::ExecutableDirectory() + L"QxNoSuchProgram.exe", L"QxNoSuchProgram.exe", exitCode));
     EXPECT_EQ(0xABCDu, exitCode);
 
-    ASSERT_EQ(0u, Dumps().RunProcess(SystemFolder() + L"cmd.exe", L"cmd.exe /c exit 3", kProcessWaitMs, exitCode));
+    ASSERT_EQ(0u, RunProcess(SystemFolder() + L"cmd.exe", L"cmd.exe /c exit 3", exitCode));
     EXPECT_EQ(3u, exitCode);
 
-    ASSERT_EQ(
-        0u, Dumps().RunProcess(SystemFolder() + L"cmd.exe", L"cmd.exe /c exit -1073741819", kProcessWaitMs, exitCode));
+    ASSERT_EQ(0u, RunProcess(SystemFolder() + L"cmd.exe", L"cmd.exe /c exit -1073741819", exitCode));
     EXPECT_EQ(0xC0000005u, exitCode);
 
     // Without a program to run, the tool ends with ERROR_BAD_ARGUMENTS.
-    ASSERT_EQ(0u, Dumps().RunProcess(QxWineTest::ExecutableDirectory() + L"QxRunExit.exe", L"QxRunExit.exe",
-                                     kProcessWaitMs, exitCode));
+    ASSERT_EQ(0u, RunProcess(QxWineTest::ExecutableDirectory() + L"QxRunExit.exe", L"QxRunExit.exe", exitCode));
     EXPECT_EQ(kErrorBadArguments, exitCode);
 }
 

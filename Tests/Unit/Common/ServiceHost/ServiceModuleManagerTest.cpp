@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "FakeModules.h"
 #include "RecordingLogger.h"
 #include "ResKit/Logger/HRXEx.h"
@@ -113,6 +115,21 @@ TEST_F(ServiceModuleManagerTest, FailingModuleUndoesTheStartWithItsError)
     EXPECT_TRUE(logger.Contains(L"ServiceModule b.dll initialization failed -2147467259"));
     EXPECT_TRUE(manager.AnyModuleKeepsGuard()) << "bit 0 of an earlier module counts after a failure";
     EXPECT_TRUE(platform.libraries.FreedPaths().empty()) << "all libraries stay loaded";
+}
+
+// A module's exception ends the start at the initialisation thread's boundary; the modules before
+// it must not be left running while their libraries are freed.
+TEST_F(ServiceModuleManagerTest, ThrowingModuleShutsDownThoseBeforeItAndItsExceptionGoesOn)
+{
+    Exports().during[1] = [] { throw std::runtime_error("B threw"); };
+    manager.Load(L"a.dll;b.dll;c.dll");
+    EXPECT_THROW(manager.InitModules(), std::runtime_error);
+    EXPECT_EQ(Exports().Names(), (Calls{"A.SmInitialize", "B.SmInitialize", "A.SmShutdown"}));
+    const LoggedRecord* record = logger.Find(L"ServiceModule b.dll initialization failed: ");
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->text, L"ServiceModule b.dll initialization failed: exception thrown");
+    EXPECT_EQ(record->severity, L"ERROR");
+    EXPECT_FALSE(manager.Modules()[1]->initialized);
 }
 
 TEST_F(ServiceModuleManagerTest, OnlyBitZeroKeepsTheGuard)

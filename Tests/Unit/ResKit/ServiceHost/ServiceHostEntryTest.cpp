@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "Common/AtlServiceEx.h"
+#include "Common/DumpGenImpl.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
 #include "FakePlatform.h"
 #include "RecordingLogger.h"
@@ -72,6 +73,27 @@ TEST_F(ServiceHostEntryTest, OverlongValueIsRejected)
     EXPECT_EQ(Run(L"-name=" + std::wstring(256, L'b')), kEInvalidArg);
     EXPECT_NE(Find(L"param value: too long: 256"), nullptr);
     EXPECT_EQ(CServiceModule::Instance().ServiceName(), longest) << "a rejected value changes nothing";
+}
+
+// The name goes into the log and dump paths: a name that could lead them out of their folders is
+// refused before any of them is built, and the log says which character.
+TEST_F(ServiceHostEntryTest, NameThatCouldEscapeItsFoldersIsRejected)
+{
+    AddParameters(L"Foo");
+    EXPECT_EQ(Run(L"-name=Foo -RegServer"), 0);
+    const std::vector<std::pair<std::wstring, std::wstring>> refused = {
+        {L"..\\..\\X", L"U+005C"}, {L"../X", L"U+002F"},  {L"C:X", L"U+003A"},
+        {L"A\tB", L"U+0009"},      {L"A\x7F", L"U+007F"}, {L"A\x85", L"U+0085"}};
+    for (const auto& [name, code] : refused) {
+        EXPECT_EQ(Run(L"-name=" + name), kEInvalidArg) << code;
+        EXPECT_NE(Find(L"param value: invalid character: " + code), nullptr) << code;
+    }
+    EXPECT_EQ(logger.inits.size(), 1u) << "no module log for a refused name";
+    EXPECT_EQ(std::wstring(CServiceModule::Instance().ServiceName()), L"Foo");
+    EXPECT_EQ(DumpGenImpl::Instance().BaseName(), L"Foo");
+
+    AddParameters(L"My Service.v2_(x)");
+    EXPECT_EQ(Run(L"-name=My Service.v2_(x) -RegServer"), 0) << "what a file name can hold stays allowed";
 }
 
 TEST_F(ServiceHostEntryTest, NamedServiceOpensItsModuleLogAndLoadsItsConfiguration)
