@@ -217,6 +217,21 @@ std::wstring ParametersKeyPath(std::wstring_view service)
     return ServiceKeyPath(service) + L"\\Parameters";
 }
 
+std::wstring WatchDogGuardPath(std::wstring_view service)
+{
+    return ServiceKeyPath(service) + L"\\WatchDogGuard";
+}
+
+LSTATUS OpenKeyStatus(const std::wstring& path)
+{
+    HKEY key = nullptr;
+    const LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
+    if (status == ERROR_SUCCESS) {
+        RegCloseKey(key);
+    }
+    return status;
+}
+
 LSTATUS SetParameterString(std::wstring_view service, const wchar_t* name, std::wstring_view value, DWORD type)
 {
     const std::wstring terminated(value);

@@ -53,6 +53,10 @@ std::wstring UniqueServiceName(std::string_view test);
 // broken run leaves behind vanishes with the wineserver.
 std::wstring ServiceKeyPath(std::wstring_view service);
 std::wstring ParametersKeyPath(std::wstring_view service);
+// The volatile key the host keeps under the service's key while its process runs.
+std::wstring WatchDogGuardPath(std::wstring_view service);
+// RegOpenKeyExW's answer for a key under HKEY_LOCAL_MACHINE: ERROR_SUCCESS when it exists.
+LSTATUS OpenKeyStatus(const std::wstring& path);
 
 // Typed values under the Parameters key, created on demand. Strings are written with their NUL.
 LSTATUS SetParameterString(std::wstring_view service, const wchar_t* name, std::wstring_view value,

@@ -32,21 +32,6 @@ const std::string kChangePrefix = "SERVICE_ACCEPT_STOP changed to: ";
 const std::string kGranted = kChangePrefix + "1";
 const std::string kWithdrawn = kChangePrefix + "0";
 
-std::wstring WatchDogGuardPath(const std::wstring& service)
-{
-    return L"SYSTEM\\CurrentControlSet\\services\\" + service + L"\\WatchDogGuard";
-}
-
-LSTATUS OpenKeyStatus(const std::wstring& path)
-{
-    HKEY key = nullptr;
-    const LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
-    if (status == ERROR_SUCCESS) {
-        RegCloseKey(key);
-    }
-    return status;
-}
-
 LSTATUS QueryParameterStatus(const std::wstring& service, const wchar_t* name)
 {
     return RegGetValueW(HKEY_LOCAL_MACHINE, ParametersKeyPath(service).c_str(), name, RRF_RT_ANY, nullptr, nullptr,
