@@ -1,0 +1,166 @@
+// Win32Libraries::RestrictSearchToSafeFolders: afterwards a library named without a path is found
+// beside the executable and in System32, but no longer in the current folder, a PATH folder or the
+// Windows folder. The restriction holds for the whole process and cannot be undone, so these tests
+// run in an executable of their own.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Platform/Api/Platform.h"
+#include "TestFiles.h"
+
+namespace {
+
+using Qx::Platform::Libraries;
+using Qx::Platform::Library;
+using QxWineTest::ExecutableDirectory;
+using QxWineTest::ModulePath;
+using QxWineTest::ToUtf8;
+
+constexpr std::uint32_t kModNotFound = 126;
+// A small test module; its copies under other names stand for planted libraries.
+constexpr const wchar_t* kTestModule = L"QxTestModuleA.dll";
+// A system library this process does not load by itself.
+constexpr const wchar_t* kSystemLibrary = L"winhttp.dll";
+
+// Windows paths compare without regard to case.
+::testing::AssertionResult SamePath(const std::wstring& expected, const std::wstring& actual)
+{
+    if (CompareStringOrdinal(expected.c_str(), static_cast<int>(expected.size()), actual.c_str(),
+                             static_cast<int>(actual.size()), TRUE) == CSTR_EQUAL) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "expected " << ToUtf8(expected) << ", loaded \"" << ToUtf8(actual) << "\"";
+}
+
+std::wstring WindowsFolder()
+{
+    wchar_t folder[MAX_PATH];
+    const UINT length = GetWindowsDirectoryW(folder, MAX_PATH);
+    return std::wstring(folder, length) + L"\\";
+}
+
+std::wstring CurrentFolder()
+{
+    std::wstring folder(GetCurrentDirectoryW(0, nullptr), L'\0');
+    folder.resize(GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data()));
+    return folder;
+}
+
+std::wstring PathVariable()
+{
+    std::wstring value(GetEnvironmentVariableW(L"PATH", nullptr, 0), L'\0');
+    value.resize(GetEnvironmentVariableW(L"PATH", value.data(), static_cast<DWORD>(value.size())));
+    return value;
+}
+
+// Copies of the test module in the current folder, a PATH folder, the Windows folder and beside the
+// executable, each under a name of its own, so that no copy can stand in for another. The current
+// folder and the PATH of the process are changed for the test and put back afterwards, and every
+// copy and folder is removed, whatever the outcome.
+class LibrarySearch : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::wstring tag = std::to_wstring(GetCurrentProcessId());
+        currentFolder_ = MakeFolder(L"QxLibrarySearch-" + tag + L"-current\\");
+        pathFolder_ = MakeFolder(L"QxLibrarySearch-" + tag + L"-path\\");
+        inCurrentFolder_ = Plant(currentFolder_, L"QxPlantedCurrent" + tag + L".dll");
+        inPathFolder_ = Plant(pathFolder_, L"QxPlantedPath" + tag + L".dll");
+        inWindowsFolder_ = Plant(WindowsFolder(), L"QxPlantedWindows" + tag + L".dll");
+        besideExecutable_ = Plant(ExecutableDirectory(), L"QxBesideExecutable" + tag + L".dll");
+
+        savedCurrentFolder_ = CurrentFolder();
+        savedPath_ = PathVariable();
+        ASSERT_TRUE(SetCurrentDirectoryW(currentFolder_.c_str())) << GetLastError();
+        ASSERT_TRUE(SetEnvironmentVariableW(L"PATH", (pathFolder_ + L";" + savedPath_).c_str())) << GetLastError();
+    }
+
+    void TearDown() override
+    {
+        if (!savedCurrentFolder_.empty()) {
+            EXPECT_TRUE(SetCurrentDirectoryW(savedCurrentFolder_.c_str())) << GetLastError();
+            EXPECT_TRUE(SetEnvironmentVariableW(L"PATH", savedPath_.c_str())) << GetLastError();
+        }
+        for (const std::wstring& file : files_) {
+            EXPECT_TRUE(DeleteFileW(file.c_str())) << ToUtf8(file) << ": " << GetLastError();
+        }
+        for (const std::wstring& folder : folders_) {
+            EXPECT_TRUE(RemoveDirectoryW(folder.c_str())) << ToUtf8(folder) << ": " << GetLastError();
+        }
+    }
+
+    std::wstring MakeFolder(const std::wstring& name)
+    {
+        const std::wstring folder = ExecutableDirectory() + name;
+        EXPECT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << ToUtf8(folder) << ": " << GetLastError();
+        folders_.insert(folders_.begin(), folder);
+        return folder;
+    }
+
+    // Copies the test module into folder as name and returns the name.
+    std::wstring Plant(const std::wstring& folder, const std::wstring& name)
+    {
+        const std::wstring path = folder + name;
+        if (CopyFileW((ExecutableDirectory() + kTestModule).c_str(), path.c_str(), TRUE)) {
+            files_.push_back(path);
+        } else {
+            ADD_FAILURE() << ToUtf8(path) << ": " << GetLastError();
+        }
+        return name;
+    }
+
+    // Loads name and gives the load's error and the file the library came from.
+    static std::uint32_t Load(const std::wstring& name, std::wstring& loadedFrom)
+    {
+        Library library;
+        const std::uint32_t error = Libraries().Load(name, library);
+        loadedFrom = library ? ModulePath(static_cast<HMODULE>(library.get())) : std::wstring();
+        return error;
+    }
+
+    std::wstring currentFolder_;
+    std::wstring pathFolder_;
+    std::wstring inCurrentFolder_;
+    std::wstring inPathFolder_;
+    std::wstring inWindowsFolder_;
+    std::wstring besideExecutable_;
+
+private:
+    std::wstring savedCurrentFolder_;
+    std::wstring savedPath_;
+    std::vector<std::wstring> files_;
+    std::vector<std::wstring> folders_;
+};
+
+TEST_F(LibrarySearch, BareNamesAreFoundOnlyBesideTheExecutableAndInSystem32)
+{
+    // The system's own order finds every copy: the planted ones are within its reach.
+    std::wstring loadedFrom;
+    EXPECT_EQ(0u, Load(inCurrentFolder_, loadedFrom));
+    EXPECT_TRUE(SamePath(currentFolder_ + inCurrentFolder_, loadedFrom));
+    EXPECT_EQ(0u, Load(inPathFolder_, loadedFrom));
+    EXPECT_TRUE(SamePath(pathFolder_ + inPathFolder_, loadedFrom));
+    EXPECT_EQ(0u, Load(inWindowsFolder_, loadedFrom));
+    EXPECT_TRUE(SamePath(WindowsFolder() + inWindowsFolder_, loadedFrom));
+
+    ASSERT_EQ(0u, Libraries().RestrictSearchToSafeFolders());
+
+    EXPECT_EQ(kModNotFound, Load(inCurrentFolder_, loadedFrom)) << ToUtf8(loadedFrom);
+    EXPECT_EQ(kModNotFound, Load(inPathFolder_, loadedFrom)) << ToUtf8(loadedFrom);
+    EXPECT_EQ(kModNotFound, Load(inWindowsFolder_, loadedFrom)) << ToUtf8(loadedFrom);
+    EXPECT_EQ(0u, Load(besideExecutable_, loadedFrom));
+    EXPECT_TRUE(SamePath(ExecutableDirectory() + besideExecutable_, loadedFrom));
+    ASSERT_EQ(nullptr, GetModuleHandleW(kSystemLibrary)) << "already loaded, found whatever the search";
+    EXPECT_EQ(0u, Load(kSystemLibrary, loadedFrom));
+    EXPECT_TRUE(SamePath(WindowsFolder() + L"system32\\" + kSystemLibrary, loadedFrom));
+
+    // A full path is taken as it is, wherever it points.
+    EXPECT_EQ(0u, Load(currentFolder_ + inCurrentFolder_, loadedFrom));
+    EXPECT_TRUE(SamePath(currentFolder_ + inCurrentFolder_, loadedFrom));
+}
+
+} // namespace
