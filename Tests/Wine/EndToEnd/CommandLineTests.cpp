@@ -53,6 +53,33 @@ TEST_F(HostCommandLine, NameOver255CharactersFailsWithInvalidArg)
     }
 }
 
+// The service name becomes part of the log and dump paths, so a name that could lead them out of
+// their folders is refused before any path is built from it; the log says which character.
+TEST_F(HostCommandLine, NameThatCouldLeaveItsFoldersFailsWithInvalidArg)
+{
+    const std::wstring escapee = L"QxE2E_Escapee_" + std::to_wstring(GetCurrentProcessId());
+    struct Case {
+        std::wstring name;
+        std::string character;
+    };
+    for (const Case& test : {Case{L"..\\..\\" + escapee, "U+005C"}, Case{L"../../" + escapee, "U+002F"},
+                             Case{L"C:" + escapee, "U+003A"}, Case{escapee + L"\x01", "U+0001"}}) {
+        SCOPED_TRACE(test.character);
+        const HostRun run = Run(L"-name=" + test.name);
+        EXPECT_EQ(Hex(kEInvalidArg), Hex(run.exitCode));
+        const LogFile log = ReadLog(EarlyLogPath(run.processId));
+        EXPECT_TRUE(
+            HasRecordsInOrder(log, {"Param 'name' found", "param value: invalid character: " + test.character}));
+        EXPECT_TRUE(HasWinMainFailure(log, kEInvalidArg));
+        EXPECT_TRUE(HasNoRecordStartingWith(log, kLoadEntered));
+        const std::wstring logName = escapee + L"(" + std::to_wstring(run.processId) + L").log";
+        for (const std::wstring& folder : {BinDirectory(), BinDirectory() + L"..\\", BinDirectory() + L"..\\..\\"}) {
+            EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folder + logName).c_str())) << ToUtf8(folder);
+            DeleteFileW((folder + logName).c_str());
+        }
+    }
+}
+
 // Without a Parameters key the configuration cannot be loaded. By then the module log is named
 // after the service and holds the whole run, including the records written before it was named.
 TEST_F(HostCommandLine, UnknownServiceFailsWithFileNotFound)

@@ -129,7 +129,7 @@ protected:
     void TearDown() override
     {
         ServiceTest::TearDown();
-        DeleteDumpFilesOf(tempDirectory_, service_);
+        DeleteDumpFilesOf(tempDirectory_, DumpBase());
     }
 
     // Installs the service from a folder of its own, beside QxDumpGen.exe, with a ProductInfo2.ini
@@ -137,19 +137,27 @@ protected:
     // the test module copied as "<service>.dll", so that it reads Crash from a key of its own.
     void InstallCrashingService(DWORD crash, const std::optional<std::wstring>& userDump = std::nullopt)
     {
+        std::wstring folder;
+        ASSERT_NO_FATAL_FAILURE(folder = PrepareCrashingHost(crash, userDump));
+        ASSERT_NO_FATAL_FAILURE(Install(folder));
+        ASSERT_NO_FATAL_FAILURE(WriteParameters(service_ + L".dll", kDisplayNameMessage));
+    }
+
+    // The host folder, module and registry values of InstallCrashingService, all named after the
+    // service name as it is now; returns the folder.
+    std::wstring PrepareCrashingHost(DWORD crash, const std::optional<std::wstring>& userDump)
+    {
         auto files = HostFiles();
         files.emplace_back(kModuleA, service_ + L".dll");
         files.emplace_back(kDumpGen, kDumpGen);
         const std::wstring folder = MakeHostFolder(L"", files);
         const std::wstring registryRoot = L"SOFTWARE\\Qx\\E2E\\" + service_;
-        ASSERT_NO_FATAL_FAILURE(WriteNewFile(folder + L"ProductInfo2.ini",
-                                             "[ProductInfo]\r\nRegistryRoot=" + ToUtf8(registryRoot) + "\r\n"));
+        WriteNewFile(folder + L"ProductInfo2.ini", "[ProductInfo]\r\nRegistryRoot=" + ToUtf8(registryRoot) + "\r\n");
         if (userDump) {
             Override(registryRoot, L"UserDump").SetString(*userDump);
         }
         SetModuleValue(service_, L"Crash", crash);
-        ASSERT_NO_FATAL_FAILURE(Install(folder));
-        ASSERT_NO_FATAL_FAILURE(WriteParameters(service_ + L".dll", kDisplayNameMessage));
+        return folder;
     }
 
     // Starts the service, whose module crashes it, and returns the exit code of its process.
@@ -171,13 +179,13 @@ protected:
     // empty when there is not exactly one.
     std::wstring OnlyDumpFile(std::uint32_t code)
     {
-        const std::vector<std::wstring> names = DumpFilesOf(tempDirectory_, service_);
+        const std::vector<std::wstring> names = DumpFilesOf(tempDirectory_, DumpBase());
         if (names.size() != 1) {
             ADD_FAILURE() << names.size() << " dump files " << ToUtf8(service_) << "_*.dmp in "
                           << ToUtf8(tempDirectory_) << ", expected one";
             return {};
         }
-        EXPECT_TRUE(IsDumpFileName(names.front(), service_, code, startedAt_, endedAt_));
+        EXPECT_TRUE(IsDumpFileName(names.front(), DumpBase(), code, startedAt_, endedAt_));
         return tempDirectory_ + names.front();
     }
 
@@ -212,6 +220,10 @@ protected:
         ExpectNullWriteDump(crash.dumpPath, crash.initializationThread);
     }
 
+    // The dump files' base name: the service name unless set.
+    std::wstring DumpBase() const { return dumpBase_.empty() ? service_ : dumpBase_; }
+
+    std::wstring dumpBase_;
     std::wstring tempDirectory_;
     std::uint64_t startedAt_ = 0;
     std::uint64_t endedAt_ = 0;
@@ -253,7 +265,7 @@ TEST_F(CrashCapture, GeneratorThatSucceedsWritesTheOnlyDump)
 TEST_F(CrashCapture, GeneratorThatFailsIsFollowedByAnInProcessDump)
 {
     ASSERT_NO_FATAL_FAILURE(
-        InstallCrashingService(kCrashAccessViolation, std::wstring(L"QxDumpGen.exe %u %s\\absent.dmp %p %u /m 0")));
+        InstallCrashingService(kCrashAccessViolation, std::wstring(L"QxDumpGen.exe %u \"%s\\absent.dmp\" %p %u /m 0")));
     ExpectInProcessDumpAfter("DumpGen result " + std::to_string(kDumpGenFileNotCreated));
 }
 
@@ -274,6 +286,72 @@ TEST_F(CrashCapture, RefusedTemplateIsFollowedByAnInProcessDump)
     const auto refused = RecordsStartingWith(log, "DumpGen template refused: ");
     ASSERT_EQ(1u, refused.size());
     EXPECT_EQ("ERROR", refused.front()->severity);
+}
+
+// Templates the host refuses before it runs anything: a width (which once made the formatting throw
+// inside the crash handler, so that no dump was written at all), a template longer than the command
+// line, and dump types that are no MINIDUMP_TYPE (which once made the fallback write a full-memory
+// dump). Each is named in the log, and the host writes the default dump itself.
+TEST_F(CrashCapture, WidthInTemplateIsRefusedAndDumpedInProcess)
+{
+    const std::wstring width = L"QxDumpGen.exe %99999999999999999999u %s %p %u /m 0";
+    ASSERT_NO_FATAL_FAILURE(InstallCrashingService(kCrashAccessViolation, width));
+    ExpectInProcessDumpAfter("DumpGen template refused: " + ToUtf8(width));
+}
+
+TEST_F(CrashCapture, OverlongTemplateIsRefusedAndDumpedInProcess)
+{
+    const std::wstring overlong = L"QxDumpGen.exe %u %s %p %u /m 0 " + std::wstring(300, L'x');
+    ASSERT_NO_FATAL_FAILURE(InstallCrashingService(kCrashAccessViolation, overlong));
+    ExpectInProcessDumpAfter("DumpGen template refused: " + ToUtf8(overlong));
+}
+
+TEST_F(CrashCapture, UnknownDumpTypeIsRefusedAndTheDefaultTypeDumped)
+{
+    const std::wstring fullWidthTwo = L"QxDumpGen.exe %u %s %p %u /m \xFF12";
+    ASSERT_NO_FATAL_FAILURE(InstallCrashingService(kCrashAccessViolation, fullWidthTwo));
+    ExpectInProcessDumpAfter("DumpGen template refused: " + ToUtf8(fullWidthTwo));
+    // A small dump of this process is well under a megabyte; a full-memory one is about 100 MB.
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    ASSERT_TRUE(GetFileAttributesExW(OnlyDumpFile(kAccessViolation).c_str(), GetFileExInfoStandard, &attributes));
+    EXPECT_EQ(0u, attributes.nFileSizeHigh);
+    EXPECT_LT(attributes.nFileSizeLow, 16u * 1024 * 1024);
+}
+
+// A service name with a space once reached the generator as two arguments, and it refused them.
+// The host now quotes the dump path it puts in.
+TEST_F(CrashCapture, GeneratorGetsAPathWithSpacesAsOneArgument)
+{
+    service_ += L" With Space";
+    ASSERT_NO_FATAL_FAILURE(InstallCrashingService(kCrashAccessViolation, kGeneratorTemplate));
+
+    InitializationCrash crash;
+    ASSERT_NO_FATAL_FAILURE(CrashDuringInitialization(kAccessViolation, kAccessViolation, crash));
+    EXPECT_TRUE(HasDumpWayRecords(crash.log, {"DumpGen result 0"}));
+    ExpectNullWriteDump(crash.dumpPath, crash.initializationThread);
+}
+
+// The longest service name does not fit a dump path beside the time stamp; the host cuts the name in
+// the file name rather than lose the dump. The module log of such a name cannot be created, so only
+// the dump tells.
+TEST_F(CrashCapture, LongestServiceNameStillGetsItsDump)
+{
+    std::wstring folder;
+    ASSERT_NO_FATAL_FAILURE(folder = PrepareCrashingHost(kCrashAccessViolation, std::nullopt));
+    const std::wstring module = service_ + L".dll";
+    service_ += L"_" + std::wstring(255 - service_.size() - 1, L'n');
+    const std::size_t room =
+        MAX_PATH - 1 - tempDirectory_.size() - std::wstring_view(L"_C0000005_2026_12_08__01_02_03.dmp").size();
+    ASSERT_LT(room, service_.size());
+    dumpBase_ = service_.substr(0, room);
+    ASSERT_NO_FATAL_FAILURE(Install(folder));
+    ASSERT_NO_FATAL_FAILURE(WriteParameters(module, kDisplayNameMessage));
+
+    EXPECT_EQ(Hex(kAccessViolation), Hex(Crash()));
+    const std::wstring dumpPath = OnlyDumpFile(kAccessViolation);
+    ASSERT_FALSE(dumpPath.empty());
+    EXPECT_EQ(static_cast<std::size_t>(MAX_PATH - 1), dumpPath.size());
+    EXPECT_TRUE(IsWholeMiniDump(ReadMiniDump(dumpPath), true));
 }
 
 // std::terminate() in a module runs the module's own C++ runtime, which aborts; the host's SIGABRT

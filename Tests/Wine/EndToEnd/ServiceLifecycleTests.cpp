@@ -366,6 +366,37 @@ TEST_F(ServiceLifecycle, FailingModuleStopsTheServiceWithItsHresult)
     EXPECT_GT(*agent.deinitQpc, trace.back().qpc);
 }
 
+// B throws out of its SmInitialize: the initialisation thread's boundary ends the start with E_FAIL,
+// and A, already up and possibly running threads, is shut down before its library can be freed.
+TEST_F(ServiceLifecycle, ThrowingModuleIsLoggedAndThoseBeforeItAreShutDown)
+{
+    ASSERT_NO_FATAL_FAILURE(Install());
+    ASSERT_NO_FATAL_FAILURE(
+        WriteParameters(L"QxTestModuleA.dll;QxTestModuleB.dll;QxTestModuleC.dll", kDisplayNameMessage));
+    SetModuleValue(L"QxTestModuleB", L"Throw", 1);
+
+    ASSERT_EQ(0u, Start());
+    ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
+    ExpectStoppedStatus(Query(), 0, static_cast<DWORD>(kEFail));
+    EXPECT_EQ(Hex(static_cast<DWORD>(kEFail)), Hex(WaitForExit()));
+    const DWORD processId = ProcessId();
+
+    const LogFile log = ReadServiceLog();
+    EXPECT_TRUE(HasRecordsInOrder(log, {"Init ServiceModule QxTestModuleB.dll",
+                                        "ServiceModule QxTestModuleB.dll initialization failed: exception thrown",
+                                        "Shutting down ServiceModule QxTestModuleA.dll",
+                                        "Event: [] Type=Error Category=0x01 Id=0xC0010103"}));
+    EXPECT_EQ("ERROR", log.records
+                           .at(FindRecord(log, "ServiceModule QxTestModuleB.dll initialization failed: "
+                                               "exception thrown"))
+                           .severity);
+    EXPECT_TRUE(HasNoRecordStartingWith(log, "Init ServiceModule QxTestModuleC.dll"));
+    EXPECT_TRUE(HasTraceLines(ReadTrace(), processId,
+                              {{"QxTestModuleA", "SmInitialize flags=non-null"},
+                               {"QxTestModuleB", "SmInitialize flags=non-null"},
+                               {"QxTestModuleA", "SmShutdown"}}));
+}
+
 // Without a Parameters key the configuration fails in WinMain, before the host calls
 // StartServiceCtrlDispatcherW. Wine's SCM watches the process it launched: once that ends without
 // having connected, StartServiceW fails at once with ERROR_SERVICE_REQUEST_TIMEOUT and the service is

@@ -9,6 +9,7 @@
 //                            aborts, which raises SIGABRT in the C runtime the host shares
 //                         3  raises the heap-corruption exception 0xC0000374, which Wine's heap
 //                            never raises by itself
+//     Throw    REG_DWORD  1: SmInitialize throws a std::runtime_error instead of returning
 //     Flags    REG_DWORD  stored into *moduleFlags; without it the flags stay untouched
 //     Result   REG_DWORD  the HRESULT SmInitialize returns; 0 (S_OK) when absent
 // The module name is taken from the DLL's own file, so one binary copied under another name reads
@@ -16,9 +17,13 @@
 // any delay or crash:
 //     <qpc> <pid> <tid> <module> SmInitialize flags=non-null    (flags=null for a null pointer)
 //     <qpc> <pid> <tid> <module> SmShutdown
+// Built as QxTestPlantedModule.dll it also traces its loading, from DllMain, before any other code
+// of it runs: tests put copies of it where the host must never look for a library.
+//     <qpc> <pid> <tid> <module> loaded from <the DLL's full path>
 #include <windows.h>
 
 #include <exception>
+#include <stdexcept>
 #include <string>
 
 #include "QxServiceModule.h"
@@ -55,6 +60,9 @@ QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags)
     default:
         break;
     }
+    if (ReadDword(key, L"Throw").value_or(0) == 1) {
+        throw std::runtime_error("SmInitialize of the test module throws");
+    }
     if (const auto flags = ReadDword(key, L"Flags"); flags && moduleFlags != nullptr) {
         *moduleFlags = *flags;
     }
@@ -69,5 +77,20 @@ QX_MODULE_API void SmShutdown(void)
     } catch (...) {
         // Out of memory: the line is lost.
     }
+}
+#endif
+
+#ifdef QX_TEST_MODULE_TRACES_LOADING
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        try {
+            QxTestModules::Trace(QxTestModules::OwnBaseName(),
+                                 "loaded from " + QxTestModules::ToUtf8(QxWineTest::ModulePath(instance)));
+        } catch (...) {
+            // Out of memory: the line is lost.
+        }
+    }
+    return TRUE;
 }
 #endif
