@@ -160,6 +160,23 @@ protected:
         return folder;
     }
 
+    // Installs the crashing service under name, its files named as before, and lets it crash with an
+    // access violation: the one dump is named after dumpBase and whole.
+    void CrashAs(const std::wstring& name, const std::wstring& dumpBase)
+    {
+        std::wstring folder;
+        ASSERT_NO_FATAL_FAILURE(folder = PrepareCrashingHost(kCrashAccessViolation, std::nullopt));
+        const std::wstring module = service_ + L".dll";
+        service_ = name;
+        dumpBase_ = dumpBase;
+        ASSERT_NO_FATAL_FAILURE(Install(folder));
+        ASSERT_NO_FATAL_FAILURE(WriteParameters(module, kDisplayNameMessage));
+        EXPECT_EQ(Hex(kAccessViolation), Hex(Crash()));
+        const std::wstring dumpPath = OnlyDumpFile(kAccessViolation);
+        ASSERT_FALSE(dumpPath.empty());
+        EXPECT_TRUE(IsWholeMiniDump(ReadMiniDump(dumpPath), true));
+    }
+
     // Starts the service, whose module crashes it, and returns the exit code of its process.
     DWORD Crash()
     {
@@ -331,27 +348,23 @@ TEST_F(CrashCapture, GeneratorGetsAPathWithSpacesAsOneArgument)
     ExpectNullWriteDump(crash.dumpPath, crash.initializationThread);
 }
 
-// The longest service name does not fit a dump path beside the time stamp; the host cuts the name in
-// the file name rather than lose the dump. The module log of such a name cannot be created, so only
-// the dump tells.
+// Service names that a dump file's name cannot hold as they are: the longest one does not fit a path
+// beside the time stamp and is cut, and characters that file names refuse become "_". The module log
+// of such a name cannot be created, so only the dump tells.
 TEST_F(CrashCapture, LongestServiceNameStillGetsItsDump)
 {
-    std::wstring folder;
-    ASSERT_NO_FATAL_FAILURE(folder = PrepareCrashingHost(kCrashAccessViolation, std::nullopt));
-    const std::wstring module = service_ + L".dll";
-    service_ += L"_" + std::wstring(255 - service_.size() - 1, L'n');
     const std::size_t room =
         MAX_PATH - 1 - tempDirectory_.size() - std::wstring_view(L"_C0000005_2026_12_08__01_02_03.dmp").size();
-    ASSERT_LT(room, service_.size());
-    dumpBase_ = service_.substr(0, room);
-    ASSERT_NO_FATAL_FAILURE(Install(folder));
-    ASSERT_NO_FATAL_FAILURE(WriteParameters(module, kDisplayNameMessage));
+    const std::wstring longest = service_ + L"_" + std::wstring(255 - service_.size() - 1, L'n');
+    ASSERT_LT(room, longest.size());
+    ASSERT_NO_FATAL_FAILURE(CrashAs(longest, longest.substr(0, room)));
+    EXPECT_EQ(static_cast<std::size_t>(MAX_PATH - 1),
+              (tempDirectory_ + DumpFilesOf(tempDirectory_, DumpBase()).at(0)).size());
+}
 
-    EXPECT_EQ(Hex(kAccessViolation), Hex(Crash()));
-    const std::wstring dumpPath = OnlyDumpFile(kAccessViolation);
-    ASSERT_FALSE(dumpPath.empty());
-    EXPECT_EQ(static_cast<std::size_t>(MAX_PATH - 1), dumpPath.size());
-    EXPECT_TRUE(IsWholeMiniDump(ReadMiniDump(dumpPath), true));
+TEST_F(CrashCapture, NameWithCharactersFileNamesRefuseStillGetsItsDump)
+{
+    ASSERT_NO_FATAL_FAILURE(CrashAs(service_ + L"*?|<>", service_ + L"_____"));
 }
 
 // std::terminate() in a module runs the module's own C++ runtime, which aborts; the host's SIGABRT
@@ -541,6 +554,11 @@ TEST_F(DumpGenerator, RefusesMalformedCommandLines)
         pid + L" " + path.substr(0, path.size() - 1) + L" 0 1 /m 0",
         pid + L" " + path + L"x 0 1 /m 0",
         pid + L" " + folder_ + kDumpName + L" 0 1 /m 0",
+        pid + L" " + path + L" 0 1 /m 99999999999",
+        pid + L" " + path + L" 0 1 /m 2097152",
+        pid + L" " + path + L" 0 1 /m \uFF12",
+        pid + L" " + path + L" 0 1 /m -1",
+        pid + L" " + path + L" 0 1 /m +2",
     };
     for (const std::wstring& arguments : malformed) {
         EXPECT_EQ(kDumpGenBadArguments, RunDumpGen(arguments)) << ToUtf8(arguments);
