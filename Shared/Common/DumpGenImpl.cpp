@@ -266,11 +266,11 @@ std::optional<GeneratorTemplate> GeneratorTemplate::Check(std::wstring_view user
         const wchar_t c = userDump[position++];
         if (c != L'%') {
             insideQuotes = insideQuotes != (c == L'"');
-            checked.m_pieces.push_back({.start = position - 1, .length = 1});
+            checked.AddLiteral(position - 1);
             continue;
         }
         if (position < userDump.size() && userDump[position] == L'%') {
-            checked.m_pieces.push_back({.start = position++, .length = 1});
+            checked.AddLiteral(position++);
             continue;
         }
         std::wstring_view length;
@@ -284,6 +284,16 @@ std::optional<GeneratorTemplate> GeneratorTemplate::Check(std::wstring_view user
         checked.m_pieces.push_back(*piece);
     }
     return checked;
+}
+
+void GeneratorTemplate::AddLiteral(std::size_t position)
+{
+    if (!m_pieces.empty() && m_pieces.back().kind == Piece::Kind::Literal &&
+        m_pieces.back().start + m_pieces.back().length == position) {
+        ++m_pieces.back().length;
+    } else {
+        m_pieces.push_back({.start = position, .length = 1});
+    }
 }
 
 bool GeneratorTemplate::Format(const GeneratorArguments& arguments, std::span<wchar_t> buffer) const

@@ -76,6 +76,8 @@ public:
 
 private:
     GeneratorTemplate() = default;
+    // Adds the template character at position to the text that is copied as it is.
+    void AddLiteral(std::size_t position);
 
     std::wstring m_text;
     std::vector<Piece> m_pieces;
