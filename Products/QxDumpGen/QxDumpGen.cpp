@@ -30,6 +30,11 @@ constexpr const char* kUsage =
     "  pid, thread id, dump type: decimal; exception pointers: hexadecimal address in the\n"
     "  dumped process, 0 for none; a dump path with spaces in double quotes\n";
 
+// The MINIDUMP_TYPE flags this program knows: every bit up to and including MiniDumpFilterTriage
+// (0x00100000), that is 0x001FFFFF. MiniDumpWithAvxXStateContext (0x00200000) and the later ones are
+// not among them.
+constexpr DWORD kKnownDumpTypeFlags = 2 * MiniDumpFilterTriage - 1;
+
 struct Request {
     DWORD processId = 0;
     std::wstring dumpPath;
@@ -88,22 +93,36 @@ std::optional<std::vector<std::wstring>> SplitArguments(std::wstring_view comman
     }
 }
 
+// ASCII digits only: a sign or a digit of another script (U+FF12, say) is no number here, and a value
+// past 32 bits is refused before it can wrap.
 std::optional<DWORD> ParseDecimal(std::wstring_view text)
 {
-    if (text.empty() || text.size() > 10) {
+    if (text.empty()) {
         return std::nullopt;
     }
-    unsigned long long value = 0;
+    DWORD value = 0;
     for (const wchar_t c : text) {
         if (c < L'0' || c > L'9') {
             return std::nullopt;
         }
-        value = value * 10 + static_cast<unsigned>(c - L'0');
+        const auto digit = static_cast<DWORD>(c - L'0');
+        if (value > (MAXDWORD - digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + digit;
     }
-    if (value > MAXDWORD) {
+    return value;
+}
+
+// An unknown flag is refused like a malformed number, before anything is opened, rather than passed
+// on to dbghelp, whose answer to it this program cannot foresee.
+std::optional<DWORD> ParseDumpType(std::wstring_view text)
+{
+    const std::optional<DWORD> dumpType = ParseDecimal(text);
+    if (!dumpType || (*dumpType & ~kKnownDumpTypeFlags) != 0) {
         return std::nullopt;
     }
-    return static_cast<DWORD>(value);
+    return dumpType;
 }
 
 // The host writes a pointer as 16 hexadecimal digits; other templates may write "0x" before them.
@@ -145,7 +164,7 @@ std::optional<Request> ParseRequest(const std::vector<std::wstring>& words)
         if (dumpType || ++i == words.size()) {
             return std::nullopt;
         }
-        dumpType = ParseDecimal(words[i]);
+        dumpType = ParseDumpType(words[i]);
         if (!dumpType) {
             return std::nullopt;
         }
