@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cwchar>
 #include <iostream>
 #include <regex>
 
@@ -69,6 +70,23 @@ std::wstring ModuleFileName(HMODULE module)
         }
         path.resize(path.size() * 2);
     }
+}
+
+// This process's environment block, with folder in front of PATH unless it is empty.
+std::vector<wchar_t> EnvironmentWithPathFirst(const std::wstring& folder)
+{
+    std::vector<wchar_t> block;
+    wchar_t* const strings = GetEnvironmentStringsW();
+    for (const wchar_t* entry = strings; *entry != L'\0'; entry += wcslen(entry) + 1) {
+        std::wstring variable = entry;
+        if (!folder.empty() && _wcsnicmp(entry, L"PATH=", 5) == 0) {
+            variable.insert(5, folder + L";");
+        }
+        block.insert(block.end(), variable.c_str(), variable.c_str() + variable.size() + 1);
+    }
+    FreeEnvironmentStringsW(strings);
+    block.push_back(L'\0');
+    return block;
 }
 
 // Windows paths compare without regard to case.
@@ -162,7 +180,12 @@ std::wstring HostPath()
 
 HostRun RunHost(std::wstring_view arguments, DWORD timeoutMs)
 {
-    const std::wstring host = HostPath();
+    return RunHost(arguments, HostLaunch{}, timeoutMs);
+}
+
+HostRun RunHost(std::wstring_view arguments, const HostLaunch& launch, DWORD timeoutMs)
+{
+    const std::wstring host = launch.hostFolder + L"QxServiceHost.exe";
     std::wstring commandLine = L"\"" + host + L"\"";
     if (!arguments.empty()) {
         commandLine += L" ";
@@ -173,8 +196,9 @@ HostRun RunHost(std::wstring_view arguments, DWORD timeoutMs)
     PROCESS_INFORMATION info{};
     HostRun run;
     const ULONGLONG started = GetTickCount64();
-    if (!CreateProcessW(host.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, BinDirectory().c_str(),
-                        &startup, &info)) {
+    std::vector<wchar_t> environment = EnvironmentWithPathFirst(launch.pathFolder);
+    if (!CreateProcessW(host.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                        environment.data(), launch.currentFolder.c_str(), &startup, &info)) {
         ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
         return run;
     }

@@ -38,9 +38,19 @@ struct HostRun {
 std::wstring BinDirectory();
 std::wstring HostPath();
 
+// Where a hand-run starts: the folder of the host, its current folder, and a folder put in front of
+// its PATH (none when empty).
+struct HostLaunch {
+    std::wstring hostFolder = BinDirectory();
+    std::wstring currentFolder = BinDirectory();
+    std::wstring pathFolder;
+};
+
 // Starts the host from its own folder with the argument string and waits for it to end. After
 // timeoutMs the host is killed and the run reports timedOut with kNoExitCode.
 HostRun RunHost(std::wstring_view arguments, DWORD timeoutMs = kHostTimeoutMs);
+// RunHost started as launch says.
+HostRun RunHost(std::wstring_view arguments, const HostLaunch& launch, DWORD timeoutMs = kHostTimeoutMs);
 
 // Under Wine a hand-run waits up to 10 s on the control pipe of the most recently started service
 // while that one still runs, before it fails with 1063. Reports such a run without failing.

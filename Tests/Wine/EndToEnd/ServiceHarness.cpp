@@ -450,6 +450,14 @@ std::vector<std::pair<std::wstring, std::wstring>> ServiceTest::HostFiles()
     return {{kHostExe, kHostExe}, {L"QxLogger.dll", L"QxLogger.dll"}, {L"QxMessages.dll", L"QxMessages.dll"}};
 }
 
+void ServiceTest::Plant(std::wstring_view source, const std::wstring& folder, std::wstring_view name)
+{
+    const std::wstring target = folder + std::wstring(name);
+    ASSERT_TRUE(CopyFileW((BinDirectory() + std::wstring(source)).c_str(), target.c_str(), TRUE))
+        << "cannot plant " << ToUtf8(target) << ": " << GetLastError();
+    plantedFiles_.push_back(target);
+}
+
 void ServiceTest::Install(const std::wstring& folder)
 {
     const std::wstring binaryPath = L"\"" + folder + kHostExe + L"\" -name=" + service_;
@@ -705,6 +713,9 @@ void ServiceTest::RemoveFiles()
     DeleteFileW(traceFile_.c_str());
     for (const std::wstring& folder : folders_) {
         RemoveTree(folder);
+    }
+    for (const std::wstring& file : plantedFiles_) {
+        EXPECT_TRUE(DeleteFileW(file.c_str())) << ToUtf8(file) << ": " << GetLastError();
     }
 }
 

@@ -113,6 +113,9 @@ protected:
                                 const std::vector<std::pair<std::wstring, std::wstring>>& files);
     // What every host folder needs: the host, its logger and its message library.
     static std::vector<std::pair<std::wstring, std::wstring>> HostFiles();
+    // Copies a bin folder file into a folder that is not the test's own, under a name that must be
+    // free there. The copy is deleted at the end, once the host processes have ended.
+    void Plant(std::wstring_view source, const std::wstring& folder, std::wstring_view name);
 
     // Creates the service: own process, demand start, binary path
     // "<folder>QxServiceHost.exe" -name=<service>.
@@ -175,6 +178,7 @@ private:
     std::optional<std::size_t> current_;
     std::vector<HostProcess> processes_;
     std::vector<std::wstring> folders_;
+    std::vector<std::wstring> plantedFiles_;
     std::vector<std::unique_ptr<RegistryValueOverride>> overrides_;
 };
 

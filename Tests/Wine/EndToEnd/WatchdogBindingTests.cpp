@@ -1,8 +1,8 @@
-// The host binds the watchdog agent QxWatchdogAgent.dll at process start, by its plain name, and
+// The host binds the watchdog agent QxWatchdogAgent.dll at process start, from its own folder, and
 // only when all four of its exports are there. An agent it cannot bind leaves the service unaffected.
 //
-// The bin folder holds the stand-in agent, which every host there finds first. These runs use hosts
-// in folders of their own instead: one without any agent, and one whose QxWatchdogAgent.dll is the
+// The bin folder holds the stand-in agent, which every host there binds. These runs use hosts in
+// folders of their own instead: one without any agent, and one whose QxWatchdogAgent.dll is the
 // test agent that lacks WAOnExit and traces any WAInitW or WADeinit it is given.
 #include "ServiceHarness.h"
 

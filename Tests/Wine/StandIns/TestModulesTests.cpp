@@ -206,6 +206,20 @@ TEST_F(TestModulesTest, EachLibraryReadsTheKeyNamedAfterItsOwnFile)
     }
 }
 
+// The planted module's first code is its DllMain, so its load line shows whether a copy ran at all.
+TEST_F(TestModulesTest, PlantedModuleTracesItsLoading)
+{
+    const HMODULE module = LoadModule(L"QxTestPlantedModule");
+    ASSERT_NE(module, nullptr);
+
+    const std::vector<TraceLine> lines = ReadTrace();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].module, "QxTestPlantedModule");
+    EXPECT_EQ(lines[0].event, "loaded from " + QxWineTest::ToUtf8(QxWineTest::ModulePath(module)));
+    EXPECT_EQ(lines[0].processId, GetCurrentProcessId());
+    EXPECT_EQ(lines[0].threadId, GetCurrentThreadId());
+}
+
 // Lines of different threads and modules must never mix or get lost. Under Wine, appends through
 // FILE_APPEND_DATA handles alone are not atomic (unlike Windows): without the modules' trace mutex this
 // test loses a line in most runs.
