@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the native unit tests, the same under AddressSanitizer and UBSan and under
-# ThreadSanitizer, and the Windows build's tests under Wine. Every preset runs even when an
-# earlier one fails; the exit status is non-zero when any of them failed.
+# ThreadSanitizer, the Windows build's tests under Wine, and the libFuzzer targets for 30 s each.
+# Every preset runs even when an earlier one fails; the exit status is non-zero when any of them
+# failed.
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo" || exit
@@ -47,6 +48,19 @@ for preset in "${presets[@]}"; do
   [[ -n $failures ]] && summary[$preset]+=$'\n'"$failures"
 done
 
+# Every libFuzzer target for 30 s, after its regression inputs; one summary line per target.
+echo "==== fuzz ===="
+if scripts/fuzz.sh 30 2>&1 | tee build/test-fuzz.log; then
+  fuzz_result=passed
+else
+  fuzz_result=FAILED
+  failed=1
+fi
+fuzz_targets=$(sed -n '/^==== fuzz summary ====$/,$p' build/test-fuzz.log | tail -n +2)
+fuzz_counts="$(grep -c ' passed: ' <<<"$fuzz_targets") of $(grep -c . <<<"$fuzz_targets") targets without findings, 30 s each"
+[[ -z $fuzz_targets ]] && fuzz_counts='no fuzz results (configure or build failed)'
+fuzz_failures=$(grep -v ' passed: ' <<<"$fuzz_targets" | sed 's/^/    /' || true)
+
 # The prefix's persistent wineserver and its services would outlive the run; nothing needs them now.
 (source scripts/wine-env.sh && wineserver -k) >/dev/null 2>&1 || true
 
@@ -56,4 +70,6 @@ printf '%-12s %s\n' format "$format_result"
 for preset in "${presets[@]}"; do
   printf '%-12s %s\n' "$preset" "${summary[$preset]}"
 done
+printf '%-12s %s\n' fuzz "$fuzz_result: $fuzz_counts"
+[[ -n $fuzz_failures ]] && printf '%s\n' "$fuzz_failures"
 exit "$failed"
