@@ -22,8 +22,8 @@
 
 #include "Platform/Api/Platform.h"
 
-// MINIDUMP_TYPE bits from MiniDumpWithDataSegs (0x1) up to MiniDumpWithIptTrace (0x100000); a
-// number with any other bit set is not a dump type.
+// MINIDUMP_TYPE bits from MiniDumpWithDataSegs (0x1) up to MiniDumpFilterTriage (0x100000), the
+// ones the dump generator knows too; a number with any other bit set is not taken as a dump type.
 inline constexpr std::int32_t kKnownDumpTypeBits = 0x001FFFFF;
 
 // The dump type after "/m " in a generator template: the number after the next space, leading

@@ -113,9 +113,10 @@ TEST_F(HostCommandLine, RegistrationSwitchExitsWithZero)
     }
 
     // Only "-" separates parameters: a "/" switch behind the value becomes part of the service
-    // name, whose key does not exist.
+    // name, which a name may not hold.
     const HostRun run = Run(L"-name=" + service_ + L" /UnregServerPerUser");
-    EXPECT_EQ(Hex(kFileNotFound), Hex(run.exitCode));
+    EXPECT_EQ(Hex(kEInvalidArg), Hex(run.exitCode));
+    EXPECT_TRUE(HasRecordsInOrder(ReadLog(EarlyLogPath(run.processId)), {"param value: invalid character: U+002F"}));
 }
 
 // A word that only starts like a switch is none: the host hands the main thread to the service
