@@ -4,7 +4,9 @@
  * A service module is a DLL named in the "ServiceModules" value of the service's Parameters key
  * (HKLM\SYSTEM\CurrentControlSet\Services\<service>\Parameters, names separated by ";" or ",").
  * The host loads every listed DLL with LoadLibraryW when the service starts and looks up the two
- * exports below by their undecorated names; both must exist.
+ * exports below by their undecorated names; both must exist. A name with a full path is loaded from
+ * there. A name without a path is looked up in the folder of QxServiceHost.exe, then in System32;
+ * never in the current folder, the Windows folder or a PATH folder.
  *
  * Plain C, so modules may be written in C or C++. Include it in the source that defines the
  * exports, so the compiler checks the definitions against these declarations.

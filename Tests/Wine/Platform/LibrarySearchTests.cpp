@@ -11,6 +11,7 @@
 
 #include "Platform/Api/Platform.h"
 #include "TestFiles.h"
+#include "WineDifferences.h"
 
 namespace {
 
@@ -18,6 +19,8 @@ using Qx::Platform::Libraries;
 using Qx::Platform::Library;
 using QxWineTest::ExecutableDirectory;
 using QxWineTest::ModulePath;
+using QxWineTest::NoteWineDifference;
+using QxWineTest::RunningOnWine;
 using QxWineTest::ToUtf8;
 
 constexpr std::uint32_t kModNotFound = 126;
@@ -157,6 +160,17 @@ TEST_F(LibrarySearch, BareNamesAreFoundOnlyBesideTheExecutableAndInSystem32)
     ASSERT_EQ(nullptr, GetModuleHandleW(kSystemLibrary)) << "already loaded, found whatever the search";
     EXPECT_EQ(0u, Load(kSystemLibrary, loadedFrom));
     EXPECT_TRUE(SamePath(WindowsFolder() + L"system32\\" + kSystemLibrary, loadedFrom));
+
+    // None of a data file's code runs; the host names only its message library without a path, and
+    // only when it has no registry root.
+    Library data;
+    const std::uint32_t dataError = Libraries().LoadAsDataFile(inCurrentFolder_, data);
+    if (RunningOnWine()) {
+        NoteWineDifference("a data file named without a path is still found in the current folder");
+        EXPECT_EQ(0u, dataError);
+    } else {
+        EXPECT_NE(0u, dataError) << "the default directories hold for data files too";
+    }
 
     // A full path is taken as it is, wherever it points.
     EXPECT_EQ(0u, Load(currentFolder_ + inCurrentFolder_, loadedFrom));
