@@ -48,7 +48,9 @@ protected:
                   RegSetValueExW(m_key, name, 0, REG_QWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)));
     }
 
-    const std::wstring m_path = L"SOFTWARE\\Qx\\PlatformTests\\" + std::to_wstring(GetCurrentProcessId());
+    // Directly below SOFTWARE, which exists: a volatile key creates its missing parents volatile too,
+    // and a volatile SOFTWARE\Qx left behind would refuse the lasting keys other tests create there.
+    const std::wstring m_path = L"SOFTWARE\\QxPlatformTests_" + std::to_wstring(GetCurrentProcessId());
     HKEY m_key = nullptr;
 };
 
