@@ -228,6 +228,16 @@ protected:
         EXPECT_TRUE(HasOneDumpScope(crash.log, crash.dumpPath, crash.initializationThread));
     }
 
+    // With the stand-in generator configured, the crash's one dump is the generator's.
+    void ExpectOnlyTheGeneratorsDump()
+    {
+        ASSERT_NO_FATAL_FAILURE(InstallCrashingService(kCrashAccessViolation, kGeneratorTemplate));
+        InitializationCrash crash;
+        ASSERT_NO_FATAL_FAILURE(CrashDuringInitialization(kAccessViolation, kAccessViolation, crash));
+        EXPECT_TRUE(HasDumpWayRecords(crash.log, {"DumpGen result 0"}));
+        ExpectNullWriteDump(crash.dumpPath, crash.initializationThread);
+    }
+
     // A generator that failed in any way is followed by the host's own dump of the crash.
     void ExpectInProcessDumpAfter(const std::string& generatorRecord)
     {
@@ -269,13 +279,7 @@ TEST_F(CrashCapture, AccessViolationWithoutGeneratorIsDumpedInProcess)
 // crashing process through the address on its command line.
 TEST_F(CrashCapture, GeneratorThatSucceedsWritesTheOnlyDump)
 {
-    ASSERT_NO_FATAL_FAILURE(InstallCrashingService(kCrashAccessViolation, kGeneratorTemplate));
-
-    InitializationCrash crash;
-    ASSERT_NO_FATAL_FAILURE(CrashDuringInitialization(kAccessViolation, kAccessViolation, crash));
-    EXPECT_TRUE(HasDumpWayRecords(crash.log, {"DumpGen result 0"}));
-
-    ExpectNullWriteDump(crash.dumpPath, crash.initializationThread);
+    ExpectOnlyTheGeneratorsDump();
 }
 
 // QxDumpGen is told to write into a folder that does not exist and exits with 3.
@@ -340,12 +344,7 @@ TEST_F(CrashCapture, UnknownDumpTypeIsRefusedAndTheDefaultTypeDumped)
 TEST_F(CrashCapture, GeneratorGetsAPathWithSpacesAsOneArgument)
 {
     service_ += L" With Space";
-    ASSERT_NO_FATAL_FAILURE(InstallCrashingService(kCrashAccessViolation, kGeneratorTemplate));
-
-    InitializationCrash crash;
-    ASSERT_NO_FATAL_FAILURE(CrashDuringInitialization(kAccessViolation, kAccessViolation, crash));
-    EXPECT_TRUE(HasDumpWayRecords(crash.log, {"DumpGen result 0"}));
-    ExpectNullWriteDump(crash.dumpPath, crash.initializationThread);
+    ExpectOnlyTheGeneratorsDump();
 }
 
 // Service names that a dump file's name cannot hold as they are: the longest one does not fit a path

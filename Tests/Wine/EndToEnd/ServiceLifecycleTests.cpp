@@ -9,13 +9,29 @@ using namespace QxE2E;
 
 namespace {
 
-using ServiceLifecycle = ServiceTest;
-
 // ServiceName: the message number of the display name, which the events refer to as "%%7".
 constexpr DWORD kDisplayNameMessage = 7;
 const std::string kDisplayNameInsertion = "%%7";
 
 constexpr HRESULT kEFail = static_cast<HRESULT>(0x80004005);
+
+class ServiceLifecycle : public ServiceTest {
+protected:
+    // Starts modules A, B and C, with B's value set to make its SmInitialize fail: the service
+    // connects and reports its start before the modules run, so StartServiceW succeeds; then it stops
+    // with E_FAIL, its controls still parked from the start. Returns the host's process id.
+    DWORD FailStartOfB(const wchar_t* valueName, DWORD value)
+    {
+        Install();
+        WriteParameters(L"QxTestModuleA.dll;QxTestModuleB.dll;QxTestModuleC.dll", kDisplayNameMessage);
+        SetModuleValue(L"QxTestModuleB", valueName, value);
+        EXPECT_EQ(0u, Start());
+        EXPECT_TRUE(WaitForState(SERVICE_STOPPED));
+        ExpectStoppedStatus(Query(), 0, static_cast<DWORD>(kEFail));
+        EXPECT_EQ(Hex(static_cast<DWORD>(kEFail)), Hex(WaitForExit()));
+        return ProcessId();
+    }
+};
 
 const std::string kPreMessageLoopEntered = "Entering CServiceModule::PreMessageLoop";
 const std::string kLongInitialization = "Long time service initialization is in progress...";
@@ -316,18 +332,8 @@ TEST_F(ServiceLifecycle, SlowModuleStartIsReportedAsPendingEveryFiveSeconds)
 // running the shut-down sequence.
 TEST_F(ServiceLifecycle, FailingModuleStopsTheServiceWithItsHresult)
 {
-    ASSERT_NO_FATAL_FAILURE(Install());
-    ASSERT_NO_FATAL_FAILURE(
-        WriteParameters(L"QxTestModuleA.dll;QxTestModuleB.dll;QxTestModuleC.dll", kDisplayNameMessage));
-    SetModuleValue(L"QxTestModuleB", L"Result", static_cast<DWORD>(kEFail));
-
-    // The service connects and reports its start before the modules run: StartServiceW succeeds.
-    ASSERT_EQ(0u, Start());
-    ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
-    // The controls are still parked from the start.
-    ExpectStoppedStatus(Query(), 0, static_cast<DWORD>(kEFail));
-    EXPECT_EQ(Hex(static_cast<DWORD>(kEFail)), Hex(WaitForExit()));
-    const DWORD processId = ProcessId();
+    DWORD processId = 0;
+    ASSERT_NO_FATAL_FAILURE(processId = FailStartOfB(L"Result", static_cast<DWORD>(kEFail)));
 
     const LogFile log = ReadServiceLog();
     EXPECT_TRUE(HasRecordsInOrder(
@@ -370,16 +376,8 @@ TEST_F(ServiceLifecycle, FailingModuleStopsTheServiceWithItsHresult)
 // and A, already up and possibly running threads, is shut down before its library can be freed.
 TEST_F(ServiceLifecycle, ThrowingModuleIsLoggedAndThoseBeforeItAreShutDown)
 {
-    ASSERT_NO_FATAL_FAILURE(Install());
-    ASSERT_NO_FATAL_FAILURE(
-        WriteParameters(L"QxTestModuleA.dll;QxTestModuleB.dll;QxTestModuleC.dll", kDisplayNameMessage));
-    SetModuleValue(L"QxTestModuleB", L"Throw", 1);
-
-    ASSERT_EQ(0u, Start());
-    ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
-    ExpectStoppedStatus(Query(), 0, static_cast<DWORD>(kEFail));
-    EXPECT_EQ(Hex(static_cast<DWORD>(kEFail)), Hex(WaitForExit()));
-    const DWORD processId = ProcessId();
+    DWORD processId = 0;
+    ASSERT_NO_FATAL_FAILURE(processId = FailStartOfB(L"Throw", 1));
 
     const LogFile log = ReadServiceLog();
     EXPECT_TRUE(HasRecordsInOrder(log, {"Init ServiceModule QxTestModuleB.dll",
