@@ -74,6 +74,12 @@ private:
     bool m_overflow = false;
 };
 
+// Unlike wcschr, never finds a NUL, which a template read from the registry may hold.
+bool IsOneOf(wchar_t c, std::wstring_view set)
+{
+    return set.find(c) != std::wstring_view::npos;
+}
+
 bool IsBlank(wchar_t c)
 {
     return c == L' ' || c == L'\t';
@@ -89,7 +95,7 @@ bool IsAsciiDigit(wchar_t c)
 std::optional<Piece> ParseConversion(std::wstring_view text, std::size_t& position, std::wstring_view& length)
 {
     Piece piece;
-    for (; position < text.size() && std::wcschr(L"-+ #0", text[position]) != nullptr; ++position) {
+    for (; position < text.size() && IsOneOf(text[position], L"-+ #0"); ++position) {
         piece.alternate = piece.alternate || text[position] == L'#';
         piece.plusSign = piece.plusSign || text[position] == L'+';
         piece.spaceSign = piece.spaceSign || text[position] == L' ';
@@ -111,7 +117,7 @@ std::optional<Piece> ParseConversion(std::wstring_view text, std::size_t& positi
 
 bool IsThirtyTwoBitInteger(wchar_t type, std::wstring_view length)
 {
-    return std::wcschr(L"udixX", type) != nullptr && (length.empty() || length == L"l" || length == L"I32");
+    return IsOneOf(type, L"udixX") && (length.empty() || length == L"l" || length == L"I32");
 }
 
 bool IsWideString(wchar_t type, std::wstring_view length)
@@ -122,8 +128,7 @@ bool IsWideString(wchar_t type, std::wstring_view length)
 
 bool IsPointer(wchar_t type, std::wstring_view length)
 {
-    return (type == L'p' && length.empty()) ||
-           (std::wcschr(L"uxX", type) != nullptr && (length == L"ll" || length == L"I64"));
+    return (type == L'p' && length.empty()) || (IsOneOf(type, L"uxX") && (length == L"ll" || length == L"I64"));
 }
 
 // The argument kind the n-th conversion (counted from 1) must have, when its form fits it.
@@ -200,7 +205,7 @@ void PutPiece(FixedTextWriter& writer, std::wstring_view text, const Piece& piec
 // A file name cannot hold these; a service name may.
 bool IsRefusedInFileName(wchar_t c)
 {
-    return c < 0x20 || std::wcschr(L"\"*/:<>?\\|", c) != nullptr;
+    return c < 0x20 || IsOneOf(c, L"\"*/:<>?\\|");
 }
 
 // The whole value however long, so that an overlong template can be named when it is refused.

@@ -60,6 +60,8 @@ TEST(DumpGeneratorTemplateTest, RefusesTemplatesThatWouldMisreadTheArguments)
           L"gen %", L"gen %u %s %p %s", L"gen %08X", L"gen %99999999999999999999u", L"gen %.3u", L"gen %u %.5s"}) {
         EXPECT_EQ(Formatted(bad), L"<refused>") << bad;
     }
+    EXPECT_EQ(Formatted(std::wstring(L"gen %\0u", 7)), L"<refused>") << "a NUL is no flag and no conversion";
+    EXPECT_EQ(Formatted(std::wstring(L"gen %\0", 6)), L"<refused>");
     EXPECT_EQ(Formatted(L"gen %u /m 0 " + std::wstring(248, L'x')), L"<refused>") << "260 characters";
     EXPECT_NE(Formatted(L"gen %u /m 0 " + std::wstring(247, L'x')), L"<refused>");
     EXPECT_EQ(Formatted(L"gen %u %s" + std::wstring(240, L'x')), L"<too long>") << "the command line must fit 260";
