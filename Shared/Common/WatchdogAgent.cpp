@@ -12,28 +12,13 @@ bool Resolve(NativeHandle library, const char* name, Function& function)
     return function != nullptr;
 }
 
-// The agent beside the host executable; empty when the executable's folder is unknown, so that
-// the agent is never looked up by its bare name.
-std::wstring AgentPath()
-{
-    std::wstring executable;
-    if (Process().ModuleFileName(nullptr, executable) != kErrorSuccess) {
-        return {};
-    }
-    const std::size_t backslash = executable.rfind(L'\\');
-    if (backslash == std::wstring::npos) {
-        return {};
-    }
-    return executable.substr(0, backslash + 1) + WatchdogAgent::kLibraryName;
-}
-
 } // namespace
 
 WatchdogAgent::WatchdogAgent()
 {
-    const std::wstring path = AgentPath();
+    const std::wstring folder = ExecutableFolder();
     Library library;
-    if (path.empty() || Libraries().Load(path, library) != kErrorSuccess) {
+    if (folder.empty() || Libraries().Load(folder + kLibraryName, library) != kErrorSuccess) {
         return;
     }
     const NativeHandle handle = library.get();

@@ -44,4 +44,14 @@ void LibraryTraits::Close(NativeHandle h)
     Libraries().Free(h);
 }
 
+std::wstring ExecutableFolder()
+{
+    std::wstring path;
+    if (Process().ModuleFileName(nullptr, path) != kErrorSuccess) {
+        return {};
+    }
+    const std::size_t backslash = path.rfind(L'\\');
+    return backslash == std::wstring::npos ? std::wstring() : path.substr(0, backslash + 1);
+}
+
 } // namespace Qx::Platform

@@ -398,4 +398,8 @@ inline IDumps& Dumps()
     return *Current().dumps;
 }
 
+// The folder of the process executable with its final backslash; empty when it is unknown, so
+// that a library meant to sit beside the host is never looked up by its bare name instead.
+std::wstring ExecutableFolder();
+
 } // namespace Qx::Platform

@@ -34,15 +34,9 @@ int g_moduleLogCount = 0; // guarded by g_moduleLogLock
 LoggerLibGetLoggerFunction LoggerFactory()
 {
     static const LoggerLibGetLoggerFunction factory = [] {
-        std::wstring path;
-        if (Process().ModuleFileName(nullptr, path) != kErrorSuccess) {
-            return LoggerLibGetLoggerFunction{};
-        }
-        const auto backslash = path.rfind(L'\\');
-        path =
-            (backslash == std::wstring::npos ? std::wstring() : path.substr(0, backslash + 1)) + kLoggerLibraryFileName;
+        const std::wstring folder = ExecutableFolder();
         Library library;
-        if (Libraries().Load(path, library) != kErrorSuccess) {
+        if (folder.empty() || Libraries().Load(folder + kLoggerLibraryFileName, library) != kErrorSuccess) {
             return LoggerLibGetLoggerFunction{};
         }
         auto* function =
