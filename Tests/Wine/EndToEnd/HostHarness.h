@@ -131,9 +131,10 @@ std::wstring Wide(std::string_view utf8);
 // "0x%08X": exit codes and HRESULTs read best in hexadecimal when an expectation fails.
 std::string Hex(std::uint32_t value);
 
-// Where Wine differs from Windows, tests keep their check strict for the platform they run on and
-// note what the other platform does.
-using QxWineTest::NoteWineDifference;
+// Where Wine differs from Windows, tests check what Windows does as a condition Wine must still fail,
+// beside a strict check of what Wine does now.
+using QxWineTest::ExpectWindowsBehaviour;
+using QxWineTest::ExplainWineDifference;
 using QxWineTest::RunningOnWine;
 
 // A test that owns one service name: its registry key and the logs of every run are removed at the
