@@ -1,6 +1,5 @@
 #include "Common/AtlServiceEx.h"
 
-#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -51,13 +50,6 @@ CServiceModule& CServiceModule::Instance()
 {
     static CServiceModule module;
     return module;
-}
-
-void CopyServiceName(std::wstring_view name, ServiceNameBuffer& buffer)
-{
-    const std::size_t length = std::min(name.size(), buffer.size() - 1);
-    std::copy_n(name.begin(), length, buffer.begin());
-    buffer[length] = L'\0';
 }
 
 void CServiceModule::SetServiceName(const std::wstring& name)

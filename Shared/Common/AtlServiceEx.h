@@ -14,11 +14,10 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
 
+#include "Common/ServiceTypes.h"
 #include "Platform/Api/Platform.h"
 
 // Stands for the platform framework's module base: it owns the framework's own lock and records
@@ -35,16 +34,6 @@ public:
 private:
     std::unique_ptr<Qx::Platform::ILock> m_frameworkLock;
 };
-
-// Grants (true) or withdraws (false) accepted controls while the service runs; answers false
-// when the service is not running, and nothing changes then.
-using ControlsCallback = std::function<bool(std::uint32_t controls, bool enable)>;
-
-// A service name in its fixed buffer: 255 characters and the terminator.
-using ServiceNameBuffer = std::array<wchar_t, 256>;
-
-// Copies at most 255 characters of name into buffer, terminated.
-void CopyServiceName(std::wstring_view name, ServiceNameBuffer& buffer);
 
 class CServiceModule final : public CAtlServiceModuleFramework {
 public:

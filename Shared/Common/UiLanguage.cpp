@@ -6,6 +6,7 @@
 
 #include "Common/ProductInfo.h"
 #include "ResKit/Logger/HRXEx.h"
+#include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
 using namespace Qx::Platform;
@@ -157,13 +158,19 @@ std::wstring GetErrorText(std::uint32_t code)
     }
 }
 
+HRESULT ReadVersionInProductLanguage(const std::wstring& path, std::unique_ptr<IVersionBlock>& block)
+{
+    ThreadUILanguageScope scope;
+    return Text().ReadVersionInfo(path, !scope.Applied(), block);
+}
+
 std::wstring GetErrorDescription(HRESULT hr, const ErrorInfo& errorInfo)
 {
     const ErrorInfo info = errorInfo ? errorInfo : Process().TakeThreadErrorInfo();
     std::wstring description;
     if (info) {
         description = info->Description();
-        const auto separator = description.find(kDiagnosticSeparator);
+        const auto separator = description.find(LogUtils::kDiagnosticSeparator);
         if (separator != std::wstring::npos) {
             description.resize(separator);
         }

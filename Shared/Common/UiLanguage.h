@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -58,6 +59,10 @@ private:
     std::array<wchar_t, kListCapacity> m_languageList{};
 };
 
+// Reads the version resource at path while the thread prefers the product UI language; when the
+// languages cannot be switched, the language-neutral resource is read instead.
+HRESULT ReadVersionInProductLanguage(const std::wstring& path, std::unique_ptr<Qx::Platform::IVersionBlock>& block);
+
 // The message text for messageId, inserts unexpanded; empty when no language has it.
 // sourceFlag is FORMAT_MESSAGE_FROM_HMODULE with a library, or FORMAT_MESSAGE_FROM_SYSTEM.
 std::wstring FormatMessageText(std::uint32_t messageId, std::uint32_t sourceFlag, Qx::Platform::NativeHandle source);
@@ -71,6 +76,3 @@ std::wstring GetErrorText(std::uint32_t code);
 // text, else "<Unknown error>". Never empty. Without errorInfo the thread's current COM error
 // information is taken, and thereby cleared.
 std::wstring GetErrorDescription(HRESULT hr, const Qx::Platform::ErrorInfo& errorInfo);
-
-// Separates the readable part of an exception text from its diagnostic suffix.
-inline constexpr wchar_t kDiagnosticSeparator = L'\x7F';

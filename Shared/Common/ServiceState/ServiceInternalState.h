@@ -10,14 +10,13 @@
 // Initialize and Shutdown run on the service thread and do not take m_lock.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 
-#include "Common/AtlServiceEx.h"
 #include "Common/DeferredAction.h"
+#include "Common/ServiceTypes.h"
 
 class InternalState {
 public:

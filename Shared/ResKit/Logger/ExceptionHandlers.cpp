@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "Common/DumpGenImpl.h"
 #include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
@@ -20,11 +19,12 @@ constexpr int kExceptionRecordLine = 261;
 // SIGABRT; each would write a dump of the same crash.
 std::atomic<bool> g_crashDumpWritten{false};
 NativeHandle g_heapCorruptionHandler = nullptr;
+CrashDumpWriter g_writeDump = nullptr; // set once, before the first handler is installed
 
 void DumpCrashOnce(const ExceptionDescription* exception)
 {
     if (!g_crashDumpWritten.exchange(true)) {
-        DumpGenImpl::Instance().CreateDump(exception);
+        g_writeDump(exception);
     }
 }
 
@@ -73,9 +73,10 @@ thread_local bool t_loggingException = false;
 
 } // namespace
 
-void InstallCrashHandlers()
+void InstallCrashHandlers(CrashDumpWriter writeDump)
 {
-    static const bool installed = [] {
+    static const bool installed = [writeDump] {
+        g_writeDump = writeDump;
         auto& crash = CrashHandling();
         crash.SendRuntimeErrorsToStandardError();
         crash.SetTerminateAndAbortHandler(&OnTerminateOrAbort);

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "Common/UiLanguage.h"
 #include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
@@ -28,18 +27,10 @@ void WriteInfo(int line, const Parts&... parts)
     WriteRecordAt(kModuleInfoLevel, kSeverityDbg, QX_SOURCE_FILE, line, parts...);
 }
 
-// Reads the version resource while the thread prefers the product UI language; when the
-// languages cannot be switched, the language-neutral resource is read instead.
-HRESULT ReadVersion(const std::wstring& path, std::unique_ptr<IVersionBlock>& block)
-{
-    ThreadUILanguageScope scope;
-    return Text().ReadVersionInfo(path, !scope.Applied(), block);
-}
-
-void WriteVersion(const std::wstring& modulePath)
+void WriteVersion(const std::wstring& modulePath, VersionReader readVersion)
 {
     std::unique_ptr<IVersionBlock> block;
-    if (Failed(ReadVersion(modulePath, block))) {
+    if (Failed(readVersion(modulePath, block))) {
         return;
     }
     wchar_t translation[16] = L"040904B0";
@@ -63,7 +54,7 @@ void WriteVersion(const std::wstring& modulePath)
 
 } // namespace
 
-void LogModuleInfo()
+void LogModuleInfo(VersionReader readVersion)
 {
     auto& process = Process();
     WriteInfo(kLineFrame, L"*");
@@ -71,7 +62,7 @@ void LogModuleInfo()
     const bool haveModulePath = process.ModuleFileName(process.HostInstance(), modulePath) == kErrorSuccess;
     if (haveModulePath) {
         WriteInfo(kLineModuleName, L"** Module name:", modulePath);
-        WriteVersion(modulePath);
+        WriteVersion(modulePath, readVersion);
     }
     std::wstring processPath;
     if (process.ModuleFileName(nullptr, processPath) == kErrorSuccess) {

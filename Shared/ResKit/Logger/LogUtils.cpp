@@ -8,7 +8,6 @@
 #include <stdexcept>
 #include <utility>
 
-#include "Common/UiLanguage.h"
 #include "ResKit/Logger/ExceptionHandlers.h"
 
 using namespace Qx;
@@ -24,6 +23,7 @@ constexpr int kSpareAttributeIndex = 2;
 std::atomic<IFileLoggerItf*> g_installedLogger{nullptr};
 std::atomic<int> g_attributeCounter{0};
 std::int32_t g_spareAttribute = 0;
+std::atomic<ErrorDescriber> g_errorDescriber{nullptr};
 
 // Number of live SModuleLogInit blocks; the last one to go removes the logger.
 std::mutex g_moduleLogLock;
@@ -252,9 +252,15 @@ std::wstring FormatPointer(const void* pointer)
     return buffer;
 }
 
+ErrorDescriber InstallErrorDescriber(ErrorDescriber describe)
+{
+    return g_errorDescriber.exchange(describe);
+}
+
 std::wstring ExceptionText(const HRXEx& error)
 {
-    std::wstring text = GetErrorDescription(error.Result(), error.ErrorInfo());
+    const ErrorDescriber describe = g_errorDescriber.load();
+    std::wstring text = describe != nullptr ? describe(error.Result(), error.ErrorInfo()) : kUndescribedError;
     text += kDiagnosticSeparator;
     text += L"[EIP: ";
     bool anyAddress = false;

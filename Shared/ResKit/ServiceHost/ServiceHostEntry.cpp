@@ -10,6 +10,7 @@
 #include "Common/ServiceHost/ServiceConfiguration.h"
 #include "Common/ServiceHost/ServiceModuleManager.h"
 #include "Common/ServiceState/ServiceInternalState.h"
+#include "Common/UiLanguage.h"
 #include "Common/WatchdogAgent.h"
 #include "Common/audit/EventReporters.h"
 #include "ResKit/Logger/ExceptionHandlers.h"
@@ -42,10 +43,17 @@ std::wstring CharacterCode(wchar_t c)
     return code;
 }
 
+bool WriteCrashDump(const ExceptionDescription* exception)
+{
+    return DumpGenImpl::Instance().CreateDump(exception);
+}
+
 } // namespace
 
 void RunStartupInitialization()
 {
+    // Logging sits below the message libraries and the dump writer; it gets them from here.
+    LogUtils::InstallErrorDescriber(&GetErrorDescription);
     // Before anything loads a library: a service's current folder is the Windows folder, where
     // anyone who can write there could plant a library the host would otherwise run. Without the
     // restriction the host still works, so a failure is only reported, once a logger exists.
@@ -57,7 +65,7 @@ void RunStartupInitialization()
         QX_LOG_ERROR("SetDefaultDllDirectories failed Error:", searchError);
     }
     DumpGenImpl::Instance();
-    LogUtils::InstallCrashHandlers();
+    LogUtils::InstallCrashHandlers(&WriteCrashDump);
     CServiceModule::Instance();
     ServiceModuleManager::Instance();
     CServiceConfigurationImpl::Instance();
@@ -92,7 +100,7 @@ void ApplyServiceNameRule(const std::wstring& parameter)
     // The new log is set up before the previous one is released, so a repeated parameter
     // keeps the logger installed.
     ModuleLogHolder() = std::make_shared<LogUtils::SModuleLogInit>(ModuleLogName(name.value));
-    LogUtils::LogModuleInfo();
+    LogUtils::LogModuleInfo(&ReadVersionInProductLanguage);
     QX_LOG(1, "param value: ", name.value);
     CServiceModule::Instance().SetServiceName(name.value);
     CServiceConfigurationImpl::Instance().Load(name.value);

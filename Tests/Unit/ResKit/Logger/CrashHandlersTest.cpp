@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "Common/DumpGenImpl.h"
 #include "FakePlatform.h"
 #include "RecordingLogger.h"
 #include "ResKit/Logger/ExceptionHandlers.h"
@@ -10,13 +11,19 @@ using namespace Qx::Testing;
 
 namespace {
 
+// The writer the process hands in.
+bool WriteDump(const ExceptionDescription* exception)
+{
+    return DumpGenImpl::Instance().CreateDump(exception);
+}
+
 // The handlers are installed once per process, and one crash gives one dump.
 TEST(CrashHandlersTest, OneCrashGivesOneDumpWhicheverHandlersItPasses)
 {
     FakePlatform platform;
     platform.registry.CreateKey(L"");
-    LogUtils::InstallCrashHandlers();
-    LogUtils::InstallCrashHandlers();
+    LogUtils::InstallCrashHandlers(&WriteDump);
+    LogUtils::InstallCrashHandlers(&WriteDump);
     auto& crash = platform.crashHandling;
     EXPECT_EQ(crash.stderrRequests, 1);
     EXPECT_EQ(crash.invalidParameterInstalls, 1);

@@ -92,6 +92,16 @@ TEST_F(LogRecordTest, ExceptionTextCarriesDescriptionAddressesAndCode)
     EXPECT_TRUE(text.ends_with(L",0x0000000000000005] 0x80070057")) << text;
 }
 
+// The describer comes from above the logging layer; without one the failure keeps its code.
+TEST_F(LogRecordTest, ExceptionTextWithoutADescriberNamesNoDescription)
+{
+    const LogUtils::ErrorDescriber installed = LogUtils::InstallErrorDescriber(nullptr);
+    const auto known = std::make_shared<FakeErrorInfo>(L"Readable");
+    const std::wstring text = LogUtils::ExceptionText(MakeError(kEFail, {reinterpret_cast<void*>(0x10)}, known));
+    LogUtils::InstallErrorDescriber(installed);
+    EXPECT_EQ(text, L"<Unknown error>\x7F[EIP: 0x0000000000000010] 0x80004005");
+}
+
 TEST_F(LogRecordTest, RaisingTakesComErrorInformationOnlyForFailures)
 {
     platform.process.returnAddresses = {reinterpret_cast<void*>(0xAB)};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Common/UiLanguage.h"
 #include "FakePlatform.h"
 #include "RecordingLogger.h"
 #include "ResKit/Logger/LogModuleInfo.h"
@@ -140,7 +141,7 @@ protected:
 
 TEST_F(ModuleInfoTest, WritesModuleVersionAndProcess)
 {
-    LogUtils::LogModuleInfo();
+    LogUtils::LogModuleInfo(&ReadVersionInProductLanguage);
     const std::wstring path = FakeProcess::kExecutablePath;
     EXPECT_EQ(Lines(), (std::vector<std::pair<int, std::wstring>>{{27, L"*"},
                                                                   {32, L"** Module name:" + path},
@@ -156,19 +157,19 @@ TEST_F(ModuleInfoTest, VersionVariants)
     block.translation.reset();
     block.strings[L"\\StringFileInfo\\040904B0\\FileVersion"] = std::nullopt;
     platform.text.setLanguagesSucceeds = false;
-    LogUtils::LogModuleInfo();
+    LogUtils::LogModuleInfo(&ReadVersionInProductLanguage);
     EXPECT_EQ(Lines().at(2).second, L"** Module version:<NULL>") << "no translation table: key 040904B0";
     EXPECT_EQ(platform.text.versionNeutralRequests, std::vector<bool>{true})
         << "without the product UI language the neutral resource is read";
 
     logger.records.clear();
     block.strings.clear();
-    LogUtils::LogModuleInfo();
+    LogUtils::LogModuleInfo(&ReadVersionInProductLanguage);
     EXPECT_EQ(Lines().at(2).second, L"** Module version:") << "a failed query appends nothing";
 
     logger.records.clear();
     platform.text.versionFailure = HResultFromWin32(1812);
-    LogUtils::LogModuleInfo();
+    LogUtils::LogModuleInfo(&ReadVersionInProductLanguage);
     ASSERT_EQ(Lines().size(), 4u);
     EXPECT_EQ(Lines().at(2).second.substr(0, 11), L"** Process:") << "no version line without a resource";
 }

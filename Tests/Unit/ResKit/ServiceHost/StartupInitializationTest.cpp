@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include "Common/UiLanguage.h"
 #include "Common/WatchdogAgent.h"
 #include "FakeModules.h"
+#include "FakePlatform.h"
 #include "RecordingLogger.h"
+#include "ResKit/Logger/LogUtils.h"
 #include "ResKit/ServiceHost/ServiceHostEntry.h"
 
 using namespace Qx;
@@ -50,6 +53,25 @@ TEST_F(StartupInitializationTest, RestrictsTheLibrarySearchBeforeAnyLibraryIsLoa
     EXPECT_TRUE(Loaded(kLoggerPath));
     EXPECT_TRUE(Loaded(kAgentPath));
     EXPECT_EQ(logger.Find(kSearchFailure), nullptr);
+}
+
+TEST_F(StartupInitializationTest, HandsLoggingTheErrorDescriber)
+{
+    RunStartupInitialization();
+
+    EXPECT_EQ(LogUtils::InstallErrorDescriber(nullptr), &GetErrorDescription);
+}
+
+TEST_F(StartupInitializationTest, HandsTheCrashHandlersTheDumpWriter)
+{
+    RunStartupInitialization();
+
+    ASSERT_NE(platform.crashHandling.unhandledFilter, nullptr);
+    Qx::Platform::ExceptionDescription crash;
+    crash.code = 0xC0000005;
+    platform.crashHandling.unhandledFilter(crash);
+    ASSERT_EQ(platform.dumps.miniDumps.size(), 1u);
+    EXPECT_NE(platform.dumps.miniDumps[0].path.find(L"_C0000005_"), std::wstring::npos);
 }
 
 TEST_F(StartupInitializationTest, GoesOnAndLogsWhenTheSearchCannotBeRestricted)
