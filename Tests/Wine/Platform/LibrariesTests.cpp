@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "DetachLastError.h"
 #include "Platform/Api/Platform.h"
 #include "TestFiles.h"
 
@@ -50,21 +51,28 @@ TEST(Win32Libraries, GetProcOfAMissingExportIsNull)
     EXPECT_EQ(nullptr, Libraries().GetProc(kernel.get(), "QxNoSuchExport"));
 }
 
+// The library's entry point sets the last error as it is unloaded, which FreeLibrary passes on; the
+// owner's Free must hand the caller's own error back. The library is loaded fresh, so that the free
+// really unloads it and its detach runs.
 TEST(Win32Libraries, FreeingALibraryKeepsTheThreadsLastError)
 {
+    const std::wstring path = QxWineTest::ExecutableDirectory() + L"QxTestDetachError.dll";
+    ASSERT_EQ(nullptr, GetModuleHandleW(path.c_str())) << "loaded already: a free would not unload it";
+    volatile LONG detached = 0;
     {
-        Library ole;
-        ASSERT_EQ(0u, Libraries().Load(L"ole32.dll", ole));
+        Library library;
+        ASSERT_EQ(0u, Libraries().Load(path, library));
+        const auto watchDetach =
+            reinterpret_cast<void (*)(volatile LONG*)>(Libraries().GetProc(library.get(), "QxWatchDetach"));
+        ASSERT_NE(nullptr, watchDetach);
+        watchDetach(&detached);
         SetLastError(0x12345678);
     }
-    EXPECT_EQ(0x12345678u, GetLastError());
+    const DWORD afterFree = GetLastError();
 
-    {
-        Library data;
-        ASSERT_EQ(0u, Libraries().LoadAsDataFile(QxWineTest::ExecutableDirectory() + L"QxMessages.dll", data));
-        SetLastError(0x12345678);
-    }
-    EXPECT_EQ(0x12345678u, GetLastError());
+    EXPECT_EQ(1, detached) << "the library's detach did not run";
+    EXPECT_EQ(nullptr, GetModuleHandleW(path.c_str())) << "still loaded";
+    EXPECT_EQ(0x12345678u, afterFree) << "the detach set " << std::hex << QX_TEST_DETACH_ERROR;
 }
 
 } // namespace
