@@ -1,4 +1,5 @@
-// Identifiers of the messages in QxMessages.dll, as built from QxMessages.mc.
+// Identifiers of the messages in QxMessages.dll, as built from QxMessages.mc. The service events'
+// identifiers are the host's own, EventRecord::kServiceStarted and its siblings.
 #pragma once
 
 #include <cstdint>
@@ -9,11 +10,6 @@ namespace QxMessages {
 inline constexpr std::uint32_t kMsgDisplayNameSample = 0x00000001;
 inline constexpr std::uint32_t kMsgDisplayNameTest = 0x00000002;
 inline constexpr std::uint32_t kMsgDisplayNameDemo = 0x00000003;
-
-// Service events; insertion %4 is the service name, %6 the reason of a failed start.
-inline constexpr std::uint32_t kMsgServiceStarted = 0x40010101;
-inline constexpr std::uint32_t kMsgServiceStopped = 0x40010102;
-inline constexpr std::uint32_t kMsgServiceStartFailed = 0xC0010103;
 
 // An error text of the product's own. windmc sets the customer bit only for a whole table, so this
 // identifier has it clear.

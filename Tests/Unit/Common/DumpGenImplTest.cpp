@@ -112,12 +112,10 @@ TEST_F(DumpGenImplTest, WithoutAGeneratorTheDumpIsWrittenInProcess)
     const LoggedRecord* start = logger.Find(L"CreateDumpInt C:\\Temp\\QxServiceHost_00000000_");
     ASSERT_NE(start, nullptr);
     EXPECT_EQ(start->level, 1);
-    EXPECT_EQ(start->line, 162);
     EXPECT_TRUE(start->text.ends_with(L".dmp - starting"));
     const LoggedRecord* written = logger.Find(L"MinidumpWriteDump ");
     ASSERT_NE(written, nullptr);
     EXPECT_EQ(written->text, L"MinidumpWriteDump true");
-    EXPECT_EQ(written->line, 203);
     EXPECT_NE(logger.Find(L"CreateDumpInt C:\\Temp\\QxServiceHost_00000000_2026_12_07__09_05_03.dmp - succeeded ("),
               nullptr);
 }
@@ -141,7 +139,6 @@ TEST_F(DumpGenImplTest, GeneratorThatSucceedsIsTheOnlyDump)
     const LoggedRecord* result = logger.Find(L"DumpGen result ");
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(result->text, L"DumpGen result 0");
-    EXPECT_EQ(result->line, 187);
 }
 
 TEST_F(DumpGenImplTest, FailingGeneratorIsFollowedByAnInProcessDump)
@@ -159,7 +156,6 @@ TEST_F(DumpGenImplTest, FailingGeneratorIsFollowedByAnInProcessDump)
     const LoggedRecord* launch = logger.Find(L"DumpGen launch failed ");
     ASSERT_NE(launch, nullptr);
     EXPECT_EQ(launch->text, L"DumpGen launch failed 2");
-    EXPECT_EQ(launch->line, 191);
     ASSERT_EQ(platform.dumps.miniDumps.size(), 2u);
     EXPECT_NE(platform.dumps.miniDumps[0].path, platform.dumps.miniDumps[1].path)
         << "two dumps in the same second get a file each";

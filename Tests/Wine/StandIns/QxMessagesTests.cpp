@@ -1,5 +1,6 @@
 // QxMessages.dll as the host uses it: a resource-only library loaded as a data file and asked for
-// texts by identifier and language, with inserts left as they are.
+// texts by identifier and language, with inserts left as they are. The service events are looked up
+// by the identifiers the host reports them with, which the event log turns into these texts.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "Common/audit/EventRecord.h"
 #include "QxMessagesIds.h"
 
 namespace {
@@ -61,18 +63,14 @@ protected:
     HMODULE module_ = nullptr;
 };
 
-TEST_F(QxMessagesTest, ServiceEventsInEnglishAndGermanKeepTheirInserts)
+TEST_F(QxMessagesTest, HostsServiceEventsInEnglishAndGermanKeepTheirInserts)
 {
-    using namespace QxMessages;
-    static_assert(kMsgServiceStarted == 0x40010101u);
-    static_assert(kMsgServiceStopped == 0x40010102u);
-    static_assert(kMsgServiceStartFailed == 0xC0010103u);
-    ExpectText(kMsgServiceStarted, kEnglish, L"The service %4 has started.\r\n");
-    ExpectText(kMsgServiceStarted, kGerman, L"Der Dienst %4 wurde gestartet.\r\n");
-    ExpectText(kMsgServiceStopped, kEnglish, L"The service %4 has stopped.\r\n");
-    ExpectText(kMsgServiceStopped, kGerman, L"Der Dienst %4 wurde beendet.\r\n");
-    ExpectText(kMsgServiceStartFailed, kEnglish, L"The service %4 could not be started: %6\r\n");
-    ExpectText(kMsgServiceStartFailed, kGerman, L"Der Dienst %4 konnte nicht gestartet werden: %6\r\n");
+    ExpectText(EventRecord::kServiceStarted, kEnglish, L"The service %4 has started.\r\n");
+    ExpectText(EventRecord::kServiceStarted, kGerman, L"Der Dienst %4 wurde gestartet.\r\n");
+    ExpectText(EventRecord::kServiceStopped, kEnglish, L"The service %4 has stopped.\r\n");
+    ExpectText(EventRecord::kServiceStopped, kGerman, L"Der Dienst %4 wurde beendet.\r\n");
+    ExpectText(EventRecord::kServiceStartFailed, kEnglish, L"The service %4 could not be started: %6\r\n");
+    ExpectText(EventRecord::kServiceStartFailed, kGerman, L"Der Dienst %4 konnte nicht gestartet werden: %6\r\n");
 }
 
 TEST_F(QxMessagesTest, DisplayNamesAndErrorTextInEnglishAndGerman)
@@ -92,7 +90,7 @@ TEST_F(QxMessagesTest, UnknownIdentifiersAndLanguagesFail)
 {
     EXPECT_EQ(FormatFromModule(module_, 0x40010199, kEnglish).error, static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
     EXPECT_EQ(FormatFromModule(module_, 0x00000004, kGerman).error, static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
-    EXPECT_EQ(FormatFromModule(module_, QxMessages::kMsgServiceStarted, kFrench).error,
+    EXPECT_EQ(FormatFromModule(module_, EventRecord::kServiceStarted, kFrench).error,
               static_cast<DWORD>(ERROR_RESOURCE_LANG_NOT_FOUND));
     // The customer bit is not part of the product's error text identifier.
     EXPECT_EQ(FormatFromModule(module_, QxMessages::kMsgServiceModuleListInvalid | 0x20000000u, kEnglish).error,
