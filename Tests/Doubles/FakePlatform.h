@@ -33,6 +33,7 @@ public:
                    std::uint32_t type = Platform::kRegSz);
     void SetDword(const std::wstring& path, const std::wstring& name, std::uint32_t value);
     void SetQword(const std::wstring& path, const std::wstring& name, std::uint64_t value);
+    // Setting a value creates its key, and creating a key creates its missing parents.
     void SetRaw(const std::wstring& path, const std::wstring& name, std::uint32_t type, std::vector<std::uint8_t> data);
     void CreateKey(const std::wstring& path);
     [[nodiscard]] bool HasKey(const std::wstring& path) const;
@@ -58,6 +59,7 @@ private:
         std::wstring path;
     };
     Values* FindKey(const std::wstring& path);
+    [[nodiscard]] bool HasSubkeys(const std::wstring& path) const;
 
     std::map<std::wstring, Values, CaseInsensitiveLess> m_keys;
     std::map<std::wstring, Win32Error, CaseInsensitiveLess> m_openFailures;
@@ -149,6 +151,8 @@ public:
     bool QueryString(const std::wstring& subBlock, std::wstring& value, bool& isNull) const override;
 };
 
+// Case mapping follows the system's tables and Utf8ToWide hands out UTF-16 units with U+FFFD for
+// ill-formed input, as Tests/Contract/TextContract.cpp holds them to.
 class FakeText final : public Platform::IText {
 public:
     struct MessageKey {

@@ -67,6 +67,7 @@ public:
                                                 std::uint32_t* size) = 0;
     // Creates the key, and any missing parent, as volatile: it lasts until the registry is unloaded.
     [[nodiscard]] virtual Win32Error CreateVolatileKey(const std::wstring& path) = 0;
+    // RegDeleteKeyW: removes a leaf; a key with subkeys is refused with ERROR_ACCESS_DENIED.
     [[nodiscard]] virtual Win32Error DeleteKey(const std::wstring& path) = 0;
     [[nodiscard]] virtual Win32Error DeleteValue(NativeHandle key, const wchar_t* name) = 0;
     virtual void CloseKey(NativeHandle key) = 0;
@@ -142,12 +143,15 @@ constexpr std::uint32_t kMuiConsoleFilter = 0x100;
 class IText {
 public:
     virtual ~IText() = default;
-    // LCMapStringW. With capacity 0, written receives the size the result needs.
+    // LCMapStringW. With capacity 0, written receives the size the result needs. An empty source is
+    // refused with ERROR_INVALID_PARAMETER. On failure written is untouched, but destination may
+    // hold part of the result.
     [[nodiscard]] virtual Win32Error MapString(std::uint32_t locale, std::uint32_t flags, std::wstring_view source,
                                                wchar_t* destination, int capacity, int& written) = 0;
     // CharUpperW of one character.
     virtual wchar_t CharUpper(wchar_t c) = 0;
-    // MultiByteToWideChar from UTF-8.
+    // MultiByteToWideChar from UTF-8 without MB_ERR_INVALID_CHARS, over the whole view, NULs
+    // included: an ill-formed sequence becomes U+FFFD instead of failing the call.
     [[nodiscard]] virtual Win32Error Utf8ToWide(std::string_view source, std::wstring& result) = 0;
     // FormatMessageW with the given source flag, FORMAT_MESSAGE_ALLOCATE_BUFFER and
     // FORMAT_MESSAGE_IGNORE_INSERTS; text is the message, inserts unexpanded.

@@ -1,6 +1,7 @@
 // Win32 only: text, languages, message tables, settings files and version resources.
 #include "Platform/Win32/WindowsSupport.h"
 
+#include <climits>
 #include <vector>
 
 namespace Qx::Platform::Win32 {
@@ -63,25 +64,22 @@ wchar_t Win32Text::CharUpper(wchar_t c)
 
 Win32Error Win32Text::Utf8ToWide(std::string_view source, std::wstring& result)
 {
-    const std::string terminated(source);
-    std::vector<wchar_t> buffer(terminated.size() + 1);
-    for (;;) {
-        const int length =
-            ::MultiByteToWideChar(CP_UTF8, 0, terminated.c_str(), -1, buffer.data(), static_cast<int>(buffer.size()));
-        if (length > 0) {
-            result.assign(buffer.data(), static_cast<std::size_t>(length - 1));
-            return ERROR_SUCCESS;
-        }
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_INSUFFICIENT_BUFFER) {
-            return error;
-        }
-        const int needed = ::MultiByteToWideChar(CP_UTF8, 0, terminated.c_str(), -1, nullptr, 0);
-        if (needed <= 0) {
+    // The whole view, NULs included; each byte gives at most one UTF-16 unit, so the source's length
+    // is room enough. MultiByteToWideChar refuses an empty source instead of converting it.
+    if (source.size() > static_cast<std::size_t>(INT_MAX)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    std::wstring converted(source.size(), L'\0');
+    if (!source.empty()) {
+        const int length = ::MultiByteToWideChar(CP_UTF8, 0, source.data(), static_cast<int>(source.size()),
+                                                 converted.data(), static_cast<int>(converted.size()));
+        if (length <= 0) {
             return LastErrorOr(ERROR_NO_UNICODE_TRANSLATION);
         }
-        buffer.resize(static_cast<std::size_t>(needed));
+        converted.resize(static_cast<std::size_t>(length));
     }
+    result = std::move(converted);
+    return ERROR_SUCCESS;
 }
 
 Win32Error Win32Text::FormatMessage(std::uint32_t sourceFlag, NativeHandle source, std::uint32_t messageId,

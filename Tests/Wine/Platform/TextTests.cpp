@@ -1,5 +1,5 @@
-// Win32Text: case mapping, UTF-8, message texts, UI languages, settings files and version
-// resources.
+// Win32Text: message texts, UI languages, settings files and version resources. Case mapping and
+// UTF-8, whose answers are fixed, are held to their contract in Tests/Contract/TextContract.cpp.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -23,54 +23,6 @@ using QxWineTest::RunningOnWine;
 bool EndsWith(const std::wstring& text, const std::wstring& suffix)
 {
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-TEST(Win32Text, MapStringLowercasesAndReportsBufferSizes)
-{
-    std::array<wchar_t, 16> buffer{};
-    int written = -1;
-    ASSERT_EQ(0u, Text().MapString(Qx::Platform::kLocaleInvariant, Qx::Platform::kLcmapLowercase, L"NAME",
-                                   buffer.data(), static_cast<int>(buffer.size()), written));
-    EXPECT_EQ(4, written);
-    EXPECT_EQ(L"name", std::wstring(buffer.data(), 4));
-
-    written = -1;
-    EXPECT_EQ(0u, Text().MapString(Qx::Platform::kLocaleInvariant, Qx::Platform::kLcmapLowercase, L"NAME", nullptr, 0,
-                                   written));
-    EXPECT_EQ(4, written);
-
-    written = -1;
-    EXPECT_EQ(122u, Text().MapString(Qx::Platform::kLocaleInvariant, Qx::Platform::kLcmapLowercase, L"NAME",
-                                     buffer.data(), 2, written));
-    EXPECT_EQ(-1, written);
-
-    EXPECT_EQ(87u, Text().MapString(0x12345678, Qx::Platform::kLcmapLowercase, L"NAME", buffer.data(),
-                                    static_cast<int>(buffer.size()), written));
-    EXPECT_EQ(-1, written);
-}
-
-TEST(Win32Text, CharUpperAndUtf8ToWideHandleNonAsciiText)
-{
-    EXPECT_EQ(L'\u00C4', Text().CharUpper(L'\u00E4'));
-    EXPECT_EQ(L'A', Text().CharUpper(L'a'));
-
-    std::wstring wide;
-    ASSERT_EQ(0u, Text().Utf8ToWide("a\xC3\xA4", wide));
-    EXPECT_EQ(L"a\u00E4", wide);
-
-    std::string longText;
-    for (int i = 0; i < 300; ++i) {
-        longText += "x\xC3\xA4";
-    }
-    ASSERT_EQ(0u, Text().Utf8ToWide(longText, wide));
-    std::wstring expected;
-    for (int i = 0; i < 300; ++i) {
-        expected += L"x\u00E4";
-    }
-    EXPECT_EQ(expected, wide);
-
-    ASSERT_EQ(0u, Text().Utf8ToWide("", wide));
-    EXPECT_EQ(L"", wide);
 }
 
 TEST(Win32Text, FormatMessageFromSystemGivesTheTextOrMessageNotFound)

@@ -1,0 +1,45 @@
+// What each build of the contract tests brings: the platform under test, installed for one test,
+// and the few steps the platform interfaces do not offer (writing registry values). The contract
+// sources state what Windows answers; ContractPlatformDoubles.cpp runs them on the doubles, which
+// must answer the same, and ContractPlatformWin32.cpp on the Win32 layer under Windows or Wine.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <source_location>
+#include <string>
+#include <string_view>
+
+namespace Qx::Contract {
+
+class ContractPlatform {
+public:
+    ContractPlatform();
+    ContractPlatform(const ContractPlatform&) = delete;
+    ContractPlatform& operator=(const ContractPlatform&) = delete;
+    ~ContractPlatform();
+
+    // A key of this test alone directly below HKLM\SOFTWARE, existing and empty; it goes, with
+    // everything below it, when the platform does.
+    std::wstring CreateScratchKey();
+    // RegSetValueExW into a key that exists: a REG_SZ with its terminating NUL, a REG_QWORD.
+    void SetString(const std::wstring& path, const wchar_t* name, const std::wstring& text);
+    void SetQword(const std::wstring& path, const wchar_t* name, std::uint64_t value);
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+    std::wstring m_scratchKey;
+};
+
+// Whether the contract runs on Wine, whose answers differ from Windows in places.
+bool RunningOnWine();
+
+// For an answer Wine is known to give otherwise: windowsBehaviour holds on Windows and for the
+// doubles, and fails on Wine, which does what difference says instead.
+void ExpectWindowsBehaviour(const ::testing::AssertionResult& windowsBehaviour, std::string_view difference,
+                            std::source_location where = std::source_location::current());
+
+} // namespace Qx::Contract

@@ -1,0 +1,48 @@
+// The contract tests' platform in the native build: a fresh set of doubles for each test, held to
+// what Windows answers.
+#include "ContractPlatform.h"
+
+#include "FakePlatform.h"
+
+namespace Qx::Contract {
+
+struct ContractPlatform::State {
+    Testing::FakePlatform doubles;
+};
+
+ContractPlatform::ContractPlatform() : m_state(std::make_unique<State>()) {}
+
+ContractPlatform::~ContractPlatform() = default;
+
+std::wstring ContractPlatform::CreateScratchKey()
+{
+    m_scratchKey = L"SOFTWARE\\QxContract";
+    m_state->doubles.registry.CreateKey(m_scratchKey);
+    return m_scratchKey;
+}
+
+void ContractPlatform::SetString(const std::wstring& path, const wchar_t* name, const std::wstring& text)
+{
+    m_state->doubles.registry.SetString(path, name, text);
+}
+
+void ContractPlatform::SetQword(const std::wstring& path, const wchar_t* name, std::uint64_t value)
+{
+    m_state->doubles.registry.SetQword(path, name, value);
+}
+
+bool RunningOnWine()
+{
+    return false;
+}
+
+void ExpectWindowsBehaviour(const ::testing::AssertionResult& windowsBehaviour, std::string_view,
+                            std::source_location where)
+{
+    // The doubles stand for Windows: what Wine does differently is no excuse for them.
+    if (!windowsBehaviour) {
+        ADD_FAILURE_AT(where.file_name(), static_cast<int>(where.line())) << windowsBehaviour.message();
+    }
+}
+
+} // namespace Qx::Contract

@@ -1,0 +1,72 @@
+// The contract tests' platform in the Windows build: the Win32 layer, which is the platform of a
+// Windows binary from the start, on the real registry of Windows or Wine.
+#include <windows.h>
+
+#include "ContractPlatform.h"
+#include "WineDifferences.h"
+
+namespace Qx::Contract {
+
+namespace {
+
+void SetValue(const std::wstring& path, const wchar_t* name, DWORD type, const void* data, std::size_t size)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &key));
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size)));
+    RegCloseKey(key);
+}
+
+} // namespace
+
+struct ContractPlatform::State {};
+
+ContractPlatform::ContractPlatform() = default;
+
+ContractPlatform::~ContractPlatform()
+{
+    if (m_scratchKey.empty()) {
+        return;
+    }
+    // With a subkey name, RegDeleteTreeW removes that key itself too.
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_LOCAL_MACHINE, m_scratchKey.c_str()));
+    HKEY gone = nullptr;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(HKEY_LOCAL_MACHINE, m_scratchKey.c_str(), 0, KEY_READ, &gone));
+}
+
+std::wstring ContractPlatform::CreateScratchKey()
+{
+    // Volatile, so that a run that dies leaves nothing lasting, and directly below SOFTWARE, which
+    // exists: a volatile key creates its missing parents volatile too, and a volatile SOFTWARE\Qx
+    // left behind would refuse the lasting keys other tests create there.
+    m_scratchKey = L"SOFTWARE\\QxContract_" + std::to_wstring(GetCurrentProcessId());
+    HKEY key = nullptr;
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, m_scratchKey.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    RegCloseKey(key);
+    return m_scratchKey;
+}
+
+void ContractPlatform::SetString(const std::wstring& path, const wchar_t* name, const std::wstring& text)
+{
+    SetValue(path, name, REG_SZ, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+}
+
+void ContractPlatform::SetQword(const std::wstring& path, const wchar_t* name, std::uint64_t value)
+{
+    SetValue(path, name, REG_QWORD, &value, sizeof(value));
+}
+
+bool RunningOnWine()
+{
+    return QxWineTest::RunningOnWine();
+}
+
+void ExpectWindowsBehaviour(const ::testing::AssertionResult& windowsBehaviour, std::string_view difference,
+                            std::source_location where)
+{
+    QxWineTest::ExpectWindowsBehaviour(windowsBehaviour, difference, where);
+}
+
+} // namespace Qx::Contract
