@@ -17,6 +17,7 @@ using Qx::Platform::Registry;
 using Qx::Platform::RegistryKey;
 
 constexpr std::uint32_t kKeyWrite = 0x20006;
+constexpr std::uint32_t kGenericRead = 0x80000000;
 constexpr std::uint8_t kSentinel = 0xCC;
 
 class RegistryContract : public ::testing::Test {
@@ -150,6 +151,25 @@ TEST_F(RegistryContract, DeleteValueRemovesOnlyPresentValues)
 
     EXPECT_EQ(0u, Registry().DeleteValue(key.get(), L"Gone"));
     EXPECT_EQ(2u, Registry().DeleteValue(key.get(), L"Gone"));
+}
+
+TEST_F(RegistryContract, ValuesAreReadAndDeletedOnlyThroughKeysOpenedForIt)
+{
+    platform.SetQword(scratch, L"Wide", 1);
+    std::uint64_t data = 0;
+    std::uint32_t size = sizeof(data);
+
+    RegistryKey writable = Open(scratch, kKeyWrite);
+    ASSERT_NE(nullptr, writable.get());
+    EXPECT_EQ(5u, Registry().QueryValue(writable.get(), L"Wide", nullptr, &data, &size));
+    EXPECT_EQ(0u, data);
+
+    // GENERIC_READ grants what KEY_READ does.
+    RegistryKey readable = Open(scratch, kGenericRead);
+    ASSERT_NE(nullptr, readable.get());
+    EXPECT_EQ(5u, Registry().DeleteValue(readable.get(), L"Wide"));
+    EXPECT_EQ(0u, Registry().QueryValue(readable.get(), L"Wide", nullptr, &data, &size));
+    EXPECT_EQ(1u, data);
 }
 
 } // namespace

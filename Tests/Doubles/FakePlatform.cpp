@@ -20,6 +20,8 @@ using namespace Qx::Platform;
 namespace {
 
 constexpr Win32Error kErrorAccessDenied = 5;
+constexpr std::uint32_t kKeyQueryValue = 0x1;
+constexpr std::uint32_t kKeySetValue = 0x2;
 constexpr Win32Error kErrorModNotFound = 126;
 constexpr Win32Error kErrorMessageNotFound = 317;
 constexpr Win32Error kErrorResourceLangNotFound = 1813;
@@ -42,6 +44,23 @@ std::vector<std::uint8_t> Utf16Bytes(const std::wstring& text, bool terminated)
         bytes.insert(bytes.end(), {0, 0});
     }
     return bytes;
+}
+
+// The registry's generic mapping: GENERIC_READ and GENERIC_EXECUTE grant KEY_READ, GENERIC_WRITE
+// KEY_WRITE, GENERIC_ALL KEY_ALL_ACCESS.
+std::uint32_t GrantedKeyAccess(std::uint32_t requested)
+{
+    std::uint32_t granted = requested & 0x0FFFFFFFu;
+    if ((requested & 0xA0000000u) != 0) {
+        granted |= 0x20019u;
+    }
+    if ((requested & 0x40000000u) != 0) {
+        granted |= 0x20006u;
+    }
+    if ((requested & 0x10000000u) != 0) {
+        granted |= 0xF003Fu;
+    }
+    return granted;
 }
 
 bool IsStringType(std::uint32_t type)
@@ -238,7 +257,7 @@ FakeRegistry::Values* FakeRegistry::FindKey(const std::wstring& path)
     return key != m_keys.end() ? &key->second : nullptr;
 }
 
-Win32Error FakeRegistry::OpenKey(const std::wstring& path, std::uint32_t, RegistryKey& key)
+Win32Error FakeRegistry::OpenKey(const std::wstring& path, std::uint32_t access, RegistryKey& key)
 {
     if (const auto failure = m_openFailures.find(path); failure != m_openFailures.end()) {
         return failure->second;
@@ -246,7 +265,7 @@ Win32Error FakeRegistry::OpenKey(const std::wstring& path, std::uint32_t, Regist
     if (FindKey(path) == nullptr) {
         return kErrorFileNotFound;
     }
-    auto* opened = new OpenedKey{path};
+    auto* opened = new OpenedKey{path, GrantedKeyAccess(access)};
     m_handles.insert(opened);
     ++m_openKeys;
     ++m_openCalls;
@@ -257,7 +276,11 @@ Win32Error FakeRegistry::OpenKey(const std::wstring& path, std::uint32_t, Regist
 Win32Error FakeRegistry::QueryValue(NativeHandle key, const wchar_t* name, std::uint32_t* type, void* data,
                                     std::uint32_t* size)
 {
-    Values* values = FindKey(static_cast<const OpenedKey*>(key)->path);
+    const auto* opened = static_cast<const OpenedKey*>(key);
+    if ((opened->access & kKeyQueryValue) == 0) {
+        return kErrorAccessDenied;
+    }
+    Values* values = FindKey(opened->path);
     const auto value = values != nullptr ? values->find(name != nullptr ? name : L"") : Values::iterator{};
     if (values == nullptr || value == values->end()) {
         return kErrorFileNotFound;
@@ -307,7 +330,11 @@ Win32Error FakeRegistry::DeleteKey(const std::wstring& path)
 
 Win32Error FakeRegistry::DeleteValue(NativeHandle key, const wchar_t* name)
 {
-    Values* values = FindKey(static_cast<const OpenedKey*>(key)->path);
+    const auto* opened = static_cast<const OpenedKey*>(key);
+    if ((opened->access & kKeySetValue) == 0) {
+        return kErrorAccessDenied;
+    }
+    Values* values = FindKey(opened->path);
     return values != nullptr && values->erase(name) != 0 ? kErrorSuccess : kErrorFileNotFound;
 }
 

@@ -26,7 +26,8 @@ struct RegistryValue {
     std::vector<std::uint8_t> data;
 };
 
-// Keys by path below HKEY_LOCAL_MACHINE; QueryValue answers like RegQueryValueExW.
+// Keys by path below HKEY_LOCAL_MACHINE; QueryValue answers like RegQueryValueExW. A value is read
+// and deleted only through a key opened with the right to do so.
 class FakeRegistry final : public Platform::IRegistry {
 public:
     void SetString(const std::wstring& path, const std::wstring& name, const std::wstring& text,
@@ -57,6 +58,7 @@ private:
     using Values = std::map<std::wstring, RegistryValue, CaseInsensitiveLess>;
     struct OpenedKey {
         std::wstring path;
+        std::uint32_t access; // generic rights mapped to the key's own
     };
     Values* FindKey(const std::wstring& path);
     [[nodiscard]] bool HasSubkeys(const std::wstring& path) const;
