@@ -1,5 +1,5 @@
 // What each build of the contract tests brings: the platform under test, installed for one test,
-// and the few steps the platform interfaces do not offer (writing registry values). The contract
+// and the few things the platform interfaces do not offer (writing registry values, a library). The contract
 // sources state what Windows answers; ContractPlatformDoubles.cpp runs them on the doubles, which
 // must answer the same, and ContractPlatformWin32.cpp on the Win32 layer under Windows or Wine.
 #pragma once
@@ -14,6 +14,12 @@
 
 namespace Qx::Contract {
 
+// A library of the build, loadable by its path, not loaded yet, that exports exportName.
+struct ExportingLibrary {
+    std::wstring path;
+    const char* exportName;
+};
+
 class ContractPlatform {
 public:
     ContractPlatform();
@@ -27,6 +33,7 @@ public:
     // RegSetValueExW into a key that exists: a REG_SZ with its terminating NUL, a REG_QWORD.
     void SetString(const std::wstring& path, const wchar_t* name, const std::wstring& text);
     void SetQword(const std::wstring& path, const wchar_t* name, std::uint64_t value);
+    [[nodiscard]] ExportingLibrary LibraryWithExport();
 
 private:
     struct State;

@@ -31,6 +31,14 @@ void ContractPlatform::SetQword(const std::wstring& path, const wchar_t* name, s
     m_state->doubles.registry.SetQword(path, name, value);
 }
 
+ExportingLibrary ContractPlatform::LibraryWithExport()
+{
+    static int entryPoint = 0;
+    const ExportingLibrary library{L"C:\\Program Files\\Qx\\QxContractModule.dll", "SmInitialize"};
+    m_state->doubles.libraries.Add(library.path).exports[library.exportName] = &entryPoint;
+    return library;
+}
+
 bool RunningOnWine()
 {
     return false;

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "ContractPlatform.h"
+#include "TestFiles.h"
 #include "WineDifferences.h"
 
 namespace Qx::Contract {
@@ -56,6 +57,11 @@ void ContractPlatform::SetString(const std::wstring& path, const wchar_t* name, 
 void ContractPlatform::SetQword(const std::wstring& path, const wchar_t* name, std::uint64_t value)
 {
     SetValue(path, name, REG_QWORD, &value, sizeof(value));
+}
+
+ExportingLibrary ContractPlatform::LibraryWithExport()
+{
+    return {QxWineTest::ExecutableDirectory() + L"QxTestModuleA.dll", "SmInitialize"};
 }
 
 bool RunningOnWine()

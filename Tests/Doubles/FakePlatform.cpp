@@ -46,6 +46,23 @@ std::vector<std::uint8_t> Utf16Bytes(const std::wstring& text, bool terminated)
     return bytes;
 }
 
+// Windows marks the handle of a library mapped as a data file by its low bit; the doubles do the
+// same to a module's address.
+NativeHandle DataFileHandle(FakeModule* module)
+{
+    return reinterpret_cast<NativeHandle>(reinterpret_cast<std::uintptr_t>(module) | 1);
+}
+
+bool IsDataFileHandle(NativeHandle handle)
+{
+    return (reinterpret_cast<std::uintptr_t>(handle) & 1) != 0;
+}
+
+NativeHandle ModuleOfHandle(NativeHandle handle)
+{
+    return reinterpret_cast<NativeHandle>(reinterpret_cast<std::uintptr_t>(handle) & ~std::uintptr_t{1});
+}
+
 // The registry's generic mapping: GENERIC_READ and GENERIC_EXECUTE grant KEY_READ, GENERIC_WRITE
 // KEY_WRITE, GENERIC_ALL KEY_ALL_ACCESS.
 std::uint32_t GrantedKeyAccess(std::uint32_t requested)
@@ -400,12 +417,16 @@ Win32Error FakeLibraries::LoadAsDataFile(const std::wstring& path, Library& libr
         return kErrorFileNotFound;
     }
     m_loaded.push_back(path);
-    library.reset(module->second);
+    library.reset(DataFileHandle(module->second));
     return kErrorSuccess;
 }
 
 void* FakeLibraries::GetProc(NativeHandle library, const char* name)
 {
+    // A library mapped as a data file was never prepared to run: it has no code to find.
+    if (IsDataFileHandle(library)) {
+        return nullptr;
+    }
     auto* module = static_cast<FakeModule*>(library);
     const auto found = module->exports.find(name);
     return found != module->exports.end() ? found->second : nullptr;
@@ -414,7 +435,7 @@ void* FakeLibraries::GetProc(NativeHandle library, const char* name)
 void FakeLibraries::Free(NativeHandle library)
 {
     for (const auto& [path, module] : m_modules) {
-        if (module == library) {
+        if (module == ModuleOfHandle(library)) {
             m_freed.push_back(path);
             return;
         }
@@ -503,9 +524,9 @@ Win32Error FakeText::Utf8ToWide(std::string_view source, std::wstring& result)
 Win32Error FakeText::FormatMessage(std::uint32_t, NativeHandle source, std::uint32_t messageId,
                                    std::uint32_t languageId, std::wstring& text)
 {
-    formatMessageCalls.push_back({source, messageId, languageId});
+    formatMessageCalls.push_back({ModuleOfHandle(source), messageId, languageId});
     const std::uint32_t language = languageId == 0 ? threadLanguage : languageId;
-    const auto found = messages.find({source, messageId, language});
+    const auto found = messages.find({ModuleOfHandle(source), messageId, language});
     if (found == messages.end()) {
         return languageId == 0 ? kErrorMessageNotFound : kErrorResourceLangNotFound;
     }

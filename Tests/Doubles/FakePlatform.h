@@ -71,7 +71,9 @@ private:
 };
 
 // A library with exports; its handle is its own address, the same for a path in every
-// FakeLibraries, so a handle cached by a process-wide object stays meaningful across tests.
+// FakeLibraries, so a handle cached by a process-wide object stays meaningful across tests. Loaded as
+// a data file its handle has the low bit set, as on Windows, and offers no exports; FakeText finds
+// its messages under either handle.
 struct FakeModule {
     std::map<std::string, void*> exports;
     bool dataFileOnly = false;

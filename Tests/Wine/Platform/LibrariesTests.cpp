@@ -1,4 +1,5 @@
-// Win32Libraries: code and data-file loads, the message library's tables, and freeing.
+// Win32Libraries: the message library's tables and freeing. What loads and GetProc answer is held
+// to its contract in Tests/Contract/LibrariesContract.cpp.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -17,15 +18,6 @@ using Qx::Platform::Text;
 
 constexpr std::uint32_t kServiceStartedMessage = 0x40010101;
 
-TEST(Win32Libraries, LoadsOfMissingFilesFailWithTheirOwnErrors)
-{
-    Library library;
-    EXPECT_EQ(126u, Libraries().Load(L"QxNoSuchLibrary.dll", library));
-    EXPECT_EQ(nullptr, library.get());
-    EXPECT_EQ(2u, Libraries().LoadAsDataFile(L"QxNoSuchLibrary.dll", library));
-    EXPECT_EQ(nullptr, library.get());
-}
-
 TEST(Win32Libraries, MessageLibraryLoadedAsDataFileAnswersInEnglishAndGerman)
 {
     Library messages;
@@ -41,14 +33,6 @@ TEST(Win32Libraries, MessageLibraryLoadedAsDataFileAnswersInEnglishAndGerman)
     EXPECT_EQ(0u, Text().FormatMessage(Qx::Platform::kFormatMessageFromHModule, messages.get(), kServiceStartedMessage,
                                        0x407, german));
     EXPECT_EQ(L"Der Dienst %4 wurde gestartet.\r\n", german);
-}
-
-TEST(Win32Libraries, GetProcOfAMissingExportIsNull)
-{
-    Library kernel;
-    ASSERT_EQ(0u, Libraries().Load(L"kernel32.dll", kernel));
-    EXPECT_NE(nullptr, Libraries().GetProc(kernel.get(), "GetCurrentProcessId"));
-    EXPECT_EQ(nullptr, Libraries().GetProc(kernel.get(), "QxNoSuchExport"));
 }
 
 // The library's entry point sets the last error as it is unloaded, which FreeLibrary passes on; the
