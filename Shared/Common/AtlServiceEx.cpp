@@ -28,6 +28,16 @@ const CServiceConfigurationImpl& Configuration()
     return CServiceConfigurationImpl::Instance();
 }
 
+// A stopped own-process service that accepts stop and shutdown once it runs.
+ServiceStatus InitialStatus()
+{
+    ServiceStatus status;
+    status.serviceType = kServiceWin32OwnProcess;
+    status.currentState = kServiceStopped;
+    status.controlsAccepted = kServiceAcceptStop | kServiceAcceptShutdown;
+    return status;
+}
+
 } // namespace
 
 CAtlServiceModuleFramework::CAtlServiceModuleFramework()
@@ -37,11 +47,8 @@ CAtlServiceModuleFramework::CAtlServiceModuleFramework()
 
 CAtlServiceModuleFramework::~CAtlServiceModuleFramework() = default;
 
-CServiceModule::CServiceModule()
+CServiceModule::CServiceModule() : m_status(InitialStatus())
 {
-    m_status.serviceType = kServiceWin32OwnProcess;
-    m_status.currentState = kServiceStopped;
-    m_status.controlsAccepted = kServiceAcceptStop | kServiceAcceptShutdown;
     RaiseWin32(Threads().CreateLock(m_statusLock));
     SetServiceName(L"QxServiceHost");
 }
@@ -68,9 +75,15 @@ std::uint32_t CServiceModule::Start()
     WatchDogGuard::SetServiceName(m_serviceName.data());
     WatchDogGuard::Set(true);
     WatchDogGuard::RemoveAtExit();
-    if (Configuration().SDEnabled()) {
+    {
+        // The host starts once per process, its tests many times: a start must not inherit what an
+        // earlier one left, such as the accepted controls a failed start never restored.
         std::lock_guard lock(*m_statusLock);
-        m_status.controlsAccepted &= ~kServiceAcceptStop;
+        m_status = InitialStatus();
+        m_savedControls = 0;
+        if (Configuration().SDEnabled()) {
+            m_status.controlsAccepted &= ~kServiceAcceptStop;
+        }
     }
     const Win32Error dispatcherError = ServiceControl().StartDispatcher(m_serviceName.data(), &ServiceMain);
     std::uint32_t exitCode = 0;
