@@ -63,8 +63,11 @@ void InternalState::Initialize(ControlsCallback callback, const std::wstring& se
 {
     QX_TIMED_TRACE(3, L"InternalState::Initialize");
     {
+        // Every start begins with stop withheld, as the module reports it under self-defence, and
+        // not with what an earlier start in this process last decided.
         std::lock_guard lock(m_lock);
         m_callback = std::move(callback);
+        m_stopBlocked = true;
     }
     m_serviceName = serviceName;
     m_worker.Policy().period = kUpdatePeriodMilliseconds;

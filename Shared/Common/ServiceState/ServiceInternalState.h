@@ -28,8 +28,8 @@ public:
 
     static InternalState& Instance();
 
-    // Keeps the callback and the service name and starts the worker, whose first decision
-    // follows at once. A worker that cannot start has logged why; nothing is raised for it.
+    // Keeps the callback and the service name, takes stop as withheld and starts the worker,
+    // whose first decision follows at once. A worker that cannot start has logged why; nothing is raised for it.
     void Initialize(ControlsCallback callback, const std::wstring& serviceName);
 
     // Asks the driver and, when it is active, StopAccept; applies a changed decision through the
