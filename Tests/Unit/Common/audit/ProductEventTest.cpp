@@ -1,6 +1,7 @@
 // ReportProductEvent through the process-wide registry and disabled-event state, bound to the
-// registry root of the settings file. Both objects live as long as the process, so every test
-// needs a fresh one: ctest runs each in its own, and a direct run skips all tests but the first.
+// registry root of the settings file. Both objects, and the product information they take the root
+// from, are built once per process: one test goes through them, the others build their own from the
+// root the settings file gives, so that every test runs in this one process in any order.
 #include <gtest/gtest.h>
 
 #include "Common/ProductInfo.h"
@@ -22,14 +23,6 @@ using Texts = std::vector<std::wstring>;
 class ProductEventTest : public ::testing::Test {
 protected:
     ProductEventTest() { EventLibraries().Reset(); }
-
-    void SetUp() override
-    {
-        static int testsInThisProcess = 0;
-        if (++testsInThisProcess > 1) {
-            GTEST_SKIP() << "needs a process of its own: run it through ctest or with --gtest_filter";
-        }
-    }
 
     static EventRecord StoppedEvent()
     {
@@ -75,8 +68,11 @@ TEST_F(ProductEventTest, ReportsThroughTheChainOfTheProductSourceBuiltOnce)
 // event source, and every event goes to a raw dump without a source name.
 TEST_F(ProductEventTest, WithoutRegistryRootEventsGoToARawDumpWithoutSourceName)
 {
-    ASSERT_EQ(GetProductInfo().RegistryRoot(), L"");
-    ReportProductEvent(StoppedEvent());
+    const ProductInfo info = ProductInfo::ReadFile(ProductInfo::FilePathBeside(FakeProcess::kExecutablePath));
+    ASSERT_EQ(info.RegistryRoot(), L"");
+    DisabledEventState disabledEvents(info.RegistryRoot());
+    EventReporterRegistry registry(info.RegistryRoot(), disabledEvents);
+    registry.GetDefaultReporter()->Report(StoppedEvent(), false);
     ASSERT_EQ(logger.records.size(), 3u);
     EXPECT_TRUE(logger.records[0].text.starts_with(L"Failed to get product's event source name: "));
     EXPECT_TRUE(logger.records[0].text.ends_with(L" 0x80070002"));
