@@ -2,7 +2,8 @@
 // Which files, the archive format and the results are described in README.md beside this file.
 #include <windows.h>
 
-#include <array>
+#include <zlib.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -14,44 +15,20 @@ namespace {
 
 constexpr DWORD kScanPeriodMs = 2000;
 constexpr DWORD kShutdownWaitMs = 5000;
-constexpr DWORD kMaxStoredBlock = 65535;
+constexpr DWORD kChunkSize = 65536;
 // 100-ns intervals from 1601-01-01 to 1970-01-01, for the gzip MTIME field.
 constexpr std::uint64_t kUnixEpochInFileTime = 116444736000000000ULL;
+// zlib's window size, plus 16 for a gzip wrapper instead of its own.
+constexpr int kGzipWindowBits = 15 + 16;
+constexpr int kGzipOsNtfs = 11;
+constexpr int kDefaultMemoryLevel = 8;
 
 using QxStandIn::HResultFromWin32;
 
-std::uint32_t Crc32Update(std::uint32_t crc, const std::uint8_t* data, std::size_t size)
-{
-    static const std::array<std::uint32_t, 256> table = [] {
-        std::array<std::uint32_t, 256> entries{};
-        for (std::uint32_t n = 0; n < 256; ++n) {
-            std::uint32_t c = n;
-            for (int bit = 0; bit < 8; ++bit) {
-                c = (c & 1) != 0 ? 0xEDB88320U ^ (c >> 1) : c >> 1;
-            }
-            entries[n] = c;
-        }
-        return entries;
-    }();
-    crc = ~crc;
-    for (std::size_t i = 0; i < size; ++i) {
-        crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-    }
-    return ~crc;
-}
-
-void AppendLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i) {
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-}
-
-bool WriteAll(HANDLE file, const std::vector<std::uint8_t>& bytes)
+bool WriteAll(HANDLE file, const std::uint8_t* bytes, DWORD size)
 {
     DWORD written = 0;
-    return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) != FALSE &&
-           written == bytes.size();
+    return WriteFile(file, bytes, size, &written, nullptr) != FALSE && written == size;
 }
 
 // "<stem>.<n>.log" with a non-empty stem and n made of digits: the logger's name for a full file
@@ -80,69 +57,69 @@ bool CopyExistingArchive(const std::wstring& archivePath, HANDLE target)
     if (!previous.valid()) {
         return GetLastError() == ERROR_FILE_NOT_FOUND;
     }
-    std::vector<std::uint8_t> buffer(kMaxStoredBlock);
+    std::vector<std::uint8_t> buffer(kChunkSize);
     DWORD read = 0;
-    while (ReadFile(previous.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) != FALSE) {
+    while (ReadFile(previous.get(), buffer.data(), kChunkSize, &read, nullptr) != FALSE) {
         if (read == 0) {
             return true;
         }
-        buffer.resize(read);
-        if (!WriteAll(target, buffer)) {
+        if (!WriteAll(target, buffer.data(), read)) {
             return false;
         }
-        buffer.resize(kMaxStoredBlock);
     }
     return false;
 }
 
-// One gzip member (RFC 1952) whose deflate stream (RFC 1951) is made of stored blocks only: the
-// data is packed, not made smaller. Gives up when the stop event is set.
+// Feeds the source file through the deflate stream into target, a chunk at a time, until zlib has
+// written the gzip trailer. Gives up when the stop event is set.
+bool DeflateFile(z_stream& stream, HANDLE source, HANDLE target, HANDLE stopEvent, std::vector<std::uint8_t>& input,
+                 std::vector<std::uint8_t>& output)
+{
+    for (int flush = Z_NO_FLUSH; flush != Z_FINISH;) {
+        DWORD read = 0;
+        if (WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0 ||
+            !ReadFile(source, input.data(), kChunkSize, &read, nullptr)) {
+            return false;
+        }
+        flush = read == 0 ? Z_FINISH : Z_NO_FLUSH;
+        stream.next_in = input.data();
+        stream.avail_in = read;
+        do {
+            stream.next_out = output.data();
+            stream.avail_out = kChunkSize;
+            if (deflate(&stream, flush) == Z_STREAM_ERROR ||
+                !WriteAll(target, output.data(), kChunkSize - stream.avail_out)) {
+                return false;
+            }
+        } while (stream.avail_out == 0);
+    }
+    return true;
+}
+
+// One gzip member (RFC 1952) with the log file's last write time.
 bool WriteGzipMember(HANDLE source, HANDLE target, HANDLE stopEvent)
 {
     FILETIME lastWrite{};
-    LARGE_INTEGER size{};
-    if (!GetFileTime(source, nullptr, nullptr, &lastWrite) || !GetFileSizeEx(source, &size)) {
+    if (!GetFileTime(source, nullptr, nullptr, &lastWrite)) {
         return false;
     }
     const std::uint64_t fileTime = (std::uint64_t{lastWrite.dwHighDateTime} << 32) | lastWrite.dwLowDateTime;
-    const std::uint64_t unixTime = fileTime > kUnixEpochInFileTime ? (fileTime - kUnixEpochInFileTime) / 10000000 : 0;
-    // ID1 ID2, CM 8 (deflate), FLG 0, MTIME, XFL 0, OS 11 (NTFS).
-    std::vector<std::uint8_t> header{0x1F, 0x8B, 8, 0};
-    AppendLe(header, static_cast<std::uint32_t>(unixTime), 4);
-    header.push_back(0);
-    header.push_back(11);
-    if (!WriteAll(target, header)) {
+    gz_header header{};
+    header.time =
+        fileTime > kUnixEpochInFileTime ? static_cast<uLong>((fileTime - kUnixEpochInFileTime) / 10000000) : 0;
+    header.os = kGzipOsNtfs;
+    // Allocated before the stream, so that nothing thrown can leave it without deflateEnd.
+    std::vector<std::uint8_t> input(kChunkSize);
+    std::vector<std::uint8_t> output(kChunkSize);
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, kGzipWindowBits, kDefaultMemoryLevel,
+                     Z_DEFAULT_STRATEGY) != Z_OK) {
         return false;
     }
-    std::uint64_t remaining = static_cast<std::uint64_t>(size.QuadPart);
-    std::uint32_t crc = 0;
-    std::vector<std::uint8_t> block;
-    do {
-        if (WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) {
-            return false;
-        }
-        const DWORD length = remaining < kMaxStoredBlock ? static_cast<DWORD>(remaining) : kMaxStoredBlock;
-        remaining -= length;
-        // BFINAL in bit 0, BTYPE 00 (stored) in bits 1-2, the rest of the byte is padding; then LEN
-        // and its one's complement NLEN.
-        block.assign({remaining == 0 ? std::uint8_t{1} : std::uint8_t{0}});
-        AppendLe(block, length, 2);
-        AppendLe(block, ~length & 0xFFFF, 2);
-        const std::size_t dataStart = block.size();
-        block.resize(dataStart + length);
-        DWORD read = 0;
-        if (!ReadFile(source, block.data() + dataStart, length, &read, nullptr) || read != length) {
-            return false;
-        }
-        crc = Crc32Update(crc, block.data() + dataStart, length);
-        if (!WriteAll(target, block)) {
-            return false;
-        }
-    } while (remaining != 0);
-    std::vector<std::uint8_t> trailer;
-    AppendLe(trailer, crc, 4);
-    AppendLe(trailer, static_cast<std::uint32_t>(size.QuadPart), 4);
-    return WriteAll(target, trailer);
+    const bool written =
+        deflateSetHeader(&stream, &header) == Z_OK && DeflateFile(stream, source, target, stopEvent, input, output);
+    deflateEnd(&stream);
+    return written;
 }
 
 // The archive appears under its final name only when complete and flushed, and the log file goes
