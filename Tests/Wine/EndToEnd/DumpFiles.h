@@ -1,5 +1,5 @@
-// The crash dumps a run leaves behind: finding them by the host's naming rule and reading the parts
-// of a minidump that tell whether it is whole and which exception, if any, it was written for.
+// The crash dumps a run leaves behind: finding them by the host's naming rule, and reading them
+// (MiniDumps.h).
 #pragma once
 
 #include <windows.h>
@@ -7,10 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "MiniDumps.h"
 
 namespace QxE2E {
 
@@ -35,28 +36,9 @@ std::uint64_t LocalSecondsNow();
 ::testing::AssertionResult IsDumpFileName(const std::wstring& name, std::wstring_view baseName, std::uint32_t code,
                                           std::uint64_t notBefore, std::uint64_t notAfter);
 
-struct MiniDumpException {
-    std::uint32_t threadId = 0;
-    std::uint32_t code = 0;
-    std::uint32_t flags = 0;
-    std::uint64_t address = 0;
-    std::vector<std::uint64_t> parameters;
-};
-
-struct MiniDump {
-    // "MDMP", MINIDUMP_VERSION, and a stream directory that lies inside the file.
-    bool valid = false;
-    std::string problem;
-    std::vector<std::uint32_t> streamTypes;
-    std::optional<MiniDumpException> exception;
-
-    bool HasStream(std::uint32_t type) const;
-};
-
-MiniDump ReadMiniDump(const std::wstring& path);
-
-// valid, with the thread, module and system information streams of every dump, and with or without
-// an exception stream.
-::testing::AssertionResult IsWholeMiniDump(const MiniDump& dump, bool withException);
+using QxWineTest::IsWholeMiniDump;
+using QxWineTest::MiniDump;
+using QxWineTest::MiniDumpException;
+using QxWineTest::ReadMiniDump;
 
 } // namespace QxE2E
