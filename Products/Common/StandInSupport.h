@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -62,6 +63,41 @@ inline std::wstring ModuleDirectory(HMODULE module)
 inline std::wstring ExecutableDirectory()
 {
     return ModuleDirectory(nullptr);
+}
+
+// The service this process runs, as the host takes it from its command line: the arguments after
+// the program name are cut at every "-", and the last piece whose first four characters are "name"
+// (in any case) gives the text after its first "=" or space, spaces trimmed. Empty for a process
+// without one, such as a test that loads a stand-in itself.
+inline std::wstring ServiceNameOfProcess()
+{
+    std::wstring_view arguments = GetCommandLineW();
+    if (arguments.starts_with(L'"')) {
+        const std::size_t closing = arguments.find(L'"', 1);
+        arguments.remove_prefix(closing == std::wstring_view::npos ? arguments.size() : closing + 1);
+    } else {
+        const std::size_t blank = arguments.find_first_of(L" \t");
+        arguments.remove_prefix(blank == std::wstring_view::npos ? arguments.size() : blank);
+    }
+    std::wstring name;
+    for (std::size_t start = 0; start < arguments.size();) {
+        const std::size_t hyphen = arguments.find(L'-', start);
+        const std::wstring_view piece =
+            arguments.substr(start, hyphen == std::wstring_view::npos ? std::wstring_view::npos : hyphen - start);
+        start = hyphen == std::wstring_view::npos ? arguments.size() : hyphen + 1;
+        if (piece.size() < 4 || CompareStringOrdinal(piece.data(), 4, L"name", 4, TRUE) != CSTR_EQUAL) {
+            continue;
+        }
+        const std::size_t separator = piece.find_first_of(L"= ");
+        if (separator == std::wstring_view::npos) {
+            continue;
+        }
+        std::wstring_view value = piece.substr(separator + 1);
+        value.remove_prefix(std::min(value.find_first_not_of(L' '), value.size()));
+        value = value.substr(0, value.find_last_not_of(L' ') + 1);
+        name.assign(value);
+    }
+    return name;
 }
 
 // "Logs\" beside the executable, where the stand-ins write their files; empty on failure.

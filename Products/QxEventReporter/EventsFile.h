@@ -89,12 +89,17 @@ inline std::string StringFields(WORD count, const wchar_t** strings)
 }
 
 // The failure a test asks a call to answer with through a DWORD value under HKLM\<settingsKey>,
-// S_OK when none.
+// S_OK when none. A service process reads it from the subkey named after its service instead, so
+// that the tests of services running side by side never see each other's requests.
 inline HRESULT RequestedFailure(const wchar_t* settingsKey, const wchar_t* valueName)
 {
+    std::wstring key = settingsKey;
+    if (const std::wstring service = QxStandIn::ServiceNameOfProcess(); !service.empty()) {
+        key += L"\\" + service;
+    }
     DWORD value = 0;
     DWORD size = sizeof(value);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, settingsKey, valueName, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), valueName, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
         ERROR_SUCCESS) {
         return S_OK;
     }

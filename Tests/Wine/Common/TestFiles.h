@@ -18,6 +18,7 @@ using QxStandIn::ExecutableDirectory;
 using QxStandIn::LocalTimeStamp;
 using QxStandIn::LogsDirectory;
 using QxStandIn::ModulePath;
+using QxStandIn::ServiceNameOfProcess;
 using QxStandIn::TimeStamp;
 using QxStandIn::ToUtf8;
 

@@ -1,4 +1,4 @@
-// Files the tests read back: CR LF text files and the trace of the test modules.
+// Files the tests write and read back: CR LF text files and the trace of the test modules.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "Owned.h"
 #include "TestFiles.h"
 
 namespace QxWineTest {
@@ -23,6 +24,17 @@ inline std::string ReadFileBytes(const std::wstring& path)
         return {};
     }
     return std::move(*content);
+}
+
+// Creates the file or empties an existing one, and writes bytes into it.
+inline void WriteFileBytes(const std::wstring& path, const std::string& bytes)
+{
+    const UniqueHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file.valid()) << "cannot create " << ToUtf8(path) << ", error " << GetLastError();
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    EXPECT_EQ(written, bytes.size());
 }
 
 // Lines of a text file whose every line ends in CR LF; a stray CR or LF inside a line fails.

@@ -135,18 +135,19 @@ protected:
 
     // Installs the service from a folder of its own, beside QxDumpGen.exe, with a ProductInfo2.ini
     // whose registry root is the test's own and holds UserDump when one is given. Its one module is
-    // the test module copied as "<service>.dll", so that it reads Crash from a key of its own.
+    // the test module copied as "<service>.dll", told to crash as crash says.
     void InstallCrashingService(DWORD crash, const std::optional<std::wstring>& userDump = std::nullopt)
     {
         std::wstring folder;
-        ASSERT_NO_FATAL_FAILURE(folder = PrepareCrashingHost(crash, userDump));
+        ASSERT_NO_FATAL_FAILURE(folder = PrepareCrashingHost(userDump));
         ASSERT_NO_FATAL_FAILURE(Install(folder));
         ASSERT_NO_FATAL_FAILURE(WriteParameters(service_ + L".dll", kDisplayNameMessage));
+        ASSERT_NO_FATAL_FAILURE(SetModuleValue(service_, L"Crash", crash));
     }
 
-    // The host folder, module and registry values of InstallCrashingService, all named after the
+    // The host folder, module copy and product registry values of InstallCrashingService, all named after the
     // service name as it is now; returns the folder.
-    std::wstring PrepareCrashingHost(DWORD crash, const std::optional<std::wstring>& userDump)
+    std::wstring PrepareCrashingHost(const std::optional<std::wstring>& userDump)
     {
         auto files = HostFiles();
         files.emplace_back(kModuleA, service_ + L".dll");
@@ -157,7 +158,6 @@ protected:
         if (userDump) {
             Override(registryRoot, L"UserDump").SetString(*userDump);
         }
-        SetModuleValue(service_, L"Crash", crash);
         return folder;
     }
 
@@ -166,12 +166,13 @@ protected:
     void CrashAs(const std::wstring& name, const std::wstring& dumpBase)
     {
         std::wstring folder;
-        ASSERT_NO_FATAL_FAILURE(folder = PrepareCrashingHost(kCrashAccessViolation, std::nullopt));
-        const std::wstring module = service_ + L".dll";
+        ASSERT_NO_FATAL_FAILURE(folder = PrepareCrashingHost(std::nullopt));
+        const std::wstring module = service_;
         service_ = name;
         dumpBase_ = dumpBase;
         ASSERT_NO_FATAL_FAILURE(Install(folder));
-        ASSERT_NO_FATAL_FAILURE(WriteParameters(module, kDisplayNameMessage));
+        ASSERT_NO_FATAL_FAILURE(WriteParameters(module + L".dll", kDisplayNameMessage));
+        ASSERT_NO_FATAL_FAILURE(SetModuleValue(module, L"Crash", kCrashAccessViolation));
         EXPECT_EQ(Hex(kAccessViolation), Hex(Crash()));
         const std::wstring dumpPath = OnlyDumpFile(kAccessViolation);
         ASSERT_FALSE(dumpPath.empty());

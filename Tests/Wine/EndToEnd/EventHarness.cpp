@@ -76,8 +76,6 @@ void EventTest::SetUp()
 {
     ASSERT_NO_FATAL_FAILURE(ServiceTest::SetUp());
     registryRoot_ = L"SOFTWARE\\Qx\\E2E\\" + service_;
-    // A test hook of another test must not linger.
-    Override(L"SOFTWARE\\Qx\\QxEventReporter", L"FailReports").Remove();
 }
 
 std::wstring EventTest::InstallProduct(bool withAgent)

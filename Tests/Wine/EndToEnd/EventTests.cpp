@@ -131,7 +131,8 @@ TEST_F(EventReporting, FailingEventLogGivesOneRawDumpPerEvent)
 {
     ASSERT_NO_FATAL_FAILURE(InstallProduct(true));
     SetProductValue(L"EventSource", L"Velquor Audit");
-    Override(L"SOFTWARE\\Qx\\QxEventReporter", L"FailReports").SetDword(static_cast<DWORD>(kEFail));
+    // The stand-in's test hook, in the subkey it reads in this service's process.
+    Override(L"SOFTWARE\\Qx\\QxEventReporter\\" + service_, L"FailReports").SetDword(static_cast<DWORD>(kEFail));
 
     const DWORD processId = RunStartAndStop();
     ASSERT_NE(0u, processId);

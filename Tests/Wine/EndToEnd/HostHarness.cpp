@@ -13,63 +13,12 @@ namespace {
 constexpr const wchar_t* kServicesKey = L"SYSTEM\\CurrentControlSet\\Services\\";
 constexpr std::string_view kWinMainFailed = "WinMain failed: ";
 
-class Handle {
-public:
-    explicit Handle(HANDLE handle) : handle_(handle) {}
-    ~Handle()
-    {
-        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle_);
-        }
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
-
-class Key {
-public:
-    Key() = default;
-    ~Key()
-    {
-        if (key_ != nullptr) {
-            RegCloseKey(key_);
-        }
-    }
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-    HKEY* out() { return &key_; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
+using QxWineTest::UniqueHandle;
+using QxWineTest::UniqueKey;
 
 LSTATUS SetParameter(std::wstring_view service, const wchar_t* name, DWORD type, const void* data, DWORD size)
 {
-    Key key;
-    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, ParametersKeyPath(service).c_str(), 0, nullptr,
-                                     REG_OPTION_VOLATILE, KEY_SET_VALUE, nullptr, key.out(), nullptr);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
-    return RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), size);
-}
-
-std::wstring ModuleFileName(HMODULE module)
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
+    return SetVolatileValue(ParametersKeyPath(service), name, type, data, size);
 }
 
 // This process's environment block, with folder in front of PATH unless it is empty.
@@ -158,19 +107,17 @@ std::string Hex(std::uint32_t value)
 
 void WriteNewFile(const std::wstring& path, const std::string& text)
 {
-    const HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file) << ToUtf8(path) << ": " << GetLastError();
+    const UniqueHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file.valid()) << ToUtf8(path) << ": " << GetLastError();
     DWORD written = 0;
-    EXPECT_TRUE(WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
+    EXPECT_TRUE(WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
     EXPECT_EQ(text.size(), written);
-    CloseHandle(file);
 }
 
 std::wstring BinDirectory()
 {
-    const std::wstring path = ModuleFileName(nullptr);
-    return path.substr(0, path.find_last_of(L'\\') + 1);
+    return QxWineTest::ExecutableDirectory();
 }
 
 std::wstring HostPath()
@@ -202,8 +149,8 @@ HostRun RunHost(std::wstring_view arguments, const HostLaunch& launch, DWORD tim
         ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
         return run;
     }
-    const Handle process(info.hProcess);
-    const Handle thread(info.hThread);
+    const UniqueHandle process(info.hProcess);
+    const UniqueHandle thread(info.hThread);
     run.processId = info.dwProcessId;
     const DWORD wait = WaitForSingleObject(process.get(), timeoutMs);
     if (wait != WAIT_OBJECT_0) {
@@ -239,6 +186,11 @@ std::wstring ServiceKeyPath(std::wstring_view service)
 std::wstring ParametersKeyPath(std::wstring_view service)
 {
     return ServiceKeyPath(service) + L"\\Parameters";
+}
+
+std::wstring TestModulesKeyPath(std::wstring_view service)
+{
+    return ServiceKeyPath(service) + L"\\TestModules";
 }
 
 std::wstring WatchDogGuardPath(std::wstring_view service)
@@ -284,13 +236,24 @@ LSTATUS SetParameterRaw(std::wstring_view service, const wchar_t* name, DWORD ty
 
 LSTATUS DeleteParameter(std::wstring_view service, const wchar_t* name)
 {
-    Key key;
+    UniqueKey key;
     const LSTATUS status =
         RegOpenKeyExW(HKEY_LOCAL_MACHINE, ParametersKeyPath(service).c_str(), 0, KEY_SET_VALUE, key.out());
     if (status != ERROR_SUCCESS) {
         return status;
     }
     return RegDeleteValueW(key.get(), name);
+}
+
+LSTATUS SetVolatileValue(const std::wstring& keyPath, const wchar_t* name, DWORD type, const void* data, DWORD size)
+{
+    UniqueKey key;
+    const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                                           KEY_SET_VALUE, nullptr, key.out(), nullptr);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    return RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), size);
 }
 
 LSTATUS DeleteServiceKey(std::wstring_view service)
@@ -311,19 +274,13 @@ std::wstring EarlyLogPath(DWORD processId)
 LogFile ReadLog(const std::wstring& path)
 {
     LogFile log;
-    const Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) {
+    std::optional<std::string> read = QxWineTest::ReadWholeFile(path);
+    if (!read) {
         EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError()) << "cannot open " << ToUtf8(path);
         return log;
     }
     log.exists = true;
-    std::string content;
-    char chunk[8192];
-    DWORD read = 0;
-    while (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read != 0) {
-        content.append(chunk, read);
-    }
+    std::string content = std::move(*read);
     if (content.starts_with("\xEF\xBB\xBF")) {
         content.erase(0, 3);
     }

@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "Owned.h"
 #include "TestFiles.h"
 #include "WineDifferences.h"
 
@@ -63,6 +65,9 @@ std::wstring UniqueServiceName(std::string_view test);
 // broken run leaves behind vanishes with the wineserver.
 std::wstring ServiceKeyPath(std::wstring_view service);
 std::wstring ParametersKeyPath(std::wstring_view service);
+// Where the test modules the service loads take their settings from (see
+// Tests/Wine/TestModules/TestTrace.h).
+std::wstring TestModulesKeyPath(std::wstring_view service);
 // The volatile key the host keeps under the service's key while its process runs.
 std::wstring WatchDogGuardPath(std::wstring_view service);
 // RegOpenKeyExW's answer for a key under HKEY_LOCAL_MACHINE: ERROR_SUCCESS when it exists.
@@ -76,6 +81,8 @@ LSTATUS SetParameterQword(std::wstring_view service, const wchar_t* name, ULONGL
 // Exactly these bytes with this type, for odd sizes and unterminated strings.
 LSTATUS SetParameterRaw(std::wstring_view service, const wchar_t* name, DWORD type, const std::vector<BYTE>& data);
 LSTATUS DeleteParameter(std::wstring_view service, const wchar_t* name);
+// A value under keyPath (below HKEY_LOCAL_MACHINE), whose missing keys are created volatile.
+LSTATUS SetVolatileValue(const std::wstring& keyPath, const wchar_t* name, DWORD type, const void* data, DWORD size);
 // Removes Services\<service> with everything below it.
 LSTATUS DeleteServiceKey(std::wstring_view service);
 

@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <set>
@@ -14,16 +15,13 @@ namespace {
 using QxWineTest::FileExists;
 using QxWineTest::IsNumber;
 using QxWineTest::ParseTraceLine;
+using QxWineTest::UniqueHandle;
 
 // Empty when there is no such file (yet).
 std::string ReadFileIfPresent(const std::wstring& path)
 {
     return QxWineTest::ReadWholeFile(path).value_or(std::string());
 }
-
-constexpr const wchar_t* kTestModulesKey = L"SOFTWARE\\Qx\\TestModules";
-constexpr const wchar_t* kBehaviourValues[] = {L"DelayMs", L"Crash", L"Flags", L"Result"};
-constexpr const wchar_t* kTestModules[] = {L"QxTestModuleA", L"QxTestModuleB", L"QxTestModuleC"};
 
 std::vector<std::string> CrLfLines(const std::string& content)
 {
@@ -119,27 +117,21 @@ public:
         thread_ = std::thread([this] { Watch(); });
     }
 
-    ~HostProcessWatcher()
-    {
-        Stop();
-        for (const auto& [processId, handle] : found_) {
-            CloseHandle(handle);
-        }
-    }
+    ~HostProcessWatcher() { Stop(); }
 
     HostProcessWatcher(const HostProcessWatcher&) = delete;
     HostProcessWatcher& operator=(const HostProcessWatcher&) = delete;
 
-    // Stops watching and hands over the handle of the new host process processId, null when none
+    // Stops watching and hands over the handle of the new host process processId, none when none
     // was seen.
-    HANDLE Take(DWORD processId)
+    UniqueHandle Take(DWORD processId)
     {
         Stop();
         const auto found = found_.find(processId);
         if (found == found_.end()) {
-            return nullptr;
+            return {};
         }
-        const HANDLE handle = found->second;
+        UniqueHandle handle = std::move(found->second);
         found_.erase(found);
         return handle;
     }
@@ -159,18 +151,17 @@ private:
     static std::set<DWORD> HostProcessIds()
     {
         std::set<DWORD> processIds;
-        const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        if (snapshot == INVALID_HANDLE_VALUE) {
+        const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        if (!snapshot) {
             return processIds;
         }
         PROCESSENTRY32W entry{};
         entry.dwSize = sizeof(entry);
-        for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
             if (_wcsicmp(entry.szExeFile, kHostExe) == 0) {
                 processIds.insert(entry.th32ProcessID);
             }
         }
-        CloseHandle(snapshot);
         return processIds;
     }
 
@@ -189,10 +180,10 @@ private:
                 if (!known_.insert(processId).second) {
                     continue;
                 }
-                const HANDLE handle =
-                    OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, processId);
-                if (handle != nullptr) {
-                    found_[processId] = handle;
+                UniqueHandle handle(
+                    OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, processId));
+                if (handle) {
+                    found_[processId] = std::move(handle);
                 }
             }
             Sleep(2);
@@ -201,7 +192,7 @@ private:
 
     std::set<DWORD> known_;
     // Written by the watching thread only; read after Stop has joined it.
-    std::map<DWORD, HANDLE> found_;
+    std::map<DWORD, UniqueHandle> found_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -304,129 +295,28 @@ void ExpectStoppedStatus(const SERVICE_STATUS_PROCESS& status, DWORD accepted, D
     EXPECT_EQ(0u, status.dwProcessId);
 }
 
-RegistryValueOverride::RegistryValueOverride(std::wstring keyPath, std::wstring valueName)
-    : keyPath_(std::move(keyPath)), valueName_(std::move(valueName))
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-        return;
-    }
-    DWORD size = 0;
-    if (RegQueryValueExW(key, valueName_.c_str(), nullptr, &savedType_, nullptr, &size) == ERROR_SUCCESS) {
-        savedData_.resize(size);
-        valueExisted_ =
-            RegQueryValueExW(key, valueName_.c_str(), nullptr, &savedType_, savedData_.data(), &size) == ERROR_SUCCESS;
-        savedData_.resize(size);
-    }
-    RegCloseKey(key);
-}
-
-RegistryValueOverride::~RegistryValueOverride()
-{
-    if (valueExisted_) {
-        Set(savedType_, savedData_.data(), static_cast<DWORD>(savedData_.size()));
-    } else {
-        Remove();
-    }
-    if (!firstCreatedKey_.empty()) {
-        EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_LOCAL_MACHINE, firstCreatedKey_.c_str()))
-            << ToUtf8(firstCreatedKey_);
-    }
-}
-
-void RegistryValueOverride::SetDword(DWORD value)
-{
-    Set(REG_DWORD, &value, sizeof(value));
-}
-
-void RegistryValueOverride::SetString(std::wstring_view value)
-{
-    const std::wstring terminated(value);
-    Set(REG_SZ, terminated.c_str(), static_cast<DWORD>((terminated.size() + 1) * sizeof(wchar_t)));
-}
-
-void RegistryValueOverride::Remove()
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) {
-        return;
-    }
-    RegDeleteValueW(key, valueName_.c_str());
-    RegCloseKey(key);
-}
-
-void RegistryValueOverride::Set(DWORD type, const void* data, DWORD size)
-{
-    // The outermost key this object brings into being is the one it removes again.
-    if (firstCreatedKey_.empty()) {
-        for (std::size_t end = keyPath_.find(L'\\');; end = keyPath_.find(L'\\', end + 1)) {
-            const std::wstring path = keyPath_.substr(0, end);
-            HKEY existing = nullptr;
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &existing) != ERROR_SUCCESS) {
-                firstCreatedKey_ = path;
-                break;
-            }
-            RegCloseKey(existing);
-            if (end == std::wstring::npos) {
-                break;
-            }
-        }
-    }
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                                             nullptr, &key, nullptr))
-        << ToUtf8(keyPath_);
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, valueName_.c_str(), 0, type, static_cast<const BYTE*>(data), size))
-        << ToUtf8(keyPath_) << " " << ToUtf8(valueName_);
-    RegCloseKey(key);
-}
-
 ServiceTest::ServiceTest() = default;
 ServiceTest::~ServiceTest() = default;
 
 void ServiceTest::SetUp()
 {
-    runLock_ = CreateMutexW(nullptr, FALSE, L"Global\\QxEndToEndServiceTests");
-    ASSERT_NE(nullptr, runLock_) << "CreateMutexW failed: " << GetLastError();
-    const DWORD waited = WaitForSingleObject(runLock_, kRunLockTimeoutMs);
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-        CloseHandle(runLock_);
-        runLock_ = nullptr;
-        FAIL() << "another run's service test did not end within " << kRunLockTimeoutMs << " ms (wait " << waited
-               << ")";
-    }
     service_ = UniqueServiceName(::testing::UnitTest::GetInstance()->current_test_info()->name());
     folder_ = BinDirectory();
-    manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    ASSERT_NE(nullptr, manager_) << "OpenSCManagerW failed: " << GetLastError();
+    manager_.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_TRUE(manager_) << "OpenSCManagerW failed: " << GetLastError();
     DeleteLeftoverService();
     DeleteServiceKey(service_);
     traceFile_ = BinDirectory() + service_ + L".trace";
     DeleteFileW(traceFile_.c_str());
-    Override(kTestModulesKey, L"TraceFile").SetString(traceFile_);
-    for (const wchar_t* module : kTestModules) {
-        for (const wchar_t* value : kBehaviourValues) {
-            Override(std::wstring(kTestModulesKey) + L"\\" + module, value).Remove();
-        }
-    }
+    WriteTraceFileSetting();
 }
 
 void ServiceTest::TearDown()
 {
     StopAndDelete();
-    while (!overrides_.empty()) {
-        overrides_.pop_back();
-    }
+    overrides_.clear();
     RemoveFiles();
-    if (manager_ != nullptr) {
-        CloseServiceHandle(manager_);
-        manager_ = nullptr;
-    }
-    if (runLock_ != nullptr) {
-        ReleaseMutex(runLock_);
-        CloseHandle(runLock_);
-        runLock_ = nullptr;
-    }
+    manager_.reset();
 }
 
 std::wstring ServiceTest::MakeHostFolder(std::wstring_view suffix,
@@ -461,17 +351,19 @@ void ServiceTest::Plant(std::wstring_view source, const std::wstring& folder, st
 void ServiceTest::Install(const std::wstring& folder)
 {
     const std::wstring binaryPath = L"\"" + folder + kHostExe + L"\" -name=" + service_;
-    serviceHandle_ = CreateServiceW(manager_, service_.c_str(), service_.c_str(), SERVICE_ALL_ACCESS,
-                                    SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                    binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(nullptr, serviceHandle_) << "CreateServiceW failed: " << GetLastError();
+    serviceHandle_.reset(CreateServiceW(manager_.get(), service_.c_str(), service_.c_str(), SERVICE_ALL_ACCESS,
+                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                        binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(serviceHandle_) << "CreateServiceW failed: " << GetLastError();
     folder_ = folder;
+    // A test may have renamed its service since SetUp.
+    WriteTraceFileSetting();
 }
 
 void ServiceTest::MoveTo(const std::wstring& folder)
 {
     const std::wstring binaryPath = L"\"" + folder + kHostExe + L"\" -name=" + service_;
-    ASSERT_TRUE(ChangeServiceConfigW(serviceHandle_, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+    ASSERT_TRUE(ChangeServiceConfigW(serviceHandle_.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
                                      binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr))
         << "ChangeServiceConfigW failed: " << GetLastError();
     folder_ = folder;
@@ -485,7 +377,9 @@ void ServiceTest::WriteParameters(std::wstring_view modules, DWORD serviceName)
 
 void ServiceTest::SetModuleValue(std::wstring_view module, const wchar_t* name, DWORD value)
 {
-    Override(std::wstring(kTestModulesKey) + L"\\" + std::wstring(module), name).SetDword(value);
+    ASSERT_EQ(ERROR_SUCCESS, SetVolatileValue(TestModulesKeyPath(service_) + L"\\" + std::wstring(module), name,
+                                              REG_DWORD, &value, sizeof(value)))
+        << ToUtf8(module) << " " << ToUtf8(name);
 }
 
 RegistryValueOverride& ServiceTest::Override(std::wstring keyPath, std::wstring valueName)
@@ -498,7 +392,7 @@ DWORD ServiceTest::Start()
 {
     current_.reset();
     watcher_ = std::make_unique<HostProcessWatcher>();
-    if (!StartServiceW(serviceHandle_, 0, nullptr)) {
+    if (!StartServiceW(serviceHandle_.get(), 0, nullptr)) {
         return GetLastError();
     }
     const SERVICE_STATUS_PROCESS status = Query();
@@ -512,7 +406,7 @@ SERVICE_STATUS_PROCESS ServiceTest::Query()
 {
     SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
-    EXPECT_TRUE(QueryServiceStatusEx(serviceHandle_, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+    EXPECT_TRUE(QueryServiceStatusEx(serviceHandle_.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
                                      sizeof(status), &needed))
         << "QueryServiceStatusEx failed: " << GetLastError();
     return status;
@@ -537,7 +431,7 @@ SERVICE_STATUS_PROCESS ServiceTest::Query()
 DWORD ServiceTest::Control(DWORD code, SERVICE_STATUS* status)
 {
     SERVICE_STATUS returned{};
-    const BOOL sent = ControlService(serviceHandle_, code, &returned);
+    const BOOL sent = ControlService(serviceHandle_.get(), code, &returned);
     if (status != nullptr) {
         *status = returned;
     }
@@ -572,7 +466,7 @@ DWORD ServiceTest::WaitForExit(DWORD timeoutMs)
     if (ProcessId() == 0) {
         return kNoExitCode;
     }
-    const HANDLE process = processes_[*current_].handle;
+    const HANDLE process = processes_[*current_].handle.get();
     if (process == nullptr) {
         return kNoExitCode;
     }
@@ -631,36 +525,50 @@ WatchdogStatus ServiceTest::ReadWatchdogStatus(const std::wstring& folder) const
     return status;
 }
 
+void ServiceTest::RememberServiceName()
+{
+    if (std::find(serviceNames_.begin(), serviceNames_.end(), service_) == serviceNames_.end()) {
+        serviceNames_.push_back(service_);
+    }
+}
+
+void ServiceTest::WriteTraceFileSetting()
+{
+    RememberServiceName();
+    ASSERT_EQ(ERROR_SUCCESS, SetVolatileValue(TestModulesKeyPath(service_), L"TraceFile", REG_SZ, traceFile_.c_str(),
+                                              static_cast<DWORD>((traceFile_.size() + 1) * sizeof(wchar_t))));
+}
+
 void ServiceTest::DeleteLeftoverService()
 {
-    const SC_HANDLE leftover = OpenServiceW(manager_, service_.c_str(), SERVICE_ALL_ACCESS);
-    if (leftover == nullptr) {
+    const QxWineTest::UniqueServiceHandle leftover(OpenServiceW(manager_.get(), service_.c_str(), SERVICE_ALL_ACCESS));
+    if (!leftover) {
         return;
     }
     SERVICE_STATUS status{};
-    ControlService(leftover, SERVICE_CONTROL_STOP, &status);
-    DeleteService(leftover);
-    CloseServiceHandle(leftover);
+    ControlService(leftover.get(), SERVICE_CONTROL_STOP, &status);
+    DeleteService(leftover.get());
 }
 
 void ServiceTest::Adopt(DWORD processId)
 {
-    HANDLE handle = watcher_ ? watcher_->Take(processId) : nullptr;
+    UniqueHandle handle = watcher_ ? watcher_->Take(processId) : UniqueHandle();
     watcher_.reset();
-    if (handle == nullptr) {
-        handle = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, processId);
-        EXPECT_NE(nullptr, handle) << "cannot open the host process " << processId << ": " << GetLastError();
+    if (!handle) {
+        handle.reset(
+            OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, processId));
+        EXPECT_TRUE(handle) << "cannot open the host process " << processId << ": " << GetLastError();
     }
     current_ = processes_.size();
-    processes_.push_back({processId, handle});
+    processes_.push_back({processId, std::move(handle)});
 }
 
 void ServiceTest::StopAndDelete()
 {
-    if (serviceHandle_ != nullptr) {
+    if (serviceHandle_) {
         SERVICE_STATUS_PROCESS status{};
         DWORD needed = 0;
-        if (QueryServiceStatusEx(serviceHandle_, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+        if (QueryServiceStatusEx(serviceHandle_.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
                                  sizeof(status), &needed) &&
             status.dwCurrentState != SERVICE_STOPPED) {
             if (status.dwProcessId != 0 && !current_) {
@@ -668,8 +576,8 @@ void ServiceTest::StopAndDelete()
             }
             // Wine's SCM keeps reporting a service whose process died in its last state: there is
             // nothing left to stop, and waiting for SERVICE_STOPPED would only run into the time-out.
-            const bool processEnded = current_ && processes_[*current_].handle != nullptr &&
-                                      WaitForSingleObject(processes_[*current_].handle, 0) == WAIT_OBJECT_0;
+            const bool processEnded = current_ && processes_[*current_].handle &&
+                                      WaitForSingleObject(processes_[*current_].handle.get(), 0) == WAIT_OBJECT_0;
             if (!processEnded) {
                 Control(SERVICE_CONTROL_STOP);
                 (void)WaitForState(SERVICE_STOPPED);
@@ -685,23 +593,24 @@ void ServiceTest::StopAndDelete()
     }
     watcher_.reset();
     for (HostProcess& process : processes_) {
-        if (process.handle == nullptr) {
+        if (!process.handle) {
             continue;
         }
-        if (WaitForSingleObject(process.handle, kServiceExitTimeoutMs) != WAIT_OBJECT_0) {
+        if (WaitForSingleObject(process.handle.get(), kServiceExitTimeoutMs) != WAIT_OBJECT_0) {
             ADD_FAILURE() << "the host process " << process.processId << " did not end and is killed";
-            TerminateProcess(process.handle, kNoExitCode);
-            WaitForSingleObject(process.handle, 5000);
+            TerminateProcess(process.handle.get(), kNoExitCode);
+            WaitForSingleObject(process.handle.get(), 5000);
         }
-        CloseHandle(process.handle);
-        process.handle = nullptr;
+        process.handle.reset();
     }
-    if (serviceHandle_ != nullptr) {
-        EXPECT_TRUE(DeleteService(serviceHandle_)) << "DeleteService failed: " << GetLastError();
-        CloseServiceHandle(serviceHandle_);
-        serviceHandle_ = nullptr;
+    if (serviceHandle_) {
+        EXPECT_TRUE(DeleteService(serviceHandle_.get())) << "DeleteService failed: " << GetLastError();
+        serviceHandle_.reset();
     }
-    DeleteServiceKey(service_);
+    RememberServiceName();
+    for (const std::wstring& name : serviceNames_) {
+        DeleteServiceKey(name);
+    }
 }
 
 void ServiceTest::RemoveFiles()

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "HostHarness.h"
+#include "RegistryValueOverride.h"
 #include "TextLines.h"
 
 #include <map>
@@ -20,8 +21,6 @@ namespace QxE2E {
 inline constexpr DWORD kServiceStateTimeoutMs = 10000;
 inline constexpr DWORD kServiceExitTimeoutMs = 15000;
 inline constexpr DWORD kServicePollMs = 20;
-// Longest wait for another run's service test in the same Wine prefix to end (see ServiceTest).
-inline constexpr DWORD kRunLockTimeoutMs = 300000;
 
 // Files in the bin folder: the host, the test modules and the stand-in watchdog agent.
 inline constexpr const wchar_t* kHostExe = L"QxServiceHost.exe";
@@ -65,29 +64,7 @@ void ExpectRunningStatus(const SERVICE_STATUS_PROCESS& status, DWORD processId);
 // Win32 exit code; the SCM no longer names a process.
 void ExpectStoppedStatus(const SERVICE_STATUS_PROCESS& status, DWORD accepted, DWORD win32ExitCode);
 
-// Sets one registry value under HKEY_LOCAL_MACHINE for the life of the object, then puts back what
-// was there: the old value, or no value and none of the keys it had to create.
-class RegistryValueOverride {
-public:
-    RegistryValueOverride(std::wstring keyPath, std::wstring valueName);
-    ~RegistryValueOverride();
-    RegistryValueOverride(const RegistryValueOverride&) = delete;
-    RegistryValueOverride& operator=(const RegistryValueOverride&) = delete;
-
-    void SetDword(DWORD value);
-    void SetString(std::wstring_view value);
-    void Remove();
-
-private:
-    void Set(DWORD type, const void* data, DWORD size);
-
-    std::wstring keyPath_;
-    std::wstring valueName_;
-    std::wstring firstCreatedKey_;
-    bool valueExisted_ = false;
-    DWORD savedType_ = REG_NONE;
-    std::vector<BYTE> savedData_;
-};
+using QxWineTest::RegistryValueOverride;
 
 class HostProcessWatcher;
 
@@ -96,9 +73,9 @@ class HostProcessWatcher;
 // service deleted with its registry key, the registry values the test set put back, and the logs,
 // status and trace files and the test's own host folders deleted.
 //
-// The test modules take their behaviour and their trace file from keys shared by the whole Wine
-// prefix. Service tests of several runs in one prefix therefore take turns: each holds a named mutex,
-// which all processes of the prefix share through its wineserver, from SetUp to TearDown.
+// Everything a test sets is its own: the service name is unique per test and run, and the test
+// modules take their behaviour and their trace file from below the service's key (see
+// Tests/Wine/TestModules/TestTrace.h). So tests of several runs in one Wine prefix may run at once.
 class ServiceTest : public ::testing::Test {
 protected:
     ServiceTest();
@@ -124,10 +101,11 @@ protected:
     void MoveTo(const std::wstring& folder);
     // ServiceModules and ServiceName under the service's Parameters key.
     void WriteParameters(std::wstring_view modules, DWORD serviceName);
-    // A value under HKLM\SOFTWARE\Qx\TestModules\<module> for the test's duration; module is the
-    // library's base name.
+    // A behaviour value of the test module module (the library's base name) in this service; it goes
+    // with the service's key.
     void SetModuleValue(std::wstring_view module, const wchar_t* name, DWORD value);
-    // A registry value under HKEY_LOCAL_MACHINE for the test's duration.
+    // A registry value under HKEY_LOCAL_MACHINE for the test's duration. Only for keys of the test's
+    // own, named after its service: tests that run at the same time must not share a value.
     RegistryValueOverride& Override(std::wstring keyPath, std::wstring valueName);
 
     // StartServiceW: its Win32 error, 0 on success. The host process it launches is followed from
@@ -152,7 +130,7 @@ protected:
     LogFile ReadServiceLog();
     std::vector<TraceLine> ReadTrace() const;
     WatchdogStatus ReadWatchdogStatus(const std::wstring& folder = BinDirectory()) const;
-    SC_HANDLE ServiceHandle() const { return serviceHandle_; }
+    SC_HANDLE ServiceHandle() const { return serviceHandle_.get(); }
 
     std::wstring service_;
     // The folder of the host the service is installed with.
@@ -162,23 +140,27 @@ protected:
 private:
     struct HostProcess {
         DWORD processId = 0;
-        HANDLE handle = nullptr;
+        QxWineTest::UniqueHandle handle;
     };
 
+    void RememberServiceName();
+    // Points the test modules of the service to the trace file.
+    void WriteTraceFileSetting();
     void DeleteLeftoverService();
     void Adopt(DWORD processId);
     void StopAndDelete();
     void RemoveFiles();
 
-    HANDLE runLock_ = nullptr;
-    SC_HANDLE manager_ = nullptr;
-    SC_HANDLE serviceHandle_ = nullptr;
+    QxWineTest::UniqueServiceHandle manager_;
+    QxWineTest::UniqueServiceHandle serviceHandle_;
     std::unique_ptr<HostProcessWatcher> watcher_;
     // Index into processes_ of the last start's process, once known.
     std::optional<std::size_t> current_;
     std::vector<HostProcess> processes_;
     std::vector<std::wstring> folders_;
     std::vector<std::wstring> plantedFiles_;
+    // Every name the service had: the keys of all of them go at the end.
+    std::vector<std::wstring> serviceNames_;
     std::vector<std::unique_ptr<RegistryValueOverride>> overrides_;
 };
 

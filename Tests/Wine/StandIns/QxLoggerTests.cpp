@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "RegistryValueOverride.h"
 #include "ResKit/Logger/LoggerItf.h"
 #include "TestFiles.h"
 #include "TextLines.h"
@@ -35,16 +36,6 @@ std::wstring EarlyLogPath()
     std::wstring base = exe.substr(exe.find_last_of(L'\\') + 1);
     base = base.substr(0, base.find_last_of(L'.'));
     return LogsDirectory() + base + L"(" + Pid() + L").log";
-}
-
-void WriteFileBytes(const std::wstring& path, const std::string& bytes)
-{
-    const HANDLE file =
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-    CloseHandle(file);
 }
 
 std::vector<std::string> ReadLines(const std::wstring& path)
@@ -72,87 +63,6 @@ std::string Narrow(const std::wstring& asciiText)
 {
     return std::string(asciiText.begin(), asciiText.end());
 }
-
-// Sets HKLM\SOFTWARE\Qx\QxLogger "LogLevel" for one test and puts back whatever was there.
-class LogLevelOverride {
-public:
-    LogLevelOverride()
-    {
-        HKEY key = nullptr;
-        qxKeyExisted_ = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Qx", 0, KEY_READ, &key) == ERROR_SUCCESS;
-        if (qxKeyExisted_) {
-            RegCloseKey(key);
-        }
-        keyExisted_ = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, &key) == ERROR_SUCCESS;
-        if (!keyExisted_) {
-            return;
-        }
-        DWORD size = 0;
-        if (RegQueryValueExW(key, L"LogLevel", nullptr, &savedType_, nullptr, &size) == ERROR_SUCCESS) {
-            saved_.resize(size);
-            valueExisted_ =
-                RegQueryValueExW(key, L"LogLevel", nullptr, &savedType_, saved_.data(), &size) == ERROR_SUCCESS;
-        }
-        RegCloseKey(key);
-    }
-
-    ~LogLevelOverride()
-    {
-        if (valueExisted_) {
-            Set(savedType_, saved_.data(), static_cast<DWORD>(saved_.size()));
-        } else {
-            Remove();
-        }
-        if (!keyExisted_) {
-            ExpectDeleted(RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSettingsKey));
-        }
-        if (!qxKeyExisted_) {
-            ExpectDeleted(RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Qx"));
-        }
-    }
-
-    LogLevelOverride(const LogLevelOverride&) = delete;
-    LogLevelOverride& operator=(const LogLevelOverride&) = delete;
-
-    void SetDword(DWORD value) { Set(REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)); }
-    void SetQword(ULONGLONG value) { Set(REG_QWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)); }
-    void SetString(const std::wstring& value)
-    {
-        Set(REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    }
-
-    void Remove()
-    {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-            RegDeleteValueW(key, L"LogLevel");
-            RegCloseKey(key);
-        }
-    }
-
-private:
-    static void ExpectDeleted(LSTATUS status)
-    {
-        EXPECT_TRUE(status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) << status;
-    }
-
-    void Set(DWORD type, const BYTE* data, DWORD size)
-    {
-        HKEY key = nullptr;
-        ASSERT_EQ(
-            RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-        EXPECT_EQ(RegSetValueExW(key, L"LogLevel", 0, type, data, size), ERROR_SUCCESS);
-        RegCloseKey(key);
-    }
-
-    bool qxKeyExisted_ = false;
-    bool keyExisted_ = false;
-    bool valueExisted_ = false;
-    DWORD savedType_ = REG_NONE;
-    std::vector<BYTE> saved_;
-};
 
 LogUtils::SModuleLogInit* AsInitBlock(LogUtils::SModuleLogInitData& data)
 {
@@ -220,7 +130,7 @@ protected:
         FindClose(search);
     }
 
-    LogLevelOverride logLevel_;
+    RegistryValueOverride logLevel_{kSettingsKey, L"LogLevel"};
     HMODULE module_ = nullptr;
     LoggerLibGetLoggerFunction getLogger_ = nullptr;
     std::vector<std::unique_ptr<IFileLoggerItf>> loggers_;

@@ -15,6 +15,7 @@
 
 #include "QxServiceModule.h"
 #include "StandInTestSupport.h"
+#include "TestTrace.h"
 
 namespace {
 
@@ -22,7 +23,6 @@ using namespace QxStandIns;
 using QxWineTest::ParseTraceLine;
 using QxWineTest::TraceLine;
 
-constexpr const wchar_t* kRootKey = L"SOFTWARE\\Qx\\TestModules";
 constexpr const wchar_t* kBehaviourValues[] = {L"DelayMs", L"Crash", L"Flags", L"Result"};
 
 using WAInitWFunction = int (*)(const wchar_t*);
@@ -35,7 +35,8 @@ Function Resolve(HMODULE module, const char* name)
 }
 
 // Every test traces to a file of its own and starts its modules with none of their behaviour values
-// set; whatever was in the registry before is put back afterwards.
+// set; whatever was in the registry before is put back afterwards. This process names no service, so
+// the modules read the key named after its executable (see TestTrace.h).
 class TestModulesTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -43,7 +44,7 @@ protected:
         const std::string testName = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         traceFile_ = TempDirectory() + L"QxStandIns-" + std::wstring(testName.begin(), testName.end()) + L".trace";
         DeleteFileW(traceFile_.c_str());
-        traceFileValue_ = std::make_unique<RegistryValueOverride>(kRootKey, L"TraceFile");
+        traceFileValue_ = std::make_unique<RegistryValueOverride>(QxTestModules::SettingsKey(), L"TraceFile");
         traceFileValue_->SetString(traceFile_);
     }
 
@@ -81,7 +82,7 @@ protected:
 
     RegistryValueOverride& Value(const std::wstring& module, const wchar_t* name)
     {
-        const std::wstring key = std::wstring(kRootKey) + L"\\" + module;
+        const std::wstring key = QxTestModules::SettingsKey() + L"\\" + module;
         for (auto& [path, value] : values_) {
             if (path == key + L"|" + name) {
                 return *value;

@@ -1,7 +1,7 @@
 // One source for the service modules of the end-to-end tests, built as QxTestModuleA/B/C.dll and,
 // without SmShutdown, as QxTestModuleNoShutdown.dll. Each copy behaves as the registry key
-// HKLM\SOFTWARE\Qx\TestModules\<own base name> says, read at every SmInitialize (values missing or
-// of another type count as absent):
+// <the service's settings key>\<own base name> says (see TestTrace.h: below the service's own key),
+// read at every SmInitialize (values missing or of another type count as absent):
 //     DelayMs  REG_DWORD  milliseconds SmInitialize sleeps before it returns
 //     Crash    REG_DWORD  how SmInitialize brings the process down:
 //                         1  writes through a null pointer (access violation)
@@ -36,7 +36,7 @@ QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags)
     std::wstring key;
     try {
         module = OwnBaseName();
-        key = std::wstring(kRootKey) + L"\\" + module;
+        key = SettingsKey() + L"\\" + module;
     } catch (...) {
         return E_OUTOFMEMORY;
     }

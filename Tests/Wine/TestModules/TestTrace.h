@@ -1,8 +1,15 @@
-// Shared by the test modules and the test watchdog agent: the registry key that steers them and
-// the trace file through which a test sees every call the host made into them.
+// Shared by the test modules, the test watchdog agent and the test log compressor: the registry key
+// that steers them and the trace file through which a test sees every call the host made into them.
 //
-// HKLM\SOFTWARE\Qx\TestModules, REG_SZ "TraceFile": absolute path of the trace file; without it
-// nothing is traced. Each call appends one line, CR LF terminated:
+// Each service has a key of its own below its key in the Service Control Manager's database,
+//     HKLM\SYSTEM\CurrentControlSet\Services\<service>\TestModules
+// the service being the one the process's command line names with -name=, as the host reads it. A
+// process without one (a test that loads the libraries itself) uses the base name of its executable
+// instead. So tests of services that run side by side never share a setting, and deleting a service's
+// key deletes its settings too.
+//
+// REG_SZ "TraceFile" of that key: absolute path of the trace file; without it nothing is traced.
+// Each call appends one line, CR LF terminated:
 //     <QueryPerformanceCounter> <pid> <tid> <module> <event>
 // Lines of several modules, threads and processes never mix: each line is one WriteFile through an
 // append-only handle, made while holding a named mutex. The handle alone is not enough under Wine 8,
@@ -21,18 +28,32 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace QxTestModules {
 
-inline constexpr const wchar_t* kRootKey = L"SOFTWARE\\Qx\\TestModules";
 // Global, so that a service in session 0 and a test in another session share it on Windows.
 inline constexpr const wchar_t* kTraceMutexName = L"Global\\QxTestModulesTrace";
 inline constexpr DWORD kTraceMutexWaitMs = 5000;
 
 using QxWineTest::ToUtf8;
 
+// The file name of a path without its extension.
+inline std::wstring BaseName(const std::wstring& path)
+{
+    const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
+    return name.substr(0, name.find_last_of(L'.'));
+}
+
 inline std::wstring OwnBaseName()
 {
-    std::wstring name = QxWineTest::ModulePath(reinterpret_cast<HMODULE>(&__ImageBase));
-    name = name.substr(name.find_last_of(L'\\') + 1);
-    return name.substr(0, name.find_last_of(L'.'));
+    return BaseName(QxWineTest::ModulePath(reinterpret_cast<HMODULE>(&__ImageBase)));
+}
+
+// HKLM\SYSTEM\CurrentControlSet\Services\<service>\TestModules, without HKLM.
+inline std::wstring SettingsKey()
+{
+    std::wstring service = QxWineTest::ServiceNameOfProcess();
+    if (service.empty()) {
+        service = BaseName(QxWineTest::ModulePath(nullptr));
+    }
+    return L"SYSTEM\\CurrentControlSet\\Services\\" + service + L"\\TestModules";
 }
 
 inline std::optional<DWORD> ReadDword(const std::wstring& key, const wchar_t* name)
@@ -48,13 +69,14 @@ inline std::optional<DWORD> ReadDword(const std::wstring& key, const wchar_t* na
 
 inline std::wstring TraceFilePath()
 {
+    const std::wstring key = SettingsKey();
     DWORD size = 0;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kRootKey, L"TraceFile", RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"TraceFile", RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
         ERROR_SUCCESS) {
         return {};
     }
     std::wstring path(size / sizeof(wchar_t), L'\0');
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kRootKey, L"TraceFile", RRF_RT_REG_SZ, nullptr, path.data(), &size) !=
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"TraceFile", RRF_RT_REG_SZ, nullptr, path.data(), &size) !=
         ERROR_SUCCESS) {
         return {};
     }
