@@ -13,6 +13,7 @@
 #include "Common/UiLanguage.h"
 #include "Common/WatchdogAgent.h"
 #include "Common/audit/EventReporters.h"
+#include "Platform/Api/ProcessWide.h"
 #include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
@@ -55,8 +56,9 @@ CServiceModule::CServiceModule() : m_status(InitialStatus())
 
 CServiceModule& CServiceModule::Instance()
 {
-    static CServiceModule module;
-    return module;
+    static Qx::Platform::ProcessWide<CServiceModule> module(
+        [] { return std::unique_ptr<CServiceModule>(new CServiceModule()); });
+    return module.Get();
 }
 
 void CServiceModule::SetServiceName(const std::wstring& name)

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "Common/RegistryValues.h"
+#include "Platform/Api/ProcessWide.h"
 #include "ResKit/Logger/HRXEx.h"
 
 using namespace Qx;
@@ -100,12 +101,12 @@ Library ProductInfo::LoadMessageModule() const
 
 const ProductInfo& GetProductInfo()
 {
-    static const ProductInfo info = [] {
+    static ProcessWide<const ProductInfo> info([] {
         std::wstring executable;
         (void)Process().ModuleFileName(nullptr, executable);
-        return ProductInfo::ReadFile(ProductInfo::FilePathBeside(executable));
-    }();
-    return info;
+        return std::make_unique<const ProductInfo>(ProductInfo::ReadFile(ProductInfo::FilePathBeside(executable)));
+    });
+    return info.Get();
 }
 
 std::wstring ProductLibraryPath(const std::wstring& registryRoot, const wchar_t* fileName)

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "Common/ProductInfo.h"
+#include "Platform/Api/ProcessWide.h"
 #include "ResKit/Logger/HRXEx.h"
 #include "ResKit/Logger/LogUtils.h"
 
@@ -52,8 +53,8 @@ private:
 
 MessageLibrary& TheMessageLibrary()
 {
-    static MessageLibrary library;
-    return library;
+    static ProcessWide<MessageLibrary> library([] { return std::make_unique<MessageLibrary>(); });
+    return library.Get();
 }
 
 std::wstring LookUp(std::uint32_t messageId, std::uint32_t sourceFlag, NativeHandle source, std::uint32_t language)

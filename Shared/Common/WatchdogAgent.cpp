@@ -1,4 +1,5 @@
 #include "Common/WatchdogAgent.h"
+#include "Platform/Api/ProcessWide.h"
 
 using namespace Qx;
 using namespace Qx::Platform;
@@ -30,8 +31,8 @@ WatchdogAgent::WatchdogAgent()
 
 WatchdogAgent& WatchdogAgent::Instance()
 {
-    static WatchdogAgent agent;
-    return agent;
+    static ProcessWide<WatchdogAgent> agent([] { return std::unique_ptr<WatchdogAgent>(new WatchdogAgent()); });
+    return agent.Get();
 }
 
 void WatchdogAgent::Init(const wchar_t* serviceName) const

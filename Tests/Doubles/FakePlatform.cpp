@@ -286,7 +286,7 @@ Win32Error FakeRegistry::OpenKey(const std::wstring& path, std::uint32_t access,
     m_handles.insert(opened);
     ++m_openKeys;
     ++m_openCalls;
-    key.reset(opened);
+    key.reset(opened, *this);
     return kErrorSuccess;
 }
 
@@ -406,7 +406,7 @@ Win32Error FakeLibraries::Load(const std::wstring& path, Library& library)
         return kErrorModNotFound;
     }
     m_loaded.push_back(path);
-    library.reset(module->second);
+    library.reset(module->second, *this);
     return kErrorSuccess;
 }
 
@@ -417,7 +417,7 @@ Win32Error FakeLibraries::LoadAsDataFile(const std::wstring& path, Library& libr
         return kErrorFileNotFound;
     }
     m_loaded.push_back(path);
-    library.reset(DataFileHandle(module->second));
+    library.reset(DataFileHandle(module->second), *this);
     return kErrorSuccess;
 }
 
@@ -684,7 +684,7 @@ Win32Error FakeThreads::CreateThread(ThreadFunction function, void* argument, Th
         Signal(*waitable, exitCode);
         --runningThreads;
     });
-    thread.reset(Register(waitable));
+    thread.reset(Register(waitable), *this);
     if (threadId != nullptr) {
         *threadId = id.get();
     }
@@ -711,6 +711,12 @@ void FakeThreads::Terminate(NativeHandle handle, std::uint32_t exitCode)
     Signal(*waitable, exitCode);
 }
 
+std::size_t FakeThreads::OpenHandleCount()
+{
+    std::lock_guard guard(m_lock);
+    return m_handles.size();
+}
+
 Win32Error FakeThreads::CreateEvent(bool manualReset, Event& event)
 {
     if (createEventFailure != kErrorSuccess) {
@@ -718,7 +724,7 @@ Win32Error FakeThreads::CreateEvent(bool manualReset, Event& event)
     }
     auto waitable = std::make_shared<Waitable>();
     waitable->manualReset = manualReset;
-    event.reset(Register(std::move(waitable)));
+    event.reset(Register(std::move(waitable)), *this);
     return kErrorSuccess;
 }
 
@@ -746,7 +752,7 @@ Win32Error FakeThreads::OpenCurrentThread(Thread& thread)
     }
     auto waitable = std::make_shared<Waitable>();
     t_exitWatch.handles.emplace_back(this, waitable);
-    thread.reset(Register(std::move(waitable)));
+    thread.reset(Register(std::move(waitable)), *this);
     return kErrorSuccess;
 }
 
@@ -985,9 +991,22 @@ std::vector<ServiceStatus> FakeServiceControl::Reports()
     return m_reports;
 }
 
+namespace {
+
+Platform::Services InstallOrThrow(const Platform::Services& services)
+{
+    std::optional<Platform::Services> previous = Platform::Install(services);
+    if (!previous) {
+        throw std::logic_error("the platform services are frozen: a test cannot install its doubles");
+    }
+    return *previous;
+}
+
+} // namespace
+
 FakePlatform::FakePlatform()
-    : m_previous(Install({&registry, &libraries, &process, &text, &threads, &serviceControl, &selfDefenceDriver,
-                          &crashHandling, &dumps}))
+    : m_previous(InstallOrThrow({&registry, &libraries, &process, &text, &threads, &serviceControl, &selfDefenceDriver,
+                                 &crashHandling, &dumps}))
 {
     AddFakeLoggerLibrary(libraries);
 }
@@ -996,7 +1015,7 @@ FakePlatform::~FakePlatform()
 {
     // The service thread runs on these doubles until it ends.
     serviceControl.JoinServiceThread();
-    Install(m_previous);
+    (void)Install(m_previous);
 }
 
 } // namespace Qx::Testing

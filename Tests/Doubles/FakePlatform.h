@@ -70,8 +70,7 @@ private:
     int m_openCalls = 0;
 };
 
-// A library with exports; its handle is its own address, the same for a path in every
-// FakeLibraries, so a handle cached by a process-wide object stays meaningful across tests. Loaded as
+// A library with exports; its handle is its own address. Loaded as
 // a data file its handle has the low bit set, as on Windows, and offers no exports; FakeText finds
 // its messages under either handle.
 struct FakeModule {
@@ -226,6 +225,9 @@ public:
     std::atomic<int> runningThreads{0};
 
     ~FakeThreads() override;
+
+    // Thread and event handles not yet closed.
+    [[nodiscard]] std::size_t OpenHandleCount();
 
     Win32Error CreateLock(std::unique_ptr<Platform::ILock>& lock) override;
     Win32Error CreateThread(Platform::ThreadFunction function, void* argument, Platform::Thread& thread,

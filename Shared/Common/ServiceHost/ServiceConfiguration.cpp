@@ -1,6 +1,7 @@
 #include "Common/ServiceHost/ServiceConfiguration.h"
 
 #include "Common/RegistryValues.h"
+#include "Platform/Api/ProcessWide.h"
 #include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
@@ -38,8 +39,9 @@ std::wstring ParametersKeyPath(const std::wstring& serviceName)
 
 CServiceConfigurationImpl& CServiceConfigurationImpl::Instance()
 {
-    static CServiceConfigurationImpl instance;
-    return instance;
+    static Qx::Platform::ProcessWide<CServiceConfigurationImpl> instance(
+        [] { return std::unique_ptr<CServiceConfigurationImpl>(new CServiceConfigurationImpl()); });
+    return instance.Get();
 }
 
 void CServiceConfigurationImpl::Load(const std::wstring& serviceName)

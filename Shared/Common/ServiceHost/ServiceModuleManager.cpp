@@ -1,5 +1,8 @@
 #include "Common/ServiceHost/ServiceModuleManager.h"
 
+#include <algorithm>
+
+#include "Platform/Api/ProcessWide.h"
 #include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
@@ -54,8 +57,8 @@ std::vector<std::wstring> SplitModuleList(const std::wstring& moduleList)
 
 ServiceModuleManager& ServiceModuleManager::Instance()
 {
-    static ServiceModuleManager manager;
-    return manager;
+    static ProcessWide<ServiceModuleManager> manager([] { return std::make_unique<ServiceModuleManager>(); });
+    return manager.Get();
 }
 
 void ServiceModuleManager::Load(const std::wstring& moduleList)
@@ -117,10 +120,6 @@ void ServiceModuleManager::ShutdownModules() noexcept
 
 bool ServiceModuleManager::AnyModuleKeepsGuard() const
 {
-    for (const auto& record : m_modules) {
-        if ((record->moduleFlags & kKeepsWatchDogGuard) != 0) {
-            return true;
-        }
-    }
-    return false;
+    return std::ranges::any_of(m_modules,
+                               [](const auto& record) { return (record->moduleFlags & kKeepsWatchDogGuard) != 0; });
 }

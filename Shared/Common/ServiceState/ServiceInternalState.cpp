@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "Common/ServiceHost/ServiceConfiguration.h"
+#include "Platform/Api/ProcessWide.h"
 #include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
@@ -55,8 +56,9 @@ InternalState::InternalState() = default;
 
 InternalState& InternalState::Instance()
 {
-    static InternalState state;
-    return state;
+    static Qx::Platform::ProcessWide<InternalState> state(
+        [] { return std::unique_ptr<InternalState>(new InternalState()); });
+    return state.Get();
 }
 
 void InternalState::Initialize(ControlsCallback callback, const std::wstring& serviceName)

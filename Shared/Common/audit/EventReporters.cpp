@@ -9,6 +9,7 @@
 #include "Common/ProductInfo.h"
 #include "Common/audit/EventSinks.h"
 #include "Platform/Api/Platform.h"
+#include "Platform/Api/ProcessWide.h"
 #include "ResKit/Logger/HRXEx.h"
 #include "ResKit/Logger/LogUtils.h"
 
@@ -127,8 +128,9 @@ void ReadDisabledEvents(const std::wstring& registryRoot, DisabledEventList& lis
 
 DisabledEventState& DisabledEventState::Instance()
 {
-    static DisabledEventState state(GetProductInfo().RegistryRoot());
-    return state;
+    static ProcessWide<DisabledEventState> state(
+        [] { return std::make_unique<DisabledEventState>(GetProductInfo().RegistryRoot()); });
+    return state.Get();
 }
 
 bool DisabledEventState::IsDisabled(std::uint32_t eventId)
@@ -138,7 +140,7 @@ bool DisabledEventState::IsDisabled(std::uint32_t eventId)
         ReadDisabledEvents(m_registryRoot, m_list);
         m_lastReadTick = Process().TickCount64();
     }
-    return m_list.ids.count(eventId) != 0;
+    return m_list.ids.contains(eventId);
 }
 
 void CIgnoreDisabledAuditEventsReporter::Report(const EventRecord& event, bool alert)
@@ -188,8 +190,10 @@ HRESULT ReadEventSourceName(const std::wstring& registryRoot, std::wstring& name
 
 EventReporterRegistry& EventReporterRegistry::Instance()
 {
-    static EventReporterRegistry registry(GetProductInfo().RegistryRoot(), DisabledEventState::Instance());
-    return registry;
+    static ProcessWide<EventReporterRegistry> registry([] {
+        return std::make_unique<EventReporterRegistry>(GetProductInfo().RegistryRoot(), DisabledEventState::Instance());
+    });
+    return registry.Get();
 }
 
 std::shared_ptr<IEventReporter> EventReporterRegistry::GetReporter(const std::wstring& sourceName,

@@ -1,5 +1,11 @@
 #include "Platform/Api/Platform.h"
 
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "Platform/Api/ProcessWide.h"
+
 namespace Qx::Platform {
 
 namespace {
@@ -10,38 +16,101 @@ Services& Slot()
     return services;
 }
 
+std::atomic<bool> g_frozen{false};
+
 } // namespace
+
+// The process-wide objects in the order they were built. Building one may build others, so the
+// lock is recursive. The list is built before the first holder and so outlives them all.
+class ProcessWideObjects {
+public:
+    static ProcessWideObjects& Instance()
+    {
+        static ProcessWideObjects objects;
+        return objects;
+    }
+
+    void Build(ProcessWideObject& object)
+    {
+        std::lock_guard guard(m_lock);
+        if (!object.IsBuilt()) {
+            object.Build();
+            m_built.push_back(&object);
+        }
+    }
+
+    void DestroyAll()
+    {
+        std::lock_guard guard(m_lock);
+        while (!m_built.empty()) {
+            ProcessWideObject* last = m_built.back();
+            m_built.pop_back();
+            last->Destroy();
+        }
+    }
+
+private:
+    ProcessWideObjects() = default;
+
+    std::recursive_mutex m_lock;
+    std::vector<ProcessWideObject*> m_built;
+};
+
+ProcessWideObject::ProcessWideObject()
+{
+    (void)ProcessWideObjects::Instance();
+}
+
+void ProcessWideObject::BuildOnce()
+{
+    ProcessWideObjects::Instance().Build(*this);
+}
+
+void DestroyProcessWideObjects()
+{
+    ProcessWideObjects::Instance().DestroyAll();
+}
 
 const Services& Current()
 {
     return Slot();
 }
 
-Services Install(const Services& services)
+std::optional<Services> Install(const Services& services)
 {
+    if (g_frozen.load()) {
+        return std::nullopt;
+    }
+    // The objects built on the services being replaced hold their handles.
+    DestroyProcessWideObjects();
     Services previous = Slot();
     Slot() = services;
     return previous;
 }
 
-void RegistryKeyTraits::Close(NativeHandle h)
+void FreezeServices()
 {
-    Registry().CloseKey(h);
+    g_frozen.store(true);
 }
 
-void ThreadTraits::Close(NativeHandle h)
+void RegistryKeyTraits::Close(IRegistry& registry, NativeHandle h)
 {
-    Threads().CloseHandle(h);
+    registry.CloseKey(h);
 }
 
-void EventTraits::Close(NativeHandle h)
+void ThreadTraits::Close(IThreads& threads, NativeHandle h)
 {
-    Threads().CloseHandle(h);
+    threads.CloseHandle(h);
 }
 
-void LibraryTraits::Close(NativeHandle h)
+void EventTraits::Close(IThreads& threads, NativeHandle h)
 {
-    Libraries().Free(h);
+    threads.CloseHandle(h);
+}
+
+void LibraryTraits::Close(ILibraries& libraries, NativeHandle h)
+{
+    libraries.Free(h);
 }
 
 std::wstring ExecutableFolder()

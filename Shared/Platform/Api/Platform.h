@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <typeinfo>
@@ -21,29 +22,37 @@
 
 namespace Qx::Platform {
 
+class IRegistry;
+class ILibraries;
+class IThreads;
+
 struct RegistryKeyTraits {
+    using Opener = IRegistry;
     static bool IsValid(NativeHandle h) { return h != nullptr; }
-    static void Close(NativeHandle h);
+    static void Close(IRegistry& registry, NativeHandle h);
 };
 using RegistryKey = UniqueHandle<RegistryKeyTraits>;
 
 // A kernel object handle of a thread; neither null nor INVALID_HANDLE_VALUE when valid.
 struct ThreadTraits {
+    using Opener = IThreads;
     static bool IsValid(NativeHandle h) { return h != nullptr && h != reinterpret_cast<NativeHandle>(-1); }
-    static void Close(NativeHandle h);
+    static void Close(IThreads& threads, NativeHandle h);
 };
 using Thread = UniqueHandle<ThreadTraits>;
 
 struct EventTraits {
+    using Opener = IThreads;
     static bool IsValid(NativeHandle h) { return h != nullptr; }
-    static void Close(NativeHandle h);
+    static void Close(IThreads& threads, NativeHandle h);
 };
 using Event = UniqueHandle<EventTraits>;
 
 // Freeing a library keeps the thread's last-error value: it is saved before and restored after.
 struct LibraryTraits {
+    using Opener = ILibraries;
     static bool IsValid(NativeHandle h) { return h != nullptr; }
-    static void Close(NativeHandle h);
+    static void Close(ILibraries& libraries, NativeHandle h);
 };
 using Library = UniqueHandle<LibraryTraits>;
 
@@ -363,7 +372,12 @@ Services DefaultServices();
 
 // The services in use; tests replace them and restore the previous set afterwards.
 const Services& Current();
-Services Install(const Services& services);
+// Replaces the services in use and gives the previous set; refused (nullopt, nothing changed)
+// once the set is frozen.
+std::optional<Services> Install(const Services& services);
+// Makes the services in use final for the rest of the process. The host's entry point freezes
+// them before anything else runs, so in the product the set never changes.
+void FreezeServices();
 
 inline IRegistry& Registry()
 {

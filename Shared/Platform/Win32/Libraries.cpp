@@ -5,13 +5,13 @@ namespace Qx::Platform::Win32 {
 
 namespace {
 
-Win32Error LoadWith(const std::wstring& path, DWORD flags, Library& library)
+Win32Error LoadWith(ILibraries& libraries, const std::wstring& path, DWORD flags, Library& library)
 {
     HMODULE module = ::LoadLibraryExW(path.c_str(), nullptr, flags);
     if (module == nullptr) {
         return LastErrorOr(ERROR_MOD_NOT_FOUND);
     }
-    library.reset(module);
+    library.reset(module, libraries);
     return ERROR_SUCCESS;
 }
 
@@ -28,12 +28,12 @@ Win32Error Win32Libraries::RestrictSearchToSafeFolders()
 Win32Error Win32Libraries::Load(const std::wstring& path, Library& library)
 {
     // No search flags: the process's default directories apply, which Wine honours too.
-    return LoadWith(path, 0, library);
+    return LoadWith(*this, path, 0, library);
 }
 
 Win32Error Win32Libraries::LoadAsDataFile(const std::wstring& path, Library& library)
 {
-    return LoadWith(path, LOAD_LIBRARY_AS_DATAFILE, library);
+    return LoadWith(*this, path, LOAD_LIBRARY_AS_DATAFILE, library);
 }
 
 void* Win32Libraries::GetProc(NativeHandle library, const char* name)

@@ -8,7 +8,7 @@ Win32Error Win32Registry::OpenKey(const std::wstring& path, std::uint32_t access
     HKEY opened = nullptr;
     const LSTATUS status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, &opened);
     if (status == ERROR_SUCCESS) {
-        key.reset(opened);
+        key.reset(opened, *this);
     }
     return static_cast<Win32Error>(status);
 }
@@ -37,7 +37,7 @@ Win32Error Win32Registry::CreateVolatileKey(const std::wstring& path)
     HKEY created = nullptr;
     const LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
                                              KEY_SET_VALUE, nullptr, &created, nullptr);
-    RegistryKey owner(created);
+    RegistryKey owner(created, *this);
     return static_cast<Win32Error>(status);
 }
 

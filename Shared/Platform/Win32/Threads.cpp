@@ -68,7 +68,7 @@ Win32Error Win32Threads::CreateThread(ThreadFunction function, void* argument, T
         delete start;
         return error;
     }
-    thread.reset(handle);
+    thread.reset(handle, *this);
     if (threadId != nullptr) {
         *threadId = id;
     }
@@ -91,7 +91,7 @@ Win32Error Win32Threads::CreateEvent(bool manualReset, Event& event)
     if (handle == nullptr) {
         return LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
     }
-    event.reset(handle);
+    event.reset(handle, *this);
     return ERROR_SUCCESS;
 }
 
@@ -111,7 +111,7 @@ Win32Error Win32Threads::OpenCurrentThread(Thread& thread)
     if (handle == nullptr) {
         return LastErrorOr(ERROR_INVALID_HANDLE);
     }
-    thread.reset(handle);
+    thread.reset(handle, *this);
     return ERROR_SUCCESS;
 }
 

@@ -1,9 +1,11 @@
 #include "ResKit/Logger/ExceptionHandlers.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
+#include "Platform/Api/ProcessWide.h"
 #include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
@@ -60,12 +62,7 @@ void RemoveCrashHandlers()
 
 bool AllParametersSet(const ExceptionDescription& exception)
 {
-    for (const std::uintptr_t parameter : exception.parameters) {
-        if (parameter == 0) {
-            return false;
-        }
-    }
-    return true;
+    return std::ranges::all_of(exception.parameters, [](std::uintptr_t parameter) { return parameter != 0; });
 }
 
 // Logging an exception may raise one; that one must not be logged again on this thread.
@@ -75,17 +72,26 @@ thread_local bool t_loggingException = false;
 
 void InstallCrashHandlers(CrashDumpWriter writeDump)
 {
-    static const bool installed = [writeDump] {
-        g_writeDump = writeDump;
-        auto& crash = CrashHandling();
-        crash.SendRuntimeErrorsToStandardError();
-        crash.SetTerminateAndAbortHandler(&OnTerminateOrAbort);
-        crash.SetInvalidParameterHandler();
-        crash.SetUnhandledExceptionFilter(&UnhandledExceptionFilter);
-        g_heapCorruptionHandler = crash.AddFirstVectoredHandler(&HeapCorruptionHandler);
-        return std::atexit(&RemoveCrashHandlers) == 0;
-    }();
-    (void)installed;
+    static const CrashDumpWriter firstWriter = writeDump;
+    g_writeDump = firstWriter;
+    // Once per platform set, which in the host means once: tests replace the set. Taking the
+    // handlers down is left to the exit-time action, which runs as late as the runtime allows.
+    struct Installation {
+        Installation()
+        {
+            g_crashDumpWritten.store(false);
+            auto& crash = CrashHandling();
+            crash.SendRuntimeErrorsToStandardError();
+            crash.SetTerminateAndAbortHandler(&OnTerminateOrAbort);
+            crash.SetInvalidParameterHandler();
+            crash.SetUnhandledExceptionFilter(&UnhandledExceptionFilter);
+            g_heapCorruptionHandler = crash.AddFirstVectoredHandler(&HeapCorruptionHandler);
+        }
+    };
+    static ProcessWide<const Installation> installation([] { return std::make_unique<const Installation>(); });
+    (void)installation.Get();
+    static const bool removedAtExit = std::atexit(&RemoveCrashHandlers) == 0;
+    (void)removedAtExit;
 }
 
 std::wstring ExceptionRecordText(const ExceptionDescription& exception)

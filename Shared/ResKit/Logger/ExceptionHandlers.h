@@ -11,12 +11,11 @@ namespace LogUtils {
 // It runs inside a crashing process: it must not rely on the heap.
 using CrashDumpWriter = bool (*)(const Qx::Platform::ExceptionDescription* exception);
 
-// Installs, once, the terminate and SIGABRT handlers, the invalid-parameter handler, the
-// unhandled-exception filter (chaining to the one it replaces) and the heap-corruption handler,
-// each of which writes one crash dump through writeDump; and an exit-time action that takes them
-// down again. One crash gives one dump, however many of the handlers it passes through. The
-// dump writer belongs to a layer above this one, so the start-up sequence hands it in; a later
-// call keeps the first writer.
+// Installs, once for the platform services in use, the terminate and SIGABRT handlers, the invalid-parameter handler,
+// the unhandled-exception filter (chaining to the one it replaces) and the heap-corruption handler, each of which
+// writes one crash dump through writeDump; and an exit-time action that takes them down again. One crash gives one
+// dump, however many of the handlers it passes through. The dump writer belongs to a layer above this one, so the
+// start-up sequence hands it in; a later call keeps the first writer.
 void InstallCrashHandlers(CrashDumpWriter writeDump);
 
 // The first-chance handler registered by the module log: one record per exception raised in

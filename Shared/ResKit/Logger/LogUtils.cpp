@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "Platform/Api/ProcessWide.h"
 #include "ResKit/Logger/ExceptionHandlers.h"
 
 using namespace Qx;
@@ -31,22 +32,28 @@ int g_moduleLogCount = 0; // guarded by g_moduleLogLock
 
 // LoggerLibAPI_GetLogger of QxLogger.dll beside the executable, or null without the library.
 // The library stays loaded for the life of the process: the logger's code lives in it.
+LoggerLibGetLoggerFunction FindLoggerFactory()
+{
+    const std::wstring folder = ExecutableFolder();
+    Library library;
+    if (folder.empty() || Libraries().Load(folder + kLoggerLibraryFileName, library) != kErrorSuccess) {
+        return nullptr;
+    }
+    auto* function =
+        reinterpret_cast<LoggerLibGetLoggerFunction>(Libraries().GetProc(library.get(), kLoggerLibGetLoggerExport));
+    if (function != nullptr) {
+        (void)library.release();
+    }
+    return function;
+}
+
 LoggerLibGetLoggerFunction LoggerFactory()
 {
-    static const LoggerLibGetLoggerFunction factory = [] {
-        const std::wstring folder = ExecutableFolder();
-        Library library;
-        if (folder.empty() || Libraries().Load(folder + kLoggerLibraryFileName, library) != kErrorSuccess) {
-            return LoggerLibGetLoggerFunction{};
-        }
-        auto* function =
-            reinterpret_cast<LoggerLibGetLoggerFunction>(Libraries().GetProc(library.get(), kLoggerLibGetLoggerExport));
-        if (function != nullptr) {
-            (void)library.release();
-        }
-        return function;
-    }();
-    return factory;
+    struct Factory {
+        LoggerLibGetLoggerFunction function = FindLoggerFactory();
+    };
+    static ProcessWide<const Factory> factory([] { return std::make_unique<const Factory>(); });
+    return factory.Get().function;
 }
 
 } // namespace

@@ -4,8 +4,9 @@
 
 namespace {
 
-// Static construction runs the start-up initialisation before WinMain.
-const bool g_startupInitialized = (RunStartupInitialization(), true);
+// Static construction runs the start-up initialisation before WinMain. The platform services
+// are final from here on: only tests replace them.
+const bool g_startupInitialized = (Qx::Platform::FreezeServices(), RunStartupInitialization(), true);
 
 } // namespace
 

@@ -1,8 +1,7 @@
 // The service's life on the platform doubles: the dispatcher runs ServiceMain on a thread of its
 // own, controls arrive through the registered handler, and the module, watchdog and compressor
-// libraries record their calls. The host's components are process-wide: every start begins from
-// the module's initial status, and every test sets up the same doubles for the components that
-// bind once per process, so the tests share one process in any order.
+// libraries record their calls. The host's components are process-wide objects, built anew on
+// each test's doubles, and every start begins from the module's initial status.
 #include <chrono>
 #include <future>
 #include <thread>
@@ -45,9 +44,6 @@ protected:
         AddFakeServiceModule(platform.libraries, L"C.dll", 2);
         compressor = &AddFakeLogCompressor(platform.libraries, std::wstring(kInstallPath) + L"QxLogCompr.dll");
         platform.serviceControl.dispatcherResult = kErrorSuccess;
-        // Both bind once per process, to the doubles above.
-        (void)GetProductInfo();
-        (void)WatchdogAgent::Instance();
     }
 
     // A start without a service thread handle returns before the service thread has ended; it
@@ -67,7 +63,7 @@ protected:
     }
 
     // Runs Start on a thread that plays the process's main thread.
-    std::future<std::uint32_t> StartService()
+    static std::future<std::uint32_t> StartService()
     {
         return std::async(std::launch::async, [] { return CServiceModule::Instance().Start(); });
     }

@@ -1,5 +1,9 @@
-// A lazily constructed process-wide instance.
+// A lazily constructed process-wide instance, built anew after the platform services change.
 #pragma once
+
+#include <memory>
+
+#include "Platform/Api/ProcessWide.h"
 
 namespace stdex {
 
@@ -9,8 +13,8 @@ public:
     // Constructs the instance on first use, once, whatever the thread.
     static T& instance()
     {
-        static T object;
-        return object;
+        static Qx::Platform::ProcessWide<T> object([] { return std::make_unique<T>(); });
+        return object.Get();
     }
 };
 

@@ -1,7 +1,6 @@
 // ReportProductEvent through the process-wide registry and disabled-event state, bound to the
-// registry root of the settings file. Both objects, and the product information they take the root
-// from, are built once per process: one test goes through them, the others build their own from the
-// root the settings file gives, so that every test runs in this one process in any order.
+// registry root of the settings file; both, and the product information they take the root from,
+// are built once on each test's doubles.
 #include <gtest/gtest.h>
 
 #include "Common/ProductInfo.h"

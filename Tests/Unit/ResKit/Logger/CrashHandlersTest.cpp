@@ -17,7 +17,7 @@ bool WriteDump(const ExceptionDescription* exception)
     return DumpGenImpl::Instance().CreateDump(exception);
 }
 
-// The handlers are installed once per process, and one crash gives one dump.
+// The handlers are installed once for the platform services in use, and one crash gives one dump.
 TEST(CrashHandlersTest, OneCrashGivesOneDumpWhicheverHandlersItPasses)
 {
     FakePlatform platform;

@@ -1,6 +1,5 @@
-// The start-up initialisation on the platform doubles. It builds the host's process-wide objects
-// once per process, so every test needs a fresh process: ctest runs each in its own, and a direct
-// run skips all tests but the first.
+// The start-up initialisation on the platform doubles. The host's process-wide objects it builds
+// are destroyed with each test's doubles, so every test starts from none.
 #include <algorithm>
 
 #include <gtest/gtest.h>
@@ -26,14 +25,6 @@ class StartupInitializationTest : public ::testing::Test {
 protected:
     StartupInitializationTest() { AddFakeWatchdogAgent(platform.libraries); }
 
-    void SetUp() override
-    {
-        static int testsInThisProcess = 0;
-        if (++testsInThisProcess > 1) {
-            GTEST_SKIP() << "needs a process of its own: run it through ctest or with --gtest_filter";
-        }
-    }
-
     [[nodiscard]] bool Loaded(const std::wstring& path) const
     {
         const auto paths = platform.libraries.LoadedPaths();
@@ -57,9 +48,11 @@ TEST_F(StartupInitializationTest, RestrictsTheLibrarySearchBeforeAnyLibraryIsLoa
 
 TEST_F(StartupInitializationTest, HandsLoggingTheErrorDescriber)
 {
+    const LogUtils::ErrorDescriber before = LogUtils::InstallErrorDescriber(nullptr);
+
     RunStartupInitialization();
 
-    EXPECT_EQ(LogUtils::InstallErrorDescriber(nullptr), &GetErrorDescription);
+    EXPECT_EQ(LogUtils::InstallErrorDescriber(before), &GetErrorDescription);
 }
 
 TEST_F(StartupInitializationTest, HandsTheCrashHandlersTheDumpWriter)
