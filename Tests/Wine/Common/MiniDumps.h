@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <string>
@@ -29,13 +30,10 @@ struct MiniDumpException {
 };
 
 struct MiniDump {
-    // "MDMP", MINIDUMP_VERSION, a stream directory inside the file, and every stream read inside it.
-    bool valid = false;
+    // Empty for a dump with "MDMP", MINIDUMP_VERSION, a stream directory and streams inside the file,
+    // and a thread list, a module list and system information, as every dump has them.
     std::string problem;
-    // Of the thread list, module list and system information streams; empty or false without them.
     std::vector<std::uint32_t> threadIds;
-    std::uint32_t moduleCount = 0;
-    bool systemInfo = false;
     std::optional<MiniDumpException> exception;
 };
 
@@ -44,8 +42,23 @@ namespace MiniDumpDetail {
 // "MDMP" read as a little-endian number; dbghelp.h spells it as a multi-character constant.
 inline constexpr std::uint32_t kSignature = 0x504D444D;
 
+// The entries of a thread or module list: a count, then that many entries within the stream.
+template <typename Entry>
+std::optional<std::span<const Entry>> ListEntries(std::span<const std::byte> list)
+{
+    ULONG32 count = 0;
+    if (list.size() < sizeof(count)) {
+        return std::nullopt;
+    }
+    std::memcpy(&count, list.data(), sizeof(count));
+    if ((list.size() - sizeof(count)) / sizeof(Entry) < count) {
+        return std::nullopt;
+    }
+    return std::span(reinterpret_cast<const Entry*>(list.data() + sizeof(count)), count);
+}
+
 // MiniDumpReadDumpStream follows the header's directory and the locations in it wherever they
-// point, so the header is checked before it is called, and each stream it finds after.
+// point: they are checked to lie inside the file first.
 inline void ReadStreams(void* base, std::uint64_t size, MiniDump& dump)
 {
     const auto* header = static_cast<const MINIDUMP_HEADER*>(base);
@@ -55,64 +68,51 @@ inline void ReadStreams(void* base, std::uint64_t size, MiniDump& dump)
         dump.problem = "no minidump header and stream directory (" + std::to_string(size) + " bytes)";
         return;
     }
-    // The stream of type holding at least minimum bytes; empty when there is none or it does not fit.
-    const auto stream = [&](ULONG type, std::uint64_t minimum) -> std::span<const std::byte> {
+    const std::span directory(
+        reinterpret_cast<const MINIDUMP_DIRECTORY*>(static_cast<const std::byte*>(base) + header->StreamDirectoryRva),
+        header->NumberOfStreams);
+    for (const MINIDUMP_DIRECTORY& entry : directory) {
+        if (std::uint64_t{entry.Location.Rva} + entry.Location.DataSize > size) {
+            dump.problem = "stream " + std::to_string(entry.StreamType) + " runs past the end of the file";
+            return;
+        }
+    }
+    // The stream of type, empty when the dump has none.
+    const auto stream = [base](ULONG type) -> std::span<const std::byte> {
         void* found = nullptr;
         ULONG length = 0;
         if (!MiniDumpReadDumpStream(base, type, nullptr, &found, &length)) {
             return {};
         }
-        const auto offset = static_cast<std::uint64_t>(static_cast<std::byte*>(found) - static_cast<std::byte*>(base));
-        if (offset + length > size || length < minimum) {
-            dump.problem += "stream " + std::to_string(type) + " of " + std::to_string(length) + " bytes at " +
-                            std::to_string(offset) + " does not fit; ";
-            return {};
-        }
         return {static_cast<const std::byte*>(found), length};
     };
-
-    if (const auto threads = stream(ThreadListStream, offsetof(MINIDUMP_THREAD_LIST, Threads)); !threads.empty()) {
-        const auto* list = reinterpret_cast<const MINIDUMP_THREAD_LIST*>(threads.data());
-        if (threads.size() - offsetof(MINIDUMP_THREAD_LIST, Threads) <
-            std::uint64_t{list->NumberOfThreads} * sizeof(MINIDUMP_THREAD)) {
-            dump.problem += "the thread list runs past its stream; ";
-        } else {
-            std::for_each_n(list->Threads, list->NumberOfThreads,
-                            [&](const MINIDUMP_THREAD& thread) { dump.threadIds.push_back(thread.ThreadId); });
-        }
+    const auto threads = ListEntries<MINIDUMP_THREAD>(stream(ThreadListStream));
+    const auto modules = ListEntries<MINIDUMP_MODULE>(stream(ModuleListStream));
+    if (!threads || threads->empty() || !modules || modules->empty() ||
+        stream(SystemInfoStream).size() < sizeof(MINIDUMP_SYSTEM_INFO)) {
+        dump.problem = "no threads, modules or system information";
+        return;
     }
-    if (const auto modules = stream(ModuleListStream, offsetof(MINIDUMP_MODULE_LIST, Modules)); !modules.empty()) {
-        const auto* list = reinterpret_cast<const MINIDUMP_MODULE_LIST*>(modules.data());
-        if (modules.size() - offsetof(MINIDUMP_MODULE_LIST, Modules) <
-            std::uint64_t{list->NumberOfModules} * sizeof(MINIDUMP_MODULE)) {
-            dump.problem += "the module list runs past its stream; ";
-        } else {
-            dump.moduleCount = list->NumberOfModules;
-        }
+    for (const MINIDUMP_THREAD& thread : *threads) {
+        dump.threadIds.push_back(thread.ThreadId);
     }
-    dump.systemInfo = !stream(SystemInfoStream, sizeof(MINIDUMP_SYSTEM_INFO)).empty();
-    if (const auto exception = stream(ExceptionStream, sizeof(MINIDUMP_EXCEPTION_STREAM)); !exception.empty()) {
-        const auto* found = reinterpret_cast<const MINIDUMP_EXCEPTION_STREAM*>(exception.data());
-        const MINIDUMP_EXCEPTION& record = found->ExceptionRecord;
-        if (record.NumberParameters > EXCEPTION_MAXIMUM_PARAMETERS) {
-            dump.problem += "the exception has " + std::to_string(record.NumberParameters) + " parameters; ";
-        } else {
-            dump.exception =
-                MiniDumpException{found->ThreadId,
-                                  record.ExceptionCode,
-                                  record.ExceptionFlags,
-                                  record.ExceptionAddress,
-                                  {record.ExceptionInformation, record.ExceptionInformation + record.NumberParameters}};
-        }
+    const auto exception = stream(ExceptionStream);
+    if (exception.empty()) {
+        return;
     }
-    dump.valid = dump.problem.empty();
-}
-
-inline std::string Describe(const MiniDump& dump)
-{
-    return "\n  threads: " + std::to_string(dump.threadIds.size()) + ", modules: " + std::to_string(dump.moduleCount) +
-           ", system information: " + (dump.systemInfo ? "yes" : "no") +
-           ", exception: " + (dump.exception ? "yes" : "no");
+    const auto* found = reinterpret_cast<const MINIDUMP_EXCEPTION_STREAM*>(exception.data());
+    if (exception.size() < sizeof(MINIDUMP_EXCEPTION_STREAM) ||
+        found->ExceptionRecord.NumberParameters > EXCEPTION_MAXIMUM_PARAMETERS) {
+        dump.problem = "malformed exception stream";
+        return;
+    }
+    const MINIDUMP_EXCEPTION& record = found->ExceptionRecord;
+    dump.exception =
+        MiniDumpException{found->ThreadId,
+                          record.ExceptionCode,
+                          record.ExceptionFlags,
+                          record.ExceptionAddress,
+                          {record.ExceptionInformation, record.ExceptionInformation + record.NumberParameters}};
 }
 
 } // namespace MiniDumpDetail
@@ -140,25 +140,19 @@ inline MiniDump ReadMiniDump(const std::wstring& path)
     return dump;
 }
 
-// valid, with threads, modules and system information as every dump has them, and with or without
-// an exception, whose thread is among the dump's threads.
+// A dump without problem, with or without an exception, whose thread is among the dump's threads.
 inline ::testing::AssertionResult IsWholeMiniDump(const MiniDump& dump, bool withException)
 {
-    if (!dump.valid) {
+    if (!dump.problem.empty()) {
         return ::testing::AssertionFailure() << dump.problem;
     }
-    if (dump.threadIds.empty() || dump.moduleCount == 0 || !dump.systemInfo) {
-        return ::testing::AssertionFailure()
-               << "no threads, modules or system information" << MiniDumpDetail::Describe(dump);
-    }
     if (dump.exception.has_value() != withException) {
-        return ::testing::AssertionFailure()
-               << (withException ? "no exception stream" : "an exception stream") << MiniDumpDetail::Describe(dump);
+        return ::testing::AssertionFailure() << (withException ? "no exception stream" : "an exception stream");
     }
     if (dump.exception &&
         std::find(dump.threadIds.begin(), dump.threadIds.end(), dump.exception->threadId) == dump.threadIds.end()) {
         return ::testing::AssertionFailure() << "the exception's thread " << dump.exception->threadId
-                                             << " is not in the thread list" << MiniDumpDetail::Describe(dump);
+                                             << " is not among the dump's " << dump.threadIds.size() << " threads";
     }
     return ::testing::AssertionSuccess();
 }

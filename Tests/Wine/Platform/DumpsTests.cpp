@@ -3,10 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
-#include <optional>
 #include <string>
 
+#include "MiniDumps.h"
 #include "Platform/Api/Platform.h"
 #include "TestFiles.h"
 
@@ -49,9 +50,9 @@ TEST(Win32Dumps, WriteMiniDumpWritesADumpFileOrReportsTheFileWasNotCreated)
     bool fileCreated = false;
     EXPECT_TRUE(Dumps().WriteMiniDump(path.c_str(), 0, nullptr, GetCurrentThreadId(), fileCreated));
     EXPECT_TRUE(fileCreated);
-    const std::optional<std::string> content = QxWineTest::ReadWholeFile(path);
-    ASSERT_TRUE(content.has_value());
-    EXPECT_EQ("MDMP", content->substr(0, 4));
+    const QxWineTest::MiniDump dump = QxWineTest::ReadMiniDump(path);
+    EXPECT_TRUE(QxWineTest::IsWholeMiniDump(dump, false));
+    EXPECT_NE(dump.threadIds.end(), std::find(dump.threadIds.begin(), dump.threadIds.end(), GetCurrentThreadId()));
     EXPECT_TRUE(DeleteFileW(path.c_str())) << GetLastError();
 
     const std::wstring unreachable = Dumps().TempPath() + L"QxNoSuchFolder\\x.dmp";
