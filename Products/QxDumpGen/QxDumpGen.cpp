@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <dbghelp.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <optional>
@@ -50,47 +51,34 @@ bool IsBlank(wchar_t c)
     return c == L' ' || c == L'\t';
 }
 
-// The words after the program's own name, split at spaces and tabs. A word that starts with a double
-// quote runs to the next one, so that a quoted path may hold spaces; nothing is escaped, since a
-// Windows path cannot hold a quote. nullopt for an unterminated quote or a quote glued to more text.
-std::optional<std::vector<std::wstring>> SplitArguments(std::wstring_view commandLine)
+// Every double quote opens or closes a word, and each one opened is closed. CommandLineToArgvW would
+// join text glued to a quoted part ("C:\x.dmp"x) and end a quote left open at the end of the line
+// without a trace; such a command line is refused instead.
+bool QuotesDelimitWords(std::wstring_view commandLine)
 {
-    std::size_t position = 0;
-    if (!commandLine.empty() && commandLine.front() == L'"') {
-        position = commandLine.find(L'"', 1);
-        position = position == std::wstring_view::npos ? commandLine.size() : position + 1;
-    } else {
-        while (position < commandLine.size() && !IsBlank(commandLine[position])) {
-            ++position;
+    std::size_t quotes = 0;
+    for (std::size_t at = commandLine.find(L'"'); at != std::wstring_view::npos;
+         at = commandLine.find(L'"', at + 1), ++quotes) {
+        const bool opens = at == 0 || IsBlank(commandLine[at - 1]);
+        const bool closes = at + 1 == commandLine.size() || IsBlank(commandLine[at + 1]);
+        if (!opens && !closes) {
+            return false;
         }
     }
-    std::vector<std::wstring> words;
-    for (;;) {
-        while (position < commandLine.size() && IsBlank(commandLine[position])) {
-            ++position;
-        }
-        if (position == commandLine.size()) {
-            return words;
-        }
-        std::size_t end = position;
-        if (commandLine[position] == L'"') {
-            end = commandLine.find(L'"', position + 1);
-            if (end == std::wstring_view::npos) {
-                return std::nullopt;
-            }
-            words.emplace_back(commandLine.substr(position + 1, end - position - 1));
-            ++end;
-            if (end < commandLine.size() && !IsBlank(commandLine[end])) {
-                return std::nullopt;
-            }
-        } else {
-            while (end < commandLine.size() && !IsBlank(commandLine[end])) {
-                ++end;
-            }
-            words.emplace_back(commandLine.substr(position, end - position));
-        }
-        position = end;
+    return quotes % 2 == 0;
+}
+
+// The words after the program's own name, which CommandLineToArgvW always gives first.
+std::optional<std::vector<std::wstring>> SplitArguments(const wchar_t* commandLine)
+{
+    int count = 0;
+    wchar_t** const arguments = QuotesDelimitWords(commandLine) ? CommandLineToArgvW(commandLine, &count) : nullptr;
+    if (arguments == nullptr) {
+        return std::nullopt;
     }
+    std::vector<std::wstring> words(arguments + 1, arguments + count);
+    LocalFree(arguments);
+    return words;
 }
 
 // ASCII digits only: a sign or a digit of another script (U+FF12, say) is no number here, and a value
