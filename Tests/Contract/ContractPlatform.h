@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <source_location>
 #include <string>
 #include <string_view>
 
@@ -41,12 +40,22 @@ private:
     std::wstring m_scratchKey;
 };
 
+// Where a contract check stands, so that its failure is reported at that line. Not
+// std::source_location: libstdc++ builds that on a builtin Clang 14 lacks, and the native build
+// compiles with Clang too. The builtins in Here's default arguments take the caller's place.
+struct CheckSite {
+    const char* file;
+    int line;
+
+    static CheckSite Here(const char* file = __builtin_FILE(), int line = __builtin_LINE()) { return {file, line}; }
+};
+
 // Whether the contract runs on Wine, whose answers differ from Windows in places.
 bool RunningOnWine();
 
 // For an answer Wine is known to give otherwise: windowsBehaviour holds on Windows and for the
 // doubles, and fails on Wine, which does what difference says instead.
 void ExpectWindowsBehaviour(const ::testing::AssertionResult& windowsBehaviour, std::string_view difference,
-                            std::source_location where = std::source_location::current());
+                            CheckSite where = CheckSite::Here());
 
 } // namespace Qx::Contract

@@ -44,12 +44,11 @@ bool RunningOnWine()
     return false;
 }
 
-void ExpectWindowsBehaviour(const ::testing::AssertionResult& windowsBehaviour, std::string_view,
-                            std::source_location where)
+void ExpectWindowsBehaviour(const ::testing::AssertionResult& windowsBehaviour, std::string_view, CheckSite where)
 {
     // The doubles stand for Windows: what Wine does differently is no excuse for them.
     if (!windowsBehaviour) {
-        ADD_FAILURE_AT(where.file_name(), static_cast<int>(where.line())) << windowsBehaviour.message();
+        ADD_FAILURE_AT(where.file, where.line) << windowsBehaviour.message();
     }
 }
 

@@ -70,9 +70,11 @@ bool RunningOnWine()
 }
 
 void ExpectWindowsBehaviour(const ::testing::AssertionResult& windowsBehaviour, std::string_view difference,
-                            std::source_location where)
+                            CheckSite where)
 {
-    QxWineTest::ExpectWindowsBehaviour(windowsBehaviour, difference, where);
+    // QxWineTest reports a failure at the line that calls it, this one; the trace names the check.
+    const ::testing::ScopedTrace check(where.file, where.line, "contract check");
+    QxWineTest::ExpectWindowsBehaviour(windowsBehaviour, difference);
 }
 
 } // namespace Qx::Contract
