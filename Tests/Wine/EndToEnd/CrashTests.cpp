@@ -562,6 +562,7 @@ TEST_F(DumpGenerator, RefusesMalformedCommandLines)
         pid + L" " + path + L" 0 1 /m \uFF12",
         pid + L" " + path + L" 0 1 /m -1",
         pid + L" " + path + L" 0 1 /m +2",
+        pid + L" " + path + L" 0 1 /m \"0",
     };
     for (const std::wstring& arguments : malformed) {
         EXPECT_EQ(kDumpGenBadArguments, RunDumpGen(arguments)) << ToUtf8(arguments);
