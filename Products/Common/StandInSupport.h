@@ -65,20 +65,24 @@ inline std::wstring ExecutableDirectory()
     return ModuleDirectory(nullptr);
 }
 
+// What follows the program name in a command line: after its closing quote when it is quoted, else
+// from the first blank on.
+inline std::wstring_view ArgumentsOfCommandLine(std::wstring_view commandLine)
+{
+    if (commandLine.starts_with(L'"')) {
+        const std::size_t closing = commandLine.find(L'"', 1);
+        return commandLine.substr(closing == std::wstring_view::npos ? commandLine.size() : closing + 1);
+    }
+    return commandLine.substr(std::min(commandLine.find_first_of(L" \t"), commandLine.size()));
+}
+
 // The service this process runs, as the host takes it from its command line: the arguments after
 // the program name are cut at every "-", and the last piece whose first four characters are "name"
 // (in any case) gives the text after its first "=" or space, spaces trimmed. Empty for a process
 // without one, such as a test that loads a stand-in itself.
 inline std::wstring ServiceNameOfProcess()
 {
-    std::wstring_view arguments = GetCommandLineW();
-    if (arguments.starts_with(L'"')) {
-        const std::size_t closing = arguments.find(L'"', 1);
-        arguments.remove_prefix(closing == std::wstring_view::npos ? arguments.size() : closing + 1);
-    } else {
-        const std::size_t blank = arguments.find_first_of(L" \t");
-        arguments.remove_prefix(blank == std::wstring_view::npos ? arguments.size() : blank);
-    }
+    const std::wstring_view arguments = ArgumentsOfCommandLine(GetCommandLineW());
     std::wstring name;
     for (std::size_t start = 0; start < arguments.size();) {
         const std::size_t hyphen = arguments.find(L'-', start);

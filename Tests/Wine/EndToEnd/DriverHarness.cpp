@@ -52,24 +52,23 @@ bool WaitUntilStopped(SC_HANDLE service)
 
 void SetValue(DWORD type, const void* data, DWORD size)
 {
-    HKEY key = nullptr;
+    QxWineTest::UniqueKey key;
     ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExW(HKEY_LOCAL_MACHINE, StandInDriver::KeyPath().c_str(), 0, KEY_SET_VALUE, &key));
-    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"Mode", 0, type, static_cast<const BYTE*>(data), size));
-    RegCloseKey(key);
+              RegOpenKeyExW(HKEY_LOCAL_MACHINE, StandInDriver::KeyPath().c_str(), 0, KEY_SET_VALUE, key.out()));
+    EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key.get(), L"Mode", 0, type, static_cast<const BYTE*>(data), size));
 }
 
 } // namespace
 
 SelfDefenceDeviceLock::SelfDefenceDeviceLock()
 {
-    mutex_ = CreateMutexW(nullptr, FALSE, kDeviceLockName);
-    if (mutex_ == nullptr) {
+    mutex_.reset(CreateMutexW(nullptr, FALSE, kDeviceLockName));
+    if (!mutex_) {
         ADD_FAILURE() << "CreateMutexW failed: " << GetLastError();
         return;
     }
     // An abandoned lock belonged to a run that broke off; the leftover clean-up deals with its driver.
-    const DWORD wait = WaitForSingleObject(mutex_, kDeviceLockTimeoutMs);
+    const DWORD wait = WaitForSingleObject(mutex_.get(), kDeviceLockTimeoutMs);
     held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
     if (!held_) {
         ADD_FAILURE() << "another test run kept \\Device\\VqSDD_Sys for " << kDeviceLockTimeoutMs << " ms (wait "
@@ -80,10 +79,7 @@ SelfDefenceDeviceLock::SelfDefenceDeviceLock()
 SelfDefenceDeviceLock::~SelfDefenceDeviceLock()
 {
     if (held_) {
-        ReleaseMutex(mutex_);
-    }
-    if (mutex_ != nullptr) {
-        CloseHandle(mutex_);
+        ReleaseMutex(mutex_.get());
     }
 }
 
@@ -95,26 +91,22 @@ SelfDefenceDevice::SelfDefenceDevice()
     InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
     IO_STATUS_BLOCK io{};
     const NTSTATUS status =
-        NtCreateFileEntry()(&handle_, kGenericReadWrite, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+        NtCreateFileEntry()(handle_.out(), kGenericReadWrite, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, kFileOpen, 0, nullptr, 0);
     openStatus_ = static_cast<std::uint32_t>(status);
     if (!NT_SUCCESS(status)) {
-        handle_ = nullptr;
+        // A failed open leaves nothing to close, whatever it wrote into the handle.
+        handle_.release();
     }
 }
 
-SelfDefenceDevice::~SelfDefenceDevice()
-{
-    if (handle_ != nullptr) {
-        CloseHandle(handle_);
-    }
-}
+SelfDefenceDevice::~SelfDefenceDevice() = default;
 
 SelfDefenceDevice::Answer SelfDefenceDevice::Control(DWORD code, DWORD outputSize) const
 {
     DWORD output[2] = {kUntouched, kUntouched};
     Answer answer;
-    if (!DeviceIoControl(handle_, code, nullptr, 0, output, std::min<DWORD>(outputSize, sizeof(output)),
+    if (!DeviceIoControl(handle_.get(), code, nullptr, 0, output, std::min<DWORD>(outputSize, sizeof(output)),
                          &answer.bytesReturned, nullptr)) {
         answer.error = GetLastError();
     }
@@ -124,59 +116,55 @@ SelfDefenceDevice::Answer SelfDefenceDevice::Control(DWORD code, DWORD outputSiz
 
 StandInDriver::StandInDriver()
 {
-    manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    EXPECT_NE(nullptr, manager_) << "OpenSCManagerW failed: " << GetLastError();
+    manager_.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    EXPECT_TRUE(manager_) << "OpenSCManagerW failed: " << GetLastError();
 }
 
 StandInDriver::~StandInDriver()
 {
     Remove();
-    if (manager_ != nullptr) {
-        CloseServiceHandle(manager_);
-    }
 }
 
 void StandInDriver::Install()
 {
-    ASSERT_NE(nullptr, manager_);
+    ASSERT_TRUE(manager_);
     const std::wstring binaryPath = BinDirectory() + kDriverFile;
-    service_ = CreateServiceW(manager_, kDriverService, kDriverService, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                              SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath.c_str(), nullptr, nullptr, nullptr,
-                              nullptr, nullptr);
-    ASSERT_NE(nullptr, service_) << "CreateServiceW failed: " << GetLastError();
+    service_.reset(CreateServiceW(manager_.get(), kDriverService, kDriverService, SERVICE_ALL_ACCESS,
+                                  SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath.c_str(),
+                                  nullptr, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(service_) << "CreateServiceW failed: " << GetLastError();
 }
 
 DWORD StandInDriver::Start()
 {
-    return StartServiceW(service_, 0, nullptr) ? ERROR_SUCCESS : GetLastError();
+    return StartServiceW(service_.get(), 0, nullptr) ? ERROR_SUCCESS : GetLastError();
 }
 
 DWORD StandInDriver::Stop()
 {
     SERVICE_STATUS status{};
-    if (!ControlService(service_, SERVICE_CONTROL_STOP, &status)) {
+    if (!ControlService(service_.get(), SERVICE_CONTROL_STOP, &status)) {
         return GetLastError();
     }
-    EXPECT_TRUE(WaitUntilStopped(service_)) << "the driver did not stop within " << kDriverStopTimeoutMs << " ms";
+    EXPECT_TRUE(WaitUntilStopped(service_.get())) << "the driver did not stop within " << kDriverStopTimeoutMs << " ms";
     return ERROR_SUCCESS;
 }
 
 SERVICE_STATUS_PROCESS StandInDriver::Query() const
 {
-    return QueryStatus(service_);
+    return QueryStatus(service_.get());
 }
 
 void StandInDriver::Remove()
 {
-    if (service_ == nullptr) {
+    if (!service_) {
         return;
     }
     if (Query().dwCurrentState != SERVICE_STOPPED) {
         EXPECT_EQ(0u, Stop());
     }
-    EXPECT_TRUE(DeleteService(service_)) << "DeleteService failed: " << GetLastError();
-    CloseServiceHandle(service_);
-    service_ = nullptr;
+    EXPECT_TRUE(DeleteService(service_.get())) << "DeleteService failed: " << GetLastError();
+    service_.reset();
 }
 
 void StandInDriver::SetMode(DWORD mode)
@@ -191,10 +179,9 @@ void StandInDriver::SetModeString(const std::wstring& mode)
 
 void StandInDriver::RemoveMode()
 {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, KeyPath().c_str(), 0, KEY_SET_VALUE, &key));
-    EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueW(key, L"Mode"));
-    RegCloseKey(key);
+    QxWineTest::UniqueKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, KeyPath().c_str(), 0, KEY_SET_VALUE, key.out()));
+    EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueW(key.get(), L"Mode"));
 }
 
 std::wstring StandInDriver::KeyPath()
@@ -204,19 +191,17 @@ std::wstring StandInDriver::KeyPath()
 
 void StandInDriver::RemoveLeftover()
 {
-    const SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    ASSERT_NE(nullptr, manager) << "OpenSCManagerW failed: " << GetLastError();
-    const SC_HANDLE leftover = OpenServiceW(manager, kDriverService, SERVICE_ALL_ACCESS);
-    CloseServiceHandle(manager);
-    if (leftover == nullptr) {
+    const QxWineTest::UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    ASSERT_TRUE(manager) << "OpenSCManagerW failed: " << GetLastError();
+    const QxWineTest::UniqueServiceHandle leftover(OpenServiceW(manager.get(), kDriverService, SERVICE_ALL_ACCESS));
+    if (!leftover) {
         return;
     }
     SERVICE_STATUS status{};
-    if (ControlService(leftover, SERVICE_CONTROL_STOP, &status)) {
-        EXPECT_TRUE(WaitUntilStopped(leftover)) << "the leftover driver did not stop";
+    if (ControlService(leftover.get(), SERVICE_CONTROL_STOP, &status)) {
+        EXPECT_TRUE(WaitUntilStopped(leftover.get())) << "the leftover driver did not stop";
     }
-    EXPECT_TRUE(DeleteService(leftover)) << "DeleteService of the leftover driver failed: " << GetLastError();
-    CloseServiceHandle(leftover);
+    EXPECT_TRUE(DeleteService(leftover.get())) << "DeleteService of the leftover driver failed: " << GetLastError();
 }
 
 } // namespace QxE2E

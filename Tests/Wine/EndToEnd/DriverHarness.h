@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+#include "Owned.h"
+
 namespace QxE2E {
 
 inline constexpr const wchar_t* kDriverFile = L"VqSDD.sys";
@@ -35,7 +37,7 @@ public:
     bool Held() const { return held_; }
 
 private:
-    HANDLE mutex_ = nullptr;
+    QxWineTest::UniqueHandle mutex_;
     bool held_ = false;
 };
 
@@ -64,7 +66,7 @@ public:
     Answer Control(DWORD code, DWORD outputSize = sizeof(DWORD)) const;
 
 private:
-    HANDLE handle_ = nullptr;
+    QxWineTest::UniqueHandle handle_;
     std::uint32_t openStatus_ = kStatusSuccess;
 };
 
@@ -98,8 +100,8 @@ public:
     static std::wstring KeyPath();
 
 private:
-    SC_HANDLE manager_ = nullptr;
-    SC_HANDLE service_ = nullptr;
+    QxWineTest::UniqueServiceHandle manager_;
+    QxWineTest::UniqueServiceHandle service_;
 };
 
 } // namespace QxE2E

@@ -271,6 +271,20 @@ std::wstring EarlyLogPath(DWORD processId)
     return LogPath(L"QxServiceHost", processId);
 }
 
+void DeleteLogsOf(const std::wstring& folder, DWORD processId)
+{
+    const std::wstring logs = folder + L"Logs\\";
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((logs + L"*(" + std::to_wstring(processId) + L")*.log").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        DeleteFileW((logs + found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
 LogFile ReadLog(const std::wstring& path)
 {
     LogFile log;
@@ -406,19 +420,8 @@ void HostTest::TearDown()
 {
     const LSTATUS deleted = DeleteServiceKey(service_);
     EXPECT_TRUE(deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND) << deleted;
-    // Every log file a run left, whatever it was named after.
-    const std::wstring logs = BinDirectory() + L"Logs\\";
     for (const DWORD processId : processIds_) {
-        const std::wstring pattern = logs + L"*(" + std::to_wstring(processId) + L")*.log";
-        WIN32_FIND_DATAW found{};
-        const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE) {
-            continue;
-        }
-        do {
-            DeleteFileW((logs + found.cFileName).c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+        DeleteLogsOf(BinDirectory(), processId);
     }
 }
 

@@ -90,6 +90,8 @@ LSTATUS DeleteServiceKey(std::wstring_view service);
 // written before a module log is named go to the early log, named after the executable.
 std::wstring LogPath(std::wstring_view logBase, DWORD processId, const std::wstring& folder = BinDirectory());
 std::wstring EarlyLogPath(DWORD processId);
+// Deletes every log in folder's Logs that processId wrote, whatever it was named after.
+void DeleteLogsOf(const std::wstring& folder, DWORD processId);
 
 // One line of a log file. The logger writes time, pid, tid, severity, the indentation and the
 // text, and may close the line with the source location "  [File.cpp:42]"; text has neither the

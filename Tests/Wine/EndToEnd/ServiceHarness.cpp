@@ -79,20 +79,6 @@ void RemoveTree(const std::wstring& folder)
     EXPECT_TRUE(RemoveDirectoryW(folder.c_str())) << ToUtf8(folder) << ": " << GetLastError();
 }
 
-void DeleteLogsOf(const std::wstring& folder, DWORD processId)
-{
-    const std::wstring logs = folder + L"Logs\\";
-    WIN32_FIND_DATAW found{};
-    const HANDLE search = FindFirstFileW((logs + L"*(" + std::to_wstring(processId) + L")*.log").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    do {
-        DeleteFileW((logs + found.cFileName).c_str());
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-}
-
 std::string DumpTrace(const std::vector<TraceLine>& trace)
 {
     std::string dump = "\n  trace:";

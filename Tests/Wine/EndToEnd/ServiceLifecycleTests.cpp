@@ -48,9 +48,9 @@ class StartReports {
 public:
     explicit StartReports(const std::wstring& service)
     {
-        manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-        service_ = OpenServiceW(manager_, service.c_str(), SERVICE_QUERY_STATUS);
-        EXPECT_NE(nullptr, service_) << "OpenServiceW failed: " << GetLastError();
+        manager_.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        service_.reset(OpenServiceW(manager_.get(), service.c_str(), SERVICE_QUERY_STATUS));
+        EXPECT_TRUE(service_) << "OpenServiceW failed: " << GetLastError();
         notify_.dwVersion = SERVICE_NOTIFY_STATUS_CHANGE;
         notify_.pfnNotifyCallback = &StartReports::Answered;
         notify_.pContext = this;
@@ -62,8 +62,8 @@ public:
     {
         // Closing the handle cancels a registration still waiting; the callback may already be
         // queued, so the thread drains its queue before the notify block goes away.
-        CloseServiceHandle(service_);
-        CloseServiceHandle(manager_);
+        service_.reset();
+        manager_.reset();
         SleepEx(kServicePollMs, TRUE);
     }
 
@@ -108,7 +108,7 @@ private:
     {
         pending_ = true;
         const DWORD error = NotifyServiceStatusChangeW(
-            service_, SERVICE_NOTIFY_STOPPED | SERVICE_NOTIFY_START_PENDING | SERVICE_NOTIFY_RUNNING, &notify_);
+            service_.get(), SERVICE_NOTIFY_STOPPED | SERVICE_NOTIFY_START_PENDING | SERVICE_NOTIFY_RUNNING, &notify_);
         if (error != ERROR_SUCCESS) {
             pending_ = false;
             ended_ = true;
@@ -116,8 +116,8 @@ private:
         }
     }
 
-    SC_HANDLE manager_ = nullptr;
-    SC_HANDLE service_ = nullptr;
+    QxWineTest::UniqueServiceHandle manager_;
+    QxWineTest::UniqueServiceHandle service_;
     SERVICE_NOTIFYW notify_{};
     ULONGLONG started_ = 0;
     bool pending_ = false;

@@ -259,24 +259,26 @@ TEST_F(WatchDogGuardKey, LivesAsLongAsTheProcess)
 
     ASSERT_EQ(0u, Start());
     ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, guard.c_str(), 0, KEY_READ | KEY_CREATE_SUB_KEY, &key));
-    DWORD subKeys = 1;
-    DWORD values = 1;
-    EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values,
-                                              nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(0u, subKeys);
-    EXPECT_EQ(0u, values);
-    // Only a volatile key refuses a non-volatile child.
-    HKEY child = nullptr;
-    const LSTATUS created =
-        RegCreateKeyExW(key, L"Persistent", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ, nullptr, &child, nullptr);
-    EXPECT_EQ(static_cast<LSTATUS>(ERROR_CHILD_MUST_BE_VOLATILE), created);
-    if (created == ERROR_SUCCESS) {
-        RegCloseKey(child);
-        RegDeleteKeyW(key, L"Persistent");
+    {
+        QxWineTest::UniqueKey key;
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegOpenKeyExW(HKEY_LOCAL_MACHINE, guard.c_str(), 0, KEY_READ | KEY_CREATE_SUB_KEY, key.out()));
+        DWORD subKeys = 1;
+        DWORD values = 1;
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
+                                                  &values, nullptr, nullptr, nullptr, nullptr));
+        EXPECT_EQ(0u, subKeys);
+        EXPECT_EQ(0u, values);
+        // Only a volatile key refuses a non-volatile child.
+        QxWineTest::UniqueKey child;
+        const LSTATUS created = RegCreateKeyExW(key.get(), L"Persistent", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ,
+                                                nullptr, child.out(), nullptr);
+        EXPECT_EQ(static_cast<LSTATUS>(ERROR_CHILD_MUST_BE_VOLATILE), created);
+        if (created == ERROR_SUCCESS) {
+            child.reset();
+            RegDeleteKeyW(key.get(), L"Persistent");
+        }
     }
-    RegCloseKey(key);
 
     ASSERT_EQ(0u, Control(SERVICE_CONTROL_STOP));
     ASSERT_TRUE(WaitForState(SERVICE_STOPPED));

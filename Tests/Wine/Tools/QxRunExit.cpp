@@ -3,30 +3,23 @@
 // code, which cannot tell 0x80070057 from 87.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <string_view>
+
+#include "ExitCodeReport.h"
+#include "Owned.h"
+#include "StandInSupport.h"
 
 namespace {
 
 // The command line after this program's own name, which CreateProcessW takes as it is.
 std::wstring ChildCommandLine()
 {
-    const wchar_t* p = GetCommandLineW();
-    if (*p == L'"') {
-        for (++p; *p != L'\0' && *p != L'"'; ++p) {
-        }
-        if (*p == L'"') {
-            ++p;
-        }
-    } else {
-        while (*p != L'\0' && *p != L' ' && *p != L'\t') {
-            ++p;
-        }
-    }
-    while (*p == L' ' || *p == L'\t') {
-        ++p;
-    }
-    return p;
+    std::wstring_view arguments = QxStandIn::ArgumentsOfCommandLine(GetCommandLineW());
+    arguments.remove_prefix(std::min(arguments.find_first_not_of(L" \t"), arguments.size()));
+    return std::wstring(arguments);
 }
 
 } // namespace
@@ -47,18 +40,8 @@ int wmain()
         std::fprintf(stderr, "CreateProcessW failed: %lu\n", error);
         return static_cast<int>(error);
     }
-    CloseHandle(process.hThread);
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD exitCode = 0;
-    const BOOL gotExitCode = GetExitCodeProcess(process.hProcess, &exitCode);
-    const DWORD error = GetLastError();
-    CloseHandle(process.hProcess);
-    if (!gotExitCode) {
-        std::fprintf(stderr, "GetExitCodeProcess failed: %lu\n", error);
-        return static_cast<int>(error);
-    }
-    std::printf("EXITCODE=0x%08lX %lu %ld PID=%lu\n", exitCode, exitCode, static_cast<long>(exitCode),
-                process.dwProcessId);
-    std::fflush(stdout);
-    return 0;
+    const QxWineTest::UniqueHandle thread(process.hThread);
+    const QxWineTest::UniqueHandle child(process.hProcess);
+    WaitForSingleObject(child.get(), INFINITE);
+    return ReportExitCode(child.get(), process.dwProcessId);
 }

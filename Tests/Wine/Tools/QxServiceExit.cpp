@@ -9,6 +9,9 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "ExitCodeReport.h"
+#include "Owned.h"
+
 int wmain(int argc, wchar_t** argv)
 {
     if (argc != 3) {
@@ -16,47 +19,37 @@ int wmain(int argc, wchar_t** argv)
         return ERROR_BAD_ARGUMENTS;
     }
     const DWORD timeoutMs = std::wcstoul(argv[2], nullptr, 10);
-    const SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    const SC_HANDLE service = manager != nullptr ? OpenServiceW(manager, argv[1], SERVICE_QUERY_STATUS) : nullptr;
     SERVICE_STATUS_PROCESS status{};
-    DWORD needed = 0;
-    if (service == nullptr || !QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                                    sizeof(status), &needed)) {
-        const DWORD error = GetLastError();
-        std::fprintf(stderr, "cannot query the service %ls: %lu\n", argv[1], error);
-        return static_cast<int>(error);
+    {
+        const QxWineTest::UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        const QxWineTest::UniqueServiceHandle service(
+            manager ? OpenServiceW(manager.get(), argv[1], SERVICE_QUERY_STATUS) : nullptr);
+        DWORD needed = 0;
+        if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                              sizeof(status), &needed)) {
+            const DWORD error = GetLastError();
+            std::fprintf(stderr, "cannot query the service %ls: %lu\n", argv[1], error);
+            return static_cast<int>(error);
+        }
     }
-    CloseServiceHandle(service);
-    CloseServiceHandle(manager);
     if (status.dwProcessId == 0) {
         std::fprintf(stderr, "the service %ls has no process (state %lu)\n", argv[1], status.dwCurrentState);
         return ERROR_SERVICE_NOT_ACTIVE;
     }
-    const HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, status.dwProcessId);
-    if (process == nullptr) {
+    const QxWineTest::UniqueHandle process(
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, status.dwProcessId));
+    if (!process) {
         const DWORD error = GetLastError();
         std::fprintf(stderr, "cannot open the process %lu: %lu\n", status.dwProcessId, error);
         return static_cast<int>(error);
     }
     std::printf("PID=%lu\n", status.dwProcessId);
     std::fflush(stdout);
-    const DWORD wait = WaitForSingleObject(process, timeoutMs);
+    const DWORD wait = WaitForSingleObject(process.get(), timeoutMs);
     if (wait != WAIT_OBJECT_0) {
         const DWORD error = wait == WAIT_TIMEOUT ? WAIT_TIMEOUT : GetLastError();
         std::fprintf(stderr, "the process %lu did not end within %lu ms\n", status.dwProcessId, timeoutMs);
-        CloseHandle(process);
         return static_cast<int>(error);
     }
-    DWORD exitCode = 0;
-    const BOOL gotExitCode = GetExitCodeProcess(process, &exitCode);
-    const DWORD error = GetLastError();
-    CloseHandle(process);
-    if (!gotExitCode) {
-        std::fprintf(stderr, "GetExitCodeProcess failed: %lu\n", error);
-        return static_cast<int>(error);
-    }
-    std::printf("EXITCODE=0x%08lX %lu %ld PID=%lu\n", exitCode, exitCode, static_cast<long>(exitCode),
-                status.dwProcessId);
-    std::fflush(stdout);
-    return 0;
+    return ReportExitCode(process.get(), status.dwProcessId);
 }
