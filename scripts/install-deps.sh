@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that the build, the tests and Wine need. Does nothing when all of
-# them are present.
+# Installs the Debian 12 packages that the build, the tests, clang-tidy and Wine need. Does nothing
+# when all of them are present.
 set -euo pipefail
 
 packages=(
-  cmake make g++ git clang clang-format googletest libgtest-dev libgmock-dev libbenchmark-dev
+  cmake make g++ git clang clang-format clang-tidy googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
   wine wine64
   util-linux libclang-rt-14-dev

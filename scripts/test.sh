@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs every test: the native unit tests, the same under AddressSanitizer and UBSan and under
-# ThreadSanitizer, the Windows build's tests under Wine, and the libFuzzer targets for 30 s each.
+# Runs every test: the native unit tests, the same under AddressSanitizer and UBSan, under
+# ThreadSanitizer and built with clang, the Windows build's tests under Wine, clang-tidy over the
+# native sources, and the libFuzzer targets for 30 s each.
 # Every preset runs even when an earlier one fails; the exit status is non-zero when any of them
 # failed.
 set -uo pipefail
@@ -9,7 +10,7 @@ cd "$repo" || exit
 
 scripts/install-deps.sh || exit
 
-presets=(native native-asan native-tsan windows)
+presets=(native native-asan native-tsan native-clang windows)
 declare -A summary
 failed=0
 
@@ -48,6 +49,20 @@ for preset in "${presets[@]}"; do
   [[ -n $failures ]] && summary[$preset]+=$'\n'"$failures"
 done
 
+# clang-tidy over the native sources, from the native-clang build's compile commands; any finding
+# fails the run, and the summary lists them.
+echo "==== tidy ===="
+if scripts/tidy.sh 2>&1 | tee build/test-tidy.log; then
+  tidy_result=passed
+else
+  tidy_result=FAILED
+  failed=1
+fi
+tidy_lines=$(sed -n '/^==== tidy summary ====$/,$p' build/test-tidy.log | tail -n +2)
+tidy_counts=$(tail -n 1 <<<"$tidy_lines" | sed -E 's/^(passed|FAILED): //')
+[[ -z $tidy_lines ]] && tidy_counts='no tidy results (configure failed)'
+tidy_findings=$(head -n -1 <<<"$tidy_lines" | sed 's/^/    /')
+
 # Every libFuzzer target for 30 s, after its regression inputs; one summary line per target.
 echo "==== fuzz ===="
 if scripts/fuzz.sh 30 2>&1 | tee build/test-fuzz.log; then
@@ -70,6 +85,8 @@ printf '%-12s %s\n' format "$format_result"
 for preset in "${presets[@]}"; do
   printf '%-12s %s\n' "$preset" "${summary[$preset]}"
 done
+printf '%-12s %s\n' tidy "$tidy_result: $tidy_counts"
+[[ -n $tidy_findings ]] && printf '%s\n' "$tidy_findings"
 printf '%-12s %s\n' fuzz "$fuzz_result: $fuzz_counts"
 [[ -n $fuzz_failures ]] && printf '%s\n' "$fuzz_failures"
 exit "$failed"

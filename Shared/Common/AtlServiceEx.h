@@ -69,7 +69,7 @@ public:
     [[nodiscard]] ControlsCallback GetControlsCallback();
 
     // Logs "LogEvent: " and the formatted text, cut to 255 characters, at level 3.
-    void LogEvent(const wchar_t* format, ...);
+    static void LogEvent(const wchar_t* format, ...);
 
 private:
     static void ServiceMain(std::uint32_t argc, wchar_t** argv);
@@ -80,15 +80,15 @@ private:
     HRESULT Run();
     void OnControl(std::uint32_t control);
     void RequestStop();
-    void OnInterrogate();
+    static void OnInterrogate();
     void RemoveStopAcceptFlag();
     HRESULT PreMessageLoop();
     void StartComponents();
     void RunInitialization();
     static std::uint32_t Initialization(void* module);
     void ReportRunning();
-    HRESULT PostMessageLoop();
-    void ReportServiceEvent(std::uint32_t eventId, const std::wstring* errorDescription = nullptr);
+    static HRESULT PostMessageLoop();
+    static void ReportServiceEvent(std::uint32_t eventId, const std::wstring* errorDescription = nullptr);
     // Sets the current state and reports the status; the caller holds m_statusLock.
     void ReportState(std::uint32_t state);
 

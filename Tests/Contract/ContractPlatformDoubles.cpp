@@ -34,7 +34,7 @@ void ContractPlatform::SetQword(const std::wstring& path, const wchar_t* name, s
 ExportingLibrary ContractPlatform::LibraryWithExport()
 {
     static int entryPoint = 0;
-    const ExportingLibrary library{L"C:\\Program Files\\Qx\\QxContractModule.dll", "SmInitialize"};
+    ExportingLibrary library{L"C:\\Program Files\\Qx\\QxContractModule.dll", "SmInitialize"};
     m_state->doubles.libraries.Add(library.path).exports[library.exportName] = &entryPoint;
     return library;
 }

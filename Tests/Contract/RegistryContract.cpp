@@ -23,7 +23,7 @@ constexpr std::uint8_t kSentinel = 0xCC;
 class RegistryContract : public ::testing::Test {
 protected:
     // The open key, or an empty one after a failed expectation.
-    RegistryKey Open(const std::wstring& path, std::uint32_t access = kKeyRead)
+    static RegistryKey Open(const std::wstring& path, std::uint32_t access = kKeyRead)
     {
         RegistryKey key;
         EXPECT_EQ(0u, Registry().OpenKey(path, access, key));

@@ -59,14 +59,14 @@ std::string Hex(const std::wstring& units)
 
 class TextContract : public ::testing::Test {
 protected:
-    std::wstring Converted(std::string_view utf8)
+    static std::wstring Converted(std::string_view utf8)
     {
         std::wstring wide = L"unset";
         EXPECT_EQ(0u, Text().Utf8ToWide(utf8, wide)) << Hex(utf8);
         return wide;
     }
 
-    std::wstring Lowered(std::uint32_t locale, std::wstring_view source)
+    static std::wstring Lowered(std::uint32_t locale, std::wstring_view source)
     {
         std::vector<wchar_t> buffer(source.size() + 4, L'#');
         int written = -1;

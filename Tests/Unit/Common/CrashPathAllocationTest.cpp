@@ -56,7 +56,7 @@ protected:
     CrashPathAllocationTest() { platform.registry.CreateKey(L""); }
 
     // The allocations of one CreateDump, the log records left out: no level is enabled.
-    std::size_t AllocationsOfOneDump(DumpGenImpl& dumps, const ExceptionDescription* exception)
+    static std::size_t AllocationsOfOneDump(DumpGenImpl& dumps, const ExceptionDescription* exception)
     {
         const AllocationCount count;
         EXPECT_TRUE(dumps.CreateDump(exception));

@@ -16,7 +16,7 @@ class RegistryValuesTest : public ::testing::Test {
 protected:
     RegistryValuesTest() { platform.registry.CreateKey(kKeyPath); }
 
-    Win32Error Read(std::size_t capacity, std::wstring& value)
+    static Win32Error Read(std::size_t capacity, std::wstring& value)
     {
         RegistryKey key;
         EXPECT_EQ(Registry().OpenKey(kKeyPath, kKeyRead, key), kErrorSuccess);

@@ -89,6 +89,7 @@ TEST(PlatformServicesDeathTest, FrozenServicesCannotBeReplaced)
             const Services current = Current();
             const bool refused = !Install(Services{}).has_value();
             const bool kept = Current().registry == current.registry;
+            // NOLINTNEXTLINE(concurrency-mt-unsafe): the death test's child runs on this thread alone
             std::exit(refused && kept ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");

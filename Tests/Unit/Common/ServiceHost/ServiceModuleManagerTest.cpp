@@ -26,7 +26,7 @@ protected:
         AddFakeServiceModule(platform.libraries, L"c.dll", 2);
     }
 
-    HRESULT Raised(const std::function<void()>& action)
+    static HRESULT Raised(const std::function<void()>& action)
     {
         try {
             action();

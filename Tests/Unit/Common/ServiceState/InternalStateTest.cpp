@@ -184,8 +184,10 @@ TEST_F(InternalStateTest, ConcurrentInterrogatesAndWorkerUpdatesAreSerialised)
 {
     InternalState state;
     state.Initialize(callbacks.Callback(), kService);
+    constexpr int kInterrogators = 4;
     std::vector<std::thread> interrogates;
-    for (int i = 0; i < 4; ++i) {
+    interrogates.reserve(kInterrogators);
+    for (int i = 0; i < kInterrogators; ++i) {
         interrogates.emplace_back([&] {
             for (int k = 0; k < 50; ++k) {
                 state.UpdateInternalState();

@@ -289,7 +289,7 @@ TEST_F(EventChainTest, EventSourceNameLosesTheProductNameAndSurroundingWhitespac
         {std::wstring(L"Audit\0Ignored", 13), Platform::kRegSz, L"Audit"},
         // The type is not examined.
         {L"Velquor Audit", Platform::kRegExpandSz, L"Audit"},
-        {std::wstring(L"Audit\0Second\0", 14), Platform::kRegMultiSz, L"Audit"},
+        {std::wstring(L"Audit\0Second\0\0", 14), Platform::kRegMultiSz, L"Audit"},
     };
     for (const auto& [value, type, name] : cases) {
         SCOPED_TRACE(std::string(value.begin(), value.end()));
@@ -345,7 +345,8 @@ TEST_F(EventChainTest, EventSourceNameThatFillsTheWholeBufferIsReadUpToItsEndOnl
     EXPECT_EQ(name, std::wstring(259, L'b'));
 
     // 260 characters without a NUL fill the buffer exactly: the name ends with the buffer.
-    platform.registry.SetRaw(kRoot, L"EventSource", Platform::kRegSz, std::vector<std::uint8_t>(2 * 260, 'c'));
+    platform.registry.SetRaw(kRoot, L"EventSource", Platform::kRegSz,
+                             std::vector<std::uint8_t>(std::size_t{2} * 260, 'c'));
     EXPECT_EQ(ReadEventSourceName(kRoot, name), kSOk);
     EXPECT_EQ(name, std::wstring(260, static_cast<wchar_t>(0x6363)));
 }
@@ -470,6 +471,7 @@ TEST_F(EventChainTest, ConcurrentReportsThroughOneChainAllArrive)
     constexpr int kThreads = 4;
     constexpr int kReports = 50;
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&] {
             for (int i = 0; i < kReports; ++i) {

@@ -16,7 +16,7 @@ namespace {
 
 class ExceptionLogTest : public ::testing::Test {
 protected:
-    ExceptionDescription Exception(std::uint32_t code)
+    static ExceptionDescription Exception(std::uint32_t code)
     {
         ExceptionDescription exception;
         exception.code = code;

@@ -30,7 +30,7 @@ TEST_F(LogRecordTest, AppendsEveryOperandKind)
     const wchar_t* nullText = nullptr;
     const char* nullNarrow = nullptr;
     QX_LOG(1, L"wide ", nullText, " narrow-\xC3\xA4 ", nullNarrow, L" ", -5, L" ", 4294967295u, L" ",
-           18446744073709551615ull, L" ", true, L" ", false, L" ", reinterpret_cast<const void*>(0x1234), L" ",
+           18446744073709551615ULL, L" ", true, L" ", false, L" ", reinterpret_cast<const void*>(0x1234), L" ",
            std::wstring(L"owned"));
     ASSERT_EQ(logger.records.size(), 1u);
     EXPECT_EQ(logger.records[0].text, L"wide <NULL> narrow-\u00E4 <NULL> -5 4294967295 18446744073709551615 true "
@@ -117,7 +117,7 @@ TEST_F(LogRecordTest, RaisingTakesComErrorInformationOnlyForFailures)
         EXPECT_EQ(error.ErrorInfo()->Description(), L"from COM");
         EXPECT_EQ(error.Addresses()[0], reinterpret_cast<void*>(0xAB));
         EXPECT_EQ(error.Addresses()[1], nullptr);
-        const HRXEx copy = error;
+        const HRXEx copy = error; // NOLINT(performance-unnecessary-copy-initialization): the copy is under test
         EXPECT_EQ(copy.ErrorInfo(), error.ErrorInfo()) << "a copy shares the error information";
     }
     platform.process.threadErrorInfo = std::make_shared<FakeErrorInfo>(L"stale");

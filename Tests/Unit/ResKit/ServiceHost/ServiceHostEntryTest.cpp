@@ -186,10 +186,9 @@ TEST(ServiceModuleTest, LogEventCutsItsTextAt255Characters)
     FakePlatform platform;
     RecordingLogger logger;
     ScopedLogger scoped(logger);
-    CServiceModule module;
-    module.LogEvent(L"Service stopped");
+    CServiceModule::LogEvent(L"Service stopped");
     const std::wstring longText(300, L'x');
-    module.LogEvent(L"%ls", longText.c_str());
+    CServiceModule::LogEvent(L"%ls", longText.c_str());
     ASSERT_EQ(logger.records.size(), 2u);
     EXPECT_EQ(logger.records[0].text, L"LogEvent: Service stopped");
     EXPECT_EQ(logger.records[0].level, 3);

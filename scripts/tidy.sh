@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Runs clang-tidy 14 with the repository's .clang-tidy over every source of the native build (the
+# host's logic, the doubles and the native tests), two at a time, from the compile commands of the
+# native-clang preset, which it configures first. Prints each finding once, as
+# <file>:<line>:<column> [check] message, with the file named in the source tree even when the
+# compiler reached it through a layer's include root; the full output, with the code each finding
+# points at, is kept in build/native-clang/tidy.log. Ends with a summary line and fails on any
+# finding, and when clang-tidy cannot check a source.
+#
+# QX_BUILD_LOCK, when set, names a lock file the configure step and the run hold (flock), for a
+# machine whose builds must not overlap.
+set -uo pipefail
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$repo" || exit
+
+build=build/native-clang
+log=$build/tidy.log
+lock=()
+[[ -n ${QX_BUILD_LOCK:-} ]] && lock=(flock "$QX_BUILD_LOCK")
+scripts/install-deps.sh || exit
+"${lock[@]}" cmake --preset native-clang >/dev/null || exit
+
+sources=$(grep -oE '"file": "[^"]+"' "$build/compile_commands.json" | sort -u | wc -l)
+echo "clang-tidy over $sources sources of $build/compile_commands.json"
+# run-clang-tidy colours its output whatever it is written to.
+"${lock[@]}" run-clang-tidy-14 -j2 -quiet -p "$build" 2>&1 | sed 's/\x1b\[[0-9;]*m//g' >"$log"
+tidy_status=${PIPESTATUS[0]}
+
+# A header's findings come once from every source that includes it; layers/<layer>/ stands for Shared/.
+findings=$(grep -E '^/[^ ]+:[0-9]+:[0-9]+: (warning|error): .*\]$' "$log" |
+  sed -E -e "s#^$repo/##" -e 's#^build/[^/]+/layers/[^/]+/#Shared/#' \
+    -e 's#^([^ ]+): (warning|error): (.*) \[([^],]+)(,-warnings-as-errors)?\]$#\1 [\4] \3#' |
+  sort -t: -k1,1 -k2,2n -k3,3n -u)
+
+echo
+echo "==== tidy summary ===="
+if [[ -n $findings ]]; then
+  printf '%s\n' "$findings"
+  count=$(grep -c . <<<"$findings")
+  files=$(cut -d: -f1 <<<"$findings" | sort -u | wc -l)
+  checks=$(grep -oE '\[[^]]+\]' <<<"$findings" | sort | uniq -c | sort -rn | awk '{printf "%s%s %s", sep, $2, $1; sep=", "}')
+  echo "FAILED: $count finding(s) in $files file(s) of $sources sources: $checks (context in $log)"
+  exit 1
+fi
+if ((tidy_status != 0)); then
+  echo "FAILED: clang-tidy did not check every source (see $log)"
+  exit 1
+fi
+echo "passed: $sources sources without findings"
