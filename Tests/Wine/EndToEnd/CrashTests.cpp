@@ -153,8 +153,7 @@ protected:
         files.emplace_back(kModuleA, service_ + L".dll");
         files.emplace_back(kDumpGen, kDumpGen);
         const std::wstring folder = MakeHostFolder(L"", files);
-        const std::wstring registryRoot = L"SOFTWARE\\Qx\\E2E\\" + service_;
-        WriteNewFile(folder + L"ProductInfo2.ini", "[ProductInfo]\r\nRegistryRoot=" + ToUtf8(registryRoot) + "\r\n");
+        const std::wstring registryRoot = WriteProductInfo(folder);
         if (userDump) {
             Override(registryRoot, L"UserDump").SetString(*userDump);
         }

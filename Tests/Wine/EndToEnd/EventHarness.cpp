@@ -72,12 +72,6 @@ constexpr HRESULT kEFail = static_cast<HRESULT>(0x80004005);
     return ::testing::AssertionSuccess();
 }
 
-void EventTest::SetUp()
-{
-    ASSERT_NO_FATAL_FAILURE(ServiceTest::SetUp());
-    registryRoot_ = L"SOFTWARE\\Qx\\E2E\\" + service_;
-}
-
 std::wstring EventTest::InstallProduct(bool withAgent)
 {
     auto files = HostFiles();
@@ -86,7 +80,7 @@ std::wstring EventTest::InstallProduct(bool withAgent)
         files.emplace_back(kEventAgent, kEventAgent);
     }
     const std::wstring folder = MakeHostFolder(L"", files);
-    WriteNewFile(folder + L"ProductInfo2.ini", "[ProductInfo]\r\nRegistryRoot=" + ToUtf8(registryRoot_) + "\r\n");
+    registryRoot_ = WriteProductInfo(folder);
     SetProductValue(L"ProductInstallPath", folder);
     Install(folder);
     return folder;

@@ -33,8 +33,6 @@ inline constexpr const wchar_t* kEventAgentEvents = L"QxEventAgentClient.events"
 
 class EventTest : public ServiceTest {
 protected:
-    void SetUp() override;
-
     // Installs the service with a host folder of its own holding the host, its logger and message
     // library, test modules A and B, the event log library and, when asked, the agent library.
     // ProductInfo2.ini beside the host names the registry root SOFTWARE\Qx\E2E\<service>, whose

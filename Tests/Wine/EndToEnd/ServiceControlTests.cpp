@@ -24,9 +24,7 @@ TEST_F(ServiceControl, UserCodesAndInterrogateReachTheHandler)
 {
     ASSERT_NO_FATAL_FAILURE(Install());
     ASSERT_NO_FATAL_FAILURE(WriteParameters(kModuleA, 7));
-    ASSERT_EQ(0u, Start());
-    ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
-    const DWORD processId = ProcessId();
+    const DWORD processId = StartRunning();
     ASSERT_NE(0u, processId);
 
     for (const DWORD code : std::initializer_list<DWORD>{128, 129, 255, SERVICE_CONTROL_INTERROGATE}) {

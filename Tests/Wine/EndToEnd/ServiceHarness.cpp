@@ -321,6 +321,13 @@ std::wstring ServiceTest::MakeHostFolder(std::wstring_view suffix,
     return folder;
 }
 
+std::wstring ServiceTest::WriteProductInfo(const std::wstring& folder)
+{
+    const std::wstring registryRoot = L"SOFTWARE\\Qx\\E2E\\" + service_;
+    WriteNewFile(folder + L"ProductInfo2.ini", "[ProductInfo]\r\nRegistryRoot=" + ToUtf8(registryRoot) + "\r\n");
+    return registryRoot;
+}
+
 std::vector<std::pair<std::wstring, std::wstring>> ServiceTest::HostFiles()
 {
     return {{kHostExe, kHostExe}, {L"QxLogger.dll", L"QxLogger.dll"}, {L"QxMessages.dll", L"QxMessages.dll"}};
@@ -386,6 +393,19 @@ DWORD ServiceTest::Start()
         Adopt(status.dwProcessId);
     }
     return ERROR_SUCCESS;
+}
+
+DWORD ServiceTest::StartRunning()
+{
+    if (const DWORD error = Start(); error != ERROR_SUCCESS) {
+        ADD_FAILURE() << "StartServiceW failed: " << error;
+        return 0;
+    }
+    if (const ::testing::AssertionResult running = WaitForState(SERVICE_RUNNING); !running) {
+        ADD_FAILURE() << running.message();
+        return 0;
+    }
+    return ProcessId();
 }
 
 SERVICE_STATUS_PROCESS ServiceTest::Query()

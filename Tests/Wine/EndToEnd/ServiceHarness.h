@@ -88,6 +88,9 @@ protected:
     // copies of bin folder files, each given as (name in the bin folder, name in the new folder).
     std::wstring MakeHostFolder(std::wstring_view suffix,
                                 const std::vector<std::pair<std::wstring, std::wstring>>& files);
+    // ProductInfo2.ini in folder, naming the product registry root SOFTWARE\Qx\E2E\<service>, which
+    // is returned (without HKLM).
+    std::wstring WriteProductInfo(const std::wstring& folder);
     // What every host folder needs: the host, its logger and its message library.
     static std::vector<std::pair<std::wstring, std::wstring>> HostFiles();
     // Copies a bin folder file into a folder that is not the test's own, under a name that must be
@@ -111,6 +114,8 @@ protected:
     // StartServiceW: its Win32 error, 0 on success. The host process it launches is followed from
     // its creation, so that its exit code can be read even when it ends at once.
     DWORD Start();
+    // Start, then waits for SERVICE_RUNNING: the host process, 0 after a failure.
+    DWORD StartRunning();
     SERVICE_STATUS_PROCESS Query();
     // Polls every 20 ms until the service reports state.
     ::testing::AssertionResult WaitForState(DWORD state, DWORD timeoutMs = kServiceStateTimeoutMs);

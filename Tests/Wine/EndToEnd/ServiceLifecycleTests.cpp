@@ -135,9 +135,7 @@ TEST_F(ServiceLifecycle, StartsModulesInOrderAndStopsThemInReverse)
     // Left by an earlier run; a new start removes it.
     ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(service_, L"StopAccept", 1));
 
-    ASSERT_EQ(0u, Start());
-    ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
-    const DWORD processId = ProcessId();
+    const DWORD processId = StartRunning();
     ASSERT_NE(0u, processId);
     ExpectRunningStatus(Query(), processId);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteParameter(service_, L"StopAccept"));
@@ -206,17 +204,14 @@ TEST_F(ServiceLifecycle, LogCompressorRunsBetweenWatchdogAgentAndModules)
                                {kModuleB, kModuleB},
                                {L"QxTestLogCompressor.dll", L"QxLogCompr.dll"}});
     const std::wstring folder = MakeHostFolder(L"", files);
-    const std::wstring registryRoot = L"SOFTWARE\\Qx\\E2E\\" + service_;
-    ASSERT_NO_FATAL_FAILURE(
-        WriteNewFile(folder + L"ProductInfo2.ini", "[ProductInfo]\r\nRegistryRoot=" + ToUtf8(registryRoot) + "\r\n"));
+    std::wstring registryRoot;
+    ASSERT_NO_FATAL_FAILURE(registryRoot = WriteProductInfo(folder));
     Override(registryRoot, L"ProductInstallPath").SetString(folder);
     ASSERT_NO_FATAL_FAILURE(Install(folder));
     ASSERT_NO_FATAL_FAILURE(WriteParameters(L"QxTestModuleA.dll;QxTestModuleB.dll", kDisplayNameMessage));
     ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(service_, L"LogCompressor", 1));
 
-    ASSERT_EQ(0u, Start());
-    ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
-    const DWORD processId = ProcessId();
+    const DWORD processId = StartRunning();
     ASSERT_NE(0u, processId);
     ExpectRunningStatus(Query(), processId);
     ASSERT_NO_FATAL_FAILURE(StopCleanly(kAcceptedWhileRunning));

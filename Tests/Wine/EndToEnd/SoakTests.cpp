@@ -57,9 +57,7 @@ protected:
     // One start and stop; the host's handle count at RUNNING goes to handleCounts_.
     void RunCycle()
     {
-        ASSERT_EQ(0u, Start());
-        ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
-        const DWORD processId = ProcessId();
+        const DWORD processId = StartRunning();
         ASSERT_NE(0u, processId);
         const std::optional<std::size_t> handles = QxWineTest::CountProcessHandles(processId);
         ASSERT_TRUE(handles) << "the system handle table cannot be read";

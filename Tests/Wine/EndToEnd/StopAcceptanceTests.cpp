@@ -185,9 +185,7 @@ TEST_F(StopAcceptance, WithoutDriverStopIsGrantedOnePeriodAfterStart)
     ASSERT_NO_FATAL_FAILURE(Install());
     ASSERT_NO_FATAL_FAILURE(WriteSelfDefenceParameters());
 
-    ASSERT_EQ(0u, Start());
-    ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
-    const DWORD processId = ProcessId();
+    const DWORD processId = StartRunning();
     ASSERT_NE(0u, processId);
     EXPECT_EQ(Hex(kStopWithheld), Hex(Observe().dwControlsAccepted));
     ULONGLONG elapsedMs = 0;
@@ -321,9 +319,7 @@ TEST_F(StopAcceptanceWithDriver, ActiveDriverWithholdsStopUntilStopAcceptAllowsI
     ASSERT_NO_FATAL_FAILURE(WriteSelfDefenceParameters());
     ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(service_, L"StopAccept", 1));
 
-    ASSERT_EQ(0u, Start());
-    ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
-    const DWORD processId = ProcessId();
+    const DWORD processId = StartRunning();
     ASSERT_NE(0u, processId);
     EXPECT_EQ(Hex(kStopWithheld), Hex(Observe().dwControlsAccepted));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, QueryParameterStatus(service_, L"StopAccept"));

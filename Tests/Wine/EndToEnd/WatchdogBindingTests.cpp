@@ -26,9 +26,7 @@ TEST_F(WatchdogBinding, ServiceRunsWithoutAgentOrWithAnIncompleteOne)
     for (const std::wstring& folder : {withoutAgent, incompleteAgent}) {
         SCOPED_TRACE(ToUtf8(folder));
         ASSERT_NO_FATAL_FAILURE(MoveTo(folder));
-        ASSERT_EQ(0u, Start());
-        ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
-        const DWORD processId = ProcessId();
+        const DWORD processId = StartRunning();
         ASSERT_NE(0u, processId);
         processIds.push_back(processId);
         ExpectRunningStatus(Query(), processId);
