@@ -38,7 +38,8 @@ if [[ -n $findings ]]; then
   printf '%s\n' "$findings"
   count=$(grep -c . <<<"$findings")
   files=$(cut -d: -f1 <<<"$findings" | sort -u | wc -l)
-  checks=$(grep -oE '\[[^]]+\]' <<<"$findings" | sort | uniq -c | sort -rn | awk '{printf "%s%s %s", sep, $2, $1; sep=", "}')
+  checks=$(grep -oE '\[[^]]+\]' <<<"$findings" | tr -d '[]' | sort | uniq -c | sort -rn |
+    awk '{printf "%s%s %s", sep, $2, $1; sep=", "}')
   echo "FAILED: $count finding(s) in $files file(s) of $sources sources: $checks (context in $log)"
   exit 1
 fi
