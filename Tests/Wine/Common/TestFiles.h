@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "Owned.h"
 #include "StandInSupport.h"
 
 #include <cstdio>
@@ -31,18 +32,18 @@ inline bool FileExists(const std::wstring& path)
 // error left for GetLastError.
 inline std::optional<std::string> ReadWholeFile(const std::wstring& path)
 {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         return std::nullopt;
     }
     std::string content;
     char chunk[65536];
     DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &read, nullptr) && read != 0) {
+    while (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read != 0) {
         content.append(chunk, read);
     }
-    CloseHandle(file);
     return content;
 }
 

@@ -43,7 +43,7 @@ protected:
         return ReadServiceLog();
     }
 
-    void SetLanguage(DWORD language) { Override(L"SOFTWARE\\Qx\\E2E\\" + service_, L"Language").SetDword(language); }
+    void SetLanguage(DWORD language) { Override(registryRoot_, L"Language").SetDword(language); }
 };
 
 TEST_F(ProductLanguageTest, FailureTextFollowsTheConfiguredLanguage)
