@@ -1,4 +1,4 @@
-// Win32Process: identities, module paths, return addresses and COM error information.
+// Win32Process: identities as the system gives them, return addresses and COM error information.
 #include <windows.h>
 
 #include <oleauto.h>
