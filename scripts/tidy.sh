@@ -1,30 +1,41 @@
 #!/usr/bin/env bash
-# Runs clang-tidy 14 with the repository's .clang-tidy over every source of the native build (the
-# host's logic, the doubles and the native tests), two at a time, from the compile commands of the
-# native-clang preset, which it configures first. Prints each finding once, as
-# <file>:<line>:<column> [check] message, with the file named in the source tree even when the
-# compiler reached it through a layer's include root; the full output, with the code each finding
-# points at, is kept in build/native-clang/tidy.log. Ends with a summary line and fails on any
+# Runs clang-tidy 14 with the repository's .clang-tidy over every native source, two at a time: the
+# host's logic, the doubles and the native tests from the compile commands of the native-clang
+# preset, and the fuzz targets from those of the fuzz preset, both configured first. Prints each
+# finding once, as <file>:<line>:<column> [check] message, with the file named in the source tree
+# even when the compiler reached it through a layer's include root; the full output, with the code
+# each finding points at, is kept in build/tidy.log. Ends with a summary line and fails on any
 # finding, and when clang-tidy cannot check a source.
 #
-# QX_BUILD_LOCK, when set, names a lock file the configure step and the run hold (flock), for a
+# QX_BUILD_LOCK, when set, names a lock file the configure steps and the runs hold (flock), for a
 # machine whose builds must not overlap.
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo" || exit
 
-build=build/native-clang
-log=$build/tidy.log
+log=build/tidy.log
 lock=()
 [[ -n ${QX_BUILD_LOCK:-} ]] && lock=(flock "$QX_BUILD_LOCK")
 scripts/install-deps.sh || exit
-"${lock[@]}" cmake --preset native-clang >/dev/null || exit
+mkdir -p build
+: >"$log"
+sources=0
+tidy_status=0
 
-sources=$(grep -oE '"file": "[^"]+"' "$build/compile_commands.json" | sort -u | wc -l)
-echo "clang-tidy over $sources sources of $build/compile_commands.json"
-# run-clang-tidy colours its output whatever it is written to.
-"${lock[@]}" run-clang-tidy-14 -j2 -quiet -p "$build" 2>&1 | sed 's/\x1b\[[0-9;]*m//g' >"$log"
-tidy_status=${PIPESTATUS[0]}
+# tidy <preset> <path pattern>: the sources of the preset's compile commands whose path matches.
+tidy() {
+  local preset=$1 pattern=$2 count
+  "${lock[@]}" cmake --preset "$preset" >/dev/null || return
+  count=$(grep -oE '"file": "[^"]+"' "build/$preset/compile_commands.json" | sort -u | grep -cE "$pattern")
+  echo "clang-tidy over $count sources of build/$preset/compile_commands.json"
+  sources=$((sources + count))
+  # run-clang-tidy colours its output whatever it is written to.
+  "${lock[@]}" run-clang-tidy-14 -j2 -quiet -p "build/$preset" "$pattern" 2>&1 | sed 's/\x1b\[[0-9;]*m//g' >>"$log"
+  return "${PIPESTATUS[0]}"
+}
+
+tidy native-clang "$repo/" || tidy_status=1
+tidy fuzz "$repo/Tests/Fuzz/" || tidy_status=1
 
 # A header's findings come once from every source that includes it; layers/<layer>/ stands for Shared/.
 findings=$(grep -E '^/[^ ]+:[0-9]+:[0-9]+: (warning|error): .*\]$' "$log" |

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "Common/audit/EventReporters.h"
 #include "FakePlatform.h"
@@ -22,9 +23,9 @@ void CheckList(const std::wstring& text, const DisabledEventList& list)
         return;
     }
     Check(list.prefix == text.substr(0, colon), "the prefix is the text before the first ':'");
-    const auto pieces = static_cast<std::size_t>(std::count(text.begin() + colon, text.end(), L',')) + 1;
+    const auto pieces = static_cast<std::size_t>(std::ranges::count(std::wstring_view(text).substr(colon), L',')) + 1;
     Check(list.ids.size() <= pieces, "at most one identifier per piece");
-    Check(list.ids.count(0) == 0, "0 is never an identifier");
+    Check(!list.ids.contains(0), "0 is never an identifier");
 }
 
 } // namespace
