@@ -7,7 +7,10 @@
 #include <climits>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "ResKit/Logger/LoggerItf.h"
 #include "StandInSupport.h"
@@ -16,7 +19,9 @@ namespace {
 
 constexpr std::uint64_t kDefaultMaxFileSize = 104857600;
 constexpr int kDefaultLogLevel = 3;
+constexpr DWORD kDefaultKeptLogFiles = 10;
 constexpr const wchar_t* kSettingsKey = L"SOFTWARE\\Qx\\QxLogger";
+constexpr const wchar_t* kServiceSettingsKey = L"SOFTWARE\\Qx\\QxLogger\\Services\\";
 
 thread_local int t_indent = 0;
 thread_local bool t_inLogger = false;
@@ -41,21 +46,145 @@ private:
     bool entered_;
 };
 
-int ReadLogLevel()
+// A REG_DWORD of exactly four bytes; anything else counts as no value.
+std::optional<DWORD> ReadDword(const std::wstring& keyPath, const wchar_t* name)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-        return kDefaultLogLevel;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+        return std::nullopt;
     }
     DWORD type = REG_NONE;
     DWORD value = 0;
     DWORD size = sizeof(value);
-    const LSTATUS status = RegQueryValueExW(key, L"LogLevel", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    const LSTATUS status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(value)) {
-        return kDefaultLogLevel;
+        return std::nullopt;
     }
-    return static_cast<int>(std::min<DWORD>(value, INT_MAX));
+    return value;
+}
+
+// The service's own value, below Services\<service>, wins over the one for every process.
+std::optional<DWORD> ReadSetting(const std::wstring& service, const wchar_t* name)
+{
+    if (!service.empty()) {
+        if (const std::optional<DWORD> own = ReadDword(kServiceSettingsKey + service, name)) {
+            return own;
+        }
+    }
+    return ReadDword(kSettingsKey, name);
+}
+
+int ReadLogLevel(const std::wstring& service)
+{
+    const std::optional<DWORD> value = ReadSetting(service, L"LogLevel");
+    return value ? static_cast<int>(std::min<DWORD>(*value, INT_MAX)) : kDefaultLogLevel;
+}
+
+DWORD ReadKeptLogFiles(const std::wstring& service)
+{
+    return ReadSetting(service, L"KeepLogFiles").value_or(kDefaultKeptLogFiles);
+}
+
+bool EqualIgnoringCase(std::wstring_view left, std::wstring_view right)
+{
+    return CompareStringOrdinal(left.data(), static_cast<int>(left.size()), right.data(),
+                                static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Skips one or more decimal digits at the front of text; false when there is none.
+bool SkipDigits(std::wstring_view& text)
+{
+    std::size_t digits = 0;
+    while (digits < text.size() && text[digits] >= L'0' && text[digits] <= L'9') {
+        ++digits;
+    }
+    text.remove_prefix(digits);
+    return digits != 0;
+}
+
+// "<service>(<pid>).log" gives the service; a name of another form gives none.
+std::wstring ServiceOfLogName(std::wstring_view logName)
+{
+    const std::size_t open = logName.find_last_of(L'(');
+    if (open == std::wstring_view::npos || open == 0) {
+        return {};
+    }
+    std::wstring_view rest = logName.substr(open + 1);
+    if (!SkipDigits(rest) || !EqualIgnoringCase(rest, L").log")) {
+        return {};
+    }
+    return std::wstring(logName.substr(0, open));
+}
+
+// A file of the service's module log: "<service>(<pid>).log", or a rotated "<service>(<pid>).<n>.log".
+// Another service whose name merely starts with this one never matches, since the digits must
+// follow the parenthesis directly.
+bool IsLogOfService(std::wstring_view fileName, std::wstring_view service)
+{
+    if (fileName.size() <= service.size() || !EqualIgnoringCase(fileName.substr(0, service.size()), service)) {
+        return false;
+    }
+    std::wstring_view rest = fileName.substr(service.size());
+    if (rest.front() != L'(') {
+        return false;
+    }
+    rest.remove_prefix(1);
+    if (!SkipDigits(rest) || rest.substr(0, 2) != L").") {
+        return false;
+    }
+    rest.remove_prefix(2);
+    if (SkipDigits(rest)) {
+        if (rest.empty() || rest.front() != L'.') {
+            return false;
+        }
+        rest.remove_prefix(1);
+    }
+    return EqualIgnoringCase(rest, L"log");
+}
+
+// Deletes all but the newest `keep` files of the service's log in folder; the current file always
+// stays and counts among them. keep 0 deletes nothing. A file that cannot be deleted (still open
+// without delete sharing, say) simply stays.
+void PruneLogs(const std::wstring& folder, const std::wstring& service, const std::wstring& currentPath, DWORD keep)
+{
+    if (keep == 0 || service.empty()) {
+        return;
+    }
+    struct LogFile {
+        std::wstring path;
+        ULONGLONG written;
+        bool current;
+    };
+    std::vector<LogFile> files;
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW((folder + L"*.log").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !IsLogOfService(found.cFileName, service)) {
+            continue;
+        }
+        std::wstring path = folder + found.cFileName;
+        const bool current = EqualIgnoringCase(path, currentPath);
+        const ULONGLONG written =
+            (static_cast<ULONGLONG>(found.ftLastWriteTime.dwHighDateTime) << 32U) | found.ftLastWriteTime.dwLowDateTime;
+        files.push_back({std::move(path), written, current});
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(files.begin(), files.end(), [](const LogFile& left, const LogFile& right) {
+        if (left.current != right.current) {
+            return left.current;
+        }
+        if (left.written != right.written) {
+            return left.written > right.written;
+        }
+        return left.path > right.path;
+    });
+    for (std::size_t i = keep; i < files.size(); ++i) {
+        DeleteFileW(files[i].path.c_str());
+    }
 }
 
 void AppendNumber(std::wstring& out, unsigned long value, std::size_t width, wchar_t fill)
@@ -235,9 +364,31 @@ public:
 
     const std::wstring& Folder() const { return folder_; }
     int Level() const { return level_.load(); }
-    void ReloadLevel() { level_.store(ReadLogLevel()); }
+    void ReloadLevel() { level_.store(ReadLogLevel(Service())); }
+
+    // From the first Init on, the service's own settings apply to the whole process.
+    void SetService(std::wstring service)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            service_ = std::move(service);
+        }
+        ReloadLevel();
+    }
+
+    void PruneServiceLogs() const
+    {
+        const std::wstring service = Service();
+        PruneLogs(folder_, service, CurrentPath(), ReadKeptLogFiles(service));
+    }
 
 private:
+    std::wstring Service() const
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return service_;
+    }
+
     HRESULT OpenFile()
     {
         CreateDirectoryW(folder_.c_str(), nullptr);
@@ -279,6 +430,7 @@ private:
     mutable std::mutex mutex_;
     std::wstring folder_;
     std::wstring path_;
+    std::wstring service_;
     bool early_ = true;
     HANDLE file_ = INVALID_HANDLE_VALUE;
     std::uint64_t size_ = 0;
@@ -353,12 +505,19 @@ public:
                 maxFileSize = data->maxFileSize != 0 ? data->maxFileSize : kDefaultMaxFileSize;
             }
             const HRESULT hr = writer.SwitchTo(logName, maxFileSize);
-            if (FAILED(hr) || writer.Level() < 1) {
+            if (FAILED(hr)) {
                 return hr;
             }
-            const std::wstring header = L"==== " + std::wstring(title != nullptr ? title : L"") + L" (LogLevel " +
-                                        std::to_wstring(writer.Level()) + L") ====";
-            return writer.Append(FormatRecord(L"INFO", header.c_str(), nullptr, 0));
+            writer.SetService(ServiceOfLogName(logName));
+            HRESULT result = S_OK;
+            if (writer.Level() >= 1) {
+                const std::wstring header = L"==== " + std::wstring(title != nullptr ? title : L"") + L" (LogLevel " +
+                                            std::to_wstring(writer.Level()) + L") ====";
+                result = writer.Append(FormatRecord(L"INFO", header.c_str(), nullptr, 0));
+            }
+            // After the header, so that the new file exists and is never taken for an old one.
+            writer.PruneServiceLogs();
+            return result;
         } catch (...) {
             return E_FAIL;
         }

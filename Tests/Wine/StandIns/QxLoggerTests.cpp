@@ -23,6 +23,7 @@ namespace {
 using namespace QxWineTest;
 
 constexpr const wchar_t* kSettingsKey = L"SOFTWARE\\Qx\\QxLogger";
+constexpr const wchar_t* kServiceSettingsKey = L"SOFTWARE\\Qx\\QxLogger\\Services\\";
 constexpr const char* kHeader = "==== Module log (LogLevel 3) ====";
 
 std::wstring Pid()
@@ -62,6 +63,33 @@ void ExpectRecord(const std::string& line, const std::string& severity, const st
 std::string Narrow(const std::wstring& asciiText)
 {
     return std::string(asciiText.begin(), asciiText.end());
+}
+
+// Hours after 2020-01-01 00:00 UTC, as a last-write time far older than any file written now.
+FILETIME HoursAfter2020(int hours)
+{
+    SYSTEMTIME start{};
+    start.wYear = 2020;
+    start.wMonth = 1;
+    start.wDay = 1;
+    FILETIME time{};
+    EXPECT_TRUE(SystemTimeToFileTime(&start, &time));
+    ULARGE_INTEGER value{};
+    value.LowPart = time.dwLowDateTime;
+    value.HighPart = time.dwHighDateTime;
+    value.QuadPart += static_cast<ULONGLONG>(hours) * 3600ULL * 10000000ULL;
+    time.dwLowDateTime = value.LowPart;
+    time.dwHighDateTime = value.HighPart;
+    return time;
+}
+
+void SetLastWriteTime(const std::wstring& path, const FILETIME& time)
+{
+    const HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &time)) << GetLastError();
+    CloseHandle(file);
 }
 
 LogUtils::SModuleLogInit* AsInitBlock(LogUtils::SModuleLogInitData& data)
@@ -112,6 +140,17 @@ protected:
         logPaths_.push_back(LogsDirectory() + name);
         DeleteLogs(logPaths_.back());
         return name;
+    }
+
+    // A log file left by an earlier run, last written the given number of hours after 2020 began;
+    // removed after the test.
+    void WriteOldLog(const std::wstring& fileName, int hours)
+    {
+        const std::wstring path = LogsDirectory() + fileName;
+        logPaths_.push_back(path);
+        CreateDirectoryW(LogsDirectory().c_str(), nullptr);
+        WriteFileBytes(path, "old run\r\n");
+        SetLastWriteTime(path, HoursAfter2020(hours));
     }
 
     // Removes the file and every "<stem>.<n>.log" beside it.
@@ -455,6 +494,118 @@ TEST_F(QxLoggerTest, ObjectsShareOneWriterAndDeleteThroughTheInterface)
     ExpectRecord(lines[2], "INFO", "from the first object");
     ExpectRecord(lines[3], "INFO", "after deleting the second");
     ExpectRecord(lines[4], "INFO", "from a later object");
+}
+
+TEST_F(QxLoggerTest, ServiceLogLevelOverridesTheGlobalOne)
+{
+    logLevel_.SetDword(2);
+    RegistryValueOverride ownLevel(std::wstring(kServiceSettingsKey) + L"StandIns-OwnLevel", L"LogLevel");
+    ownLevel.SetDword(4);
+    IFileLoggerItf& logger = NewLogger();
+    EXPECT_TRUE(logger.IsEnabled(2)) << "before Init the service is unknown: the global level";
+    EXPECT_FALSE(logger.IsEnabled(3));
+
+    const std::wstring name = LogName(L"OwnLevel");
+    EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
+    EXPECT_TRUE(logger.IsEnabled(4));
+    EXPECT_FALSE(logger.IsEnabled(5));
+    EXPECT_EQ(logger.GetSettings().Number1(), 4);
+    logger.Write(nullptr, 0, L"level 4 is kept", 4, L"DBG");
+    std::vector<std::string> lines = ReadLines(LogsDirectory() + name);
+    ASSERT_EQ(lines.size(), 2u);
+    ExpectRecord(lines[0], "INFO", "==== Module log (LogLevel 4) ====");
+    ExpectRecord(lines[1], "DBG", "level 4 is kept");
+    EXPECT_TRUE(NewLogger().IsEnabled(4)) << "an object created later reads the service's level too";
+
+    // A service without a value of its own logs at the global level.
+    const std::wstring otherName = LogName(L"OtherLevel");
+    EXPECT_EQ(logger.Init(otherName.c_str(), L"Module log", true, nullptr), S_OK);
+    EXPECT_TRUE(logger.IsEnabled(2));
+    EXPECT_FALSE(logger.IsEnabled(3));
+
+    // A value of another type counts as none.
+    ownLevel.SetString(L"4");
+    EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
+    EXPECT_TRUE(logger.IsEnabled(2));
+    EXPECT_FALSE(logger.IsEnabled(3));
+
+    // 0 switches the service's logging off while the global level stays on.
+    const std::wstring offName = LogName(L"OwnLevelOff");
+    RegistryValueOverride offLevel(std::wstring(kServiceSettingsKey) + L"StandIns-OwnLevelOff", L"LogLevel");
+    offLevel.SetDword(0);
+    EXPECT_EQ(logger.Init(offName.c_str(), L"Module log", true, nullptr), S_OK);
+    EXPECT_FALSE(logger.IsEnabled(1));
+    logger.Write(nullptr, 0, L"dropped", 1, L"INFO");
+    EXPECT_FALSE(FileExists(LogsDirectory() + offName));
+}
+
+TEST_F(QxLoggerTest, InitKeepsTheNewestLogFilesOfTheService)
+{
+    RegistryValueOverride keepGlobal(kSettingsKey, L"KeepLogFiles");
+    keepGlobal.Remove();
+    RegistryValueOverride keepOwn(std::wstring(kServiceSettingsKey) + L"StandIns-Keep", L"KeepLogFiles");
+    keepOwn.Remove();
+    // Twelve runs of the service, one of them rotated, the oldest first.
+    std::vector<std::wstring> runs;
+    for (int i = 0; i < 12; ++i) {
+        runs.push_back(L"StandIns-Keep(" + std::to_wstring(99990 + i) + L").log");
+        WriteOldLog(runs.back(), 10 + i);
+    }
+    const std::wstring rotated = L"StandIns-Keep(99980).1.log";
+    WriteOldLog(rotated, 1);
+    const std::wstring otherCase = L"standins-keep(99981).log";
+    WriteOldLog(otherCase, 2);
+    // Files of other services, and names the service's log never has, stay whatever their age.
+    const std::vector<std::wstring> foreign = {L"StandIns-KeepOther(99970).log", L"StandIns-Keep(99971)(5).log",
+                                               L"StandIns-Keep(x).log",          L"StandIns-Keep.log",
+                                               L"StandIns-Keep(99972).1.2.log",  L"StandIns-Keep(99973).txt.log"};
+    for (const std::wstring& fileName : foreign) {
+        WriteOldLog(fileName, 0);
+    }
+
+    // The default keeps ten: the new file and the nine newest before it.
+    IFileLoggerItf& logger = NewLogger();
+    const std::wstring name = LogName(L"Keep");
+    EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
+    EXPECT_TRUE(FileExists(LogsDirectory() + name));
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(FileExists(LogsDirectory() + runs[i]), i >= 3) << Narrow(runs[i]);
+    }
+    EXPECT_FALSE(FileExists(LogsDirectory() + rotated));
+    EXPECT_FALSE(FileExists(LogsDirectory() + otherCase));
+    for (const std::wstring& fileName : foreign) {
+        EXPECT_TRUE(FileExists(LogsDirectory() + fileName)) << Narrow(fileName);
+    }
+
+    // The global value sets the number, and every Init prunes.
+    keepGlobal.SetDword(3);
+    EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(FileExists(LogsDirectory() + runs[i]), i >= 10) << Narrow(runs[i]);
+    }
+
+    // The service's own value wins; values of another type count as none.
+    keepOwn.SetString(L"1");
+    EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
+    EXPECT_TRUE(FileExists(LogsDirectory() + runs[10]));
+    keepOwn.SetDword(1);
+    EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
+    EXPECT_FALSE(FileExists(LogsDirectory() + runs[10]));
+    EXPECT_FALSE(FileExists(LogsDirectory() + runs[11]));
+    EXPECT_TRUE(FileExists(LogsDirectory() + name)) << "the current file always stays";
+
+    // 0 keeps every file.
+    keepOwn.SetDword(0);
+    for (int i = 0; i < 12; ++i) {
+        WriteOldLog(runs[i], 10 + i);
+    }
+    EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
+    for (const std::wstring& fileName : runs) {
+        EXPECT_TRUE(FileExists(LogsDirectory() + fileName)) << Narrow(fileName);
+    }
+    for (const std::wstring& fileName : foreign) {
+        EXPECT_TRUE(FileExists(LogsDirectory() + fileName)) << Narrow(fileName);
+    }
 }
 
 } // namespace
