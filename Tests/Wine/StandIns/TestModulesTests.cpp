@@ -36,6 +36,19 @@ Function Resolve(HMODULE module, const char* name)
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
+// GetProcAddress finds no export of that name and says so with ERROR_PROC_NOT_FOUND.
+::testing::AssertionResult LacksExport(HMODULE module, const char* name)
+{
+    SetLastError(0);
+    if (GetProcAddress(module, name) != nullptr) {
+        return ::testing::AssertionFailure() << name << " is exported";
+    }
+    if (const DWORD error = GetLastError(); error != ERROR_PROC_NOT_FOUND) {
+        return ::testing::AssertionFailure() << name << " is missing with error " << error;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 // Every test traces to a file of its own and starts its modules with none of their behaviour values
 // set; whatever was in the registry before is put back afterwards. This process names no service, so
 // the modules read the key named after its executable (see TestTrace.h).
@@ -237,9 +250,7 @@ TEST_F(TestModulesTest, IncompleteLibrariesLackExactlyOneExport)
 {
     const HMODULE noShutdown = LoadModule(L"QxTestModuleNoShutdown");
     ASSERT_NE(noShutdown, nullptr);
-    SetLastError(0);
-    EXPECT_EQ(GetProcAddress(noShutdown, "SmShutdown"), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_TRUE(LacksExport(noShutdown, "SmShutdown"));
     const auto initialize = Resolve<QxSmInitializeFn>(noShutdown, "SmInitialize");
     ASSERT_NE(initialize, nullptr);
     std::uint32_t flags = 0;
@@ -247,9 +258,7 @@ TEST_F(TestModulesTest, IncompleteLibrariesLackExactlyOneExport)
 
     const HMODULE watchdog = Load(L"QxTestWatchdogNoOnExit.dll");
     ASSERT_NE(watchdog, nullptr);
-    SetLastError(0);
-    EXPECT_EQ(GetProcAddress(watchdog, "WAOnExit"), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_TRUE(LacksExport(watchdog, "WAOnExit"));
     const auto init = Resolve<WAInitWFunction>(watchdog, "WAInitW");
     const auto deinit = Resolve<WAVoidFunction>(watchdog, "WADeinit");
     const auto onEnter = Resolve<WAVoidFunction>(watchdog, "WAOnEnter");
