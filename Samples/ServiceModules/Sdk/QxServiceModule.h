@@ -51,11 +51,14 @@
  * after it are never initialised; the service stops with this HRESULT as its exit code. COM error
  * information the module leaves on the thread (SetErrorInfo) is attached to the host's error.
  *
- * Should not let a C++ exception escape. If one does, the host logs at ERROR level which module
- * threw, shuts down the modules initialised before this one (last first, as for a failing result)
- * and stops the start with E_FAIL (0x80004005); this module gets no SmShutdown call. A structured
- * exception (an access violation, say) is not caught: the host writes a crash dump and the
- * process ends.
+ * Should not let a C++ exception escape. If one does, the host catches it: it logs at ERROR level
+ * "ServiceModule <name> initialization failed: exception thrown", shuts down the modules
+ * initialised before this one (last first, as for a failing result) and fails the start with
+ * E_FAIL (0x80004005), the service's exit code; this module gets no SmShutdown call and the
+ * exception's own type and text are lost (with logging on, the host's first-chance record
+ * "*** Exception: Unknown type of exception object: <mangled type name> in module: <module>"
+ * names the type). A structured exception (an access violation, say) is not caught: the host
+ * writes a crash dump and the process ends with the exception code.
  */
 QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags);
 
@@ -64,8 +67,14 @@ QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags);
  * in reverse list order: at the service stop on the host's service thread, or on the
  * initialisation thread when a module listed later fails its SmInitialize. The module must have
  * stopped and joined its threads when it returns; the host may free the DLL afterwards. There is
- * no result: a module that fails to stop cleanly can only log it. Must not let an exception
- * escape.
+ * no result: a module that fails to stop cleanly can only log it.
+ *
+ * Must not let a C++ exception escape: the host does not catch one here. The host's shut-down of
+ * the modules cannot throw, so an escaping exception ends the process through std::terminate: the
+ * host writes one crash dump (exception code 00000000 in its name) and the process ends with exit
+ * code 3 without reporting SERVICE_STOPPED. The modules before this one in the list get no
+ * SmShutdown, and no "service stopped" event is reported. The same holds when the call comes from
+ * a failed start.
  */
 QX_MODULE_API void SmShutdown(void);
 
