@@ -49,8 +49,8 @@ for preset in "${presets[@]}"; do
   [[ -n $failures ]] && summary[$preset]+=$'\n'"$failures"
 done
 
-# clang-tidy over the native sources, from the native-clang build's compile commands; any finding
-# fails the run, and the summary lists them.
+# clang-tidy over the native sources (the native build's and the fuzz targets'); any finding fails
+# the run, and the summary lists them.
 echo "==== tidy ===="
 if scripts/tidy.sh 2>&1 | tee build/test-tidy.log; then
   tidy_result=passed
