@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "Platform/Api/Platform.h"
+
+namespace Qx::Testing {
+
+// Records the hooks it is given; tests call them as the system would.
+class FakeCrashHandling final : public Platform::ICrashHandling {
+public:
+    int stderrRequests = 0;
+    int invalidParameterInstalls = 0;
+    void (*terminateAndAbort)() = nullptr;
+    Platform::ExceptionHandlerFunction unhandledFilter = nullptr;
+    bool hasPreviousFilter = true;
+    std::int32_t previousVerdict = -1;
+    int previousFilterCalls = 0;
+    bool previousRestored = false;
+    std::vector<Platform::ExceptionHandlerFunction> vectoredHandlers; // first called first
+
+    void SendRuntimeErrorsToStandardError() override { ++stderrRequests; }
+    void SetTerminateAndAbortHandler(void (*handler)()) override { terminateAndAbort = handler; }
+    void SetInvalidParameterHandler() override { ++invalidParameterInstalls; }
+    void SetUnhandledExceptionFilter(Platform::ExceptionHandlerFunction filter) override { unhandledFilter = filter; }
+    bool CallPreviousFilter(const Platform::ExceptionDescription& exception, std::int32_t& verdict) override;
+    void RestorePreviousFilter() override { previousRestored = true; }
+    Platform::NativeHandle AddFirstVectoredHandler(Platform::ExceptionHandlerFunction handler) override;
+    void RemoveVectoredHandler(Platform::NativeHandle registration) override;
+    // Runs the vectored handlers as the system does at first chance.
+    void RaiseFirstChance(const Platform::ExceptionDescription& exception);
+
+private:
+    std::vector<std::pair<Platform::NativeHandle, Platform::ExceptionHandlerFunction>> m_registrations;
+    std::uintptr_t m_nextRegistration = 1;
+};
+
+} // namespace Qx::Testing

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Platform/Api/Platform.h"
+
+namespace Qx::Testing {
+
+class FakeErrorInfo final : public Platform::IErrorInfoRef {
+public:
+    explicit FakeErrorInfo(std::wstring description) : m_description(std::move(description)) {}
+    std::wstring Description() const override { return m_description; }
+
+private:
+    std::wstring m_description;
+};
+
+class FakeProcess final : public Platform::IProcess {
+public:
+    static constexpr const wchar_t* kExecutablePath = L"C:\\Program Files\\Qx\\QxServiceHost.exe";
+
+    std::uint32_t processId = 4242;
+    std::wstring commandLine = L"\"C:\\Program Files\\Qx\\QxServiceHost.exe\"";
+    Platform::NativeHandle hostInstance = reinterpret_cast<Platform::NativeHandle>(0x140000000);
+    std::map<Platform::NativeHandle, std::wstring> modulePaths{{nullptr, kExecutablePath},
+                                                               {hostInstance, kExecutablePath}};
+    std::uint64_t tickCount = 1000;
+    Win32Error lastError = 0;
+    std::vector<void*> returnAddresses;
+    Platform::ErrorInfo threadErrorInfo;
+
+    std::uint32_t CurrentProcessId() override { return processId; }
+    // A distinct id per thread, as the system gives.
+    std::uint32_t CurrentThreadId() override;
+    std::wstring CommandLine() override { return commandLine; }
+    Platform::NativeHandle HostInstance() override { return hostInstance; }
+    Win32Error ModuleFileName(Platform::NativeHandle module, std::wstring& path) override;
+    std::uint64_t TickCount64() override { return tickCount; }
+    Win32Error LastError() override { return lastError; }
+    void SetLastError(Win32Error error) override { lastError = error; }
+    std::uint32_t CaptureReturnAddresses(std::uint32_t skip, std::uint32_t count, void** addresses) override;
+    Platform::ErrorInfo TakeThreadErrorInfo() override { return std::exchange(threadErrorInfo, nullptr); }
+};
+
+} // namespace Qx::Testing
