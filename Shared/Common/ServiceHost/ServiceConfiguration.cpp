@@ -7,9 +7,13 @@
 using namespace Qx;
 using namespace Qx::Platform;
 
-namespace {
+Win32Error ReadServiceModulesValue(NativeHandle key, std::wstring& value)
+{
+    return ReadTerminatedString(key, kServiceModulesValue, CServiceConfigurationImpl::kMaxServiceModulesLength + 1,
+                                value);
+}
 
-Win32Error ReadDword(NativeHandle key, const wchar_t* name, std::uint32_t& value)
+Win32Error ReadDwordValue(NativeHandle key, const wchar_t* name, std::uint32_t& value)
 {
     std::uint32_t type = kRegNone;
     std::uint32_t size = sizeof(value);
@@ -20,17 +24,15 @@ Win32Error ReadDword(NativeHandle key, const wchar_t* name, std::uint32_t& value
     return type == kRegDword ? kErrorSuccess : kErrorInvalidData;
 }
 
-// An optional flag: only a readable REG_DWORD changes it.
-void ReadFlag(NativeHandle key, const wchar_t* name, std::uint32_t& scratch, bool& flag)
+Win32Error ReadFlagValue(NativeHandle key, const wchar_t* name, bool& flag)
 {
-    std::uint32_t type = kRegNone;
-    std::uint32_t size = sizeof(scratch);
-    if (Registry().QueryValue(key, name, &type, &scratch, &size) == kErrorSuccess && type == kRegDword) {
-        flag = scratch != 0;
+    std::uint32_t value = 0;
+    const Win32Error error = ReadDwordValue(key, name, value);
+    if (error == kErrorSuccess) {
+        flag = value != 0;
     }
+    return error;
 }
-
-} // namespace
 
 std::wstring ParametersKeyPath(const std::wstring& serviceName)
 {
@@ -49,9 +51,8 @@ void CServiceConfigurationImpl::Load(const std::wstring& serviceName)
     QX_FUNCTION_TRACE(L"CServiceConfigurationImpl::Load");
     RegistryKey key;
     RaiseWin32(Registry().OpenKey(ParametersKeyPath(serviceName), kKeyRead, key));
-    RaiseWin32(ReadTerminatedString(key.get(), L"ServiceModules", kMaxServiceModulesLength + 1, m_serviceModules));
-    RaiseWin32(ReadDword(key.get(), L"ServiceName", m_serviceName));
-    std::uint32_t scratch = 0;
-    ReadFlag(key.get(), L"SDEnabled", scratch, m_sdEnabled);
-    ReadFlag(key.get(), L"LogCompressor", scratch, m_logCompressor);
+    RaiseWin32(ReadServiceModulesValue(key.get(), m_serviceModules));
+    RaiseWin32(ReadDwordValue(key.get(), kDisplayNameIdValue, m_serviceName));
+    (void)ReadFlagValue(key.get(), kSelfDefenceValue, m_sdEnabled);
+    (void)ReadFlagValue(key.get(), kLogCompressorValue, m_logCompressor);
 }

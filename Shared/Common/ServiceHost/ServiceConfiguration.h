@@ -7,8 +7,25 @@
 #include <cstdint>
 #include <string>
 
+#include "Platform/Api/Platform.h"
+
 // "SYSTEM\CurrentControlSet\Services\" + serviceName + "\Parameters", below HKEY_LOCAL_MACHINE.
 std::wstring ParametersKeyPath(const std::wstring& serviceName);
+
+// The names of the Parameters values the host reads.
+inline constexpr const wchar_t* kServiceModulesValue = L"ServiceModules";
+inline constexpr const wchar_t* kDisplayNameIdValue = L"ServiceName";
+inline constexpr const wchar_t* kSelfDefenceValue = L"SDEnabled";
+inline constexpr const wchar_t* kLogCompressorValue = L"LogCompressor";
+
+// The reads behind Load, one value each, giving the error instead of raising, so that a checker
+// applies exactly the host's rules.
+Qx::Win32Error ReadServiceModulesValue(Qx::Platform::NativeHandle key, std::wstring& value);
+// A REG_DWORD: ERROR_INVALID_DATA for another type (whose four bytes value then holds, as the
+// host's Load keeps them), ERROR_MORE_DATA for a longer value.
+Qx::Win32Error ReadDwordValue(Qx::Platform::NativeHandle key, const wchar_t* name, std::uint32_t& value);
+// An optional flag: only a readable REG_DWORD sets it; any error leaves it as it was.
+Qx::Win32Error ReadFlagValue(Qx::Platform::NativeHandle key, const wchar_t* name, bool& flag);
 
 class CServiceConfigurationImpl {
 public:
