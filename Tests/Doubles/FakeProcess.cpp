@@ -34,4 +34,19 @@ std::uint32_t FakeProcess::CaptureReturnAddresses(std::uint32_t, std::uint32_t c
     return static_cast<std::uint32_t>(written);
 }
 
+Win32Error FakeProcess::LastError()
+{
+    const std::uint32_t thread = CurrentThreadId();
+    std::lock_guard guard(m_lastErrorLock);
+    const auto found = m_lastErrors.find(thread);
+    return found != m_lastErrors.end() ? found->second : kErrorSuccess;
+}
+
+void FakeProcess::SetLastError(Win32Error error)
+{
+    const std::uint32_t thread = CurrentThreadId();
+    std::lock_guard guard(m_lastErrorLock);
+    m_lastErrors[thread] = error;
+}
+
 } // namespace Qx::Testing

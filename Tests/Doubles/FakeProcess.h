@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,7 +30,6 @@ public:
     std::map<Platform::NativeHandle, std::wstring> modulePaths{{nullptr, kExecutablePath},
                                                                {hostInstance, kExecutablePath}};
     std::uint64_t tickCount = 1000;
-    Win32Error lastError = 0;
     std::vector<void*> returnAddresses;
     Platform::ErrorInfo threadErrorInfo;
 
@@ -40,10 +40,15 @@ public:
     Platform::NativeHandle HostInstance() override { return hostInstance; }
     Win32Error ModuleFileName(Platform::NativeHandle module, std::wstring& path) override;
     std::uint64_t TickCount64() override { return tickCount; }
-    Win32Error LastError() override { return lastError; }
-    void SetLastError(Win32Error error) override { lastError = error; }
+    // Each thread has its own, 0 until it sets one.
+    Win32Error LastError() override;
+    void SetLastError(Win32Error error) override;
     std::uint32_t CaptureReturnAddresses(std::uint32_t skip, std::uint32_t count, void** addresses) override;
     Platform::ErrorInfo TakeThreadErrorInfo() override { return std::exchange(threadErrorInfo, nullptr); }
+
+private:
+    std::mutex m_lastErrorLock;
+    std::map<std::uint32_t, Win32Error> m_lastErrors; // by thread id, guarded by m_lastErrorLock
 };
 
 } // namespace Qx::Testing

@@ -10,13 +10,14 @@ using namespace Qx::Platform;
 
 namespace {
 
+// Re-entered by the thread that holds it, as a critical section is.
 class FakeLock final : public ILock {
 public:
     void lock() override { m_mutex.lock(); }
     void unlock() override { m_mutex.unlock(); }
 
 private:
-    std::mutex m_mutex;
+    std::recursive_mutex m_mutex;
 };
 
 } // namespace

@@ -222,9 +222,9 @@ TEST_F(EventSinkTest, MissingExportsRaiseTheLastErrorAndUnloadTheLibrary)
     reporterLibrary->exports.erase("ErInitialize");
     EXPECT_EQ(RaisedBy([] { CEventLogReporter(kRoot, L"Audit", L""); }), kProcNotFound)
         << "a lookup that left no error behind still fails";
-    platform.process.lastError = 998;
+    platform.process.SetLastError(998);
     EXPECT_EQ(RaisedBy([] { CEventLogReporter(kRoot, L"Audit", L""); }), MakeHResult(0x800703E6u));
-    platform.process.lastError = 0;
+    platform.process.SetLastError(0);
     EXPECT_TRUE(EventLibraries().Calls().empty());
 
     AddFakeEventReporter(platform.libraries, kReporterPath).exports.erase("ErReportEvent3");

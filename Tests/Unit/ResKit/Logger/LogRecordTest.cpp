@@ -128,7 +128,7 @@ TEST_F(LogRecordTest, RaisingTakesComErrorInformationOnlyForFailures)
         EXPECT_EQ(error.Result(), Qx::MakeHResult(0x80070427u));
         EXPECT_EQ(error.ErrorInfo(), nullptr) << "the direct Win32 form takes no COM error information";
     }
-    platform.process.lastError = 5;
+    platform.process.SetLastError(5);
     try {
         RaiseLastError();
         FAIL();
