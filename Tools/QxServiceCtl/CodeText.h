@@ -1,0 +1,44 @@
+// Exit codes, event identifiers and service states in words.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace QxServiceCtl {
+
+enum class CodeKind {
+    Success,
+    Win32Error,       // below 0x10000
+    HResultFromWin32, // 0x8007xxxx: a Win32 error in an HRESULT
+    HResult,          // another code with the severity bit
+    NtStatus,         // both high bits set, as exception and crash codes are
+    MessageId,        // anything else, such as the message identifiers of events
+};
+
+struct DecodedCode {
+    std::uint32_t value = 0;
+    CodeKind kind = CodeKind::Success;
+    // The Win32 error a HResultFromWin32 carries, or the value of a Win32Error.
+    std::uint32_t win32Error = 0;
+};
+
+DecodedCode DecodeCode(std::uint32_t value);
+
+// "0x8007007E, HRESULT of Win32 error 126", without the message text.
+std::wstring DescribeCode(const DecodedCode& code);
+
+// A code as an operator writes it: decimal, negative decimal (a signed 32-bit value, as
+// %ERRORLEVEL% shows it) or hexadecimal after "0x".
+std::optional<std::uint32_t> ParseCode(const std::wstring& text);
+
+// "0x" and eight upper-case hexadecimal digits.
+std::wstring Hex8(std::uint32_t value);
+
+// SERVICE_STOPPED and its kind, as "STOPPED".
+std::wstring ServiceStateName(std::uint32_t state);
+
+// The SERVICE_ACCEPT_* bits as "STOP, SHUTDOWN"; "none" without one.
+std::wstring AcceptedControlNames(std::uint32_t controls);
+
+} // namespace QxServiceCtl

@@ -1,0 +1,19 @@
+// The commands of QxServiceCtl, one source each; each returns the process exit code.
+#pragma once
+
+#include <string>
+
+#include "CtlArguments.h"
+
+namespace QxServiceCtl {
+
+int Install(const std::wstring& service, const InstallOptions& options);
+int Uninstall(const std::wstring& service);
+int Validate(const std::wstring& service);
+int Status(const std::wstring& service);
+int RunModules(const Command& command);
+int Explain(const std::wstring& code);
+int Help();
+int Version();
+
+} // namespace QxServiceCtl

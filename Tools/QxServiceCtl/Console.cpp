@@ -1,0 +1,41 @@
+#include "Console.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace QxServiceCtl {
+
+namespace {
+
+void WriteLine(DWORD stream, std::wstring_view line)
+{
+    std::wstring text(line);
+    text += L"\r\n";
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size, nullptr, nullptr);
+    DWORD written = 0;
+    WriteFile(GetStdHandle(stream), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+}
+
+} // namespace
+
+void Out(std::wstring_view line)
+{
+    WriteLine(STD_OUTPUT_HANDLE, line);
+}
+
+void Err(std::wstring_view line)
+{
+    WriteLine(STD_ERROR_HANDLE, line);
+}
+
+int Fail(std::wstring_view command, std::wstring_view text)
+{
+    Err(L"QxServiceCtl " + std::wstring(command) + L": " + std::wstring(text));
+    return kExitFailure;
+}
+
+} // namespace QxServiceCtl

@@ -1,0 +1,131 @@
+#include "HostFiles.h"
+
+#include <windows.h>
+
+#include "PeExports.h"
+#include "Win32Owners.h"
+
+namespace QxServiceCtl {
+
+namespace {
+
+bool HasPath(const std::wstring& name)
+{
+    return name.find_first_of(L"\\/:") != std::wstring::npos;
+}
+
+bool HasExtension(const std::wstring& name)
+{
+    const auto dot = name.rfind(L'.');
+    return dot != std::wstring::npos && name.find_first_of(L"\\/", dot) == std::wstring::npos;
+}
+
+std::wstring WithBackslash(std::wstring folder)
+{
+    if (!folder.empty() && folder.back() != L'\\') {
+        folder += L'\\';
+    }
+    return folder;
+}
+
+std::wstring SystemFolder()
+{
+    wchar_t buffer[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(buffer, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? std::wstring() : WithBackslash(std::wstring(buffer, length));
+}
+
+} // namespace
+
+std::wstring ToolFolder()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    return path.substr(0, path.rfind(L'\\') + 1);
+}
+
+bool FileExists(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::optional<std::string> ReadWholeFile(const std::wstring& path, unsigned long& error)
+{
+    const KernelObject file(CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        error = GetLastError();
+        return std::nullopt;
+    }
+    std::string content;
+    char chunk[65536];
+    DWORD read = 0;
+    while (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read != 0) {
+        content.append(chunk, read);
+    }
+    return content;
+}
+
+ModuleFile InspectModule(const std::wstring& hostFolder, const std::wstring& name)
+{
+    const std::wstring fileName = HasExtension(name) ? name : name + L".dll";
+    ModuleFile file;
+    if (HasPath(name)) {
+        file.path = fileName;
+    } else {
+        for (const auto& folder : {hostFolder, SystemFolder()}) {
+            if (!folder.empty() && FileExists(folder + fileName)) {
+                file.path = folder + fileName;
+                break;
+            }
+        }
+    }
+    if (file.path.empty() || !FileExists(file.path)) {
+        file.error = ERROR_MOD_NOT_FOUND;
+        return file;
+    }
+    unsigned long readError = 0;
+    const auto content = ReadWholeFile(file.path, readError);
+    if (!content) {
+        file.error = readError;
+        return file;
+    }
+    const auto exports = ReadPeExports(*content);
+    if (!exports || !exports->loadable) {
+        file.error = ERROR_BAD_EXE_FORMAT;
+        return file;
+    }
+    file.exports = exports->names;
+    return file;
+}
+
+ValidationProbes HostProbes()
+{
+    const std::wstring folder = ToolFolder();
+    return {folder, [folder](const std::wstring& name) { return InspectModule(folder, name); }, &FileExists};
+}
+
+std::wstring TempFolder()
+{
+    wchar_t buffer[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
+    return length == 0 || length > MAX_PATH ? std::wstring() : WithBackslash(std::wstring(buffer, length));
+}
+
+std::wstring WindowsTempFolder()
+{
+    wchar_t buffer[MAX_PATH];
+    const UINT length = GetWindowsDirectoryW(buffer, MAX_PATH);
+    return length == 0 || length >= MAX_PATH ? std::wstring() : WithBackslash(std::wstring(buffer, length)) + L"Temp\\";
+}
+
+} // namespace QxServiceCtl

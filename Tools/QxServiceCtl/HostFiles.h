@@ -1,0 +1,33 @@
+// Where the host and its files are: the tool sits beside QxServiceHost.exe.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "Validation.h"
+
+namespace QxServiceCtl {
+
+// The folder of QxServiceCtl.exe, ending in a backslash.
+std::wstring ToolFolder();
+
+inline constexpr const wchar_t* kHostFileName = L"QxServiceHost.exe";
+inline constexpr const wchar_t* kMessageLibraryName = L"QxMessages.dll";
+
+bool FileExists(const std::wstring& path);
+
+// The whole file; nullopt with the Win32 error when it cannot be read.
+std::optional<std::string> ReadWholeFile(const std::wstring& path, unsigned long& error);
+
+// Resolves a module name as the host does (a path as it is; a bare name in the host's folder, then
+// System32; ".dll" added to a name without an extension) and reads its exports from the file.
+ModuleFile InspectModule(const std::wstring& hostFolder, const std::wstring& name);
+
+ValidationProbes HostProbes();
+
+// The system's temporary folder of this process and the Windows temporary folder, where the host's
+// dumps go; each ends in a backslash.
+std::wstring TempFolder();
+std::wstring WindowsTempFolder();
+
+} // namespace QxServiceCtl

@@ -1,0 +1,78 @@
+#include "InstallRules.h"
+
+#include <cwchar>
+#include <iterator>
+
+#include "Common/AtlServiceEx.h"
+#include "Common/ServiceHost/ServiceConfiguration.h"
+#include "Common/ServiceHost/ServiceModuleManager.h"
+#include "ResKit/ServiceHost/CommandLine.h"
+
+namespace QxServiceCtl {
+
+namespace {
+
+bool IsBlank(wchar_t c)
+{
+    return c == L' ' || c == L'\t';
+}
+
+std::wstring Quoted(std::wstring_view text)
+{
+    return L"\"" + std::wstring(text) + L"\"";
+}
+
+} // namespace
+
+std::wstring CharacterCode(wchar_t c)
+{
+    wchar_t code[8];
+    std::swprintf(code, std::size(code), L"U+%04X", static_cast<unsigned>(c));
+    return code;
+}
+
+std::optional<std::wstring> ServiceNameRefusal(std::wstring_view name)
+{
+    if (name.empty()) {
+        return L"the service name is empty";
+    }
+    if (name.find(L'-') != std::wstring_view::npos) {
+        return L"service name " + Quoted(name) +
+               L" contains \"-\": the host cuts its command line at every \"-\" and would not see the whole name";
+    }
+    if (name.front() == L' ' || name.back() == L' ') {
+        return L"service name " + Quoted(name) +
+               L" begins or ends with a space: the host trims the spaces and would serve another name";
+    }
+    if (name.size() >= CServiceModule::kServiceNameCapacity) {
+        return L"service name is " + std::to_wstring(name.size()) + L" characters long: the host takes at most " +
+               std::to_wstring(CServiceModule::kServiceNameCapacity - 1);
+    }
+    if (const auto refused = FindRefusedServiceNameCharacter(name)) {
+        return L"service name " + Quoted(name) + L" contains " + CharacterCode(*refused) +
+               L": the host refuses \"\\\", \"/\", \":\" and control characters in a service name";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::wstring> ModuleListRefusal(const std::wstring& modules)
+{
+    constexpr std::size_t kLongest = CServiceConfigurationImpl::kMaxServiceModulesLength;
+    if (modules.size() > kLongest) {
+        return L"module list is " + std::to_wstring(modules.size()) + L" characters long: the host reads at most " +
+               std::to_wstring(kLongest) + L" of ServiceModules";
+    }
+    const auto names = SplitModuleList(modules);
+    if (names.empty()) {
+        return L"module list " + Quoted(modules) + L" names no module";
+    }
+    for (const auto& name : names) {
+        if (IsBlank(name.front()) || IsBlank(name.back())) {
+            return L"module " + Quoted(name) +
+                   L" begins or ends with a space: the host does not trim the names between \";\" and \",\"";
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace QxServiceCtl

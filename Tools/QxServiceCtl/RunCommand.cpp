@@ -1,0 +1,195 @@
+#include <windows.h>
+
+#include <chrono>
+#include <cwchar>
+#include <iterator>
+#include <memory>
+
+#include "CodeText.h"
+#include "Commands.h"
+#include "Common/RegistryValues.h"
+#include "Common/ServiceHost/ServiceConfiguration.h"
+#include "Common/ServiceHost/ServiceModuleManager.h"
+#include "Common/UiLanguage.h"
+#include "Console.h"
+#include "InstallRules.h"
+#include "ServiceManager.h"
+
+using namespace Qx;
+using namespace Qx::Platform;
+
+namespace QxServiceCtl {
+
+namespace {
+
+constexpr const wchar_t* kCommand = L"run";
+
+struct LoadedModule {
+    Library library;
+    std::wstring name;
+    ServiceModuleManager::SmInitializeFunction smInitialize = nullptr;
+    ServiceModuleManager::SmShutdownFunction smShutdown = nullptr;
+};
+
+// Set by Ctrl+C or Ctrl+Break; the handler runs on a thread of its own.
+KernelObject& StopEvent()
+{
+    static KernelObject event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    return event;
+}
+
+BOOL WINAPI OnConsoleControl(DWORD control)
+{
+    if (control == CTRL_C_EVENT || control == CTRL_BREAK_EVENT) {
+        SetEvent(StopEvent().get());
+        return TRUE;
+    }
+    return FALSE;
+}
+
+bool IsModulePath(const std::wstring& target)
+{
+    constexpr std::wstring_view kExtension = L".dll";
+    if (target.find_first_of(L"\\/") != std::wstring::npos) {
+        return true;
+    }
+    return target.size() > kExtension.size() &&
+           _wcsicmp(target.c_str() + target.size() - kExtension.size(), kExtension.data()) == 0;
+}
+
+// The service's module list as the host reads it.
+bool ReadModuleList(const std::wstring& service, std::wstring& modules)
+{
+    if (const auto refusal = ServiceNameRefusal(service)) {
+        Fail(kCommand, *refusal);
+        return false;
+    }
+    RegistryKey key;
+    const std::wstring path = ParametersKeyPath(service);
+    if (const Win32Error error = Registry().OpenKey(path, kKeyRead, key); error != kErrorSuccess) {
+        Fail(kCommand, L"HKLM\\" + path + L" cannot be opened" + Win32Reason(error));
+        return false;
+    }
+    if (const Win32Error error = ReadServiceModulesValue(key.get(), modules); error != kErrorSuccess) {
+        Fail(kCommand, L"HKLM\\" + path + L"\\" + kServiceModulesValue + L" cannot be read" + Win32Reason(error) +
+                           L"; validate tells why");
+        return false;
+    }
+    return true;
+}
+
+bool LoadModule(const std::wstring& name, LoadedModule& module)
+{
+    module.name = name;
+    if (const Win32Error error = Libraries().Load(name, module.library); error != kErrorSuccess) {
+        Fail(kCommand, L"module " + name + L" cannot be loaded" + Win32Reason(error));
+        return false;
+    }
+    auto& libraries = Libraries();
+    module.smInitialize = reinterpret_cast<ServiceModuleManager::SmInitializeFunction>(
+        libraries.GetProc(module.library.get(), "SmInitialize"));
+    module.smShutdown = reinterpret_cast<ServiceModuleManager::SmShutdownFunction>(
+        libraries.GetProc(module.library.get(), "SmShutdown"));
+    if (module.smInitialize == nullptr || module.smShutdown == nullptr) {
+        Fail(kCommand, L"module " + name + L" does not export " +
+                           (module.smInitialize == nullptr ? L"SmInitialize" : L"SmShutdown"));
+        return false;
+    }
+    return true;
+}
+
+std::wstring Milliseconds(std::chrono::steady_clock::duration elapsed)
+{
+    wchar_t text[32];
+    std::swprintf(text, std::size(text), L"%.1f ms", std::chrono::duration<double, std::milli>(elapsed).count());
+    return text;
+}
+
+void ShutDown(std::vector<LoadedModule>& modules, std::size_t initialized)
+{
+    while (initialized > 0) {
+        const LoadedModule& module = modules[--initialized];
+        const auto started = std::chrono::steady_clock::now();
+        module.smShutdown();
+        Out(L"SmShutdown " + module.name + L": returned in " +
+            Milliseconds(std::chrono::steady_clock::now() - started));
+    }
+}
+
+// Initialises the modules in order; on a failure those before it are shut down, last first, as
+// the host does.
+bool Initialize(std::vector<LoadedModule>& modules)
+{
+    for (std::size_t i = 0; i < modules.size(); ++i) {
+        LoadedModule& module = modules[i];
+        std::uint32_t flags = 0;
+        HRESULT hr = 0;
+        const auto started = std::chrono::steady_clock::now();
+        bool threw = false;
+        try {
+            hr = module.smInitialize(&flags);
+        } catch (...) {
+            threw = true;
+        }
+        const std::wstring took = Milliseconds(std::chrono::steady_clock::now() - started);
+        if (threw || hr < 0) {
+            const std::wstring what =
+                threw ? L"threw an exception" : L"failed with " + Hex8(static_cast<std::uint32_t>(hr));
+            const std::wstring text = threw ? L"" : GetErrorText(static_cast<std::uint32_t>(hr));
+            Out(L"SmInitialize " + module.name + L": " + what + (text.empty() ? L"" : L" (" + text + L")") +
+                L" after " + took);
+            ShutDown(modules, i);
+            Fail(kCommand, L"module " + module.name + L" did not start: " + what);
+            return false;
+        }
+        Out(L"SmInitialize " + module.name + L": " + Hex8(static_cast<std::uint32_t>(hr)) + L" in " + took +
+            L", flags " + Hex8(flags));
+    }
+    return true;
+}
+
+void WaitForStop(const std::optional<std::uint32_t>& seconds)
+{
+    SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
+    if (seconds) {
+        Out(L"running for " + std::to_wstring(*seconds) + L" s (Ctrl+C stops sooner)");
+    } else {
+        Out(L"running until Ctrl+C");
+    }
+    const DWORD timeout = seconds ? *seconds * 1000U : INFINITE;
+    WaitForSingleObject(StopEvent().get(), timeout);
+    SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
+}
+
+} // namespace
+
+int RunModules(const Command& command)
+{
+    std::vector<std::wstring> names;
+    if (IsModulePath(command.target)) {
+        names.push_back(command.target);
+    } else {
+        std::wstring list;
+        if (!ReadModuleList(command.target, list)) {
+            return kExitFailure;
+        }
+        names = SplitModuleList(list);
+    }
+    // The host's search order: its own folder, which is this tool's, and System32.
+    (void)Libraries().RestrictSearchToSafeFolders();
+    std::vector<LoadedModule> modules(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (!LoadModule(names[i], modules[i])) {
+            return kExitFailure;
+        }
+    }
+    if (!Initialize(modules)) {
+        return kExitFailure;
+    }
+    WaitForStop(command.seconds);
+    ShutDown(modules, modules.size());
+    Out(L"stopped: every module shut down");
+    return kExitSuccess;
+}
+
+} // namespace QxServiceCtl

@@ -1,0 +1,93 @@
+#include "ServiceManager.h"
+
+#include "CodeText.h"
+#include "Common/ServiceHost/ServiceConfiguration.h"
+#include "Common/UiLanguage.h"
+
+namespace QxServiceCtl {
+
+namespace {
+
+constexpr DWORD kPollMilliseconds = 50;
+
+bool QueryState(SC_HANDLE service, SERVICE_STATUS& status, std::wstring& reason)
+{
+    if (!QueryServiceStatus(service, &status)) {
+        reason = L"its status cannot be read" + Win32Reason(GetLastError());
+        return false;
+    }
+    return true;
+}
+
+// Deletes a key and everything below it; a missing key is no failure.
+bool DeleteKeyTree(const std::wstring& path, std::wstring& reason)
+{
+    const LSTATUS error = RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
+    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) {
+        reason = L"HKLM\\" + path + L" cannot be deleted" + Win32Reason(static_cast<DWORD>(error));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::wstring EventSourceKeyPath(const std::wstring& service)
+{
+    return L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + service;
+}
+
+std::wstring Win32Reason(DWORD error)
+{
+    std::wstring text = GetErrorText(error);
+    return L" (error " + std::to_wstring(error) + (text.empty() ? L"" : L": " + text) + L")";
+}
+
+bool StopAndWait(SC_HANDLE service, std::wstring& reason)
+{
+    SERVICE_STATUS status{};
+    if (!QueryState(service, status, reason)) {
+        return false;
+    }
+    if (status.dwCurrentState == SERVICE_STOPPED) {
+        return true;
+    }
+    if (status.dwCurrentState != SERVICE_STOP_PENDING && !ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+        const DWORD error = GetLastError();
+        reason =
+            error == ERROR_INVALID_SERVICE_CONTROL
+                ? L"it does not accept stop now (stop is withheld while self-defence refuses it)" + Win32Reason(error)
+                : L"it cannot be stopped" + Win32Reason(error);
+        return false;
+    }
+    const ULONGLONG deadline = GetTickCount64() + kStopWaitMilliseconds;
+    while (status.dwCurrentState != SERVICE_STOPPED) {
+        if (GetTickCount64() >= deadline) {
+            reason = L"it did not stop within " + std::to_wstring(kStopWaitMilliseconds / 1000) + L" s; it is " +
+                     ServiceStateName(status.dwCurrentState);
+            return false;
+        }
+        Sleep(kPollMilliseconds);
+        if (!QueryState(service, status, reason)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool RemoveService(SC_HANDLE service, const std::wstring& name, std::wstring& reason)
+{
+    if (!StopAndWait(service, reason)) {
+        return false;
+    }
+    if (!DeleteKeyTree(ParametersKeyPath(name), reason) || !DeleteKeyTree(EventSourceKeyPath(name), reason)) {
+        return false;
+    }
+    if (!DeleteService(service) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
+        reason = L"it cannot be deleted" + Win32Reason(GetLastError());
+        return false;
+    }
+    return true;
+}
+
+} // namespace QxServiceCtl
