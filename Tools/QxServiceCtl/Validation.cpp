@@ -83,7 +83,7 @@ std::wstring ValueProblem(NativeHandle key, const wchar_t* name, Win32Error erro
         return TypeName(type) + L", not a REG_SZ or REG_EXPAND_SZ";
     }
     if (size % 2 != 0) {
-        return L"odd size of " + std::to_wstring(size) + L" bytes";
+        return L"an odd number of bytes, no whole UTF-16 string";
     }
     return L"does not end with a NUL";
 }

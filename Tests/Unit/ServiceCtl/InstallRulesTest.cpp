@@ -1,0 +1,42 @@
+#include "InstallRules.h"
+
+#include <gtest/gtest.h>
+
+using namespace QxServiceCtl;
+
+TEST(InstallRules, AcceptsWhatTheHostReadsAsWritten)
+{
+    EXPECT_FALSE(ServiceNameRefusal(L"QxDemo"));
+    EXPECT_FALSE(ServiceNameRefusal(std::wstring(255, L'a')));
+    EXPECT_FALSE(ModuleListRefusal(L"A.dll;B.dll,C:\\x y\\C.dll"));
+    EXPECT_FALSE(ModuleListRefusal(std::wstring(259, L'a')));
+}
+
+TEST(InstallRules, RefusesServiceNamesTheHostWouldMisread)
+{
+    EXPECT_EQ(L"the service name is empty", ServiceNameRefusal(L"").value_or(L""));
+    EXPECT_EQ(L"service name \"Qx-Demo\" contains \"-\": the host cuts its command line at every \"-\" and would "
+              L"not see the whole name",
+              ServiceNameRefusal(L"Qx-Demo").value_or(L""));
+    EXPECT_EQ(L"service name is 256 characters long: the host takes at most 255",
+              ServiceNameRefusal(std::wstring(256, L'a')).value_or(L""));
+    EXPECT_EQ(L"service name \"a\\b\" contains U+005C: the host refuses \"\\\", \"/\", \":\" and control characters "
+              L"in a service name",
+              ServiceNameRefusal(L"a\\b").value_or(L""));
+    EXPECT_EQ(L"service name \" Qx\" begins or ends with a space: the host trims the spaces and would serve another "
+              L"name",
+              ServiceNameRefusal(L" Qx").value_or(L""));
+}
+
+TEST(InstallRules, RefusesModuleListsTheHostWouldMisread)
+{
+    EXPECT_EQ(L"module list is 260 characters long: the host reads at most 259 of ServiceModules",
+              ModuleListRefusal(std::wstring(260, L'a')).value_or(L""));
+    EXPECT_EQ(L"module \" B.dll\" begins or ends with a space: the host does not trim the names between \";\" and "
+              L"\",\"",
+              ModuleListRefusal(L"A.dll; B.dll").value_or(L""));
+    EXPECT_EQ(L"module \"A.dll \" begins or ends with a space: the host does not trim the names between \";\" and "
+              L"\",\"",
+              ModuleListRefusal(L"A.dll ,B.dll").value_or(L""));
+    EXPECT_EQ(L"module list \";,\" names no module", ModuleListRefusal(L";,").value_or(L""));
+}
