@@ -148,6 +148,11 @@ using QxWineTest::RunningOnWine;
 
 // A test that owns one service name: its registry key and the logs of every run are removed at the
 // end, whatever the outcome.
+//
+// Its hand-runs must not overlap a service start in the same Wine prefix. A host that gets as far as
+// StartServiceCtrlDispatcherW connects under Wine to the control pipe of the service the SCM started
+// last; while that service is still starting, the hand-run takes its pipe, so that the service's own
+// process fails with 1063 and the hand-run waits for a start message that never comes.
 class HostTest : public ::testing::Test {
 protected:
     void SetUp() override;

@@ -75,7 +75,8 @@ class HostProcessWatcher;
 //
 // Everything a test sets is its own: the service name is unique per test and run, and the test
 // modules take their behaviour and their trace file from below the service's key (see
-// Tests/Wine/TestModules/TestTrace.h). So tests of several runs in one Wine prefix may run at once.
+// Tests/Wine/TestModules/TestTrace.h). So tests of several runs in one Wine prefix may run at once,
+// though not beside a hand-run that reaches the service dispatcher (see HostTest).
 class ServiceTest : public ::testing::Test {
 protected:
     ServiceTest();
