@@ -1,0 +1,202 @@
+// Runs QxServiceCtl.exe as an operator would and cleans up the services the tests install. Each
+// test works on a service named after itself, so the tests could run beside other suites.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Owned.h"
+#include "TestFiles.h"
+#include "TextLines.h"
+
+namespace QxCtlTest {
+
+using QxWineTest::UniqueHandle;
+using QxWineTest::UniqueKey;
+using QxWineTest::UniqueServiceHandle;
+
+// Bounds a run that hangs; a healthy one takes well under a second.
+inline constexpr DWORD kCtlHangGuardMs = 120000;
+inline constexpr DWORD kStateGuardMs = 15000;
+inline constexpr const wchar_t* kServicesKey = L"SYSTEM\\CurrentControlSet\\Services\\";
+inline constexpr const wchar_t* kEventSourcesKey = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
+
+struct CtlResult {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::vector<std::string> out;
+    std::vector<std::string> err;
+};
+
+inline std::wstring BinFolder()
+{
+    return QxWineTest::ExecutableDirectory();
+}
+
+inline std::string Narrow(const std::wstring& text)
+{
+    return QxWineTest::ToUtf8(text);
+}
+
+// Test paths and names are ASCII.
+inline std::wstring ToWide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+inline std::wstring Quote(const std::wstring& argument)
+{
+    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) {
+        return argument;
+    }
+    return L"\"" + argument + L"\"";
+}
+
+inline UniqueHandle CreateOutputFile(const std::wstring& path)
+{
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    return UniqueHandle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Runs QxServiceCtl.exe from the binaries' folder with the arguments, standard output and error
+// each into a file of their own.
+inline CtlResult RunCtl(const std::vector<std::wstring>& arguments)
+{
+    static int runs = 0;
+    const std::wstring stem =
+        BinFolder() + L"QxServiceCtlTest" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++runs);
+    CtlResult result;
+    {
+        const UniqueHandle out = CreateOutputFile(stem + L".out");
+        const UniqueHandle err = CreateOutputFile(stem + L".err");
+        EXPECT_TRUE(out && err);
+        std::wstring commandLine = Quote(BinFolder() + L"QxServiceCtl.exe");
+        for (const auto& argument : arguments) {
+            commandLine += L" " + Quote(argument);
+        }
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = out.get();
+        startup.hStdError = err.get();
+        PROCESS_INFORMATION process{};
+        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                            &process)) {
+            ADD_FAILURE() << "QxServiceCtl.exe cannot be started: " << GetLastError();
+            return result;
+        }
+        const UniqueHandle processHandle(process.hProcess);
+        const UniqueHandle threadHandle(process.hThread);
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, kCtlHangGuardMs)) << Narrow(commandLine);
+        GetExitCodeProcess(process.hProcess, &result.exitCode);
+    }
+    result.out = QxWineTest::SplitCrLfLines(QxWineTest::ReadWholeFile(stem + L".out").value_or(""));
+    result.err = QxWineTest::SplitCrLfLines(QxWineTest::ReadWholeFile(stem + L".err").value_or(""));
+    DeleteFileW((stem + L".out").c_str());
+    DeleteFileW((stem + L".err").c_str());
+    return result;
+}
+
+inline UniqueServiceHandle OpenManager()
+{
+    return UniqueServiceHandle(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+}
+
+inline bool ServiceExists(const std::wstring& name)
+{
+    const UniqueServiceHandle manager = OpenManager();
+    return UniqueServiceHandle(OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_STATUS)).valid();
+}
+
+inline DWORD ServiceState(SC_HANDLE service)
+{
+    SERVICE_STATUS status{};
+    return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
+}
+
+inline ::testing::AssertionResult WaitForState(SC_HANDLE service, DWORD state)
+{
+    const ULONGLONG deadline = GetTickCount64() + kStateGuardMs;
+    while (ServiceState(service) != state) {
+        if (GetTickCount64() > deadline) {
+            return ::testing::AssertionFailure() << "state " << ServiceState(service) << ", waited for " << state;
+        }
+        Sleep(20);
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Starts the service and waits until it runs.
+inline ::testing::AssertionResult StartService(const std::wstring& name)
+{
+    const UniqueServiceHandle manager = OpenManager();
+    const UniqueServiceHandle service(OpenServiceW(manager.get(), name.c_str(), SERVICE_ALL_ACCESS));
+    if (!service || !::StartServiceW(service.get(), 0, nullptr)) {
+        return ::testing::AssertionFailure() << "StartServiceW: " << GetLastError();
+    }
+    return WaitForState(service.get(), SERVICE_RUNNING);
+}
+
+// Stops and deletes the service and removes its keys, whatever a test left.
+inline void RemoveServiceAndKeys(const std::wstring& name)
+{
+    const UniqueServiceHandle manager = OpenManager();
+    if (const UniqueServiceHandle service(OpenServiceW(manager.get(), name.c_str(), SERVICE_ALL_ACCESS)); service) {
+        SERVICE_STATUS status{};
+        if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+            EXPECT_TRUE(WaitForState(service.get(), SERVICE_STOPPED));
+        }
+        DeleteService(service.get());
+    }
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kServicesKey + name).c_str());
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kEventSourcesKey + name).c_str());
+}
+
+// Writes a value exactly as given, bytes and type.
+inline void SetRawValue(const std::wstring& keyPath, const wchar_t* name, DWORD type, const void* data, DWORD size)
+{
+    UniqueKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                             key.out(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), size));
+}
+
+inline void SetDword(const std::wstring& keyPath, const wchar_t* name, DWORD value)
+{
+    SetRawValue(keyPath, name, REG_DWORD, &value, sizeof(value));
+}
+
+inline void SetString(const std::wstring& keyPath, const wchar_t* name, const std::wstring& value, DWORD type = REG_SZ)
+{
+    SetRawValue(keyPath, name, type, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+// A fixture whose service is named after the test and removed before and after it.
+class CtlTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        service = L"QxCtl" + std::wstring(name.begin(), name.end());
+        RemoveServiceAndKeys(service);
+    }
+    void TearDown() override { RemoveServiceAndKeys(service); }
+
+    [[nodiscard]] std::wstring ParametersKey() const { return kServicesKey + service + L"\\Parameters"; }
+    [[nodiscard]] std::string Service() const { return Narrow(service); }
+
+    CtlResult Install(std::vector<std::wstring> options)
+    {
+        options.insert(options.begin(), {L"install", service});
+        return RunCtl(options);
+    }
+
+    std::wstring service;
+};
+
+} // namespace QxCtlTest

@@ -1,0 +1,203 @@
+// install and uninstall: what they create and remove, and every refusal by its message.
+#include <memory>
+
+#include "WineDifferences.h"
+
+#include "CtlHarness.h"
+
+using namespace QxCtlTest;
+
+namespace {
+
+std::wstring ReadString(const std::wstring& keyPath, const wchar_t* name, DWORD& type)
+{
+    wchar_t buffer[1024] = {};
+    DWORD size = sizeof(buffer) - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, keyPath.c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &type, buffer, &size) !=
+        ERROR_SUCCESS) {
+        return L"<missing>";
+    }
+    return buffer;
+}
+
+DWORD ReadDword(const std::wstring& keyPath, const wchar_t* name)
+{
+    DWORD value = 0xDEADBEEF;
+    DWORD size = sizeof(value);
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegGetValueW(HKEY_LOCAL_MACHINE, keyPath.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size))
+        << Narrow(name);
+    return value;
+}
+
+bool KeyExists(const std::wstring& keyPath)
+{
+    UniqueKey key;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS;
+}
+
+struct ServiceConfig {
+    std::unique_ptr<BYTE[]> bytes;
+    QUERY_SERVICE_CONFIGW* config = nullptr;
+};
+
+ServiceConfig QueryConfig(const std::wstring& name)
+{
+    ServiceConfig result;
+    const UniqueServiceHandle manager = OpenManager();
+    const UniqueServiceHandle service(OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG));
+    DWORD needed = 0;
+    QueryServiceConfigW(service.get(), nullptr, 0, &needed);
+    result.bytes = std::make_unique<BYTE[]>(needed);
+    result.config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(result.bytes.get());
+    EXPECT_TRUE(QueryServiceConfigW(service.get(), result.config, needed, &needed)) << GetLastError();
+    return result;
+}
+
+class InstallTest : public CtlTest {
+protected:
+    // A refused install: exit code 1, the one line on standard error, and nothing installed.
+    void ExpectRefused(const std::vector<std::wstring>& arguments, const std::string& message)
+    {
+        const CtlResult result = RunCtl(arguments);
+        EXPECT_EQ(1u, result.exitCode);
+        EXPECT_EQ(std::vector<std::string>{"QxServiceCtl install: " + message}, result.err);
+        EXPECT_TRUE(result.out.empty());
+    }
+};
+
+} // namespace
+
+TEST_F(InstallTest, CreatesTheServiceItsParametersAndItsEventSource)
+{
+    const CtlResult result = Install({L"--modules", L"QxSampleHeartbeat.dll;QxTestModuleA.dll", L"--display-name-id",
+                                      L"3", L"--start", L"auto", L"--depend", L"QxCtlDependencyOne",
+                                      L"QxCtlDependencyTwo", L"--self-defence", L"--log-compressor"});
+    ASSERT_EQ(0u, result.exitCode) << (result.err.empty() ? "" : result.err[0]);
+    const std::wstring binaryPath = L"\"" + BinFolder() + L"QxServiceHost.exe\" -name=" + service;
+    EXPECT_EQ((std::vector<std::string>{
+                  "installed service " + Service() + ": " + Narrow(binaryPath),
+                  "parameters: HKLM\\" + Narrow(ParametersKey()) +
+                      " (ServiceModules \"QxSampleHeartbeat.dll;QxTestModuleA.dll\")",
+                  "event source: HKLM\\" + Narrow(kEventSourcesKey + service),
+              }),
+              result.out);
+
+    const ServiceConfig config = QueryConfig(service);
+    ASSERT_NE(nullptr, config.config);
+    EXPECT_EQ(binaryPath, config.config->lpBinaryPathName);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS), config.config->dwServiceType);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), config.config->dwStartType);
+    EXPECT_EQ(std::wstring(L"Qx Demo Service"), config.config->lpDisplayName);
+    QxWineTest::ExpectWindowsBehaviour(std::wstring(L"QxCtlDependencyOne") == config.config->lpDependencies,
+                                       "QueryServiceConfigW gives no dependencies; the service's key holds them");
+    wchar_t dependencies[128] = {};
+    DWORD size = sizeof(dependencies);
+    ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, (kServicesKey + service).c_str(), L"DependOnService",
+                                          RRF_RT_REG_MULTI_SZ, nullptr, dependencies, &size));
+    EXPECT_EQ(std::wstring(L"QxCtlDependencyOne\0QxCtlDependencyTwo\0\0", 39),
+              std::wstring(dependencies, size / sizeof(wchar_t)));
+
+    DWORD type = 0;
+    EXPECT_EQ(L"QxSampleHeartbeat.dll;QxTestModuleA.dll", ReadString(ParametersKey(), L"ServiceModules", type));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ(3u, ReadDword(ParametersKey(), L"ServiceName"));
+    EXPECT_EQ(1u, ReadDword(ParametersKey(), L"SDEnabled"));
+    EXPECT_EQ(1u, ReadDword(ParametersKey(), L"LogCompressor"));
+    const std::wstring source = kEventSourcesKey + service;
+    EXPECT_EQ(BinFolder() + L"QxMessages.dll", ReadString(source, L"EventMessageFile", type));
+    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), type);
+    EXPECT_EQ(7u, ReadDword(source, L"TypesSupported"));
+}
+
+TEST_F(InstallTest, DefaultsToDemandStartWithTheFlagsOff)
+{
+    ASSERT_EQ(0u, Install({L"--modules", L"QxSampleHeartbeat.dll"}).exitCode);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_DEMAND_START), QueryConfig(service).config->dwStartType);
+    EXPECT_EQ(0u, ReadDword(ParametersKey(), L"ServiceName"));
+    EXPECT_EQ(0u, ReadDword(ParametersKey(), L"SDEnabled"));
+    EXPECT_EQ(0u, ReadDword(ParametersKey(), L"LogCompressor"));
+}
+
+TEST_F(InstallTest, RefusesAServiceNameWithAHyphen)
+{
+    ExpectRefused({L"install", L"QxCtl-Hyphen", L"--modules", L"QxSampleHeartbeat.dll"},
+                  "service name \"QxCtl-Hyphen\" contains \"-\": the host cuts its command line at every \"-\" and "
+                  "would not see the whole name");
+    EXPECT_FALSE(ServiceExists(L"QxCtl-Hyphen"));
+}
+
+TEST_F(InstallTest, RefusesAServiceNameOf256Characters)
+{
+    const std::wstring name = L"QxCtl" + std::wstring(251, L'x');
+    ExpectRefused({L"install", name, L"--modules", L"QxSampleHeartbeat.dll"},
+                  "service name is 256 characters long: the host takes at most 255");
+}
+
+TEST_F(InstallTest, RefusesAnEmptyServiceName)
+{
+    ExpectRefused({L"install", L"", L"--modules", L"QxSampleHeartbeat.dll"}, "the service name is empty");
+}
+
+TEST_F(InstallTest, RefusesAModuleListOver259Characters)
+{
+    const std::wstring modules = std::wstring(256, L'm') + L".dll";
+    ExpectRefused({L"install", service, L"--modules", modules},
+                  "module list is 260 characters long: the host reads at most 259 of ServiceModules");
+    EXPECT_FALSE(ServiceExists(service));
+}
+
+TEST_F(InstallTest, RefusesSpacesAroundTheSeparators)
+{
+    ExpectRefused({L"install", service, L"--modules", L"QxTestModuleA.dll; QxTestModuleB.dll"},
+                  "module \" QxTestModuleB.dll\" begins or ends with a space: the host does not trim the names "
+                  "between \";\" and \",\"");
+    ExpectRefused({L"install", service, L"--modules", L"QxTestModuleA.dll ,QxTestModuleB.dll"},
+                  "module \"QxTestModuleA.dll \" begins or ends with a space: the host does not trim the names "
+                  "between \";\" and \",\"");
+    EXPECT_FALSE(ServiceExists(service));
+}
+
+TEST_F(InstallTest, RefusesAnExistingServiceUnlessAskedToReplaceIt)
+{
+    ASSERT_EQ(0u, Install({L"--modules", L"QxTestModuleA.dll"}).exitCode);
+    ExpectRefused({L"install", service, L"--modules", L"QxSampleHeartbeat.dll"},
+                  "service \"" + Service() + "\" already exists: uninstall it first, or pass --replace");
+    DWORD type = 0;
+    EXPECT_EQ(L"QxTestModuleA.dll", ReadString(ParametersKey(), L"ServiceModules", type));
+
+    const CtlResult replaced = Install({L"--modules", L"QxSampleHeartbeat.dll", L"--replace"});
+    EXPECT_EQ(0u, replaced.exitCode) << (replaced.err.empty() ? "" : replaced.err[0]);
+    EXPECT_EQ(L"QxSampleHeartbeat.dll", ReadString(ParametersKey(), L"ServiceModules", type));
+}
+
+TEST_F(InstallTest, UsageErrorsExitWithTwo)
+{
+    const CtlResult result = RunCtl({L"install", service});
+    EXPECT_EQ(2u, result.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl: install: --modules <list> is required"}, result.err);
+}
+
+TEST_F(InstallTest, UninstallStopsARunningServiceAndRemovesEverything)
+{
+    ASSERT_EQ(0u, Install({L"--modules", L"QxSampleHeartbeat.dll"}).exitCode);
+    ASSERT_TRUE(StartService(service));
+    const CtlResult result = RunCtl({L"uninstall", service});
+    EXPECT_EQ(0u, result.exitCode) << (result.err.empty() ? "" : result.err[0]);
+    ASSERT_EQ(3u, result.out.size());
+    EXPECT_EQ("removed service " + Service() + ", its Parameters and its event source", result.out[0]);
+    EXPECT_EQ("its logs stay in " + Narrow(BinFolder()) + "Logs\\" + Service() + "(<pid>).log", result.out[1]);
+    EXPECT_EQ(0u, result.out[2].find("its crash dumps stay as " + Service() + "_*.dmp in the temporary folder"))
+        << result.out[2];
+    EXPECT_FALSE(ServiceExists(service));
+    EXPECT_FALSE(KeyExists(ParametersKey()));
+    EXPECT_FALSE(KeyExists(kEventSourcesKey + service));
+}
+
+TEST_F(InstallTest, UninstallOfAMissingServiceFails)
+{
+    const CtlResult result = RunCtl({L"uninstall", service});
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl uninstall: service \"" + Service() + "\" does not exist"},
+              result.err);
+}

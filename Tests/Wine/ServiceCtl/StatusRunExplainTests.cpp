@@ -1,0 +1,254 @@
+// status, run, explain, --help and --version.
+#include <regex>
+
+#include "CtlHarness.h"
+
+using namespace QxCtlTest;
+
+namespace {
+
+constexpr const wchar_t* kToolSettings = L"SYSTEM\\CurrentControlSet\\Services\\QxServiceCtl";
+
+bool Matches(const std::string& line, const std::string& pattern)
+{
+    return std::regex_match(line, std::regex(pattern));
+}
+
+std::string Escaped(const std::string& text)
+{
+    return std::regex_replace(text, std::regex(R"([\\^$.|?*+()\[\]{}])"), R"(\$&)");
+}
+
+// FormatMessageW of a code without inserts and trailing CR LF; source null for the system.
+std::string MessageText(DWORD code, HMODULE source)
+{
+    wchar_t* text = nullptr;
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                        (source != nullptr ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM);
+    const DWORD length = FormatMessageW(flags, source, code, 0x0409, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message(text != nullptr ? text : L"", length);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) {
+        message.pop_back();
+    }
+    return Narrow(message);
+}
+
+class ToolTest : public CtlTest {
+protected:
+    void TearDown() override
+    {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kToolSettings);
+        CtlTest::TearDown();
+    }
+
+    // The test modules run by the tool read their settings below its executable's name.
+    static void SetModuleSetting(const wchar_t* module, const wchar_t* name, DWORD value)
+    {
+        SetDword(std::wstring(kToolSettings) + L"\\TestModules\\" + module, name, value);
+    }
+};
+
+} // namespace
+
+TEST_F(ToolTest, StatusOfARunningService)
+{
+    ASSERT_EQ(0u, Install({L"--modules", L"QxSampleHeartbeat.dll"}).exitCode);
+    ASSERT_TRUE(StartService(service));
+    const CtlResult result = RunCtl({L"status", service});
+    EXPECT_EQ(0u, result.exitCode);
+    ASSERT_GE(result.out.size(), 7u);
+    EXPECT_EQ("service: " + Service(), result.out[0]);
+    EXPECT_EQ("state: RUNNING", result.out[1]);
+    ASSERT_TRUE(Matches(result.out[2], "process id: [0-9]+")) << result.out[2];
+    const std::string pid = result.out[2].substr(12);
+    EXPECT_EQ("accepted controls: STOP, SHUTDOWN", result.out[3]);
+    EXPECT_TRUE(Matches(result.out[4], "exit code: 0x00000000, success: .+")) << result.out[4];
+    EXPECT_EQ("module log: " + Narrow(BinFolder()) + "Logs\\" + Service() + "(" + pid + ").log", result.out[5]);
+    EXPECT_TRUE(Matches(result.out.back(), "crash dump: none in .+")) << result.out.back();
+    for (std::size_t i = 6; i + 1 < result.out.size(); ++i) {
+        EXPECT_TRUE(result.out[i].starts_with("  ")) << result.out[i];
+    }
+}
+
+TEST_F(ToolTest, StatusDecodesTheExitCodeOfAFailedStart)
+{
+    ASSERT_EQ(0u, Install({L"--modules", L"QxCtlNoSuchModule.dll"}).exitCode);
+    {
+        const UniqueServiceHandle manager = OpenManager();
+        const UniqueServiceHandle handle(OpenServiceW(manager.get(), service.c_str(), SERVICE_ALL_ACCESS));
+        ASSERT_TRUE(StartServiceW(handle.get(), 0, nullptr)) << GetLastError();
+        ASSERT_TRUE(WaitForState(handle.get(), SERVICE_STOPPED));
+    }
+    const CtlResult result = RunCtl({L"status", service});
+    EXPECT_EQ(0u, result.exitCode);
+    ASSERT_EQ(17u, result.out.size());
+    EXPECT_EQ("state: STOPPED", result.out[1]);
+    EXPECT_EQ("process id: none", result.out[2]);
+    EXPECT_EQ("accepted controls: none", result.out[3]);
+    EXPECT_EQ("exit code: 0x8007007E, HRESULT of Win32 error 126: " + MessageText(0x8007007E, nullptr), result.out[4]);
+    ASSERT_TRUE(result.out[5].starts_with("module log: ")) << result.out[5];
+    const auto log = QxWineTest::ReadWholeFile(ToWide(result.out[5].substr(12)));
+    ASSERT_TRUE(log);
+    EXPECT_NE(std::string::npos, log->find("Failed to load QxCtlNoSuchModule.dll Error:126"));
+    // The last ten lines of that log follow, indented, before the crash dump line.
+    const std::vector<std::string> logLines = QxWineTest::SplitCrLfLines(*log);
+    ASSERT_GE(logLines.size(), 10u);
+    std::vector<std::string> expected;
+    for (auto line = logLines.end() - 10; line != logLines.end(); ++line) {
+        expected.push_back("  " + *line);
+    }
+    EXPECT_EQ(expected, std::vector<std::string>(result.out.begin() + 6, result.out.end() - 1));
+}
+
+TEST_F(ToolTest, StatusOfAMissingServiceFails)
+{
+    const CtlResult result = RunCtl({L"status", service});
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl status: service \"" + Service() + "\" does not exist"},
+              result.err);
+}
+
+TEST_F(ToolTest, RunLoadsTheSampleModuleByItsPath)
+{
+    const std::wstring path = BinFolder() + L"QxSampleHeartbeat.dll";
+    const CtlResult result = RunCtl({L"run", path, L"--seconds", L"1"});
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_TRUE(result.err.empty());
+    ASSERT_EQ(4u, result.out.size());
+    const std::string name = Escaped(Narrow(path));
+    EXPECT_TRUE(
+        Matches(result.out[0], "SmInitialize " + name + R"(: 0x00000000 in [0-9]+\.[0-9] ms, flags 0x[0-9A-F]{8})"))
+        << result.out[0];
+    EXPECT_EQ("running for 1 s (Ctrl+C stops sooner)", result.out[1]);
+    EXPECT_TRUE(Matches(result.out[2], "SmShutdown " + name + R"(: returned in [0-9]+\.[0-9] ms)")) << result.out[2];
+    EXPECT_EQ("stopped: every module shut down", result.out[3]);
+}
+
+TEST_F(ToolTest, RunLoadsAServicesModulesInOrderAndShutsThemDownInReverse)
+{
+    ASSERT_EQ(0u, Install({L"--modules", L"QxSampleHeartbeat.dll,QxTestModuleA.dll"}).exitCode);
+    const CtlResult result = RunCtl({L"run", service, L"--seconds", L"0"});
+    EXPECT_EQ(0u, result.exitCode);
+    ASSERT_EQ(6u, result.out.size());
+    EXPECT_TRUE(result.out[0].starts_with("SmInitialize QxSampleHeartbeat.dll: 0x00000000 in ")) << result.out[0];
+    EXPECT_TRUE(result.out[1].starts_with("SmInitialize QxTestModuleA.dll: 0x00000000 in ")) << result.out[1];
+    EXPECT_EQ("running for 0 s (Ctrl+C stops sooner)", result.out[2]);
+    EXPECT_TRUE(result.out[3].starts_with("SmShutdown QxTestModuleA.dll: returned in ")) << result.out[3];
+    EXPECT_TRUE(result.out[4].starts_with("SmShutdown QxSampleHeartbeat.dll: returned in ")) << result.out[4];
+    EXPECT_EQ("stopped: every module shut down", result.out[5]);
+}
+
+TEST_F(ToolTest, RunStopsAtAFailingModuleAndShutsDownThoseBefore)
+{
+    ASSERT_EQ(0u, Install({L"--modules", L"QxTestModuleA.dll;QxTestModuleB.dll;QxTestModuleC.dll"}).exitCode);
+    SetModuleSetting(L"QxTestModuleB", L"Result", 0x80004005);
+    const CtlResult result = RunCtl({L"run", service});
+    EXPECT_EQ(1u, result.exitCode);
+    ASSERT_EQ(3u, result.out.size());
+    EXPECT_TRUE(result.out[0].starts_with("SmInitialize QxTestModuleA.dll: 0x00000000 in ")) << result.out[0];
+    EXPECT_TRUE(result.out[1].starts_with("SmInitialize QxTestModuleB.dll: failed with 0x80004005 (" +
+                                          MessageText(0x80004005, nullptr) + ") after "))
+        << result.out[1];
+    EXPECT_TRUE(result.out[2].starts_with("SmShutdown QxTestModuleA.dll: returned in ")) << result.out[2];
+    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl run: module QxTestModuleB.dll did not start: failed with "
+                                       "0x80004005"},
+              result.err);
+}
+
+TEST_F(ToolTest, RunCatchesAnExceptionFromSmInitialize)
+{
+    ASSERT_EQ(0u, Install({L"--modules", L"QxTestModuleA.dll;QxTestModuleB.dll"}).exitCode);
+    SetModuleSetting(L"QxTestModuleB", L"Throw", 1);
+    const CtlResult result = RunCtl({L"run", service});
+    EXPECT_EQ(1u, result.exitCode);
+    ASSERT_EQ(3u, result.out.size());
+    EXPECT_TRUE(result.out[1].starts_with("SmInitialize QxTestModuleB.dll: threw an exception after "))
+        << result.out[1];
+    EXPECT_TRUE(result.out[2].starts_with("SmShutdown QxTestModuleA.dll: returned in ")) << result.out[2];
+    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl run: module QxTestModuleB.dll did not start: threw an exception"},
+              result.err);
+}
+
+TEST_F(ToolTest, RunRefusesAModuleWithoutSmShutdown)
+{
+    const CtlResult result = RunCtl({L"run", L"QxTestModuleNoShutdown.dll"});
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_TRUE(result.out.empty());
+    EXPECT_EQ(
+        std::vector<std::string>{"QxServiceCtl run: module QxTestModuleNoShutdown.dll does not export SmShutdown"},
+        result.err);
+}
+
+TEST_F(ToolTest, RunNamesAModuleThatCannotBeLoaded)
+{
+    const CtlResult result = RunCtl({L"run", L"QxCtlNoSuchModule.dll"});
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl run: module QxCtlNoSuchModule.dll cannot be loaded (error 126: " +
+                                       MessageText(126, nullptr) + ")"},
+              result.err);
+}
+
+TEST_F(ToolTest, ExplainDecodesAnHResultAndItsText)
+{
+    const CtlResult result = RunCtl({L"explain", L"0x8007007E"});
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ((std::vector<std::string>{"0x8007007E, HRESULT of Win32 error 126", MessageText(0x8007007E, nullptr)}),
+              result.out);
+    const CtlResult negative = RunCtl({L"explain", L"-2147467259"});
+    EXPECT_EQ((std::vector<std::string>{"0x80004005, HRESULT", MessageText(0x80004005, nullptr)}), negative.out);
+}
+
+TEST_F(ToolTest, ExplainGivesTheTextOfAnEventIdentifier)
+{
+    const HMODULE messages =
+        LoadLibraryExW((BinFolder() + L"QxMessages.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(nullptr, messages);
+    const std::string text = MessageText(0x40010101, messages);
+    FreeLibrary(messages);
+    ASSERT_FALSE(text.empty());
+    const CtlResult result = RunCtl({L"explain", L"0x40010101"});
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ((std::vector<std::string>{"0x40010101, message or event identifier", text}), result.out);
+}
+
+TEST_F(ToolTest, ExplainRefusesWhatIsNoCode)
+{
+    const CtlResult result = RunCtl({L"explain", L"E_FAIL"});
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl explain: \"E_FAIL\" is no code: give a decimal number, a "
+                                       "negative one as %ERRORLEVEL% shows it, or 0x and hexadecimal digits"},
+              result.err);
+}
+
+TEST_F(ToolTest, HelpListsEveryCommand)
+{
+    const CtlResult result = RunCtl({L"--help"});
+    EXPECT_EQ(0u, result.exitCode);
+    for (const char* command :
+         {"install <service> --modules <list>", "uninstall <service>", "validate <service>", "status <service>",
+          "run <service>|<module path> [--seconds N]", "explain <code>", "--help | --version"}) {
+        bool listed = false;
+        for (const auto& line : result.out) {
+            listed = listed || line.starts_with(std::string("QxServiceCtl ") + command);
+        }
+        EXPECT_TRUE(listed) << command;
+    }
+}
+
+TEST_F(ToolTest, VersionIsTheHostsFileVersion)
+{
+    const std::wstring host = BinFolder() + L"QxServiceHost.exe";
+    DWORD handle = 0;
+    const DWORD size = GetFileVersionInfoSizeW(host.c_str(), &handle);
+    ASSERT_NE(0u, size);
+    std::vector<BYTE> block(size);
+    ASSERT_TRUE(GetFileVersionInfoW(host.c_str(), 0, size, block.data()));
+    wchar_t* version = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\StringFileInfo\\040904b0\\FileVersion",
+                               reinterpret_cast<void**>(&version), &length));
+    const CtlResult result = RunCtl({L"--version"});
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl " + Narrow(version)}, result.out);
+}

@@ -1,0 +1,194 @@
+// validate: the host's rules applied value by value, each refusal by its line and the exit code.
+#include "CtlHarness.h"
+
+using namespace QxCtlTest;
+
+namespace {
+
+class ValidateTest : public CtlTest {
+protected:
+    void SetUp() override
+    {
+        CtlTest::SetUp();
+        SetString(ParametersKey(), L"ServiceModules", L"QxSampleHeartbeat.dll");
+        SetDword(ParametersKey(), L"ServiceName", 3);
+    }
+
+    [[nodiscard]] std::string NoProductRoot() const
+    {
+        return "ProductInfo2.ini: not found beside the host in " + Narrow(BinFolder()) +
+               ": no product root, so no event source and no product message library";
+    }
+
+    // The findings that are not "ok", exit code 1 and the summary on standard error.
+    void ExpectRefused(const std::vector<std::string>& problems)
+    {
+        const CtlResult result = RunCtl({L"validate", service});
+        EXPECT_EQ(1u, result.exitCode);
+        EXPECT_EQ(
+            std::vector<std::string>{"QxServiceCtl validate: the host would not start service \"" + Service() + "\""},
+            result.err);
+        std::vector<std::string> found;
+        for (const auto& line : result.out) {
+            if (!line.starts_with("ok: ")) {
+                found.push_back(line);
+            }
+        }
+        EXPECT_EQ(problems, found);
+    }
+};
+
+} // namespace
+
+TEST_F(ValidateTest, AHealthyServiceWouldStart)
+{
+    SetDword(ParametersKey(), L"LogCompressor", 0);
+    const CtlResult result = RunCtl({L"validate", service});
+    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_TRUE(result.err.empty());
+    EXPECT_EQ((std::vector<std::string>{
+                  "ok: ServiceModules: \"QxSampleHeartbeat.dll\"",
+                  "ok: ServiceName: display name identifier 3",
+                  "ok: SDEnabled: not set: off",
+                  "ok: LogCompressor: off",
+                  "warning: " + NoProductRoot(),
+                  "ok: module QxSampleHeartbeat.dll: " + Narrow(BinFolder()) +
+                      "QxSampleHeartbeat.dll exports SmInitialize and SmShutdown",
+                  "the host would start service " + Service(),
+              }),
+              result.out);
+}
+
+TEST_F(ValidateTest, RefusesAMissingParametersKey)
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, ParametersKey().c_str());
+    ExpectRefused({"error: HKLM\\" + Narrow(ParametersKey()) + ": missing (error 2): the host stops with 0x80070002"});
+}
+
+TEST_F(ValidateTest, RefusesAServiceNameTheHostWouldMisread)
+{
+    const CtlResult result = RunCtl({L"validate", L"QxCtl-Hyphen"});
+    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"error: service name: service name \"QxCtl-Hyphen\" contains \"-\": the host "
+                                       "cuts its command line at every \"-\" and would not see the whole name"},
+              result.out);
+}
+
+TEST_F(ValidateTest, RefusesAModuleListOfAnotherType)
+{
+    SetDword(ParametersKey(), L"ServiceModules", 1);
+    ExpectRefused({"error: ServiceModules: REG_DWORD, not a REG_SZ or REG_EXPAND_SZ (error 13): the host stops with "
+                   "0x8007000D",
+                   "warning: " + NoProductRoot()});
+}
+
+TEST_F(ValidateTest, RefusesAModuleListOver259Characters)
+{
+    SetString(ParametersKey(), L"ServiceModules", std::wstring(256, L'm') + L".dll");
+    ExpectRefused({"error: ServiceModules: longer than 259 characters (error 234): the host stops with 0x800700EA",
+                   "warning: " + NoProductRoot()});
+}
+
+TEST_F(ValidateTest, RefusesAModuleListWithoutItsNul)
+{
+    // A non-NUL unit after the data, so that the registry does not add the NUL itself.
+    const wchar_t data[] = L"QxSampleHeartbeat.dllX";
+    SetRawValue(ParametersKey(), L"ServiceModules", REG_SZ, data, 21 * sizeof(wchar_t));
+    ExpectRefused({"error: ServiceModules: does not end with a NUL (error 13): the host stops with 0x8007000D",
+                   "warning: " + NoProductRoot()});
+}
+
+TEST_F(ValidateTest, RefusesAModuleListOfAnOddSize)
+{
+    const wchar_t data[] = L"QxSa";
+    SetRawValue(ParametersKey(), L"ServiceModules", REG_SZ, data, 7);
+    ExpectRefused({"error: ServiceModules: an odd number of bytes, no whole UTF-16 string (error 13): the host stops "
+                   "with 0x8007000D",
+                   "warning: " + NoProductRoot()});
+}
+
+TEST_F(ValidateTest, RefusesAMissingDisplayNameIdentifier)
+{
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, ParametersKey().c_str(), L"ServiceName");
+    ExpectRefused(
+        {"error: ServiceName: missing (error 2): the host stops with 0x80070002", "warning: " + NoProductRoot()});
+}
+
+TEST_F(ValidateTest, RefusesADisplayNameIdentifierLongerThanADword)
+{
+    const ULONGLONG wide = 3;
+    SetRawValue(ParametersKey(), L"ServiceName", REG_QWORD, &wide, sizeof(wide));
+    ExpectRefused(
+        {"error: ServiceName: REG_QWORD of 8 bytes, not a REG_DWORD (error 234): the host stops with 0x800700EA",
+         "warning: " + NoProductRoot()});
+}
+
+TEST_F(ValidateTest, RefusesADisplayNameIdentifierOfAnotherType)
+{
+    SetString(ParametersKey(), L"ServiceName", L"3");
+    ExpectRefused({"error: ServiceName: REG_SZ, not a REG_DWORD (error 13): the host stops with 0x8007000D",
+                   "warning: " + NoProductRoot()});
+}
+
+TEST_F(ValidateTest, AFlagOfAnotherTypeIsOnlyAWarning)
+{
+    SetString(ParametersKey(), L"SDEnabled", L"1");
+    const CtlResult result = RunCtl({L"validate", service});
+    EXPECT_EQ(0u, result.exitCode);
+    ASSERT_GE(result.out.size(), 3u);
+    EXPECT_EQ("warning: SDEnabled: REG_SZ, not a REG_DWORD (error 13): the host ignores it and takes off",
+              result.out[2]);
+}
+
+TEST_F(ValidateTest, RefusesAModuleThatIsNotFound)
+{
+    SetString(ParametersKey(), L"ServiceModules", L"QxSampleHeartbeat.dll;QxCtlNoSuchModule.dll");
+    ExpectRefused({"warning: " + NoProductRoot(), "error: module QxCtlNoSuchModule.dll: not found in " +
+                                                      Narrow(BinFolder()) +
+                                                      " or System32 (error 126): the host stops with 0x8007007E"});
+}
+
+TEST_F(ValidateTest, RefusesAModuleWithoutSmShutdown)
+{
+    SetString(ParametersKey(), L"ServiceModules", L"QxTestModuleNoShutdown.dll");
+    ExpectRefused({"warning: " + NoProductRoot(), "error: module QxTestModuleNoShutdown.dll: " + Narrow(BinFolder()) +
+                                                      "QxTestModuleNoShutdown.dll does not export SmShutdown: the host "
+                                                      "stops with 0x8007007F"});
+}
+
+TEST_F(ValidateTest, RefusesAModuleThatIsNoLibrary)
+{
+    const std::wstring path = BinFolder() + service + L".dll";
+    QxWineTest::WriteFileBytes(path, "not a library");
+    SetString(ParametersKey(), L"ServiceModules", path);
+    ExpectRefused({"warning: " + NoProductRoot(),
+                   "error: module " + Narrow(path) +
+                       ": not a 64-bit Windows library (error 193): the host stops with 0x800700C1"});
+    DeleteFileW(path.c_str());
+}
+
+TEST_F(ValidateTest, RefusesTheLogCompressorWithoutAProductRoot)
+{
+    SetDword(ParametersKey(), L"LogCompressor", 1);
+    ExpectRefused({"error: " + NoProductRoot()});
+}
+
+TEST_F(ValidateTest, RunsNoCodeOfTheModules)
+{
+    // The planted test module traces its loading from DllMain into the file its settings name; the
+    // tool, run without -name=, reads them below its own executable's name.
+    const std::wstring settings = kServicesKey + std::wstring(L"QxServiceCtl\\TestModules");
+    const std::wstring trace = BinFolder() + service + L".trace";
+    DeleteFileW(trace.c_str());
+    SetString(settings, L"TraceFile", trace);
+    SetString(ParametersKey(), L"ServiceModules", L"QxTestPlantedModule.dll");
+    const CtlResult validated = RunCtl({L"validate", service});
+    EXPECT_EQ(0u, validated.exitCode);
+    EXPECT_FALSE(QxWineTest::FileExists(trace));
+    // The same module run does load, so the trace would have shown a load.
+    const CtlResult run = RunCtl({L"run", service, L"--seconds", L"0"});
+    EXPECT_EQ(0u, run.exitCode);
+    EXPECT_TRUE(QxWineTest::FileExists(trace));
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kServicesKey + std::wstring(L"QxServiceCtl")).c_str());
+    DeleteFileW(trace.c_str());
+}
