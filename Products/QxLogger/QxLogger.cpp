@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Common/ConfigurationNames.h"
 #include "ResKit/Logger/LoggerItf.h"
 #include "StandInSupport.h"
 
@@ -20,8 +21,6 @@ namespace {
 constexpr std::uint64_t kDefaultMaxFileSize = 104857600;
 constexpr int kDefaultLogLevel = 3;
 constexpr DWORD kDefaultKeptLogFiles = 10;
-constexpr const wchar_t* kSettingsKey = L"SOFTWARE\\Qx\\QxLogger";
-constexpr const wchar_t* kServiceSettingsKey = L"SOFTWARE\\Qx\\QxLogger\\Services\\";
 
 thread_local int t_indent = 0;
 thread_local bool t_inLogger = false;
@@ -68,22 +67,22 @@ std::optional<DWORD> ReadDword(const std::wstring& keyPath, const wchar_t* name)
 std::optional<DWORD> ReadSetting(const std::wstring& service, const wchar_t* name)
 {
     if (!service.empty()) {
-        if (const std::optional<DWORD> own = ReadDword(kServiceSettingsKey + service, name)) {
+        if (const std::optional<DWORD> own = ReadDword(ConfigurationNames::kLoggerServiceSettingsKey + service, name)) {
             return own;
         }
     }
-    return ReadDword(kSettingsKey, name);
+    return ReadDword(ConfigurationNames::kLoggerSettingsKey, name);
 }
 
 int ReadLogLevel(const std::wstring& service)
 {
-    const std::optional<DWORD> value = ReadSetting(service, L"LogLevel");
+    const std::optional<DWORD> value = ReadSetting(service, ConfigurationNames::kLogLevel);
     return value ? static_cast<int>(std::min<DWORD>(*value, INT_MAX)) : kDefaultLogLevel;
 }
 
 DWORD ReadKeptLogFiles(const std::wstring& service)
 {
-    return ReadSetting(service, L"KeepLogFiles").value_or(kDefaultKeptLogFiles);
+    return ReadSetting(service, ConfigurationNames::kKeepLogFiles).value_or(kDefaultKeptLogFiles);
 }
 
 bool EqualIgnoringCase(std::wstring_view left, std::wstring_view right)

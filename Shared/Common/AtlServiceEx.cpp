@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 
+#include "Common/ConfigurationNames.h"
 #include "Common/LogCompressor/LogComprLoader.h"
 #include "Common/LogCompressor/stdex/ScopeGuard.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
@@ -223,7 +224,7 @@ void CServiceModule::RemoveStopAcceptFlag()
     if (Registry().OpenKey(ParametersKeyPath(m_serviceName.data()), kKeyWrite, key) != kErrorSuccess) {
         return;
     }
-    if (Registry().DeleteValue(key.get(), L"StopAccept") == kErrorSuccess) {
+    if (Registry().DeleteValue(key.get(), ConfigurationNames::kStopAccept) == kErrorSuccess) {
         QX_LOG(3, "StopAccept", " registry flag removed");
     }
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "Common/ConfigurationNames.h"
 #include "Common/ProductInfo.h"
 #include "Common/RegistryValues.h"
 #include "ResKit/Logger/LogUtils.h"
@@ -217,12 +218,13 @@ void ReadUserDump(std::wstring& userDump)
     }
     std::uint32_t type = kRegNone;
     std::uint32_t size = 0;
-    if (Registry().QueryValue(key.get(), L"UserDump", &type, nullptr, &size) != kErrorSuccess || size == 0 ||
-        type != kRegSz) {
+    if (Registry().QueryValue(key.get(), ConfigurationNames::kUserDump, &type, nullptr, &size) != kErrorSuccess ||
+        size == 0 || type != kRegSz) {
         return;
     }
     std::wstring text;
-    if (ReadTerminatedString(key.get(), L"UserDump", StringValueUnits(key.get(), L"UserDump"), text) == kErrorSuccess) {
+    if (ReadTerminatedString(key.get(), ConfigurationNames::kUserDump,
+                             StringValueUnits(key.get(), ConfigurationNames::kUserDump), text) == kErrorSuccess) {
         userDump = text;
     }
 }

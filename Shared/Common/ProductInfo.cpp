@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "Common/ConfigurationNames.h"
 #include "Common/RegistryValues.h"
 #include "Platform/Api/ProcessWide.h"
 #include "ResKit/Logger/HRXEx.h"
@@ -34,10 +35,10 @@ ProductInfo ProductInfo::ReadFile(const std::wstring& iniPath)
     auto read = [&](const wchar_t* key, const std::wstring& defaultValue) {
         return text.ReadProfileString(iniPath, kSection, key, defaultValue.c_str(), kProfileValueCapacity);
     };
-    info.m_registryRoot = read(L"RegistryRoot", info.m_registryRoot);
-    info.m_messageFile = read(L"MessageFile", info.m_messageFile);
-    info.m_auditMessageFile = read(L"AuditMessageFile", info.m_auditMessageFile);
-    info.m_eventLogName = read(L"EventLogName", info.m_eventLogName);
+    info.m_registryRoot = read(ConfigurationNames::kRegistryRoot, info.m_registryRoot);
+    info.m_messageFile = read(ConfigurationNames::kMessageFile, info.m_messageFile);
+    info.m_auditMessageFile = read(ConfigurationNames::kAuditMessageFile, info.m_auditMessageFile);
+    info.m_eventLogName = read(ConfigurationNames::kEventLogName, info.m_eventLogName);
     return info;
 }
 
@@ -89,7 +90,7 @@ Library ProductInfo::LoadMessageModule() const
         return library;
     }
     std::wstring path;
-    if (!ReadProductString(key.get(), L"ProductInstallPath", path)) {
+    if (!ReadProductString(key.get(), ConfigurationNames::kProductInstallPath, path)) {
         return library;
     }
     if (!path.empty() && path.back() != L'\\' && path.back() != L'/') {
@@ -115,11 +116,11 @@ std::wstring ProductLibraryPath(const std::wstring& registryRoot, const wchar_t*
     constexpr std::uint32_t kGenericRead = 0x80000000;
     RegistryKey key;
     RaiseWin32(Registry().OpenKey(registryRoot, kGenericRead, key));
-    const std::size_t units = StringValueUnits(key.get(), L"ProductInstallPath");
+    const std::size_t units = StringValueUnits(key.get(), ConfigurationNames::kProductInstallPath);
     if (units == 0) {
         RaiseIfFailed(kEInvalidArg);
     }
     std::wstring path;
-    RaiseWin32(ReadTerminatedString(key.get(), L"ProductInstallPath", units, path));
+    RaiseWin32(ReadTerminatedString(key.get(), ConfigurationNames::kProductInstallPath, units, path));
     return path + fileName;
 }

@@ -7,12 +7,13 @@
 
 #include <string>
 
+#include "Common/ConfigurationNames.h"
 #include "Platform/Api/Platform.h"
 
 class ProductInfo {
 public:
-    static constexpr const wchar_t* kFileName = L"ProductInfo2.ini";
-    static constexpr const wchar_t* kSection = L"ProductInfo";
+    static constexpr const wchar_t* kFileName = ConfigurationNames::kProductInfoFile;
+    static constexpr const wchar_t* kSection = ConfigurationNames::kProductInfoSection;
     // Part of the product's event source names; the event reporters strip it.
     static constexpr const wchar_t* kProductName = L"Velquor";
 

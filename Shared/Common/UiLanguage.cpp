@@ -4,6 +4,7 @@
 #include <mutex>
 #include <new>
 
+#include "Common/ConfigurationNames.h"
 #include "Common/ProductInfo.h"
 #include "Platform/Api/ProcessWide.h"
 #include "ResKit/Logger/HRXEx.h"
@@ -28,7 +29,8 @@ void ReadLanguageValue(const std::wstring& root, std::uint16_t& language)
     }
     std::uint32_t value = 0;
     std::uint32_t size = sizeof(value);
-    if (Registry().QueryValue(key.get(), L"Language", nullptr, &value, &size) == kErrorSuccess && value != 0) {
+    if (Registry().QueryValue(key.get(), ConfigurationNames::kLanguage, nullptr, &value, &size) == kErrorSuccess &&
+        value != 0) {
         language = static_cast<std::uint16_t>(value & 0xFFFFu);
     }
 }

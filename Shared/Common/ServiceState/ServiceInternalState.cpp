@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "Common/ConfigurationNames.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
 #include "Platform/Api/ProcessWide.h"
 #include "ResKit/Logger/LogUtils.h"
@@ -40,7 +41,8 @@ bool StopAcceptForbids(const std::wstring& serviceName)
     std::uint32_t type = kRegNone;
     std::uint32_t value = 0;
     std::uint32_t size = sizeof(value);
-    if (Registry().QueryValue(key.get(), L"StopAccept", &type, &value, &size) != kErrorSuccess || type != kRegDword) {
+    if (Registry().QueryValue(key.get(), ConfigurationNames::kStopAccept, &type, &value, &size) != kErrorSuccess ||
+        type != kRegDword) {
         return true;
     }
     QX_LOG(3, "StopAccept", " registry flag value = ", value);
@@ -129,8 +131,8 @@ void WatchDogGuard::SetServiceName(const wchar_t* serviceName)
 
 void WatchDogGuard::Set(bool present)
 {
-    const std::wstring path =
-        std::wstring(L"SYSTEM\\CurrentControlSet\\services\\") + g_guardServiceName.data() + L"\\WatchDogGuard";
+    const std::wstring path = std::wstring(L"SYSTEM\\CurrentControlSet\\services\\") + g_guardServiceName.data() +
+                              L"\\" + ConfigurationNames::kWatchDogGuard;
     if (present) {
         (void)Registry().CreateVolatileKey(path);
     } else {

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Common/ConfigurationNames.h"
 #include "Common/ProductInfo.h"
 #include "Common/audit/EventSinks.h"
 #include "Platform/Api/Platform.h"
@@ -72,7 +73,8 @@ bool ReadDisabledEventsText(NativeHandle key, std::wstring& text)
     std::uint32_t bytes = 0;
     for (;;) {
         bytes = static_cast<std::uint32_t>(buffer.size() * sizeof(wchar_t));
-        const Win32Error error = Registry().QueryValue(key, L"DisabledEvents", &type, buffer.data(), &bytes);
+        const Win32Error error =
+            Registry().QueryValue(key, ConfigurationNames::kDisabledEvents, &type, buffer.data(), &bytes);
         if (error == kErrorSuccess) {
             break;
         }
@@ -169,7 +171,8 @@ HRESULT ReadEventSourceName(const std::wstring& registryRoot, std::wstring& name
     }
     std::array<wchar_t, kEventSourceCapacity> buffer{};
     auto bytes = static_cast<std::uint32_t>(sizeof(buffer));
-    if (const Win32Error error = Registry().QueryValue(key.get(), L"EventSource", nullptr, buffer.data(), &bytes);
+    if (const Win32Error error =
+            Registry().QueryValue(key.get(), ConfigurationNames::kEventSource, nullptr, buffer.data(), &bytes);
         error != kErrorSuccess) {
         return HResultFromWin32(error);
     }
