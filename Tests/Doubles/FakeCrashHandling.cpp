@@ -33,7 +33,7 @@ void FakeCrashHandling::RemoveVectoredHandler(NativeHandle registration)
     }
 }
 
-void FakeCrashHandling::RaiseFirstChance(const ExceptionDescription& exception)
+void FakeCrashHandling::RaiseFirstChance(const ExceptionDescription& exception) const
 {
     for (const auto handler : std::vector<ExceptionHandlerFunction>(vectoredHandlers)) {
         if (handler(exception) != kExceptionContinueSearch) {

@@ -110,13 +110,13 @@ void FakeRegistry::CreateKey(const std::wstring& path)
 
 bool FakeRegistry::HasKey(const std::wstring& path) const
 {
-    return m_keys.count(path) != 0;
+    return m_keys.contains(path);
 }
 
 bool FakeRegistry::HasValue(const std::wstring& path, const std::wstring& name) const
 {
     const auto key = m_keys.find(path);
-    return key != m_keys.end() && key->second.count(name) != 0;
+    return key != m_keys.end() && key->second.contains(name);
 }
 
 void FakeRegistry::FailOpen(const std::wstring& path, Win32Error error)
@@ -213,7 +213,7 @@ Win32Error FakeRegistry::DeleteValue(NativeHandle key, const wchar_t* name)
 
 void FakeRegistry::CloseKey(NativeHandle key)
 {
-    auto* opened = static_cast<const OpenedKey*>(key);
+    const auto* opened = static_cast<const OpenedKey*>(key);
     if (m_handles.erase(opened) != 0) {
         --m_openKeys;
         delete opened;

@@ -154,19 +154,19 @@ Win32Error FakeThreads::CreateThread(ThreadFunction function, void* argument, Th
     return kErrorSuccess;
 }
 
-void FakeThreads::SetPriority(NativeHandle, int priority)
+void FakeThreads::SetPriority(NativeHandle /*thread*/, int priority)
 {
     std::lock_guard guard(m_lock);
     priorities.push_back(priority);
 }
 
-void FakeThreads::Terminate(NativeHandle handle, std::uint32_t exitCode)
+void FakeThreads::Terminate(NativeHandle thread, std::uint32_t exitCode)
 {
     std::shared_ptr<Waitable> waitable;
     {
         std::lock_guard guard(m_lock);
         ++terminations;
-        waitable = m_handles.at(handle);
+        waitable = m_handles.at(thread);
     }
     // A fake thread cannot be killed: it runs on until its function returns, but to its waiters it
     // has ended with this exit code.
@@ -260,10 +260,10 @@ std::uint32_t FakeThreads::WaitAny(NativeHandle first, NativeHandle second, std:
     return WaitFor({first, second}, milliseconds);
 }
 
-Win32Error FakeThreads::GetExitCode(NativeHandle handle, std::uint32_t& exitCode)
+Win32Error FakeThreads::GetExitCode(NativeHandle thread, std::uint32_t& exitCode)
 {
     std::lock_guard guard(m_lock);
-    exitCode = m_handles.at(handle)->exitCode;
+    exitCode = m_handles.at(thread)->exitCode;
     return kErrorSuccess;
 }
 
@@ -292,7 +292,7 @@ void FakeThreads::RunMessageLoop()
 {
     const std::uint32_t self = Platform::Process().CurrentThreadId();
     std::unique_lock guard(m_lock);
-    m_changed.wait(guard, [&] { return m_quitPosted.count(self) != 0; });
+    m_changed.wait(guard, [&] { return m_quitPosted.contains(self); });
     m_quitPosted.erase(self);
 }
 

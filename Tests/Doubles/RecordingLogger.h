@@ -31,7 +31,7 @@ struct LoggerInitCall {
 
 class RecordingLogger final : public IFileLoggerItf {
 public:
-    explicit RecordingLogger(int maxEnabledLevel = 3, int* destroyedCount = nullptr);
+    explicit RecordingLogger(int maxLevel = 3, int* destroyedCount = nullptr);
     ~RecordingLogger() override;
 
     HRESULT Init(const wchar_t* logName, const wchar_t* title, bool flag, LogUtils::SModuleLogInit* settings) override;
