@@ -2,6 +2,7 @@
 // own, controls arrive through the registered handler, and the module, watchdog and compressor
 // libraries record their calls. The host's components are process-wide objects, built anew on
 // each test's doubles, and every start begins from the module's initial status.
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -249,7 +250,11 @@ TEST_F(ServiceLifecycleTest, ControlsCannotChangeWhileStartingAndSdEnabledWithho
     auto service = StartService();
     WaitUntilRunning();
     EXPECT_FALSE(changedWhileStarting);
-    EXPECT_EQ(platform.serviceControl.Reports().back().controlsAccepted, kServiceAcceptShutdown)
+    // The first RUNNING report: the stop-acceptance worker may grant stop at once after it.
+    const auto reports = platform.serviceControl.Reports();
+    const auto running = std::ranges::find(reports, kServiceRunning, &ServiceStatus::currentState);
+    ASSERT_NE(running, reports.end());
+    EXPECT_EQ(running->controlsAccepted, kServiceAcceptShutdown)
         << "with SDEnabled the service starts without accepting stop";
     EXPECT_EQ(Stop(service), 0u);
 }
