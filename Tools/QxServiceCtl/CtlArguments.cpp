@@ -179,7 +179,7 @@ std::optional<std::uint32_t> ParseUnsigned(const std::wstring& text)
         } else {
             return std::nullopt;
         }
-        value = value * (hexadecimal ? 16U : 10U) + digit;
+        value = value * (hexadecimal ? 16u : 10u) + digit;
     }
     if (value > 0xFFFFFFFFULL) {
         return std::nullopt;
@@ -209,7 +209,7 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& arguments)
         }
         return {std::move(command), {}};
     }
-    const std::wstring commandName = arguments[0];
+    const std::wstring& commandName = arguments[0];
     if (arguments.size() < 2) {
         return Refuse(commandName + L": " + TargetName(command.kind) + L" is missing");
     }

@@ -156,7 +156,7 @@ void WaitForStop(const std::optional<std::uint32_t>& seconds)
     } else {
         Out(L"running until Ctrl+C");
     }
-    const DWORD timeout = seconds ? *seconds * 1000U : INFINITE;
+    const DWORD timeout = seconds ? *seconds * 1000u : INFINITE;
     WaitForSingleObject(StopEvent().get(), timeout);
     SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
 }

@@ -54,7 +54,7 @@ std::wstring ErrorSuffix(Win32Error error)
 
 std::wstring HostStops(Win32Error error)
 {
-    return L": the host stops with " + Hex8(0x80070000U | error);
+    return L": the host stops with " + Hex8(0x80070000u | error);
 }
 
 // Why the host's read of a value failed, in words.

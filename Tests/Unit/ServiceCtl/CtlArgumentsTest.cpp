@@ -6,7 +6,7 @@ using namespace QxServiceCtl;
 
 namespace {
 
-ParsedArguments Parse(std::vector<std::wstring> arguments)
+ParsedArguments Parse(const std::vector<std::wstring>& arguments)
 {
     return ParseArguments(arguments);
 }

@@ -34,7 +34,7 @@ protected:
                 const auto found = modules.find(name);
                 return found != modules.end() ? found->second : ModuleFile{126, {}, {}};
             },
-            [this](const std::wstring& path) { return files.count(path) != 0; },
+            [this](const std::wstring& path) { return files.contains(path); },
         };
         return ValidateService(L"Svc", probes);
     }
@@ -43,7 +43,9 @@ protected:
     std::vector<std::wstring> Problems()
     {
         std::vector<std::wstring> lines;
-        for (const auto& finding : Validate()) {
+        const auto findings = Validate();
+        lines.reserve(findings.size());
+        for (const auto& finding : findings) {
             if (finding.severity != Severity::Ok) {
                 lines.push_back(FormatFinding(finding));
             }
@@ -63,6 +65,7 @@ TEST_F(ValidationTest, AHealthyServiceHasOnlyOkFindings)
     const auto findings = Validate();
     EXPECT_TRUE(HostWouldStart(findings));
     std::vector<std::wstring> lines;
+    lines.reserve(findings.size());
     for (const auto& finding : findings) {
         lines.push_back(FormatFinding(finding));
     }
