@@ -63,7 +63,8 @@ TEST(OperatorsReference, WordSearchNeedsWholeWords)
 {
     EXPECT_TRUE(ContainsWord("the `ServiceName` value", "ServiceName"));
     EXPECT_TRUE(ContainsWord("ServiceName", "ServiceName"));
-    EXPECT_TRUE(ContainsWord("HKLM\\SOFTWARE\\Qx\\QxLogger\\Services\\<service>", "SOFTWARE\\Qx\\QxLogger\\Services\\"));
+    EXPECT_TRUE(
+        ContainsWord("HKLM\\SOFTWARE\\Qx\\QxLogger\\Services\\<service>", "SOFTWARE\\Qx\\QxLogger\\Services\\"));
     EXPECT_FALSE(ContainsWord("ServiceNames", "ServiceName"));
     EXPECT_FALSE(ContainsWord("MyServiceName", "ServiceName"));
     EXPECT_FALSE(ContainsWord("", "ServiceName"));
