@@ -1,0 +1,121 @@
+// What the host's log statements and trace scopes cost when their level is off and when it is on,
+// into a logger that discards every record, and what cutting a list of 100 module names costs. The
+// numbers are for reading (scripts/bench.sh prints them beside their goals); no run is judged by them.
+//
+//     cmake --build build/native -j2 --target QxLogBenchmark
+//     build/native/Tests/Benchmarks/QxLogBenchmark
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "Common/ServiceHost/ServiceModuleManager.h"
+#include "RecordingLogger.h"
+#include "ResKit/Logger/LogUtils.h"
+
+using namespace Qx;
+using namespace Qx::Testing;
+
+namespace {
+
+// Enables the levels 1 to maxLevel and drops what it is given, as a logger whose file is gone would.
+class DiscardingLogger final : public IFileLoggerItf {
+public:
+    explicit DiscardingLogger(int maxLevel) : m_maxLevel(maxLevel) {}
+
+    HRESULT Init(const wchar_t* /*logName*/, const wchar_t* /*title*/, bool /*flag*/,
+                 LogUtils::SModuleLogInit* /*settings*/) override
+    {
+        return kSOk;
+    }
+    void Reserved() override {}
+    HRESULT Write(const wchar_t* sourceFile, int /*line*/, const wchar_t* text, int /*level*/,
+                  const wchar_t* severity) override
+    {
+        benchmark::DoNotOptimize(sourceFile);
+        benchmark::DoNotOptimize(text);
+        benchmark::DoNotOptimize(severity);
+        return kSOk;
+    }
+    void ChangeIndent(int delta) override { benchmark::DoNotOptimize(delta); }
+    bool IsEnabled(int level) override { return level >= 1 && level <= m_maxLevel; }
+    ILogSettings& GetSettings() override { return m_settings; }
+
+private:
+    int m_maxLevel;
+    LogUtils::EmptyLogSettings m_settings;
+};
+
+// Level 3 is the logger's default; trace scopes write at level 2.
+constexpr int kRecordLevel = 3;
+constexpr int kAllOff = 0;
+constexpr std::size_t kListedModules = 100;
+
+void LogStatement(benchmark::State& state, int maxLevel)
+{
+    DiscardingLogger logger(maxLevel);
+    const ScopedLogger scopedLogger(logger);
+    int value = 0;
+    for (auto _ : state) {
+        QX_LOG(kRecordLevel, "Loading module:", value);
+        benchmark::DoNotOptimize(++value);
+    }
+}
+
+void DisabledLogStatement(benchmark::State& state)
+{
+    LogStatement(state, kAllOff);
+}
+BENCHMARK(DisabledLogStatement);
+
+// A record with narrow text and an int, built and handed to the logger, which drops it.
+void EnabledNarrowRecord(benchmark::State& state)
+{
+    LogStatement(state, kRecordLevel);
+}
+BENCHMARK(EnabledNarrowRecord);
+
+[[gnu::noinline]] void TracedFunction(int& calls)
+{
+    QX_FUNCTION_TRACE(L"Benchmarks::TracedFunction");
+    benchmark::DoNotOptimize(++calls);
+}
+
+void TraceScope(benchmark::State& state, int maxLevel)
+{
+    DiscardingLogger logger(maxLevel);
+    const ScopedLogger scopedLogger(logger);
+    int calls = 0;
+    for (auto _ : state) {
+        TracedFunction(calls);
+    }
+}
+
+void DisabledTraceScope(benchmark::State& state)
+{
+    TraceScope(state, kAllOff);
+}
+BENCHMARK(DisabledTraceScope);
+
+void EnabledTraceScope(benchmark::State& state)
+{
+    TraceScope(state, kRecordLevel);
+}
+BENCHMARK(EnabledTraceScope);
+
+// The list of a service hosting 100 modules, named as module files usually are.
+void SplitModuleList100(benchmark::State& state)
+{
+    std::wstring list;
+    for (std::size_t i = 0; i < kListedModules; ++i) {
+        list += (i == 0 ? L"" : L";") + std::wstring(L"QxProductModule") + std::to_wstring(i) + L".dll";
+    }
+    for (auto _ : state) {
+        const std::vector<std::wstring> names = SplitModuleList(list);
+        benchmark::DoNotOptimize(names.data());
+    }
+}
+BENCHMARK(SplitModuleList100);
+
+} // namespace
+
+BENCHMARK_MAIN();
