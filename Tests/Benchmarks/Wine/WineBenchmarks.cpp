@@ -626,6 +626,7 @@ bool Benchmarks::RunIdle()
         }
         processes.emplace_back(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, status.dwProcessId));
     }
+    const bool fromProc = CpuFromProc(names[0]).has_value();
     std::vector<double> before;
     for (std::size_t i = 0; i < processes.size(); ++i) {
         before.push_back(CpuMilliseconds(processes[i].get(), names[i]).value_or(0));
@@ -641,7 +642,8 @@ bool Benchmarks::RunIdle()
         ControlService(service, SERVICE_CONTROL_STOP, &control);
         WaitForState(service, SERVICE_STOPPED, status);
     }
-    std::printf("\nidle for %u s with one module: CPU used\n", options_.idleSeconds);
+    std::printf("\nidle for %u s with one module: CPU used (%s)\n", options_.idleSeconds,
+                fromProc ? "user and system time of /proc/<pid>/stat, 10 ms ticks" : "GetProcessTimes");
     std::printf("  host                        %8.1f ms\n", used[0]);
     std::printf("  minimal service + module    %8.1f ms\n", used[1]);
     idleExcessMs_ = used[0] - used[1];

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The benchmarks: what the host costs under Wine beside a minimal service, and what its log
+# statements cost natively. Prints numbers and ratios, then the goals table with the measured value
+# of each row; nothing passes or fails by time, and the test command does not run it (a full run
+# takes several minutes).
+#
+#     scripts/bench.sh [--rounds=<n>] [--idle-seconds=<s>]
+#
+# --rounds: rounds of the interleaved start and stop and of the crash runs (default 15);
+# --idle-seconds: how long the idle services run (default 60). A quick run: --rounds=5
+# --idle-seconds=10. It builds what it needs: the windows preset, and the native benchmarks in
+# Release (build/bench-native: the native preset builds Debug, which times nothing useful). With
+# QX_BUILD_LOCK naming a lock file, the configure and build steps wait for other builds holding it.
+# The Wine runs take place in the project's prefix (QX_WINEPREFIX chooses another, see
+# scripts/wine-env.sh).
+set -euo pipefail
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$repo"
+
+rounds=15
+idle_seconds=60
+for argument in "$@"; do
+  case $argument in
+    --rounds=*) rounds=${argument#--rounds=} ;;
+    --idle-seconds=*) idle_seconds=${argument#--idle-seconds=} ;;
+    *)
+      echo "usage: scripts/bench.sh [--rounds=<n>] [--idle-seconds=<s>]" >&2
+      exit 2
+      ;;
+  esac
+done
+
+locked() {
+  if [[ -n ${QX_BUILD_LOCK:-} ]]; then
+    flock "$QX_BUILD_LOCK" "$@"
+  else
+    "$@"
+  fi
+}
+
+native="$repo/build/bench-native"
+locked cmake --preset windows >/dev/null
+locked cmake --build --preset windows -j"$(nproc)" --target QxWineBenchmarks
+locked cmake --preset native -B "$native" -DCMAKE_BUILD_TYPE=Release >/dev/null
+locked cmake --build "$native" -j"$(nproc)" --target QxLogBenchmark QxEventReportBenchmark
+scripts/wine-prefix.sh
+# shellcheck source=scripts/wine-env.sh
+source scripts/wine-env.sh
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+echo "==== machine ===="
+echo "nproc: $(nproc)"
+echo "CPU: $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)"
+echo "Wine: $(wine64 --version)"
+echo "load average: $(cut -d ' ' -f 1-3 /proc/loadavg)"
+
+echo "==== native (Google Benchmark, Release) ===="
+for benchmark in QxLogBenchmark QxEventReportBenchmark; do
+  "$native/Tests/Benchmarks/$benchmark" --benchmark_out="$work/$benchmark.csv" --benchmark_out_format=csv
+done
+# The CPU time in ns of one benchmark, from the CSV rows "name",iterations,real,cpu,unit,...
+cpu_ns() {
+  cat "$work"/*.csv | awk -F, -v name="\"$1\"" '
+    $1 == name {
+      factor = $5 == "us" ? 1000 : $5 == "ms" ? 1000000 : 1
+      printf "%.2f", $4 * factor
+    }'
+}
+
+echo "==== Wine (QxWineBenchmarks.exe, prefix $WINEPREFIX) ===="
+(cd build/windows/bin && wine64 QxWineBenchmarks.exe --rounds="$rounds" --idle-seconds="$idle_seconds") |
+  tr -d '\r' | tee "$work/wine.txt"
+
+echo
+echo "==== goals ($rounds rounds, idle $idle_seconds s; ratios are host / yardstick, medians of the rounds' ratios) ===="
+echo "| measure | measured | goal |"
+echo "|---|---|---|"
+grep '^GOAL|' "$work/wine.txt" | sed 's/^GOAL|\(.*\)|\(.*\)|\(.*\)$/| \1 | \2 | \3 |/'
+echo "| disabled log statement / disabled trace scope (native, CPU time) | $(cpu_ns DisabledLogStatement) ns / $(cpu_ns DisabledTraceScope) ns | <= 1.5 ns / <= 2 ns |"
+echo "| enabled narrow record into a discarding logger (native) | $(cpu_ns EnabledNarrowRecord) ns | <= 100 ns |"
+echo "| enabled trace scope (native) | $(cpu_ns EnabledTraceScope) ns | - |"
+echo "| one event report through the kept chain (native) | $(cpu_ns ReportThroughKeptChain) ns | - |"
+echo "| cutting a 100-name module list (native) | $(cpu_ns SplitModuleList100) ns | - |"
