@@ -56,7 +56,7 @@
  * initialised before this one (last first, as for a failing result) and fails the start with
  * E_FAIL (0x80004005), the service's exit code; this module gets no SmShutdown call and the
  * exception's own type and text are lost (with logging on, the host's first-chance record
- * "*** Exception: Unknown type of exception object: <mangled type name> in module: <module>"
+ * "*** Exception: Unknown type of exception object: <mangled type name> in module: <address>"
  * names the type). A structured exception (an access violation, say) is not caught: the host
  * writes a crash dump and the process ends with the exception code.
  */
