@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# ConsumerTest.sh <build folder> <source folder> <work folder>
+#
+# A module author's round trip: installs the build into <work folder>/prefix, builds the sample
+# module out of tree against that installed package (Consumer/, with the project's MinGW-w64
+# toolchain), then runs it in the installed host as a service of the Wine prefix in WINEPREFIX: the
+# service starts, the module writes its heartbeat, and the service stops with exit code 0 and is
+# deleted. Nothing from the build folder's bin/ takes part except QxServiceExit.exe, which reports
+# the service process's exit code.
+set -euo pipefail
+build="$1"
+source_dir="$2"
+work="$3"
+prefix="$work/prefix"
+consumer="$work/consumer"
+
+rm -rf "$work"
+mkdir -p "$work"
+cmake --install "$build" --prefix "$prefix"
+cmake -S "$source_dir/Tests/Package/Consumer" -B "$consumer" \
+  --toolchain "$source_dir/cmake/toolchains/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$prefix" \
+  -DQX_SAMPLE_DIR="$source_dir/Samples/ServiceModules/Heartbeat"
+cmake --build "$consumer"
+
+module="$consumer/QxSampleHeartbeat.dll"
+if [[ -e $prefix/bin/QxSampleHeartbeat.dll ]]; then
+  echo "the package must not hold the sample module: $prefix/bin/QxSampleHeartbeat.dll" >&2
+  exit 1
+fi
+
+windows_path() {
+  wine64 winepath -w "$1" | tr -d '\r'
+}
+host="$(windows_path "$prefix/bin/QxServiceHost.exe")"
+module_path="$(windows_path "$module")"
+service="QxPackageConsumer$$"
+service_key="HKLM\\SYSTEM\\CurrentControlSet\\Services\\$service"
+# The module log is checked for the module's load, so this service logs at level 3 whatever the
+# prefix's global level is.
+logger_key="HKLM\\SOFTWARE\\Qx\\QxLogger\\Services\\$service"
+# Wine's sc prints nothing on errors and exits with 1; its output ends lines with CR LF.
+sc() {
+  wine64 sc "$@" | tr -d '\r'
+}
+state() {
+  sc query "$service" | sed -n 's/^ *STATE *: *[0-9]* *\([A-Z_]*\).*/\1/p'
+}
+waiter=
+cleanup() {
+  if [[ -n $waiter ]]; then
+    kill "$waiter" 2>/dev/null || true
+  fi
+  sc stop "$service" >/dev/null 2>&1 || true
+  sc delete "$service" >/dev/null 2>&1 || true
+  wine64 reg delete "$service_key" /f >/dev/null 2>&1 || true
+  wine64 reg delete "$logger_key" /f >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+fail() {
+  echo "FAILED: $*" >&2
+  for log in "$prefix"/bin/Logs/*.log; do
+    [[ -e $log ]] || continue
+    echo "==== $log" >&2
+    cat "$log" >&2
+  done
+  exit 1
+}
+# Polls a condition every 0.2 s; the bound only keeps a broken run from hanging, it is far above
+# what a start or stop takes.
+wait_for() {
+  local what="$1"
+  shift
+  for _ in $(seq 600); do
+    if "$@"; then
+      return 0
+    fi
+    sleep 0.2
+  done
+  fail "$what"
+}
+
+sc create "$service" binPath= "\"$host\" -name=$service" >/dev/null
+wine64 reg add "$service_key\\Parameters" /v ServiceModules /t REG_SZ /d "$module_path" /f >/dev/null
+# The message id of the service's display name: required like ServiceModules, any id will do here.
+wine64 reg add "$service_key\\Parameters" /v ServiceName /t REG_DWORD /d 3 /f >/dev/null
+wine64 reg add "$logger_key" /v LogLevel /t REG_DWORD /d 3 /f >/dev/null
+sc start "$service" >/dev/null || fail "sc start $service"
+is_running() { [[ $(state) == RUNNING ]]; }
+wait_for "$service did not reach RUNNING (state: $(state))" is_running
+
+exit_report="$work/exit-report.txt"
+wine64 "$build/bin/QxServiceExit.exe" "$service" 120000 >"$exit_report" &
+waiter=$!
+has_pid() { grep -q '^PID=[0-9]' "$exit_report"; }
+wait_for "the process of $service was not found" has_pid
+pid="$(tr -d '\r' <"$exit_report" | sed -n 's/^PID=\([0-9]*\).*/\1/p')"
+
+module_log="$prefix/bin/Logs/$service($pid).log"
+heartbeat_log="$prefix/bin/Logs/QxSampleHeartbeat($pid).log"
+has_heartbeat() { grep -q ' heartbeat 1'$'\r' "$heartbeat_log" 2>/dev/null; }
+wait_for "no heartbeat in $heartbeat_log" has_heartbeat
+logged() { grep -qF "$1" "$module_log" || fail "$module_log lacks: $1"; }
+logged "Module name:$host"
+logged "Init ServiceModule $module_path"
+
+sc stop "$service" >/dev/null || fail "sc stop $service"
+status=0
+wait "$waiter" || status=$?
+waiter=
+((status == 0)) || fail "the process of $service did not end (QxServiceExit: $status)"
+code="$(tr -d '\r' <"$exit_report" | sed -n 's/^EXITCODE=\(0x[0-9A-F]*\).*/\1/p')"
+[[ $code == 0x00000000 ]] || fail "exit code of $service: $code, expected 0x00000000"
+is_stopped() { [[ $(state) == STOPPED ]]; }
+wait_for "$service did not report STOPPED (state: $(state))" is_stopped
+logged "Shutting down ServiceModule $module_path"
+grep -q ' stopped after heartbeat [0-9]' "$heartbeat_log" || fail "$heartbeat_log lacks the module's stop"
+
+sc delete "$service" >/dev/null || fail "sc delete $service"
+echo "out-of-tree $module ran in $host as $service and stopped with $code"
