@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # ConsumerTest.sh <build folder> <source folder> <work folder>
+# CMAKE names the cmake to use (default: the one in PATH).
 #
 # A module author's round trip: installs the build into <work folder>/prefix, builds the sample
 # module out of tree against that installed package (Consumer/, with the project's MinGW-w64
@@ -13,15 +14,16 @@ source_dir="$2"
 work="$3"
 prefix="$work/prefix"
 consumer="$work/consumer"
+cmake="${CMAKE:-cmake}"
 
 rm -rf "$work"
 mkdir -p "$work"
-cmake --install "$build" --prefix "$prefix"
-cmake -S "$source_dir/Tests/Package/Consumer" -B "$consumer" \
+"$cmake" --install "$build" --prefix "$prefix"
+"$cmake" -S "$source_dir/Tests/Package/Consumer" -B "$consumer" \
   --toolchain "$source_dir/cmake/toolchains/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$prefix" \
   -DQX_SAMPLE_DIR="$source_dir/Samples/ServiceModules/Heartbeat"
-cmake --build "$consumer"
+"$cmake" --build "$consumer"
 
 module="$consumer/QxSampleHeartbeat.dll"
 if [[ -e $prefix/bin/QxSampleHeartbeat.dll ]]; then
