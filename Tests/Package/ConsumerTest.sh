@@ -25,11 +25,26 @@ mkdir -p "$work"
   -DQX_SAMPLE_DIR="$source_dir/Samples/ServiceModules/Heartbeat"
 "$cmake" --build "$consumer"
 
-module="$consumer/QxSampleHeartbeat.dll"
-if [[ -e $prefix/bin/QxSampleHeartbeat.dll ]]; then
-  echo "the package must not hold the sample module: $prefix/bin/QxSampleHeartbeat.dll" >&2
+# Exactly the product's files: no test program, test module or sample. The control tool is there
+# whenever the build has one.
+expected=(QxDumpGen.exe QxEventAgentClient.dll QxEventReporter.dll QxLogCompr.dll QxLogger.dll QxMessages.dll
+  QxServiceHost.exe QxWatchdogAgent.dll include/QxServiceModule.h)
+if [[ -e $build/bin/QxServiceCtl.exe ]]; then
+  expected+=(QxServiceCtl.exe)
+fi
+expected+=(lib/cmake/QxServiceModule/QxServiceModuleConfig.cmake
+  lib/cmake/QxServiceModule/QxServiceModuleConfigVersion.cmake
+  lib/cmake/QxServiceModule/QxServiceModuleFunctions.cmake
+  lib/cmake/QxServiceModule/QxServiceModuleTargets.cmake)
+installed="$(cd "$prefix" && find . -type f | sed 's|^\./||; s|^bin/||' | LC_ALL=C sort)"
+wanted="$(printf '%s\n' "${expected[@]}" | LC_ALL=C sort)"
+if [[ $installed != "$wanted" ]]; then
+  echo "installed files differ from the product's (< installed, > expected):" >&2
+  diff <(echo "$installed") <(echo "$wanted") >&2 || true
   exit 1
 fi
+
+module="$consumer/QxSampleHeartbeat.dll"
 
 windows_path() {
   wine64 winepath -w "$1" | tr -d '\r'
