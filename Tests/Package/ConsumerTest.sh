@@ -27,16 +27,14 @@ mkdir -p "$work"
 
 # Exactly the product's files: no test program, test module or sample. The control tool is there
 # whenever the build has one.
-expected=(QxDumpGen.exe QxEventAgentClient.dll QxEventReporter.dll QxLogCompr.dll QxLogger.dll QxMessages.dll
-  QxServiceHost.exe QxWatchdogAgent.dll include/QxServiceModule.h)
+expected=(bin/QxDumpGen.exe bin/QxEventAgentClient.dll bin/QxEventReporter.dll bin/QxLogCompr.dll bin/QxLogger.dll
+  bin/QxMessages.dll bin/QxServiceHost.exe bin/QxWatchdogAgent.dll include/QxServiceModule.h
+  lib/cmake/QxServiceModule/QxServiceModuleConfig.cmake lib/cmake/QxServiceModule/QxServiceModuleConfigVersion.cmake
+  lib/cmake/QxServiceModule/QxServiceModuleFunctions.cmake lib/cmake/QxServiceModule/QxServiceModuleTargets.cmake)
 if [[ -e $build/bin/QxServiceCtl.exe ]]; then
-  expected+=(QxServiceCtl.exe)
+  expected+=(bin/QxServiceCtl.exe)
 fi
-expected+=(lib/cmake/QxServiceModule/QxServiceModuleConfig.cmake
-  lib/cmake/QxServiceModule/QxServiceModuleConfigVersion.cmake
-  lib/cmake/QxServiceModule/QxServiceModuleFunctions.cmake
-  lib/cmake/QxServiceModule/QxServiceModuleTargets.cmake)
-installed="$(cd "$prefix" && find . -type f | sed 's|^\./||; s|^bin/||' | LC_ALL=C sort)"
+installed="$(cd "$prefix" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)"
 wanted="$(printf '%s\n' "${expected[@]}" | LC_ALL=C sort)"
 if [[ $installed != "$wanted" ]]; then
   echo "installed files differ from the product's (< installed, > expected):" >&2
