@@ -62,9 +62,9 @@ inline UniqueHandle CreateOutputFile(const std::wstring& path)
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-// Runs QxServiceCtl.exe from the binaries' folder with the arguments, standard output and error
-// each into a file of their own.
-inline CtlResult RunCtl(const std::vector<std::wstring>& arguments)
+// Runs QxServiceCtl.exe from folder with the arguments, standard output and error each into a file
+// of their own.
+inline CtlResult RunCtlIn(const std::wstring& folder, const std::vector<std::wstring>& arguments)
 {
     static int runs = 0;
     const std::wstring stem =
@@ -74,7 +74,7 @@ inline CtlResult RunCtl(const std::vector<std::wstring>& arguments)
         const UniqueHandle out = CreateOutputFile(stem + L".out");
         const UniqueHandle err = CreateOutputFile(stem + L".err");
         EXPECT_TRUE(out && err);
-        std::wstring commandLine = Quote(BinFolder() + L"QxServiceCtl.exe");
+        std::wstring commandLine = Quote(folder + L"QxServiceCtl.exe");
         for (const auto& argument : arguments) {
             commandLine += L" " + Quote(argument);
         }
@@ -100,6 +100,12 @@ inline CtlResult RunCtl(const std::vector<std::wstring>& arguments)
     DeleteFileW((stem + L".out").c_str());
     DeleteFileW((stem + L".err").c_str());
     return result;
+}
+
+// Runs the QxServiceCtl.exe of the binaries' folder.
+inline CtlResult RunCtl(const std::vector<std::wstring>& arguments)
+{
+    return RunCtlIn(BinFolder(), arguments);
 }
 
 inline UniqueServiceHandle OpenManager()

@@ -192,3 +192,95 @@ TEST_F(ValidateTest, RunsNoCodeOfTheModules)
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kServicesKey + std::wstring(L"QxServiceCtl")).c_str());
     DeleteFileW(trace.c_str());
 }
+
+namespace {
+
+// The tool in a folder of the test's own beside a ProductInfo2.ini that names a product registry
+// root, whose ProductInstallPath is that folder, holding the message library and the log compressor.
+class ProductRootTest : public ValidateTest {
+protected:
+    void SetUp() override
+    {
+        ValidateTest::SetUp();
+        folder = BinFolder() + service + L"\\";
+        productRoot = L"SOFTWARE\\Qx\\CtlTest\\" + service;
+        CreateDirectoryW(folder.c_str(), nullptr);
+        for (const wchar_t* file : {L"QxServiceCtl.exe", L"QxMessages.dll", L"QxLogCompr.dll"}) {
+            ASSERT_TRUE(CopyFileW((BinFolder() + file).c_str(), (folder + file).c_str(), FALSE)) << GetLastError();
+        }
+        QxWineTest::WriteFileBytes(folder + L"ProductInfo2.ini",
+                                   "[ProductInfo]\r\nRegistryRoot=" + Narrow(productRoot) + "\r\n");
+        SetString(productRoot, L"ProductInstallPath", folder);
+        SetString(ParametersKey(), L"ServiceModules", BinFolder() + L"QxSampleHeartbeat.dll");
+        SetDword(ParametersKey(), L"LogCompressor", 1);
+    }
+
+    void TearDown() override
+    {
+        for (const wchar_t* file : {L"QxServiceCtl.exe", L"QxMessages.dll", L"QxLogCompr.dll", L"ProductInfo2.ini"}) {
+            DeleteFileW((folder + file).c_str());
+        }
+        RemoveDirectoryW(folder.c_str());
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, productRoot.c_str());
+        ValidateTest::TearDown();
+    }
+
+    CtlResult Validate() { return RunCtlIn(folder, {L"validate", service}); }
+
+    std::wstring folder;
+    std::wstring productRoot;
+};
+
+} // namespace
+
+TEST_F(ProductRootTest, AProductRootWithTheLogCompressorWouldStart)
+{
+    const CtlResult result = Validate();
+    EXPECT_EQ(0u, result.exitCode);
+    const std::string heartbeat = Narrow(BinFolder()) + "QxSampleHeartbeat.dll";
+    EXPECT_EQ((std::vector<std::string>{
+                  "ok: ServiceModules: \"" + heartbeat + "\"",
+                  "ok: ServiceName: display name identifier 3",
+                  "ok: SDEnabled: not set: off",
+                  "ok: LogCompressor: on",
+                  "ok: ProductInstallPath: \"" + Narrow(folder) + "\"",
+                  "ok: MessageFile: " + Narrow(folder) + "QxMessages.dll",
+                  "ok: log compressor: " + Narrow(folder) + "QxLogCompr.dll",
+                  "ok: module " + heartbeat + ": " + heartbeat + " exports SmInitialize and SmShutdown",
+                  "the host would start service " + Service(),
+              }),
+              result.out);
+}
+
+TEST_F(ProductRootTest, RefusesTheLogCompressorWithoutAProductInstallPath)
+{
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, productRoot.c_str(), L"ProductInstallPath");
+    const CtlResult result = Validate();
+    EXPECT_EQ(1u, result.exitCode);
+    ASSERT_EQ(6u, result.out.size());
+    EXPECT_EQ("error: HKLM\\" + Narrow(productRoot) +
+                  "\\ProductInstallPath: missing, empty or not a NUL-terminated string: 0x80070057",
+              result.out[4]);
+}
+
+TEST_F(ProductRootTest, RefusesALogCompressorThatIsNotThere)
+{
+    DeleteFileW((folder + L"QxLogCompr.dll").c_str());
+    const CtlResult result = Validate();
+    EXPECT_EQ(1u, result.exitCode);
+    ASSERT_EQ(8u, result.out.size());
+    EXPECT_EQ("error: log compressor " + Narrow(folder) + "QxLogCompr.dll: not found in " + Narrow(folder) +
+                  " or System32 (error 126): the host stops with 0x8007007E",
+              result.out[6]);
+}
+
+TEST_F(ProductRootTest, AMissingMessageLibraryIsOnlyAWarning)
+{
+    DeleteFileW((folder + L"QxMessages.dll").c_str());
+    const CtlResult result = Validate();
+    EXPECT_EQ(0u, result.exitCode);
+    ASSERT_EQ(9u, result.out.size());
+    EXPECT_EQ("warning: MessageFile: " + Narrow(folder) +
+                  "QxMessages.dll not found: events and error texts come without the product's messages",
+              result.out[5]);
+}
