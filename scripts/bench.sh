@@ -73,6 +73,11 @@ echo "==== Wine (QxWineBenchmarks.exe, prefix $WINEPREFIX) ===="
 (cd build/windows/bin && wine64 QxWineBenchmarks.exe --rounds="$rounds" --idle-seconds="$idle_seconds") |
   tr -d '\r' | tee "$work/wine.txt"
 
+if ! grep -q '^GOAL|' "$work/wine.txt"; then
+  echo "the Wine benchmarks ended before their summary (was the prefix's wineserver ended meanwhile?)" >&2
+  exit 1
+fi
+
 echo
 echo "==== goals ($rounds rounds, idle $idle_seconds s; ratios are host / yardstick, medians of the rounds' ratios) ===="
 echo "| measure | measured | goal |"
