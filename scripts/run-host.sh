@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# The host's main job under Wine: builds the Windows preset, installs the sample service QxDemo (the
-# heartbeat module QxSampleHeartbeat.dll) with Wine's `sc`, starts it, shows its status, its module
-# log and the heartbeat log, stops it, and shows the final status with the full exit code of the
-# service process before the service is deleted again. A QxDemo left by an earlier run is removed
-# first.
+# The host's main job under Wine: builds the Windows preset and installs the product into
+# build/demo (cmake --install), gives it a product root (ProductInfo2.ini beside the host, naming a
+# registry key with the install path and the event source), installs the sample service QxDemo (the
+# heartbeat module QxSampleHeartbeat.dll) with the control tool QxServiceCtl and validates it,
+# starts it, shows its status, its module log, the heartbeat log and the start event the event
+# library received, stops it, and shows the stop event, the final status with the full exit code of
+# the service process, and the control tool's status before it uninstalls the service again. A
+# QxDemo left by an earlier run is removed first.
 set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo"
@@ -17,25 +20,37 @@ scripts/wine-prefix.sh
 # shellcheck source=scripts/wine-env.sh
 source scripts/wine-env.sh
 
-bin="$repo/build/windows/bin"
+demo="$repo/build/demo"
+rm -rf "$demo"
+cmake --install build/windows --prefix "$demo" >/dev/null
+bin="$demo/bin"
+tools="$repo/build/windows/bin"
 service=QxDemo
-service_key="HKLM\\SYSTEM\\CurrentControlSet\\Services\\$service"
-host="$(wine64 winepath -w "$bin/QxServiceHost.exe")"
+product_root='SOFTWARE\QxDemo\Product'
+ctl() {
+  wine64 "$bin/QxServiceCtl.exe" "$@" | tr -d '\r'
+}
 # Wine's sc prints nothing on errors and exits with 1; its output ends lines with CR LF.
 sc() {
   wine64 sc "$@" | tr -d '\r'
 }
 
 echo "==== removing what an earlier run may have left ===="
-sc stop "$service" >/dev/null 2>&1 || true
-sc delete "$service" >/dev/null 2>&1 || true
-wine64 reg delete "$service_key" /f >/dev/null 2>&1 || true
+ctl uninstall "$service" >/dev/null 2>&1 || true
 
-echo "==== sc create $service ===="
-sc create "$service" binPath= "$host -name=$service"
-wine64 reg add "$service_key\\Parameters" /v ServiceModules /t REG_SZ /d QxSampleHeartbeat.dll /f >/dev/null
-wine64 reg add "$service_key\\Parameters" /v ServiceName /t REG_DWORD /d 3 /f >/dev/null
+echo "==== product root: $bin/ProductInfo2.ini and HKLM\\$product_root ===="
+printf '[ProductInfo]\r\nRegistryRoot=%s\r\n' "$product_root" >"$bin/ProductInfo2.ini"
+tr -d '\r' <"$bin/ProductInfo2.ini"
+wine64 reg add "HKLM\\$product_root" /v ProductInstallPath /t REG_SZ /d "$(wine64 winepath -w "$bin")\\" /f >/dev/null
+wine64 reg add "HKLM\\$product_root" /v EventSource /t REG_SZ /d "$service" /f >/dev/null
 
+module="$(wine64 winepath -w "$tools/QxSampleHeartbeat.dll")"
+echo "==== QxServiceCtl install $service --modules $module ===="
+ctl install "$service" --modules "$module"
+echo "==== QxServiceCtl validate $service ===="
+ctl validate "$service"
+
+events="$bin/Logs/QxEventReporter.events"
 echo "==== sc start $service ===="
 sc start "$service"
 # The heartbeat module writes a line every 3 seconds.
@@ -46,7 +61,7 @@ sc query "$service"
 # Holds the service process from now on, prints its id, and its full exit code once it has ended.
 exit_report="$(mktemp)"
 trap 'rm -f "$exit_report"' EXIT
-wine64 "$bin/QxServiceExit.exe" "$service" 30000 >"$exit_report" &
+wine64 "$tools/QxServiceExit.exe" "$service" 30000 >"$exit_report" &
 waiter=$!
 pid=
 for _ in $(seq 100); do
@@ -65,7 +80,10 @@ echo "==== ${module_log#"$repo"/} (running) ===="
 cat "$module_log"
 echo "==== ${heartbeat_log#"$repo"/} ===="
 cat "$heartbeat_log"
+echo "==== ${events#"$repo"/} (the start) ===="
+cat "$events"
 shown=$(wc -l <"$module_log")
+events_shown=$(wc -l <"$events")
 
 echo "==== sc stop $service ===="
 sc stop "$service"
@@ -77,8 +95,12 @@ echo "==== sc query $service ===="
 sc query "$service"
 echo "==== exit code of the service process ===="
 tr -d '\r' <"$exit_report" | grep '^EXITCODE=' || true
-
-sc delete "$service"
+echo "==== ${events#"$repo"/} (the stop) ===="
+tail -n +$((events_shown + 1)) "$events"
+echo "==== QxServiceCtl status $service ===="
+ctl status "$service"
+echo "==== QxServiceCtl uninstall $service ===="
+ctl uninstall "$service"
 if ((status != 0)); then
   echo "the service process did not end (QxServiceExit: $status)" >&2
   exit 1
