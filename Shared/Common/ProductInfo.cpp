@@ -113,7 +113,6 @@ const ProductInfo& GetProductInfo()
 std::wstring ProductLibraryPath(const std::wstring& registryRoot, const wchar_t* fileName)
 {
     // GENERIC_READ, as the product's own readers open the key.
-    constexpr std::uint32_t kGenericRead = 0x80000000;
     RegistryKey key;
     RaiseWin32(Registry().OpenKey(registryRoot, kGenericRead, key));
     const std::size_t units = StringValueUnits(key.get(), ConfigurationNames::kProductInstallPath);

@@ -16,6 +16,7 @@
 
 #include "Common/audit/EventReporters.h"
 #include "Common/audit/EventSinks.h"
+#include "EventSamples.h"
 #include "FakePlatform.h"
 #include "RecordingLogger.h"
 #include "ResKit/Logger/LogUtils.h"
@@ -53,14 +54,6 @@ HRESULT EcWriteEvent(void*, std::uint16_t, std::uint16_t, std::uint32_t, void*, 
                      const wchar_t**, void*, std::uint64_t)
 {
     return kSOk;
-}
-
-EventRecord StartFailedEvent()
-{
-    EventRecord event(EventRecord::kServiceStartFailed);
-    event.SetString(4, L"%%7");
-    event.SetString(6, L"Call failed.");
-    return event;
 }
 
 // An installed product on the doubles, with the registry and disabled-event state of its root.

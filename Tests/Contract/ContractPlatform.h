@@ -40,6 +40,12 @@ private:
     std::wstring m_scratchKey;
 };
 
+// The fixture of every contract test: the platform under test for the length of one test.
+class ContractTest : public ::testing::Test {
+protected:
+    ContractPlatform platform;
+};
+
 // Where a contract check stands, so that its failure is reported at that line. Not
 // std::source_location: libstdc++ builds that on a builtin Clang 14 lacks, and the native build
 // compiles with Clang too. The builtins in Here's default arguments take the caller's place.

@@ -9,15 +9,10 @@
 
 namespace {
 
-using Qx::Contract::ContractPlatform;
-using Qx::Contract::ExportingLibrary;
-using Qx::Platform::Libraries;
-using Qx::Platform::Library;
+using namespace Qx::Contract;
+using namespace Qx::Platform;
 
-class LibrariesContract : public ::testing::Test {
-protected:
-    ContractPlatform platform;
-};
+class LibrariesContract : public ContractTest {};
 
 TEST_F(LibrariesContract, LoadsOfMissingFilesFailWithTheirOwnErrors)
 {

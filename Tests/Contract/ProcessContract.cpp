@@ -12,16 +12,10 @@
 
 namespace {
 
-using Qx::Contract::ContractPlatform;
-using Qx::Platform::kWaitObject0;
-using Qx::Platform::Process;
-using Qx::Platform::Thread;
-using Qx::Platform::Threads;
+using namespace Qx::Contract;
+using namespace Qx::Platform;
 
-class ProcessContract : public ::testing::Test {
-protected:
-    ContractPlatform platform;
-};
+class ProcessContract : public ContractTest {};
 
 bool EndsWithExe(const std::wstring& path)
 {

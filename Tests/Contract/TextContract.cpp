@@ -13,13 +13,8 @@
 
 namespace {
 
-using Qx::Contract::ContractPlatform;
-using Qx::Contract::ExpectWindowsBehaviour;
-using Qx::Contract::RunningOnWine;
-using Qx::Platform::kLcmapLowercase;
-using Qx::Platform::kLocaleInvariant;
-using Qx::Platform::kLocaleSystemDefault;
-using Qx::Platform::Text;
+using namespace Qx::Contract;
+using namespace Qx::Platform;
 
 constexpr std::uint32_t kUnknownLocale = 0x12345678;
 
@@ -57,7 +52,7 @@ std::string Hex(const std::wstring& units)
     return ::testing::AssertionFailure() << "expected" << Hex(expected) << ", got" << Hex(actual);
 }
 
-class TextContract : public ::testing::Test {
+class TextContract : public ContractTest {
 protected:
     static std::wstring Converted(std::string_view utf8)
     {
@@ -74,8 +69,6 @@ protected:
                                        written));
         return written < 0 ? std::wstring() : std::wstring(buffer.data(), static_cast<std::size_t>(written));
     }
-
-    ContractPlatform platform;
 };
 
 TEST_F(TextContract, MapStringLowercasesInTheInvariantAndTheSystemLocale)

@@ -11,22 +11,14 @@
 
 namespace {
 
-using Qx::Contract::ContractPlatform;
-using Qx::Platform::Event;
-using Qx::Platform::kWaitObject0;
-using Qx::Platform::kWaitTimeout;
-using Qx::Platform::Process;
-using Qx::Platform::Thread;
-using Qx::Platform::Threads;
+using namespace Qx::Contract;
+using namespace Qx::Platform;
 
 constexpr std::uint32_t kStillActive = 259;
 // Long enough for any thread of these tests to end; a wait that takes it is a failure anyway.
 constexpr std::uint32_t kPatience = 10000;
 
-class ThreadsContract : public ::testing::Test {
-protected:
-    ContractPlatform platform;
-};
+class ThreadsContract : public ContractTest {};
 
 TEST_F(ThreadsContract, AnAutoResetEventReleasesOneWaitAndAManualResetOneEveryWaitUntilReset)
 {

@@ -9,8 +9,6 @@ using namespace Qx::Platform;
 
 namespace {
 
-constexpr Win32Error kErrorModNotFound = 126;
-
 // Windows marks the handle of a library mapped as a data file by its low bit; the doubles do the
 // same to a module's address.
 NativeHandle DataFileHandle(FakeModule* module)

@@ -9,7 +9,6 @@ using namespace Qx::Platform;
 
 namespace {
 
-constexpr Win32Error kErrorAccessDenied = 5;
 constexpr std::uint32_t kKeyQueryValue = 0x1;
 constexpr std::uint32_t kKeySetValue = 0x2;
 

@@ -18,13 +18,6 @@ namespace QxServiceCtl {
 
 namespace {
 
-constexpr Win32Error kErrorFileNotFound = 2;
-constexpr Win32Error kErrorAccessDenied = 5;
-constexpr Win32Error kErrorModNotFound = 126;
-constexpr Win32Error kErrorBadExeFormat = 193;
-constexpr Win32Error kErrorMoreDataCode = 234;
-constexpr std::uint32_t kGenericRead = 0x80000000;
-
 std::wstring TypeName(std::uint32_t type)
 {
     switch (type) {
@@ -66,7 +59,7 @@ std::wstring ValueProblem(NativeHandle key, const wchar_t* name, Win32Error erro
     std::uint32_t type = kRegNone;
     std::uint32_t size = 0;
     const bool described = Registry().QueryValue(key, name, &type, nullptr, &size) == kErrorSuccess;
-    if (error == kErrorMoreDataCode) {
+    if (error == kErrorMoreData) {
         if (isString) {
             return L"longer than " + std::to_wstring(CServiceConfigurationImpl::kMaxServiceModulesLength) +
                    L" characters";

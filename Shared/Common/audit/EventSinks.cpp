@@ -12,8 +12,6 @@ using namespace Qx::Platform;
 
 namespace {
 
-constexpr Win32Error kErrorPathNotFound = 3;
-constexpr Win32Error kErrorModNotFound = 126;
 constexpr std::size_t kMaxInsertionStrings = 0xFFFF;
 
 template <class Function>

@@ -31,9 +31,13 @@ constexpr HRESULT kEFileNotFound = MakeHResult(0x80070002u);
 
 constexpr Win32Error kErrorSuccess = 0;
 constexpr Win32Error kErrorFileNotFound = 2;
+constexpr Win32Error kErrorPathNotFound = 3;
+constexpr Win32Error kErrorAccessDenied = 5;
 constexpr Win32Error kErrorInvalidParameter = 87;
 constexpr Win32Error kErrorInsufficientBuffer = 122;
+constexpr Win32Error kErrorModNotFound = 126;
 constexpr Win32Error kErrorProcNotFound = 127;
+constexpr Win32Error kErrorBadExeFormat = 193;
 constexpr Win32Error kErrorMoreData = 234;
 constexpr Win32Error kErrorFailedServiceControllerConnect = 1063;
 

@@ -57,6 +57,8 @@ struct LibraryTraits {
 using Library = UniqueHandle<LibraryTraits>;
 
 constexpr std::uint32_t kKeyRead = 0x20019;
+// GENERIC_READ: on a registry key it grants what kKeyRead does.
+constexpr std::uint32_t kGenericRead = 0x80000000;
 constexpr std::uint32_t kRegNone = 0;
 constexpr std::uint32_t kRegSz = 1;
 constexpr std::uint32_t kRegExpandSz = 2;

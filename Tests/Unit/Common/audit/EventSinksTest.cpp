@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "EventSamples.h"
 #include "FakeProductTest.h"
 #include "ResKit/Logger/HRXEx.h"
 
@@ -30,14 +31,6 @@ HRESULT RaisedBy(Action action)
         return error.Result();
     }
     return kSOk;
-}
-
-EventRecord StartFailedEvent()
-{
-    EventRecord event(EventRecord::kServiceStartFailed);
-    event.SetString(4, L"%%7");
-    event.SetString(6, L"Call failed.");
-    return event;
 }
 
 using EventSinkTest = FakeProductTest;
