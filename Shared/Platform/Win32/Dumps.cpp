@@ -49,11 +49,15 @@ bool Win32Dumps::WriteMiniDump(const wchar_t* path, std::int32_t dumpType, const
     if (!fileCreated) {
         return false;
     }
+    static const auto writeDump =
+        SystemLibraryFunction<decltype(&::MiniDumpWriteDump)>(L"dbghelp.dll", "MiniDumpWriteDump");
+    if (writeDump == nullptr) {
+        return false;
+    }
     MINIDUMP_EXCEPTION_INFORMATION exception{
         threadId, static_cast<EXCEPTION_POINTERS*>(const_cast<void*>(exceptionPointers)), FALSE};
-    return ::MiniDumpWriteDump(::GetCurrentProcess(), ::GetCurrentProcessId(), file.get(),
-                               static_cast<MINIDUMP_TYPE>(dumpType),
-                               exceptionPointers != nullptr ? &exception : nullptr, nullptr, nullptr) == TRUE;
+    return writeDump(::GetCurrentProcess(), ::GetCurrentProcessId(), file.get(), static_cast<MINIDUMP_TYPE>(dumpType),
+                     exceptionPointers != nullptr ? &exception : nullptr, nullptr, nullptr) == TRUE;
 }
 
 } // namespace Qx::Platform::Win32

@@ -20,6 +20,22 @@ CaptureStackBackTraceFunction StackCapture()
     return function;
 }
 
+// COM error information lives in the COM runtime: while none of its libraries is loaded, no thread
+// can have any, and asking must not load them (oleaut32 brings ole32, combase and rpcrt4).
+using GetErrorInfoFunction = HRESULT(WINAPI*)(ULONG reserved, IErrorInfo** info);
+
+GetErrorInfoFunction LoadedGetErrorInfo()
+{
+    for (const wchar_t* library : {L"oleaut32.dll", L"combase.dll", L"ole32.dll"}) {
+        if (const HMODULE module = ::GetModuleHandleW(library)) {
+            if (const FARPROC function = ::GetProcAddress(module, "GetErrorInfo")) {
+                return reinterpret_cast<GetErrorInfoFunction>(reinterpret_cast<void*>(function));
+            }
+        }
+    }
+    return nullptr;
+}
+
 class ComErrorInfo final : public IErrorInfoRef {
 public:
     explicit ComErrorInfo(IErrorInfo* info) : m_info(info) {}
@@ -29,12 +45,17 @@ public:
 
     std::wstring Description() const override
     {
+        static const auto stringLength =
+            SystemLibraryFunction<decltype(&::SysStringLen)>(L"oleaut32.dll", "SysStringLen");
+        static const auto freeString =
+            SystemLibraryFunction<decltype(&::SysFreeString)>(L"oleaut32.dll", "SysFreeString");
         BSTR description = nullptr;
-        if (FAILED(m_info->GetDescription(&description)) || description == nullptr) {
+        if (stringLength == nullptr || freeString == nullptr || FAILED(m_info->GetDescription(&description)) ||
+            description == nullptr) {
             return {};
         }
-        std::wstring text(description, ::SysStringLen(description));
-        ::SysFreeString(description);
+        std::wstring text(description, stringLength(description));
+        freeString(description);
         return text;
     }
 
@@ -104,8 +125,9 @@ std::uint32_t Win32Process::CaptureReturnAddresses(std::uint32_t skip, std::uint
 
 ErrorInfo Win32Process::TakeThreadErrorInfo()
 {
+    const auto getErrorInfo = LoadedGetErrorInfo();
     IErrorInfo* info = nullptr;
-    if (::GetErrorInfo(0, &info) != S_OK || info == nullptr) {
+    if (getErrorInfo == nullptr || getErrorInfo(0, &info) != S_OK || info == nullptr) {
         return nullptr;
     }
     return std::make_shared<ComErrorInfo>(info);

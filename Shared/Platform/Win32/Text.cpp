@@ -8,6 +8,31 @@ namespace Qx::Platform::Win32 {
 
 namespace {
 
+// version.dll, loaded when a version resource is first read.
+struct VersionFunctions {
+    decltype(&::GetFileVersionInfoSizeW) size;
+    decltype(&::GetFileVersionInfoW) read;
+    decltype(&::GetFileVersionInfoSizeExW) sizeEx;
+    decltype(&::GetFileVersionInfoExW) readEx;
+    decltype(&::VerQueryValueW) query;
+
+    [[nodiscard]] bool Loaded() const
+    {
+        return size != nullptr && read != nullptr && sizeEx != nullptr && readEx != nullptr && query != nullptr;
+    }
+};
+
+const VersionFunctions& Version()
+{
+    static const VersionFunctions functions{
+        SystemLibraryFunction<decltype(&::GetFileVersionInfoSizeW)>(L"version.dll", "GetFileVersionInfoSizeW"),
+        SystemLibraryFunction<decltype(&::GetFileVersionInfoW)>(L"version.dll", "GetFileVersionInfoW"),
+        SystemLibraryFunction<decltype(&::GetFileVersionInfoSizeExW)>(L"version.dll", "GetFileVersionInfoSizeExW"),
+        SystemLibraryFunction<decltype(&::GetFileVersionInfoExW)>(L"version.dll", "GetFileVersionInfoExW"),
+        SystemLibraryFunction<decltype(&::VerQueryValueW)>(L"version.dll", "VerQueryValueW")};
+    return functions;
+}
+
 class Win32VersionBlock final : public IVersionBlock {
 public:
     explicit Win32VersionBlock(std::vector<BYTE> data) : m_data(std::move(data)) {}
@@ -16,7 +41,7 @@ public:
     {
         WORD* entry = nullptr;
         UINT bytes = 0;
-        if (!::VerQueryValueW(m_data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&entry), &bytes) ||
+        if (!Version().query(m_data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&entry), &bytes) ||
             entry == nullptr || bytes < 2 * sizeof(WORD)) {
             return false;
         }
@@ -29,7 +54,7 @@ public:
     {
         wchar_t* text = nullptr;
         UINT characters = 0;
-        if (!::VerQueryValueW(m_data.data(), subBlock.c_str(), reinterpret_cast<void**>(&text), &characters)) {
+        if (!Version().query(m_data.data(), subBlock.c_str(), reinterpret_cast<void**>(&text), &characters)) {
             return false;
         }
         isNull = text == nullptr;
@@ -141,16 +166,20 @@ std::wstring Win32Text::ReadProfileString(const std::wstring& file, const wchar_
 
 HRESULT Win32Text::ReadVersionInfo(const std::wstring& path, bool neutral, std::unique_ptr<IVersionBlock>& block)
 {
+    const VersionFunctions& version = Version();
+    if (!version.Loaded()) {
+        return HResultFromWin32(ERROR_MOD_NOT_FOUND);
+    }
     DWORD handle = 0;
-    const DWORD size = neutral ? ::GetFileVersionInfoSizeExW(FILE_VER_GET_NEUTRAL, path.c_str(), &handle)
-                               : ::GetFileVersionInfoSizeW(path.c_str(), &handle);
+    const DWORD size =
+        neutral ? version.sizeEx(FILE_VER_GET_NEUTRAL, path.c_str(), &handle) : version.size(path.c_str(), &handle);
     if (size == 0) {
         const DWORD error = ::GetLastError();
         return error != ERROR_SUCCESS ? HResultFromWin32(error) : kEFail;
     }
     std::vector<BYTE> data(size);
-    const BOOL read = neutral ? ::GetFileVersionInfoExW(FILE_VER_GET_NEUTRAL, path.c_str(), 0, size, data.data())
-                              : ::GetFileVersionInfoW(path.c_str(), 0, size, data.data());
+    const BOOL read = neutral ? version.readEx(FILE_VER_GET_NEUTRAL, path.c_str(), 0, size, data.data())
+                              : version.read(path.c_str(), 0, size, data.data());
     if (!read) {
         return HResultFromWin32(LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND));
     }

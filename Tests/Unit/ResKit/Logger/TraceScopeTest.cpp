@@ -146,6 +146,12 @@ TEST_F(ModuleInfoTest, WritesModuleVersionAndProcess)
     EXPECT_EQ(Lines(), (std::vector<std::wstring>{L"*", L"** Module name:" + path, L"** Module version:1.2.3.4",
                                                   L"** Process:" + path, L"*"}));
     EXPECT_EQ(platform.text.versionNeutralRequests, std::vector<bool>{false});
+
+    logger.records.clear();
+    logger.maxEnabledLevel = 2;
+    LogUtils::LogModuleInfo(&ReadVersionInProductLanguage);
+    EXPECT_TRUE(logger.records.empty());
+    EXPECT_EQ(platform.text.versionNeutralRequests.size(), 1u) << "no version resource is read for a dropped record";
 }
 
 TEST_F(ModuleInfoTest, VersionVariants)
