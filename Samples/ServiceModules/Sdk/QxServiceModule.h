@@ -70,11 +70,14 @@ QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags);
  * no result: a module that fails to stop cleanly can only log it.
  *
  * Must not let a C++ exception escape: the host does not catch one here. The host's shut-down of
- * the modules cannot throw, so an escaping exception ends the process through std::terminate: the
- * host writes one crash dump (exception code 00000000 in its name) and the process ends with exit
- * code 3 without reporting SERVICE_STOPPED. The modules before this one in the list get no
- * SmShutdown, and no "service stopped" event is reported. The same holds when the call comes from
- * a failed start.
+ * the modules cannot throw, so an escaping exception ends the process through std::terminate on
+ * the thread that called SmShutdown: the host writes one crash dump (exception code 00000000 in its
+ * name, no exception record in it) and the process ends with exit code 3 without reporting
+ * SERVICE_STOPPED. With logging on, the host's first-chance record "*** Exception: Unknown type of
+ * exception object: <mangled type name> in module: <address>" names the type before the dump. The
+ * modules before this one in the list get no SmShutdown, and no "service stopped" event is
+ * reported. The same holds when the call comes from a failed start, whose "start failed" event is
+ * not reported either.
  */
 QX_MODULE_API void SmShutdown(void);
 

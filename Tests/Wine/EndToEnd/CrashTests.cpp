@@ -23,6 +23,8 @@ constexpr DWORD kAbortExitCode = 3;
 constexpr DWORD kCrashAccessViolation = 1;
 constexpr DWORD kCrashTerminate = 2;
 constexpr DWORD kCrashHeapCorruption = 3;
+// The Throw value that makes a test module's SmShutdown throw.
+constexpr DWORD kThrowFromShutdown = 2;
 
 // ServiceName: any message number; the events are not looked at here.
 constexpr DWORD kDisplayNameMessage = 7;
@@ -38,6 +40,7 @@ constexpr DWORD kDumpGenFileNotCreated = 3;
 const std::string kExceptionRecord = "*** Exception: ";
 const std::string kInitializationEntered = "Entering CServiceModule::Initialization";
 const std::string kMiniDumpWritten = "MinidumpWriteDump true";
+const std::string kPostMessageLoopEntered = "Entering CServiceModule::PostMessageLoop";
 
 std::vector<const LogRecord*> RecordsStartingWith(const LogFile& log, std::string_view prefix)
 {
@@ -379,6 +382,96 @@ TEST_F(CrashCapture, TerminateGivesOneDumpWithoutException)
     EXPECT_TRUE(HasNoRecordStartingWith(crash.log, kExceptionRecord));
 
     EXPECT_TRUE(IsWholeMiniDump(ReadMiniDump(crash.dumpPath), false));
+}
+
+// A C++ exception out of SmShutdown is not caught: the modules' shut-down cannot throw, so the
+// runtime calls std::terminate on the thread that shuts the modules down, and the host's terminate
+// handler writes the one dump there, without exception information, after the first-chance record
+// has named the thrown type. The process ends with abort()'s code before the host reports
+// SERVICE_STOPPED: the SCM is left with the state of the moment. The module listed before the
+// throwing one gets no SmShutdown, and no stopped or start-failed event is reported.
+class ShutdownException : public CrashCapture {
+protected:
+    // Installs the service from the crashing host's folder with the test module A from the bin
+    // folder, then the service's own copy, whose SmShutdown throws, then the modules in after.
+    void InstallWithThrowingShutdown(const std::wstring& after)
+    {
+        std::wstring folder;
+        ASSERT_NO_FATAL_FAILURE(folder = PrepareCrashingHost(std::nullopt));
+        ASSERT_NO_FATAL_FAILURE(Install(folder));
+        ASSERT_NO_FATAL_FAILURE(WriteParameters(ModuleA() + L";" + Throwing() + after, kDisplayNameMessage));
+        ASSERT_NO_FATAL_FAILURE(SetModuleValue(service_, L"Throw", kThrowFromShutdown));
+    }
+
+    // Waits for the process of the service, left in state, to end as described above, the modules
+    // having been shut down on the thread that wrote the first record reading threadRecord;
+    // trace: the calls into the modules, the throwing SmShutdown last.
+    void ExpectTerminated(DWORD state, const std::string& threadRecord,
+                          const std::vector<std::pair<std::string, std::string>>& trace)
+    {
+        EXPECT_EQ(Hex(kAbortExitCode), Hex(WaitForExit(kDumpTimeoutMs)));
+        endedAt_ = LocalSecondsNow();
+        ExpectCrashedStatus(Query(), state, processId_);
+
+        const std::wstring dumpPath = OnlyDumpFile(0);
+        ASSERT_FALSE(dumpPath.empty());
+        EXPECT_TRUE(IsWholeMiniDump(ReadMiniDump(dumpPath), false));
+
+        const LogFile log = ReadServiceLog();
+        const DWORD thread = ThreadOf(log, threadRecord);
+        ASSERT_NE(0u, thread) << Dump(log);
+        const auto thrown = RecordsStartingWith(
+            log, kExceptionRecord + "Unknown type of exception object: St13runtime_error in module: ");
+        ASSERT_EQ(1u, thrown.size()) << Dump(log);
+        EXPECT_EQ(thread, thrown.front()->threadId);
+        EXPECT_TRUE(
+            HasRecordsInOrder(log, {threadRecord, "Shutting down ServiceModule " + ToUtf8(Throwing()),
+                                    thrown.front()->text, "CreateDumpInt " + ToUtf8(dumpPath) + " - starting"}));
+        EXPECT_TRUE(HasOneDumpScope(log, dumpPath, thread));
+        EXPECT_TRUE(HasDumpWayRecords(log, {kMiniDumpWritten}));
+        EXPECT_TRUE(HasNoRecordStartingWith(log, "Shutting down ServiceModule " + ToUtf8(ModuleA())));
+        EXPECT_TRUE(HasNoRecordStartingWith(log, "Event: [] Type=Information Category=0x01 Id=0x40010102"));
+        EXPECT_TRUE(HasNoRecordStartingWith(log, "Event: [] Type=Error Category=0x01 Id=0xC0010103"));
+        EXPECT_TRUE(HasNoRecordStartingWith(log, "LogEvent: Service stopped"));
+
+        const std::vector<TraceLine> lines = ReadTrace();
+        ASSERT_TRUE(HasTraceLines(lines, processId_, trace));
+        EXPECT_EQ(thread, lines.back().threadId);
+    }
+
+    static std::wstring ModuleA() { return BinDirectory() + kModuleA; }
+    std::wstring Throwing() const { return service_ + L".dll"; }
+};
+
+// At the stop, on the service thread.
+TEST_F(ShutdownException, AtTheStopTerminatesWithOneDumpAndNoStoppedReport)
+{
+    ASSERT_NO_FATAL_FAILURE(InstallWithThrowingShutdown(L""));
+    startedAt_ = LocalSecondsNow();
+    processId_ = StartRunning();
+    ASSERT_NE(0u, processId_);
+    ExpectRunningStatus(Query(), processId_);
+    ASSERT_EQ(0u, Control(SERVICE_CONTROL_STOP));
+    ExpectTerminated(SERVICE_STOP_PENDING, kPostMessageLoopEntered,
+                     {{"QxTestModuleA", "SmInitialize flags=non-null"},
+                      {ToUtf8(service_), "SmInitialize flags=non-null"},
+                      {ToUtf8(service_), "SmShutdown"}});
+}
+
+// After a failed start, on the initialisation thread: B, listed last, fails its SmInitialize.
+TEST_F(ShutdownException, AfterAFailedStartTerminatesWithOneDumpAndNoStoppedReport)
+{
+    ASSERT_NO_FATAL_FAILURE(InstallWithThrowingShutdown(L";" + BinDirectory() + kModuleB));
+    ASSERT_NO_FATAL_FAILURE(SetModuleValue(L"QxTestModuleB", L"Result", static_cast<DWORD>(E_FAIL)));
+    startedAt_ = LocalSecondsNow();
+    ASSERT_EQ(0u, Start());
+    processId_ = ProcessId();
+    ASSERT_NE(0u, processId_);
+    ExpectTerminated(SERVICE_START_PENDING, kInitializationEntered,
+                     {{"QxTestModuleA", "SmInitialize flags=non-null"},
+                      {ToUtf8(service_), "SmInitialize flags=non-null"},
+                      {"QxTestModuleB", "SmInitialize flags=non-null"},
+                      {ToUtf8(service_), "SmShutdown"}});
 }
 
 // The heap-corruption handler dumps the exception as it is raised. Nothing handles it, so it ends the

@@ -2,7 +2,8 @@
 // behaves as its registry key says and traces every call, and the incomplete variants lack exactly
 // the export they are meant to lack. What the end-to-end tests show by themselves is not repeated
 // here: that each copy reads the key named after its own file (module A succeeds where B is told to
-// fail), and that the Crash values bring the host down with their exception codes (CrashTests.cpp).
+// fail), that the Crash values bring the host down with their exception codes and that the Throw
+// values throw where they should (CrashTests.cpp, ServiceLifecycleTests.cpp).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -25,7 +26,7 @@ using namespace QxStandIns;
 using QxWineTest::ParseTraceLine;
 using QxWineTest::TraceLine;
 
-constexpr const wchar_t* kBehaviourValues[] = {L"DelayMs", L"Crash", L"Flags", L"Result"};
+constexpr const wchar_t* kBehaviourValues[] = {L"DelayMs", L"Crash", L"Throw", L"Flags", L"Result"};
 
 using WAInitWFunction = int (*)(const wchar_t*);
 using WAVoidFunction = int (*)();

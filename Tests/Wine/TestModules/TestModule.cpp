@@ -1,7 +1,8 @@
 // One source for the service modules of the end-to-end tests, built as QxTestModuleA/B/C.dll and,
 // without SmShutdown, as QxTestModuleNoShutdown.dll. Each copy behaves as the registry key
 // <the service's settings key>\<own base name> says (see TestTrace.h: below the service's own key),
-// read at every SmInitialize (values missing or of another type count as absent):
+// read at every SmInitialize, and Throw at every SmShutdown too (values missing or of another type
+// count as absent):
 //     DelayMs  REG_DWORD  milliseconds SmInitialize sleeps before it returns
 //     Crash    REG_DWORD  how SmInitialize brings the process down:
 //                         1  writes through a null pointer (access violation)
@@ -10,6 +11,7 @@
 //                         3  raises the heap-corruption exception 0xC0000374, which Wine's heap
 //                            never raises by itself
 //     Throw    REG_DWORD  1: SmInitialize throws a std::runtime_error instead of returning
+//                         2: SmShutdown throws a std::runtime_error once it has traced its call
 //     Flags    REG_DWORD  stored into *moduleFlags; without it the flags stay untouched
 //     Result   REG_DWORD  the HRESULT SmInitialize returns; 0 (S_OK) when absent
 // The module name is taken from the DLL's own file, so one binary copied under another name reads
@@ -72,10 +74,19 @@ QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags)
 #ifndef QX_TEST_MODULE_WITHOUT_SHUTDOWN
 QX_MODULE_API void SmShutdown(void)
 {
+    using namespace QxTestModules;
+    std::wstring module;
+    std::wstring key;
     try {
-        QxTestModules::Trace(QxTestModules::OwnBaseName(), "SmShutdown");
+        module = OwnBaseName();
+        key = SettingsKey() + L"\\" + module;
     } catch (...) {
-        // Out of memory: the line is lost.
+        // Out of memory: the line is lost, and nothing is thrown on purpose.
+        return;
+    }
+    Trace(module, "SmShutdown");
+    if (ReadDword(key, L"Throw").value_or(0) == 2) {
+        throw std::runtime_error("SmShutdown of the test module throws");
     }
 }
 #endif
