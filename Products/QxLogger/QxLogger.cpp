@@ -80,6 +80,18 @@ int ReadLogLevel(const std::wstring& service)
     return value ? static_cast<int>(std::min<DWORD>(*value, INT_MAX)) : kDefaultLogLevel;
 }
 
+// Bit L for each level L from 1 to maxLevel that has a bit (up to 31).
+std::uint32_t LevelMaskOf(int maxLevel)
+{
+    constexpr int kHighestBit = 31;
+    if (maxLevel < 1) {
+        return 0;
+    }
+    const int highest = std::min(maxLevel, kHighestBit);
+    const std::uint64_t upToHighest = (std::uint64_t{1} << static_cast<unsigned>(highest + 1)) - 1U;
+    return static_cast<std::uint32_t>(upToHighest) & ~1U;
+}
+
 DWORD ReadKeptLogFiles(const std::wstring& service)
 {
     return ReadSetting(service, ConfigurationNames::kKeepLogFiles).value_or(kDefaultKeptLogFiles);
@@ -363,7 +375,16 @@ public:
 
     const std::wstring& Folder() const { return folder_; }
     int Level() const { return level_.load(); }
-    void ReloadLevel() { level_.store(ReadLogLevel(Service())); }
+    const LoggerLevelMask& LevelMask() const { return levelMask_; }
+
+    // The level and its mask change together, so that no reload leaves a mask of another level.
+    void ReloadLevel()
+    {
+        const int level = ReadLogLevel(Service());
+        const std::lock_guard<std::mutex> lock(levelMutex_);
+        level_.store(level);
+        levelMask_.store(LevelMaskOf(level));
+    }
 
     // From the first Init on, the service's own settings apply to the whole process.
     void SetService(std::wstring service)
@@ -434,7 +455,9 @@ private:
     HANDLE file_ = INVALID_HANDLE_VALUE;
     std::uint64_t size_ = 0;
     std::uint64_t maxFileSize_ = kDefaultMaxFileSize;
+    std::mutex levelMutex_;
     std::atomic<int> level_{kDefaultLogLevel};
+    LoggerLevelMask levelMask_{LevelMaskOf(kDefaultLogLevel)};
 };
 
 LogWriter& Writer()
@@ -566,6 +589,17 @@ extern "C" __declspec(dllexport) IFileLoggerItf* LoggerLibAPI_GetLogger(HINSTANC
 {
     try {
         return new CFileLogger();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+// The level is the process's, so every object shares the writer's word, which lives as long as the
+// library stays loaded.
+extern "C" __declspec(dllexport) const LoggerLevelMask* LoggerLibAPI_GetLevelMask(IFileLoggerItf* logger)
+{
+    try {
+        return logger != nullptr ? &Writer().LevelMask() : nullptr;
     } catch (...) {
         return nullptr;
     }

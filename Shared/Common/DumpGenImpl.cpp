@@ -477,7 +477,7 @@ bool DumpGenImpl::CreateDumpInt(const ExceptionDescription* exception)
 {
     std::optional<LogUtils::TimedTraceScope> scope;
     LogUtils::WithoutRaising([&] {
-        if (LogUtils::GetLogger().IsEnabled(1)) {
+        if (LogUtils::IsLevelEnabled(1)) {
             scope.emplace(LogUtils::LogRecord::Build(1, "CreateDumpInt ", static_cast<const wchar_t*>(m_dumpPath)), 1,
                           QX_SOURCE_FILE, kLineCreateDumpInt);
         }

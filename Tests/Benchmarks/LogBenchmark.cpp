@@ -1,11 +1,14 @@
 // What the host's log statements and trace scopes cost when their level is off and when it is on,
 // into a logger that discards every record, and what cutting a list of 100 module names costs. The
 // numbers are for reading (scripts/bench.sh prints them beside their goals); no run is judged by them.
+// The logger publishes its level mask as QxLogger.dll does; the cases ending in AskingTheLogger
+// install it without the mask, as a logger library without LoggerLibAPI_GetLevelMask would be.
 //
 //     cmake --build build/native -j2 --target QxLogBenchmark
 //     build/native/Tests/Benchmarks/QxLogBenchmark
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <string>
 
 #include "Common/ServiceHost/ServiceModuleManager.h"
@@ -20,7 +23,14 @@ namespace {
 // Enables the levels 1 to maxLevel and drops what it is given, as a logger whose file is gone would.
 class DiscardingLogger final : public IFileLoggerItf {
 public:
-    explicit DiscardingLogger(int maxLevel) : m_maxLevel(maxLevel) {}
+    explicit DiscardingLogger(int maxLevel) : m_maxLevel(maxLevel)
+    {
+        std::uint32_t mask = 0;
+        for (int level = 1; level <= maxLevel && level < 32; ++level) {
+            mask |= 1U << static_cast<unsigned>(level);
+        }
+        m_levelMask.store(mask);
+    }
 
     HRESULT Init(const wchar_t* /*logName*/, const wchar_t* /*title*/, bool /*flag*/,
                  LogUtils::SModuleLogInit* /*settings*/) override
@@ -40,8 +50,11 @@ public:
     bool IsEnabled(int level) override { return level >= 1 && level <= m_maxLevel; }
     ILogSettings& GetSettings() override { return m_settings; }
 
+    [[nodiscard]] const LoggerLevelMask* LevelMask() const { return &m_levelMask; }
+
 private:
     int m_maxLevel;
+    LoggerLevelMask m_levelMask{0};
     LogUtils::EmptyLogSettings m_settings;
 };
 
@@ -50,10 +63,12 @@ constexpr int kRecordLevel = 3;
 constexpr int kAllOff = 0;
 constexpr std::size_t kListedModules = 100;
 
-void LogStatement(benchmark::State& state, int maxLevel)
+enum class Mask { Published, AskTheLogger };
+
+void LogStatement(benchmark::State& state, int maxLevel, Mask mask)
 {
     DiscardingLogger logger(maxLevel);
-    const ScopedLogger scopedLogger(logger);
+    const ScopedLogger scopedLogger(logger, mask == Mask::Published ? logger.LevelMask() : nullptr);
     int value = 0;
     for (auto _ : state) {
         QX_LOG(kRecordLevel, "Loading module:", value);
@@ -63,16 +78,28 @@ void LogStatement(benchmark::State& state, int maxLevel)
 
 void DisabledLogStatement(benchmark::State& state)
 {
-    LogStatement(state, kAllOff);
+    LogStatement(state, kAllOff, Mask::Published);
 }
 BENCHMARK(DisabledLogStatement);
+
+void DisabledLogStatementAskingTheLogger(benchmark::State& state)
+{
+    LogStatement(state, kAllOff, Mask::AskTheLogger);
+}
+BENCHMARK(DisabledLogStatementAskingTheLogger);
 
 // A record with narrow text and an int, built and handed to the logger, which drops it.
 void EnabledNarrowRecord(benchmark::State& state)
 {
-    LogStatement(state, kRecordLevel);
+    LogStatement(state, kRecordLevel, Mask::Published);
 }
 BENCHMARK(EnabledNarrowRecord);
+
+void EnabledNarrowRecordAskingTheLogger(benchmark::State& state)
+{
+    LogStatement(state, kRecordLevel, Mask::AskTheLogger);
+}
+BENCHMARK(EnabledNarrowRecordAskingTheLogger);
 
 [[gnu::noinline]] void TracedFunction(int& calls)
 {
@@ -80,10 +107,10 @@ BENCHMARK(EnabledNarrowRecord);
     benchmark::DoNotOptimize(++calls);
 }
 
-void TraceScope(benchmark::State& state, int maxLevel)
+void TraceScope(benchmark::State& state, int maxLevel, Mask mask)
 {
     DiscardingLogger logger(maxLevel);
-    const ScopedLogger scopedLogger(logger);
+    const ScopedLogger scopedLogger(logger, mask == Mask::Published ? logger.LevelMask() : nullptr);
     int calls = 0;
     for (auto _ : state) {
         TracedFunction(calls);
@@ -92,13 +119,19 @@ void TraceScope(benchmark::State& state, int maxLevel)
 
 void DisabledTraceScope(benchmark::State& state)
 {
-    TraceScope(state, kAllOff);
+    TraceScope(state, kAllOff, Mask::Published);
 }
 BENCHMARK(DisabledTraceScope);
 
+void DisabledTraceScopeAskingTheLogger(benchmark::State& state)
+{
+    TraceScope(state, kAllOff, Mask::AskTheLogger);
+}
+BENCHMARK(DisabledTraceScopeAskingTheLogger);
+
 void EnabledTraceScope(benchmark::State& state)
 {
-    TraceScope(state, kRecordLevel);
+    TraceScope(state, kRecordLevel, Mask::Published);
 }
 BENCHMARK(EnabledTraceScope);
 

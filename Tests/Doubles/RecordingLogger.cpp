@@ -16,6 +16,12 @@ IFileLoggerItf* FakeLoggerLibGetLogger(void*)
     return g_fakeLoggerFactory ? g_fakeLoggerFactory() : nullptr;
 }
 
+const LoggerLevelMask* FakeLoggerLibGetLevelMask(IFileLoggerItf* logger)
+{
+    auto* recording = dynamic_cast<RecordingLogger*>(logger);
+    return recording != nullptr ? &recording->publishedMask : nullptr;
+}
+
 } // namespace
 
 RecordingLogger::RecordingLogger(int maxLevel, int* destroyedCount)
@@ -96,17 +102,23 @@ const LoggedRecord* RecordingLogger::Find(const std::wstring& prefix) const
     return nullptr;
 }
 
-ScopedLogger::ScopedLogger(IFileLoggerItf& logger) : m_previous(LogUtils::ExchangeLogger(&logger)) {}
+ScopedLogger::ScopedLogger(IFileLoggerItf& logger, const LoggerLevelMask* levelMask)
+    : m_previous(LogUtils::ExchangeLogger(&logger, levelMask))
+{
+}
 
 ScopedLogger::~ScopedLogger()
 {
     LogUtils::ExchangeLogger(m_previous);
 }
 
-void AddFakeLoggerLibrary(FakeLibraries& libraries)
+void AddFakeLoggerLibrary(FakeLibraries& libraries, FakeLevelMask levelMask)
 {
-    libraries.Add(L"C:\\Program Files\\Qx\\QxLogger.dll").exports[kLoggerLibGetLoggerExport] =
-        reinterpret_cast<void*>(&FakeLoggerLibGetLogger);
+    FakeModule& library = libraries.Add(L"C:\\Program Files\\Qx\\QxLogger.dll");
+    library.exports[kLoggerLibGetLoggerExport] = reinterpret_cast<void*>(&FakeLoggerLibGetLogger);
+    if (levelMask == FakeLevelMask::Exported) {
+        library.exports[kLoggerLibGetLevelMaskExport] = reinterpret_cast<void*>(&FakeLoggerLibGetLevelMask);
+    }
 }
 
 } // namespace Qx::Testing

@@ -50,6 +50,9 @@ public:
     std::vector<LoggerInitCall> inits;
     int isEnabledCalls = 0;
     int indent = 0;
+    // The word the fake library publishes for this object when it exports LoggerLibAPI_GetLevelMask;
+    // tests keep it to what IsEnabled answers.
+    LoggerLevelMask publishedMask{0};
 
     // Waits until a record starting with prefix has arrived; false on time-out. The records may be
     // read directly only while no other thread logs.
@@ -67,10 +70,11 @@ private:
     ILogSettings m_settings;
 };
 
-// Installs logger as the process's logger for the scope, and puts the previous one back.
+// Installs logger as the process's logger for the scope, with the mask word its library would
+// publish (none: the logger is asked about every level), and puts the previous one back.
 class ScopedLogger {
 public:
-    explicit ScopedLogger(IFileLoggerItf& logger);
+    explicit ScopedLogger(IFileLoggerItf& logger, const LoggerLevelMask* levelMask = nullptr);
     ScopedLogger(const ScopedLogger&) = delete;
     ScopedLogger& operator=(const ScopedLogger&) = delete;
     ~ScopedLogger();
@@ -80,8 +84,10 @@ private:
 };
 
 // The fake QxLogger.dll beside FakeProcess's executable: LoggerLibAPI_GetLogger calls factory,
-// or answers null while it is empty.
-void AddFakeLoggerLibrary(FakeLibraries& libraries);
+// or answers null while it is empty. With the level mask it also exports LoggerLibAPI_GetLevelMask,
+// which answers the publishedMask of a RecordingLogger.
+enum class FakeLevelMask { NotExported, Exported };
+void AddFakeLoggerLibrary(FakeLibraries& libraries, FakeLevelMask levelMask = FakeLevelMask::NotExported);
 extern std::function<IFileLoggerItf*()> g_fakeLoggerFactory;
 
 } // namespace Qx::Testing

@@ -112,12 +112,12 @@ std::wstring ExceptionRecordText(const ExceptionDescription& exception)
                << " Address: " << exception.address;
     }
     record << " in module: " << exception.module;
-    return record.Text();
+    return std::wstring(record.Text());
 }
 
 std::int32_t LogExceptionHandler(const ExceptionDescription& exception)
 {
-    if (!GetLogger().IsEnabled(1)) {
+    if (!IsLevelEnabled(1)) {
         return kExceptionContinueSearch;
     }
     // A thrown object is recognised by its type; other exceptions need all four parameters.

@@ -30,7 +30,7 @@ void WriteInfo(int line, const Parts&... parts)
 void WriteVersion(const std::wstring& modulePath, VersionReader readVersion)
 {
     // Reading a version resource loads the version library; a record nobody keeps is not worth it.
-    if (!GetLogger().IsEnabled(kModuleInfoLevel)) {
+    if (!IsLevelEnabled(kModuleInfoLevel)) {
         return;
     }
     std::unique_ptr<IVersionBlock> block;

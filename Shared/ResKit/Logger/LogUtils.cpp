@@ -1,7 +1,9 @@
 #include "ResKit/Logger/LogUtils.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cwchar>
 #include <exception>
 #include <mutex>
 #include <new>
@@ -18,10 +20,14 @@ namespace LogUtils {
 
 namespace {
 
-constexpr int kTraceLevel = 2;
 constexpr int kSpareAttributeIndex = 2;
 
 std::atomic<IFileLoggerItf*> g_installedLogger{nullptr};
+// The mask words of a logger that enables nothing and of one that publishes no word of its own.
+constinit LoggerLevelMask g_noLevels{0};
+constinit LoggerLevelMask g_askForEveryLevel{0xFFFFFFFFu};
+// Serialises the changes of the installed logger with its mask word; readers take neither lock.
+std::mutex g_loggerChangeLock;
 std::atomic<int> g_attributeCounter{0};
 std::int32_t g_spareAttribute = 0;
 std::atomic<ErrorDescriber> g_errorDescriber{nullptr};
@@ -30,33 +36,67 @@ std::atomic<ErrorDescriber> g_errorDescriber{nullptr};
 std::mutex g_moduleLogLock;
 int g_moduleLogCount = 0; // guarded by g_moduleLogLock
 
-// LoggerLibAPI_GetLogger of QxLogger.dll beside the executable, or null without the library.
-// The library stays loaded for the life of the process: the logger's code lives in it.
-LoggerLibGetLoggerFunction FindLoggerFactory()
+struct LoggerLibraryExports {
+    LoggerLibGetLoggerFunction getLogger = nullptr;
+    LoggerLibGetLevelMaskFunction getLevelMask = nullptr; // optional
+};
+
+// The exports of QxLogger.dll beside the executable; none without the library. The library stays
+// loaded for the life of the process: the logger's code lives in it.
+LoggerLibraryExports FindLoggerLibraryExports()
 {
     const std::wstring folder = ExecutableFolder();
     Library library;
     if (folder.empty() || Libraries().Load(folder + kLoggerLibraryFileName, library) != kErrorSuccess) {
-        return nullptr;
+        return {};
     }
-    auto* function =
+    LoggerLibraryExports exports;
+    exports.getLogger =
         reinterpret_cast<LoggerLibGetLoggerFunction>(Libraries().GetProc(library.get(), kLoggerLibGetLoggerExport));
-    if (function != nullptr) {
-        (void)library.release();
+    if (exports.getLogger == nullptr) {
+        return {};
     }
-    return function;
+    exports.getLevelMask = reinterpret_cast<LoggerLibGetLevelMaskFunction>(
+        Libraries().GetProc(library.get(), kLoggerLibGetLevelMaskExport));
+    (void)library.release();
+    return exports;
 }
 
-LoggerLibGetLoggerFunction LoggerFactory()
+const LoggerLibraryExports& LoggerLibrary()
 {
-    struct Factory {
-        LoggerLibGetLoggerFunction function = FindLoggerFactory();
-    };
-    static ProcessWide<const Factory> factory([] { return std::make_unique<const Factory>(); });
-    return factory.Get().function;
+    static ProcessWide<const LoggerLibraryExports> exports(
+        [] { return std::make_unique<const LoggerLibraryExports>(FindLoggerLibraryExports()); });
+    return exports.Get();
+}
+
+const LoggerLevelMask* MaskWordOf(const IFileLoggerItf* logger, const LoggerLevelMask* published)
+{
+    if (logger == nullptr || logger == &DevNullLogger()) {
+        return &g_noLevels;
+    }
+    return published != nullptr ? published : &g_askForEveryLevel;
+}
+
+constexpr wchar_t kHexDigits[] = L"0123456789ABCDEF";
+constexpr std::size_t kPointerCharacters = 18;
+
+// "0x" and sixteen upper-case hexadecimal digits into out.
+void WritePointer(const void* pointer, wchar_t* out)
+{
+    auto value = static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(pointer));
+    out[0] = L'0';
+    out[1] = L'x';
+    for (std::size_t digit = kPointerCharacters; digit > 2; --digit) {
+        out[digit - 1] = kHexDigits[value & 0xFU];
+        value >>= 4U;
+    }
 }
 
 } // namespace
+
+namespace Detail {
+constinit std::atomic<const LoggerLevelMask*> g_levelMask{&g_noLevels};
+} // namespace Detail
 
 const wchar_t* SeverityName(int severity)
 {
@@ -70,25 +110,38 @@ IFileLoggerItf& GetLogger()
     return logger != nullptr ? *logger : DevNullLogger();
 }
 
-bool InstallLogger(IFileLoggerItf* logger)
+// The mask word follows the logger: a reader that sees the new word finds the new logger too.
+bool InstallLogger(IFileLoggerItf* logger, const LoggerLevelMask* levelMask)
 {
+    const std::lock_guard lock(g_loggerChangeLock);
     IFileLoggerItf* expected = nullptr;
-    return g_installedLogger.compare_exchange_strong(expected, logger, std::memory_order_acq_rel);
+    if (!g_installedLogger.compare_exchange_strong(expected, logger, std::memory_order_acq_rel)) {
+        return false;
+    }
+    Detail::g_levelMask.store(MaskWordOf(logger, levelMask), std::memory_order_release);
+    return true;
 }
 
-IFileLoggerItf* ExchangeLogger(IFileLoggerItf* logger)
+IFileLoggerItf* ExchangeLogger(IFileLoggerItf* logger, const LoggerLevelMask* levelMask)
 {
-    return g_installedLogger.exchange(logger, std::memory_order_acq_rel);
+    const std::lock_guard lock(g_loggerChangeLock);
+    IFileLoggerItf* previous = g_installedLogger.exchange(logger, std::memory_order_acq_rel);
+    Detail::g_levelMask.store(MaskWordOf(logger, levelMask), std::memory_order_release);
+    return previous;
 }
 
 void AcquireLogger()
 {
-    const auto factory = LoggerFactory();
-    if (factory == nullptr) {
+    const LoggerLibraryExports& library = LoggerLibrary();
+    if (library.getLogger == nullptr) {
         return;
     }
-    IFileLoggerItf* logger = factory(Process().HostInstance());
-    if (logger != nullptr && !InstallLogger(logger)) {
+    IFileLoggerItf* logger = library.getLogger(Process().HostInstance());
+    if (logger == nullptr) {
+        return;
+    }
+    const LoggerLevelMask* levelMask = library.getLevelMask != nullptr ? library.getLevelMask(logger) : nullptr;
+    if (!InstallLogger(logger, levelMask)) {
         delete logger;
     }
 }
@@ -124,10 +177,15 @@ CDevNullLogger& DevNullLogger()
 LogRecord::LogRecord(int level) : m_level(level)
 {
     m_attributes[static_cast<std::size_t>(AttributeIndices().severity)] = level == 1 ? kSeverityInfo : kSeverityDbg;
-    try {
-        m_text.reserve(kReservedCharacters);
-    } catch (const std::bad_alloc&) {
-        RaiseIfFailed(kEOutOfMemory);
+    m_inline[0] = L'\0';
+}
+
+// Copies only the characters in use; the rest of the inline buffer holds nothing.
+LogRecord::LogRecord(const LogRecord& other)
+    : m_level(other.m_level), m_attributes(other.m_attributes), m_length(other.m_length), m_spilled(other.m_spilled)
+{
+    if (m_spilled.empty()) {
+        std::wmemcpy(m_inline.data(), other.m_inline.data(), m_length + 1);
     }
 }
 
@@ -144,15 +202,69 @@ int LogRecord::Attribute(int index) const
                                                       : g_spareAttribute;
 }
 
-void LogRecord::AppendText(std::wstring_view text)
+wchar_t* LogRecord::Extend(std::size_t count)
 {
+    if (m_spilled.empty() && count <= kReservedCharacters - m_length) {
+        wchar_t* end = m_inline.data() + m_length;
+        m_length += count;
+        m_inline[m_length] = L'\0';
+        return end;
+    }
     try {
-        m_text.append(text);
+        if (m_spilled.empty()) {
+            m_spilled.reserve(std::max(2 * kReservedCharacters, m_length + count));
+            m_spilled.assign(m_inline.data(), m_length);
+        }
+        m_spilled.resize(m_length + count);
     } catch (const std::bad_alloc&) {
         RaiseIfFailed(kEOutOfMemory);
     } catch (const std::length_error&) {
         RaiseIfFailed(kEInvalidArg);
     }
+    wchar_t* end = m_spilled.data() + m_length;
+    m_length += count;
+    return end;
+}
+
+void LogRecord::AppendText(std::wstring_view text)
+{
+    if (!text.empty()) {
+        std::wmemcpy(Extend(text.size()), text.data(), text.size());
+    }
+}
+
+// ASCII, by far the most common narrow text, widens unit by unit exactly as the UTF-8 conversion
+// would; anything else goes through the conversion.
+void LogRecord::AppendUtf8(std::string_view text)
+{
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80U; })) {
+        wchar_t* out = Extend(text.size());
+        for (const char c : text) {
+            *out++ = static_cast<wchar_t>(c);
+        }
+        return;
+    }
+    std::wstring wide;
+    if (Qx::Platform::Text().Utf8ToWide(text, wide) != kErrorSuccess) {
+        RaiseLastError();
+    }
+    AppendText(wide);
+}
+
+void LogRecord::AppendDecimal(unsigned long long magnitude, bool negative)
+{
+    constexpr std::size_t kMaxCharacters = 21; // a sign and the 20 digits of 2^64 - 1
+    wchar_t buffer[kMaxCharacters];
+    wchar_t* const end = buffer + kMaxCharacters;
+    wchar_t* first = end;
+    do {
+        *--first = static_cast<wchar_t>(L'0' + magnitude % 10U);
+        magnitude /= 10U;
+    } while (magnitude != 0);
+    if (negative) {
+        *--first = L'-';
+    }
+    AppendText(std::wstring_view(first, static_cast<std::size_t>(end - first)));
 }
 
 LogRecord& LogRecord::operator<<(const wchar_t* text)
@@ -178,58 +290,55 @@ LogRecord& LogRecord::operator<<(const char* text)
     if (text == nullptr) {
         return *this << static_cast<const wchar_t*>(nullptr);
     }
-    return *this << std::string(text);
+    AppendUtf8(text);
+    return *this;
 }
 
 LogRecord& LogRecord::operator<<(const std::string& text)
 {
-    std::wstring wide;
-    if (Qx::Platform::Text().Utf8ToWide(text, wide) != kErrorSuccess) {
-        RaiseLastError();
-    }
-    AppendText(wide);
+    AppendUtf8(text);
     return *this;
 }
 
 LogRecord& LogRecord::operator<<(int value)
 {
-    AppendText(std::to_wstring(value));
-    return *this;
+    return *this << static_cast<long long>(value);
 }
 
 LogRecord& LogRecord::operator<<(unsigned value)
 {
-    AppendText(std::to_wstring(value));
+    AppendDecimal(value, false);
     return *this;
 }
 
 LogRecord& LogRecord::operator<<(long value)
 {
-    AppendText(std::to_wstring(value));
-    return *this;
+    return *this << static_cast<long long>(value);
 }
 
 LogRecord& LogRecord::operator<<(unsigned long value)
 {
-    AppendText(std::to_wstring(value));
+    AppendDecimal(value, false);
     return *this;
 }
 
 LogRecord& LogRecord::operator<<(long long value)
 {
-    AppendText(std::to_wstring(value));
+    // The magnitude in unsigned arithmetic, so that the most negative value has one too.
+    const auto bits = static_cast<unsigned long long>(value);
+    AppendDecimal(value < 0 ? 0ULL - bits : bits, value < 0);
     return *this;
 }
 
 LogRecord& LogRecord::operator<<(unsigned long long value)
 {
-    AppendText(std::to_wstring(value));
+    AppendDecimal(value, false);
     return *this;
 }
 
 LogRecord& LogRecord::operator<<(const void* pointer)
 {
-    AppendText(FormatPointer(pointer));
+    WritePointer(pointer, Extend(kPointerCharacters));
     return *this;
 }
 
@@ -248,15 +357,14 @@ LogRecord& LogRecord::operator<<(const HRXEx& error)
 void LogRecord::Write(const wchar_t* sourceFile, int line) const
 {
     const int severity = m_attributes[static_cast<std::size_t>(AttributeIndices().severity)];
-    (void)GetLogger().Write(sourceFile, line, m_text.c_str(), m_level, SeverityName(severity));
+    (void)GetLogger().Write(sourceFile, line, Data(), m_level, SeverityName(severity));
 }
 
 std::wstring FormatPointer(const void* pointer)
 {
-    wchar_t buffer[20];
-    std::swprintf(buffer, std::size(buffer), L"0x%016llX",
-                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(pointer)));
-    return buffer;
+    std::wstring text(kPointerCharacters, L'\0');
+    WritePointer(pointer, text.data());
+    return text;
 }
 
 ErrorDescriber InstallErrorDescriber(ErrorDescriber describe)
@@ -323,21 +431,20 @@ SModuleLogInit::~SModuleLogInit()
     }
 }
 
-FunctionTraceScope::FunctionTraceScope(const wchar_t* name, const wchar_t* sourceFile, int line)
-    : m_name(name), m_sourceFile(sourceFile), m_line(line)
+void FunctionTraceScope::Enter()
 {
-    if (GetLogger().IsEnabled(kTraceLevel)) {
+    if (IsLevelEnabled(kTraceLevel)) {
         LogRecord record(kTraceLevel);
         record << "Entering " << m_name;
         record.Write(m_sourceFile, m_line);
     }
-    if (GetLogger().IsEnabled(kTraceLevel)) {
+    if (IsLevelEnabled(kTraceLevel)) {
         GetLogger().ChangeIndent(+1);
         ++m_indent;
     }
 }
 
-FunctionTraceScope::~FunctionTraceScope()
+void FunctionTraceScope::Leave() noexcept
 {
     if (m_indent != 0) {
         GetLogger().ChangeIndent(-m_indent);
@@ -345,7 +452,7 @@ FunctionTraceScope::~FunctionTraceScope()
     }
     const bool unwinding = std::uncaught_exceptions() != 0;
     WithoutRaising([&] {
-        if (GetLogger().IsEnabled(kTraceLevel)) {
+        if (IsLevelEnabled(kTraceLevel)) {
             LogRecord record(kTraceLevel);
             record << (unwinding ? "*** EXCEPTION Exiting " : "Exiting ") << m_name;
             record.Write(m_sourceFile, m_line);
@@ -357,14 +464,14 @@ TimedTraceScope::TimedTraceScope(const LogRecord& name, int level, const wchar_t
     : m_name(name.Text()), m_level(level), m_severity(name.Attribute(AttributeIndices().second)),
       m_sourceFile(sourceFile), m_line(line), m_startTick(Process().TickCount64())
 {
-    if (GetLogger().IsEnabled(m_level)) {
+    if (IsLevelEnabled(m_level)) {
         LogRecord record(m_level);
         record.SetSeverity(m_severity);
         record << m_name << L" - starting";
         record.Write(m_sourceFile, m_line);
     }
     m_unwindingAtStart = std::uncaught_exceptions() != 0;
-    if (GetLogger().IsEnabled(kTraceLevel)) {
+    if (IsLevelEnabled(kTraceLevel)) {
         GetLogger().ChangeIndent(+1);
         ++m_indent;
     }
@@ -379,7 +486,7 @@ TimedTraceScope::~TimedTraceScope()
     const bool endedByException = std::uncaught_exceptions() != 0 && !m_unwindingAtStart;
     const bool succeeded = !m_failed && !endedByException;
     WithoutRaising([&] {
-        if (!GetLogger().IsEnabled(m_level)) {
+        if (!IsLevelEnabled(m_level)) {
             return;
         }
         LogRecord record(m_level);

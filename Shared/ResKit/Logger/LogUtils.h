@@ -3,13 +3,16 @@
 // A log statement names a level, optionally a severity, and text parts:
 //     QX_LOG(1, "param value: ", value);
 //     QX_LOG_ERROR("WinMain failed: ", error);
-// When the installed logger does not enable the level, nothing is built or formatted.
+// When the installed logger does not enable the level, nothing is built or formatted. A logger
+// that publishes its level mask (LoggerLibAPI_GetLevelMask) lets a disabled statement end after one
+// inlined bit test; any other logger is asked through IsEnabled.
 //
 // Threads: any thread may log. The installed logger pointer changes only atomically; the
 // logger itself accepts concurrent calls.
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -24,7 +27,7 @@
 
 #define QX_LOG_AT(level, severity, ...)                                                                                \
     do {                                                                                                               \
-        if (::LogUtils::GetLogger().IsEnabled(level)) {                                                                \
+        if (::LogUtils::IsLevelEnabled(level)) {                                                                       \
             ::LogUtils::LogRecord qxLogRecord_(level);                                                                 \
             qxLogRecord_.SetSeverity(severity);                                                                        \
             qxLogRecord_.Append(__VA_ARGS__);                                                                          \
@@ -52,18 +55,48 @@ constexpr int kSeverityError = 3;
 constexpr int kSeverityFatal = 4;
 // Keeps the severity a record takes from its level: INFO at level 1, DBG at any other.
 constexpr int kLevelSeverity = -1;
+// Function traces and the indentation of every scope.
+constexpr int kTraceLevel = 2;
 
 const wchar_t* SeverityName(int severity);
 
 // The installed logger, or the process-wide CDevNullLogger while none is installed.
 IFileLoggerItf& GetLogger();
 
-// Installs logger unless one is installed already; returns false then, and the caller keeps
-// ownership of logger.
-bool InstallLogger(IFileLoggerItf* logger);
+namespace Detail {
+// The mask word of the installed logger: a word of no levels while none (or the CDevNullLogger) is
+// installed, the logger's published word, or a word of every level for a logger that publishes
+// none. It changes together with the installed logger.
+extern std::atomic<const LoggerLevelMask*> g_levelMask;
+} // namespace Detail
 
-// Puts logger in place of the installed one, whatever that is, and returns the previous one.
-IFileLoggerItf* ExchangeLogger(IFileLoggerItf* logger);
+// False only when the installed logger surely does not enable level: its mask bit is clear. Levels
+// outside 0 to 31 have no bit and may always be enabled.
+inline bool LevelMayBeEnabled(int level) noexcept
+{
+    const auto bit = static_cast<unsigned>(level);
+    if (bit >= 32U) {
+        return true;
+    }
+    const std::uint32_t mask = Detail::g_levelMask.load(std::memory_order_acquire)->load(std::memory_order_relaxed);
+    return ((mask >> bit) & 1U) != 0;
+}
+
+// The question every step of a statement asks: the mask first, and only when its bit is set the
+// installed logger.
+inline bool IsLevelEnabled(int level)
+{
+    return LevelMayBeEnabled(level) && GetLogger().IsEnabled(level);
+}
+
+// Installs logger unless one is installed already; returns false then, and the caller keeps
+// ownership of logger. levelMask is the word the logger's library publishes for it, which must live
+// as long as the logger; without one, the logger is asked about every level.
+bool InstallLogger(IFileLoggerItf* logger, const LoggerLevelMask* levelMask = nullptr);
+
+// Puts logger in place of the installed one, whatever that is, and returns the previous one. A null
+// logger or the CDevNullLogger enables no level, whatever levelMask says.
+IFileLoggerItf* ExchangeLogger(IFileLoggerItf* logger, const LoggerLevelMask* levelMask = nullptr);
 
 // Asks the logger library for a logger and installs it; a surplus object is destroyed. Runs at
 // start-up and again for every module log.
@@ -93,12 +126,16 @@ class EmptyLogSettings final : public ILogSettings {};
 
 CDevNullLogger& DevNullLogger();
 
-// One statement's text while it is built.
+// One statement's text while it is built. Texts up to kReservedCharacters stay within the record;
+// only a longer one takes memory from the heap.
 class LogRecord {
 public:
     static constexpr std::size_t kReservedCharacters = 512;
 
     explicit LogRecord(int level);
+    LogRecord(const LogRecord& other);
+    LogRecord& operator=(const LogRecord&) = delete;
+    ~LogRecord() = default;
 
     // A record that holds the given parts, for texts that are used as names.
     template <class... Parts>
@@ -112,7 +149,7 @@ public:
     // Negative values keep the severity taken from the level.
     void SetSeverity(int severity);
     [[nodiscard]] int Attribute(int index) const;
-    [[nodiscard]] const std::wstring& Text() const { return m_text; }
+    [[nodiscard]] std::wstring_view Text() const { return {Data(), m_length}; }
 
     template <class... Parts>
     void Append(const Parts&... parts)
@@ -140,18 +177,27 @@ public:
     void Write(const wchar_t* sourceFile, int line) const;
 
 private:
+    [[nodiscard]] const wchar_t* Data() const { return m_spilled.empty() ? m_inline.data() : m_spilled.c_str(); }
+    // Room for count more characters at the end of the text, which the caller fills.
+    wchar_t* Extend(std::size_t count);
     void AppendText(std::wstring_view text);
+    void AppendUtf8(std::string_view text);
+    void AppendDecimal(unsigned long long magnitude, bool negative);
 
     int m_level;
     std::array<std::int32_t, 2> m_attributes{};
-    std::wstring m_text;
+    std::size_t m_length = 0;
+    // The text and its terminator while they fit; only the first m_length + 1 characters are set.
+    std::array<wchar_t, kReservedCharacters + 1> m_inline;
+    // The whole text once it has outgrown m_inline, empty before.
+    std::wstring m_spilled;
 };
 
 // A statement with a fixed source location, for records whose place is part of their meaning.
 template <class... Parts>
 void WriteRecordAt(int level, int severity, const wchar_t* sourceFile, int line, const Parts&... parts)
 {
-    if (GetLogger().IsEnabled(level)) {
+    if (IsLevelEnabled(level)) {
         LogRecord record(level);
         record.SetSeverity(severity);
         record.Append(parts...);
@@ -191,14 +237,29 @@ struct SModuleLogInit : SModuleLogInitData {
 };
 static_assert(sizeof(SModuleLogInit) == sizeof(SModuleLogInitData));
 
+// With level 2 off in the mask, entry and exit are one bit test each, inline.
 class FunctionTraceScope {
 public:
-    FunctionTraceScope(const wchar_t* name, const wchar_t* sourceFile, int line);
+    FunctionTraceScope(const wchar_t* name, const wchar_t* sourceFile, int line)
+        : m_name(name), m_sourceFile(sourceFile), m_line(line)
+    {
+        if (LevelMayBeEnabled(kTraceLevel)) {
+            Enter();
+        }
+    }
     FunctionTraceScope(const FunctionTraceScope&) = delete;
     FunctionTraceScope& operator=(const FunctionTraceScope&) = delete;
-    ~FunctionTraceScope();
+    ~FunctionTraceScope()
+    {
+        if (m_indent != 0 || LevelMayBeEnabled(kTraceLevel)) {
+            Leave();
+        }
+    }
 
 private:
+    void Enter();
+    void Leave() noexcept;
+
     const wchar_t* m_name;
     const wchar_t* m_sourceFile;
     int m_line;

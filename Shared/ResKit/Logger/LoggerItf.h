@@ -5,6 +5,7 @@
 // Both sides must be compiled by the same C++ ABI (MinGW-w64 g++ here).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -66,4 +67,24 @@ struct IFileLoggerItf {
 // extern "C" IFileLoggerItf* LoggerLibAPI_GetLogger(HINSTANCE hostInstance), undecorated.
 using LoggerLibGetLoggerFunction = IFileLoggerItf* (*)(void* hostInstance);
 inline constexpr const char* kLoggerLibGetLoggerExport = "LoggerLibAPI_GetLogger";
+
+// The levels a logger object may enable, one bit per level: bit L set when IsEnabled(L) may answer
+// true, for L from 0 to 31. It lets the host skip a disabled statement without a call.
+using LoggerLevelMask = std::atomic<std::uint32_t>;
+static_assert(LoggerLevelMask::is_always_lock_free);
+static_assert(sizeof(LoggerLevelMask) == sizeof(std::uint32_t));
+
+// extern "C" const LoggerLevelMask* LoggerLibAPI_GetLevelMask(IFileLoggerItf* logger), undecorated;
+// optional: a library without it is asked through IsEnabled for every statement, as always.
+// - logger is an object that LoggerLibAPI_GetLogger of the same library returned. The result is
+//   the address of its mask word, or null when the library keeps none for it (the host then asks
+//   IsEnabled for every level).
+// - The word stays valid as long as the logger object lives. Objects may share one word.
+// - The library updates the word whenever the levels the object enables change, at any time and
+//   from any thread; the host reads it without a lock, from any thread, before every step.
+// - A cleared bit L promises that IsEnabled(L) answers false: the host then neither calls IsEnabled
+//   nor builds a text nor calls Write. A set bit promises nothing; the host asks IsEnabled(L).
+// - Levels below 0 or above 31 have no bit: the host always asks IsEnabled for them.
+using LoggerLibGetLevelMaskFunction = const LoggerLevelMask* (*)(IFileLoggerItf* logger);
+inline constexpr const char* kLoggerLibGetLevelMaskExport = "LoggerLibAPI_GetLevelMask";
 inline constexpr const wchar_t* kLoggerLibraryFileName = L"QxLogger.dll";

@@ -110,6 +110,9 @@ protected:
         getLogger_ = reinterpret_cast<LoggerLibGetLoggerFunction>(
             reinterpret_cast<void (*)()>(GetProcAddress(module_, kLoggerLibGetLoggerExport)));
         ASSERT_NE(getLogger_, nullptr);
+        getLevelMask_ = reinterpret_cast<LoggerLibGetLevelMaskFunction>(
+            reinterpret_cast<void (*)()>(GetProcAddress(module_, kLoggerLibGetLevelMaskExport)));
+        ASSERT_NE(getLevelMask_, nullptr);
     }
 
     void TearDown() override
@@ -131,6 +134,14 @@ protected:
         EXPECT_NE(logger, nullptr);
         loggers_.emplace_back(logger);
         return *logger;
+    }
+
+    // The bits of the mask word the library publishes for logger.
+    std::uint32_t PublishedMask(IFileLoggerItf& logger)
+    {
+        const LoggerLevelMask* word = getLevelMask_(&logger);
+        EXPECT_NE(word, nullptr);
+        return word != nullptr ? word->load() : 0;
     }
 
     // A log name unique to this process; the file and its rotations are removed before and after.
@@ -172,6 +183,7 @@ protected:
     RegistryValueOverride logLevel_{kSettingsKey, L"LogLevel"};
     HMODULE module_ = nullptr;
     LoggerLibGetLoggerFunction getLogger_ = nullptr;
+    LoggerLibGetLevelMaskFunction getLevelMask_ = nullptr;
     std::vector<std::unique_ptr<IFileLoggerItf>> loggers_;
     std::vector<std::wstring> logPaths_;
 };
@@ -304,6 +316,8 @@ TEST_F(QxLoggerTest, LogLevelComesFromTheRegistry)
     for (const int level : {1, 2, 3}) {
         EXPECT_TRUE(first.IsEnabled(level)) << level;
     }
+    EXPECT_EQ(PublishedMask(first), 0b1110u) << "the mask word holds the levels 1 to 3";
+    EXPECT_EQ(getLevelMask_(nullptr), nullptr);
     const std::wstring name = LogName(L"Level");
     EXPECT_EQ(first.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
     first.Write(nullptr, 0, L"level 4 is dropped", 4, L"DBG");
@@ -316,11 +330,14 @@ TEST_F(QxLoggerTest, LogLevelComesFromTheRegistry)
     // Read when an object is created; the level belongs to the process, so every object sees it.
     logLevel_.SetDword(5);
     EXPECT_FALSE(first.IsEnabled(5)) << "not read again before a new object or Init";
+    EXPECT_EQ(PublishedMask(first), 0b1110u);
     IFileLoggerItf& second = NewLogger();
     EXPECT_TRUE(second.IsEnabled(5));
     EXPECT_TRUE(first.IsEnabled(5));
     EXPECT_FALSE(second.IsEnabled(6));
     EXPECT_EQ(second.GetSettings().Number1(), 5);
+    EXPECT_EQ(getLevelMask_(&first), getLevelMask_(&second)) << "the level is the process's: one word";
+    EXPECT_EQ(PublishedMask(first), 0b111110u) << "the word follows the level at once";
 
     // Read again at Init.
     logLevel_.SetDword(1);
@@ -328,6 +345,7 @@ TEST_F(QxLoggerTest, LogLevelComesFromTheRegistry)
     EXPECT_EQ(first.Init(quietName.c_str(), L"Module log", true, nullptr), S_OK);
     EXPECT_TRUE(first.IsEnabled(1));
     EXPECT_FALSE(first.IsEnabled(2));
+    EXPECT_EQ(PublishedMask(first), 0b10u);
     first.Write(nullptr, 0, L"level 2 is dropped", 2, L"DBG");
     lines = ReadLines(LogsDirectory() + quietName);
     ASSERT_EQ(lines.size(), 1u);
@@ -337,6 +355,7 @@ TEST_F(QxLoggerTest, LogLevelComesFromTheRegistry)
     NewLogger();
     EXPECT_TRUE(first.IsEnabled(INT_MAX));
     EXPECT_FALSE(first.IsEnabled(0));
+    EXPECT_EQ(PublishedMask(first), 0xFFFFFFFEu) << "every level from 1 that has a bit";
 
     // Values of another type fall back to the default.
     logLevel_.SetString(L"5");
@@ -347,6 +366,7 @@ TEST_F(QxLoggerTest, LogLevelComesFromTheRegistry)
     NewLogger();
     EXPECT_TRUE(first.IsEnabled(3));
     EXPECT_FALSE(first.IsEnabled(4));
+    EXPECT_EQ(PublishedMask(first), 0b1110u);
 
     // 0 turns logging off: no records, and Init creates no file.
     logLevel_.SetDword(0);
@@ -355,6 +375,7 @@ TEST_F(QxLoggerTest, LogLevelComesFromTheRegistry)
     for (const int level : {1, 2, 3}) {
         EXPECT_FALSE(first.IsEnabled(level)) << level;
     }
+    EXPECT_EQ(PublishedMask(first), 0u);
     first.Write(nullptr, 0, L"dropped", 1, L"INFO");
     EXPECT_FALSE(FileExists(LogsDirectory() + offName));
 }
@@ -509,6 +530,7 @@ TEST_F(QxLoggerTest, ServiceLogLevelOverridesTheGlobalOne)
     EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
     EXPECT_TRUE(logger.IsEnabled(4));
     EXPECT_FALSE(logger.IsEnabled(5));
+    EXPECT_EQ(PublishedMask(logger), 0b11110u) << "the service's own level";
     EXPECT_EQ(logger.GetSettings().Number1(), 4);
     logger.Write(nullptr, 0, L"level 4 is kept", 4, L"DBG");
     std::vector<std::string> lines = ReadLines(LogsDirectory() + name);

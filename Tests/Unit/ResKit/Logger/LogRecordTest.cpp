@@ -1,4 +1,7 @@
 #include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -32,9 +35,12 @@ TEST_F(LogRecordTest, AppendsEveryOperandKind)
     QX_LOG(1, L"wide ", nullText, " narrow-\xC3\xA4 ", nullNarrow, L" ", -5, L" ", 4294967295u, L" ",
            18446744073709551615ULL, L" ", true, L" ", false, L" ", reinterpret_cast<const void*>(0x1234), L" ",
            std::wstring(L"owned"));
-    ASSERT_EQ(logger.records.size(), 1u);
+    QX_LOG(1, std::numeric_limits<int>::min(), L" ", std::numeric_limits<long long>::min(), L" ", 0, L" ", -1L, L" ",
+           7UL, L" ", std::string("std"), L" ", reinterpret_cast<const void*>(~std::uintptr_t{0}));
+    ASSERT_EQ(logger.records.size(), 2u);
     EXPECT_EQ(logger.records[0].text, L"wide <NULL> narrow-\u00E4 <NULL> -5 4294967295 18446744073709551615 true "
                                       L"false 0x0000000000001234 owned");
+    EXPECT_EQ(logger.records[1].text, L"-2147483648 -9223372036854775808 0 -1 7 std 0xFFFFFFFFFFFFFFFF");
 }
 
 TEST_F(LogRecordTest, SeverityFollowsTheLevelUnlessNamed)
@@ -67,12 +73,40 @@ TEST_F(LogRecordTest, DisabledLevelFormatsNothing)
     EXPECT_TRUE(logger.records.empty());
 }
 
+// Levels without a bit in the published mask are the logger's to answer.
+TEST_F(LogRecordTest, LevelsOutsideThePublishedMaskAskTheLogger)
+{
+    LoggerLevelMask noLevels{0};
+    const ScopedLogger published(logger, &noLevels);
+    logger.alsoEnabled = {32, -1};
+    const int callsBefore = logger.isEnabledCalls;
+    QX_LOG(1, L"dropped");
+    QX_LOG(32, L"thirty-two");
+    QX_LOG(-1, L"minus one");
+    EXPECT_EQ(logger.isEnabledCalls - callsBefore, 2);
+    EXPECT_EQ(logger.Texts(), (std::vector<std::wstring>{L"thirty-two", L"minus one"}));
+}
+
 TEST_F(LogRecordTest, LongMessagesAreWrittenWhole)
 {
     const std::wstring text(3000, L'x');
     QX_LOG(1, text, L"!");
-    ASSERT_EQ(logger.records.size(), 1u);
-    EXPECT_EQ(logger.records[0].text.size(), 3001u);
+    const std::wstring fits(LogUtils::LogRecord::kReservedCharacters - 2, L'y');
+    QX_LOG(1, fits, -7);
+    QX_LOG(1, fits, "abc", 4294967295u, reinterpret_cast<const void*>(0xAB));
+    ASSERT_EQ(logger.records.size(), 3u);
+    EXPECT_EQ(logger.records[0].text, text + L"!");
+    EXPECT_EQ(logger.records[1].text, fits + L"-7");
+    EXPECT_EQ(logger.records[2].text, fits + L"abc4294967295" + L"0x00000000000000AB");
+
+    const LogUtils::LogRecord shortRecord = LogUtils::LogRecord::Build(3, "short ", 1);
+    const LogUtils::LogRecord longRecord = LogUtils::LogRecord::Build(3, text, 2);
+    const LogUtils::LogRecord shortCopy(
+        shortRecord); // NOLINT(performance-unnecessary-copy-initialization): the copy is under test
+    const LogUtils::LogRecord longCopy(
+        longRecord); // NOLINT(performance-unnecessary-copy-initialization): the copy is under test
+    EXPECT_EQ(shortCopy.Text(), L"short 1");
+    EXPECT_EQ(longCopy.Text(), text + L"2");
 }
 
 TEST_F(LogRecordTest, ExceptionTextCarriesDescriptionAddressesAndCode)

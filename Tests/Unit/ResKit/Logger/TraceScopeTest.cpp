@@ -59,6 +59,15 @@ TEST_F(TraceScopeTest, FunctionTraceWithLevelTwoDisabledIsSilent)
     }
     EXPECT_TRUE(logger.records.empty());
     EXPECT_TRUE(logger.indentChanges.empty());
+
+    LoggerLevelMask levelOne{0b10U};
+    const ScopedLogger published(logger, &levelOne);
+    const int callsBefore = logger.isEnabledCalls;
+    {
+        QX_FUNCTION_TRACE(L"Quiet");
+    }
+    EXPECT_EQ(logger.isEnabledCalls, callsBefore) << "a published mask without level 2 asks nothing";
+    EXPECT_TRUE(logger.records.empty());
 }
 
 TEST_F(TraceScopeTest, TimedTraceReportsElapsedMilliseconds)
@@ -115,6 +124,19 @@ TEST_F(TraceScopeTest, TimedTraceAtADisabledLevelStillIndents)
     }
     EXPECT_EQ(logger.records.back().text, L"InternalState::UpdateInternalState - succeeded (0 ms)");
     EXPECT_EQ(logger.records.back().level, 5);
+
+    // A published mask without level 5 answers for it; level 2 still asks the logger and indents.
+    LoggerLevelMask levelsOneToThree{0b1110U};
+    const ScopedLogger published(logger, &levelsOneToThree);
+    logger.records.clear();
+    logger.indentChanges.clear();
+    const int callsBefore = logger.isEnabledCalls;
+    {
+        QX_TIMED_TRACE(5, L"InternalState::UpdateInternalState");
+    }
+    EXPECT_TRUE(logger.records.empty());
+    EXPECT_EQ(logger.indentChanges, (std::vector<int>{+1, -1}));
+    EXPECT_EQ(logger.isEnabledCalls - callsBefore, 1) << "level 2 only, for the indentation";
 }
 
 class ModuleInfoTest : public TraceScopeTest {
