@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "PeExports.h"
-#include "Win32Owners.h"
+#include "WholeFile.h"
 
 namespace QxServiceCtl {
 
@@ -57,24 +57,6 @@ bool FileExists(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-std::optional<std::string> ReadWholeFile(const std::wstring& path, unsigned long& error)
-{
-    const KernelObject file(CreateFileW(path.c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        error = GetLastError();
-        return std::nullopt;
-    }
-    std::string content;
-    char chunk[65536];
-    DWORD read = 0;
-    while (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read != 0) {
-        content.append(chunk, read);
-    }
-    return content;
-}
-
 ModuleFile InspectModule(const std::wstring& hostFolder, const std::wstring& name)
 {
     const std::wstring fileName = HasExtension(name) ? name : name + L".dll";
@@ -93,10 +75,9 @@ ModuleFile InspectModule(const std::wstring& hostFolder, const std::wstring& nam
         file.error = ERROR_MOD_NOT_FOUND;
         return file;
     }
-    unsigned long readError = 0;
-    const auto content = ReadWholeFile(file.path, readError);
+    const auto content = ReadWholeFile(file.path);
     if (!content) {
-        file.error = readError;
+        file.error = GetLastError();
         return file;
     }
     const auto exports = ReadPeExports(*content);

@@ -1,7 +1,6 @@
 // Where the host and its files are: the tool sits beside QxServiceHost.exe.
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include "Validation.h"
@@ -15,9 +14,6 @@ inline constexpr const wchar_t* kHostFileName = L"QxServiceHost.exe";
 inline constexpr const wchar_t* kMessageLibraryName = L"QxMessages.dll";
 
 bool FileExists(const std::wstring& path);
-
-// The whole file; nullopt with the Win32 error when it cannot be read.
-std::optional<std::string> ReadWholeFile(const std::wstring& path, unsigned long& error);
 
 // Resolves a module name as the host does (a path as it is; a bare name in the host's folder, then
 // System32; ".dll" added to a name without an extension) and reads its exports from the file.

@@ -60,10 +60,8 @@ LSTATUS SetDword(HKEY key, const wchar_t* name, DWORD value)
 
 bool CreateKey(const std::wstring& path, KeyHandle& key, std::wstring& reason)
 {
-    HKEY created = nullptr;
     const LSTATUS error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                          KEY_SET_VALUE, nullptr, &created, nullptr);
-    key = KeyHandle(created);
+                                          KEY_SET_VALUE, nullptr, key.out(), nullptr);
     if (error != ERROR_SUCCESS) {
         reason = L"HKLM\\" + path + L" cannot be created" + Win32Reason(static_cast<DWORD>(error));
         return false;

@@ -9,6 +9,7 @@
 #include "Console.h"
 #include "HostFiles.h"
 #include "ServiceManager.h"
+#include "WholeFile.h"
 
 namespace QxServiceCtl {
 
@@ -48,10 +49,9 @@ std::wstring Utf8ToWide(const std::string& text)
 
 void ShowLastLines(const std::wstring& path)
 {
-    unsigned long error = 0;
-    const auto content = ReadWholeFile(path, error);
+    const auto content = ReadWholeFile(path);
     if (!content) {
-        Out(L"  (cannot be read" + Win32Reason(error) + L")");
+        Out(L"  (cannot be read" + Win32Reason(GetLastError()) + L")");
         return;
     }
     std::deque<std::string> lines;

@@ -1,5 +1,6 @@
-// One owner type per kind of Win32 handle the tool opens itself. Registry reads and libraries go
-// through the platform layer and its owners.
+// One owner type per kind of Win32 handle the tool opens itself: each closes what it holds when it
+// goes. Registry reads and libraries go through the platform layer and its owners. Header only and
+// free of the tool's other code, so that the Wine tests own their handles with the same types.
 #pragma once
 
 #include <windows.h>
@@ -18,24 +19,31 @@ public:
     ~Owner() { reset(); }
     Owner(const Owner&) = delete;
     Owner& operator=(const Owner&) = delete;
-    Owner(Owner&& other) noexcept : m_handle(std::exchange(other.m_handle, nullptr)) {}
+    Owner(Owner&& other) noexcept : m_handle(other.release()) {}
     Owner& operator=(Owner&& other) noexcept
     {
         if (this != &other) {
-            reset();
-            m_handle = std::exchange(other.m_handle, nullptr);
+            reset(other.release());
         }
         return *this;
     }
 
     [[nodiscard]] Handle get() const { return m_handle; }
     explicit operator bool() const { return Traits::Valid(m_handle); }
-    void reset()
+
+    // For the out parameter of a call that opens one: whatever was held is closed first.
+    [[nodiscard]] Handle* out()
+    {
+        reset();
+        return &m_handle;
+    }
+    Handle release() { return std::exchange(m_handle, nullptr); }
+    void reset(Handle handle = nullptr)
     {
         if (Traits::Valid(m_handle)) {
             Traits::Close(m_handle);
         }
-        m_handle = nullptr;
+        m_handle = handle;
     }
 
 private:
@@ -48,7 +56,7 @@ struct ServiceTraits {
     static void Close(Handle handle) { CloseServiceHandle(handle); }
 };
 
-// Files and events: CreateFileW answers INVALID_HANDLE_VALUE, CreateEventW null.
+// Files, events, processes: CreateFileW answers INVALID_HANDLE_VALUE, the others null.
 struct KernelObjectTraits {
     using Handle = HANDLE;
     static bool Valid(Handle handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }

@@ -5,16 +5,14 @@
 
 #include <windows.h>
 
-#include "Owned.h"
+#include "QxServiceCtl/WholeFile.h"
 #include "StandInSupport.h"
 
-#include <cstdio>
-#include <optional>
 #include <string>
-#include <string_view>
 
 namespace QxWineTest {
 
+using QxServiceCtl::ReadWholeFile;
 using QxStandIn::ExecutableDirectory;
 using QxStandIn::LocalTimeStamp;
 using QxStandIn::LogsDirectory;
@@ -26,25 +24,6 @@ using QxStandIn::ToUtf8;
 inline bool FileExists(const std::wstring& path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// The whole file, shared with writers that keep it open; nullopt when it cannot be opened, with the
-// error left for GetLastError.
-inline std::optional<std::string> ReadWholeFile(const std::wstring& path)
-{
-    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        return std::nullopt;
-    }
-    std::string content;
-    char chunk[65536];
-    DWORD read = 0;
-    while (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read != 0) {
-        content.append(chunk, read);
-    }
-    return content;
 }
 
 // Whether text has the shape of TimeStamp's result.

@@ -31,7 +31,7 @@ inline void WriteFileBytes(const std::wstring& path, const std::string& bytes)
 {
     const UniqueHandle file(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(file.valid()) << "cannot create " << ToUtf8(path) << ", error " << GetLastError();
+    ASSERT_TRUE(file) << "cannot create " << ToUtf8(path) << ", error " << GetLastError();
     DWORD written = 0;
     EXPECT_TRUE(WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
     EXPECT_EQ(written, bytes.size());

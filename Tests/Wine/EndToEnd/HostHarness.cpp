@@ -109,7 +109,7 @@ void WriteNewFile(const std::wstring& path, const std::string& text)
 {
     const UniqueHandle file(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(file.valid()) << ToUtf8(path) << ": " << GetLastError();
+    ASSERT_TRUE(file) << ToUtf8(path) << ": " << GetLastError();
     DWORD written = 0;
     EXPECT_TRUE(WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
     EXPECT_EQ(text.size(), written);

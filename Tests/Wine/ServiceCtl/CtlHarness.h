@@ -116,7 +116,7 @@ inline UniqueServiceHandle OpenManager()
 inline bool ServiceExists(const std::wstring& name)
 {
     const UniqueServiceHandle manager = OpenManager();
-    return UniqueServiceHandle(OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_STATUS)).valid();
+    return static_cast<bool>(UniqueServiceHandle(OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_STATUS)));
 }
 
 inline DWORD ServiceState(SC_HANDLE service)
