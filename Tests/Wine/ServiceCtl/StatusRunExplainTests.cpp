@@ -170,14 +170,18 @@ TEST_F(ToolTest, RunCatchesAnExceptionFromSmInitialize)
               result.err);
 }
 
-TEST_F(ToolTest, RunRefusesAModuleWithoutSmShutdown)
+TEST_F(ToolTest, RunRefusesAModuleWithoutBothExports)
 {
-    const CtlResult result = RunCtl({L"run", L"QxTestModuleNoShutdown.dll"});
-    EXPECT_EQ(1u, result.exitCode);
-    EXPECT_TRUE(result.out.empty());
-    EXPECT_EQ(
-        std::vector<std::string>{"QxServiceCtl run: module QxTestModuleNoShutdown.dll does not export SmShutdown"},
-        result.err);
+    const std::vector<std::pair<std::string, std::string>> incomplete = {
+        {"QxTestModuleNoShutdown.dll", "SmShutdown"}, {"QxTestModuleNoInitialize.dll", "SmInitialize"}};
+    for (const auto& [module, missing] : incomplete) {
+        SCOPED_TRACE(module);
+        const CtlResult result = RunCtl({L"run", ToWide(module)});
+        EXPECT_EQ(1u, result.exitCode);
+        EXPECT_TRUE(result.out.empty());
+        EXPECT_EQ(std::vector<std::string>{"QxServiceCtl run: module " + module + " does not export " + missing},
+                  result.err);
+    }
 }
 
 TEST_F(ToolTest, RunNamesAModuleThatCannotBeLoaded)

@@ -65,13 +65,24 @@ TEST_F(ValidateTest, RefusesAMissingParametersKey)
     ExpectRefused({"error: HKLM\\" + Narrow(ParametersKey()) + ": missing (error 2): the host stops with 0x80070002"});
 }
 
-TEST_F(ValidateTest, RefusesAServiceNameTheHostWouldMisread)
+// The names install refuses, by the same rules, before any registry value is read.
+TEST_F(ValidateTest, RefusesServiceNamesTheHostWouldMisread)
 {
-    const CtlResult result = RunCtl({L"validate", L"QxCtl-Hyphen"});
-    EXPECT_EQ(1u, result.exitCode);
-    EXPECT_EQ(std::vector<std::string>{"error: service name: service name \"QxCtl-Hyphen\" contains \"-\": the host "
-                                       "cuts its command line at every \"-\" and would not see the whole name"},
-              result.out);
+    const std::vector<std::pair<std::wstring, std::string>> refused = {
+        {L"QxCtl-Hyphen", "service name \"QxCtl-Hyphen\" contains \"-\": the host cuts its command line at every "
+                          "\"-\" and would not see the whole name"},
+        {L"QxCtl" + std::wstring(251, L'x'), "service name is 256 characters long: the host takes at most 255"},
+        {L"", "the service name is empty"},
+    };
+    for (const auto& [name, message] : refused) {
+        SCOPED_TRACE(message);
+        const CtlResult result = RunCtl({L"validate", name});
+        EXPECT_EQ(1u, result.exitCode);
+        EXPECT_EQ(std::vector<std::string>{"error: service name: " + message}, result.out);
+        EXPECT_EQ(std::vector<std::string>{"QxServiceCtl validate: the host would not start service \"" + Narrow(name) +
+                                           "\""},
+                  result.err);
+    }
 }
 
 TEST_F(ValidateTest, RefusesAModuleListOfAnotherType)
@@ -148,12 +159,32 @@ TEST_F(ValidateTest, RefusesAModuleThatIsNotFound)
                                                       " or System32 (error 126): the host stops with 0x8007007E"});
 }
 
-TEST_F(ValidateTest, RefusesAModuleWithoutSmShutdown)
+TEST_F(ValidateTest, RefusesAModuleWithoutBothExports)
 {
-    SetString(ParametersKey(), L"ServiceModules", L"QxTestModuleNoShutdown.dll");
-    ExpectRefused({"warning: " + NoProductRoot(), "error: module QxTestModuleNoShutdown.dll: " + Narrow(BinFolder()) +
-                                                      "QxTestModuleNoShutdown.dll does not export SmShutdown: the host "
-                                                      "stops with 0x8007007F"});
+    const std::vector<std::pair<std::string, std::string>> incomplete = {
+        {"QxTestModuleNoShutdown.dll", "SmShutdown"}, {"QxTestModuleNoInitialize.dll", "SmInitialize"}};
+    for (const auto& [module, missing] : incomplete) {
+        SCOPED_TRACE(module);
+        SetString(ParametersKey(), L"ServiceModules", ToWide(module));
+        ExpectRefused({"warning: " + NoProductRoot(), "error: module " + module + ": " + Narrow(BinFolder()) + module +
+                                                          " does not export " + missing +
+                                                          ": the host stops with 0x8007007F"});
+    }
+}
+
+// A name with a space beside a separator is refused as install refuses it; the module check then
+// looks the name up as it stands.
+TEST_F(ValidateTest, RefusesSpacesAroundTheSeparators)
+{
+    const std::string untrimmed =
+        " begins or ends with a space: the host does not trim the names between \";\" and \",\"";
+    SetString(ParametersKey(), L"ServiceModules", L"QxSampleHeartbeat.dll; QxTestModuleA.dll");
+    ExpectRefused({"error: ServiceModules: module \" QxTestModuleA.dll\"" + untrimmed, "warning: " + NoProductRoot(),
+                   "error: module  QxTestModuleA.dll: not found in " + Narrow(BinFolder()) +
+                       " or System32 (error 126): the host stops with 0x8007007E"});
+    SetString(ParametersKey(), L"ServiceModules", L"QxSampleHeartbeat.dll ,QxTestModuleA.dll");
+    ExpectRefused(
+        {"error: ServiceModules: module \"QxSampleHeartbeat.dll \"" + untrimmed, "warning: " + NoProductRoot()});
 }
 
 TEST_F(ValidateTest, RefusesAModuleThatIsNoLibrary)

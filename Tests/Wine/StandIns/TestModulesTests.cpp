@@ -257,6 +257,13 @@ TEST_F(TestModulesTest, IncompleteLibrariesLackExactlyOneExport)
     std::uint32_t flags = 0;
     EXPECT_EQ(initialize(&flags), S_OK);
 
+    const HMODULE noInitialize = LoadModule(L"QxTestModuleNoInitialize");
+    ASSERT_NE(noInitialize, nullptr);
+    EXPECT_TRUE(LacksExport(noInitialize, "SmInitialize"));
+    const auto shutdown = Resolve<QxSmShutdownFn>(noInitialize, "SmShutdown");
+    ASSERT_NE(shutdown, nullptr);
+    shutdown();
+
     const HMODULE watchdog = Load(L"QxTestWatchdogNoOnExit.dll");
     ASSERT_NE(watchdog, nullptr);
     EXPECT_TRUE(LacksExport(watchdog, "WAOnExit"));
@@ -269,13 +276,15 @@ TEST_F(TestModulesTest, IncompleteLibrariesLackExactlyOneExport)
     EXPECT_EQ(onEnter(), 0);
 
     const std::vector<TraceLine> lines = ReadTrace();
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0].module, "QxTestModuleNoShutdown");
     EXPECT_EQ(lines[0].event, "SmInitialize flags=non-null");
-    EXPECT_EQ(lines[1].module, "QxTestWatchdogNoOnExit");
-    EXPECT_EQ(lines[1].event, "WAInitW StandIns-Service");
+    EXPECT_EQ(lines[1].module, "QxTestModuleNoInitialize");
+    EXPECT_EQ(lines[1].event, "SmShutdown");
     EXPECT_EQ(lines[2].module, "QxTestWatchdogNoOnExit");
-    EXPECT_EQ(lines[2].event, "WADeinit");
+    EXPECT_EQ(lines[2].event, "WAInitW StandIns-Service");
+    EXPECT_EQ(lines[3].module, "QxTestWatchdogNoOnExit");
+    EXPECT_EQ(lines[3].event, "WADeinit");
 }
 
 } // namespace

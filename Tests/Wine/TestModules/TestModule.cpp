@@ -1,5 +1,6 @@
-// One source for the service modules of the end-to-end tests, built as QxTestModuleA/B/C.dll and,
-// without SmShutdown, as QxTestModuleNoShutdown.dll. Each copy behaves as the registry key
+// One source for the service modules of the end-to-end tests, built as QxTestModuleA/B/C.dll,
+// without SmShutdown as QxTestModuleNoShutdown.dll and without SmInitialize as
+// QxTestModuleNoInitialize.dll. Each copy behaves as the registry key
 // <the service's settings key>\<own base name> says (see TestTrace.h: below the service's own key),
 // read at every SmInitialize, and Throw at every SmShutdown too (values missing or of another type
 // count as absent):
@@ -31,6 +32,7 @@
 #include "QxServiceModule.h"
 #include "TestTrace.h"
 
+#ifndef QX_TEST_MODULE_WITHOUT_INITIALIZE
 QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags)
 {
     using namespace QxTestModules;
@@ -70,6 +72,7 @@ QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags)
     }
     return static_cast<HRESULT>(ReadDword(key, L"Result").value_or(S_OK));
 }
+#endif
 
 #ifndef QX_TEST_MODULE_WITHOUT_SHUTDOWN
 QX_MODULE_API void SmShutdown(void)
