@@ -88,8 +88,8 @@ std::uint32_t LevelMaskOf(int maxLevel)
         return 0;
     }
     const int highest = std::min(maxLevel, kHighestBit);
-    const std::uint64_t upToHighest = (std::uint64_t{1} << static_cast<unsigned>(highest + 1)) - 1U;
-    return static_cast<std::uint32_t>(upToHighest) & ~1U;
+    const std::uint64_t upToHighest = (std::uint64_t{1} << static_cast<unsigned>(highest + 1)) - 1u;
+    return static_cast<std::uint32_t>(upToHighest) & ~1u;
 }
 
 DWORD ReadKeptLogFiles(const std::wstring& service)

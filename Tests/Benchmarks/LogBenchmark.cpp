@@ -27,7 +27,7 @@ public:
     {
         std::uint32_t mask = 0;
         for (int level = 1; level <= maxLevel && level < 32; ++level) {
-            mask |= 1U << static_cast<unsigned>(level);
+            mask |= 1u << static_cast<unsigned>(level);
         }
         m_levelMask.store(mask);
     }

@@ -87,8 +87,8 @@ void WritePointer(const void* pointer, wchar_t* out)
     out[0] = L'0';
     out[1] = L'x';
     for (std::size_t digit = kPointerCharacters; digit > 2; --digit) {
-        out[digit - 1] = kHexDigits[value & 0xFU];
-        value >>= 4U;
+        out[digit - 1] = kHexDigits[value & 0xFu];
+        value >>= 4u;
     }
 }
 
@@ -237,7 +237,7 @@ void LogRecord::AppendText(std::wstring_view text)
 // would; anything else goes through the conversion.
 void LogRecord::AppendUtf8(std::string_view text)
 {
-    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80U; })) {
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80u; })) {
         wchar_t* out = Extend(text.size());
         for (const char c : text) {
             *out++ = static_cast<wchar_t>(c);
@@ -258,8 +258,8 @@ void LogRecord::AppendDecimal(unsigned long long magnitude, bool negative)
     wchar_t* const end = buffer + kMaxCharacters;
     wchar_t* first = end;
     do {
-        *--first = static_cast<wchar_t>(L'0' + magnitude % 10U);
-        magnitude /= 10U;
+        *--first = static_cast<wchar_t>(L'0' + magnitude % 10u);
+        magnitude /= 10u;
     } while (magnitude != 0);
     if (negative) {
         *--first = L'-';

@@ -75,11 +75,11 @@ extern std::atomic<const LoggerLevelMask*> g_levelMask;
 inline bool LevelMayBeEnabled(int level) noexcept
 {
     const auto bit = static_cast<unsigned>(level);
-    if (bit >= 32U) {
+    if (bit >= 32u) {
         return true;
     }
     const std::uint32_t mask = Detail::g_levelMask.load(std::memory_order_acquire)->load(std::memory_order_relaxed);
-    return ((mask >> bit) & 1U) != 0;
+    return ((mask >> bit) & 1u) != 0;
 }
 
 // The question every step of a statement asks: the mask first, and only when its bit is set the

@@ -101,10 +101,10 @@ TEST_F(LogRecordTest, LongMessagesAreWrittenWhole)
 
     const LogUtils::LogRecord shortRecord = LogUtils::LogRecord::Build(3, "short ", 1);
     const LogUtils::LogRecord longRecord = LogUtils::LogRecord::Build(3, text, 2);
-    const LogUtils::LogRecord shortCopy(
-        shortRecord); // NOLINT(performance-unnecessary-copy-initialization): the copy is under test
-    const LogUtils::LogRecord longCopy(
-        longRecord); // NOLINT(performance-unnecessary-copy-initialization): the copy is under test
+    // NOLINTNEXTLINE(performance-unnecessary-copy-initialization): the copy is under test
+    const LogUtils::LogRecord shortCopy(shortRecord);
+    // NOLINTNEXTLINE(performance-unnecessary-copy-initialization): the copy is under test
+    const LogUtils::LogRecord longCopy(longRecord);
     EXPECT_EQ(shortCopy.Text(), L"short 1");
     EXPECT_EQ(longCopy.Text(), text + L"2");
 }

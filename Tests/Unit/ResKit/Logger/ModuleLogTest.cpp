@@ -68,7 +68,7 @@ constexpr std::uint32_t LevelBits(std::initializer_list<unsigned> levels)
 {
     std::uint32_t bits = 0;
     for (const unsigned level : levels) {
-        bits |= 1U << level;
+        bits |= 1u << level;
     }
     return bits;
 }

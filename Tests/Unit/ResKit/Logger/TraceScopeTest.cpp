@@ -60,7 +60,7 @@ TEST_F(TraceScopeTest, FunctionTraceWithLevelTwoDisabledIsSilent)
     EXPECT_TRUE(logger.records.empty());
     EXPECT_TRUE(logger.indentChanges.empty());
 
-    LoggerLevelMask levelOne{0b10U};
+    LoggerLevelMask levelOne{0b10u};
     const ScopedLogger published(logger, &levelOne);
     const int callsBefore = logger.isEnabledCalls;
     {
@@ -126,7 +126,7 @@ TEST_F(TraceScopeTest, TimedTraceAtADisabledLevelStillIndents)
     EXPECT_EQ(logger.records.back().level, 5);
 
     // A published mask without level 5 answers for it; level 2 still asks the logger and indents.
-    LoggerLevelMask levelsOneToThree{0b1110U};
+    LoggerLevelMask levelsOneToThree{0b1110u};
     const ScopedLogger published(logger, &levelsOneToThree);
     logger.records.clear();
     logger.indentChanges.clear();
