@@ -85,6 +85,7 @@ echo "|---|---|---|"
 grep '^GOAL|' "$work/wine.txt" | sed 's/^GOAL|\(.*\)|\(.*\)|\(.*\)$/| \1 | \2 | \3 |/'
 echo "| disabled log statement / disabled trace scope (native, CPU time) | $(cpu_ns DisabledLogStatement) ns / $(cpu_ns DisabledTraceScope) ns | <= 1.5 ns / <= 2 ns |"
 echo "| enabled narrow record into a discarding logger (native) | $(cpu_ns EnabledNarrowRecord) ns | <= 100 ns |"
+echo "| the same three into a logger that publishes no level mask (native) | $(cpu_ns DisabledLogStatementAskingTheLogger) ns / $(cpu_ns DisabledTraceScopeAskingTheLogger) ns / $(cpu_ns EnabledNarrowRecordAskingTheLogger) ns | - |"
 echo "| enabled trace scope (native) | $(cpu_ns EnabledTraceScope) ns | - |"
 echo "| one event report through the kept chain (native) | $(cpu_ns ReportThroughKeptChain) ns | - |"
 echo "| cutting a 100-name module list (native) | $(cpu_ns SplitModuleList100) ns | - |"
