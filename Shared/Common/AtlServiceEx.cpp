@@ -119,7 +119,6 @@ void CServiceModule::RunService()
         m_status.currentState = kServiceStartPending;
         m_savedControls = m_status.controlsAccepted;
         m_status.controlsAccepted = 0;
-        m_serviceThreadId = Process().CurrentThreadId();
     }
     if (ServiceControl().RegisterHandler(m_serviceName.data(), &Handler, nullptr, m_statusHandle) != kErrorSuccess) {
         LogEvent(L"Handler not installed");
@@ -173,7 +172,7 @@ void CServiceModule::RequestStop()
         std::lock_guard lock(*m_statusLock);
         ReportState(kServiceStopPending);
     }
-    Threads().PostQuit(m_serviceThreadId);
+    Threads().SetEvent(m_stopRequested.get());
 }
 
 void CServiceModule::OnInterrogate()
@@ -233,7 +232,8 @@ HRESULT CServiceModule::Run()
 {
     HRESULT hr = PreMessageLoop();
     if (hr == kSOk) {
-        Threads().RunMessageLoop();
+        // A failed wait ends the run as a stop request would.
+        (void)Threads().Wait(m_stopRequested.get(), kWaitInfinite);
     }
     if (!Failed(hr)) {
         hr = PostMessageLoop();
@@ -262,6 +262,8 @@ HRESULT CServiceModule::PreMessageLoop()
             LogComprLdr::instance().Load();
             compressorGuard.emplace(unloadCompressor);
         }
+        // The stop request signals it: it must exist before a stop can be accepted.
+        RaiseWin32(Threads().CreateEvent(true, m_stopRequested));
         RunInitialization();
         ReportRunning();
         ReportServiceEvent(EventRecord::kServiceStarted);
@@ -332,8 +334,6 @@ void CServiceModule::ReportRunning()
     }
     m_status.controlsAccepted |= m_savedControls;
     m_savedControls = 0;
-    // The stop request posts to this thread's queue, which must exist before a stop can come.
-    Threads().EnsureMessageQueue();
     LogEvent(L"Service started/resumed");
     ReportState(kServiceRunning);
 }

@@ -5,11 +5,12 @@
 //  - the main thread runs Start, which blocks in the dispatcher;
 //  - the dispatcher calls Handler (on the main thread on Windows, on a thread of its own
 //    under Wine) and starts the service thread, which runs ServiceMain, Run, PreMessageLoop,
-//    the message loop and PostMessageLoop;
+//    the wait for a stop request and PostMessageLoop (the names are those of the message loop
+//    the wait replaces: an event ends it without loading user32 into the process);
 //  - the initialisation thread runs Initialization, and with it every module's SmInitialize.
 // statusLock guards every change of m_status together with its report. Lock order: the
 // internal state's lock is taken before statusLock, never the other way round. While it holds
-// statusLock the module only reports, peeks at its message queue and logs; it never waits.
+// statusLock the module only reports and logs; it never waits.
 #pragma once
 
 #include <array>
@@ -96,7 +97,8 @@ private:
     std::unique_ptr<Qx::Platform::ILock> m_statusLock;
     ServiceNameBuffer m_serviceName{};
     Qx::Platform::NativeHandle m_statusHandle = nullptr;
-    std::uint32_t m_serviceThreadId = 0;
     std::uint32_t m_savedControls = 0; // guarded by m_statusLock
     Qx::Platform::Thread m_serviceThreadHandle;
+    // Signalled by a stop request; the service thread waits on it while the service runs.
+    Qx::Platform::Event m_stopRequested;
 };

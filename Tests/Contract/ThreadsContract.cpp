@@ -118,37 +118,6 @@ TEST_F(ThreadsContract, AThreadOpenedByItselfSignalsWhenItEnds)
     EXPECT_EQ(kWaitObject0, Threads().Wait(thread.get(), kPatience));
 }
 
-struct QueueRun {
-    Event queueReady;
-    std::atomic<std::uint32_t> threadId{0};
-};
-
-std::uint32_t RunMessageLoop(void* argument)
-{
-    auto* run = static_cast<QueueRun*>(argument);
-    run->threadId = Process().CurrentThreadId();
-    Threads().EnsureMessageQueue();
-    Threads().SetEvent(run->queueReady.get());
-    Threads().RunMessageLoop();
-    return 5;
-}
-
-TEST_F(ThreadsContract, AQuitPostedToAThreadWithAQueueEndsItsMessageLoop)
-{
-    QueueRun run;
-    ASSERT_EQ(0u, Threads().CreateEvent(true, run.queueReady));
-    Thread thread;
-    ASSERT_EQ(0u, Threads().CreateThread(&RunMessageLoop, &run, thread, nullptr));
-    ASSERT_EQ(kWaitObject0, Threads().Wait(run.queueReady.get(), kPatience));
-    EXPECT_EQ(kWaitTimeout, Threads().Wait(thread.get(), 50)) << "the loop waits for its quit";
-
-    Threads().PostQuit(run.threadId);
-    ASSERT_EQ(kWaitObject0, Threads().Wait(thread.get(), kPatience));
-    std::uint32_t exitCode = 0;
-    ASSERT_EQ(0u, Threads().GetExitCode(thread.get(), exitCode));
-    EXPECT_EQ(5u, exitCode) << "the loop returned";
-}
-
 struct Counting {
     Qx::Platform::ILock* lock = nullptr;
     long counter = 0;

@@ -288,25 +288,4 @@ void FakeThreads::CloseHandle(NativeHandle handle)
     }
 }
 
-void FakeThreads::RunMessageLoop()
-{
-    const std::uint32_t self = Platform::Process().CurrentThreadId();
-    std::unique_lock guard(m_lock);
-    m_changed.wait(guard, [&] { return m_quitPosted.contains(self); });
-    m_quitPosted.erase(self);
-}
-
-void FakeThreads::EnsureMessageQueue()
-{
-    std::lock_guard guard(m_lock);
-    ++messageQueueChecks;
-}
-
-void FakeThreads::PostQuit(std::uint32_t threadId)
-{
-    std::lock_guard guard(m_lock);
-    m_quitPosted.insert(threadId);
-    m_changed.notify_all();
-}
-
 } // namespace Qx::Testing

@@ -7,7 +7,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <vector>
 
@@ -29,7 +28,6 @@ public:
     std::vector<std::uint32_t> waits;
     std::vector<int> priorities;
     int terminations = 0;
-    int messageQueueChecks = 0;
     // Threads still running their function, terminated ones included: a terminated fake thread
     // cannot be killed and runs on until its function returns.
     std::atomic<int> runningThreads{0};
@@ -57,9 +55,6 @@ public:
                           std::uint32_t milliseconds) override;
     Win32Error GetExitCode(Platform::NativeHandle thread, std::uint32_t& exitCode) override;
     void CloseHandle(Platform::NativeHandle handle) override;
-    void RunMessageLoop() override;
-    void EnsureMessageQueue() override;
-    void PostQuit(std::uint32_t threadId) override;
 
     struct Waitable;
     // What a thread's exit watch refers to, weakly: once the doubles are gone, it signals nothing.
@@ -74,7 +69,6 @@ private:
 
     std::mutex m_lock;
     std::condition_variable m_changed;
-    std::set<std::uint32_t> m_quitPosted;
     std::map<Platform::NativeHandle, std::shared_ptr<Waitable>> m_handles;
     // Threads whose handle was closed while they still ran their function.
     std::vector<std::thread> m_unjoined;

@@ -159,7 +159,8 @@ public:
     // hold part of the result.
     [[nodiscard]] virtual Win32Error MapString(std::uint32_t locale, std::uint32_t flags, std::wstring_view source,
                                                wchar_t* destination, int capacity, int& written) = 0;
-    // CharUpperW of one character.
+    // One character in upper case as CharUpperW gives it: the same in every language ('i' is 'I'
+    // in Turkish too).
     virtual wchar_t CharUpper(wchar_t c) = 0;
     // MultiByteToWideChar from UTF-8 without MB_ERR_INVALID_CHARS, over the whole view, NULs
     // included: an ill-formed sequence becomes U+FFFD instead of failing the call.
@@ -195,6 +196,7 @@ public:
 constexpr std::uint32_t kWaitObject0 = 0;
 constexpr std::uint32_t kWaitTimeout = 258;
 constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;
+constexpr std::uint32_t kWaitInfinite = 0xFFFFFFFF;
 
 using ThreadFunction = std::uint32_t (*)(void* argument);
 
@@ -221,14 +223,6 @@ public:
     virtual std::uint32_t WaitAny(NativeHandle first, NativeHandle second, std::uint32_t milliseconds) = 0;
     [[nodiscard]] virtual Win32Error GetExitCode(NativeHandle thread, std::uint32_t& exitCode) = 0;
     virtual void CloseHandle(NativeHandle handle) = 0;
-
-    // The calling thread's message queue: GetMessageW, TranslateMessage and DispatchMessageW
-    // until WM_QUIT or a failure.
-    virtual void RunMessageLoop() = 0;
-    // PeekMessageW without removing anything, which gives the calling thread its queue.
-    virtual void EnsureMessageQueue() = 0;
-    // PostThreadMessageW(WM_QUIT); the result is not examined.
-    virtual void PostQuit(std::uint32_t threadId) = 0;
 };
 
 // SERVICE_STATUS.

@@ -82,9 +82,10 @@ Win32Error Win32Text::MapString(std::uint32_t locale, std::uint32_t flags, std::
 
 wchar_t Win32Text::CharUpper(wchar_t c)
 {
-    // CharUpperW takes a single character in the low word of its pointer argument.
-    return static_cast<wchar_t>(reinterpret_cast<std::uintptr_t>(
-        ::CharUpperW(reinterpret_cast<LPWSTR>(static_cast<std::uintptr_t>(static_cast<unsigned short>(c))))));
+    // CharUpperW maps through the invariant table, whatever the user's language; so does this,
+    // without user32, which costs a process several megabytes and milliseconds to load.
+    wchar_t upper = c;
+    return ::LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, &c, 1, &upper, 1) == 1 ? upper : c;
 }
 
 Win32Error Win32Text::Utf8ToWide(std::string_view source, std::wstring& result)

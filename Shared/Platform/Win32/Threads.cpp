@@ -1,4 +1,4 @@
-// Win32 only: locks, threads, waits and the thread message queue.
+// Win32 only: locks, threads, events and waits.
 #include "Platform/Win32/WindowsSupport.h"
 
 namespace Qx::Platform::Win32 {
@@ -139,26 +139,6 @@ Win32Error Win32Threads::GetExitCode(NativeHandle thread, std::uint32_t& exitCod
 void Win32Threads::CloseHandle(NativeHandle handle)
 {
     ::CloseHandle(handle);
-}
-
-void Win32Threads::RunMessageLoop()
-{
-    MSG message;
-    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
-    }
-}
-
-void Win32Threads::EnsureMessageQueue()
-{
-    MSG message;
-    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
-}
-
-void Win32Threads::PostQuit(std::uint32_t threadId)
-{
-    ::PostThreadMessageW(threadId, WM_QUIT, 0, 0);
 }
 
 } // namespace Qx::Platform::Win32

@@ -116,9 +116,6 @@ public:
     std::uint32_t WaitAny(NativeHandle first, NativeHandle second, std::uint32_t milliseconds) override;
     Win32Error GetExitCode(NativeHandle thread, std::uint32_t& exitCode) override;
     void CloseHandle(NativeHandle handle) override;
-    void RunMessageLoop() override;
-    void EnsureMessageQueue() override;
-    void PostQuit(std::uint32_t threadId) override;
 };
 
 class Win32SelfDefenceDriver final : public ISelfDefenceDriver {

@@ -13,6 +13,7 @@
 #include "Common/LogCompressor/LogComprLoader.h"
 #include "Common/ProductInfo.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
+#include "Common/ServiceState/ServiceInternalState.h"
 #include "Common/WatchdogAgent.h"
 #include "FakeModules.h"
 #include "RecordingLogger.h"
@@ -126,7 +127,6 @@ TEST_F(ServiceLifecycleTest, StartsInOrderOnAnInitialisationThreadAndStopsInReve
     EXPECT_EQ(reports[0].controlsAccepted, 0u) << "nothing is accepted while starting";
     EXPECT_EQ(reports[1].currentState, kServiceRunning);
     EXPECT_EQ(reports[1].controlsAccepted, kServiceAcceptStop | kServiceAcceptShutdown);
-    EXPECT_EQ(platform.threads.messageQueueChecks, 1) << "the queue exists before RUNNING is reported";
     const std::size_t startEvent = IndexOf(L"Event: [] Type=Information Category=0x01 Id=0x40010101");
     EXPECT_EQ(logger.records.at(startEvent + 1).text, L"       %4=%%3");
     EXPECT_LT(IndexOf(L"Service initialization completed with code: 0"), IndexOf(L"LogEvent: Service started/resumed"));
@@ -287,6 +287,18 @@ TEST_F(ServiceLifecycleTest, InitialisationThreadThatCannotStartFailsTheStart)
     ASSERT_EQ(service.wait_for(std::chrono::milliseconds(kTimeoutMs)), std::future_status::ready);
     EXPECT_EQ(service.get(), 0x80070008u);
     EXPECT_EQ(Exports().Names(), (Calls{"WAInitW", "WADeinit"}));
+}
+
+TEST_F(ServiceLifecycleTest, StopSignalThatCannotBeCreatedFailsTheStartBeforeAnyModule)
+{
+    Configure(L"A.dll");
+    InternalState::Instance(); // its worker's event is not the one that fails
+    platform.threads.createEventFailure = 1450;
+    auto service = StartService();
+    ASSERT_EQ(service.wait_for(std::chrono::milliseconds(kTimeoutMs)), std::future_status::ready);
+    EXPECT_EQ(service.get(), 0x800705AAu);
+    EXPECT_EQ(Exports().Names(), (Calls{"WAInitW", "WADeinit"}));
+    EXPECT_EQ(States(), (std::vector<std::uint32_t>{kServiceStartPending, kServiceStopped}));
 }
 
 TEST_F(ServiceLifecycleTest, HandlerThatCannotRegisterReportsNothing)

@@ -43,6 +43,21 @@ TEST(Win32Text, FormatMessageFromSystemGivesTheTextOrMessageNotFound)
     EXPECT_EQ(L"unchanged", unknown);
 }
 
+// The host upper-cases without user32; every UTF-16 unit must still come out as CharUpperW gives it.
+TEST(Win32Text, CharUpperAgreesWithCharUpperWOnEveryUnit)
+{
+    std::vector<unsigned> differing;
+    for (unsigned unit = 1; unit <= 0xFFFF; ++unit) {
+        const auto c = static_cast<wchar_t>(unit);
+        const auto expected = static_cast<wchar_t>(reinterpret_cast<std::uintptr_t>(
+            ::CharUpperW(reinterpret_cast<LPWSTR>(static_cast<std::uintptr_t>(unit)))));
+        if (Text().CharUpper(c) != expected) {
+            differing.push_back(unit);
+        }
+    }
+    EXPECT_EQ(differing, std::vector<unsigned>{});
+}
+
 TEST(Win32Text, ThreadPreferredUILanguagesAreADoubleNulTerminatedList)
 {
     std::vector<wchar_t> list;
