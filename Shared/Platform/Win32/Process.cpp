@@ -1,6 +1,10 @@
 // Win32 only: the current process and thread, return addresses, COM error information.
 #include "Platform/Win32/WindowsSupport.h"
 
+#include <winternl.h>
+
+#include <atomic>
+#include <string_view>
 #include <vector>
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -20,21 +24,100 @@ CaptureStackBackTraceFunction StackCapture()
     return function;
 }
 
-// COM error information lives in the COM runtime: while none of its libraries is loaded, no thread
-// can have any, and asking must not load them (oleaut32 brings ole32, combase and rpcrt4).
 using GetErrorInfoFunction = HRESULT(WINAPI*)(ULONG reserved, IErrorInfo** info);
 
-GetErrorInfoFunction LoadedGetErrorInfo()
+// LdrRegisterDllNotification, which the SDK headers leave out.
+struct DllNotificationData {
+    ULONG flags;
+    const UNICODE_STRING* fullDllName;
+    const UNICODE_STRING* baseDllName;
+    void* dllBase;
+    ULONG sizeOfImage;
+};
+using DllNotificationFunction = void(CALLBACK*)(ULONG reason, const DllNotificationData* data, void* context);
+using RegisterDllNotificationFunction = LONG(NTAPI*)(ULONG flags, DllNotificationFunction notification, void* context,
+                                                     void** cookie);
+constexpr ULONG kDllLoaded = 1;
+constexpr ULONG kDllUnloaded = 2;
+
+bool IsCombase(const UNICODE_STRING& name)
 {
-    for (const wchar_t* library : {L"oleaut32.dll", L"combase.dll", L"ole32.dll"}) {
-        if (const HMODULE module = ::GetModuleHandleW(library)) {
-            if (const FARPROC function = ::GetProcAddress(module, "GetErrorInfo")) {
-                return reinterpret_cast<GetErrorInfoFunction>(reinterpret_cast<void*>(function));
-            }
+    constexpr std::wstring_view kCombase = L"combase.dll";
+    if (name.Length != kCombase.size() * sizeof(wchar_t)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < kCombase.size(); ++i) {
+        const wchar_t c = name.Buffer[i];
+        if ((c >= L'A' && c <= L'Z' ? c + (L'a' - L'A') : c) != kCombase[i]) {
+            return false;
         }
     }
-    return nullptr;
+    return true;
 }
+
+// COM error information is kept by combase (ole32 and oleaut32 hand the calls on to it). While
+// combase is not loaded no thread can have any, and asking must neither load it (it brings rpcrt4
+// and more) nor look it up by name, which makes the loader search the disk on every call. A loader
+// notification records where it arrives instead; the first use pins it, so that the function found
+// in it stays valid for the life of the process.
+class ComRuntime {
+public:
+    static ComRuntime& Instance()
+    {
+        static ComRuntime runtime;
+        return runtime;
+    }
+
+    GetErrorInfoFunction GetErrorInfo()
+    {
+        if (const auto function = m_getErrorInfo.load(std::memory_order_acquire)) {
+            return function;
+        }
+        void* const combase = m_combase.load(std::memory_order_acquire);
+        HMODULE pinned = nullptr;
+        if (combase == nullptr ||
+            !::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                  static_cast<LPCWSTR>(combase), &pinned)) {
+            return nullptr;
+        }
+        const auto function =
+            reinterpret_cast<GetErrorInfoFunction>(reinterpret_cast<void*>(::GetProcAddress(pinned, "GetErrorInfo")));
+        m_getErrorInfo.store(function, std::memory_order_release);
+        return function;
+    }
+
+private:
+    ComRuntime()
+    {
+        // Registered before the first look, so that no arrival falls between the two.
+        const auto registerNotification = reinterpret_cast<RegisterDllNotificationFunction>(
+            reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "LdrRegisterDllNotification")));
+        void* cookie = nullptr;
+        if (registerNotification != nullptr) {
+            (void)registerNotification(0, &OnLoaderEvent, this, &cookie);
+        }
+        if (const HMODULE combase = ::GetModuleHandleW(L"combase.dll")) {
+            m_combase.store(combase, std::memory_order_release);
+        }
+    }
+
+    // Runs under the loader lock: it only records.
+    static void CALLBACK OnLoaderEvent(ULONG reason, const DllNotificationData* data, void* context)
+    {
+        if (data == nullptr || data->baseDllName == nullptr || !IsCombase(*data->baseDllName)) {
+            return;
+        }
+        auto* runtime = static_cast<ComRuntime*>(context);
+        if (reason == kDllLoaded) {
+            runtime->m_combase.store(data->dllBase, std::memory_order_release);
+        } else if (reason == kDllUnloaded) {
+            runtime->m_combase.store(nullptr, std::memory_order_release);
+        }
+    }
+
+    std::atomic<void*> m_combase{nullptr};
+    std::atomic<GetErrorInfoFunction> m_getErrorInfo{nullptr};
+};
 
 class ComErrorInfo final : public IErrorInfoRef {
 public:
@@ -125,7 +208,7 @@ std::uint32_t Win32Process::CaptureReturnAddresses(std::uint32_t skip, std::uint
 
 ErrorInfo Win32Process::TakeThreadErrorInfo()
 {
-    const auto getErrorInfo = LoadedGetErrorInfo();
+    const auto getErrorInfo = ComRuntime::Instance().GetErrorInfo();
     IErrorInfo* info = nullptr;
     if (getErrorInfo == nullptr || getErrorInfo(0, &info) != S_OK || info == nullptr) {
         return nullptr;

@@ -53,16 +53,31 @@ TEST(Win32Process, CapturedReturnAddressesStartInThisExecutable)
     EXPECT_EQ(GetModuleHandleW(nullptr), ModuleContaining(addresses[0]));
 }
 
+// The platform layer neither imports nor loads the COM runtime; it finds the error information once
+// a module has brought the runtime in, here through oleaut32 loaded after the process started.
 TEST(Win32Process, TakeThreadErrorInfoTakesTheDescriptionOnce)
 {
+    if (GetModuleHandleW(L"combase.dll") == nullptr) {
+        EXPECT_EQ(nullptr, Process().TakeThreadErrorInfo());
+        EXPECT_EQ(nullptr, GetModuleHandleW(L"combase.dll")) << "asking loaded the COM runtime";
+    }
+    const HMODULE oleaut32 = LoadLibraryW(L"oleaut32.dll");
+    ASSERT_NE(nullptr, oleaut32);
+    const auto createErrorInfo = reinterpret_cast<decltype(&::CreateErrorInfo)>(
+        reinterpret_cast<void*>(GetProcAddress(oleaut32, "CreateErrorInfo")));
+    const auto setErrorInfo =
+        reinterpret_cast<decltype(&::SetErrorInfo)>(reinterpret_cast<void*>(GetProcAddress(oleaut32, "SetErrorInfo")));
+    ASSERT_NE(nullptr, createErrorInfo);
+    ASSERT_NE(nullptr, setErrorInfo);
+
     ICreateErrorInfo* create = nullptr;
-    ASSERT_EQ(S_OK, CreateErrorInfo(&create));
+    ASSERT_EQ(S_OK, createErrorInfo(&create));
     wchar_t description[] = L"Readable\x7Fsuffix";
     ASSERT_EQ(S_OK, create->SetDescription(description));
     IErrorInfo* info = nullptr;
     ASSERT_EQ(S_OK, create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)));
     create->Release();
-    ASSERT_EQ(S_OK, SetErrorInfo(0, info));
+    ASSERT_EQ(S_OK, setErrorInfo(0, info));
     info->Release();
 
     const Qx::Platform::ErrorInfo taken = Process().TakeThreadErrorInfo();
