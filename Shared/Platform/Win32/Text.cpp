@@ -8,7 +8,18 @@ namespace Qx::Platform::Win32 {
 
 namespace {
 
-// version.dll, loaded when a version resource is first read.
+// The version-resource functions. Current systems implement them in kernelbase, which every
+// process has loaded, and version.dll only hands the calls on; a function kernelbase lacks comes
+// from version.dll, loaded when a version resource is first read.
+template <class Function>
+Function VersionFunction(const char* name)
+{
+    if (const FARPROC function = ::GetProcAddress(::GetModuleHandleW(L"kernelbase.dll"), name)) {
+        return reinterpret_cast<Function>(reinterpret_cast<void*>(function));
+    }
+    return SystemLibraryFunction<Function>(L"version.dll", name);
+}
+
 struct VersionFunctions {
     decltype(&::GetFileVersionInfoSizeW) size;
     decltype(&::GetFileVersionInfoW) read;
@@ -25,11 +36,11 @@ struct VersionFunctions {
 const VersionFunctions& Version()
 {
     static const VersionFunctions functions{
-        SystemLibraryFunction<decltype(&::GetFileVersionInfoSizeW)>(L"version.dll", "GetFileVersionInfoSizeW"),
-        SystemLibraryFunction<decltype(&::GetFileVersionInfoW)>(L"version.dll", "GetFileVersionInfoW"),
-        SystemLibraryFunction<decltype(&::GetFileVersionInfoSizeExW)>(L"version.dll", "GetFileVersionInfoSizeExW"),
-        SystemLibraryFunction<decltype(&::GetFileVersionInfoExW)>(L"version.dll", "GetFileVersionInfoExW"),
-        SystemLibraryFunction<decltype(&::VerQueryValueW)>(L"version.dll", "VerQueryValueW")};
+        VersionFunction<decltype(&::GetFileVersionInfoSizeW)>("GetFileVersionInfoSizeW"),
+        VersionFunction<decltype(&::GetFileVersionInfoW)>("GetFileVersionInfoW"),
+        VersionFunction<decltype(&::GetFileVersionInfoSizeExW)>("GetFileVersionInfoSizeExW"),
+        VersionFunction<decltype(&::GetFileVersionInfoExW)>("GetFileVersionInfoExW"),
+        VersionFunction<decltype(&::VerQueryValueW)>("VerQueryValueW")};
     return functions;
 }
 
