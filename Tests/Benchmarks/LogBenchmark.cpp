@@ -76,31 +76,6 @@ void LogStatement(benchmark::State& state, int maxLevel, Mask mask)
     }
 }
 
-void DisabledLogStatement(benchmark::State& state)
-{
-    LogStatement(state, kAllOff, Mask::Published);
-}
-BENCHMARK(DisabledLogStatement);
-
-void DisabledLogStatementAskingTheLogger(benchmark::State& state)
-{
-    LogStatement(state, kAllOff, Mask::AskTheLogger);
-}
-BENCHMARK(DisabledLogStatementAskingTheLogger);
-
-// A record with narrow text and an int, built and handed to the logger, which drops it.
-void EnabledNarrowRecord(benchmark::State& state)
-{
-    LogStatement(state, kRecordLevel, Mask::Published);
-}
-BENCHMARK(EnabledNarrowRecord);
-
-void EnabledNarrowRecordAskingTheLogger(benchmark::State& state)
-{
-    LogStatement(state, kRecordLevel, Mask::AskTheLogger);
-}
-BENCHMARK(EnabledNarrowRecordAskingTheLogger);
-
 [[gnu::noinline]] void TracedFunction(int& calls)
 {
     QX_FUNCTION_TRACE(L"Benchmarks::TracedFunction");
@@ -117,24 +92,6 @@ void TraceScope(benchmark::State& state, int maxLevel, Mask mask)
     }
 }
 
-void DisabledTraceScope(benchmark::State& state)
-{
-    TraceScope(state, kAllOff, Mask::Published);
-}
-BENCHMARK(DisabledTraceScope);
-
-void DisabledTraceScopeAskingTheLogger(benchmark::State& state)
-{
-    TraceScope(state, kAllOff, Mask::AskTheLogger);
-}
-BENCHMARK(DisabledTraceScopeAskingTheLogger);
-
-void EnabledTraceScope(benchmark::State& state)
-{
-    TraceScope(state, kRecordLevel, Mask::Published);
-}
-BENCHMARK(EnabledTraceScope);
-
 // The list of a service hosting 100 modules, named as module files usually are.
 void SplitModuleList100(benchmark::State& state)
 {
@@ -148,6 +105,20 @@ void SplitModuleList100(benchmark::State& state)
     }
 }
 BENCHMARK(SplitModuleList100);
+
+// Statements and scopes with their level off and on, into a logger that publishes its mask as
+// QxLogger.dll does and into one that must be asked, under the names scripts/bench.sh reads. A
+// record with narrow text and an int is built and handed to the logger, which drops it.
+const bool g_registered = [] {
+    benchmark::RegisterBenchmark("DisabledLogStatement", LogStatement, kAllOff, Mask::Published);
+    benchmark::RegisterBenchmark("DisabledLogStatementAskingTheLogger", LogStatement, kAllOff, Mask::AskTheLogger);
+    benchmark::RegisterBenchmark("EnabledNarrowRecord", LogStatement, kRecordLevel, Mask::Published);
+    benchmark::RegisterBenchmark("EnabledNarrowRecordAskingTheLogger", LogStatement, kRecordLevel, Mask::AskTheLogger);
+    benchmark::RegisterBenchmark("DisabledTraceScope", TraceScope, kAllOff, Mask::Published);
+    benchmark::RegisterBenchmark("DisabledTraceScopeAskingTheLogger", TraceScope, kAllOff, Mask::AskTheLogger);
+    benchmark::RegisterBenchmark("EnabledTraceScope", TraceScope, kRecordLevel, Mask::Published);
+    return true;
+}();
 
 } // namespace
 
