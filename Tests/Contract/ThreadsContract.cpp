@@ -1,5 +1,5 @@
-// The contract of IThreads: events, threads and thread message queues as the kernel and user32
-// treat them, held against the Win32 layer and the doubles alike.
+// The contract of IThreads: locks, events and threads as the kernel treats them, held against the
+// Win32 layer and the doubles alike.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -14,8 +14,7 @@
 
 namespace Qx::Testing {
 
-// Real threads and events behind fake handles, and a quit flag per thread id in place of a
-// message queue. Every waitable's state is guarded by one lock.
+// Real threads and events behind fake handles. Every waitable's state is guarded by one lock.
 class FakeThreads final : public Platform::IThreads {
 public:
     // The next CreateLock calls answer these errors, in order; 0 lets one succeed.

@@ -19,10 +19,11 @@ inline Win32Error LastErrorOr(Win32Error fallback)
     return error != ERROR_SUCCESS ? error : fallback;
 }
 
-// A function of a system library that a normal run never calls (dump writing, version resources,
-// COM error texts). Importing it would load the library, and those it pulls in, into every process
-// at start; instead it is loaded from the system folder, never beside the host, on first use and
-// kept for the life of the process. Null when the library or the function is missing.
+// A function of a system library that a normal run never calls (dump writing, COM error texts, a
+// version function kernelbase lacks). Importing it would load the library, and those it pulls in,
+// into every process at start; instead it is loaded from the system folder, never beside the host,
+// on first use and kept for the life of the process. Null when the library or the function is
+// missing.
 template <class Function>
 Function SystemLibraryFunction(const wchar_t* library, const char* name)
 {

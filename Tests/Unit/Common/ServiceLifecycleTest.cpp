@@ -70,7 +70,7 @@ protected:
         return std::async(std::launch::async, [] { return CServiceModule::Instance().Start(); });
     }
 
-    // Until the service thread has finished its start and waits in its message loop.
+    // Until the service thread has finished its start and waits for a stop request.
     void WaitUntilRunning()
     {
         ASSERT_TRUE(platform.serviceControl.WaitForState(kServiceRunning, kTimeoutMs));
