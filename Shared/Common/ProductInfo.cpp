@@ -32,6 +32,9 @@ ProductInfo ProductInfo::ReadFile(const std::wstring& iniPath)
 {
     auto& text = Text();
     ProductInfo info;
+    if (!text.FileExists(iniPath)) {
+        return info;
+    }
     auto read = [&](const wchar_t* key, const std::wstring& defaultValue) {
         return text.ReadProfileString(iniPath, kSection, key, defaultValue.c_str(), kProfileValueCapacity);
     };

@@ -227,9 +227,19 @@ bool FakeText::SetThreadPreferredUILanguages(std::uint32_t flags, const wchar_t*
     return setLanguagesSucceeds;
 }
 
+// A settings file exists when it holds a value.
+bool FakeText::FileExists(const std::wstring& path)
+{
+    const std::wstring prefix = path + L"|";
+    const auto first = profileValues.lower_bound(prefix);
+    return first != profileValues.end() && first->first.size() >= prefix.size() &&
+           !CaseInsensitiveLess()(prefix, first->first.substr(0, prefix.size()));
+}
+
 std::wstring FakeText::ReadProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key,
                                          const wchar_t* defaultValue, std::uint32_t capacity)
 {
+    ++profileReads;
     const auto found = profileValues.find(file + L"|" + section + L"|" + key);
     std::wstring value = found != profileValues.end() ? found->second : std::wstring(defaultValue);
     if (value.size() >= capacity) {

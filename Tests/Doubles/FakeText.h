@@ -55,6 +55,7 @@ public:
     std::uint16_t systemLanguage = 0x0407;
     bool console = false;
     std::map<std::wstring, std::wstring, CaseInsensitiveLess> profileValues; // "file|section|key"
+    int profileReads = 0;
     std::map<std::wstring, FakeVersionBlock, CaseInsensitiveLess> versionBlocks;
     HRESULT versionFailure = kSOk;
     std::vector<bool> versionNeutralRequests;
@@ -70,6 +71,7 @@ public:
     std::uint16_t UserDefaultUILanguage() override { return userLanguage; }
     std::uint16_t SystemDefaultUILanguage() override { return systemLanguage; }
     bool HasConsoleWindow() override { return console; }
+    bool FileExists(const std::wstring& path) override;
     std::wstring ReadProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key,
                                    const wchar_t* defaultValue, std::uint32_t capacity) override;
     HRESULT ReadVersionInfo(const std::wstring& path, bool neutral,

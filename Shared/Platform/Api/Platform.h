@@ -177,6 +177,9 @@ public:
     virtual std::uint16_t UserDefaultUILanguage() = 0;
     virtual std::uint16_t SystemDefaultUILanguage() = 0;
     virtual bool HasConsoleWindow() = 0;
+    // GetFileAttributesW: whether a file or folder exists at path. Each profile read of a missing
+    // file searches its folder again, so a reader of several values asks this first.
+    virtual bool FileExists(const std::wstring& path) = 0;
     // GetPrivateProfileStringW into a buffer of capacity characters; values are cut to capacity - 1.
     virtual std::wstring ReadProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key,
                                            const wchar_t* defaultValue, std::uint32_t capacity) = 0;

@@ -4,6 +4,7 @@
 #include <winternl.h>
 
 #include <atomic>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -96,7 +97,15 @@ private:
         if (registerNotification != nullptr) {
             (void)registerNotification(0, &OnLoaderEvent, this, &cookie);
         }
-        if (const HMODULE combase = ::GetModuleHandleW(L"combase.dll")) {
+        // By its full path: a bare name would send the loader searching the disk while it is absent.
+        std::wstring path(MAX_PATH, L'\0');
+        const UINT folder = ::GetSystemDirectoryW(path.data(), MAX_PATH);
+        if (folder == 0 || folder >= MAX_PATH) {
+            return;
+        }
+        path.resize(folder);
+        path += L"\\combase.dll";
+        if (const HMODULE combase = ::GetModuleHandleW(path.c_str())) {
             m_combase.store(combase, std::memory_order_release);
         }
     }

@@ -168,6 +168,11 @@ bool Win32Text::HasConsoleWindow()
     return ::GetConsoleWindow() != nullptr;
 }
 
+bool Win32Text::FileExists(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 std::wstring Win32Text::ReadProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key,
                                           const wchar_t* defaultValue, std::uint32_t capacity)
 {

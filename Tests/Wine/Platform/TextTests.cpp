@@ -126,6 +126,13 @@ TEST_F(Win32TextProfileTest, ReadProfileStringReadsValuesDefaultsAndCutsLongValu
     EXPECT_EQ(std::wstring(259, L'v'), Text().ReadProfileString(m_path, L"Section", L"Long", L"default", 260));
 }
 
+TEST_F(Win32TextProfileTest, FileExistsForTheFileAndItsFolderOnly)
+{
+    EXPECT_TRUE(Text().FileExists(m_path));
+    EXPECT_TRUE(Text().FileExists(m_path.substr(0, m_path.find_last_of(L'\\'))));
+    EXPECT_FALSE(Text().FileExists(m_path + L".missing"));
+}
+
 TEST(Win32Text, ReadVersionInfoReadsTheHostsVersionResource)
 {
     const std::wstring host = QxWineTest::ExecutableDirectory() + L"QxServiceHost.exe";
