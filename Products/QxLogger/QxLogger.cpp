@@ -169,7 +169,9 @@ void PruneLogs(const std::wstring& folder, const std::wstring& service, const st
     };
     std::vector<LogFile> files;
     WIN32_FIND_DATAW found{};
-    const HANDLE search = FindFirstFileW((folder + L"*.log").c_str(), &found);
+    // Only the service's own names: the folder holds the logs of every service beside the host, and
+    // going through all of them would make every start slower as they pile up.
+    const HANDLE search = FindFirstFileW((folder + service + L"(*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
         return;
     }

@@ -381,7 +381,9 @@ bool Benchmarks::Prepare()
         return false;
     }
     CreateDirectoryW(folder_.c_str(), nullptr);
+    // Every run starts from the same folder: no dumps or logs of earlier runs.
     DeleteFiles(folder_, L"*.dmp");
+    DeleteFiles(folder_ + L"Logs\\", L"*.log");
     for (const wchar_t* file : {L"QxServiceHost.exe", L"QxLogger.dll", L"QxMessages.dll", L"QxBenchMinimalService.exe",
                                 L"QxBenchCrashSelf.exe", L"QxTestModuleA.dll"}) {
         if (!Copy(bin_ + file, folder_ + file)) {
@@ -443,6 +445,9 @@ void Benchmarks::Delete(const std::wstring& service)
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kLoggerServicesKey + service).c_str());
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, (kServicesKey + service).c_str());
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, (kLoggerServicesKey + service).c_str());
+    // The logs go too: a Logs folder that grows with every run would slow the host's later starts
+    // under Wine, where a name that is not there costs a search of the whole folder.
+    DeleteFiles(folder_ + L"Logs\\", (service + L"(*.log").c_str());
 }
 
 // Polls every millisecond; false when the service stops before reaching state, or on time-out.
