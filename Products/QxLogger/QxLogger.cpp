@@ -22,19 +22,57 @@ constexpr std::uint64_t kDefaultMaxFileSize = 104857600;
 constexpr int kDefaultLogLevel = 3;
 constexpr DWORD kDefaultKeptLogFiles = 10;
 
-thread_local int t_indent = 0;
-thread_local bool t_inLogger = false;
+// A number of the calling thread in a slot of the system's thread-local storage. The runtime's
+// thread_local is emulated through the threads library here, and its first use on every new thread
+// costs tens of microseconds under Wine: each thread of the host paid that for its first record.
+// Reading a slot resets the thread's last-error value, which the host's callers may still need.
+class ThreadNumber {
+public:
+    ThreadNumber() : index_(TlsAlloc()) {}
+    ~ThreadNumber()
+    {
+        if (index_ != TLS_OUT_OF_INDEXES) {
+            TlsFree(index_);
+        }
+    }
+    ThreadNumber(const ThreadNumber&) = delete;
+    ThreadNumber& operator=(const ThreadNumber&) = delete;
+
+    std::intptr_t Get() const
+    {
+        if (index_ == TLS_OUT_OF_INDEXES) {
+            return 0;
+        }
+        const DWORD lastError = GetLastError();
+        const auto value = reinterpret_cast<std::intptr_t>(TlsGetValue(index_));
+        SetLastError(lastError);
+        return value;
+    }
+
+    void Set(std::intptr_t value) const
+    {
+        if (index_ != TLS_OUT_OF_INDEXES) {
+            TlsSetValue(index_, reinterpret_cast<void*>(value));
+        }
+    }
+
+private:
+    DWORD index_;
+};
+
+const ThreadNumber g_indent;
+const ThreadNumber g_inLogger;
 
 // The host logs every first-chance exception from a vectored handler on the faulting thread. A
 // fault while this thread is inside the logger would re-enter it and wait on its own lock, so a
 // nested call is dropped instead.
 class ReentryGuard {
 public:
-    ReentryGuard() : entered_(!t_inLogger) { t_inLogger = true; }
+    ReentryGuard() : entered_(g_inLogger.Get() == 0) { g_inLogger.Set(1); }
     ~ReentryGuard()
     {
         if (entered_) {
-            t_inLogger = false;
+            g_inLogger.Set(0);
         }
     }
     ReentryGuard(const ReentryGuard&) = delete;
@@ -235,7 +273,7 @@ std::string FormatRecord(const wchar_t* severity, const wchar_t* text, const wch
     const std::wstring severityName = severity != nullptr ? severity : L"";
     record += severityName;
     record.append(severityName.size() < 5 ? 6 - severityName.size() : 1, L' ');
-    record.append(2 * static_cast<std::size_t>(t_indent), L' ');
+    record.append(2 * static_cast<std::size_t>(g_indent.Get()), L' ');
     const std::size_t textStart = record.size();
     record += text != nullptr ? text : L"";
     // A record is exactly one line, whatever the text holds.
@@ -565,8 +603,8 @@ public:
 
     void ChangeIndent(int delta) noexcept override
     {
-        const long long indent = static_cast<long long>(t_indent) + delta;
-        t_indent = static_cast<int>(std::clamp<long long>(indent, 0, INT_MAX));
+        const long long indent = static_cast<long long>(g_indent.Get()) + delta;
+        g_indent.Set(static_cast<std::intptr_t>(std::clamp<long long>(indent, 0, INT_MAX)));
     }
 
     bool IsEnabled(int level) noexcept override
