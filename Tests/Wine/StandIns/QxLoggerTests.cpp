@@ -272,6 +272,20 @@ TEST_F(QxLoggerTest, RecordLinesHaveFixedColumns)
     EXPECT_EQ(logger.GetSettings().Value1(), LogsDirectory() + name);
 }
 
+// Hosts log between a failing call and their GetLastError; the logger must not answer in between.
+TEST_F(QxLoggerTest, LoggingKeepsTheCallersLastError)
+{
+    IFileLoggerItf& logger = NewLogger();
+    const std::wstring name = LogName(L"LastError");
+    EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    logger.ChangeIndent(1);
+    logger.Write(nullptr, 0, L"record", 1, L"INFO");
+    EXPECT_TRUE(logger.IsEnabled(1));
+    logger.ChangeIndent(-1);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
 TEST_F(QxLoggerTest, IndentationIsKeptPerThreadAndNeverNegative)
 {
     IFileLoggerItf& logger = NewLogger();
