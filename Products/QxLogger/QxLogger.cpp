@@ -556,9 +556,11 @@ public:
             if (!guard) {
                 return E_FAIL;
             }
+            // Every Init reads the level once: on the way out of a failure, or with the service's
+            // own value once the service is set.
             LogWriter& writer = Writer();
-            writer.ReloadLevel();
             if (logName == nullptr || *logName == L'\0') {
+                writer.ReloadLevel();
                 return E_INVALIDARG;
             }
             std::uint64_t maxFileSize = kDefaultMaxFileSize;
@@ -566,8 +568,8 @@ public:
                 const auto* data = reinterpret_cast<const LogUtils::SModuleLogInitData*>(settings);
                 maxFileSize = data->maxFileSize != 0 ? data->maxFileSize : kDefaultMaxFileSize;
             }
-            const HRESULT hr = writer.SwitchTo(logName, maxFileSize);
-            if (FAILED(hr)) {
+            if (const HRESULT hr = writer.SwitchTo(logName, maxFileSize); FAILED(hr)) {
+                writer.ReloadLevel();
                 return hr;
             }
             writer.SetService(ServiceOfLogName(logName));

@@ -39,11 +39,6 @@ constexpr std::uintptr_t kPageSize = 0x1000;
 // What the thread's last steps (its return, the runtime's thread detach) use below the frame.
 constexpr std::uintptr_t kStackKeptBelowFrame = 16 * kPageSize;
 
-// Tells the system that the pages of the calling thread's stack below the current frame hold
-// nothing of interest any more. They stay committed, so whatever runs on the thread afterwards still
-// finds its stack. Windows frees a thread's stack as the thread ends; Wine keeps a finished thread's
-// stack, about 1 MB of it resident, until another thread ends, so a thread that ends early in a run
-// (the initialisation thread) would otherwise weigh on the working set for the whole run.
 // The lowest committed page of the calling thread's stack.
 std::uintptr_t StackLimit()
 {
@@ -55,6 +50,11 @@ std::uintptr_t StackLimit()
     return reinterpret_cast<std::uintptr_t>(tib->StackLimit);
 }
 
+// Tells the system that the pages of the calling thread's stack below the current frame hold
+// nothing of interest any more. They stay committed, so whatever runs on the thread afterwards still
+// finds its stack. Windows frees a thread's stack as the thread ends; Wine keeps a finished thread's
+// stack, about 1 MB of it resident, until another thread ends, so a thread that ends early in a run
+// (the initialisation thread) would otherwise weigh on the working set for the whole run.
 void DiscardStackBelowCurrentFrame()
 {
     const std::uintptr_t limit = StackLimit();
