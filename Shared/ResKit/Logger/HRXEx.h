@@ -7,6 +7,8 @@
 #pragma once
 
 #include <array>
+#include <memory>
+#include <string>
 
 #include "Platform/Api/Platform.h"
 
@@ -23,10 +25,17 @@ public:
     // Null when the failing call left no COM error information.
     [[nodiscard]] const Qx::Platform::ErrorInfo& ErrorInfo() const { return m_errorInfo; }
 
+    // Its log text once built, else null. One exception is often logged several times on its way
+    // (where it is raised, where it is caught, when it is raised again), and building the text
+    // looks its message up each time. An exception object is used on one thread at a time.
+    [[nodiscard]] const std::wstring* KeptText() const { return m_text.get(); }
+    void KeepText(std::wstring text) const { m_text = std::make_shared<const std::wstring>(std::move(text)); }
+
 private:
     HRESULT m_hr;
     ReturnAddresses m_returnAddresses;
     Qx::Platform::ErrorInfo m_errorInfo;
+    mutable std::shared_ptr<const std::wstring> m_text;
 };
 
 namespace Qx {

@@ -374,6 +374,9 @@ ErrorDescriber InstallErrorDescriber(ErrorDescriber describe)
 
 std::wstring ExceptionText(const HRXEx& error)
 {
+    if (const std::wstring* kept = error.KeptText()) {
+        return *kept;
+    }
     const ErrorDescriber describe = g_errorDescriber.load();
     std::wstring text = describe != nullptr ? describe(error.Result(), error.ErrorInfo()) : kUndescribedError;
     text += kDiagnosticSeparator;
@@ -395,6 +398,7 @@ std::wstring ExceptionText(const HRXEx& error)
     wchar_t code[16];
     std::swprintf(code, std::size(code), L" 0x%X", static_cast<unsigned>(error.Result()));
     text += code;
+    error.KeepText(text);
     return text;
 }
 

@@ -136,6 +136,29 @@ TEST_F(LogRecordTest, ExceptionTextWithoutADescriberNamesNoDescription)
     EXPECT_EQ(text, L"<Unknown error>\x7F[EIP: 0x0000000000000010] 0x80004005");
 }
 
+// Building the text looks the error's message up. One exception logged where it is raised, where
+// it is caught and when it is raised again is looked up once, and its copies share the text.
+TEST_F(LogRecordTest, AnExceptionsTextIsBuiltOnce)
+{
+    static int lookups = 0;
+    lookups = 0;
+    const LogUtils::ErrorDescriber installed = LogUtils::InstallErrorDescriber([](HRESULT, const Platform::ErrorInfo&) {
+        ++lookups;
+        return std::wstring(L"Looked up");
+    });
+    const HRXEx error = MakeError(kEFail, {reinterpret_cast<void*>(0x10)});
+    const std::wstring text = LogUtils::ExceptionText(error);
+    const HRXEx copy = error; // NOLINT(performance-unnecessary-copy-initialization): the copy is under test
+    QX_LOG(1, "caught: ", error);
+    const std::wstring copyText = LogUtils::ExceptionText(copy);
+    LogUtils::InstallErrorDescriber(installed);
+    EXPECT_EQ(lookups, 1);
+    EXPECT_EQ(text, L"Looked up\x7F[EIP: 0x0000000000000010] 0x80004005");
+    EXPECT_EQ(copyText, text);
+    ASSERT_EQ(logger.records.size(), 1u);
+    EXPECT_EQ(logger.records[0].text, L"caught: " + text);
+}
+
 TEST_F(LogRecordTest, RaisingTakesComErrorInformationOnlyForFailures)
 {
     platform.process.returnAddresses = {reinterpret_cast<void*>(0xAB)};
