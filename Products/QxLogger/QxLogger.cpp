@@ -83,40 +83,107 @@ private:
     bool entered_;
 };
 
-// A REG_DWORD of exactly four bytes; anything else counts as no value.
-std::optional<DWORD> ReadDword(const std::wstring& keyPath, const wchar_t* name)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    DWORD type = REG_NONE;
-    DWORD value = 0;
-    DWORD size = sizeof(value);
-    const LSTATUS status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
-    if (status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(value)) {
-        return std::nullopt;
-    }
-    return value;
-}
+// One of the logger's registry keys, kept open between reads: the level is read whenever a logger
+// object is created and at every Init, and each open and close of a key is a round trip to the
+// system. A key that is missing is looked for again at every read; one deleted while it is open is
+// opened again.
+class SettingsKey {
+public:
+    SettingsKey() = default;
+    ~SettingsKey() { Close(); }
+    SettingsKey(const SettingsKey&) = delete;
+    SettingsKey& operator=(const SettingsKey&) = delete;
 
-// The service's own value, below Services\<service>, wins over the one for every process.
-std::optional<DWORD> ReadSetting(const std::wstring& service, const wchar_t* name)
-{
-    if (!service.empty()) {
-        if (const std::optional<DWORD> own = ReadDword(ConfigurationNames::kLoggerServiceSettingsKey + service, name)) {
-            return own;
+    void SetPath(std::wstring path)
+    {
+        Close();
+        path_ = std::move(path);
+    }
+
+    // A REG_DWORD of exactly four bytes; anything else counts as no value.
+    std::optional<DWORD> ReadDword(const wchar_t* name)
+    {
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (key_ == nullptr &&
+                RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, KEY_QUERY_VALUE, &key_) != ERROR_SUCCESS) {
+                key_ = nullptr;
+                return std::nullopt;
+            }
+            DWORD type = REG_NONE;
+            DWORD value = 0;
+            DWORD size = sizeof(value);
+            const LSTATUS status = RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+            if (status == ERROR_KEY_DELETED) {
+                Close();
+                continue;
+            }
+            if (status != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(value)) {
+                return std::nullopt;
+            }
+            return value;
+        }
+        return std::nullopt;
+    }
+
+    void Close()
+    {
+        if (key_ != nullptr) {
+            RegCloseKey(key_);
+            key_ = nullptr;
         }
     }
-    return ReadDword(ConfigurationNames::kLoggerSettingsKey, name);
-}
 
-int ReadLogLevel(const std::wstring& service)
-{
-    const std::optional<DWORD> value = ReadSetting(service, ConfigurationNames::kLogLevel);
-    return value ? static_cast<int>(std::min<DWORD>(*value, INT_MAX)) : kDefaultLogLevel;
-}
+private:
+    std::wstring path_;
+    HKEY key_ = nullptr;
+};
+
+// The settings of the process: the service's own value, below Services\<service>, wins over the
+// one for every process.
+class Settings {
+public:
+    Settings() { global_.SetPath(ConfigurationNames::kLoggerSettingsKey); }
+
+    void SetService(const std::wstring& service)
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        hasService_ = !service.empty();
+        service_.SetPath(hasService_ ? ConfigurationNames::kLoggerServiceSettingsKey + service : std::wstring());
+    }
+
+    int LogLevel()
+    {
+        const std::optional<DWORD> value = Read(ConfigurationNames::kLogLevel);
+        return value ? static_cast<int>(std::min<DWORD>(*value, INT_MAX)) : kDefaultLogLevel;
+    }
+
+    DWORD KeptLogFiles() { return Read(ConfigurationNames::kKeepLogFiles).value_or(kDefaultKeptLogFiles); }
+
+    // Init reads last; a process that creates no further logger object has no use for the keys.
+    void CloseKeys()
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        service_.Close();
+        global_.Close();
+    }
+
+private:
+    std::optional<DWORD> Read(const wchar_t* name)
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (hasService_) {
+            if (const std::optional<DWORD> own = service_.ReadDword(name)) {
+                return own;
+            }
+        }
+        return global_.ReadDword(name);
+    }
+
+    std::mutex mutex_;
+    bool hasService_ = false;
+    SettingsKey service_;
+    SettingsKey global_;
+};
 
 // Bit L for each level L from 1 to maxLevel that has a bit (up to 31).
 std::uint32_t LevelMaskOf(int maxLevel)
@@ -128,11 +195,6 @@ std::uint32_t LevelMaskOf(int maxLevel)
     const int highest = std::min(maxLevel, kHighestBit);
     const std::uint64_t upToHighest = (std::uint64_t{1} << static_cast<unsigned>(highest + 1)) - 1u;
     return static_cast<std::uint32_t>(upToHighest) & ~1u;
-}
-
-DWORD ReadKeptLogFiles(const std::wstring& service)
-{
-    return ReadSetting(service, ConfigurationNames::kKeepLogFiles).value_or(kDefaultKeptLogFiles);
 }
 
 bool EqualIgnoringCase(std::wstring_view left, std::wstring_view right)
@@ -374,7 +436,8 @@ public:
     }
 
     // The records written before the first switch, in the file named after the executable, move to
-    // the new file so that one file holds the whole run.
+    // the new file so that one file holds the whole run: the file is renamed, or, when the named
+    // file exists already, its records are appended to that one.
     HRESULT SwitchTo(const std::wstring& logName, std::uint64_t maxFileSize)
     {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -384,10 +447,16 @@ public:
             early_ = false;
             return S_OK;
         }
+        const bool earlyFileOpened = early_ && file_ != INVALID_HANDLE_VALUE;
         CloseFile();
         const std::wstring previous = path_;
         path_ = target;
         if (!early_) {
+            return S_OK;
+        }
+        // The named file is new in practice, and then the early file simply takes its name.
+        if (earlyFileOpened && MoveFileExW(previous.c_str(), target.c_str(), 0)) {
+            early_ = false;
             return S_OK;
         }
         const std::string carried = ReadWholeFile(previous);
@@ -420,7 +489,7 @@ public:
     // The level and its mask change together, so that no reload leaves a mask of another level.
     void ReloadLevel()
     {
-        const int level = ReadLogLevel(Service());
+        const int level = settings_.LogLevel();
         const std::lock_guard<std::mutex> lock(levelMutex_);
         level_.store(level);
         levelMask_.store(LevelMaskOf(level));
@@ -429,6 +498,7 @@ public:
     // From the first Init on, the service's own settings apply to the whole process.
     void SetService(std::wstring service)
     {
+        settings_.SetService(service);
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             service_ = std::move(service);
@@ -436,11 +506,9 @@ public:
         ReloadLevel();
     }
 
-    void PruneServiceLogs() const
-    {
-        const std::wstring service = Service();
-        PruneLogs(folder_, service, CurrentPath(), ReadKeptLogFiles(service));
-    }
+    void PruneServiceLogs() { PruneLogs(folder_, Service(), CurrentPath(), settings_.KeptLogFiles()); }
+
+    void CloseSettingsKeys() { settings_.CloseKeys(); }
 
 private:
     std::wstring Service() const
@@ -495,15 +563,20 @@ private:
     HANDLE file_ = INVALID_HANDLE_VALUE;
     std::uint64_t size_ = 0;
     std::uint64_t maxFileSize_ = kDefaultMaxFileSize;
+    Settings settings_;
     std::mutex levelMutex_;
     std::atomic<int> level_{kDefaultLogLevel};
     LoggerLevelMask levelMask_{LevelMaskOf(kDefaultLogLevel)};
 };
 
+// Built when the library is loaded rather than at its first use: the thread-safe guard of a
+// function-local static sets up the threads library's one-time machinery at the first call, a few
+// round trips to the system for nothing, since the first call comes right after the load anyway.
+LogWriter g_writer;
+
 LogWriter& Writer()
 {
-    static LogWriter writer;
-    return writer;
+    return g_writer;
 }
 
 bool LevelEnabled(int level)
@@ -551,6 +624,15 @@ public:
     HRESULT Init(const wchar_t* logName, const wchar_t* title, bool,
                  LogUtils::SModuleLogInit* settings) noexcept override
     {
+        const HRESULT result = SwitchAndReload(logName, title, settings);
+        Writer().CloseSettingsKeys();
+        return result;
+    }
+
+private:
+    static HRESULT SwitchAndReload(const wchar_t* logName, const wchar_t* title,
+                                   LogUtils::SModuleLogInit* settings) noexcept
+    {
         try {
             const ReentryGuard guard;
             if (!guard) {
@@ -587,6 +669,7 @@ public:
         }
     }
 
+public:
     void Reserved() noexcept override {}
 
     HRESULT Write(const wchar_t* sourceFile, int line, const wchar_t* text, int level,

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "Owned.h"
 #include "RegistryValueOverride.h"
 #include "ResKit/Logger/LoggerItf.h"
 #include "TestFiles.h"
@@ -96,6 +97,51 @@ LogUtils::SModuleLogInit* AsInitBlock(LogUtils::SModuleLogInitData& data)
 {
     return reinterpret_cast<LogUtils::SModuleLogInit*>(&data);
 }
+
+// Takes a key below HKEY_LOCAL_MACHINE away, subkeys and all, and puts it back as it was.
+class KeySetAside {
+public:
+    explicit KeySetAside(std::wstring path) : path_(std::move(path)), copy_(path_ + L" (set aside by " + Pid() + L")")
+    {
+        UniqueKey original;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, KEY_READ, original.out()) != ERROR_SUCCESS) {
+            return;
+        }
+        UniqueKey copy;
+        EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, copy_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, copy.out(),
+                                  nullptr),
+                  ERROR_SUCCESS);
+        saved_ = RegCopyTreeW(original.get(), nullptr, copy.get()) == ERROR_SUCCESS;
+        EXPECT_TRUE(saved_);
+        original.reset();
+        EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_.c_str()), ERROR_SUCCESS);
+    }
+
+    ~KeySetAside()
+    {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_.c_str());
+        if (!saved_) {
+            return;
+        }
+        UniqueKey copy;
+        UniqueKey original;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, copy_.c_str(), 0, KEY_READ, copy.out()) == ERROR_SUCCESS &&
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, original.out(),
+                            nullptr) == ERROR_SUCCESS) {
+            EXPECT_EQ(RegCopyTreeW(copy.get(), nullptr, original.get()), ERROR_SUCCESS);
+        }
+        copy.reset();
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, copy_.c_str());
+    }
+
+    KeySetAside(const KeySetAside&) = delete;
+    KeySetAside& operator=(const KeySetAside&) = delete;
+
+private:
+    std::wstring path_;
+    std::wstring copy_;
+    bool saved_ = false;
+};
 
 // Each test loads its own copy of the library, so the process-wide writer starts in its initial state
 // (no Init yet) every time.
@@ -231,6 +277,24 @@ TEST_F(QxLoggerTest, EarlyRecordsMoveToTheTopOfTheNamedLog)
     ExpectRecord(lines[0], "INFO", kHeader);
     ExpectRecord(lines[1], "DBG", "in the other file");
     EXPECT_FALSE(FileExists(early));
+}
+
+// A named file that is there already keeps what it holds; the early records follow it.
+TEST_F(QxLoggerTest, EarlyRecordsAreAppendedToANamedLogThatExists)
+{
+    const std::wstring name = LogName(L"EarlyExisting");
+    const std::wstring named = LogsDirectory() + name;
+    CreateDirectoryW(LogsDirectory().c_str(), nullptr);
+    WriteFileBytes(named, "old run\r\n");
+    IFileLoggerItf& logger = NewLogger();
+    EXPECT_EQ(logger.Write(nullptr, 0, L"early record", 1, L"INFO"), S_OK);
+    EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
+    EXPECT_FALSE(FileExists(EarlyLogPath()));
+    const std::vector<std::string> lines = ReadLines(named);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "old run");
+    ExpectRecord(lines[1], "INFO", "early record");
+    ExpectRecord(lines[2], "INFO", kHeader);
 }
 
 TEST_F(QxLoggerTest, RecordLinesHaveFixedColumns)
@@ -529,6 +593,23 @@ TEST_F(QxLoggerTest, ObjectsShareOneWriterAndDeleteThroughTheInterface)
     ExpectRecord(lines[2], "INFO", "from the first object");
     ExpectRecord(lines[3], "INFO", "after deleting the second");
     ExpectRecord(lines[4], "INFO", "from a later object");
+}
+
+// The logger keeps its settings keys open between reads. A key deleted and created again meanwhile is
+// opened again, so that its new values count.
+TEST_F(QxLoggerTest, ASettingsKeyCreatedAgainIsOpenedAgain)
+{
+    logLevel_.SetDword(2);
+    IFileLoggerItf& logger = NewLogger();
+    EXPECT_FALSE(logger.IsEnabled(3));
+    const KeySetAside away(kSettingsKey);
+    NewLogger();
+    EXPECT_TRUE(logger.IsEnabled(3)) << "no key: the default level";
+    EXPECT_FALSE(logger.IsEnabled(4));
+    logLevel_.SetDword(5);
+    NewLogger();
+    EXPECT_TRUE(logger.IsEnabled(5));
+    EXPECT_FALSE(logger.IsEnabled(6));
 }
 
 TEST_F(QxLoggerTest, ServiceLogLevelOverridesTheGlobalOne)
