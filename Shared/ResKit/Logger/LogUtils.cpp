@@ -439,8 +439,8 @@ void FunctionTraceScope::Enter()
 {
     if (IsLevelEnabled(kTraceLevel)) {
         LogRecord record(kTraceLevel);
-        record << "Entering " << m_name;
-        record.Write(m_sourceFile, m_line);
+        record << "Entering " << m_site->name;
+        record.Write(m_site->sourceFile, m_site->line);
     }
     if (IsLevelEnabled(kTraceLevel)) {
         GetLogger().ChangeIndent(+1);
@@ -458,8 +458,8 @@ void FunctionTraceScope::Leave() noexcept
     WithoutRaising([&] {
         if (IsLevelEnabled(kTraceLevel)) {
             LogRecord record(kTraceLevel);
-            record << (unwinding ? "*** EXCEPTION Exiting " : "Exiting ") << m_name;
-            record.Write(m_sourceFile, m_line);
+            record << (unwinding ? "*** EXCEPTION Exiting " : "Exiting ") << m_site->name;
+            record.Write(m_site->sourceFile, m_site->line);
         }
     });
 }

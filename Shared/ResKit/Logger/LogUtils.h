@@ -39,7 +39,9 @@
 #define QX_LOG_ERROR(...) QX_LOG_AT(1, ::LogUtils::kSeverityError, __VA_ARGS__)
 
 // Traces entry and exit of the enclosing function under the given qualified name, at level 2.
-#define QX_FUNCTION_TRACE(name) ::LogUtils::FunctionTraceScope qxFunctionTrace_(name, QX_SOURCE_FILE, __LINE__)
+#define QX_FUNCTION_TRACE(name)                                                                                        \
+    static constexpr ::LogUtils::TraceSite qxFunctionTraceSite_{name, QX_SOURCE_FILE, __LINE__};                       \
+    ::LogUtils::FunctionTraceScope qxFunctionTrace_(qxFunctionTraceSite_)
 
 // Times the enclosing block; the name is built from text parts like a log statement.
 #define QX_TIMED_TRACE(level, ...)                                                                                     \
@@ -237,11 +239,18 @@ struct SModuleLogInit : SModuleLogInitData {
 };
 static_assert(sizeof(SModuleLogInit) == sizeof(SModuleLogInitData));
 
+// The statement a function trace scope stands for, kept once per statement: a scope whose level is
+// off then costs the store of one pointer besides its level tests.
+struct TraceSite {
+    const wchar_t* name;
+    const wchar_t* sourceFile;
+    int line;
+};
+
 // With level 2 off in the mask, entry and exit are one bit test each, inline.
 class FunctionTraceScope {
 public:
-    FunctionTraceScope(const wchar_t* name, const wchar_t* sourceFile, int line)
-        : m_name(name), m_sourceFile(sourceFile), m_line(line)
+    explicit FunctionTraceScope(const TraceSite& site) : m_site(&site)
     {
         if (LevelMayBeEnabled(kTraceLevel)) {
             Enter();
@@ -260,9 +269,7 @@ private:
     void Enter();
     void Leave() noexcept;
 
-    const wchar_t* m_name;
-    const wchar_t* m_sourceFile;
-    int m_line;
+    const TraceSite* m_site;
     int m_indent = 0;
 };
 
