@@ -1,9 +1,11 @@
 // The benchmarks' yardstick: the least an own-process service can do. Its command line is
-//     QxBenchMinimalService.exe <service> [<module>;<module>;...]
+//     QxBenchMinimalService.exe <service> [<module>;<module>;... [--on-a-thread]]
 // With a module list it loads each module by name, as the host does (the executable's folder
 // first), calls SmInitialize in list order before it reports SERVICE_RUNNING, and at the stop calls
 // SmShutdown and frees the modules in reverse order before it reports SERVICE_STOPPED: the loader's
-// own cost of hosting those modules.
+// own cost of hosting those modules. With --on-a-thread the modules are loaded and started on a
+// thread of their own while the service thread waits for it, as the host's initialisation thread
+// does: what that thread costs the loader.
 #include <windows.h>
 
 #include <string>
@@ -21,6 +23,7 @@ struct LoadedModule {
 
 std::wstring g_service;
 std::wstring g_moduleList;
+bool g_loadOnAThread = false;
 HANDLE g_stopRequested = nullptr;
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 
@@ -84,6 +87,30 @@ DWORD StartModules(std::vector<LoadedModule>& modules)
     return NO_ERROR;
 }
 
+struct StartJob {
+    std::vector<LoadedModule>* modules;
+    DWORD error;
+};
+
+DWORD WINAPI StartModulesThread(void* argument)
+{
+    auto* job = static_cast<StartJob*>(argument);
+    job->error = StartModules(*job->modules);
+    return 0;
+}
+
+DWORD StartModulesOnAThread(std::vector<LoadedModule>& modules)
+{
+    StartJob job{&modules, NO_ERROR};
+    const HANDLE thread = CreateThread(nullptr, 0, &StartModulesThread, &job, 0, nullptr);
+    if (thread == nullptr) {
+        return GetLastError();
+    }
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    return job.error;
+}
+
 void WINAPI ServiceMain(DWORD /*argc*/, wchar_t** /*argv*/)
 {
     g_statusHandle = RegisterServiceCtrlHandlerExW(g_service.c_str(), Handler, nullptr);
@@ -92,7 +119,8 @@ void WINAPI ServiceMain(DWORD /*argc*/, wchar_t** /*argv*/)
     }
     Report(SERVICE_START_PENDING, 0);
     std::vector<LoadedModule> modules;
-    if (const DWORD error = StartModules(modules); error != NO_ERROR) {
+    const DWORD error = g_loadOnAThread ? StartModulesOnAThread(modules) : StartModules(modules);
+    if (error != NO_ERROR) {
         Report(SERVICE_STOPPED, 0, error);
         return;
     }
@@ -114,6 +142,7 @@ int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, wchar_t* /*c
     if (__argc > 2) {
         g_moduleList = __wargv[2];
     }
+    g_loadOnAThread = __argc > 3 && std::wstring_view(__wargv[3]) == L"--on-a-thread";
     g_stopRequested = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SERVICE_TABLE_ENTRYW table[] = {{g_service.data(), ServiceMain}, {nullptr, nullptr}};
     return StartServiceCtrlDispatcherW(table) ? 0 : static_cast<int>(GetLastError());

@@ -9,9 +9,10 @@
 //
 // - Start and stop, with 1, 20 and 100 trivial modules: StartServiceW to SERVICE_RUNNING, and the
 //   stop control to SERVICE_STOPPED and to the end of the process, each polled every millisecond.
-//   The host runs beside the minimal service without modules and beside the minimal service that
-//   loads the same modules (the loader's own cost), in rounds of A B C, A B C, ...; for 100 modules
-//   the host also runs at log level 0. At RUNNING the resident memory (working set) and the
+//   The host runs beside the minimal service without modules, beside the minimal service that
+//   loads the same modules (the loader's own cost) and beside the same loading them on a thread of
+//   their own as the host does, in rounds of A B C D, A B C D, ...; for 100 modules the host also
+//   runs at log level 0. At RUNNING the resident memory (working set) and the
 //   handle count of the service process are taken too.
 // - Idle CPU: the host and the minimal service, each with one module, both running for the idle
 //   time; the CPU time each process used meanwhile.
@@ -348,7 +349,8 @@ private:
 
     UniqueServiceHandle Install(const std::wstring& service, const std::wstring& binaryPath);
     UniqueServiceHandle InstallHost(const std::wstring& service, const std::wstring& modules, DWORD logLevel);
-    UniqueServiceHandle InstallMinimal(const std::wstring& service, const std::wstring& modules);
+    UniqueServiceHandle InstallMinimal(const std::wstring& service, const std::wstring& modules,
+                                       bool onAThread = false);
     void Delete(const std::wstring& service);
     static bool WaitForState(SC_HANDLE service, DWORD state, SERVICE_STATUS_PROCESS& status);
     static std::optional<Sample> RunOnce(SC_HANDLE service);
@@ -424,11 +426,14 @@ UniqueServiceHandle Benchmarks::InstallHost(const std::wstring& service, const s
     return Install(service, L"\"" + folder_ + L"QxServiceHost.exe\" -name=" + service);
 }
 
-UniqueServiceHandle Benchmarks::InstallMinimal(const std::wstring& service, const std::wstring& modules)
+UniqueServiceHandle Benchmarks::InstallMinimal(const std::wstring& service, const std::wstring& modules, bool onAThread)
 {
     std::wstring binaryPath = L"\"" + folder_ + L"QxBenchMinimalService.exe\" " + service;
     if (!modules.empty()) {
         binaryPath += L" " + modules;
+    }
+    if (onAThread) {
+        binaryPath += L" --on-a-thread";
     }
     return Install(service, binaryPath);
 }
@@ -561,6 +566,8 @@ bool Benchmarks::RunStartAndStop()
         if (count == kMostModules) {
             variants.push_back({"host, log level 0", InstallHost(prefix_ + L"Quiet" + tag, modules, 0), {}});
         }
+        variants.push_back(
+            {"minimal, modules on a thread", InstallMinimal(prefix_ + L"Threaded" + tag, modules, true), {}});
         if (std::any_of(variants.begin(), variants.end(), [](const Variant& v) { return !v.service; })) {
             return false;
         }
@@ -602,6 +609,9 @@ bool Benchmarks::RunStartAndStop()
         startRatios_.push_back(PairedRatio(host, loader, &Sample::startMs));
         exitRatios_.push_back(PairedRatio(host, loader, &Sample::exitMs));
         residentRatios_.push_back(PairedRatio(host, loader, &Sample::residentMb));
+        const std::vector<Sample>& threaded = variants.back().samples;
+        std::printf("  host / modules on a thread%8.3f %16.3f %10.3f\n", PairedRatio(host, threaded, &Sample::startMs),
+                    PairedRatio(host, threaded, &Sample::exitMs), PairedRatio(host, threaded, &Sample::residentMb));
         if (count == kMostModules) {
             levelRatio_ = PairedRatio(host, variants[3].samples, &Sample::startMs);
             std::printf("  host level 3 / level 0    %8.3f %16.3f %10.3f\n", levelRatio_,
