@@ -629,6 +629,39 @@ public:
         return result;
     }
 
+    void Reserved() noexcept override {}
+
+    HRESULT Write(const wchar_t* sourceFile, int line, const wchar_t* text, int level,
+                  const wchar_t* severity) noexcept override
+    {
+        try {
+            const ReentryGuard guard;
+            if (!guard || !LevelEnabled(level)) {
+                return S_FALSE;
+            }
+            return Writer().Append(FormatRecord(severity, text, sourceFile, line));
+        } catch (...) {
+            return E_FAIL;
+        }
+    }
+
+    void ChangeIndent(int delta) noexcept override
+    {
+        const long long indent = static_cast<long long>(g_indent.Get()) + delta;
+        g_indent.Set(static_cast<std::intptr_t>(std::clamp<long long>(indent, 0, INT_MAX)));
+    }
+
+    bool IsEnabled(int level) noexcept override
+    {
+        try {
+            return LevelEnabled(level);
+        } catch (...) {
+            return false;
+        }
+    }
+
+    ILogSettings& GetSettings() noexcept override { return settings_; }
+
 private:
     static HRESULT SwitchAndReload(const wchar_t* logName, const wchar_t* title,
                                    LogUtils::SModuleLogInit* settings) noexcept
@@ -669,41 +702,6 @@ private:
         }
     }
 
-public:
-    void Reserved() noexcept override {}
-
-    HRESULT Write(const wchar_t* sourceFile, int line, const wchar_t* text, int level,
-                  const wchar_t* severity) noexcept override
-    {
-        try {
-            const ReentryGuard guard;
-            if (!guard || !LevelEnabled(level)) {
-                return S_FALSE;
-            }
-            return Writer().Append(FormatRecord(severity, text, sourceFile, line));
-        } catch (...) {
-            return E_FAIL;
-        }
-    }
-
-    void ChangeIndent(int delta) noexcept override
-    {
-        const long long indent = static_cast<long long>(g_indent.Get()) + delta;
-        g_indent.Set(static_cast<std::intptr_t>(std::clamp<long long>(indent, 0, INT_MAX)));
-    }
-
-    bool IsEnabled(int level) noexcept override
-    {
-        try {
-            return LevelEnabled(level);
-        } catch (...) {
-            return false;
-        }
-    }
-
-    ILogSettings& GetSettings() noexcept override { return settings_; }
-
-private:
     CLogSettings settings_;
 };
 

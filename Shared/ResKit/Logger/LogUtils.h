@@ -38,7 +38,8 @@
 #define QX_LOG(level, ...) QX_LOG_AT(level, ::LogUtils::kLevelSeverity, __VA_ARGS__)
 #define QX_LOG_ERROR(...) QX_LOG_AT(1, ::LogUtils::kSeverityError, __VA_ARGS__)
 
-// Traces entry and exit of the enclosing function under the given qualified name, at level 2.
+// Traces entry and exit of the enclosing function under the given qualified name, a string literal, at
+// level 2.
 #define QX_FUNCTION_TRACE(name)                                                                                        \
     static constexpr ::LogUtils::TraceSite qxFunctionTraceSite_{name, QX_SOURCE_FILE, __LINE__};                       \
     ::LogUtils::FunctionTraceScope qxFunctionTrace_(qxFunctionTraceSite_)
