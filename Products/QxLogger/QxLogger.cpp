@@ -624,9 +624,17 @@ public:
     HRESULT Init(const wchar_t* logName, const wchar_t* title, bool,
                  LogUtils::SModuleLogInit* settings) noexcept override
     {
-        const HRESULT result = SwitchAndReload(logName, title, settings);
-        Writer().CloseSettingsKeys();
-        return result;
+        const ReentryGuard guard;
+        if (!guard) {
+            return E_FAIL;
+        }
+        try {
+            const HRESULT result = SwitchAndReload(logName, title, settings);
+            Writer().CloseSettingsKeys();
+            return result;
+        } catch (...) {
+            return E_FAIL;
+        }
     }
 
     void Reserved() noexcept override {}
@@ -663,43 +671,34 @@ public:
     ILogSettings& GetSettings() noexcept override { return settings_; }
 
 private:
-    static HRESULT SwitchAndReload(const wchar_t* logName, const wchar_t* title,
-                                   LogUtils::SModuleLogInit* settings) noexcept
+    static HRESULT SwitchAndReload(const wchar_t* logName, const wchar_t* title, LogUtils::SModuleLogInit* settings)
     {
-        try {
-            const ReentryGuard guard;
-            if (!guard) {
-                return E_FAIL;
-            }
-            // Every Init reads the level once: on the way out of a failure, or with the service's
-            // own value once the service is set.
-            LogWriter& writer = Writer();
-            if (logName == nullptr || *logName == L'\0') {
-                writer.ReloadLevel();
-                return E_INVALIDARG;
-            }
-            std::uint64_t maxFileSize = kDefaultMaxFileSize;
-            if (settings != nullptr) {
-                const auto* data = reinterpret_cast<const LogUtils::SModuleLogInitData*>(settings);
-                maxFileSize = data->maxFileSize != 0 ? data->maxFileSize : kDefaultMaxFileSize;
-            }
-            if (const HRESULT hr = writer.SwitchTo(logName, maxFileSize); FAILED(hr)) {
-                writer.ReloadLevel();
-                return hr;
-            }
-            writer.SetService(ServiceOfLogName(logName));
-            HRESULT result = S_OK;
-            if (writer.Level() >= 1) {
-                const std::wstring header = L"==== " + std::wstring(title != nullptr ? title : L"") + L" (LogLevel " +
-                                            std::to_wstring(writer.Level()) + L") ====";
-                result = writer.Append(FormatRecord(L"INFO", header.c_str(), nullptr, 0));
-            }
-            // After the header, so that the new file exists and is never taken for an old one.
-            writer.PruneServiceLogs();
-            return result;
-        } catch (...) {
-            return E_FAIL;
+        // Every Init reads the level once: on the way out of a failure, or with the service's
+        // own value once the service is set.
+        LogWriter& writer = Writer();
+        if (logName == nullptr || *logName == L'\0') {
+            writer.ReloadLevel();
+            return E_INVALIDARG;
         }
+        std::uint64_t maxFileSize = kDefaultMaxFileSize;
+        if (settings != nullptr) {
+            const auto* data = reinterpret_cast<const LogUtils::SModuleLogInitData*>(settings);
+            maxFileSize = data->maxFileSize != 0 ? data->maxFileSize : kDefaultMaxFileSize;
+        }
+        if (const HRESULT hr = writer.SwitchTo(logName, maxFileSize); FAILED(hr)) {
+            writer.ReloadLevel();
+            return hr;
+        }
+        writer.SetService(ServiceOfLogName(logName));
+        HRESULT result = S_OK;
+        if (writer.Level() >= 1) {
+            const std::wstring header = L"==== " + std::wstring(title != nullptr ? title : L"") + L" (LogLevel " +
+                                        std::to_wstring(writer.Level()) + L") ====";
+            result = writer.Append(FormatRecord(L"INFO", header.c_str(), nullptr, 0));
+        }
+        // After the header, so that the new file exists and is never taken for an old one.
+        writer.PruneServiceLogs();
+        return result;
     }
 
     CLogSettings settings_;
