@@ -138,17 +138,23 @@ private:
     HKEY key_ = nullptr;
 };
 
-// The settings of the process: the service's own value, below Services\<service>, wins over the
-// one for every process.
+// The settings of the process, and the service it runs: the service's own value, below
+// Services\<service>, wins over the one for every process.
 class Settings {
 public:
     Settings() { global_.SetPath(ConfigurationNames::kLoggerSettingsKey); }
 
-    void SetService(const std::wstring& service)
+    void SetService(std::wstring service)
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        hasService_ = !service.empty();
-        service_.SetPath(hasService_ ? ConfigurationNames::kLoggerServiceSettingsKey + service : std::wstring());
+        serviceKey_.SetPath(service.empty() ? std::wstring() : ConfigurationNames::kLoggerServiceSettingsKey + service);
+        service_ = std::move(service);
+    }
+
+    std::wstring Service()
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return service_;
     }
 
     int LogLevel()
@@ -163,7 +169,7 @@ public:
     void CloseKeys()
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        service_.Close();
+        serviceKey_.Close();
         global_.Close();
     }
 
@@ -171,8 +177,8 @@ private:
     std::optional<DWORD> Read(const wchar_t* name)
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        if (hasService_) {
-            if (const std::optional<DWORD> own = service_.ReadDword(name)) {
+        if (!service_.empty()) {
+            if (const std::optional<DWORD> own = serviceKey_.ReadDword(name)) {
                 return own;
             }
         }
@@ -180,8 +186,8 @@ private:
     }
 
     std::mutex mutex_;
-    bool hasService_ = false;
-    SettingsKey service_;
+    std::wstring service_;
+    SettingsKey serviceKey_;
     SettingsKey global_;
 };
 
@@ -498,25 +504,15 @@ public:
     // From the first Init on, the service's own settings apply to the whole process.
     void SetService(std::wstring service)
     {
-        settings_.SetService(service);
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            service_ = std::move(service);
-        }
+        settings_.SetService(std::move(service));
         ReloadLevel();
     }
 
-    void PruneServiceLogs() { PruneLogs(folder_, Service(), CurrentPath(), settings_.KeptLogFiles()); }
+    void PruneServiceLogs() { PruneLogs(folder_, settings_.Service(), CurrentPath(), settings_.KeptLogFiles()); }
 
     void CloseSettingsKeys() { settings_.CloseKeys(); }
 
 private:
-    std::wstring Service() const
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        return service_;
-    }
-
     HRESULT OpenFile()
     {
         CreateDirectoryW(folder_.c_str(), nullptr);
@@ -558,7 +554,6 @@ private:
     mutable std::mutex mutex_;
     std::wstring folder_;
     std::wstring path_;
-    std::wstring service_;
     bool early_ = true;
     HANDLE file_ = INVALID_HANDLE_VALUE;
     std::uint64_t size_ = 0;
