@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the native unit tests, the same under AddressSanitizer and UBSan, under
-# ThreadSanitizer and built with clang, the Windows build's tests under Wine, clang-tidy over the
-# native sources, and the libFuzzer targets for 30 s each.
+# ThreadSanitizer and built with clang, the Windows build's tests under Wine, one round of the
+# benchmarks (that every row is measured, not how fast), clang-tidy over the native sources, and the
+# libFuzzer targets for 30 s each.
 # Every preset runs even when an earlier one fails; the exit status is non-zero when any of them
 # failed.
 set -uo pipefail
@@ -49,6 +50,15 @@ for preset in "${presets[@]}"; do
   [[ -n $failures ]] && summary[$preset]+=$'\n'"$failures"
 done
 
+# One round of the benchmarks, in the test prefix: the script fails when a row cannot be measured.
+echo "==== bench ===="
+if scripts/bench.sh --rounds=1 --idle-seconds=1 2>&1 | tee build/test-bench.log; then
+  bench_result="passed: every row measured (one round; the figures are in build/test-bench.log)"
+else
+  bench_result="FAILED: see build/test-bench.log"
+  failed=1
+fi
+
 # clang-tidy over the native sources (the native build's and the fuzz targets'); any finding fails
 # the run, and the summary lists them.
 echo "==== tidy ===="
@@ -85,6 +95,7 @@ printf '%-12s %s\n' format "$format_result"
 for preset in "${presets[@]}"; do
   printf '%-12s %s\n' "$preset" "${summary[$preset]}"
 done
+printf '%-12s %s\n' bench "$bench_result"
 printf '%-12s %s\n' tidy "$tidy_result: $tidy_counts"
 [[ -n $tidy_findings ]] && printf '%s\n' "$tidy_findings"
 printf '%-12s %s\n' fuzz "$fuzz_result: $fuzz_counts"
