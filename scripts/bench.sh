@@ -5,11 +5,15 @@
 # The test command runs it for one round, to show that every row is printed; a full run takes
 # several minutes.
 #
-#     scripts/bench.sh [--rounds=<n>] [--idle-seconds=<s>]
+#     scripts/bench.sh [--rounds=<n>] [--idle-seconds=<s>] [--cpus=<list>]
 #
 # --rounds: rounds of the interleaved start and stop and of the crash runs (default 15);
 # --idle-seconds: how long the idle services run (default 60). A quick run: --rounds=5
-# --idle-seconds=10. It builds what it needs: the windows preset, and the native benchmarks in
+# --idle-seconds=10. --cpus: run the Wine part on these CPUs only (a taskset list, such as 0). The
+# prefix's wineserver is then restarted on them, so that the Service Control Manager and every
+# service process it starts run there too. On a virtual machine a wake-up on another, idle CPU can
+# cost tens of microseconds, and the server is woken at every request: on one CPU the starts lose
+# that cost and its randomness, and the figures repeat from run to run. It builds what it needs: the windows preset, and the native benchmarks in
 # Release (build/bench-native: the native preset builds Debug, which times nothing useful). With
 # QX_BUILD_LOCK naming a lock file, the configure and build steps wait for other builds holding it.
 # The Wine runs take place in the project's prefix (QX_WINEPREFIX chooses another, see
@@ -20,12 +24,14 @@ cd "$repo"
 
 rounds=15
 idle_seconds=60
+cpus=
 for argument in "$@"; do
   case $argument in
     --rounds=*) rounds=${argument#--rounds=} ;;
     --idle-seconds=*) idle_seconds=${argument#--idle-seconds=} ;;
+    --cpus=*) cpus=${argument#--cpus=} ;;
     *)
-      echo "usage: scripts/bench.sh [--rounds=<n>] [--idle-seconds=<s>]" >&2
+      echo "usage: scripts/bench.sh [--rounds=<n>] [--idle-seconds=<s>] [--cpus=<list>]" >&2
       exit 2
       ;;
   esac
@@ -44,7 +50,12 @@ locked cmake --preset windows >/dev/null
 locked cmake --build --preset windows -j"$(nproc)" --target QxWineBenchmarks
 locked cmake --preset native -B "$native" -DCMAKE_BUILD_TYPE=Release >/dev/null
 locked cmake --build "$native" -j"$(nproc)" --target QxLogBenchmark QxEventReportBenchmark
-scripts/wine-prefix.sh
+pinned=()
+if [[ -n $cpus ]]; then
+  pinned=(taskset -c "$cpus")
+  (source scripts/wine-env.sh && wineserver -k && wineserver -w) 2>/dev/null || true
+fi
+"${pinned[@]}" scripts/wine-prefix.sh
 # shellcheck source=scripts/wine-env.sh
 source scripts/wine-env.sh
 
@@ -53,6 +64,7 @@ trap 'rm -rf "$work"' EXIT
 
 echo "==== machine ===="
 echo "nproc: $(nproc)"
+echo "Wine part on CPUs: ${cpus:-all}"
 echo "CPU: $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)"
 echo "Wine: $(wine64 --version)"
 echo "load average: $(cut -d ' ' -f 1-3 /proc/loadavg)"
@@ -83,7 +95,7 @@ for benchmark in DisabledLogStatement DisabledTraceScope EnabledNarrowRecord Dis
 done
 
 echo "==== Wine (QxWineBenchmarks.exe, prefix $WINEPREFIX) ===="
-(cd build/windows/bin && wine64 QxWineBenchmarks.exe --rounds="$rounds" --idle-seconds="$idle_seconds") |
+(cd build/windows/bin && "${pinned[@]}" wine64 QxWineBenchmarks.exe --rounds="$rounds" --idle-seconds="$idle_seconds") |
   tr -d '\r' | tee "$work/wine.txt"
 
 if ! grep -q '^GOAL|' "$work/wine.txt"; then
@@ -92,7 +104,7 @@ if ! grep -q '^GOAL|' "$work/wine.txt"; then
 fi
 
 echo
-echo "==== goals ($rounds rounds, idle $idle_seconds s; ratios are host / yardstick, medians of the rounds' ratios) ===="
+echo "==== goals ($rounds rounds, idle $idle_seconds s, CPUs ${cpus:-all}; ratios are host / yardstick, medians of the rounds' ratios) ===="
 echo "| measure | measured | goal |"
 echo "|---|---|---|"
 grep '^GOAL|' "$work/wine.txt" | sed 's/^GOAL|\(.*\)|\(.*\)|\(.*\)$/| \1 | \2 | \3 |/'
