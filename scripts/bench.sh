@@ -9,15 +9,16 @@
 #
 # --rounds: rounds of the interleaved start and stop and of the crash runs (default 15);
 # --idle-seconds: how long the idle services run (default 60). A quick run: --rounds=5
-# --idle-seconds=10. --cpus: run the Wine part on these CPUs only (a taskset list, such as 0). The
-# prefix's wineserver is then restarted on them, so that the Service Control Manager and every
-# service process it starts run there too. On a virtual machine a wake-up on another, idle CPU can
-# cost tens of microseconds, and the server is woken at every request: on one CPU the starts lose
-# that cost and its randomness, and the figures repeat from run to run. It builds what it needs: the windows preset, and the native benchmarks in
-# Release (build/bench-native: the native preset builds Debug, which times nothing useful). With
+# --idle-seconds=10. --cpus: run the Wine part on these CPUs only (a taskset list, such as 0): the
+# wineserver starts on them, so that the Service Control Manager and every service process it starts
+# run there too. On a virtual machine a wake-up on another, idle CPU can cost tens of microseconds,
+# and the server is woken at every request: on one CPU the starts lose that cost and its
+# randomness, and the figures repeat from run to run.
+# It builds what it needs: the windows preset, and the native benchmarks in Release (build/bench-native: the native preset builds Debug, which times nothing useful). With
 # QX_BUILD_LOCK naming a lock file, the configure and build steps wait for other builds holding it.
 # The Wine runs take place in the project's prefix (QX_WINEPREFIX chooses another, see
-# scripts/wine-env.sh).
+# scripts/wine-env.sh), whose wineserver the script restarts: nothing else may use the prefix
+# meanwhile.
 set -euo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo"
@@ -50,11 +51,10 @@ locked cmake --preset windows >/dev/null
 locked cmake --build --preset windows -j"$(nproc)" --target QxWineBenchmarks
 locked cmake --preset native -B "$native" -DCMAKE_BUILD_TYPE=Release >/dev/null
 locked cmake --build "$native" -j"$(nproc)" --target QxLogBenchmark QxEventReportBenchmark
+# Every run starts with a fresh wineserver, which also drops the CPUs an earlier run gave it.
 pinned=()
-if [[ -n $cpus ]]; then
-  pinned=(taskset -c "$cpus")
-  (source scripts/wine-env.sh && wineserver -k && wineserver -w) 2>/dev/null || true
-fi
+[[ -n $cpus ]] && pinned=(taskset -c "$cpus")
+(source scripts/wine-env.sh && wineserver -k && wineserver -w) 2>/dev/null || true
 "${pinned[@]}" scripts/wine-prefix.sh
 # shellcheck source=scripts/wine-env.sh
 source scripts/wine-env.sh
