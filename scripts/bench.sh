@@ -14,7 +14,9 @@
 # run there too. On a virtual machine a wake-up on another, idle CPU can cost tens of microseconds,
 # and the server is woken at every request: on one CPU the starts lose that cost and its
 # randomness, and the figures repeat from run to run.
-# It builds what it needs: the windows preset, and the native benchmarks in Release (build/bench-native: the native preset builds Debug, which times nothing useful). With
+#
+# It builds what it needs: the windows preset, and the native benchmarks in Release
+# (build/bench-native: the native preset builds Debug, which times nothing useful). With
 # QX_BUILD_LOCK naming a lock file, the configure and build steps wait for other builds holding it.
 # The Wine runs take place in the project's prefix (QX_WINEPREFIX chooses another, see
 # scripts/wine-env.sh), whose wineserver the script restarts: nothing else may use the prefix
