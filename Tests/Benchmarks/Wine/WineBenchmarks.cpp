@@ -36,6 +36,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "Owned.h"
@@ -520,15 +521,25 @@ std::optional<Sample> Benchmarks::RunOnce(SC_HANDLE service)
         std::fprintf(stderr, "ControlService failed: %lu\n", GetLastError());
         return std::nullopt;
     }
-    if (!WaitForState(service, SERVICE_STOPPED, status)) {
+    // A thread of its own waits for the process's end, so that an end that comes while the state
+    // poll sleeps is timed when it happens, not at the next poll.
+    std::optional<double> exitMs;
+    std::thread exitWaiter([&] {
+        if (WaitForSingleObject(process.get(), static_cast<DWORD>(kTimeoutMs)) == WAIT_OBJECT_0) {
+            exitMs = MillisecondsSince(stopped);
+        }
+    });
+    const bool stoppedSeen = WaitForState(service, SERVICE_STOPPED, status);
+    sample.stoppedMs = MillisecondsSince(stopped);
+    exitWaiter.join();
+    if (!stoppedSeen) {
         return std::nullopt;
     }
-    sample.stoppedMs = MillisecondsSince(stopped);
-    if (!WaitForExit(process.get())) {
+    if (!exitMs) {
         std::fprintf(stderr, "the service process did not end\n");
         return std::nullopt;
     }
-    sample.exitMs = MillisecondsSince(stopped);
+    sample.exitMs = *exitMs;
     return sample;
 }
 
