@@ -579,25 +579,22 @@ bool LevelEnabled(int level)
     return level >= 1 && level <= Writer().Level();
 }
 
+// Part of its logger object; each string it answers lives until the next call of the same query.
 class CLogSettings final : public ILogSettings {
 public:
-    std::wstring Value1() const noexcept override
+    void* DeletingDestructor(unsigned int) noexcept override { return this; }
+
+    const wchar_t* Value1() const noexcept override
     {
-        try {
-            return Writer().CurrentPath();
-        } catch (...) {
-            return {};
-        }
+        return Answer(path_, [] { return Writer().CurrentPath(); });
     }
 
-    std::wstring Value2() const noexcept override
+    const wchar_t* Value2() const noexcept override
     {
-        try {
+        return Answer(folder_, [] {
             const std::wstring& folder = Writer().Folder();
             return folder.substr(0, folder.size() - 1);
-        } catch (...) {
-            return {};
-        }
+        });
     }
 
     int Number1() const noexcept override
@@ -610,11 +607,28 @@ public:
     }
 
     int Number2() const noexcept override { return 0; }
+
+private:
+    template <typename Query>
+    static const wchar_t* Answer(std::wstring& kept, Query query) noexcept
+    {
+        try {
+            kept = query();
+        } catch (...) {
+            kept.clear();
+        }
+        return kept.c_str();
+    }
+
+    mutable std::wstring path_;
+    mutable std::wstring folder_;
 };
 
 class CFileLogger final : public IFileLoggerItf {
 public:
     CFileLogger() { Writer().ReloadLevel(); }
+
+    void* DeletingDestructor(unsigned int flags) noexcept override { return DeletingDestructorOf(this, flags); }
 
     HRESULT Init(const wchar_t* logName, const wchar_t* title, bool,
                  LogUtils::SModuleLogInit* settings) noexcept override

@@ -32,6 +32,7 @@ public:
         m_levelMask.store(mask);
     }
 
+    void* DeletingDestructor(unsigned int flags) noexcept override { return DeletingDestructorOf(this, flags); }
     HRESULT Init(const wchar_t* /*logName*/, const wchar_t* /*title*/, bool /*flag*/,
                  LogUtils::SModuleLogInit* /*settings*/) override
     {

@@ -108,4 +108,25 @@ void FakeLibraries::Free(NativeHandle library)
     }
 }
 
+ModuleEntryOutcome FakeLibraries::CallSmInitialize(SmInitializeEntry entry, std::uint32_t* moduleFlags)
+{
+    try {
+        ModuleEntryOutcome outcome;
+        outcome.result = entry(moduleFlags);
+        return outcome;
+    } catch (const ForeignRuntimeException& caught) {
+        return {.foreignException = true, .foreignType = caught.decoratedType};
+    }
+}
+
+ModuleEntryOutcome FakeLibraries::CallSmShutdown(SmShutdownEntry entry)
+{
+    try {
+        entry();
+        return {};
+    } catch (const ForeignRuntimeException& caught) {
+        return {.foreignException = true, .foreignType = caught.decoratedType};
+    }
+}
+
 } // namespace Qx::Testing

@@ -22,6 +22,12 @@ struct FakeModule {
 // The module a handle stands for, whichever way the library was loaded.
 Platform::NativeHandle ModuleOfHandle(Platform::NativeHandle handle);
 
+// What a fake module throws to play a C++ exception of another runtime, which the host's catch
+// would not catch: the doubles' module calls catch it and report it as Windows' do.
+struct ForeignRuntimeException {
+    std::string decoratedType;
+};
+
 class FakeLibraries final : public Platform::ILibraries {
 public:
     // Makes a library loadable under path (compared without regard to case), with no exports. Adding
@@ -43,6 +49,9 @@ public:
     Win32Error LoadAsDataFile(const std::wstring& path, Platform::Library& library) override;
     void* GetProc(Platform::NativeHandle library, const char* name) override;
     void Free(Platform::NativeHandle library) override;
+    Platform::ModuleEntryOutcome CallSmInitialize(Platform::SmInitializeEntry entry,
+                                                  std::uint32_t* moduleFlags) override;
+    Platform::ModuleEntryOutcome CallSmShutdown(Platform::SmShutdownEntry entry) override;
 
 private:
     std::map<std::wstring, std::unique_ptr<FakeModule>, CaseInsensitiveLess> m_modules;

@@ -27,7 +27,16 @@ HRESULT SmInitialize(std::uint32_t* moduleFlags)
 template <std::size_t Index>
 void SmShutdown()
 {
-    Exports().Record(std::string(kModuleNames[Index]) + ".SmShutdown");
+    auto& exports = Exports();
+    exports.Record(std::string(kModuleNames[Index]) + ".SmShutdown");
+    std::function<void()> during;
+    {
+        std::lock_guard guard(exports.lock);
+        during = exports.duringShutdown[Index];
+    }
+    if (during) {
+        during();
+    }
 }
 
 template <std::size_t Index>
@@ -80,6 +89,7 @@ void FakeExports::Reset()
     results = {};
     flags = {};
     during = {};
+    duringShutdown = {};
     compressorResult = kSOk;
 }
 

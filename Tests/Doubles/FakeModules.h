@@ -29,6 +29,8 @@ struct FakeExports {
     std::array<std::uint32_t, kModules> flags{};
     // Runs inside SmInitialize of module i before it returns, e.g. to block or to poke the host.
     std::array<std::function<void()>, kModules> during;
+    // Runs inside SmShutdown of module i.
+    std::array<std::function<void()>, kModules> duringShutdown;
     HRESULT compressorResult = kSOk;
 
     void Reset();

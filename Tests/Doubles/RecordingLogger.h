@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "FakePlatform.h"
-#include "ResKit/Logger/LoggerItf.h"
+#include "ResKit/Logger/LogUtils.h"
 
 namespace Qx::Testing {
 
@@ -32,7 +32,11 @@ struct LoggerInitCall {
 class RecordingLogger final : public IFileLoggerItf {
 public:
     explicit RecordingLogger(int maxLevel = 3, int* destroyedCount = nullptr);
-    ~RecordingLogger() override;
+    RecordingLogger(const RecordingLogger&) = delete;
+    RecordingLogger& operator=(const RecordingLogger&) = delete;
+    ~RecordingLogger();
+
+    void* DeletingDestructor(unsigned int flags) noexcept override { return DeletingDestructorOf(this, flags); }
 
     HRESULT Init(const wchar_t* logName, const wchar_t* title, bool flag, LogUtils::SModuleLogInit* settings) override;
     void Reserved() override {}
@@ -67,7 +71,7 @@ private:
     std::mutex m_lock;
     std::condition_variable m_written;
     int* m_destroyedCount;
-    ILogSettings m_settings;
+    LogUtils::EmptyLogSettings m_settings;
 };
 
 // Installs logger as the process's logger for the scope, with the mask word its library would

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cwchar>
+#include <exception>
 #include <iterator>
 #include <memory>
 
@@ -110,7 +111,10 @@ void ShutDown(std::vector<LoadedModule>& modules, std::size_t initialized)
     while (initialized > 0) {
         const LoadedModule& module = modules[--initialized];
         const auto started = std::chrono::steady_clock::now();
-        module.smShutdown();
+        if (Libraries().CallSmShutdown(module.smShutdown).foreignException) {
+            // As an exception of this tool's own runtime would, which nothing here catches.
+            std::terminate();
+        }
         Out(L"SmShutdown " + module.name + L": returned in " +
             Milliseconds(std::chrono::steady_clock::now() - started));
     }
@@ -127,7 +131,9 @@ bool Initialize(std::vector<LoadedModule>& modules)
         const auto started = std::chrono::steady_clock::now();
         bool threw = false;
         try {
-            hr = module.smInitialize(&flags);
+            const ModuleEntryOutcome outcome = Libraries().CallSmInitialize(module.smInitialize, &flags);
+            hr = outcome.result;
+            threw = outcome.foreignException;
         } catch (...) {
             threw = true;
         }

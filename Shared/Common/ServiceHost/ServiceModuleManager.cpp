@@ -1,6 +1,8 @@
 #include "Common/ServiceHost/ServiceModuleManager.h"
 
 #include <algorithm>
+#include <exception>
+#include <utility>
 
 #include "Platform/Api/ProcessWide.h"
 #include "ResKit/Logger/LogUtils.h"
@@ -71,18 +73,29 @@ void ServiceModuleManager::Load(const std::wstring& moduleList)
     m_modules.swap(loaded);
 }
 
+// The modules before a module that threw may run threads; they are stopped before the exception
+// ends the start and their libraries can be freed.
+void ServiceModuleManager::UndoStartAfterException(const ServiceModule& record) noexcept
+{
+    LogUtils::WithoutRaising(
+        [&] { QX_LOG_ERROR("ServiceModule ", record.name, " initialization failed: exception thrown"); });
+    ShutdownModules();
+}
+
 HRESULT ServiceModuleManager::CallSmInitialize(ServiceModule& record)
 {
+    ModuleEntryOutcome outcome;
     try {
-        return record.smInitialize(&record.moduleFlags);
+        outcome = Libraries().CallSmInitialize(record.smInitialize, &record.moduleFlags);
     } catch (...) {
-        // The modules before this one may run threads; they are stopped before the exception
-        // ends the start and their libraries can be freed.
-        LogUtils::WithoutRaising(
-            [&] { QX_LOG_ERROR("ServiceModule ", record.name, " initialization failed: exception thrown"); });
-        ShutdownModules();
+        UndoStartAfterException(record);
         throw;
     }
+    if (outcome.foreignException) {
+        UndoStartAfterException(record);
+        throw ForeignModuleException{std::move(outcome.foreignType)};
+    }
+    return outcome.result;
 }
 
 void ServiceModuleManager::InitModules()
@@ -113,7 +126,10 @@ void ServiceModuleManager::ShutdownModules() noexcept
             QX_LOG(3, "Shutting down ServiceModule ", record->name);
         } catch (...) { // a record that cannot be logged must not keep the module running
         }
-        record->smShutdown();
+        if (Libraries().CallSmShutdown(record->smShutdown).foreignException) {
+            // As an exception of the host's own runtime would, leaving this function.
+            std::terminate();
+        }
         record->initialized = false;
     }
 }

@@ -14,8 +14,8 @@
 
 class ServiceModuleManager {
 public:
-    using SmInitializeFunction = HRESULT (*)(std::uint32_t* moduleFlags);
-    using SmShutdownFunction = void (*)();
+    using SmInitializeFunction = Qx::Platform::SmInitializeEntry;
+    using SmShutdownFunction = Qx::Platform::SmShutdownEntry;
 
     // Bit 0 of the flags a module sets: keep the WatchDogGuard key after a failed start.
     static constexpr std::uint32_t kKeepsWatchDogGuard = 0x1;
@@ -40,10 +40,12 @@ public:
 
     // Initialises the modules in list order. When one fails, those before it are shut down,
     // last first, and HRXEx is raised with its HRESULT; when one throws, they are shut down the
-    // same way and its exception goes on.
+    // same way and its exception goes on. An exception of another C++ runtime (a module built by
+    // Microsoft's compiler) cannot go on: ForeignModuleException takes its place.
     void InitModules();
 
-    // Shuts the initialised modules down, last first. Never raises.
+    // Shuts the initialised modules down, last first. Never raises: an exception that leaves a
+    // module's SmShutdown, of whichever runtime, ends the process through std::terminate.
     void ShutdownModules() noexcept;
 
     [[nodiscard]] bool AnyModuleKeepsGuard() const;
@@ -52,8 +54,15 @@ public:
 
 private:
     HRESULT CallSmInitialize(ServiceModule& record);
+    void UndoStartAfterException(const ServiceModule& record) noexcept;
 
     std::vector<std::shared_ptr<ServiceModule>> m_modules;
+};
+
+// Raised in place of an exception that a module built by another compiler threw out of
+// SmInitialize, which the host cannot rethrow.
+struct ForeignModuleException {
+    std::string thrownType; // the decorated name, as that compiler's runtime records it
 };
 
 // The names in a module list, in order: cut at ";" and ",", empty pieces dropped, nothing trimmed.

@@ -84,6 +84,18 @@ public:
     virtual void CloseKey(NativeHandle key) = 0;
 };
 
+// A service module's exports, and what became of a call into one of them.
+using SmInitializeEntry = HRESULT (*)(std::uint32_t* moduleFlags);
+using SmShutdownEntry = void (*)();
+struct ModuleEntryOutcome {
+    HRESULT result = 0; // SmInitialize's
+    // A C++ exception of another runtime than the host's left the entry: one of Microsoft's
+    // runtime, thrown by a module built with Microsoft's compiler, which g++'s catch cannot catch.
+    bool foreignException = false;
+    // Its thrown type's decorated name (".?AVruntime_error@std@@"); empty when unknown.
+    std::string foreignType;
+};
+
 class ILibraries {
 public:
     virtual ~ILibraries() = default;
@@ -98,6 +110,10 @@ public:
     // GetProcAddress; null when the export is missing.
     virtual void* GetProc(NativeHandle library, const char* name) = 0;
     virtual void Free(NativeHandle library) = 0;
+    // Call a module's entry. A C++ exception of the host's own runtime passes through; a foreign
+    // one is caught here and reported in the outcome.
+    virtual ModuleEntryOutcome CallSmInitialize(SmInitializeEntry entry, std::uint32_t* moduleFlags) = 0;
+    virtual ModuleEntryOutcome CallSmShutdown(SmShutdownEntry entry) = 0;
 };
 
 // A counted reference to COM error information (IErrorInfo). Copies share the reference;
@@ -287,6 +303,9 @@ struct ExceptionDescription {
     // A C++ object thrown in this process, with its type, when the runtime's record names one.
     const std::type_info* thrownType = nullptr;
     const void* thrownObject = nullptr;
+    // The decorated name of the type of a C++ object thrown by another runtime than the host's
+    // (Microsoft's, for a module built by its compiler), which has no std::type_info here.
+    const char* foreignThrownType = nullptr;
     // The system's exception pointers, handed on to the dump writer.
     const void* nativePointers = nullptr;
 };

@@ -2,6 +2,8 @@
 // about a thrown C++ object.
 #include "Platform/Win32/WindowsSupport.h"
 
+#include "Platform/Win32/MsvcExceptions.h"
+
 #include <csignal>
 #include <cstddef>
 #include <cstdlib>
@@ -63,23 +65,25 @@ void DescribeThrownObject(const EXCEPTION_RECORD& record, ExceptionDescription& 
         description.module = memory.AllocationBase;
     }
 }
-#elif defined(_MSC_VER)
-// The Visual C++ runtime raises 0xE06D7363 with the object, its throw information and the
-// image base those relative addresses start from.
-void DescribeThrownObject(const EXCEPTION_RECORD& record, ExceptionDescription& description)
+#endif
+
+// Microsoft's runtime raises 0xE06D7363 with the object, its throw information and the image base
+// that the information's references start from: the image that threw.
+void DescribeMsvcThrownObject(const EXCEPTION_RECORD& record, ExceptionDescription& description)
 {
-    if (record.ExceptionCode != kExceptionMsvcThrow || record.NumberParameters < 4) {
+    const char* typeName = QxMsvcThrownTypeName(&record);
+    if (typeName == nullptr) {
         return;
     }
-    const auto imageBase = static_cast<std::uintptr_t>(record.ExceptionInformation[3]);
-    const auto* throwInfo = reinterpret_cast<const int*>(record.ExceptionInformation[2]);
-    const auto* catchableTypes = reinterpret_cast<const int*>(imageBase + static_cast<unsigned>(throwInfo[3]));
-    const auto* firstType = reinterpret_cast<const int*>(imageBase + static_cast<unsigned>(catchableTypes[1]));
-    description.thrownType = reinterpret_cast<const std::type_info*>(imageBase + static_cast<unsigned>(firstType[1]));
     description.thrownObject = reinterpret_cast<const void*>(record.ExceptionInformation[1]);
-    description.module = reinterpret_cast<const void*>(imageBase);
-}
+    description.module = reinterpret_cast<const void*>(record.ExceptionInformation[3]);
+#if defined(_MSC_VER)
+    // The host's own runtime: the name ends its std::type_info, after two pointers.
+    description.thrownType = reinterpret_cast<const std::type_info*>(typeName - 2 * sizeof(void*));
+#else
+    description.foreignThrownType = typeName;
 #endif
+}
 
 ExceptionDescription Describe(EXCEPTION_POINTERS* pointers)
 {
@@ -91,7 +95,10 @@ ExceptionDescription Describe(EXCEPTION_POINTERS* pointers)
         description.parameters[i] = record.ExceptionInformation[i];
     }
     description.nativePointers = pointers;
+#if defined(__GNUC__)
     DescribeThrownObject(record, description);
+#endif
+    DescribeMsvcThrownObject(record, description);
     if (description.module == nullptr) {
         MEMORY_BASIC_INFORMATION memory{};
         if (::VirtualQuery(record.ExceptionAddress, &memory, sizeof(memory)) != 0) {

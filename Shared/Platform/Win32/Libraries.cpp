@@ -1,6 +1,8 @@
 // Win32 only: run-time libraries.
 #include "Platform/Win32/WindowsSupport.h"
 
+#include "Platform/Win32/MsvcExceptions.h"
+
 namespace Qx::Platform::Win32 {
 
 namespace {
@@ -13,6 +15,14 @@ Win32Error LoadWith(ILibraries& libraries, const std::wstring& path, DWORD flags
     }
     library.reset(module, libraries);
     return ERROR_SUCCESS;
+}
+
+ModuleEntryOutcome ForeignExceptionOutcome(const QxMsvcException& caught)
+{
+    ModuleEntryOutcome outcome;
+    outcome.foreignException = true;
+    outcome.foreignType = caught.typeName;
+    return outcome;
 }
 
 } // namespace
@@ -47,6 +57,25 @@ void Win32Libraries::Free(NativeHandle library)
     const DWORD savedError = ::GetLastError();
     ::FreeLibrary(static_cast<HMODULE>(library));
     ::SetLastError(savedError);
+}
+
+ModuleEntryOutcome Win32Libraries::CallSmInitialize(SmInitializeEntry entry, std::uint32_t* moduleFlags)
+{
+    QxMsvcException caught{};
+    ModuleEntryOutcome outcome;
+    if (QxCallSmInitializeCatchingMsvc(entry, moduleFlags, &outcome.result, &caught) != 0) {
+        return ForeignExceptionOutcome(caught);
+    }
+    return outcome;
+}
+
+ModuleEntryOutcome Win32Libraries::CallSmShutdown(SmShutdownEntry entry)
+{
+    QxMsvcException caught{};
+    if (QxCallSmShutdownCatchingMsvc(entry, &caught) != 0) {
+        return ForeignExceptionOutcome(caught);
+    }
+    return {};
 }
 
 } // namespace Qx::Platform::Win32

@@ -69,6 +69,8 @@ public:
     Win32Error LoadAsDataFile(const std::wstring& path, Library& library) override;
     void* GetProc(NativeHandle library, const char* name) override;
     void Free(NativeHandle library) override;
+    ModuleEntryOutcome CallSmInitialize(SmInitializeEntry entry, std::uint32_t* moduleFlags) override;
+    ModuleEntryOutcome CallSmShutdown(SmShutdownEntry entry) override;
 };
 
 class Win32Process final : public IProcess {

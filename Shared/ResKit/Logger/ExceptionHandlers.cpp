@@ -99,12 +99,12 @@ std::wstring ExceptionRecordText(const ExceptionDescription& exception)
     LogRecord record(1);
     if (exception.code == kExceptionAccessViolation) {
         record << "ACCESS_VIOLATION at " << exception.address;
+    } else if (exception.thrownType != nullptr && *exception.thrownType == typeid(HRXEx)) {
+        record << *static_cast<const HRXEx*>(exception.thrownObject);
     } else if (exception.thrownType != nullptr) {
-        if (*exception.thrownType == typeid(HRXEx)) {
-            record << *static_cast<const HRXEx*>(exception.thrownObject);
-        } else {
-            record << "Unknown type of exception object: " << exception.thrownType->name();
-        }
+        record << "Unknown type of exception object: " << exception.thrownType->name();
+    } else if (exception.foreignThrownType != nullptr) {
+        record << "Unknown type of exception object: " << exception.foreignThrownType;
     } else {
         wchar_t code[16];
         std::swprintf(code, std::size(code), L"0x%08X", static_cast<unsigned>(exception.code));
@@ -121,7 +121,7 @@ std::int32_t LogExceptionHandler(const ExceptionDescription& exception)
         return kExceptionContinueSearch;
     }
     // A thrown object is recognised by its type; other exceptions need all four parameters.
-    if (exception.thrownType == nullptr && !AllParametersSet(exception)) {
+    if (exception.thrownType == nullptr && exception.foreignThrownType == nullptr && !AllParametersSet(exception)) {
         return kExceptionContinueSearch;
     }
     if (t_loggingException) {

@@ -142,7 +142,7 @@ void AcquireLogger()
     }
     const LoggerLevelMask* levelMask = library.getLevelMask != nullptr ? library.getLevelMask(logger) : nullptr;
     if (!InstallLogger(logger, levelMask)) {
-        delete logger;
+        DestroyInterfaceObject(logger);
     }
 }
 
@@ -431,7 +431,7 @@ SModuleLogInit::~SModuleLogInit()
     }
     IFileLoggerItf* previous = ExchangeLogger(&DevNullLogger());
     if (previous != &DevNullLogger()) {
-        delete previous;
+        DestroyInterfaceObject(previous);
     }
 }
 

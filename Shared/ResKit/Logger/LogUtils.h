@@ -115,8 +115,10 @@ struct RecordAttributeIndices {
 // Allocated once, severity first, during start-up.
 const RecordAttributeIndices& AttributeIndices();
 
+// Process-wide objects: slot 0 leaves them alone.
 class CDevNullLogger final : public IFileLoggerItf {
 public:
+    void* DeletingDestructor(unsigned int) noexcept override { return this; }
     HRESULT Init(const wchar_t*, const wchar_t*, bool, SModuleLogInit*) override { return Qx::kSOk; }
     void Reserved() override {}
     HRESULT Write(const wchar_t*, int, const wchar_t*, int, const wchar_t*) override { return Qx::kSOk; }
@@ -125,7 +127,14 @@ public:
     ILogSettings& GetSettings() override;
 };
 
-class EmptyLogSettings final : public ILogSettings {};
+class EmptyLogSettings final : public ILogSettings {
+public:
+    void* DeletingDestructor(unsigned int) noexcept override { return this; }
+    const wchar_t* Value1() const override { return L""; }
+    const wchar_t* Value2() const override { return L""; }
+    int Number1() const override { return 0; }
+    int Number2() const override { return 0; }
+};
 
 CDevNullLogger& DevNullLogger();
 

@@ -1,8 +1,15 @@
 // Binary contract between the host and the logger library QxLogger.dll.
 //
-// The library is built separately from the host, so the declarations below are fixed: the
-// order of the virtual operations, their argument types, and the 48-byte settings block.
-// Both sides must be compiled by the same C++ ABI (MinGW-w64 g++ here).
+// The library is built separately from the host, often by another compiler, so the declarations
+// below are fixed in the layout Microsoft's x64 compiler gives them: the order of the virtual
+// operations, their argument types, and the 48-byte settings block.
+// - Slot 0 of each interface is the deleting destructor Microsoft's compiler makes of a virtual
+//   destructor: one slot, taking a 32-bit flags word whose bit 0 asks it to free the object. g++
+//   would give a C++ virtual destructor two slots, so none is declared: the destructor is
+//   protected, and an object is destroyed through slot 0 (DestroyInterfaceObject).
+// - Arguments and results are only pointers, 32-bit integers, bool and HRESULT, which both
+//   compilers pass alike on x64; no class type crosses by value and no standard-library type
+//   crosses at all, apart from the level mask word below.
 #pragma once
 
 #include <atomic>
@@ -44,16 +51,44 @@ struct SModuleLogInit;
 
 } // namespace LogUtils
 
+// Bit 0 of the flags word of slot 0: free the object's memory after destroying it.
+inline constexpr unsigned int kDeletingDestructorFree = 1;
+
+// Slot 0 as each side implements it for its own class: Microsoft's compiler generates the same.
+template <typename Object>
+void* DeletingDestructorOf(Object* object, unsigned int flags) noexcept
+{
+    if ((flags & kDeletingDestructorFree) != 0) {
+        delete object;
+    } else {
+        object->~Object();
+    }
+    return object;
+}
+
+// Destroys and frees an object that a library created, whichever compiler built it.
+template <typename Interface>
+void DestroyInterfaceObject(Interface* object) noexcept
+{
+    if (object != nullptr) {
+        object->DeletingDestructor(kDeletingDestructorFree);
+    }
+}
+
+// The strings it answers stay valid until the next call of the same operation on the object.
 struct ILogSettings {
-    virtual ~ILogSettings() = default;
-    virtual std::wstring Value1() const { return {}; }
-    virtual std::wstring Value2() const { return {}; }
-    virtual int Number1() const { return 0; }
-    virtual int Number2() const { return 0; }
+    virtual void* DeletingDestructor(unsigned int flags) noexcept = 0;
+    virtual const wchar_t* Value1() const = 0;
+    virtual const wchar_t* Value2() const = 0;
+    virtual int Number1() const = 0;
+    virtual int Number2() const = 0;
+
+protected:
+    ~ILogSettings() = default;
 };
 
 struct IFileLoggerItf {
-    virtual ~IFileLoggerItf() = default;
+    virtual void* DeletingDestructor(unsigned int flags) noexcept = 0;
     virtual HRESULT Init(const wchar_t* logName, const wchar_t* title, bool flag,
                          LogUtils::SModuleLogInit* settings) = 0;
     virtual void Reserved() = 0;
@@ -62,6 +97,9 @@ struct IFileLoggerItf {
     virtual void ChangeIndent(int delta) = 0;
     virtual bool IsEnabled(int level) = 0;
     virtual ILogSettings& GetSettings() = 0;
+
+protected:
+    ~IFileLoggerItf() = default;
 };
 
 // extern "C" IFileLoggerItf* LoggerLibAPI_GetLogger(HINSTANCE hostInstance), undecorated.
@@ -69,7 +107,9 @@ using LoggerLibGetLoggerFunction = IFileLoggerItf* (*)(void* hostInstance);
 inline constexpr const char* kLoggerLibGetLoggerExport = "LoggerLibAPI_GetLogger";
 
 // The levels a logger object may enable, one bit per level: bit L set when IsEnabled(L) may answer
-// true, for L from 0 to 31. It lets the host skip a disabled statement without a call.
+// true, for L from 0 to 31. It lets the host skip a disabled statement without a call. Across the
+// boundary it is a naturally aligned 32-bit word that the library writes atomically; libstdc++,
+// libc++ and Microsoft's library all lay out this atomic as the bare word, as checked below.
 using LoggerLevelMask = std::atomic<std::uint32_t>;
 static_assert(LoggerLevelMask::is_always_lock_free);
 static_assert(sizeof(LoggerLevelMask) == sizeof(std::uint32_t));

@@ -13,6 +13,7 @@ namespace {
 
 class TextRecorder final : public IFileLoggerItf {
 public:
+    void* DeletingDestructor(unsigned int flags) noexcept override { return DeletingDestructorOf(this, flags); }
     HRESULT Init(const wchar_t*, const wchar_t*, bool, LogUtils::SModuleLogInit*) override { return Qx::kSOk; }
     void Reserved() override {}
     HRESULT Write(const wchar_t*, int, const wchar_t* text, int, const wchar_t*) override
@@ -34,7 +35,7 @@ public:
 private:
     std::mutex m_lock;
     std::vector<std::wstring> m_texts;
-    ILogSettings m_settings;
+    LogUtils::EmptyLogSettings m_settings;
 };
 
 TEST(CServiceModuleOnWin32, LogEventCutsALongTextToItsBufferAndEndsIt)

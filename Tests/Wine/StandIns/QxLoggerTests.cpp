@@ -230,7 +230,10 @@ protected:
     HMODULE module_ = nullptr;
     LoggerLibGetLoggerFunction getLogger_ = nullptr;
     LoggerLibGetLevelMaskFunction getLevelMask_ = nullptr;
-    std::vector<std::unique_ptr<IFileLoggerItf>> loggers_;
+    struct DestroyThroughSlot0 {
+        void operator()(IFileLoggerItf* logger) const { DestroyInterfaceObject(logger); }
+    };
+    std::vector<std::unique_ptr<IFileLoggerItf, DestroyThroughSlot0>> loggers_;
     std::vector<std::wstring> logPaths_;
 };
 
@@ -564,7 +567,7 @@ TEST_F(QxLoggerTest, ConcurrentWritersProduceWholeLines)
     EXPECT_EQ(next, std::vector<int>(kWriters, kRecords));
 }
 
-TEST_F(QxLoggerTest, ObjectsShareOneWriterAndDeleteThroughTheInterface)
+TEST_F(QxLoggerTest, ObjectsShareOneWriterAndAreDestroyedThroughSlot0)
 {
     IFileLoggerItf* first = getLogger_(nullptr);
     IFileLoggerItf* second = getLogger_(nullptr);
@@ -577,14 +580,14 @@ TEST_F(QxLoggerTest, ObjectsShareOneWriterAndDeleteThroughTheInterface)
 
     second->Write(nullptr, 0, L"from the second object", 1, L"INFO");
     first->Write(nullptr, 0, L"from the first object", 1, L"INFO");
-    delete second;
+    DestroyInterfaceObject(second);
     first->Write(nullptr, 0, L"after deleting the second", 1, L"INFO");
-    delete first;
+    DestroyInterfaceObject(first);
     IFileLoggerItf* third = getLogger_(nullptr);
     ASSERT_NE(third, nullptr);
     third->Write(nullptr, 0, L"from a later object", 1, L"INFO");
     EXPECT_EQ(third->GetSettings().Value1(), LogsDirectory() + name);
-    delete third;
+    DestroyInterfaceObject(third);
 
     const std::vector<std::string> lines = ReadLines(LogsDirectory() + name);
     ASSERT_EQ(lines.size(), 5u);

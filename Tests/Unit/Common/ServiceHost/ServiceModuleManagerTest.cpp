@@ -118,18 +118,46 @@ TEST_F(ServiceModuleManagerTest, FailingModuleUndoesTheStartWithItsError)
 }
 
 // A module's exception ends the start at the initialisation thread's boundary; the modules before
-// it must not be left running while their libraries are freed.
+// it must not be left running while their libraries are freed. One of another C++ runtime (a
+// module built by Microsoft's compiler) is undone alike, and goes on as ForeignModuleException.
 TEST_F(ServiceModuleManagerTest, ThrowingModuleShutsDownThoseBeforeItAndItsExceptionGoesOn)
 {
-    Exports().during[1] = [] { throw std::runtime_error("B threw"); };
-    manager.Load(L"a.dll;b.dll;c.dll");
-    EXPECT_THROW(manager.InitModules(), std::runtime_error);
-    EXPECT_EQ(Exports().Names(), (Calls{"A.SmInitialize", "B.SmInitialize", "A.SmShutdown"}));
-    const LoggedRecord* record = logger.Find(L"ServiceModule b.dll initialization failed: ");
-    ASSERT_NE(record, nullptr);
-    EXPECT_EQ(record->text, L"ServiceModule b.dll initialization failed: exception thrown");
-    EXPECT_EQ(record->severity, L"ERROR");
-    EXPECT_FALSE(manager.Modules()[1]->initialized);
+    for (const bool foreign : {false, true}) {
+        SCOPED_TRACE(foreign ? "another runtime's exception" : "the host runtime's exception");
+        Exports().Reset();
+        logger.records.clear();
+        Exports().during[1] = [foreign] {
+            if (foreign) {
+                throw ForeignRuntimeException{".?AVruntime_error@std@@"};
+            }
+            throw std::runtime_error("B threw");
+        };
+        manager.Load(L"a.dll;b.dll;c.dll");
+        try {
+            manager.InitModules();
+            ADD_FAILURE() << "the exception must go on";
+        } catch (const std::runtime_error&) {
+            EXPECT_FALSE(foreign);
+        } catch (const ForeignModuleException& error) {
+            EXPECT_TRUE(foreign);
+            EXPECT_EQ(error.thrownType, ".?AVruntime_error@std@@");
+        }
+        EXPECT_EQ(Exports().Names(), (Calls{"A.SmInitialize", "B.SmInitialize", "A.SmShutdown"}));
+        const LoggedRecord* record = logger.Find(L"ServiceModule b.dll initialization failed: ");
+        ASSERT_NE(record, nullptr);
+        EXPECT_EQ(record->text, L"ServiceModule b.dll initialization failed: exception thrown");
+        EXPECT_EQ(record->severity, L"ERROR");
+        EXPECT_FALSE(manager.Modules()[1]->initialized);
+    }
+}
+
+// As an exception of the host's own runtime, which cannot leave the shut-down, does.
+TEST_F(ServiceModuleManagerTest, ForeignExceptionOutOfShutdownTerminates)
+{
+    manager.Load(L"a.dll");
+    manager.InitModules();
+    Exports().duringShutdown[0] = [] { throw ForeignRuntimeException{".?AVruntime_error@std@@"}; };
+    EXPECT_DEATH(manager.ShutdownModules(), "");
 }
 
 TEST_F(ServiceModuleManagerTest, OnlyBitZeroKeepsTheGuard)

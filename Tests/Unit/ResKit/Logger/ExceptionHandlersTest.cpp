@@ -47,6 +47,11 @@ TEST_F(ExceptionLogTest, RecordTextNamesTheExceptionAndItsModule)
     EXPECT_EQ(LogUtils::ExceptionRecordText(thrown),
               L"Unknown type of exception object: St13runtime_error in module: 0x00007FF612340000");
 
+    auto foreign = Exception(kExceptionMsvcThrow);
+    foreign.foreignThrownType = ".?AVruntime_error@std@@";
+    EXPECT_EQ(LogUtils::ExceptionRecordText(foreign),
+              L"Unknown type of exception object: .?AVruntime_error@std@@ in module: 0x00007FF612340000");
+
     const HRXEx hostError(kEFail, {reinterpret_cast<void*>(0x10)}, std::make_shared<FakeErrorInfo>(L"Broken"));
     thrown.thrownType = &typeid(HRXEx);
     thrown.thrownObject = &hostError;
