@@ -13,26 +13,38 @@ if(WIN32)
     TIMEOUT 300)
 endif()
 
-# qx_add_wine_test(NAME name COMMAND target [args...] [SHARDS n [ALONE filter]])
+# qx_add_wine_test(NAME name COMMAND target [args...] [SHARDS n [ALONE filter]] [FOLDER folder]
+#                  [ENVIRONMENT name=value...])
 # The target runs under the emulator from the folder that holds the binaries, with the same Wine
-# environment as scripts/wine-env.sh; wineserver is found beside the emulator. The tests share one
+# environment as scripts/wine-env.sh and the ENVIRONMENT given; wineserver is found beside the
+# emulator. With FOLDER, the target is instead the executable of that name in folder, run there. The tests share one
 # prefix, and some of what they change there is the prefix's alone (the logger's level, the one
 # self-defence device), so each runs by itself (RUN_SERIAL). With SHARDS the target becomes n tests
 # name.0 to name.<n-1>, each running one GoogleTest shard (GTEST_TOTAL_SHARDS, GTEST_SHARD_INDEX);
 # these run beside each other, so such a target's tests must keep to registry keys, services and
 # files of their own. The GoogleTest filter ALONE names those of them that must still run by
 # themselves: they become the test name.alone, and the shards leave them out.
+# The end-to-end tests that run alone (see Tests/Wine/EndToEnd): the hand-runs of the host.
+set(QX_END_TO_END_ALONE "HostCommandLine.*:HostConfiguration.*:HostExceptionLog.*")
+
 function(qx_add_wine_test)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "" "NAME;SHARDS;ALONE" "COMMAND")
+  cmake_parse_arguments(PARSE_ARGV 0 arg "" "NAME;SHARDS;ALONE;FOLDER" "COMMAND;ENVIRONMENT")
   if(NOT arg_NAME OR NOT arg_COMMAND)
     message(FATAL_ERROR "qx_add_wine_test needs NAME and COMMAND")
   endif()
-  set(environment "WINEPREFIX=${QX_WINEPREFIX};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;DISPLAY=")
+  set(folder ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+  if(arg_FOLDER)
+    set(folder ${arg_FOLDER})
+    list(POP_FRONT arg_COMMAND executable)
+    list(PREPEND arg_COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} ${folder}/${executable}.exe)
+  endif()
+  set(environment "WINEPREFIX=${QX_WINEPREFIX};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;DISPLAY="
+                  ${arg_ENVIRONMENT})
   set(tests)
   if(arg_SHARDS)
     set(shard_environment "${environment};GTEST_TOTAL_SHARDS=${arg_SHARDS}")
     if(arg_ALONE)
-      add_test(NAME ${arg_NAME}.alone COMMAND ${arg_COMMAND} WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+      add_test(NAME ${arg_NAME}.alone COMMAND ${arg_COMMAND} WORKING_DIRECTORY ${folder})
       set_tests_properties(${arg_NAME}.alone PROPERTIES ENVIRONMENT "${environment};GTEST_FILTER=${arg_ALONE}"
                                                         RUN_SERIAL TRUE)
       list(APPEND tests ${arg_NAME}.alone)
@@ -40,12 +52,12 @@ function(qx_add_wine_test)
     endif()
     math(EXPR last_shard "${arg_SHARDS} - 1")
     foreach(shard RANGE ${last_shard})
-      add_test(NAME ${arg_NAME}.${shard} COMMAND ${arg_COMMAND} WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+      add_test(NAME ${arg_NAME}.${shard} COMMAND ${arg_COMMAND} WORKING_DIRECTORY ${folder})
       set_tests_properties(${arg_NAME}.${shard} PROPERTIES ENVIRONMENT "${shard_environment};GTEST_SHARD_INDEX=${shard}")
       list(APPEND tests ${arg_NAME}.${shard})
     endforeach()
   else()
-    add_test(NAME ${arg_NAME} COMMAND ${arg_COMMAND} WORKING_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+    add_test(NAME ${arg_NAME} COMMAND ${arg_COMMAND} WORKING_DIRECTORY ${folder})
     set_tests_properties(${arg_NAME} PROPERTIES ENVIRONMENT "${environment}" RUN_SERIAL TRUE)
     list(APPEND tests ${arg_NAME})
   endif()

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake make g++ git clang clang-format clang-tidy googletest libgtest-dev libgmock-dev libbenchmark-dev
+  lld-14 llvm-14 libc++-14-dev libc++abi-14-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
   wine wine64
   util-linux libclang-rt-14-dev

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the native unit tests, the same under AddressSanitizer and UBSan, under
-# ThreadSanitizer and built with clang, the Windows build's tests under Wine, one round of the
+# ThreadSanitizer and built with clang, the Windows build's tests under Wine and its stand-in and
+# end-to-end tests again with the stand-ins and test modules built in Microsoft's ABI, one round of the
 # benchmarks (that every row is measured, not how fast), clang-tidy over the native sources, and the
 # libFuzzer targets for 30 s each.
 # Every preset runs even when an earlier one fails; the exit status is non-zero when any of them
@@ -11,7 +12,7 @@ cd "$repo" || exit
 
 scripts/install-deps.sh || exit
 
-presets=(native native-asan native-tsan native-clang windows)
+presets=(native native-asan native-tsan native-clang windows windows-msabi)
 declare -A summary
 failed=0
 
@@ -19,7 +20,7 @@ run_preset() {
   local preset=$1
   cmake --preset "$preset" || return
   cmake --build --preset "$preset" || return
-  if [[ $preset == windows ]]; then
+  if [[ $preset == windows* ]]; then
     scripts/wine-prefix.sh || return
   fi
   ctest --preset "$preset"

@@ -10,6 +10,14 @@
  *
  * Plain C, so modules may be written in C or C++. Include it in the source that defines the
  * exports, so the compiler checks the definitions against these declarations.
+ *
+ * Compilers: a module may be built with Microsoft's compiler (Visual Studio, clang-cl) or with
+ * MinGW-w64's g++ or clang; the host is the same for both. Only C types cross the contract. A
+ * module's C++ exceptions and its calls to abort() or std::terminate are treated alike whichever
+ * runtime raised them: g++'s (code 0x20474343) or Microsoft's (0xE06D7363, in vcruntime140.dll and
+ * ucrtbase.dll), as described at each function below. The host's first-chance record names a
+ * thrown type as its compiler's runtime records it: mangled by g++ ("St13runtime_error"),
+ * decorated by Microsoft's (".?AVruntime_error@std@@").
  */
 #ifndef QX_SERVICE_MODULE_H
 #define QX_SERVICE_MODULE_H
@@ -56,8 +64,8 @@
  * initialised before this one (last first, as for a failing result) and fails the start with
  * E_FAIL (0x80004005), the service's exit code; this module gets no SmShutdown call and the
  * exception's own type and text are lost (with logging on, the host's first-chance record
- * "*** Exception: Unknown type of exception object: <mangled type name> in module: <address>"
- * names the type). A structured exception (an access violation, say) is not caught: the host
+ * "*** Exception: Unknown type of exception object: <type name> in module: <address>" names the
+ * type). A structured exception (an access violation, say) is not caught: the host
  * writes a crash dump and the process ends with the exception code.
  */
 QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags);
@@ -74,7 +82,7 @@ QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags);
  * the thread that called SmShutdown: the host writes one crash dump (exception code 00000000 in its
  * name, no exception record in it) and the process ends with exit code 3 without reporting
  * SERVICE_STOPPED. With logging on, the host's first-chance record "*** Exception: Unknown type of
- * exception object: <mangled type name> in module: <address>" names the type before the dump. The
+ * exception object: <type name> in module: <address>" names the type before the dump. The
  * modules before this one in the list get no SmShutdown, and no "service stopped" event is
  * reported. The same holds when the call comes from a failed start, whose "start failed" event is
  * not reported either.

@@ -4,6 +4,7 @@
 
 #include "Platform/Win32/MsvcExceptions.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstddef>
 #include <cstdlib>
@@ -160,6 +161,28 @@ void Win32CrashHandling::SetTerminateAndAbortHandler(void (*handler)())
     g_terminateHandler = handler;
     std::set_terminate(&TerminateTrampoline);
     std::signal(SIGABRT, &AbortTrampoline);
+    CoverAbortOfLoadedRuntimes();
+}
+
+// Code built by Microsoft's compiler aborts through its own C runtime, ucrtbase.dll, and raises
+// SIGABRT there (std::terminate included): that runtime's handler is set as well, as soon as it is
+// in the process.
+void CoverAbortOfLoadedRuntimes()
+{
+    static std::atomic<bool> covered{false};
+    if (g_terminateHandler == nullptr || covered.load()) {
+        return;
+    }
+    const HMODULE universalRuntime = ::GetModuleHandleW(L"ucrtbase.dll");
+    if (universalRuntime == nullptr) {
+        return;
+    }
+    using SignalFunction = void (*(*)(int, void (*)(int)))(int);
+    const auto signal =
+        reinterpret_cast<SignalFunction>(reinterpret_cast<void*>(::GetProcAddress(universalRuntime, "signal")));
+    if (signal != nullptr && !covered.exchange(true)) {
+        signal(SIGABRT, &AbortTrampoline);
+    }
 }
 
 void Win32CrashHandling::SetInvalidParameterHandler()

@@ -14,6 +14,9 @@ Win32Error LoadWith(ILibraries& libraries, const std::wstring& path, DWORD flags
         return LastErrorOr(ERROR_MOD_NOT_FOUND);
     }
     library.reset(module, libraries);
+    if ((flags & LOAD_LIBRARY_AS_DATAFILE) == 0) {
+        CoverAbortOfLoadedRuntimes();
+    }
     return ERROR_SUCCESS;
 }
 

@@ -62,6 +62,10 @@ public:
     void CloseKey(NativeHandle key) override;
 };
 
+// Sets the terminate and abort handler of the crash handling, once it has one, in the C runtimes of
+// other compilers that are loaded by now (Microsoft's ucrtbase.dll). Called after each library load.
+void CoverAbortOfLoadedRuntimes();
+
 class Win32Libraries final : public ILibraries {
 public:
     Win32Error RestrictSearchToSafeFolders() override;

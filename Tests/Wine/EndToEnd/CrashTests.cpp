@@ -420,8 +420,8 @@ protected:
         const LogFile log = ReadServiceLog();
         const DWORD thread = ThreadOf(log, threadRecord);
         ASSERT_NE(0u, thread) << Dump(log);
-        const auto thrown = RecordsStartingWith(
-            log, kExceptionRecord + "Unknown type of exception object: St13runtime_error in module: ");
+        const auto thrown = RecordsStartingWith(log, kExceptionRecord + "Unknown type of exception object: " +
+                                                         TestModuleRuntimeErrorType() + " in module: ");
         ASSERT_EQ(1u, thrown.size()) << Dump(log);
         EXPECT_EQ(thread, thrown.front()->threadId);
         EXPECT_TRUE(

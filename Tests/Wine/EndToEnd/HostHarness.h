@@ -38,6 +38,10 @@ struct HostRun {
 
 // Folder of this test executable, which is also the host's.
 std::wstring BinDirectory();
+// How the first-chance exception record names the type of the std::runtime_error a test module
+// throws: as g++ mangles it, or, with QX_TEST_MODULES_ABI=msvc (the windows-msabi preset, whose
+// modules are built in Microsoft's ABI), as Microsoft's runtime decorates it.
+std::string TestModuleRuntimeErrorType();
 std::wstring HostPath();
 
 // Where a hand-run starts: the folder of the host, its current folder, and a folder put in front of
