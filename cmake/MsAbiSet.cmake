@@ -21,11 +21,12 @@ find_package(ZLIB REQUIRED)
 set_target_properties(ZLIB::ZLIB PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "")
 
 add_subdirectory(Products)
+add_subdirectory(Samples)
 include_directories(${PROJECT_SOURCE_DIR}/Products/Common ${PROJECT_SOURCE_DIR}/Tools)
 add_subdirectory(Tests/Wine/TestModules)
 
 # Every library built here replaces its namesake in the copy of the windows preset's bin folder.
-set(qx_msabi_images QxLogger QxWatchdogAgent QxLogCompr QxEventReporter QxEventAgentClient QxDumpGen
+set(qx_msabi_images QxLogger QxWatchdogAgent QxLogCompr QxEventReporter QxEventAgentClient QxDumpGen QxSampleHeartbeat
     QxTestModuleA QxTestModuleB QxTestModuleC QxTestModuleNoShutdown QxTestModuleNoInitialize
     QxTestPlantedModule QxTestWatchdogNoOnExit QxTestLogCompressor QxTestDetachError)
 set(qx_copies)
@@ -44,5 +45,11 @@ include(cmake/WineTests.cmake)
 set(qx_msabi_environment QX_TEST_MODULES_ABI=msvc)
 qx_add_wine_test(NAME QxStandInsWineTests COMMAND QxStandInsWineTests FOLDER ${qx_msabi_host_folder}
                  ENVIRONMENT ${qx_msabi_environment})
+# A module author's project built with this toolchain against the windows build's installed package,
+# run by the installed host as a service and by the control tool's run.
+add_test(NAME QxPackageConsumer
+         COMMAND bash ${PROJECT_SOURCE_DIR}/Tests/Package/ConsumerTest.sh ${QX_GNU_BUILD_DIR} ${PROJECT_SOURCE_DIR}
+                 ${CMAKE_BINARY_DIR}/package-test ${CMAKE_TOOLCHAIN_FILE} -DQX_MSABI_LIBRARY_DIR=${QX_MSABI_LIBRARY_FOLDER})
+qx_set_package_consumer_properties(QxPackageConsumer)
 qx_add_wine_test(NAME EndToEnd COMMAND QxEndToEndTests FOLDER ${qx_msabi_host_folder} SHARDS 6
                  ALONE ${QX_END_TO_END_ALONE} ENVIRONMENT ${qx_msabi_environment})

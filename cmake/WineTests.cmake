@@ -67,3 +67,16 @@ function(qx_add_wine_test)
     set_tests_properties(${tests} PROPERTIES ENVIRONMENT_MODIFICATION "PATH=path_list_prepend:${wine_dir}")
   endif()
 endfunction()
+
+# The environment of a test that runs Tests/Package/ConsumerTest.sh.
+function(qx_set_package_consumer_properties test)
+  set_tests_properties(${test} PROPERTIES
+    ENVIRONMENT "CMAKE=${CMAKE_COMMAND};WINEPREFIX=${QX_WINEPREFIX};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;DISPLAY="
+    FIXTURES_REQUIRED QxWinePrefix
+    RUN_SERIAL TRUE
+    TIMEOUT 600)
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    get_filename_component(wine_dir "${CMAKE_CROSSCOMPILING_EMULATOR}" DIRECTORY)
+    set_tests_properties(${test} PROPERTIES ENVIRONMENT_MODIFICATION "PATH=path_list_prepend:${wine_dir}")
+  endif()
+endfunction()

@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
-# ConsumerTest.sh <build folder> <source folder> <work folder>
+# ConsumerTest.sh <build folder> <source folder> <work folder> [<toolchain file> [<cmake option>...]]
 # CMAKE names the cmake to use (default: the one in PATH).
 #
 # A module author's round trip: installs the build into <work folder>/prefix, builds the sample
-# module out of tree against that installed package (Consumer/, with the project's MinGW-w64
-# toolchain), then runs it in the installed host as a service of the Wine prefix in WINEPREFIX: the
-# service starts, the module writes its heartbeat, and the service stops with exit code 0 and is
-# deleted. Nothing from the build folder's bin/ takes part except QxServiceExit.exe, which reports
-# the service process's exit code.
+# module out of tree against that installed package (Consumer/, with the toolchain given, by
+# default the project's MinGW-w64 one, and the options given), then runs it in the installed host
+# as a service of the Wine prefix in WINEPREFIX: the service starts, the module writes its
+# heartbeat, and the service stops with exit code 0 and is deleted. Last the installed control
+# tool's run starts and stops the module in the console. Nothing from the build folder's bin/ takes
+# part except QxServiceExit.exe, which reports the service process's exit code.
 set -euo pipefail
 build="$1"
 source_dir="$2"
 work="$3"
+toolchain="${4:-$source_dir/cmake/toolchains/mingw-w64-x86_64.cmake}"
+options=("${@:5}")
 prefix="$work/prefix"
 consumer="$work/consumer"
 cmake="${CMAKE:-cmake}"
@@ -20,7 +23,7 @@ rm -rf "$work"
 mkdir -p "$work"
 "$cmake" --install "$build" --prefix "$prefix"
 "$cmake" -S "$source_dir/Tests/Package/Consumer" -B "$consumer" \
-  --toolchain "$source_dir/cmake/toolchains/mingw-w64-x86_64.cmake" \
+  --toolchain "$toolchain" "${options[@]}" \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$prefix" \
   -DQX_SAMPLE_DIR="$source_dir/Samples/ServiceModules/Heartbeat"
 "$cmake" --build "$consumer"
@@ -133,3 +136,11 @@ grep -q ' stopped after heartbeat [0-9]' "$heartbeat_log" || fail "$heartbeat_lo
 
 sc delete "$service" >/dev/null || fail "sc delete $service"
 echo "out-of-tree $module ran in $host as $service and stopped with $code"
+
+run_output="$(wine64 "$prefix/bin/QxServiceCtl.exe" run "$module_path" --seconds 1 | tr -d '\r')" ||
+  fail "QxServiceCtl run $module_path failed: $run_output"
+for line in "SmInitialize $module_path: 0x00000000 in " "SmShutdown $module_path: returned in " \
+  "stopped: every module shut down"; do
+  grep -qF "$line" <<<"$run_output" || fail "QxServiceCtl run printed no line with: $line"$'\n'"$run_output"
+done
+echo "QxServiceCtl run started and stopped $module"

@@ -34,6 +34,18 @@ set(CMAKE_CXX_FLAGS_INIT "-nostdinc++ -isystem /usr/lib/llvm-14/include/c++/v1 $
 # No default libraries (CMake's list for this compiler has MinGW-style names): a project names every
 # library it links, as cmake/msabi/ does.
 set(qx_msabi_link_flags "-fuse-ld=lld -nostdlib -Wno-unused-command-line-argument")
+# A project of its own built with this toolchain, a module author's say, gives QX_MSABI_LIBRARY_DIR:
+# the folder where the windows-msabi preset put the runtime's static part and the import libraries
+# (build/windows-msabi/cmake/msabi/import-libraries). Every image then links them.
+if(QX_MSABI_LIBRARY_DIR)
+  set(CMAKE_C_STANDARD_LIBRARIES "")
+  foreach(library QxMsAbiRuntime vcruntime140 ucrtbase kernel32)
+    string(APPEND CMAKE_C_STANDARD_LIBRARIES " ${QX_MSABI_LIBRARY_DIR}/${library}.lib")
+  endforeach()
+  set(CMAKE_CXX_STANDARD_LIBRARIES "${CMAKE_C_STANDARD_LIBRARIES}")
+  string(APPEND qx_msabi_link_flags
+         " -Xlinker /libpath:${QX_MSABI_LIBRARY_DIR} -Xlinker /nodefaultlib -Xlinker /manifest:no")
+endif()
 set(CMAKE_EXE_LINKER_FLAGS_INIT "${qx_msabi_link_flags}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${qx_msabi_link_flags}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${qx_msabi_link_flags}")
