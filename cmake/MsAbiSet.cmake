@@ -43,8 +43,9 @@ add_custom_target(QxMsAbiHostFolder ALL
 enable_testing()
 include(cmake/WineTests.cmake)
 set(qx_msabi_environment QX_TEST_MODULES_ABI=msvc)
-qx_add_wine_test(NAME QxStandInsWineTests COMMAND QxStandInsWineTests FOLDER ${qx_msabi_host_folder}
-                 ENVIRONMENT ${qx_msabi_environment})
+foreach(tests QxStandInsWineTests QxServiceCtlWineTests)
+  qx_add_wine_test(NAME ${tests} COMMAND ${tests} FOLDER ${qx_msabi_host_folder} ENVIRONMENT ${qx_msabi_environment})
+endforeach()
 # A module author's project built with this toolchain against the windows build's installed package,
 # run by the installed host as a service and by the control tool's run.
 add_test(NAME QxPackageConsumer
