@@ -115,12 +115,16 @@ void WriteNewFile(const std::wstring& path, const std::string& text)
     EXPECT_EQ(text.size(), written);
 }
 
-std::string TestModuleRuntimeErrorType()
+bool TestModulesBuiltInMicrosoftAbi()
 {
     char abi[16] = {};
     const DWORD length = GetEnvironmentVariableA("QX_TEST_MODULES_ABI", abi, sizeof(abi));
-    return std::string_view(abi, length < sizeof(abi) ? length : 0) == "msvc" ? ".?AVruntime_error@std@@"
-                                                                              : "St13runtime_error";
+    return std::string_view(abi, length < sizeof(abi) ? length : 0) == "msvc";
+}
+
+std::string TestModuleRuntimeErrorType()
+{
+    return TestModulesBuiltInMicrosoftAbi() ? ".?AVruntime_error@std@@" : "St13runtime_error";
 }
 
 std::wstring BinDirectory()

@@ -38,9 +38,11 @@ struct HostRun {
 
 // Folder of this test executable, which is also the host's.
 std::wstring BinDirectory();
+// True with QX_TEST_MODULES_ABI=msvc: the windows-msabi preset runs the tests against test modules
+// (and stand-ins) built in Microsoft's ABI.
+bool TestModulesBuiltInMicrosoftAbi();
 // How the first-chance exception record names the type of the std::runtime_error a test module
-// throws: as g++ mangles it, or, with QX_TEST_MODULES_ABI=msvc (the windows-msabi preset, whose
-// modules are built in Microsoft's ABI), as Microsoft's runtime decorates it.
+// throws: as g++ mangles it, or as Microsoft's runtime decorates it.
 std::string TestModuleRuntimeErrorType();
 std::wstring HostPath();
 
