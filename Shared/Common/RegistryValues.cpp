@@ -32,6 +32,22 @@ Win32Error ReadTerminatedString(NativeHandle key, const wchar_t* name, std::size
     return kErrorSuccess;
 }
 
+Win32Error ReadDwordValue(NativeHandle key, const wchar_t* name, std::uint32_t& value)
+{
+    std::uint32_t type = kRegNone;
+    std::uint32_t read = 0;
+    std::uint32_t size = sizeof(read);
+    const Win32Error error = Registry().QueryValue(key, name, &type, &read, &size);
+    if (error != kErrorSuccess) {
+        return error;
+    }
+    if (type != kRegDword || size != sizeof(read)) {
+        return kErrorInvalidData;
+    }
+    value = read;
+    return kErrorSuccess;
+}
+
 std::size_t StringValueUnits(NativeHandle key, const wchar_t* name)
 {
     std::uint32_t type = kRegNone;

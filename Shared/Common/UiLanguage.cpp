@@ -6,6 +6,7 @@
 
 #include "Common/ConfigurationNames.h"
 #include "Common/ProductInfo.h"
+#include "Common/RegistryValues.h"
 #include "Platform/Api/ProcessWide.h"
 #include "ResKit/Logger/HRXEx.h"
 #include "ResKit/Logger/LogUtils.h"
@@ -28,9 +29,7 @@ void ReadLanguageValue(const std::wstring& root, std::uint16_t& language)
         return;
     }
     std::uint32_t value = 0;
-    std::uint32_t size = sizeof(value);
-    if (Registry().QueryValue(key.get(), ConfigurationNames::kLanguage, nullptr, &value, &size) == kErrorSuccess &&
-        value != 0) {
+    if (ReadDwordValue(key.get(), ConfigurationNames::kLanguage, value) == kErrorSuccess && value != 0) {
         language = static_cast<std::uint16_t>(value & 0xFFFFu);
     }
 }

@@ -69,6 +69,9 @@ std::wstring ValueProblem(NativeHandle key, const wchar_t* name, Win32Error erro
     if (error != kErrorInvalidData || !described) {
         return L"cannot be read";
     }
+    if (!isString && type == kRegDword) {
+        return L"REG_DWORD of " + std::to_wstring(size) + L" bytes, not 4";
+    }
     if (!isString) {
         return TypeName(type) + L", not a REG_DWORD";
     }

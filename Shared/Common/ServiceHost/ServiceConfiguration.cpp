@@ -13,17 +13,6 @@ Win32Error ReadServiceModulesValue(NativeHandle key, std::wstring& value)
                                 value);
 }
 
-Win32Error ReadDwordValue(NativeHandle key, const wchar_t* name, std::uint32_t& value)
-{
-    std::uint32_t type = kRegNone;
-    std::uint32_t size = sizeof(value);
-    const Win32Error error = Registry().QueryValue(key, name, &type, &value, &size);
-    if (error != kErrorSuccess) {
-        return error;
-    }
-    return type == kRegDword ? kErrorSuccess : kErrorInvalidData;
-}
-
 Win32Error ReadFlagValue(NativeHandle key, const wchar_t* name, bool& flag)
 {
     std::uint32_t value = 0;

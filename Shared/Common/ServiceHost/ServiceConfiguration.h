@@ -21,9 +21,6 @@ inline constexpr const wchar_t* kLogCompressorValue = L"LogCompressor";
 // The reads behind Load, one value each, giving the error instead of raising, so that a checker
 // applies exactly the host's rules.
 Qx::Win32Error ReadServiceModulesValue(Qx::Platform::NativeHandle key, std::wstring& value);
-// A REG_DWORD: ERROR_INVALID_DATA for another type (whose four bytes value then holds, as the
-// host's Load keeps them), ERROR_MORE_DATA for a longer value.
-Qx::Win32Error ReadDwordValue(Qx::Platform::NativeHandle key, const wchar_t* name, std::uint32_t& value);
 // An optional flag: only a readable REG_DWORD sets it; any error leaves it as it was.
 Qx::Win32Error ReadFlagValue(Qx::Platform::NativeHandle key, const wchar_t* name, bool& flag);
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "Common/ConfigurationNames.h"
+#include "Common/RegistryValues.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
 #include "Platform/Api/ProcessWide.h"
 #include "ResKit/Logger/LogUtils.h"
@@ -38,11 +39,8 @@ bool StopAcceptForbids(const std::wstring& serviceName)
     if (Registry().OpenKey(ParametersKeyPath(serviceName), kKeyRead, key) != kErrorSuccess) {
         return true;
     }
-    std::uint32_t type = kRegNone;
     std::uint32_t value = 0;
-    std::uint32_t size = sizeof(value);
-    if (Registry().QueryValue(key.get(), ConfigurationNames::kStopAccept, &type, &value, &size) != kErrorSuccess ||
-        type != kRegDword) {
+    if (ReadDwordValue(key.get(), ConfigurationNames::kStopAccept, value) != kErrorSuccess) {
         return true;
     }
     QX_LOG(3, "StopAccept", " registry flag value = ", value);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "FakePlatform.h"
 
 using namespace Qx;
@@ -63,3 +65,26 @@ TEST_F(RegistryValuesTest, RefusesUnterminatedOddAndForeignData)
 }
 
 } // namespace
+
+// Only four bytes of REG_DWORD count: the system hands a shorter value over as it is stored, and a
+// flag of 01 00 00 must not read as on.
+TEST_F(RegistryValuesTest, ReadsADwordOfExactlyFourBytes)
+{
+    const struct {
+        std::uint32_t type;
+        std::vector<std::uint8_t> data;
+        Win32Error error;
+    } cases[] = {
+        {kRegDword, {1, 0, 0, 0}, kErrorSuccess},     {kRegDword, {}, kErrorInvalidData},
+        {kRegDword, {1}, kErrorInvalidData},          {kRegDword, {1, 0, 0}, kErrorInvalidData},
+        {kRegDword, {1, 0, 0, 0, 0}, kErrorMoreData}, {kRegBinary, {1, 0, 0, 0}, kErrorInvalidData},
+    };
+    for (const auto& entry : cases) {
+        platform.registry.SetRaw(kKeyPath, L"Value", entry.type, entry.data);
+        RegistryKey key;
+        ASSERT_EQ(Registry().OpenKey(kKeyPath, kKeyRead, key), kErrorSuccess);
+        std::uint32_t value = 7;
+        EXPECT_EQ(ReadDwordValue(key.get(), L"Value", value), entry.error) << entry.data.size() << " bytes";
+        EXPECT_EQ(value, entry.error == kErrorSuccess ? 1u : 7u) << entry.data.size() << " bytes";
+    }
+}

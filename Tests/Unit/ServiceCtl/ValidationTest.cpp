@@ -117,14 +117,16 @@ TEST_F(ValidationTest, TheDisplayNameIdentifierMustBeADword)
               Problems());
 }
 
-TEST_F(ValidationTest, AFlagOfAnotherTypeIsIgnoredAsTheHostIgnoresIt)
+TEST_F(ValidationTest, AFlagOfAnotherTypeOrSizeIsIgnoredAsTheHostIgnoresIt)
 {
     platform.registry.SetRaw(kParameters, L"SDEnabled", Qx::Platform::kRegBinary, {1, 0, 0, 0});
+    platform.registry.SetRaw(kParameters, L"LogCompressor", Qx::Platform::kRegDword, {1, 0, 0});
     const auto findings = Validate();
     EXPECT_TRUE(HostWouldStart(findings));
     EXPECT_EQ(
-        (std::vector<std::wstring>{L"warning: SDEnabled: REG_BINARY, not a REG_DWORD (error 13): the host ignores "
-                                   L"it and takes off"}),
+        (std::vector<std::wstring>{
+            L"warning: SDEnabled: REG_BINARY, not a REG_DWORD (error 13): the host ignores it and takes off",
+            L"warning: LogCompressor: REG_DWORD of 3 bytes, not 4 (error 13): the host ignores it and takes off"}),
         Problems());
 }
 

@@ -101,6 +101,8 @@ TEST_F(ServiceConfigurationTest, RequiredValuesAndTheKeyRaiseTheirErrors)
     EXPECT_EQ(Load(), MakeHResult(0x8007000Du)) << "a string that fits the buffer is still no number";
     registry().SetQword(key, L"ServiceName", 3);
     EXPECT_EQ(Load(), MakeHResult(0x800700EAu));
+    registry().SetRaw(key, L"ServiceName", Platform::kRegDword, {3, 0});
+    EXPECT_EQ(Load(), MakeHResult(0x8007000Du)) << "a REG_DWORD of 2 bytes is not widened";
 
     registry().SetDword(key, L"ServiceName", 5);
     registry().SetDword(ParametersKeyPath(L"Other"), L"ServiceName", 5);
@@ -132,9 +134,9 @@ TEST_F(ServiceConfigurationTest, RequiredValuesAndTheKeyRaiseTheirErrors)
         kEFileNotFound);
 }
 
-TEST_F(ServiceConfigurationTest, OptionalFlagsAcceptOnlyDwords)
+TEST_F(ServiceConfigurationTest, OptionalFlagsAcceptOnlyDwordsOfFourBytes)
 {
-    registry().SetString(key, L"SDEnabled", L"1");
+    registry().SetRaw(key, L"SDEnabled", Platform::kRegDword, {1, 0, 0});
     registry().SetQword(key, L"LogCompressor", 1);
     EXPECT_EQ(Load(), kSOk);
     EXPECT_FALSE(config.SDEnabled());
