@@ -6,6 +6,7 @@
 #include "Common/ConfigurationNames.h"
 #include "Common/ProductInfo.h"
 #include "Common/RegistryValues.h"
+#include "Common/ServiceFileName.h"
 #include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
@@ -203,12 +204,6 @@ void PutPiece(FixedTextWriter& writer, std::wstring_view text, const Piece& piec
     }
 }
 
-// A file name cannot hold these; a service name may.
-bool IsRefusedInFileName(wchar_t c)
-{
-    return c < 0x20 || IsOneOf(c, L"\"*/:<>?\\|");
-}
-
 // The whole value however long, so that an overlong template can be named when it is refused.
 void ReadUserDump(std::wstring& userDump)
 {
@@ -398,8 +393,8 @@ void DumpGenImpl::SetDumpBaseName(std::wstring_view name)
 {
     std::lock_guard lock(m_lock);
     FixedTextWriter writer(m_baseName);
-    for (const wchar_t c : name) {
-        writer.Put(IsRefusedInFileName(c) ? L'_' : c);
+    for (const wchar_t c : ServiceFileName(name)) {
+        writer.Put(c);
     }
     writer.Finish();
 }

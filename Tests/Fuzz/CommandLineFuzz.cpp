@@ -1,10 +1,12 @@
 // The command line as the host reads it: parameters cut at "-", the service-name parameter and
-// its value, the registration switches.
+// its value, the registration switches; and the names of the files an accepted service name gets.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <set>
 
+#include "Common/ServiceFileName.h"
 #include "FakePlatform.h"
 #include "FuzzInput.h"
 #include "ResKit/ServiceHost/CommandLine.h"
@@ -27,6 +29,36 @@ void CheckRefusedCharacter(const std::wstring& name)
     Check(!refused || *refused == *firstRefused, "the refused character is the first one");
 }
 
+// What Windows takes for a device, by its own list: a stem (the name up to its first dot, trailing
+// spaces dropped) that is one of these, in upper case.
+bool NamesADevice(const std::wstring& fileName)
+{
+    static const std::set<std::wstring> kDevices = [] {
+        std::set<std::wstring> devices{L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+        for (const wchar_t digit : std::wstring(L"0123456789\u00B9\u00B2\u00B3")) {
+            devices.insert(std::wstring(L"COM") + digit);
+            devices.insert(std::wstring(L"LPT") + digit);
+        }
+        return devices;
+    }();
+    std::wstring stem = fileName.substr(0, fileName.find(L'.'));
+    stem.erase(stem.find_last_not_of(L' ') + 1);
+    std::ranges::transform(stem, stem.begin(), [](wchar_t c) { return c >= L'a' && c <= L'z' ? c - L'a' + L'A' : c; });
+    return kDevices.contains(stem);
+}
+
+// Every file named after an accepted service name is an ordinary file within its folder.
+void CheckFileNames(const std::wstring& serviceName)
+{
+    const std::wstring base = ServiceFileName(serviceName);
+    Check(base.size() == serviceName.size() || base.size() == serviceName.size() + 1, "the mapping keeps the length");
+    for (const std::wstring& file : {base + L"(1234).log", base + L"_C0000005_2026_12_08__01_02_03.dmp"}) {
+        Check(file.find_first_of(L"\"*/:<>?\\|") == std::wstring::npos, "no file name holds a refused character");
+        Check(std::ranges::none_of(file, [](wchar_t c) { return c < 0x20; }), "no file name holds a control character");
+        Check(!NamesADevice(file) && !IsDeviceFileName(file), "no file name is a device");
+    }
+}
+
 void CheckServiceNameValue(const std::wstring& parameter)
 {
     const ServiceNameValue value = ExtractServiceNameValue(parameter);
@@ -38,6 +70,9 @@ void CheckServiceNameValue(const std::wstring& parameter)
     Check(value.value.empty() || (value.value.front() != L' ' && value.value.back() != L' '),
           "the value is trimmed of spaces");
     CheckRefusedCharacter(value.value);
+    if (!FindRefusedServiceNameCharacter(value.value)) {
+        CheckFileNames(value.value);
+    }
 }
 
 void CheckParameters(const std::wstring& arguments)

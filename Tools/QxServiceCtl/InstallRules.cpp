@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "Common/AtlServiceEx.h"
+#include "Common/ServiceFileName.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
 #include "Common/ServiceHost/ServiceModuleManager.h"
 #include "ResKit/ServiceHost/CommandLine.h"
@@ -51,6 +52,12 @@ std::optional<std::wstring> ServiceNameRefusal(std::wstring_view name)
     if (const auto refused = FindRefusedServiceNameCharacter(name)) {
         return L"service name " + Quoted(name) + L" contains " + CharacterCode(*refused) +
                L": the host refuses \"\\\", \"/\", \":\" and control characters in a service name";
+    }
+    if (const std::wstring fileName = ServiceFileName(name); fileName != name) {
+        return L"service name " + Quoted(name) + L" is no file name: the host would write its log and dumps as " +
+               Quoted(fileName) +
+               L", which other names share (\"*<>?| and a device name such as CON or COM1 "
+               L"before a dot are not allowed)";
     }
     return std::nullopt;
 }

@@ -5,6 +5,7 @@
 
 #include "CodeText.h"
 #include "Commands.h"
+#include "Common/ServiceFileName.h"
 #include "Common/UiLanguage.h"
 #include "Console.h"
 #include "HostFiles.h"
@@ -89,7 +90,7 @@ void ShowExitCode(const SERVICE_STATUS_PROCESS& status)
 void ShowModuleLog(const std::wstring& service)
 {
     const std::wstring folder = ToolFolder() + L"Logs\\";
-    const auto log = FindNewest(folder, service + L"(*).log");
+    const auto log = FindNewest(folder, ServiceFileName(service) + L"(*).log");
     if (!log) {
         Out(L"module log: none in " + folder);
         return;
@@ -102,7 +103,7 @@ void ShowCrashDump(const std::wstring& service)
 {
     std::optional<NewestFile> newest;
     for (const auto& folder : {TempFolder(), WindowsTempFolder()}) {
-        const auto dump = FindNewest(folder, service + L"_*.dmp");
+        const auto dump = FindNewest(folder, ServiceFileName(service) + L"_*.dmp");
         if (dump && (!newest || CompareFileTime(&dump->written, &newest->written) > 0)) {
             newest = dump;
         }

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "Commands.h"
+#include "Common/ServiceFileName.h"
 #include "Console.h"
 #include "HostFiles.h"
 #include "ServiceManager.h"
@@ -27,7 +28,7 @@ int Uninstall(const std::wstring& service)
         return Fail(kCommand, L"service \"" + service + L"\": " + reason);
     }
     Out(L"removed service " + service + L", its Parameters and its event source");
-    Out(L"its logs stay in " + ToolFolder() + L"Logs\\" + service + L"(<pid>).log");
+    Out(L"its logs stay in " + ToolFolder() + L"Logs\\" + ServiceFileName(service) + L"(<pid>).log");
     Out(L"its crash dumps stay as " + service + L"_*.dmp in the temporary folder of the service's account (" +
         TempFolder() + L" or " + WindowsTempFolder() + L")");
     return kExitSuccess;

@@ -7,6 +7,7 @@
 #include "Common/DumpGenImpl.h"
 #include "Common/LogCompressor/LogComprLoader.h"
 #include "Common/ProductInfo.h"
+#include "Common/ServiceFileName.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
 #include "Common/ServiceHost/ServiceModuleManager.h"
 #include "Common/ServiceState/ServiceInternalState.h"
@@ -32,7 +33,7 @@ std::shared_ptr<LogUtils::SModuleLogInit>& ModuleLogHolder()
 
 std::wstring ModuleLogName(const std::wstring& serviceName)
 {
-    return serviceName + L"(" + std::to_wstring(Process().CurrentProcessId()) + L").log";
+    return ServiceFileName(serviceName) + L"(" + std::to_wstring(Process().CurrentProcessId()) + L").log";
 }
 
 // "U+" and four hexadecimal digits, so that an invisible character can be named too.

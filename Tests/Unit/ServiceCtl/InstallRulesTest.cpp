@@ -26,6 +26,11 @@ TEST(InstallRules, RefusesServiceNamesTheHostWouldMisread)
     EXPECT_EQ(L"service name \" Qx\" begins or ends with a space: the host trims the spaces and would serve another "
               L"name",
               ServiceNameRefusal(L" Qx").value_or(L""));
+    EXPECT_EQ(L"service name \"COM1.x\" is no file name: the host would write its log and dumps as \"COM1_.x\", "
+              L"which other names share (\"*<>?| and a device name such as CON or COM1 before a dot are not allowed)",
+              ServiceNameRefusal(L"COM1.x").value_or(L""));
+    EXPECT_TRUE(ServiceNameRefusal(L"a|b"));
+    EXPECT_FALSE(ServiceNameRefusal(L"CON")) << "its files' names go on with \"(\" or \"_\"";
 }
 
 TEST(InstallRules, RefusesModuleListsTheHostWouldMisread)

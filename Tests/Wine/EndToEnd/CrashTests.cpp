@@ -366,9 +366,22 @@ TEST_F(CrashCapture, LongestServiceNameStillGetsItsDump)
               (tempDirectory_ + DumpFilesOf(tempDirectory_, DumpBase()).at(0)).size());
 }
 
+// Its files are named with "_" for each character: the module log, which could not be created
+// before, as well as the dump.
 TEST_F(CrashCapture, NameWithCharactersFileNamesRefuseStillGetsItsDump)
 {
-    ASSERT_NO_FATAL_FAILURE(CrashAs(service_ + L"*?|<>", service_ + L"_____"));
+    const std::wstring fileName = service_ + L"_____";
+    ASSERT_NO_FATAL_FAILURE(CrashAs(service_ + L"*?|<>", fileName));
+    EXPECT_TRUE(QxWineTest::FileExists(LogPath(fileName, processId_, folder_)));
+}
+
+// "NUL.<name>(<pid>).log" and "NUL.<name>_C0000005_<time>.dmp" would be the null device, which
+// swallows them: the files of such a name are named "NUL_.<name>".
+TEST_F(CrashCapture, DeviceNameBeforeADotGetsItsLogAndOneDump)
+{
+    const std::wstring fileName = L"NUL_." + service_;
+    ASSERT_NO_FATAL_FAILURE(CrashAs(L"NUL." + service_, fileName));
+    EXPECT_TRUE(QxWineTest::FileExists(LogPath(fileName, processId_, folder_)));
 }
 
 // std::terminate() in a module runs the module's own C++ runtime, which aborts; the host's SIGABRT
