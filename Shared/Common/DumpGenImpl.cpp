@@ -205,23 +205,36 @@ void PutPiece(FixedTextWriter& writer, std::wstring_view text, const Piece& piec
 }
 
 // The whole value however long, so that an overlong template can be named when it is refused.
-void ReadUserDump(std::wstring& userDump)
+// False for a value that is there but no readable REG_SZ (another type, an odd size, no NUL at its
+// end): userDump then describes it, in words no template check is asked to accept.
+bool ReadUserDump(std::wstring& userDump)
 {
     RegistryKey key;
     if (Registry().OpenKey(GetProductInfo().RegistryRoot(), kKeyRead, key) != kErrorSuccess) {
-        return;
+        return true;
     }
     std::uint32_t type = kRegNone;
     std::uint32_t size = 0;
     if (Registry().QueryValue(key.get(), ConfigurationNames::kUserDump, &type, nullptr, &size) != kErrorSuccess ||
-        size == 0 || type != kRegSz) {
-        return;
+        size == 0) {
+        return true;
     }
     std::wstring text;
-    if (ReadTerminatedString(key.get(), ConfigurationNames::kUserDump,
-                             StringValueUnits(key.get(), ConfigurationNames::kUserDump), text) == kErrorSuccess) {
-        userDump = text;
+    if (type != kRegSz || size % sizeof(wchar_t) != 0 ||
+        ReadTerminatedString(key.get(), ConfigurationNames::kUserDump, size / sizeof(wchar_t), text) != kErrorSuccess) {
+        userDump = L"(no REG_SZ of whole characters ending in NUL: type " + std::to_wstring(type) + L")";
+        return false;
     }
+    userDump = text;
+    return true;
+}
+
+// The generator runs from the host's folder only: its name there, no path, no device.
+bool IsBareFileName(std::wstring_view name)
+{
+    return !name.empty() && name != L"." && name != L".." &&
+           std::ranges::none_of(name, [](wchar_t c) { return c < 0x20 || IsOneOf(c, L"\"*/:<>?\\|"); }) &&
+           !IsDeviceFileName(name);
 }
 
 } // namespace
@@ -256,7 +269,7 @@ std::optional<std::int32_t> ParseDumpType(std::wstring_view userDump)
 std::optional<GeneratorTemplate> GeneratorTemplate::Check(std::wstring_view userDump)
 {
     const std::optional<std::int32_t> dumpType = ParseDumpType(userDump);
-    if (userDump.size() > kMaxCharacters || !dumpType) {
+    if (userDump.size() > kMaxCharacters || !dumpType || !IsBareFileName(userDump.substr(0, userDump.find(L' ')))) {
         return std::nullopt;
     }
     GeneratorTemplate checked;
@@ -364,8 +377,7 @@ DumpGenImpl::DumpGenImpl()
 
 void DumpGenImpl::ReadGeneratorSettings(std::wstring_view executableFolder)
 {
-    ReadUserDump(m_userDump);
-    if (m_userDump.empty()) {
+    if (!ReadUserDump(m_userDump) || m_userDump.empty()) {
         return;
     }
     m_generator = GeneratorTemplate::Check(m_userDump);
@@ -452,7 +464,16 @@ bool DumpGenImpl::RunGenerator(const ExceptionDescription* exception)
     }
     LogUtils::WriteRecordAt(3, LogUtils::kSeverityDbg, QX_SOURCE_FILE, kLineGeneratorResult, "DumpGen result ",
                             exitCode);
-    return exitCode == 0;
+    if (exitCode != 0) {
+        return false;
+    }
+    // Whatever the generator says, a dump it did not write is written here.
+    if (!Dumps().FileHasData(m_dumpPath)) {
+        LogUtils::WriteRecordAt(1, LogUtils::kSeverityError, QX_SOURCE_FILE, __LINE__,
+                                "DumpGen wrote no dump: ", static_cast<const wchar_t*>(m_dumpPath));
+        return false;
+    }
+    return true;
 }
 
 bool DumpGenImpl::WriteInProcess(const ExceptionDescription* exception)

@@ -32,8 +32,9 @@ std::size_t DeviceNameLength(std::wstring_view fileName)
     if (std::ranges::any_of(kDevices, [&](std::wstring_view device) { return EqualsIgnoringCase(stem, device); })) {
         return stem.size();
     }
-    const bool numbered = stem.size() == 4 && IsDeviceDigit(stem[3]) &&
-                          (EqualsIgnoringCase(stem.substr(0, 3), L"COM") || EqualsIgnoringCase(stem.substr(0, 3), L"LPT"));
+    const bool numbered =
+        stem.size() == 4 && IsDeviceDigit(stem[3]) &&
+        (EqualsIgnoringCase(stem.substr(0, 3), L"COM") || EqualsIgnoringCase(stem.substr(0, 3), L"LPT"));
     return numbered ? stem.size() : 0;
 }
 

@@ -1,5 +1,7 @@
 #include "FakeDumps.h"
 
+#include <algorithm>
+
 #include "AllocationCount.h"
 
 namespace Qx::Testing {
@@ -28,6 +30,16 @@ bool FakeDumps::WriteMiniDump(const wchar_t* path, std::int32_t dumpType, const 
     const UncountedAllocations bookkeeping;
     miniDumps.push_back({path, dumpType, exceptionPointers, threadId});
     return miniDumpSucceeds;
+}
+
+bool FakeDumps::FileHasData(const wchar_t* path)
+{
+    if (!generatorRuns.empty() && launchError == kErrorSuccess && generatorWritesDump) {
+        return true;
+    }
+    const std::wstring_view wanted(path);
+    return miniDumpSucceeds &&
+           std::ranges::any_of(miniDumps, [&](const MiniDump& dump) { return dump.path == wanted; });
 }
 
 } // namespace Qx::Testing

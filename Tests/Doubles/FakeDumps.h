@@ -28,6 +28,8 @@ public:
     std::uint32_t generatorExitCode = 0;
     bool fileCanBeCreated = true;
     bool miniDumpSucceeds = true;
+    // Whether a generator run that exits with 0 leaves a dump at the path it was given.
+    bool generatorWritesDump = true;
     std::vector<GeneratorRun> generatorRuns;
     std::vector<MiniDump> miniDumps;
 
@@ -37,6 +39,9 @@ public:
                           std::uint32_t& exitCode) override;
     bool WriteMiniDump(const wchar_t* path, std::int32_t dumpType, const void* exceptionPointers,
                        std::uint32_t threadId, bool& fileCreated) override;
+    // True for a path a successful WriteMiniDump wrote, and for any path after a generator run that
+    // wrote its dump.
+    bool FileHasData(const wchar_t* path) override;
 };
 
 } // namespace Qx::Testing

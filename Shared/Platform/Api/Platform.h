@@ -371,6 +371,8 @@ public:
     // could be created; the result whether the dump was written.
     virtual bool WriteMiniDump(const wchar_t* path, std::int32_t dumpType, const void* exceptionPointers,
                                std::uint32_t threadId, bool& fileCreated) = 0;
+    // Whether path names a file of at least one byte (GetFileAttributesExW), without allocating.
+    virtual bool FileHasData(const wchar_t* path) = 0;
 };
 
 struct Services {

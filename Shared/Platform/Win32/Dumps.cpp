@@ -60,4 +60,12 @@ bool Win32Dumps::WriteMiniDump(const wchar_t* path, std::int32_t dumpType, const
                      exceptionPointers != nullptr ? &exception : nullptr, nullptr, nullptr) == TRUE;
 }
 
+bool Win32Dumps::FileHasData(const wchar_t* path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    return ::GetFileAttributesExW(path, GetFileExInfoStandard, &attributes) &&
+           (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+           (attributes.nFileSizeHigh != 0 || attributes.nFileSizeLow != 0);
+}
+
 } // namespace Qx::Platform::Win32

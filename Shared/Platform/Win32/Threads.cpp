@@ -43,10 +43,14 @@ constexpr std::uintptr_t kStackKeptBelowFrame = 16 * kPageSize;
 std::uintptr_t StackLimit()
 {
     // GCC takes the segment-relative read inside NtCurrentTeb for an access past an array.
+#if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Warray-bounds"
+#endif
     const auto* tib = reinterpret_cast<const NT_TIB*>(::NtCurrentTeb());
+#if defined(__GNUC__)
 #pragma GCC diagnostic pop
+#endif
     return reinterpret_cast<std::uintptr_t>(tib->StackLimit);
 }
 

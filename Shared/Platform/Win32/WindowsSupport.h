@@ -151,6 +151,7 @@ public:
                           std::uint32_t& exitCode) override;
     bool WriteMiniDump(const wchar_t* path, std::int32_t dumpType, const void* exceptionPointers,
                        std::uint32_t threadId, bool& fileCreated) override;
+    bool FileHasData(const wchar_t* path) override;
 };
 
 class Win32ServiceControl final : public IServiceControl {

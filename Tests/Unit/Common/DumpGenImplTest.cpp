@@ -67,6 +67,17 @@ TEST(DumpGeneratorTemplateTest, RefusesTemplatesThatWouldMisreadTheArguments)
     EXPECT_EQ(Formatted(L"gen %u %s" + std::wstring(240, L'x')), L"<too long>") << "the command line must fit 260";
 }
 
+// The generator is a file of the host's folder: a name that leads elsewhere, or none, is refused.
+TEST(DumpGeneratorTemplateTest, RefusesAGeneratorNameThatIsNoBareFileName)
+{
+    for (const wchar_t* elsewhere : {L"..\\tools\\gen.exe %u %s %p %u /m 0", L"../gen.exe %u", L"\\gen.exe %u",
+                                     L"C:gen.exe %u", L"sub\\gen.exe %u", L"   ", L" gen.exe %u", L"\"gen.exe\" %u",
+                                     L"CON %u", L"NUL.exe %u", L".. %u", L"gen|x %u"}) {
+        EXPECT_EQ(Formatted(elsewhere), L"<refused>") << elsewhere;
+    }
+    EXPECT_EQ(Formatted(L"QxDumpGen.exe %u"), L"QxDumpGen.exe 4242");
+}
+
 TEST(DumpGeneratorTemplateTest, FileNamesCarryCodeAndLocalTimeAndFitTheirBuffer)
 {
     const auto name = [](std::wstring_view base, std::uint32_t code, const LocalTime& time, unsigned sequence,
@@ -176,8 +187,6 @@ TEST_F(DumpGenImplTest, RefusedTemplateIsNeverRun)
 
 TEST_F(DumpGenImplTest, OnlyAStringUserDumpConfiguresAGenerator)
 {
-    SetUserDump(L"QxDumpGen.exe %u /m 2", kRegExpandSz);
-    EXPECT_TRUE(DumpGenImpl().UserDump().empty());
     SetUserDump(L"");
     EXPECT_TRUE(DumpGenImpl().UserDump().empty());
 
@@ -212,6 +221,47 @@ TEST_F(DumpGenImplTest, RefusedTemplatesAreNamedAndTheDefaultTypeIsDumped)
         ASSERT_EQ(platform.dumps.miniDumps.size(), 1u);
         EXPECT_EQ(platform.dumps.miniDumps[0].dumpType, 0);
     }
+}
+
+// A value that is no readable REG_SZ is refused as a bad template is, and named by what it is.
+TEST_F(DumpGenImplTest, UnreadableUserDumpIsRefusedAndDescribed)
+{
+    const struct {
+        std::uint32_t type;
+        std::vector<std::uint8_t> data;
+        const wchar_t* description;
+    } cases[] = {
+        {kRegSz, {'g', 0, 'e', 0, 'n', 0, 0}, L"(no REG_SZ of whole characters ending in NUL: type 1)"},
+        {kRegSz, {'g', 0, 'e', 0, 'n', 0}, L"(no REG_SZ of whole characters ending in NUL: type 1)"},
+        {kRegExpandSz, {'g', 0, 0, 0}, L"(no REG_SZ of whole characters ending in NUL: type 2)"},
+    };
+    for (const auto& entry : cases) {
+        platform.registry.SetRaw(L"", L"UserDump", entry.type, entry.data);
+        logger.records.clear();
+        DumpGenImpl dumps;
+        EXPECT_EQ(dumps.UserDump(), entry.description);
+        EXPECT_FALSE(dumps.GeneratorConfigured());
+        EXPECT_TRUE(dumps.CreateDump(nullptr));
+        EXPECT_TRUE(logger.Contains(std::wstring(L"DumpGen template refused: ") + entry.description));
+    }
+    EXPECT_TRUE(platform.dumps.generatorRuns.empty());
+    EXPECT_EQ(platform.dumps.miniDumps.size(), std::size(cases));
+}
+
+// A generator that says it wrote the dump but left no file: the host writes it.
+TEST_F(DumpGenImplTest, GeneratorThatWritesNoDumpIsFollowedByAnInProcessDump)
+{
+    SetUserDump(L"QxDumpGen.exe %u %s %p %u /m 2");
+    DumpGenImpl dumps;
+    platform.dumps.generatorWritesDump = false;
+    EXPECT_TRUE(dumps.CreateDump(nullptr));
+    EXPECT_EQ(logger.Texts(), (std::vector<std::wstring>{
+                                  L"CreateDumpInt C:\\Temp\\QxServiceHost_00000000_2026_12_07__09_05_03.dmp - starting",
+                                  L"DumpGen result 0",
+                                  L"DumpGen wrote no dump: C:\\Temp\\QxServiceHost_00000000_2026_12_07__09_05_03.dmp",
+                                  L"MinidumpWriteDump true", logger.Texts().back()}));
+    ASSERT_EQ(platform.dumps.miniDumps.size(), 1u);
+    EXPECT_EQ(platform.dumps.miniDumps[0].dumpType, 2);
 }
 
 // The service name names the dump file, but a file name cannot hold every character a service

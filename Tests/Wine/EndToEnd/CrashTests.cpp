@@ -302,6 +302,29 @@ TEST_F(CrashCapture, MissingGeneratorIsFollowedByAnInProcessDump)
     ExpectInProcessDumpAfter("DumpGen launch failed " + std::to_string(ERROR_FILE_NOT_FOUND));
 }
 
+// The generator is run from the host's folder only: one named by a path that leads out of it is
+// refused, even when the program there would have worked.
+TEST_F(CrashCapture, GeneratorOutsideTheHostFolderIsRefused)
+{
+    const std::wstring outside = L"..\\QxDumpGen.exe %u %s %p %u /m 0";
+    ASSERT_NO_FATAL_FAILURE(InstallCrashingService(kCrashAccessViolation, outside));
+    ExpectInProcessDumpAfter("DumpGen template refused: " + ToUtf8(outside));
+}
+
+// A generator that exits with 0 but wrote its dump elsewhere: the host finds no dump at the path it
+// gave, says so and writes the dump itself.
+TEST_F(CrashCapture, GeneratorThatWritesNoDumpIsFollowedByAnInProcessDump)
+{
+    ASSERT_NO_FATAL_FAILURE(
+        InstallCrashingService(kCrashAccessViolation, std::wstring(L"QxDumpGen.exe %u \"%s.elsewhere\" %p %u /m 0")));
+    InitializationCrash crash;
+    ASSERT_NO_FATAL_FAILURE(CrashDuringInitialization(kAccessViolation, kAccessViolation, crash));
+    DeleteFileW((crash.dumpPath + L".elsewhere").c_str());
+    EXPECT_TRUE(HasDumpWayRecords(
+        crash.log, {"DumpGen result 0", "DumpGen wrote no dump: " + ToUtf8(crash.dumpPath), kMiniDumpWritten}));
+    ExpectNullWriteDump(crash.dumpPath, crash.initializationThread);
+}
+
 // The path in place of the process id would be read as a number: the template is never run.
 TEST_F(CrashCapture, RefusedTemplateIsFollowedByAnInProcessDump)
 {
