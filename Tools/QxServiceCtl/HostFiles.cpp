@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "Common/ServiceHost/ModuleName.h"
 #include "PeExports.h"
 #include "WholeFile.h"
 
@@ -59,9 +60,14 @@ bool FileExists(const std::wstring& path)
 
 ModuleFile InspectModule(const std::wstring& hostFolder, const std::wstring& name)
 {
-    const std::wstring fileName = HasExtension(name) ? name : name + L".dll";
     ModuleFile file;
-    if (HasPath(name)) {
+    const std::optional<std::wstring> loadName = ModuleLoadName(name, hostFolder);
+    if (!loadName) {
+        file.error = ERROR_INVALID_PARAMETER;
+        return file;
+    }
+    const std::wstring fileName = HasExtension(*loadName) ? *loadName : *loadName + L".dll";
+    if (HasPath(*loadName)) {
         file.path = fileName;
     } else {
         for (const auto& folder : {hostFolder, SystemFolder()}) {

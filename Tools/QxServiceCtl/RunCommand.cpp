@@ -9,10 +9,12 @@
 #include "CodeText.h"
 #include "Commands.h"
 #include "Common/RegistryValues.h"
+#include "Common/ServiceHost/ModuleName.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
 #include "Common/ServiceHost/ServiceModuleManager.h"
 #include "Common/UiLanguage.h"
 #include "Console.h"
+#include "HostFiles.h"
 #include "InstallRules.h"
 #include "ServiceManager.h"
 
@@ -82,7 +84,10 @@ bool ReadModuleList(const std::wstring& service, std::wstring& modules)
 bool LoadModule(const std::wstring& name, LoadedModule& module)
 {
     module.name = name;
-    if (const Win32Error error = Libraries().Load(name, module.library); error != kErrorSuccess) {
+    const std::optional<std::wstring> loadName = ModuleLoadName(name, ToolFolder());
+    const Win32Error error =
+        loadName ? Libraries().Load(*loadName, module.library) : static_cast<Win32Error>(kErrorInvalidParameter);
+    if (error != kErrorSuccess) {
         Fail(kCommand, L"module " + name + L" cannot be loaded" + Win32Reason(error));
         return false;
     }

@@ -253,6 +253,9 @@ private:
             return L"not found in " + m_probes.hostFolder + L" or System32" + ErrorSuffix(error);
         case kErrorBadExeFormat:
             return L"not a 64-bit Windows library" + ErrorSuffix(error);
+        case kErrorInvalidParameter:
+            return L"refused: the name leads out of " + m_probes.hostFolder + L" or is no file name" +
+                   ErrorSuffix(error);
         case kErrorAccessDenied:
             return L"cannot be read" + ErrorSuffix(error);
         default:

@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+#include "Common/ServiceHost/ModuleName.h"
 #include "Platform/Api/ProcessWide.h"
 #include "ResKit/Logger/LogUtils.h"
 
@@ -17,7 +18,13 @@ std::shared_ptr<ServiceModuleManager::ServiceModule> LoadModule(const std::wstri
     auto record = std::make_shared<ServiceModuleManager::ServiceModule>();
     record->name = name;
     QX_LOG(3, "Loading module:", record->name);
-    const Win32Error loadError = Libraries().Load(record->name, record->module);
+    const std::optional<std::wstring> loadName = ModuleLoadName(record->name, ExecutableFolder());
+    if (!loadName) {
+        QX_LOG_ERROR("Failed to load ", record->name, " Error:", kErrorInvalidParameter,
+                     " (the name leads out of the host's folder or is no file name)");
+        RaiseWin32(kErrorInvalidParameter);
+    }
+    const Win32Error loadError = Libraries().Load(*loadName, record->module);
     if (loadError != kErrorSuccess) {
         QX_LOG_ERROR("Failed to load ", record->name, " Error:", loadError);
         RaiseWin32(loadError);

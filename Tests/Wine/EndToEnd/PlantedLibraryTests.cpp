@@ -150,3 +150,24 @@ TEST_F(PlantedLibraries, HandRunNeverLoadsAnAgentFromItsCurrentFolderOrPath)
 }
 
 } // namespace
+
+// A module named with a relative path is looked for below the host's folder only: "..\" leads out
+// of it, to a copy in the folder above, and is refused before anything is loaded.
+TEST_F(PlantedLibraries, ServiceRefusesAModuleNameThatLeadsOutOfItsFolder)
+{
+    const std::wstring module = service_ + L".dll";
+    ASSERT_NO_FATAL_FAILURE(Plant(kPlantedModule, BinDirectory(), module));
+    ASSERT_NO_FATAL_FAILURE(Install(MakeHostFolder(L"-host", HostFiles())));
+    ASSERT_NO_FATAL_FAILURE(WriteParameters(L"..\\" + module, kDisplayNameMessage));
+
+    ASSERT_EQ(0u, Start());
+    const ::testing::AssertionResult stopped = WaitForState(SERVICE_STOPPED);
+    EXPECT_TRUE(NothingRanOf(service_));
+    ASSERT_TRUE(stopped);
+    constexpr HRESULT kInvalidArg = static_cast<HRESULT>(0x80070057);
+    ExpectStoppedStatus(Query(), 0, static_cast<DWORD>(kInvalidArg));
+    EXPECT_EQ(Hex(static_cast<DWORD>(kInvalidArg)), Hex(WaitForExit()));
+    EXPECT_TRUE(HasRecordsInOrder(ReadServiceLog(), {"Failed to load ..\\" + ToUtf8(module) +
+                                                     " Error:87 (the name leads out of the host's folder or is no "
+                                                     "file name)"}));
+}

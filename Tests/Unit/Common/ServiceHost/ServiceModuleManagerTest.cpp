@@ -97,6 +97,17 @@ TEST_F(ServiceModuleManagerTest, LibraryWithoutBothExportsIsRefused)
     EXPECT_TRUE(platform.libraries.LivePaths().empty());
 }
 
+TEST_F(ServiceModuleManagerTest, NameThatLeadsOutOfTheHostFolderIsRefusedBeforeAnyLoad)
+{
+    EXPECT_EQ(Raised([&] { manager.Load(L"a.dll;..\\b.dll"); }), MakeHResult(0x80070057u));
+    const LoggedRecord* failure = logger.Find(L"Failed to load ..\\b.dll ");
+    ASSERT_NE(failure, nullptr);
+    EXPECT_EQ(failure->text,
+              L"Failed to load ..\\b.dll Error:87 (the name leads out of the host's folder or is no file name)");
+    EXPECT_EQ(platform.libraries.LoadedPaths(), Names{L"a.dll"});
+    EXPECT_TRUE(platform.libraries.LivePaths().empty());
+}
+
 TEST_F(ServiceModuleManagerTest, FailingModuleUndoesTheStartWithItsError)
 {
     Exports().results[1] = kEFail;
