@@ -414,8 +414,8 @@ public:
         const std::size_t slash = exe.find_last_of(L'\\');
         folder_ = (slash == std::wstring::npos ? std::wstring() : exe.substr(0, slash + 1)) + L"Logs\\";
         std::wstring base = slash == std::wstring::npos ? exe : exe.substr(slash + 1);
-        base = base.substr(0, base.find_last_of(L'.'));
-        path_ = folder_ + base + L'(' + std::to_wstring(GetCurrentProcessId()) + L").log";
+        earlyBase_ = base.substr(0, base.find_last_of(L'.'));
+        path_ = folder_ + earlyBase_ + L'(' + std::to_wstring(GetCurrentProcessId()) + L").log";
     }
 
     ~LogWriter() { CloseFile(); }
@@ -465,7 +465,8 @@ public:
             early_ = false;
             return S_OK;
         }
-        const std::string carried = ReadWholeFile(previous);
+        // Only this run's early records move: a file another run left under the early name stays.
+        const std::string carried = earlyFileOpened ? ReadWholeFile(previous) : std::string();
         if (!carried.empty()) {
             HRESULT hr = OpenFile();
             if (SUCCEEDED(hr)) {
@@ -478,7 +479,9 @@ public:
             }
         }
         early_ = false;
-        DeleteFileW(previous.c_str());
+        if (earlyFileOpened) {
+            DeleteFileW(previous.c_str());
+        }
         return S_OK;
     }
 
@@ -508,7 +511,14 @@ public:
         ReloadLevel();
     }
 
-    void PruneServiceLogs() { PruneLogs(folder_, settings_.Service(), CurrentPath(), settings_.KeptLogFiles()); }
+    // A service named like the executable has logs named like every run's early log, which are no
+    // service's to delete: its logs are then all kept.
+    void PruneServiceLogs()
+    {
+        if (!EqualIgnoringCase(settings_.Service(), earlyBase_)) {
+            PruneLogs(folder_, settings_.Service(), CurrentPath(), settings_.KeptLogFiles());
+        }
+    }
 
     void CloseSettingsKeys() { settings_.CloseKeys(); }
 
@@ -516,6 +526,14 @@ private:
     HRESULT OpenFile()
     {
         CreateDirectoryW(folder_.c_str(), nullptr);
+        if (early_ && !earlyFileCreated_) {
+            // The early file is this run's own. One that an earlier process of the same id left is
+            // kept aside under the next rotation name, never continued.
+            earlyFileCreated_ = true;
+            if (FileExists(path_)) {
+                MoveFileExW(path_.c_str(), FreeRotationPath(path_).c_str(), 0);
+            }
+        }
         file_ = CreateFileW(path_.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -554,7 +572,9 @@ private:
     mutable std::mutex mutex_;
     std::wstring folder_;
     std::wstring path_;
+    std::wstring earlyBase_;
     bool early_ = true;
+    bool earlyFileCreated_ = false;
     HANDLE file_ = INVALID_HANDLE_VALUE;
     std::uint64_t size_ = 0;
     std::uint64_t maxFileSize_ = kDefaultMaxFileSize;

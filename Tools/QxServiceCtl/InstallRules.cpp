@@ -1,5 +1,6 @@
 #include "InstallRules.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <iterator>
 
@@ -52,6 +53,15 @@ std::optional<std::wstring> ServiceNameRefusal(std::wstring_view name)
     if (const auto refused = FindRefusedServiceNameCharacter(name)) {
         return L"service name " + Quoted(name) + L" contains " + CharacterCode(*refused) +
                L": the host refuses \"\\\", \"/\", \":\" and control characters in a service name";
+    }
+    // Other files of the Logs folder are named as a service's module logs are, "<name>(<pid>).log".
+    for (const auto& [other, what] : {std::pair{L"QxServiceHost", L"the host's early logs"},
+                                      std::pair{L"QxSampleHeartbeat", L"the sample module's heartbeat logs"}}) {
+        const auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
+        if (std::ranges::equal(name, std::wstring_view(other), {}, lower, lower)) {
+            return L"service name " + Quoted(name) + L" is the name of " + what +
+                   L" in Logs: its module logs would be mixed up with them, and its log retention would delete them";
+        }
     }
     if (const std::wstring fileName = ServiceFileName(name); fileName != name) {
         return L"service name " + Quoted(name) + L" is no file name: the host would write its log and dumps as " +

@@ -30,6 +30,10 @@ TEST(InstallRules, RefusesServiceNamesTheHostWouldMisread)
               L"which other names share (\"*<>?| and a device name such as CON or COM1 before a dot are not allowed)",
               ServiceNameRefusal(L"COM1.x").value_or(L""));
     EXPECT_TRUE(ServiceNameRefusal(L"a|b"));
+    EXPECT_EQ(L"service name \"qxservicehost\" is the name of the host's early logs in Logs: its module logs would "
+              L"be mixed up with them, and its log retention would delete them",
+              ServiceNameRefusal(L"qxservicehost").value_or(L""));
+    EXPECT_TRUE(ServiceNameRefusal(L"QxSampleHeartbeat"));
     EXPECT_FALSE(ServiceNameRefusal(L"CON")) << "its files' names go on with \"(\" or \"_\"";
 }
 

@@ -282,6 +282,42 @@ TEST_F(QxLoggerTest, EarlyRecordsMoveToTheTopOfTheNamedLog)
     EXPECT_FALSE(FileExists(early));
 }
 
+// An earlier process with this process's id left its early log: this run neither continues it nor
+// carries its records into the named log, whether or not it logged early itself. The old file is
+// kept under the next rotation name once this run writes an early file of its own.
+TEST_F(QxLoggerTest, AnotherRunsEarlyLogIsNeverAdopted)
+{
+    const std::wstring early = EarlyLogPath();
+    const std::string leftover = "another run's record\r\n";
+    CreateDirectoryW(LogsDirectory().c_str(), nullptr);
+    WriteFileBytes(early, leftover);
+    IFileLoggerItf& logger = NewLogger();
+    EXPECT_EQ(logger.Write(nullptr, 0, L"this run's record", 1, L"INFO"), S_OK);
+    EXPECT_EQ(ReadFileBytes(early.substr(0, early.size() - 4) + L".1.log"), leftover);
+
+    const std::wstring name = LogName(L"AdoptsNothing");
+    EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
+    const std::vector<std::string> lines = ReadLines(LogsDirectory() + name);
+    ASSERT_EQ(lines.size(), 2u);
+    ExpectRecord(lines[0], "INFO", "this run's record");
+    ExpectRecord(lines[1], "INFO", kHeader);
+}
+
+TEST_F(QxLoggerTest, AnotherRunsEarlyLogStaysWhenThisRunLoggedNothingEarly)
+{
+    const std::wstring early = EarlyLogPath();
+    const std::string leftover = "another run's record\r\n";
+    CreateDirectoryW(LogsDirectory().c_str(), nullptr);
+    WriteFileBytes(early, leftover);
+    IFileLoggerItf& logger = NewLogger();
+    const std::wstring name = LogName(L"AdoptsNothingUnlogged");
+    EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
+    const std::vector<std::string> lines = ReadLines(LogsDirectory() + name);
+    ASSERT_EQ(lines.size(), 1u);
+    ExpectRecord(lines[0], "INFO", kHeader);
+    EXPECT_EQ(ReadFileBytes(early), leftover);
+}
+
 // A named file that is there already keeps what it holds; the early records follow it.
 TEST_F(QxLoggerTest, EarlyRecordsAreAppendedToANamedLogThatExists)
 {
@@ -657,6 +693,26 @@ TEST_F(QxLoggerTest, ServiceLogLevelOverridesTheGlobalOne)
     EXPECT_FALSE(logger.IsEnabled(1));
     logger.Write(nullptr, 0, L"dropped", 1, L"INFO");
     EXPECT_FALSE(FileExists(LogsDirectory() + offName));
+}
+
+// A service named like the executable: every run's early log has the form of its logs, and none of
+// them is the service's to delete.
+TEST_F(QxLoggerTest, AServiceNamedLikeTheExecutableDeletesNoEarlyLog)
+{
+    const std::wstring early = EarlyLogPath();
+    const std::wstring base =
+        early.substr(early.find_last_of(L'\\') + 1, early.find_last_of(L'(') - early.find_last_of(L'\\') - 1);
+    std::vector<std::wstring> otherRuns;
+    for (int i = 0; i < 12; ++i) {
+        otherRuns.push_back(base + L"(" + std::to_wstring(99990 + i) + L").log");
+        WriteOldLog(otherRuns.back(), i);
+    }
+    IFileLoggerItf& logger = NewLogger();
+    const std::wstring name = early.substr(early.find_last_of(L'\\') + 1);
+    EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
+    for (const std::wstring& fileName : otherRuns) {
+        EXPECT_TRUE(FileExists(LogsDirectory() + fileName)) << Narrow(fileName);
+    }
 }
 
 TEST_F(QxLoggerTest, InitKeepsTheNewestLogFilesOfTheService)
