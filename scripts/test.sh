@@ -92,13 +92,13 @@ fuzz_failures=$(grep -v ' passed: ' <<<"$fuzz_targets" | sed 's/^/    /' || true
 
 echo
 echo "==== Summary ===="
-printf '%-12s %s\n' format "$format_result"
+printf '%-14s %s\n' format "$format_result"
 for preset in "${presets[@]}"; do
-  printf '%-12s %s\n' "$preset" "${summary[$preset]}"
+  printf '%-14s %s\n' "$preset" "${summary[$preset]}"
 done
-printf '%-12s %s\n' bench "$bench_result"
-printf '%-12s %s\n' tidy "$tidy_result: $tidy_counts"
+printf '%-14s %s\n' bench "$bench_result"
+printf '%-14s %s\n' tidy "$tidy_result: $tidy_counts"
 [[ -n $tidy_findings ]] && printf '%s\n' "$tidy_findings"
-printf '%-12s %s\n' fuzz "$fuzz_result: $fuzz_counts"
+printf '%-14s %s\n' fuzz "$fuzz_result: $fuzz_counts"
 [[ -n $fuzz_failures ]] && printf '%s\n' "$fuzz_failures"
 exit "$failed"

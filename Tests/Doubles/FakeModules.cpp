@@ -6,20 +6,30 @@ namespace {
 
 constexpr const char* kModuleNames[] = {"A", "B", "C"};
 
+// Runs the hook a test set for the call, copied under the lock so that the test may change it
+// meanwhile.
+void RunHook(const std::function<void()>& hook)
+{
+    std::function<void()> copy;
+    {
+        std::lock_guard guard(Exports().lock);
+        copy = hook;
+    }
+    if (copy) {
+        copy();
+    }
+}
+
 template <std::size_t Index>
 HRESULT SmInitialize(std::uint32_t* moduleFlags)
 {
     auto& exports = Exports();
     exports.Record(std::string(kModuleNames[Index]) + ".SmInitialize");
-    std::function<void()> during;
     {
         std::lock_guard guard(exports.lock);
         *moduleFlags = exports.flags[Index];
-        during = exports.during[Index];
     }
-    if (during) {
-        during();
-    }
+    RunHook(exports.during[Index]);
     std::lock_guard guard(exports.lock);
     return exports.results[Index];
 }
@@ -27,16 +37,8 @@ HRESULT SmInitialize(std::uint32_t* moduleFlags)
 template <std::size_t Index>
 void SmShutdown()
 {
-    auto& exports = Exports();
-    exports.Record(std::string(kModuleNames[Index]) + ".SmShutdown");
-    std::function<void()> during;
-    {
-        std::lock_guard guard(exports.lock);
-        during = exports.duringShutdown[Index];
-    }
-    if (during) {
-        during();
-    }
+    Exports().Record(std::string(kModuleNames[Index]) + ".SmShutdown");
+    RunHook(Exports().duringShutdown[Index]);
 }
 
 template <std::size_t Index>

@@ -8,7 +8,7 @@
 namespace QxServiceCtl {
 
 int Install(const std::wstring& service, const InstallOptions& options);
-int Uninstall(const std::wstring& service);
+int Uninstall(const std::wstring& service, bool force);
 int Validate(const std::wstring& service);
 int Status(const std::wstring& service);
 int RunModules(const Command& command);

@@ -106,6 +106,8 @@ std::wstring ReadInstallOption(const std::wstring& option, OptionReader& reader,
         install.logCompressor = true;
     } else if (option == L"--replace") {
         install.replace = true;
+    } else if (option == L"--force") {
+        install.force = true;
     } else {
         return L"install: unknown option " + Quoted(option);
     }
@@ -219,6 +221,15 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& arguments)
         return ParseInstall(arguments, std::move(command));
     case CommandKind::Run:
         return ParseRun(arguments, std::move(command));
+    case CommandKind::Uninstall:
+        if (arguments.size() > 2 && arguments[2] != L"--force") {
+            return Refuse(commandName + L": unknown option " + Quoted(arguments[2]));
+        }
+        if (arguments.size() > 3) {
+            return Refuse(commandName + L": unexpected argument " + Quoted(arguments[3]));
+        }
+        command.force = arguments.size() == 3;
+        return {std::move(command), {}};
     default:
         if (arguments.size() > 2) {
             return Refuse(commandName + L": unexpected argument " + Quoted(arguments[2]));

@@ -20,6 +20,8 @@ struct InstallOptions {
     bool selfDefence = false;
     bool logCompressor = false;
     bool replace = false;
+    // Replace a service whose command line is not this host's for it.
+    bool force = false;
 };
 
 struct Command {
@@ -29,6 +31,8 @@ struct Command {
     InstallOptions install;
     // run: how long the modules run; without it, until Ctrl+C.
     std::optional<std::uint32_t> seconds;
+    // uninstall: remove a service whose command line is not this host's for it.
+    bool force = false;
 };
 
 struct ParsedArguments {

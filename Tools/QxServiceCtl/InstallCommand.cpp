@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <optional>
+
 #include "Commands.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
 #include "Common/UiLanguage.h"
@@ -124,19 +126,36 @@ bool WriteEventSource(const std::wstring& service, std::wstring& reason)
     return reason.empty();
 }
 
-// An existing service of that name is refused, or removed when replace is asked for.
-bool ClearName(SC_HANDLE manager, const std::wstring& service, bool replace, std::wstring& reason)
+// The service's settings as install makes them: its command line, start, display name and, when
+// given, its dependencies.
+struct ServiceSettings {
+    std::wstring binaryPath;
+    DWORD start;
+    std::wstring displayName;
+    std::optional<std::wstring> dependencies;
+};
+
+ServiceHandle CreateHostService(SC_HANDLE manager, const std::wstring& service, const ServiceSettings& settings)
 {
-    const ServiceHandle existing(OpenServiceW(manager, service.c_str(), SERVICE_ALL_ACCESS));
-    if (!existing) {
-        return true;
-    }
-    if (!replace) {
-        reason = L"service \"" + service + L"\" already exists: uninstall it first, or pass --replace";
+    return ServiceHandle(CreateServiceW(manager, service.c_str(), settings.displayName.c_str(), SERVICE_ALL_ACCESS,
+                                        SERVICE_WIN32_OWN_PROCESS, settings.start, SERVICE_ERROR_NORMAL,
+                                        settings.binaryPath.c_str(), nullptr, nullptr,
+                                        settings.dependencies.value_or(L"").c_str(), nullptr, nullptr));
+}
+
+// Replaces an existing service of this host in place, after it has stopped: what install does not
+// set (a description, the recovery actions, an Environment, other Parameters) stays as it was.
+bool Reconfigure(SC_HANDLE existing, const std::wstring& service, const ServiceSettings& settings, std::wstring& reason)
+{
+    if (!StopAndWait(existing, reason)) {
+        reason = L"service \"" + service + L"\" cannot be replaced: " + reason;
         return false;
     }
-    if (!RemoveService(existing.get(), service, reason)) {
-        reason = L"service \"" + service + L"\" cannot be replaced: " + reason;
+    if (!ChangeServiceConfigW(existing, SERVICE_WIN32_OWN_PROCESS, settings.start, SERVICE_ERROR_NORMAL,
+                              settings.binaryPath.c_str(), nullptr, nullptr,
+                              settings.dependencies ? settings.dependencies->c_str() : nullptr, nullptr, nullptr,
+                              settings.displayName.c_str())) {
+        reason = L"service \"" + service + L"\" cannot be reconfigured" + Win32Reason(GetLastError());
         return false;
     }
     return true;
@@ -165,24 +184,28 @@ int Install(const std::wstring& service, const InstallOptions& options)
     if (!manager) {
         return Refused(L"the Service Control Manager cannot be opened" + Win32Reason(GetLastError()));
     }
+    const ServiceSettings settings{L"\"" + host + L"\" -name=" + service,
+                                   options.start == StartType::Auto ? static_cast<DWORD>(SERVICE_AUTO_START)
+                                                                    : static_cast<DWORD>(SERVICE_DEMAND_START),
+                                   DisplayName(service, options.displayNameId),
+                                   options.dependencies.empty() ? std::nullopt
+                                                                : std::optional(DependencyList(options.dependencies))};
     std::wstring reason;
-    if (!ClearName(manager.get(), service, options.replace, reason)) {
+    const ServiceHandle existing(OpenServiceW(manager.get(), service.c_str(), SERVICE_ALL_ACCESS));
+    if (existing && !options.replace) {
+        return Refused(L"service \"" + service + L"\" already exists: uninstall it first, or pass --replace");
+    }
+    if (existing && (!MayTakeOver(existing.get(), service, options.force, L"replace", reason) ||
+                     !Reconfigure(existing.get(), service, settings, reason))) {
         return Refused(reason);
     }
-    const std::wstring binaryPath = L"\"" + host + L"\" -name=" + service;
-    const std::wstring dependencies = DependencyList(options.dependencies);
-    const DWORD start = options.start == StartType::Auto ? SERVICE_AUTO_START : SERVICE_DEMAND_START;
-    const ServiceHandle created(
-        CreateServiceW(manager.get(), service.c_str(), DisplayName(service, options.displayNameId).c_str(),
-                       SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, start, SERVICE_ERROR_NORMAL, binaryPath.c_str(),
-                       nullptr, nullptr, dependencies.c_str(), nullptr, nullptr));
-    if (!created) {
+    if (!existing && !CreateHostService(manager.get(), service, settings)) {
         return Refused(L"service \"" + service + L"\" cannot be created" + Win32Reason(GetLastError()));
     }
     if (!WriteParameters(service, options, reason) || !WriteEventSource(service, reason)) {
         return Refused(reason);
     }
-    Out(L"installed service " + service + L": " + binaryPath);
+    Out(std::wstring(existing ? L"replaced" : L"installed") + L" service " + service + L": " + settings.binaryPath);
     Out(L"parameters: HKLM\\" + ParametersKeyPath(service) + L" (ServiceModules \"" + options.modules + L"\")");
     Out(L"event source: HKLM\\" + EventSourceKeyPath(service));
     return kExitSuccess;

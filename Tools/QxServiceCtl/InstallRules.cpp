@@ -14,6 +14,14 @@ namespace QxServiceCtl {
 
 namespace {
 
+// Service names and paths, compared as the system compares them for the ASCII letters; any other
+// difference counts, so that a doubtful case is refused rather than taken.
+bool SameIgnoringCase(std::wstring_view left, std::wstring_view right)
+{
+    const auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
+    return std::ranges::equal(left, right, {}, lower, lower);
+}
+
 bool IsBlank(wchar_t c)
 {
     return c == L' ' || c == L'\t';
@@ -57,8 +65,7 @@ std::optional<std::wstring> ServiceNameRefusal(std::wstring_view name)
     // Other files of the Logs folder are named as a service's module logs are, "<name>(<pid>).log".
     for (const auto& [other, what] : {std::pair{L"QxServiceHost", L"the host's early logs"},
                                       std::pair{L"QxSampleHeartbeat", L"the sample module's heartbeat logs"}}) {
-        const auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
-        if (std::ranges::equal(name, std::wstring_view(other), {}, lower, lower)) {
+        if (SameIgnoringCase(name, other)) {
             return L"service name " + Quoted(name) + L" is the name of " + what +
                    L" in Logs: its module logs would be mixed up with them, and its log retention would delete them";
         }
@@ -90,6 +97,31 @@ std::optional<std::wstring> ModuleListRefusal(const std::wstring& modules)
         }
     }
     return std::nullopt;
+}
+
+bool RunsHostFor(std::wstring_view imagePath, std::wstring_view hostPath, std::wstring_view service)
+{
+    std::wstring_view program;
+    std::wstring_view arguments;
+    if (imagePath.starts_with(L'"')) {
+        const std::size_t close = imagePath.find(L'"', 1);
+        if (close == std::wstring_view::npos) {
+            return false;
+        }
+        program = imagePath.substr(1, close - 1);
+        arguments = imagePath.substr(close + 1);
+    } else {
+        const std::size_t space = imagePath.find(L' ');
+        program = imagePath.substr(0, space);
+        arguments = space == std::wstring_view::npos ? std::wstring_view() : imagePath.substr(space);
+    }
+    std::optional<std::wstring> served;
+    for (const std::wstring& parameter : SplitParameters(arguments)) {
+        if (IsServiceNameParameter(parameter)) {
+            served = ExtractServiceNameValue(parameter).value;
+        }
+    }
+    return SameIgnoringCase(program, hostPath) && served && SameIgnoringCase(*served, service);
 }
 
 } // namespace QxServiceCtl

@@ -18,7 +18,7 @@ int Dispatch(const Command& command)
     case CommandKind::Install:
         return Install(command.target, command.install);
     case CommandKind::Uninstall:
-        return Uninstall(command.target);
+        return Uninstall(command.target, command.force);
     case CommandKind::Validate:
         return Validate(command.target);
     case CommandKind::Status:

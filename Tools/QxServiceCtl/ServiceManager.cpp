@@ -1,8 +1,14 @@
 #include "ServiceManager.h"
 
+#include <cstdint>
+#include <vector>
+
 #include "CodeText.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
 #include "Common/UiLanguage.h"
+#include "Console.h"
+#include "HostFiles.h"
+#include "InstallRules.h"
 
 namespace QxServiceCtl {
 
@@ -87,6 +93,35 @@ bool RemoveService(SC_HANDLE service, const std::wstring& name, std::wstring& re
         reason = L"it cannot be deleted" + Win32Reason(GetLastError());
         return false;
     }
+    return true;
+}
+
+std::wstring ImagePathOf(SC_HANDLE service)
+{
+    DWORD needed = 0;
+    QueryServiceConfigW(service, nullptr, 0, &needed);
+    std::vector<std::uint8_t> buffer(needed);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (needed == 0 || !QueryServiceConfigW(service, config, needed, &needed) || config->lpBinaryPathName == nullptr) {
+        return {};
+    }
+    return config->lpBinaryPathName;
+}
+
+bool MayTakeOver(SC_HANDLE service, const std::wstring& name, bool force, const wchar_t* what, std::wstring& reason)
+{
+    const std::wstring host = ToolFolder() + kHostFileName;
+    const std::wstring imagePath = ImagePathOf(service);
+    if (RunsHostFor(imagePath, host, name)) {
+        return true;
+    }
+    const std::wstring found =
+        L"service \"" + name + L"\" runs \"" + imagePath + L"\", not \"" + host + L"\" -name=" + name;
+    if (!force) {
+        reason = found + L": it is no service of this host; pass --force to " + what + L" it all the same";
+        return false;
+    }
+    Out(L"--force: " + found + L"; " + what + L" it all the same");
     return true;
 }
 

@@ -22,4 +22,12 @@ bool RemoveService(SC_HANDLE service, const std::wstring& name, std::wstring& re
 
 std::wstring Win32Reason(DWORD error);
 
+// The service's command line as the Service Control Manager keeps it (its ImagePath); empty when
+// it cannot be read.
+std::wstring ImagePathOf(SC_HANDLE service);
+
+// Refuses a service that is not the host's beside this tool for that name, unless force is given,
+// which is then said; what gives the command ("uninstall", "install --replace").
+bool MayTakeOver(SC_HANDLE service, const std::wstring& name, bool force, const wchar_t* what, std::wstring& reason);
+
 } // namespace QxServiceCtl

@@ -8,7 +8,7 @@
 
 namespace QxServiceCtl {
 
-int Uninstall(const std::wstring& service)
+int Uninstall(const std::wstring& service, bool force)
 {
     constexpr const wchar_t* kCommand = L"uninstall";
     const ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
@@ -24,13 +24,17 @@ int Uninstall(const std::wstring& service)
         return Fail(kCommand, L"service \"" + service + L"\" cannot be opened" + Win32Reason(error));
     }
     std::wstring reason;
+    if (!MayTakeOver(handle.get(), service, force, L"remove", reason)) {
+        return Fail(kCommand, reason);
+    }
     if (!RemoveService(handle.get(), service, reason)) {
         return Fail(kCommand, L"service \"" + service + L"\": " + reason);
     }
     Out(L"removed service " + service + L", its Parameters and its event source");
     Out(L"its logs stay in " + ToolFolder() + L"Logs\\" + ServiceFileName(service) + L"(<pid>).log");
-    Out(L"its crash dumps stay as " + service + L"_*.dmp in the temporary folder of the service's account (" +
-        TempFolder() + L" or " + WindowsTempFolder() + L")");
+    Out(L"its crash dumps stay as " + ServiceFileName(service) +
+        L"_*.dmp in the temporary folder of the service's account (" + TempFolder() + L" or " + WindowsTempFolder() +
+        L")");
     return kExitSuccess;
 }
 

@@ -49,3 +49,18 @@ TEST(InstallRules, RefusesModuleListsTheHostWouldMisread)
               ModuleListRefusal(L"A.dll ,B.dll").value_or(L""));
     EXPECT_EQ(L"module list \";,\" names no module", ModuleListRefusal(L";,").value_or(L""));
 }
+
+TEST(InstallRules, TellsTheHostsServiceByItsCommandLine)
+{
+    constexpr const wchar_t* kHost = L"C:\\Qx\\QxServiceHost.exe";
+    for (const wchar_t* ours :
+         {L"\"C:\\Qx\\QxServiceHost.exe\" -name=QxDemo", L"\"c:\\qx\\qxservicehost.exe\" -NAME=qxdemo",
+          L"C:\\Qx\\QxServiceHost.exe -name QxDemo", L"\"C:\\Qx\\QxServiceHost.exe\" -name=Other -name=QxDemo"}) {
+        EXPECT_TRUE(RunsHostFor(ours, kHost, L"QxDemo")) << ours;
+    }
+    for (const wchar_t* other :
+         {L"C:\\windows\\notepad.exe", L"\"C:\\Qx\\QxServiceHost.exe\" -name=Other", L"\"C:\\Qx\\QxServiceHost.exe\"",
+          L"\"D:\\Qx\\QxServiceHost.exe\" -name=QxDemo", L"\"C:\\Qx\\QxServiceHost.exe -name=QxDemo", L""}) {
+        EXPECT_FALSE(RunsHostFor(other, kHost, L"QxDemo")) << other;
+    }
+}

@@ -158,17 +158,64 @@ TEST_F(InstallTest, RefusesSpacesAroundTheSeparators)
     EXPECT_FALSE(ServiceExists(service));
 }
 
-TEST_F(InstallTest, RefusesAnExistingServiceUnlessAskedToReplaceIt)
+// --replace changes what install sets and keeps the rest: a description, an Environment and a
+// value of the Parameters that an operator set with sc or reg.
+TEST_F(InstallTest, RefusesAnExistingServiceUnlessAskedToReplaceItInPlace)
 {
     ASSERT_EQ(0u, Install({L"--modules", L"QxTestModuleA.dll"}).exitCode);
     ExpectRefused({L"install", service, L"--modules", L"QxSampleHeartbeat.dll"},
                   "service \"" + Service() + "\" already exists: uninstall it first, or pass --replace");
     DWORD type = 0;
     EXPECT_EQ(L"QxTestModuleA.dll", ReadString(ParametersKey(), L"ServiceModules", type));
+    {
+        const UniqueServiceHandle manager = OpenManager();
+        const UniqueServiceHandle handle(OpenServiceW(manager.get(), service.c_str(), SERVICE_CHANGE_CONFIG));
+        SERVICE_DESCRIPTIONW description{const_cast<wchar_t*>(L"set by sc")};
+        ASSERT_TRUE(ChangeServiceConfig2W(handle.get(), SERVICE_CONFIG_DESCRIPTION, &description)) << GetLastError();
+    }
+    const std::wstring serviceKey = kServicesKey + service;
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_LOCAL_MACHINE, serviceKey.c_str(), L"Environment", REG_MULTI_SZ,
+                                             L"A=1\0\0", 8 * sizeof(wchar_t)));
+    const DWORD kept = 7;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetKeyValueW(HKEY_LOCAL_MACHINE, ParametersKey().c_str(), L"Kept", REG_DWORD, &kept, sizeof(kept)));
 
     const CtlResult replaced = Install({L"--modules", L"QxSampleHeartbeat.dll", L"--replace"});
     EXPECT_EQ(0u, replaced.exitCode) << (replaced.err.empty() ? "" : replaced.err[0]);
     EXPECT_EQ(L"QxSampleHeartbeat.dll", ReadString(ParametersKey(), L"ServiceModules", type));
+    EXPECT_EQ(7u, ReadDword(ParametersKey(), L"Kept"));
+    EXPECT_EQ(L"set by sc", ReadString(serviceKey, L"Description", type));
+    EXPECT_EQ(L"A=1", ReadString(serviceKey, L"Environment", type));
+}
+
+// A service of another program under the name: neither uninstall nor install --replace touches it
+// without --force, and both say what they found.
+TEST_F(InstallTest, LeavesAServiceOfAnotherProgramAloneWithoutForce)
+{
+    const std::wstring notepad = L"C:\\windows\\notepad.exe";
+    {
+        const UniqueServiceHandle manager = OpenManager();
+        const UniqueServiceHandle created(CreateServiceW(
+            manager.get(), service.c_str(), service.c_str(), SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+            SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, notepad.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+        ASSERT_TRUE(created) << GetLastError();
+    }
+    const std::string found = "service \"" + Service() + "\" runs \"" + Narrow(notepad) + "\", not \"" +
+                              Narrow(BinFolder()) + "QxServiceHost.exe\" -name=" + Service();
+    const CtlResult uninstall = RunCtl({L"uninstall", service});
+    EXPECT_EQ(1u, uninstall.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl uninstall: " + found +
+                                       ": it is no service of this host; pass --force to remove it all the same"},
+              uninstall.err);
+    ExpectRefused({L"install", service, L"--modules", L"QxTestModuleA.dll", L"--replace"},
+                  found + ": it is no service of this host; pass --force to replace it all the same");
+    ASSERT_TRUE(ServiceExists(service));
+    EXPECT_EQ(notepad, QueryConfig(service).config->lpBinaryPathName);
+
+    const CtlResult forced = RunCtl({L"uninstall", service, L"--force"});
+    EXPECT_EQ(0u, forced.exitCode) << (forced.err.empty() ? "" : forced.err[0]);
+    EXPECT_EQ("--force: " + found + "; remove it all the same", forced.out.at(0));
+    EXPECT_FALSE(ServiceExists(service));
 }
 
 TEST_F(InstallTest, UsageErrorsExitWithTwo)

@@ -210,6 +210,15 @@ protected:
         SetLastWriteTime(path, HoursAfter2020(hours));
     }
 
+    // The early log an earlier process with this process's id left; returns what it holds.
+    static std::string LeaveAnotherRunsEarlyLog()
+    {
+        const std::string leftover = "another run's record\r\n";
+        CreateDirectoryW(LogsDirectory().c_str(), nullptr);
+        WriteFileBytes(EarlyLogPath(), leftover);
+        return leftover;
+    }
+
     // Removes the file and every "<stem>.<n>.log" beside it.
     static void DeleteLogs(const std::wstring& path)
     {
@@ -288,9 +297,7 @@ TEST_F(QxLoggerTest, EarlyRecordsMoveToTheTopOfTheNamedLog)
 TEST_F(QxLoggerTest, AnotherRunsEarlyLogIsNeverAdopted)
 {
     const std::wstring early = EarlyLogPath();
-    const std::string leftover = "another run's record\r\n";
-    CreateDirectoryW(LogsDirectory().c_str(), nullptr);
-    WriteFileBytes(early, leftover);
+    const std::string leftover = LeaveAnotherRunsEarlyLog();
     IFileLoggerItf& logger = NewLogger();
     EXPECT_EQ(logger.Write(nullptr, 0, L"this run's record", 1, L"INFO"), S_OK);
     EXPECT_EQ(ReadFileBytes(early.substr(0, early.size() - 4) + L".1.log"), leftover);
@@ -305,17 +312,14 @@ TEST_F(QxLoggerTest, AnotherRunsEarlyLogIsNeverAdopted)
 
 TEST_F(QxLoggerTest, AnotherRunsEarlyLogStaysWhenThisRunLoggedNothingEarly)
 {
-    const std::wstring early = EarlyLogPath();
-    const std::string leftover = "another run's record\r\n";
-    CreateDirectoryW(LogsDirectory().c_str(), nullptr);
-    WriteFileBytes(early, leftover);
+    const std::string leftover = LeaveAnotherRunsEarlyLog();
     IFileLoggerItf& logger = NewLogger();
     const std::wstring name = LogName(L"AdoptsNothingUnlogged");
     EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
     const std::vector<std::string> lines = ReadLines(LogsDirectory() + name);
     ASSERT_EQ(lines.size(), 1u);
     ExpectRecord(lines[0], "INFO", kHeader);
-    EXPECT_EQ(ReadFileBytes(early), leftover);
+    EXPECT_EQ(ReadFileBytes(EarlyLogPath()), leftover);
 }
 
 // A named file that is there already keeps what it holds; the early records follow it.
