@@ -53,8 +53,9 @@ TEST(CtlArguments, RefusalsNameWhatIsWrong)
               Parse({L"install", L"Svc", L"--modules", L"A", L"--display-name-id", L"4294967296"}).error);
     EXPECT_EQ(L"install: --depend needs at least one service",
               Parse({L"install", L"Svc", L"--modules", L"A", L"--depend", L"--replace"}).error);
-    EXPECT_EQ(L"install: unknown option \"--force\"",
-              Parse({L"install", L"Svc", L"--modules", L"A", L"--force"}).error);
+    EXPECT_EQ(L"install: unknown option \"--forced\"",
+              Parse({L"install", L"Svc", L"--modules", L"A", L"--forced"}).error);
+    EXPECT_EQ(L"uninstall: unknown option \"--purge\"", Parse({L"uninstall", L"Svc", L"--purge"}).error);
     EXPECT_EQ(L"run: --seconds needs a whole number of seconds, not \"soon\"",
               Parse({L"run", L"Svc", L"--seconds", L"soon"}).error);
     EXPECT_EQ(L"status: unexpected argument \"more\"", Parse({L"status", L"Svc", L"more"}).error);
@@ -72,6 +73,9 @@ TEST(CtlArguments, RunTakesSecondsAndTheOtherCommandsTheirTarget)
     EXPECT_FALSE(Parse({L"run", L"Svc"}).command->seconds);
     EXPECT_EQ(CommandKind::Explain, Parse({L"explain", L"-1"}).command->kind);
     EXPECT_EQ(CommandKind::Uninstall, Parse({L"uninstall", L"Svc"}).command->kind);
+    EXPECT_FALSE(Parse({L"uninstall", L"Svc"}).command->force);
+    EXPECT_TRUE(Parse({L"uninstall", L"Svc", L"--force"}).command->force);
+    EXPECT_TRUE(Parse({L"install", L"Svc", L"--modules", L"A", L"--replace", L"--force"}).command->install.force);
     EXPECT_EQ(CommandKind::Validate, Parse({L"validate", L"Svc"}).command->kind);
     EXPECT_EQ(CommandKind::Help, Parse({L"--help"}).command->kind);
 }
