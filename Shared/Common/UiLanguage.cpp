@@ -140,6 +140,15 @@ std::wstring FormatMessageText(std::uint32_t messageId, std::uint32_t sourceFlag
     return text;
 }
 
+std::wstring FormatMessageLine(std::uint32_t messageId, std::uint32_t sourceFlag, NativeHandle source)
+{
+    std::wstring text = FormatMessageText(messageId, sourceFlag, source);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) {
+        text.pop_back();
+    }
+    return text;
+}
+
 std::wstring GetErrorText(std::uint32_t code)
 {
     try {

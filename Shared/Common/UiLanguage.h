@@ -67,6 +67,9 @@ HRESULT ReadVersionInProductLanguage(const std::wstring& path, std::unique_ptr<Q
 // sourceFlag is FORMAT_MESSAGE_FROM_HMODULE with a library, or FORMAT_MESSAGE_FROM_SYSTEM.
 std::wstring FormatMessageText(std::uint32_t messageId, std::uint32_t sourceFlag, Qx::Platform::NativeHandle source);
 
+// The same text without the line end that message tables give every message, for one line.
+std::wstring FormatMessageLine(std::uint32_t messageId, std::uint32_t sourceFlag, Qx::Platform::NativeHandle source);
+
 // The text for an HRESULT or message identifier: the product's message library first, the
 // system second, without a trailing CR LF; possibly empty. Raises HRXEx(E_OUTOFMEMORY) when
 // the result cannot be allocated.

@@ -14,6 +14,28 @@ constexpr std::uint32_t kSeverityBit = 0x80000000;
 constexpr std::uint32_t kNtStatusBits = 0xC0000000;
 constexpr std::uint32_t kWin32FacilityPrefix = 0x80070000;
 constexpr std::uint32_t kWin32Limit = 0x10000;
+constexpr std::uint32_t kProductFacility = 1;
+
+struct Meaning {
+    std::uint32_t value;
+    const wchar_t* text;
+};
+
+constexpr std::array<Meaning, 11> kMeanings = {{
+    {3, L"QxServiceHost's exit code after abort() in its C runtime: a C++ exception nothing caught, std::terminate "
+        L"or abort() in a module; one crash dump is written"},
+    {1063, L"QxServiceHost's exit code when it was not started by the Service Control Manager (run by hand)"},
+    {0xFFFFFFFF, L"QxServiceHost's exit code when it could not create its start-up lock"},
+    {0xC0000005, L"access violation: the process crashed reading or writing memory it may not; one crash dump"},
+    {0xC0000374, L"heap corruption: the process's heap was found broken; one crash dump"},
+    {0xC0000409, L"fail-fast (stack buffer overrun): the process was ended at once, also by abort() in "
+                 L"Microsoft's C runtime after its SIGABRT handler"},
+    {0xE06D7363, L"a C++ exception of Microsoft's runtime that nothing caught"},
+    {0x20474343, L"a C++ exception of g++'s runtime that nothing caught"},
+    {0x40010101, L"event: the service started"},
+    {0x40010102, L"event: the service stopped"},
+    {0xC0010103, L"event: the service could not be started"},
+}};
 
 struct ControlName {
     std::uint32_t bit;
@@ -43,7 +65,9 @@ std::wstring Hex8(std::uint32_t value)
 DecodedCode DecodeCode(std::uint32_t value)
 {
     DecodedCode code{value, CodeKind::MessageId, 0};
-    if (value == 0) {
+    if (value >= kWin32Limit && ((value >> 16) & 0xFFF) == kProductFacility) {
+        code.kind = CodeKind::ProductMessage;
+    } else if (value == 0) {
         code.kind = CodeKind::Success;
     } else if (value < kWin32Limit) {
         code.kind = CodeKind::Win32Error;
@@ -73,10 +97,22 @@ std::wstring DescribeCode(const DecodedCode& code)
         return hex + L", HRESULT";
     case CodeKind::NtStatus:
         return hex + L", NTSTATUS (an exception or crash code)";
+    case CodeKind::ProductMessage:
+        return hex + L", event or message of the product";
     case CodeKind::MessageId:
         break;
     }
-    return hex + L", message or event identifier";
+    return hex + L", message identifier";
+}
+
+std::optional<std::wstring> KnownMeaning(std::uint32_t value)
+{
+    for (const Meaning& meaning : kMeanings) {
+        if (meaning.value == value) {
+            return meaning.text;
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<std::uint32_t> ParseCode(const std::wstring& text)

@@ -13,7 +13,8 @@ enum class CodeKind {
     HResultFromWin32, // 0x8007xxxx: a Win32 error in an HRESULT
     HResult,          // another code with the severity bit
     NtStatus,         // both high bits set, as exception and crash codes are
-    MessageId,        // anything else, such as the message identifiers of events
+    ProductMessage,   // facility 1: the product's events and texts in QxMessages.dll
+    MessageId,        // anything else
 };
 
 struct DecodedCode {
@@ -27,6 +28,11 @@ DecodedCode DecodeCode(std::uint32_t value);
 
 // "0x8007007E, HRESULT of Win32 error 126", without the message text.
 std::wstring DescribeCode(const DecodedCode& code);
+
+// What the code means to this product whatever the system's texts say: QxServiceHost's own exit
+// codes (3, 1063, -1), the crash codes its processes end with, and the events it reports. Empty for
+// any other code.
+std::optional<std::wstring> KnownMeaning(std::uint32_t value);
 
 // A code as an operator writes it: decimal, negative decimal (a signed 32-bit value, as
 // %ERRORLEVEL% shows it) or hexadecimal after "0x".

@@ -1,5 +1,7 @@
 #include "CtlArguments.h"
 
+#include "CodeText.h"
+
 #include <array>
 #include <cwchar>
 #include <utility>
@@ -233,6 +235,11 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& arguments)
     default:
         if (arguments.size() > 2) {
             return Refuse(commandName + L": unexpected argument " + Quoted(arguments[2]));
+        }
+        if (command.kind == CommandKind::Explain && !ParseCode(command.target)) {
+            return Refuse(L"explain: " + Quoted(command.target) +
+                          L" is no code: give a decimal number, a negative one as %ERRORLEVEL% shows it, or 0x and "
+                          L"hexadecimal digits");
         }
         return {std::move(command), {}};
     }

@@ -2,24 +2,43 @@
 #include "Commands.h"
 #include "Common/UiLanguage.h"
 #include "Console.h"
+#include "HostFiles.h"
+
+using namespace Qx::Platform;
 
 namespace QxServiceCtl {
 
+namespace {
+
+// Only the product's own identifiers are looked up in its message library: a small number is a
+// Win32 error, whatever display name the library gives the same number.
+std::wstring MessageOf(const DecodedCode& code)
+{
+    if (code.kind == CodeKind::ProductMessage) {
+        Library library;
+        if (Libraries().LoadAsDataFile(ToolFolder() + kMessageLibraryName, library) == Qx::kErrorSuccess) {
+            return FormatMessageLine(code.value, kFormatMessageFromHModule, library.get());
+        }
+        return {};
+    }
+    const std::uint32_t system = code.kind == CodeKind::HResultFromWin32 ? code.win32Error : code.value;
+    return FormatMessageLine(system, kFormatMessageFromSystem, nullptr);
+}
+
+} // namespace
+
+// The command line's parsing has checked the code.
 int Explain(const std::wstring& text)
 {
-    const auto value = ParseCode(text);
-    if (!value) {
-        return Fail(L"explain", L"\"" + text +
-                                    L"\" is no code: give a decimal number, a negative one as %ERRORLEVEL% shows it, "
-                                    L"or 0x and hexadecimal digits");
-    }
-    const DecodedCode code = DecodeCode(*value);
+    const DecodedCode code = DecodeCode(ParseCode(text).value_or(0));
     Out(DescribeCode(code));
-    std::wstring message = GetErrorText(code.value);
-    if (message.empty() && code.kind == CodeKind::HResultFromWin32) {
-        message = GetErrorText(code.win32Error);
+    if (const auto meaning = KnownMeaning(code.value)) {
+        Out(*meaning);
     }
-    Out(message.empty() ? L"no text is known for it" : message);
+    const std::wstring message = MessageOf(code);
+    if (!message.empty() || !KnownMeaning(code.value)) {
+        Out(message.empty() ? L"no text is known for it" : message);
+    }
     return kExitSuccess;
 }
 

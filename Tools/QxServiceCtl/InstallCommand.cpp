@@ -26,10 +26,7 @@ std::wstring DisplayName(const std::wstring& service, std::uint32_t displayNameI
     if (Libraries().LoadAsDataFile(ToolFolder() + kMessageLibraryName, library) != Qx::kErrorSuccess) {
         return service;
     }
-    std::wstring text = FormatMessageText(displayNameId, kFormatMessageFromHModule, library.get());
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) {
-        text.pop_back();
-    }
+    const std::wstring text = FormatMessageLine(displayNameId, kFormatMessageFromHModule, library.get());
     return text.empty() ? service : text;
 }
 

@@ -45,7 +45,8 @@ std::wstring EventSourceKeyPath(const std::wstring& service)
 
 std::wstring Win32Reason(DWORD error)
 {
-    std::wstring text = GetErrorText(error);
+    // The system's text: the product's message library would give a display name for a small number.
+    const std::wstring text = FormatMessageLine(error, Qx::Platform::kFormatMessageFromSystem, nullptr);
     return L" (error " + std::to_wstring(error) + (text.empty() ? L"" : L": " + text) + L")";
 }
 

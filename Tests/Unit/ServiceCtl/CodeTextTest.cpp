@@ -14,7 +14,21 @@ TEST(CodeText, DecodesEachKindOfCode)
     EXPECT_EQ(L"0x8007007E, HRESULT of Win32 error 126", DescribeCode(fromWin32));
     EXPECT_EQ(L"0x80004005, HRESULT", DescribeCode(DecodeCode(0x80004005)));
     EXPECT_EQ(L"0xC0000005, NTSTATUS (an exception or crash code)", DescribeCode(DecodeCode(0xC0000005)));
-    EXPECT_EQ(L"0x40010101, message or event identifier", DescribeCode(DecodeCode(0x40010101)));
+    EXPECT_EQ(L"0x40010101, event or message of the product", DescribeCode(DecodeCode(0x40010101)));
+    EXPECT_EQ(L"0xC0010103, event or message of the product", DescribeCode(DecodeCode(0xC0010103)))
+        << "an event, not an NTSTATUS";
+    EXPECT_EQ(L"0x00000002, Win32 error 2", DescribeCode(DecodeCode(2))) << "never a display name";
+    EXPECT_EQ(L"0x00020005, message identifier", DescribeCode(DecodeCode(0x00020005)));
+}
+
+TEST(CodeText, KnowsTheHostsOwnCodesBeforeAnyText)
+{
+    for (const std::uint32_t code : {3u, 1063u, 0xFFFFFFFFu, 0xC0000005u, 0xC0000374u, 0xC0000409u, 0xE06D7363u,
+                                     0x20474343u, 0x40010101u, 0x40010102u, 0xC0010103u}) {
+        EXPECT_TRUE(KnownMeaning(code)) << Hex8(code).c_str();
+    }
+    EXPECT_EQ(L"event: the service could not be started", KnownMeaning(0xC0010103).value_or(L""));
+    EXPECT_FALSE(KnownMeaning(2));
 }
 
 TEST(CodeText, ParsesCodesAsOperatorsSeeThem)

@@ -60,6 +60,9 @@ TEST(CtlArguments, RefusalsNameWhatIsWrong)
               Parse({L"run", L"Svc", L"--seconds", L"soon"}).error);
     EXPECT_EQ(L"status: unexpected argument \"more\"", Parse({L"status", L"Svc", L"more"}).error);
     EXPECT_EQ(L"explain: <code> is missing", Parse({L"explain"}).error);
+    EXPECT_EQ(L"explain: \"E_FAIL\" is no code: give a decimal number, a negative one as %ERRORLEVEL% shows it, "
+              L"or 0x and hexadecimal digits",
+              Parse({L"explain", L"E_FAIL"}).error);
     EXPECT_EQ(L"--version takes no arguments, not \"x\"", Parse({L"--version", L"x"}).error);
 }
 

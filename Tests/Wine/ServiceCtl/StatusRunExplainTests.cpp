@@ -213,16 +213,31 @@ TEST_F(ToolTest, ExplainGivesTheTextOfAnEventIdentifier)
     ASSERT_FALSE(text.empty());
     const CtlResult result = RunCtl({L"explain", L"0x40010101"});
     EXPECT_EQ(0u, result.exitCode);
-    EXPECT_EQ((std::vector<std::string>{"0x40010101, message or event identifier", text}), result.out);
+    EXPECT_EQ(
+        (std::vector<std::string>{"0x40010101, event or message of the product", "event: the service started", text}),
+        result.out);
 }
 
-TEST_F(ToolTest, ExplainRefusesWhatIsNoCode)
+// Small numbers are Win32 errors and the host's exit codes, never the display names the product's
+// message library holds under the same numbers.
+TEST_F(ToolTest, ExplainNamesTheHostsCodesAndNeverADisplayNameForASmallNumber)
 {
-    const CtlResult result = RunCtl({L"explain", L"E_FAIL"});
-    EXPECT_EQ(1u, result.exitCode);
-    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl explain: \"E_FAIL\" is no code: give a decimal number, a "
+    const CtlResult abort = RunCtl({L"explain", L"3"});
+    EXPECT_EQ(0u, abort.exitCode);
+    ASSERT_EQ(3u, abort.out.size());
+    EXPECT_EQ("0x00000003, Win32 error 3", abort.out[0]);
+    EXPECT_EQ(0u, abort.out[1].find("QxServiceHost's exit code after abort()")) << abort.out[1];
+    EXPECT_EQ(MessageText(3, nullptr), abort.out[2]);
+    const CtlResult notFound = RunCtl({L"explain", L"2"});
+    EXPECT_EQ((std::vector<std::string>{"0x00000002, Win32 error 2", MessageText(2, nullptr)}), notFound.out);
+    const CtlResult crash = RunCtl({L"explain", L"0xC0000005"});
+    EXPECT_EQ(0u, crash.out.at(1).find("access violation")) << crash.out.at(1);
+
+    const CtlResult refused = RunCtl({L"explain", L"E_FAIL"});
+    EXPECT_EQ(2u, refused.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl: explain: \"E_FAIL\" is no code: give a decimal number, a "
                                        "negative one as %ERRORLEVEL% shows it, or 0x and hexadecimal digits"},
-              result.err);
+              refused.err);
 }
 
 TEST_F(ToolTest, HelpListsEveryCommand)
