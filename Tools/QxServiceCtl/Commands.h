@@ -13,7 +13,7 @@ int Validate(const std::wstring& service);
 int Status(const std::wstring& service);
 int RunModules(const Command& command);
 int Explain(const std::wstring& code);
-int Help();
+int Help(CommandKind command);
 int Version();
 
 } // namespace QxServiceCtl

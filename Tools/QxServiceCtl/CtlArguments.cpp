@@ -2,6 +2,7 @@
 
 #include "CodeText.h"
 
+#include <algorithm>
 #include <array>
 #include <cwchar>
 #include <utility>
@@ -15,7 +16,7 @@ struct CommandName {
     CommandKind kind;
 };
 
-constexpr std::array<CommandName, 8> kCommands = {{
+constexpr std::array<CommandName, 9> kCommands = {{
     {L"install", CommandKind::Install},
     {L"uninstall", CommandKind::Uninstall},
     {L"validate", CommandKind::Validate},
@@ -23,6 +24,7 @@ constexpr std::array<CommandName, 8> kCommands = {{
     {L"run", CommandKind::Run},
     {L"explain", CommandKind::Explain},
     {L"--help", CommandKind::Help},
+    {L"help", CommandKind::Help},
     {L"--version", CommandKind::Version},
 }};
 
@@ -206,6 +208,24 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& arguments)
     }
     if (!known) {
         return Refuse(L"unknown command " + Quoted(arguments[0]) + L": see QxServiceCtl --help");
+    }
+    // "<command> --help" (or -h, /?) anywhere after the command, and "help <command>".
+    const bool asksForHelp = std::ranges::any_of(arguments.begin() + 1, arguments.end(), [](const std::wstring& a) {
+        return a == L"--help" || a == L"-h" || a == L"/?";
+    });
+    if (asksForHelp && command.kind != CommandKind::Help) {
+        command.helpFor = command.kind;
+        command.kind = CommandKind::Help;
+        return {std::move(command), {}};
+    }
+    if (command.kind == CommandKind::Help && arguments[0] == L"help" && arguments.size() == 2) {
+        for (const auto& entry : kCommands) {
+            if (arguments[1] == entry.name && entry.kind != CommandKind::Help) {
+                command.helpFor = entry.kind;
+                return {std::move(command), {}};
+            }
+        }
+        return Refuse(L"help: unknown command " + Quoted(arguments[1]) + L": see QxServiceCtl --help");
     }
     if (command.kind == CommandKind::Help || command.kind == CommandKind::Version) {
         if (arguments.size() > 1) {

@@ -33,6 +33,8 @@ struct Command {
     std::optional<std::uint32_t> seconds;
     // uninstall: remove a service whose command line is not this host's for it.
     bool force = false;
+    // Help: the command whose help is asked for ("install --help", "help install"); Help for all.
+    CommandKind helpFor = CommandKind::Help;
 };
 
 struct ParsedArguments {

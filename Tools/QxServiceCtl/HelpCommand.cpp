@@ -1,4 +1,7 @@
 #include "Commands.h"
+
+#include <initializer_list>
+
 #include "Console.h"
 #include "Version.h"
 
@@ -8,38 +11,64 @@
 
 namespace QxServiceCtl {
 
-int Help()
+namespace {
+
+// One command's usage and what it does; its lines are indented by the printing.
+struct CommandHelp {
+    CommandKind kind;
+    std::initializer_list<const wchar_t*> lines;
+};
+
+const CommandHelp kCommandHelp[] = {
+    {CommandKind::Install,
+     {L"QxServiceCtl install <service> --modules <list> [--display-name-id N] [--start auto|demand]",
+      L"                     [--depend S...] [--self-defence] [--log-compressor] [--replace [--force]]",
+      L"    Creates the service \"<host>\" -name=<service>, its Parameters and its event source.",
+      L"    The name must not contain \"-\" (the host cuts its command line there) and must be shorter",
+      L"    than 256 characters; module names are cut at \";\" and \",\" and never trimmed, so no",
+      L"    space may stand next to a separator; the list holds at most 259 characters.",
+      L"    --replace changes an existing service of this host in place, keeping what install does not",
+      L"    set; a service whose command line is not this host's for the name needs --force too."}},
+    {CommandKind::Uninstall,
+     {L"QxServiceCtl uninstall <service> [--force]",
+      L"    Stops the service (waiting up to 30 s), deletes it, its Parameters and its event source.",
+      L"    A service whose command line is not \"<host>\" -name=<service> is left alone without --force."}},
+    {CommandKind::Validate,
+     {L"QxServiceCtl validate <service>",
+      L"    Checks every value the host reads and every module file; exits 0 only when the host would start."}},
+    {CommandKind::Status,
+     {L"QxServiceCtl status <service>",
+      L"    State, process id, accepted controls, exit code, newest module log and crash dump."}},
+    {CommandKind::Run,
+     {L"QxServiceCtl run <service>|<module path> [--seconds N]",
+      L"    Loads the modules here, calls SmInitialize in order, waits for Ctrl+C or N seconds,",
+      L"    then calls SmShutdown in reverse."}},
+    {CommandKind::Explain,
+     {L"QxServiceCtl explain <code>",
+      L"    The meaning of an exit code, HRESULT, Win32 error, crash code or event identifier."}},
+    {CommandKind::Help, {L"QxServiceCtl --help | help <command> | <command> --help", L"QxServiceCtl --version"}},
+};
+
+constexpr const wchar_t* kExitCodes = L"Exit codes: 0 success, 1 failure (named on standard error), 2 unusable "
+                                      L"command line.";
+
+} // namespace
+
+int Help(CommandKind command)
 {
-    static constexpr const wchar_t* kLines[] = {
-        L"QxServiceCtl: installs, checks and runs services of QxServiceHost.exe, which sits beside it.",
-        L"",
-        L"QxServiceCtl install <service> --modules <list> [--display-name-id N] [--start auto|demand]",
-        L"                     [--depend S...] [--self-defence] [--log-compressor] [--replace [--force]]",
-        L"    Creates the service \"<host>\" -name=<service>, its Parameters and its event source.",
-        L"    --replace changes an existing service of this host in place, keeping what install does not",
-        L"    set; a service whose command line is not this host's for the name needs --force too.",
-        L"    The name must not contain \"-\" (the host cuts its command line there) and must be shorter",
-        L"    than 256 characters; module names are cut at \";\" and \",\" and never trimmed, so no",
-        L"    space may stand next to a separator; the list holds at most 259 characters.",
-        L"QxServiceCtl uninstall <service> [--force]",
-        L"    Stops the service (waiting up to 30 s), deletes it, its Parameters and its event source.",
-        L"    A service whose command line is not \"<host>\" -name=<service> is left alone without --force.",
-        L"QxServiceCtl validate <service>",
-        L"    Checks every value the host reads and every module file; exits 0 only when the host would start.",
-        L"QxServiceCtl status <service>",
-        L"    State, process id, accepted controls, exit code, newest module log and crash dump.",
-        L"QxServiceCtl run <service>|<module path> [--seconds N]",
-        L"    Loads the modules here, calls SmInitialize in order, waits for Ctrl+C or N seconds,",
-        L"    then calls SmShutdown in reverse.",
-        L"QxServiceCtl explain <code>",
-        L"    The text of an exit code, HRESULT, Win32 error or event identifier.",
-        L"QxServiceCtl --help | --version",
-        L"",
-        L"Exit codes: 0 success, 1 failure (named on standard error), 2 unusable command line.",
-    };
-    for (const auto* line : kLines) {
-        Out(line);
+    if (command == CommandKind::Help) {
+        Out(L"QxServiceCtl: installs, checks and runs services of QxServiceHost.exe, which sits beside it.");
+        Out(L"");
     }
+    for (const CommandHelp& help : kCommandHelp) {
+        if (command == CommandKind::Help || help.kind == command) {
+            for (const wchar_t* line : help.lines) {
+                Out(line);
+            }
+        }
+    }
+    Out(L"");
+    Out(kExitCodes);
     return kExitSuccess;
 }
 

@@ -32,7 +32,7 @@ int Dispatch(const Command& command)
     case CommandKind::Help:
         break;
     }
-    return Help();
+    return Help(command.helpFor);
 }
 
 } // namespace

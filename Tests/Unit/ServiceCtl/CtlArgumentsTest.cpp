@@ -81,6 +81,17 @@ TEST(CtlArguments, RunTakesSecondsAndTheOtherCommandsTheirTarget)
     EXPECT_TRUE(Parse({L"install", L"Svc", L"--modules", L"A", L"--replace", L"--force"}).command->install.force);
     EXPECT_EQ(CommandKind::Validate, Parse({L"validate", L"Svc"}).command->kind);
     EXPECT_EQ(CommandKind::Help, Parse({L"--help"}).command->kind);
+    EXPECT_EQ(CommandKind::Help, Parse({L"--help"}).command->helpFor);
+    for (const std::vector<std::wstring>& asked : {std::vector<std::wstring>{L"install", L"--help"},
+                                                   {L"help", L"install"},
+                                                   {L"install", L"Svc", L"-h"},
+                                                   {L"install", L"/?"}}) {
+        const auto help = Parse(asked);
+        ASSERT_TRUE(help.command);
+        EXPECT_EQ(CommandKind::Help, help.command->kind);
+        EXPECT_EQ(CommandKind::Install, help.command->helpFor);
+    }
+    EXPECT_EQ(L"help: unknown command \"start\": see QxServiceCtl --help", Parse({L"help", L"start"}).error);
 }
 
 TEST(CtlArguments, NumbersAreDecimalOrHexadecimalWithin32Bits)

@@ -240,13 +240,34 @@ TEST_F(ToolTest, ExplainNamesTheHostsCodesAndNeverADisplayNameForASmallNumber)
               refused.err);
 }
 
+// Each command's own help, asked for in any of the ways operators try, and its exit codes.
+TEST_F(ToolTest, EachCommandHasItsHelp)
+{
+    for (const std::vector<std::wstring>& asked :
+         {std::vector<std::wstring>{L"install", L"--help"}, {L"help", L"install"}, {L"install", L"Svc", L"-h"}}) {
+        const CtlResult result = RunCtl(asked);
+        EXPECT_EQ(0u, result.exitCode);
+        ASSERT_FALSE(result.out.empty());
+        EXPECT_EQ(0u, result.out.front().find("QxServiceCtl install <service> --modules <list>")) << result.out.front();
+        EXPECT_EQ("Exit codes: 0 success, 1 failure (named on standard error), 2 unusable command line.",
+                  result.out.back());
+        for (const std::string& line : result.out) {
+            EXPECT_EQ(std::string::npos, line.find("QxServiceCtl uninstall")) << "only install's help";
+        }
+    }
+    const CtlResult status = RunCtl({L"status", L"-h"});
+    EXPECT_EQ(0u, status.exitCode);
+    EXPECT_EQ("QxServiceCtl status <service>", status.out.at(0));
+    EXPECT_EQ(2u, RunCtl({L"help", L"nothing"}).exitCode);
+}
+
 TEST_F(ToolTest, HelpListsEveryCommand)
 {
     const CtlResult result = RunCtl({L"--help"});
     EXPECT_EQ(0u, result.exitCode);
     for (const char* command :
          {"install <service> --modules <list>", "uninstall <service>", "validate <service>", "status <service>",
-          "run <service>|<module path> [--seconds N]", "explain <code>", "--help | --version"}) {
+          "run <service>|<module path> [--seconds N]", "explain <code>", "--help | help <command>", "--version"}) {
         bool listed = false;
         for (const auto& line : result.out) {
             listed = listed || line.starts_with(std::string("QxServiceCtl ") + command);
