@@ -1,8 +1,15 @@
 #include "Common/ServiceHost/ServiceModuleManager.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <exception>
+#include <iterator>
+#include <typeinfo>
 #include <utility>
+
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
 
 #include "Common/ServiceHost/ModuleName.h"
 #include "Platform/Api/ProcessWide.h"
@@ -80,26 +87,72 @@ void ServiceModuleManager::Load(const std::wstring& moduleList)
     m_modules.swap(loaded);
 }
 
+namespace {
+
+// The type of the exception being handled, as the runtime names it; empty where it cannot tell.
+std::string CurrentExceptionType()
+{
+#if defined(__GLIBCXX__)
+    const std::type_info* type = abi::__cxa_current_exception_type();
+    return type != nullptr ? type->name() : std::string();
+#else
+    return {};
+#endif
+}
+
+// The one record at level 1 that names the module that failed the start: its file, what its
+// SmInitialize did and how long it ran.
+void LogModuleFailure(const ServiceModuleManager::ServiceModule& record, std::uint64_t startedAt,
+                      const std::wstring& what) noexcept
+{
+    LogUtils::WithoutRaising([&] {
+        std::wstring file;
+        if (Process().ModuleFileName(record.module.get(), file) != kErrorSuccess) {
+            file = record.name;
+        }
+        QX_LOG_ERROR("ServiceModule ", record.name, " failed the start after ", Process().TickCount64() - startedAt,
+                     " ms: ", what, "; file ", file);
+    });
+}
+
+std::wstring Thrown(const std::string& type)
+{
+    return type.empty() ? std::wstring(L"SmInitialize threw an exception")
+                        : L"SmInitialize threw " + std::wstring(type.begin(), type.end());
+}
+
+std::wstring Returned(HRESULT hr, const ErrorInfo& errorInfo)
+{
+    wchar_t code[16];
+    std::swprintf(code, std::size(code), L"0x%08X", static_cast<unsigned>(hr));
+    const std::wstring description = errorInfo ? errorInfo->Description() : std::wstring();
+    return L"SmInitialize returned " + std::wstring(code) + (description.empty() ? L"" : L" (" + description + L")");
+}
+
+} // namespace
+
 // The modules before a module that threw may run threads; they are stopped before the exception
 // ends the start and their libraries can be freed.
-void ServiceModuleManager::UndoStartAfterException(const ServiceModule& record) noexcept
+void ServiceModuleManager::UndoStartAfterException(const ServiceModule& record, std::uint64_t startedAt,
+                                                   const std::string& type) noexcept
 {
+    LogModuleFailure(record, startedAt, Thrown(type));
     LogUtils::WithoutRaising(
         [&] { QX_LOG_ERROR("ServiceModule ", record.name, " initialization failed: exception thrown"); });
     ShutdownModules();
 }
 
-HRESULT ServiceModuleManager::CallSmInitialize(ServiceModule& record)
+HRESULT ServiceModuleManager::CallSmInitialize(ServiceModule& record, std::uint64_t startedAt)
 {
     ModuleEntryOutcome outcome;
     try {
         outcome = Libraries().CallSmInitialize(record.smInitialize, &record.moduleFlags);
     } catch (...) {
-        UndoStartAfterException(record);
+        UndoStartAfterException(record, startedAt, CurrentExceptionType());
         throw;
     }
     if (outcome.foreignException) {
-        UndoStartAfterException(record);
+        UndoStartAfterException(record, startedAt, outcome.foreignType);
         throw ForeignModuleException{std::move(outcome.foreignType)};
     }
     return outcome.result;
@@ -109,12 +162,14 @@ void ServiceModuleManager::InitModules()
 {
     for (const auto& record : m_modules) {
         QX_LOG(3, "Init ServiceModule ", record->name);
-        const HRESULT hr = CallSmInitialize(*record);
+        const std::uint64_t startedAt = Process().TickCount64();
+        const HRESULT hr = CallSmInitialize(*record, startedAt);
         if (Failed(hr)) {
-            QX_LOG(3, "ServiceModule ", record->name, " initialization failed ", hr);
             // The module's own COM error information is taken before the shut-down of the
             // others can replace it.
             const ErrorInfo errorInfo = Process().TakeThreadErrorInfo();
+            LogModuleFailure(*record, startedAt, Returned(hr, errorInfo));
+            QX_LOG(3, "ServiceModule ", record->name, " initialization failed ", hr);
             ShutdownModules();
             RaiseWithErrorInfo(hr, errorInfo);
         }

@@ -53,8 +53,9 @@ public:
     [[nodiscard]] const std::vector<std::shared_ptr<ServiceModule>>& Modules() const { return m_modules; }
 
 private:
-    HRESULT CallSmInitialize(ServiceModule& record);
-    void UndoStartAfterException(const ServiceModule& record) noexcept;
+    HRESULT CallSmInitialize(ServiceModule& record, std::uint64_t startedAt);
+    void UndoStartAfterException(const ServiceModule& record, std::uint64_t startedAt,
+                                 const std::string& type) noexcept;
 
     std::vector<std::shared_ptr<ServiceModule>> m_modules;
 };

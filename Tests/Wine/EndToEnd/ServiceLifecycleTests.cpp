@@ -34,6 +34,23 @@ protected:
 };
 
 const std::string kPreMessageLoopEntered = "Entering CServiceModule::PreMessageLoop";
+
+// The record at level 1 that names B as the module that failed the start, which must say what its
+// SmInitialize did and name its file; empty when there is none.
+std::string ModuleBFailureRecord(const LogFile& log, const std::string& what)
+{
+    const std::string prefix = "ServiceModule QxTestModuleB.dll failed the start after ";
+    for (const LogRecord& record : log.records) {
+        if (record.text.starts_with(prefix)) {
+            EXPECT_EQ("ERROR", record.severity);
+            EXPECT_NE(std::string::npos, record.text.find(" ms: " + what + "; file ")) << record.text;
+            EXPECT_TRUE(record.text.ends_with("\\QxTestModuleB.dll")) << record.text;
+            return record.text;
+        }
+    }
+    ADD_FAILURE() << "no record " << prefix << "..." << Dump(log);
+    return {};
+}
 const std::string kLongInitialization = "Long time service initialization is in progress...";
 const std::string kStartedEvent = "Event: [] Type=Information Category=0x01 Id=0x40010101";
 const std::string kStoppedEvent = "Event: [] Type=Information Category=0x01 Id=0x40010102";
@@ -337,6 +354,7 @@ TEST_F(ServiceLifecycle, FailingModuleStopsTheServiceWithItsHresult)
         log,
         {"Loading module:QxTestModuleA.dll", "Loading module:QxTestModuleB.dll", "Loading module:QxTestModuleC.dll",
          "Init ServiceModule QxTestModuleA.dll", "Init ServiceModule QxTestModuleB.dll",
+         ModuleBFailureRecord(log, "SmInitialize returned 0x80004005"),
          "ServiceModule QxTestModuleB.dll initialization failed -2147467259",
          "Shutting down ServiceModule QxTestModuleA.dll", "Service initialization completed with code: -2147467259",
          "Event: [] Type=Error Category=0x01 Id=0xC0010103", "LogEvent: Service stopped"}));
@@ -378,6 +396,7 @@ TEST_F(ServiceLifecycle, ThrowingModuleIsLoggedAndThoseBeforeItAreShutDown)
 
     const LogFile log = ReadServiceLog();
     EXPECT_TRUE(HasRecordsInOrder(log, {"Init ServiceModule QxTestModuleB.dll",
+                                        ModuleBFailureRecord(log, "SmInitialize threw " + TestModuleRuntimeErrorType()),
                                         "ServiceModule QxTestModuleB.dll initialization failed: exception thrown",
                                         "Shutting down ServiceModule QxTestModuleA.dll",
                                         "Event: [] Type=Error Category=0x01 Id=0xC0010103"}));

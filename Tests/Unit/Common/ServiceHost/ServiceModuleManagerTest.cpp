@@ -112,8 +112,12 @@ TEST_F(ServiceModuleManagerTest, FailingModuleUndoesTheStartWithItsError)
 {
     Exports().results[1] = kEFail;
     Exports().flags[0] = ServiceModuleManager::kKeepsWatchDogGuard;
-    Exports().during[1] = [this] { platform.process.threadErrorInfo = std::make_shared<FakeErrorInfo>(L"B broke"); };
+    Exports().during[1] = [this] {
+        platform.process.threadErrorInfo = std::make_shared<FakeErrorInfo>(L"B broke");
+        platform.process.tickCount += 25;
+    };
     manager.Load(L"a.dll;b.dll;c.dll");
+    platform.process.modulePaths[manager.Modules()[1]->module.get()] = L"C:\\Qx\\b.dll";
     try {
         manager.InitModules();
         FAIL() << "the failure must be raised";
@@ -124,6 +128,12 @@ TEST_F(ServiceModuleManagerTest, FailingModuleUndoesTheStartWithItsError)
     }
     EXPECT_EQ(Exports().Names(), (Calls{"A.SmInitialize", "B.SmInitialize", "A.SmShutdown"}));
     EXPECT_TRUE(logger.Contains(L"ServiceModule b.dll initialization failed -2147467259"));
+    const LoggedRecord* named = logger.Find(L"ServiceModule b.dll failed the start");
+    ASSERT_NE(named, nullptr);
+    EXPECT_EQ(named->text, L"ServiceModule b.dll failed the start after 25 ms: SmInitialize returned 0x80004005 (B "
+                           L"broke); file C:\\Qx\\b.dll");
+    EXPECT_EQ(named->severity, L"ERROR");
+    EXPECT_EQ(named->level, 1);
     EXPECT_TRUE(manager.AnyModuleKeepsGuard()) << "bit 0 of an earlier module counts after a failure";
     EXPECT_TRUE(platform.libraries.FreedPaths().empty()) << "all libraries stay loaded";
 }
@@ -154,6 +164,10 @@ TEST_F(ServiceModuleManagerTest, ThrowingModuleShutsDownThoseBeforeItAndItsExcep
             EXPECT_EQ(error.thrownType, ".?AVruntime_error@std@@");
         }
         EXPECT_EQ(Exports().Names(), (Calls{"A.SmInitialize", "B.SmInitialize", "A.SmShutdown"}));
+        const LoggedRecord* named = logger.Find(L"ServiceModule b.dll failed the start");
+        ASSERT_NE(named, nullptr);
+        EXPECT_EQ(named->text, std::wstring(L"ServiceModule b.dll failed the start after 0 ms: SmInitialize threw ") +
+                                   (foreign ? L".?AVruntime_error@std@@" : L"St13runtime_error") + L"; file b.dll");
         const LoggedRecord* record = logger.Find(L"ServiceModule b.dll initialization failed: ");
         ASSERT_NE(record, nullptr);
         EXPECT_EQ(record->text, L"ServiceModule b.dll initialization failed: exception thrown");
