@@ -21,6 +21,14 @@ bool IsDataFileHandle(NativeHandle handle)
     return (reinterpret_cast<std::uintptr_t>(handle) & 1) != 0;
 }
 
+ModuleEntryOutcome ForeignOutcome(const ForeignRuntimeException& caught)
+{
+    ModuleEntryOutcome outcome;
+    outcome.foreignException = true;
+    outcome.foreignType = caught.decoratedType;
+    return outcome;
+}
+
 } // namespace
 
 NativeHandle ModuleOfHandle(NativeHandle handle)
@@ -115,7 +123,7 @@ ModuleEntryOutcome FakeLibraries::CallSmInitialize(SmInitializeEntry entry, std:
         outcome.result = entry(moduleFlags);
         return outcome;
     } catch (const ForeignRuntimeException& caught) {
-        return {.foreignException = true, .foreignType = caught.decoratedType};
+        return ForeignOutcome(caught);
     }
 }
 
@@ -125,7 +133,7 @@ ModuleEntryOutcome FakeLibraries::CallSmShutdown(SmShutdownEntry entry)
         entry();
         return {};
     } catch (const ForeignRuntimeException& caught) {
-        return {.foreignException = true, .foreignType = caught.decoratedType};
+        return ForeignOutcome(caught);
     }
 }
 

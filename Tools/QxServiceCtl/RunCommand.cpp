@@ -5,6 +5,7 @@
 #include <exception>
 #include <iterator>
 #include <memory>
+#include <thread>
 
 #include "CodeText.h"
 #include "Commands.h"
@@ -111,18 +112,52 @@ std::wstring Milliseconds(std::chrono::steady_clock::duration elapsed)
     return text;
 }
 
-void ShutDown(std::vector<LoadedModule>& modules, std::size_t initialized)
+// What left a module's entry: nothing (empty), or the exception as "threw <type>: <what()>", with
+// the error description the module set. Read while the module that threw is still loaded and before
+// the exception object is gone.
+template <typename Call>
+std::wstring CallCatching(Call call)
+{
+    const auto wide = [](const std::string& text) { return std::wstring(text.begin(), text.end()); };
+    const auto thrown = [&](const std::string& type, const std::string& what) {
+        std::wstring text = L"threw " + (type.empty() ? std::wstring(L"an exception") : wide(type));
+        if (!what.empty()) {
+            text += L": " + wide(what);
+        }
+        if (const ErrorInfo info = Process().TakeThreadErrorInfo()) {
+            text += L" (" + info->Description() + L")";
+        }
+        return text;
+    };
+    try {
+        const ModuleEntryOutcome outcome = call();
+        return outcome.foreignException ? thrown(outcome.foreignType, outcome.foreignWhat) : std::wstring();
+    } catch (const std::exception& error) {
+        return thrown(CurrentExceptionType(), error.what());
+    } catch (...) {
+        return thrown(CurrentExceptionType(), {});
+    }
+}
+
+// Shuts the modules down, last first. A module that throws ends it there, as the service ends with
+// std::terminate; false then.
+bool ShutDown(std::vector<LoadedModule>& modules, std::size_t initialized)
 {
     while (initialized > 0) {
         const LoadedModule& module = modules[--initialized];
         const auto started = std::chrono::steady_clock::now();
-        if (Libraries().CallSmShutdown(module.smShutdown).foreignException) {
-            // As an exception of this tool's own runtime would, which nothing here catches.
-            std::terminate();
+        const std::wstring thrown = CallCatching([&] { return Libraries().CallSmShutdown(module.smShutdown); });
+        const std::wstring took = Milliseconds(std::chrono::steady_clock::now() - started);
+        if (!thrown.empty()) {
+            Out(L"SmShutdown " + module.name + L": " + thrown + L" after " + took);
+            Fail(kCommand, L"module " + module.name + L" " + thrown +
+                               L" out of SmShutdown: the service ends there through std::terminate (exit code 3, "
+                               L"one crash dump), and the modules before it get no SmShutdown");
+            return false;
         }
-        Out(L"SmShutdown " + module.name + L": returned in " +
-            Milliseconds(std::chrono::steady_clock::now() - started));
+        Out(L"SmShutdown " + module.name + L": returned in " + took);
     }
+    return true;
 }
 
 // Initialises the modules in order; on a failure those before it are shut down, last first, as
@@ -134,19 +169,15 @@ bool Initialize(std::vector<LoadedModule>& modules)
         std::uint32_t flags = 0;
         HRESULT hr = 0;
         const auto started = std::chrono::steady_clock::now();
-        bool threw = false;
-        try {
-            const ModuleEntryOutcome outcome = Libraries().CallSmInitialize(module.smInitialize, &flags);
+        const std::wstring thrown = CallCatching([&] {
+            ModuleEntryOutcome outcome = Libraries().CallSmInitialize(module.smInitialize, &flags);
             hr = outcome.result;
-            threw = outcome.foreignException;
-        } catch (...) {
-            threw = true;
-        }
+            return outcome;
+        });
         const std::wstring took = Milliseconds(std::chrono::steady_clock::now() - started);
-        if (threw || hr < 0) {
-            const std::wstring what =
-                threw ? L"threw an exception" : L"failed with " + Hex8(static_cast<std::uint32_t>(hr));
-            const std::wstring text = threw ? L"" : GetErrorText(static_cast<std::uint32_t>(hr));
+        if (!thrown.empty() || hr < 0) {
+            const std::wstring what = !thrown.empty() ? thrown : L"failed with " + Hex8(static_cast<std::uint32_t>(hr));
+            const std::wstring text = !thrown.empty() ? L"" : GetErrorText(static_cast<std::uint32_t>(hr));
             Out(L"SmInitialize " + module.name + L": " + what + (text.empty() ? L"" : L" (" + text + L")") +
                 L" after " + took);
             ShutDown(modules, i);
@@ -194,11 +225,16 @@ int RunModules(const Command& command)
             return kExitFailure;
         }
     }
-    if (!Initialize(modules)) {
+    // As in the service, SmInitialize runs on a thread of its own and SmShutdown on another.
+    bool started = false;
+    std::thread([&] { started = Initialize(modules); }).join();
+    if (!started) {
         return kExitFailure;
     }
     WaitForStop(command.seconds);
-    ShutDown(modules, modules.size());
+    if (!ShutDown(modules, modules.size())) {
+        return kExitFailure;
+    }
     Out(L"stopped: every module shut down");
     return kExitSuccess;
 }

@@ -87,9 +87,6 @@ void ServiceModuleManager::Load(const std::wstring& moduleList)
     m_modules.swap(loaded);
 }
 
-namespace {
-
-// The type of the exception being handled, as the runtime names it; empty where it cannot tell.
 std::string CurrentExceptionType()
 {
 #if defined(__GLIBCXX__)
@@ -99,6 +96,8 @@ std::string CurrentExceptionType()
     return {};
 #endif
 }
+
+namespace {
 
 // The one record at level 1 that names the module that failed the start: its file, what its
 // SmInitialize did and how long it ran.

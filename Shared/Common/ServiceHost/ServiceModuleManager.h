@@ -66,5 +66,9 @@ struct ForeignModuleException {
     std::string thrownType; // the decorated name, as that compiler's runtime records it
 };
 
+// The type of the exception being handled, as its runtime names it ("St13runtime_error"); empty
+// where the runtime cannot tell.
+std::string CurrentExceptionType();
+
 // The names in a module list, in order: cut at ";" and ",", empty pieces dropped, nothing trimmed.
 std::vector<std::wstring> SplitModuleList(const std::wstring& moduleList);

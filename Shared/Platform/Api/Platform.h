@@ -94,6 +94,8 @@ struct ModuleEntryOutcome {
     bool foreignException = false;
     // Its thrown type's decorated name (".?AVruntime_error@std@@"); empty when unknown.
     std::string foreignType;
+    // what() when it is a std::exception; empty otherwise.
+    std::string foreignWhat;
 };
 
 class ILibraries {

@@ -25,6 +25,7 @@ ModuleEntryOutcome ForeignExceptionOutcome(const QxMsvcException& caught)
     ModuleEntryOutcome outcome;
     outcome.foreignException = true;
     outcome.foreignType = caught.typeName;
+    outcome.foreignWhat = caught.what;
     return outcome;
 }
 

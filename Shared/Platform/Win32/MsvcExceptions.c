@@ -66,6 +66,37 @@ const char* QxMsvcThrownTypeName(const EXCEPTION_RECORD* record)
     }
 }
 
+// Whether std::exception is among the types a handler may catch the thrown object as.
+static int IsStandardException(const EXCEPTION_RECORD* record)
+{
+    const char* imageBase = (const char*)record->ExceptionInformation[3];
+    const ThrowInfo* throwInfo = (const ThrowInfo*)record->ExceptionInformation[2];
+    const CatchableTypeArray* types = (const CatchableTypeArray*)(imageBase + throwInfo->catchableTypes);
+    for (int i = 0; i < types->count; ++i) {
+        const CatchableType* type = (const CatchableType*)(imageBase + types->types[i]);
+        const TypeDescriptor* descriptor = (const TypeDescriptor*)(imageBase + type->typeDescriptor);
+        if (strcmp(descriptor->decoratedName, ".?AVexception@std@@") == 0) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// what() of a thrown std::exception: Microsoft's std::exception keeps its message pointer right
+// after the virtual table pointer.
+static void CopyWhat(const EXCEPTION_RECORD* record, QxMsvcException* caught)
+{
+    __try {
+        const char* object = (const char*)record->ExceptionInformation[1];
+        if (object != NULL && IsStandardException(record)) {
+            const char* what = *(const char* const*)(object + sizeof(void*));
+            lstrcpynA(caught->what, what != NULL ? what : "", QX_MSVC_WHAT_CAPACITY);
+        }
+    } __except (EXCEPTION_EXECUTE_HANDLER) {
+        caught->what[0] = '\0';
+    }
+}
+
 // Runs while the thrower's frames still exist: everything the caller learns is copied here.
 static int CatchMsvcException(const EXCEPTION_POINTERS* pointers, QxMsvcException* caught)
 {
@@ -74,6 +105,9 @@ static int CatchMsvcException(const EXCEPTION_POINTERS* pointers, QxMsvcExceptio
     }
     const char* name = QxMsvcThrownTypeName(pointers->ExceptionRecord);
     lstrcpynA(caught->typeName, name != NULL ? name : "", QX_MSVC_TYPE_NAME_CAPACITY);
+    if (name != NULL) {
+        CopyWhat(pointers->ExceptionRecord, caught);
+    }
     return EXCEPTION_EXECUTE_HANDLER;
 }
 

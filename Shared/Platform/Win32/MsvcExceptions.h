@@ -10,13 +10,15 @@
 extern "C" {
 #endif
 
-enum { QX_MSVC_TYPE_NAME_CAPACITY = 128 };
+enum { QX_MSVC_TYPE_NAME_CAPACITY = 128, QX_MSVC_WHAT_CAPACITY = 256 };
 
 // What a caught exception of Microsoft's runtime was.
 typedef struct QxMsvcException {
     // The decorated name of the thrown type, such as ".?AVruntime_error@std@@", cut to fit;
     // empty when the record does not say.
     char typeName[QX_MSVC_TYPE_NAME_CAPACITY];
+    // what() of a thrown std::exception, cut to fit; empty for any other type.
+    char what[QX_MSVC_WHAT_CAPACITY];
 } QxMsvcException;
 
 // The decorated name of the type of the object an exception record of Microsoft's runtime carries:

@@ -163,11 +163,31 @@ TEST_F(ToolTest, RunCatchesAnExceptionFromSmInitialize)
     const CtlResult result = RunCtl({L"run", service});
     EXPECT_EQ(1u, result.exitCode);
     ASSERT_EQ(3u, result.out.size());
-    EXPECT_TRUE(result.out[1].starts_with("SmInitialize QxTestModuleB.dll: threw an exception after "))
-        << result.out[1];
+    // The thrown type as the module's runtime names it, and the standard exception's what().
+    constexpr std::string_view kWhat = ": SmInitialize of the test module throws";
+    EXPECT_TRUE(result.out[1].starts_with("SmInitialize QxTestModuleB.dll: threw ")) << result.out[1];
+    EXPECT_NE(std::string::npos, result.out[1].find(std::string(kWhat) + " after ")) << result.out[1];
     EXPECT_TRUE(result.out[2].starts_with("SmShutdown QxTestModuleA.dll: returned in ")) << result.out[2];
-    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl run: module QxTestModuleB.dll did not start: threw an exception"},
-              result.err);
+    ASSERT_EQ(1u, result.err.size());
+    EXPECT_TRUE(result.err[0].starts_with("QxServiceCtl run: module QxTestModuleB.dll did not start: threw "));
+    EXPECT_TRUE(result.err[0].ends_with(kWhat)) << result.err[0];
+}
+
+// An exception out of SmShutdown is reported while the module is still loaded (reading it after the
+// library was freed crashed the tool), and the shut-down ends there, as in the service.
+TEST_F(ToolTest, RunReportsAnExceptionFromSmShutdown)
+{
+    ASSERT_EQ(0u, Install({L"--modules", L"QxTestModuleA.dll;QxTestModuleB.dll"}).exitCode);
+    SetModuleSetting(L"QxTestModuleB", L"Throw", 2);
+    const CtlResult result = RunCtl({L"run", service, L"--seconds", L"0"});
+    EXPECT_EQ(1u, result.exitCode);
+    ASSERT_EQ(4u, result.out.size());
+    EXPECT_TRUE(result.out[3].starts_with("SmShutdown QxTestModuleB.dll: threw ")) << result.out[3];
+    EXPECT_NE(std::string::npos, result.out[3].find(": SmShutdown of the test module throws after ")) << result.out[3];
+    ASSERT_EQ(1u, result.err.size());
+    EXPECT_TRUE(result.err[0].ends_with(" out of SmShutdown: the service ends there through std::terminate (exit "
+                                        "code 3, one crash dump), and the modules before it get no SmShutdown"))
+        << result.err[0];
 }
 
 TEST_F(ToolTest, RunRefusesAModuleWithoutBothExports)
