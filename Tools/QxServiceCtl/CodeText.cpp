@@ -127,6 +127,16 @@ std::optional<std::uint32_t> ParseCode(const std::wstring& text)
     return ParseUnsigned(text);
 }
 
+int StatusExitCode(std::uint32_t state, bool processEnded, std::uint32_t exitCode)
+{
+    constexpr std::uint32_t kStopped = 1;
+    constexpr std::uint32_t kRunning = 4;
+    if (processEnded || (state == kStopped && exitCode != 0)) {
+        return kStatusFailedOrDead;
+    }
+    return state == kRunning ? kStatusRunning : kStatusNotRunning;
+}
+
 std::wstring ServiceStateName(std::uint32_t state)
 {
     static constexpr std::array<const wchar_t*, 7> kStates = {

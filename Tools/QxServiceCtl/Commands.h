@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "CodeText.h"
 #include "CtlArguments.h"
 
 namespace QxServiceCtl {
@@ -13,6 +14,9 @@ int Validate(const std::wstring& service);
 int Status(const std::wstring& service);
 int RunModules(const Command& command);
 int Explain(const std::wstring& code);
+// The text of a code: the product's message library for the product's own identifiers, the
+// system's for any other; empty when there is none.
+std::wstring CodeMessage(const DecodedCode& code);
 int Help(CommandKind command);
 int Version();
 

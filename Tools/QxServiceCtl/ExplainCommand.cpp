@@ -8,11 +8,9 @@ using namespace Qx::Platform;
 
 namespace QxServiceCtl {
 
-namespace {
-
 // Only the product's own identifiers are looked up in its message library: a small number is a
 // Win32 error, whatever display name the library gives the same number.
-std::wstring MessageOf(const DecodedCode& code)
+std::wstring CodeMessage(const DecodedCode& code)
 {
     if (code.kind == CodeKind::ProductMessage) {
         Library library;
@@ -25,8 +23,6 @@ std::wstring MessageOf(const DecodedCode& code)
     return FormatMessageLine(system, kFormatMessageFromSystem, nullptr);
 }
 
-} // namespace
-
 // The command line's parsing has checked the code.
 int Explain(const std::wstring& text)
 {
@@ -35,7 +31,7 @@ int Explain(const std::wstring& text)
     if (const auto meaning = KnownMeaning(code.value)) {
         Out(*meaning);
     }
-    const std::wstring message = MessageOf(code);
+    const std::wstring message = CodeMessage(code);
     if (!message.empty() || !KnownMeaning(code.value)) {
         Out(message.empty() ? L"no text is known for it" : message);
     }

@@ -14,14 +14,6 @@ namespace QxServiceCtl {
 
 namespace {
 
-// Service names and paths, compared as the system compares them for the ASCII letters; any other
-// difference counts, so that a doubtful case is refused rather than taken.
-bool SameIgnoringCase(std::wstring_view left, std::wstring_view right)
-{
-    const auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
-    return std::ranges::equal(left, right, {}, lower, lower);
-}
-
 bool IsBlank(wchar_t c)
 {
     return c == L' ' || c == L'\t';
@@ -33,6 +25,12 @@ std::wstring Quoted(std::wstring_view text)
 }
 
 } // namespace
+
+bool SameIgnoringCase(std::wstring_view left, std::wstring_view right)
+{
+    const auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
+    return std::ranges::equal(left, right, {}, lower, lower);
+}
 
 std::wstring CharacterCode(wchar_t c)
 {
@@ -99,22 +97,23 @@ std::optional<std::wstring> ModuleListRefusal(const std::wstring& modules)
     return std::nullopt;
 }
 
-bool RunsHostFor(std::wstring_view imagePath, std::wstring_view hostPath, std::wstring_view service)
+std::wstring_view ProgramOf(std::wstring_view imagePath)
 {
-    std::wstring_view program;
-    std::wstring_view arguments;
     if (imagePath.starts_with(L'"')) {
         const std::size_t close = imagePath.find(L'"', 1);
-        if (close == std::wstring_view::npos) {
-            return false;
-        }
-        program = imagePath.substr(1, close - 1);
-        arguments = imagePath.substr(close + 1);
-    } else {
-        const std::size_t space = imagePath.find(L' ');
-        program = imagePath.substr(0, space);
-        arguments = space == std::wstring_view::npos ? std::wstring_view() : imagePath.substr(space);
+        return close == std::wstring_view::npos ? std::wstring_view() : imagePath.substr(1, close - 1);
     }
+    return imagePath.substr(0, imagePath.find(L' '));
+}
+
+bool RunsHostFor(std::wstring_view imagePath, std::wstring_view hostPath, std::wstring_view service)
+{
+    const std::wstring_view program = ProgramOf(imagePath);
+    if (program.empty()) {
+        return false;
+    }
+    const std::size_t programEnd = imagePath.starts_with(L'"') ? program.size() + 2 : program.size();
+    const std::wstring_view arguments = imagePath.substr(programEnd);
     std::optional<std::wstring> served;
     for (const std::wstring& parameter : SplitParameters(arguments)) {
         if (IsServiceNameParameter(parameter)) {

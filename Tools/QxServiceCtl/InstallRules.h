@@ -13,11 +13,19 @@ std::optional<std::wstring> ServiceNameRefusal(std::wstring_view name);
 // Why the host would not load this module list as written; nullopt when it would.
 std::optional<std::wstring> ModuleListRefusal(const std::wstring& modules);
 
+// The program a service's command line (its ImagePath) starts, quoted or not; empty for an
+// unclosed quote.
+std::wstring_view ProgramOf(std::wstring_view imagePath);
+
 // Whether a service's command line (its ImagePath) runs the host at hostPath for that very service:
 // its program, quoted or not, is hostPath, and the last service name the host reads from the rest
 // is service, both without regard to case. Any other service is not this tool's to replace or
 // remove.
 bool RunsHostFor(std::wstring_view imagePath, std::wstring_view hostPath, std::wstring_view service);
+
+// Service names and paths, compared as the system compares them for the ASCII letters; any other
+// difference counts, so that a doubtful case is refused rather than taken.
+bool SameIgnoringCase(std::wstring_view left, std::wstring_view right);
 
 // "U+" and four hexadecimal digits, so that an invisible character can be named too.
 std::wstring CharacterCode(wchar_t c);

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <deque>
+#include <iterator>
 #include <optional>
 
 #include "CodeText.h"
@@ -9,6 +10,7 @@
 #include "Common/UiLanguage.h"
 #include "Console.h"
 #include "HostFiles.h"
+#include "InstallRules.h"
 #include "ServiceManager.h"
 #include "WholeFile.h"
 
@@ -75,27 +77,58 @@ void ShowLastLines(const std::wstring& path)
     }
 }
 
-void ShowExitCode(const SERVICE_STATUS_PROCESS& status)
+// What became of the process the Service Control Manager names: Wine keeps a crashed service
+// RUNNING with its dead process id, and a later process may have taken the id.
+struct ProcessFate {
+    bool ended = false;
+    std::optional<DWORD> exitCode;
+};
+
+ProcessFate FateOf(DWORD processId, std::wstring_view program)
 {
-    const DWORD value = status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR ? status.dwServiceSpecificExitCode
-                                                                               : status.dwWin32ExitCode;
-    const DecodedCode code = DecodeCode(value);
-    std::wstring text = GetErrorText(code.value);
-    if (text.empty() && code.kind == CodeKind::HResultFromWin32) {
-        text = GetErrorText(code.win32Error);
+    const KernelObject process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    if (!process) {
+        return {true, std::nullopt};
     }
+    DWORD exitCode = 0;
+    if (WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) {
+        return {true, GetExitCodeProcess(process.get(), &exitCode) ? std::optional(exitCode) : std::nullopt};
+    }
+    wchar_t image[1024];
+    DWORD size = static_cast<DWORD>(std::size(image));
+    const bool imageRead = QueryFullProcessImageNameW(process.get(), 0, image, &size) != 0;
+    return {imageRead && !program.empty() && !SameIgnoringCase(std::wstring_view(image, size), program), std::nullopt};
+}
+
+DWORD ExitCodeOf(const SERVICE_STATUS_PROCESS& status)
+{
+    return status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR ? status.dwServiceSpecificExitCode
+                                                                  : status.dwWin32ExitCode;
+}
+
+void ShowExitCode(DWORD value)
+{
+    const DecodedCode code = DecodeCode(value);
+    const std::wstring text = KnownMeaning(value).value_or(CodeMessage(code));
     Out(L"exit code: " + DescribeCode(code) + (text.empty() ? L"" : L": " + text));
 }
 
-void ShowModuleLog(const std::wstring& service)
+// The log of the process when its id is known; otherwise the newest, which may be an earlier run's.
+void ShowModuleLog(const std::wstring& service, DWORD processId)
 {
     const std::wstring folder = ToolFolder() + L"Logs\\";
+    const std::wstring own = folder + ServiceFileName(service) + L"(" + std::to_wstring(processId) + L").log";
+    if (processId != 0 && FileExists(own)) {
+        Out(L"module log: " + own);
+        ShowLastLines(own);
+        return;
+    }
     const auto log = FindNewest(folder, ServiceFileName(service) + L"(*).log");
     if (!log) {
         Out(L"module log: none in " + folder);
         return;
     }
-    Out(L"module log: " + log->path);
+    Out(L"newest module log: " + log->path);
     ShowLastLines(log->path);
 }
 
@@ -108,7 +141,8 @@ void ShowCrashDump(const std::wstring& service)
             newest = dump;
         }
     }
-    Out(L"crash dump: " + (newest ? newest->path : L"none in " + TempFolder() + L" or " + WindowsTempFolder()));
+    Out(newest ? L"newest crash dump: " + newest->path
+               : L"crash dump: none in " + TempFolder() + L" or " + WindowsTempFolder());
 }
 
 } // namespace
@@ -120,11 +154,13 @@ int Status(const std::wstring& service)
     if (!manager) {
         return Fail(kCommand, L"the Service Control Manager cannot be opened" + Win32Reason(GetLastError()));
     }
-    const ServiceHandle handle(OpenServiceW(manager.get(), service.c_str(), SERVICE_QUERY_STATUS));
+    const ServiceHandle handle(
+        OpenServiceW(manager.get(), service.c_str(), SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG));
     if (!handle) {
         const DWORD error = GetLastError();
         if (error == ERROR_SERVICE_DOES_NOT_EXIST) {
-            return Fail(kCommand, L"service \"" + service + L"\" does not exist");
+            Fail(kCommand, L"service \"" + service + L"\" does not exist");
+            return kStatusNoSuchService;
         }
         return Fail(kCommand, L"service \"" + service + L"\" cannot be opened" + Win32Reason(error));
     }
@@ -135,14 +171,23 @@ int Status(const std::wstring& service)
         return Fail(kCommand,
                     L"the status of service \"" + service + L"\" cannot be read" + Win32Reason(GetLastError()));
     }
+    const ProcessFate fate =
+        status.dwProcessId != 0 ? FateOf(status.dwProcessId, ProgramOf(ImagePathOf(handle.get()))) : ProcessFate{};
     Out(L"service: " + service);
     Out(L"state: " + ServiceStateName(status.dwCurrentState));
-    Out(L"process id: " + (status.dwProcessId != 0 ? std::to_wstring(status.dwProcessId) : L"none"));
-    Out(L"accepted controls: " + AcceptedControlNames(status.dwControlsAccepted));
-    ShowExitCode(status);
-    ShowModuleLog(service);
+    Out(L"process id: " + (status.dwProcessId == 0
+                               ? std::wstring(L"none")
+                               : std::to_wstring(status.dwProcessId) + (fate.ended ? L" (process ended)" : L"")));
+    const bool stopped = status.dwCurrentState == SERVICE_STOPPED || fate.ended;
+    Out(L"accepted controls: " + (stopped ? std::wstring(L"none") : AcceptedControlNames(status.dwControlsAccepted)));
+    if (fate.ended && !fate.exitCode) {
+        Out(L"exit code: unknown: the process ended without reporting SERVICE_STOPPED");
+    } else {
+        ShowExitCode(fate.exitCode.value_or(ExitCodeOf(status)));
+    }
+    ShowModuleLog(service, status.dwProcessId);
     ShowCrashDump(service);
-    return kExitSuccess;
+    return StatusExitCode(status.dwCurrentState, fate.ended, ExitCodeOf(status));
 }
 
 } // namespace QxServiceCtl

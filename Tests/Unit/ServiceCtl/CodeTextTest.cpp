@@ -51,3 +51,15 @@ TEST(CodeText, NamesStatesAndControls)
     EXPECT_EQ(L"STOP, SHUTDOWN", AcceptedControlNames(0x5));
     EXPECT_EQ(L"PRESHUTDOWN, 0x00001000", AcceptedControlNames(0x1100));
 }
+
+TEST(CodeText, StatusExitCodesFollowTheStateAndTheProcess)
+{
+    constexpr std::uint32_t kStopped = 1;
+    constexpr std::uint32_t kStartPending = 2;
+    constexpr std::uint32_t kRunning = 4;
+    EXPECT_EQ(kStatusRunning, StatusExitCode(kRunning, false, 0));
+    EXPECT_EQ(kStatusFailedOrDead, StatusExitCode(kRunning, true, 0)) << "a dead process behind RUNNING";
+    EXPECT_EQ(kStatusNotRunning, StatusExitCode(kStopped, false, 0));
+    EXPECT_EQ(kStatusFailedOrDead, StatusExitCode(kStopped, false, 0x8007007E));
+    EXPECT_EQ(kStatusNotRunning, StatusExitCode(kStartPending, false, 0));
+}

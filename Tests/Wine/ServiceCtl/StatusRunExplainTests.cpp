@@ -81,14 +81,14 @@ TEST_F(ToolTest, StatusDecodesTheExitCodeOfAFailedStart)
         ASSERT_TRUE(WaitForState(handle.get(), SERVICE_STOPPED));
     }
     const CtlResult result = RunCtl({L"status", service});
-    EXPECT_EQ(0u, result.exitCode);
+    EXPECT_EQ(1u, result.exitCode) << "stopped with a failure";
     ASSERT_EQ(17u, result.out.size());
     EXPECT_EQ("state: STOPPED", result.out[1]);
     EXPECT_EQ("process id: none", result.out[2]);
     EXPECT_EQ("accepted controls: none", result.out[3]);
     EXPECT_EQ("exit code: 0x8007007E, HRESULT of Win32 error 126: " + MessageText(0x8007007E, nullptr), result.out[4]);
-    ASSERT_TRUE(result.out[5].starts_with("module log: ")) << result.out[5];
-    const auto log = QxWineTest::ReadWholeFile(ToWide(result.out[5].substr(12)));
+    ASSERT_TRUE(result.out[5].starts_with("newest module log: ")) << result.out[5];
+    const auto log = QxWineTest::ReadWholeFile(ToWide(result.out[5].substr(19)));
     ASSERT_TRUE(log);
     EXPECT_NE(std::string::npos, log->find("Failed to load QxCtlNoSuchModule.dll Error:126"));
     // The last ten lines of that log follow, indented, before the crash dump line.
@@ -101,10 +101,48 @@ TEST_F(ToolTest, StatusDecodesTheExitCodeOfAFailedStart)
     EXPECT_EQ(expected, std::vector<std::string>(result.out.begin() + 6, result.out.end() - 1));
 }
 
+// Wine keeps a service whose process crashed in its last state, with the dead process's id: status
+// looks at the process itself.
+TEST_F(ToolTest, StatusTellsAServiceWhoseProcessEnded)
+{
+    ASSERT_EQ(0u, Install({L"--modules", L"QxTestModuleA.dll"}).exitCode);
+    SetDword(kServicesKey + service + L"\\TestModules\\QxTestModuleA", L"Crash", 1);
+    const UniqueServiceHandle manager = OpenManager();
+    const UniqueServiceHandle handle(OpenServiceW(manager.get(), service.c_str(), SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(StartServiceW(handle.get(), 0, nullptr)) << GetLastError();
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    ASSERT_TRUE(QueryServiceStatusEx(handle.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                     sizeof(status), &needed));
+    const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
+    ASSERT_TRUE(process) << GetLastError();
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.get(), kStateGuardMs));
+
+    const CtlResult result = RunCtl({L"status", service});
+    EXPECT_EQ(1u, result.exitCode);
+    ASSERT_GE(result.out.size(), 5u);
+    EXPECT_EQ("process id: " + std::to_string(status.dwProcessId) + " (process ended)", result.out[2]);
+    EXPECT_EQ("accepted controls: none", result.out[3]);
+    EXPECT_TRUE(result.out[4] == "exit code: unknown: the process ended without reporting SERVICE_STOPPED" ||
+                result.out[4].starts_with("exit code: 0xC0000005, NTSTATUS (an exception or crash code): access "
+                                          "violation"))
+        << result.out[4];
+
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temp);
+    WIN32_FIND_DATAW found{};
+    const HANDLE dumps = FindFirstFileW((std::wstring(temp) + service + L"_*.dmp").c_str(), &found);
+    ASSERT_NE(INVALID_HANDLE_VALUE, dumps) << "the crash left no dump";
+    do {
+        DeleteFileW((std::wstring(temp) + found.cFileName).c_str());
+    } while (FindNextFileW(dumps, &found));
+    FindClose(dumps);
+}
+
 TEST_F(ToolTest, StatusOfAMissingServiceFails)
 {
     const CtlResult result = RunCtl({L"status", service});
-    EXPECT_EQ(1u, result.exitCode);
+    EXPECT_EQ(4u, result.exitCode);
     EXPECT_EQ(std::vector<std::string>{"QxServiceCtl status: service \"" + Service() + "\" does not exist"},
               result.err);
 }
