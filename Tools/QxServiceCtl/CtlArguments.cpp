@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cwchar>
+#include <optional>
 #include <utility>
 
 namespace QxServiceCtl {
@@ -164,6 +165,76 @@ const wchar_t* TargetName(CommandKind kind)
     }
 }
 
+std::optional<CommandKind> KindOf(const std::wstring& name)
+{
+    for (const auto& entry : kCommands) {
+        if (name == entry.name) {
+            return entry.kind;
+        }
+    }
+    return std::nullopt;
+}
+
+// "<command> --help" (or -h, /?) anywhere after the command.
+bool AsksForHelp(const std::vector<std::wstring>& arguments)
+{
+    return std::ranges::any_of(arguments.begin() + 1, arguments.end(), [](const std::wstring& argument) {
+        return argument == L"--help" || argument == L"-h" || argument == L"/?";
+    });
+}
+
+ParsedArguments ParseWithoutArguments(const std::vector<std::wstring>& arguments, Command command)
+{
+    if (arguments.size() > 1) {
+        return Refuse(arguments[0] + L" takes no arguments, not " + Quoted(arguments[1]));
+    }
+    return {std::move(command), {}};
+}
+
+// --help, "<command> --help" and "help <command>".
+ParsedArguments ParseHelp(const std::vector<std::wstring>& arguments, Command command)
+{
+    if (command.kind != CommandKind::Help) {
+        command.helpFor = command.kind;
+        command.kind = CommandKind::Help;
+        return {std::move(command), {}};
+    }
+    if (arguments[0] != L"help" || arguments.size() != 2) {
+        return ParseWithoutArguments(arguments, std::move(command));
+    }
+    const std::optional<CommandKind> about = KindOf(arguments[1]);
+    if (!about || *about == CommandKind::Help) {
+        return Refuse(L"help: unknown command " + Quoted(arguments[1]) + L": see QxServiceCtl --help");
+    }
+    command.helpFor = *about;
+    return {std::move(command), {}};
+}
+
+ParsedArguments ParseUninstall(const std::vector<std::wstring>& arguments, Command command)
+{
+    if (arguments.size() > 2 && arguments[2] != L"--force") {
+        return Refuse(arguments[0] + L": unknown option " + Quoted(arguments[2]));
+    }
+    if (arguments.size() > 3) {
+        return Refuse(arguments[0] + L": unexpected argument " + Quoted(arguments[3]));
+    }
+    command.force = arguments.size() == 3;
+    return {std::move(command), {}};
+}
+
+ParsedArguments ParseTargetOnly(const std::vector<std::wstring>& arguments, Command command)
+{
+    if (arguments.size() > 2) {
+        return Refuse(arguments[0] + L": unexpected argument " + Quoted(arguments[2]));
+    }
+    if (command.kind == CommandKind::Explain && !ParseCode(command.target)) {
+        return Refuse(L"explain: " + Quoted(command.target) +
+                      L" is no code: give a decimal number, a negative one as %ERRORLEVEL% shows it, or 0x and "
+                      L"hexadecimal digits");
+    }
+    return {std::move(command), {}};
+}
+
 } // namespace
 
 std::optional<std::uint32_t> ParseUnsigned(const std::wstring& text)
@@ -198,44 +269,20 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& arguments)
     if (arguments.empty()) {
         return Refuse(L"no command given: see QxServiceCtl --help");
     }
-    Command command;
-    bool known = false;
-    for (const auto& entry : kCommands) {
-        if (arguments[0] == entry.name) {
-            command.kind = entry.kind;
-            known = true;
-        }
-    }
-    if (!known) {
+    const std::optional<CommandKind> kind = KindOf(arguments[0]);
+    if (!kind) {
         return Refuse(L"unknown command " + Quoted(arguments[0]) + L": see QxServiceCtl --help");
     }
-    // "<command> --help" (or -h, /?) anywhere after the command, and "help <command>".
-    const bool asksForHelp = std::ranges::any_of(arguments.begin() + 1, arguments.end(), [](const std::wstring& a) {
-        return a == L"--help" || a == L"-h" || a == L"/?";
-    });
-    if (asksForHelp && command.kind != CommandKind::Help) {
-        command.helpFor = command.kind;
-        command.kind = CommandKind::Help;
-        return {std::move(command), {}};
+    Command command;
+    command.kind = *kind;
+    if (command.kind == CommandKind::Help || AsksForHelp(arguments)) {
+        return ParseHelp(arguments, std::move(command));
     }
-    if (command.kind == CommandKind::Help && arguments[0] == L"help" && arguments.size() == 2) {
-        for (const auto& entry : kCommands) {
-            if (arguments[1] == entry.name && entry.kind != CommandKind::Help) {
-                command.helpFor = entry.kind;
-                return {std::move(command), {}};
-            }
-        }
-        return Refuse(L"help: unknown command " + Quoted(arguments[1]) + L": see QxServiceCtl --help");
+    if (command.kind == CommandKind::Version) {
+        return ParseWithoutArguments(arguments, std::move(command));
     }
-    if (command.kind == CommandKind::Help || command.kind == CommandKind::Version) {
-        if (arguments.size() > 1) {
-            return Refuse(arguments[0] + L" takes no arguments, not " + Quoted(arguments[1]));
-        }
-        return {std::move(command), {}};
-    }
-    const std::wstring& commandName = arguments[0];
     if (arguments.size() < 2) {
-        return Refuse(commandName + L": " + TargetName(command.kind) + L" is missing");
+        return Refuse(arguments[0] + L": " + TargetName(command.kind) + L" is missing");
     }
     command.target = arguments[1];
     switch (command.kind) {
@@ -244,24 +291,9 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& arguments)
     case CommandKind::Run:
         return ParseRun(arguments, std::move(command));
     case CommandKind::Uninstall:
-        if (arguments.size() > 2 && arguments[2] != L"--force") {
-            return Refuse(commandName + L": unknown option " + Quoted(arguments[2]));
-        }
-        if (arguments.size() > 3) {
-            return Refuse(commandName + L": unexpected argument " + Quoted(arguments[3]));
-        }
-        command.force = arguments.size() == 3;
-        return {std::move(command), {}};
+        return ParseUninstall(arguments, std::move(command));
     default:
-        if (arguments.size() > 2) {
-            return Refuse(commandName + L": unexpected argument " + Quoted(arguments[2]));
-        }
-        if (command.kind == CommandKind::Explain && !ParseCode(command.target)) {
-            return Refuse(L"explain: " + Quoted(command.target) +
-                          L" is no code: give a decimal number, a negative one as %ERRORLEVEL% shows it, or 0x and "
-                          L"hexadecimal digits");
-        }
-        return {std::move(command), {}};
+        return ParseTargetOnly(arguments, std::move(command));
     }
 }
 
