@@ -248,7 +248,7 @@ HRESULT CServiceModule::PreMessageLoop()
     // Declared before the handler below, so a failed start unloads the compressor only after
     // the failure has been reported.
     auto unloadCompressor = [] { LogComprLdr::instance().Unload(); };
-    std::optional<stdex::detail::scope_guard_impl<decltype(unloadCompressor)>> compressorGuard;
+    std::optional<stdex::scope_guard<decltype(unloadCompressor)>> compressorGuard;
     try {
         if (const Win32Error error = Threads().OpenCurrentThread(m_serviceThreadHandle); error != kErrorSuccess) {
             QX_LOG_ERROR("Failed to open current thread handle: ", error);

@@ -84,7 +84,6 @@ private:
     static void OnInterrogate();
     void RemoveStopAcceptFlag();
     HRESULT PreMessageLoop();
-    void StartComponents();
     void RunInitialization();
     static std::uint32_t Initialization(void* module);
     void ReportRunning();

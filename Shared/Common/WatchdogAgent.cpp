@@ -23,8 +23,11 @@ WatchdogAgent::WatchdogAgent()
         return;
     }
     const NativeHandle handle = library.get();
+    // The host never calls WAOnEnter and WAOnExit, but an agent without them is no agent.
+    NotifyFunction onEnter = nullptr;
+    NotifyFunction onExit = nullptr;
     if (Resolve(handle, "WAInitW", m_init) && Resolve(handle, "WADeinit", m_deinit) &&
-        Resolve(handle, "WAOnEnter", m_onEnter) && Resolve(handle, "WAOnExit", m_onExit)) {
+        Resolve(handle, "WAOnEnter", onEnter) && Resolve(handle, "WAOnExit", onExit)) {
         m_library = std::move(library);
     }
 }

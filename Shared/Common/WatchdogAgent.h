@@ -28,6 +28,4 @@ private:
     Qx::Platform::Library m_library;
     InitFunction m_init = nullptr;
     NotifyFunction m_deinit = nullptr;
-    NotifyFunction m_onEnter = nullptr;
-    NotifyFunction m_onExit = nullptr;
 };

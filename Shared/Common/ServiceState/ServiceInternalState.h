@@ -43,9 +43,6 @@ public:
     // True while SERVICE_ACCEPT_STOP is withheld, as last applied.
     [[nodiscard]] bool StopBlocked();
 
-    // The worker, for its period and join time-out.
-    Worker& WorkerThread() { return m_worker; }
-
 private:
     bool DecideBlocked() const;
 

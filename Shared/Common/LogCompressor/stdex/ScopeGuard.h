@@ -41,9 +41,6 @@ private:
 } // namespace detail
 
 template <class Callable>
-[[nodiscard]] detail::scope_guard_impl<Callable> make_scope_guard(Callable call)
-{
-    return detail::scope_guard_impl<Callable>(std::move(call));
-}
+using scope_guard = detail::scope_guard_impl<Callable>;
 
 } // namespace stdex
