@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Common/ConfigurationNames.h"
 #include "ResKit/Logger/LoggerItf.h"
+#include "ResKit/Logger/LoggerSettingsNames.h"
 #include "StandInSupport.h"
 
 namespace {
@@ -142,12 +142,13 @@ private:
 // Services\<service>, wins over the one for every process.
 class Settings {
 public:
-    Settings() { global_.SetPath(ConfigurationNames::kLoggerSettingsKey); }
+    Settings() { global_.SetPath(LoggerSettingsNames::kLoggerSettingsKey); }
 
     void SetService(std::wstring service)
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        serviceKey_.SetPath(service.empty() ? std::wstring() : ConfigurationNames::kLoggerServiceSettingsKey + service);
+        serviceKey_.SetPath(service.empty() ? std::wstring()
+                                            : LoggerSettingsNames::kLoggerServiceSettingsKey + service);
         service_ = std::move(service);
     }
 
@@ -159,11 +160,11 @@ public:
 
     int LogLevel()
     {
-        const std::optional<DWORD> value = Read(ConfigurationNames::kLogLevel);
+        const std::optional<DWORD> value = Read(LoggerSettingsNames::kLogLevel);
         return value ? static_cast<int>(std::min<DWORD>(*value, INT_MAX)) : kDefaultLogLevel;
     }
 
-    DWORD KeptLogFiles() { return Read(ConfigurationNames::kKeepLogFiles).value_or(kDefaultKeptLogFiles); }
+    DWORD KeptLogFiles() { return Read(LoggerSettingsNames::kKeepLogFiles).value_or(kDefaultKeptLogFiles); }
 
     // Init reads last; a process that creates no further logger object has no use for the keys.
     void CloseKeys()

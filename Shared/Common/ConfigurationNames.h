@@ -7,6 +7,7 @@
 #include <array>
 
 #include "Common/ServiceHost/ServiceConfiguration.h"
+#include "ResKit/Logger/LoggerSettingsNames.h"
 
 namespace ConfigurationNames {
 
@@ -36,11 +37,10 @@ inline constexpr const wchar_t* kDisabledEvents = L"DisabledEvents";
 inline constexpr const wchar_t* kLanguage = L"Language";
 inline constexpr const wchar_t* kUserDump = L"UserDump";
 
-inline constexpr const wchar_t* kLoggerSettingsKey = L"SOFTWARE\\Qx\\QxLogger";
-// A service's own settings: this prefix followed by the service name.
-inline constexpr const wchar_t* kLoggerServiceSettingsKey = L"SOFTWARE\\Qx\\QxLogger\\Services\\";
-inline constexpr const wchar_t* kLogLevel = L"LogLevel";
-inline constexpr const wchar_t* kKeepLogFiles = L"KeepLogFiles";
+using LoggerSettingsNames::kKeepLogFiles;
+using LoggerSettingsNames::kLoggerServiceSettingsKey;
+using LoggerSettingsNames::kLoggerSettingsKey;
+using LoggerSettingsNames::kLogLevel;
 
 struct Name {
     Place place;
