@@ -72,6 +72,20 @@ private:
     std::size_t m_position;
 };
 
+// Repeated --depend add to the list; "/" separates services as in sc's depend=.
+void AddDependencies(const std::vector<std::wstring>& values, std::vector<std::wstring>& dependencies)
+{
+    for (const std::wstring& value : values) {
+        for (std::size_t start = 0; start <= value.size();) {
+            const std::size_t end = std::min(value.find(L'/', start), value.size());
+            if (end > start) {
+                dependencies.push_back(value.substr(start, end - start));
+            }
+            start = end + 1;
+        }
+    }
+}
+
 // One install option; an empty result when it was taken.
 std::wstring ReadInstallOption(const std::wstring& option, OptionReader& reader, InstallOptions& install,
                                bool& modulesGiven)
@@ -101,10 +115,11 @@ std::wstring ReadInstallOption(const std::wstring& option, OptionReader& reader,
             return L"install: --start takes auto or demand, not " + Quoted(value.value_or(L""));
         }
     } else if (option == L"--depend") {
-        install.dependencies = reader.Values();
-        if (install.dependencies.empty()) {
+        const std::vector<std::wstring> values = reader.Values();
+        if (values.empty()) {
             return L"install: --depend needs at least one service";
         }
+        AddDependencies(values, install.dependencies);
     } else if (option == L"--self-defence") {
         install.selfDefence = true;
     } else if (option == L"--log-compressor") {

@@ -27,6 +27,7 @@ const CommandHelp kCommandHelp[] = {
       L"    The name must not contain \"-\" (the host cuts its command line there) and must be shorter",
       L"    than 256 characters; module names are cut at \";\" and \",\" and never trimmed, so no",
       L"    space may stand next to a separator; the list holds at most 259 characters.",
+      L"    --depend takes services separated by spaces or \"/\", and adds up when repeated.",
       L"    --replace changes an existing service of this host in place, keeping what install does not",
       L"    set; a service whose command line is not this host's for the name needs --force too."}},
     {CommandKind::Uninstall,

@@ -26,6 +26,11 @@ TEST(CtlArguments, InstallTakesEveryOption)
     EXPECT_EQ(16u, command.install.displayNameId);
     EXPECT_EQ(StartType::Auto, command.install.start);
     EXPECT_EQ((std::vector<std::wstring>{L"Dep1", L"Dep2"}), command.install.dependencies);
+    const auto repeated =
+        Parse({L"install", L"Svc", L"--modules", L"A", L"--depend", L"A/B", L"--depend", L"C", L"/D/"});
+    ASSERT_TRUE(repeated.command);
+    EXPECT_EQ((std::vector<std::wstring>{L"A", L"B", L"C", L"D"}), repeated.command->install.dependencies)
+        << "repeated --depend accumulate, and / separates as in sc";
     EXPECT_TRUE(command.install.selfDefence);
     EXPECT_TRUE(command.install.logCompressor);
     EXPECT_TRUE(command.install.replace);
