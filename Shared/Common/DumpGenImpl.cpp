@@ -232,8 +232,7 @@ bool ReadUserDump(std::wstring& userDump)
 // The generator runs from the host's folder only: its name there, no path, no device.
 bool IsBareFileName(std::wstring_view name)
 {
-    return !name.empty() && name != L"." && name != L".." &&
-           std::ranges::none_of(name, [](wchar_t c) { return c < 0x20 || IsOneOf(c, L"\"*/:<>?\\|"); }) &&
+    return !name.empty() && name != L"." && name != L".." && std::ranges::none_of(name, IsRefusedInFileName) &&
            !IsDeviceFileName(name);
 }
 

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <array>
 
-namespace {
-
 bool IsRefusedInFileName(wchar_t c)
 {
     return c < 0x20 || std::wstring_view(L"\"*/:<>?\\|").find(c) != std::wstring_view::npos;
 }
+
+namespace {
 
 // Device names are ASCII, and Windows matches them without regard to case.
 bool EqualsIgnoringCase(std::wstring_view text, std::wstring_view upper)

@@ -5,6 +5,9 @@
 #include <string>
 #include <string_view>
 
+// A control character, "*<>?| or a path character \/: : what no file name can hold.
+bool IsRefusedInFileName(wchar_t c);
+
 // Whether Windows takes a file name for a device: when its part before the first dot, trailing
 // spaces dropped, is CON, PRN, AUX, NUL, CONIN$, CONOUT$, or COM or LPT followed by one digit
 // (0 to 9, or a superscript 1, 2 or 3), in any case. "COM1.log" and "CON .txt" are devices.
