@@ -45,8 +45,8 @@ wine64 reg add "HKLM\\$product_root" /v ProductInstallPath /t REG_SZ /d "$(wine6
 wine64 reg add "HKLM\\$product_root" /v EventSource /t REG_SZ /d "$service" /f >/dev/null
 
 module="$(wine64 winepath -w "$tools/QxSampleHeartbeat.dll")"
-echo "==== QxServiceCtl install $service --modules $module ===="
-ctl install "$service" --modules "$module"
+echo "==== QxServiceCtl install $service --modules $module --display-name-id 3 ===="
+ctl install "$service" --modules "$module" --display-name-id 3 --description "The sample heartbeat service of QxServiceHost"
 echo "==== QxServiceCtl validate $service ===="
 ctl validate "$service"
 

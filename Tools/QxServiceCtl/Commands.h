@@ -8,7 +8,9 @@
 
 namespace QxServiceCtl {
 
-int Install(const std::wstring& service, const InstallOptions& options);
+int Install(const std::wstring& service, const InstallOptions& options, bool force);
+// Changes the given settings of an installed service of this host in place.
+int Config(const std::wstring& service, const ServiceSettings& settings, bool force);
 int Uninstall(const std::wstring& service, bool force);
 int Validate(const std::wstring& service);
 int Status(const std::wstring& service);

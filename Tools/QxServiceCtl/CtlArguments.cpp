@@ -17,8 +17,9 @@ struct CommandName {
     CommandKind kind;
 };
 
-constexpr std::array<CommandName, 9> kCommands = {{
+constexpr std::array<CommandName, 10> kCommands = {{
     {L"install", CommandKind::Install},
+    {L"config", CommandKind::Config},
     {L"uninstall", CommandKind::Uninstall},
     {L"validate", CommandKind::Validate},
     {L"status", CommandKind::Status},
@@ -86,67 +87,152 @@ void AddDependencies(const std::vector<std::wstring>& values, std::vector<std::w
     }
 }
 
-// One install option; an empty result when it was taken.
-std::wstring ReadInstallOption(const std::wstring& option, OptionReader& reader, InstallOptions& install,
-                               bool& modulesGiven)
+std::optional<std::uint32_t> ParseSeconds(OptionReader& reader, const wchar_t* option, std::wstring& error)
 {
-    if (option == L"--modules") {
-        const auto value = reader.Value();
-        if (!value) {
-            return L"install: --modules needs the module list";
+    constexpr std::uint32_t kMostSeconds = 0xFFFFFFFFu / 1000;
+    const auto value = reader.Value();
+    const auto number = value ? ParseUnsigned(*value) : std::nullopt;
+    if (!number || *number > kMostSeconds) {
+        error = std::wstring(option) + L" needs a whole number of seconds up to " + std::to_wstring(kMostSeconds) +
+                L", not " + Quoted(value.value_or(L""));
+        return std::nullopt;
+    }
+    return number;
+}
+
+// The value of an option that takes one of a few words.
+template <typename Choice, std::size_t N>
+std::optional<Choice> ParseChoice(OptionReader& reader, const wchar_t* option,
+                                  const std::array<std::pair<const wchar_t*, Choice>, N>& choices, std::wstring& error)
+{
+    const auto value = reader.Value();
+    for (const auto& [word, choice] : choices) {
+        if (value == word) {
+            return choice;
         }
-        install.modules = *value;
-        modulesGiven = true;
+    }
+    std::wstring words;
+    for (const auto& [word, choice] : choices) {
+        words += (words.empty() ? L"" : L", ") + std::wstring(word);
+    }
+    error = std::wstring(option) + L" takes " + words + L", not " + Quoted(value.value_or(L""));
+    return std::nullopt;
+}
+
+std::optional<std::wstring> ParseText(OptionReader& reader, const wchar_t* option, const wchar_t* what,
+                                      std::wstring& error)
+{
+    auto value = reader.Value();
+    if (!value) {
+        error = std::wstring(option) + L" needs " + what;
+    }
+    return value;
+}
+
+constexpr std::array<std::pair<const wchar_t*, StartType>, 4> kStartTypes = {{
+    {L"auto", StartType::Auto},
+    {L"delayed", StartType::Delayed},
+    {L"demand", StartType::Demand},
+    {L"disabled", StartType::Disabled},
+}};
+
+constexpr std::array<std::pair<const wchar_t*, RestartPolicy>, 2> kRestartPolicies = {{
+    {L"on-failure", RestartPolicy::OnFailure},
+    {L"never", RestartPolicy::Never},
+}};
+
+// One setting of install and config; an empty error when it was taken, "unknown" when it is no
+// setting.
+std::wstring ReadSetting(const std::wstring& option, OptionReader& reader, ServiceSettings& settings)
+{
+    std::wstring error;
+    if (option == L"--modules") {
+        settings.modules = ParseText(reader, L"--modules", L"the module list", error);
     } else if (option == L"--display-name-id") {
         const auto value = reader.Value();
-        const auto number = value ? ParseUnsigned(*value) : std::nullopt;
-        if (!number) {
-            return L"install: --display-name-id needs a number from 0 to 4294967295, not " +
-                   Quoted(value.value_or(L""));
+        settings.displayNameId = value ? ParseUnsigned(*value) : std::nullopt;
+        if (!settings.displayNameId) {
+            error = L"--display-name-id needs a number from 0 to 4294967295, not " + Quoted(value.value_or(L""));
         }
-        install.displayNameId = *number;
+    } else if (option == L"--display-name") {
+        settings.displayName = ParseText(reader, L"--display-name", L"the text", error);
+    } else if (option == L"--description") {
+        settings.description = ParseText(reader, L"--description", L"the text", error);
     } else if (option == L"--start") {
-        const auto value = reader.Value();
-        if (value == L"auto") {
-            install.start = StartType::Auto;
-        } else if (value == L"demand") {
-            install.start = StartType::Demand;
-        } else {
-            return L"install: --start takes auto or demand, not " + Quoted(value.value_or(L""));
-        }
+        settings.start = ParseChoice(reader, L"--start", kStartTypes, error);
     } else if (option == L"--depend") {
         const std::vector<std::wstring> values = reader.Values();
         if (values.empty()) {
-            return L"install: --depend needs at least one service";
+            return L"--depend needs at least one service";
         }
-        AddDependencies(values, install.dependencies);
-    } else if (option == L"--self-defence") {
-        install.selfDefence = true;
-    } else if (option == L"--log-compressor") {
-        install.logCompressor = true;
-    } else if (option == L"--replace") {
-        install.replace = true;
-    } else if (option == L"--force") {
-        install.force = true;
+        if (!settings.dependencies) {
+            settings.dependencies.emplace();
+        }
+        AddDependencies(values, *settings.dependencies);
+    } else if (option == L"--no-depend") {
+        settings.dependencies.emplace();
+    } else if (option == L"--account") {
+        settings.account = ParseText(reader, L"--account", L"the account name", error);
+    } else if (option == L"--password") {
+        settings.password = ParseText(reader, L"--password", L"the password", error);
+    } else if (option == L"--restart") {
+        settings.restart = ParseChoice(reader, L"--restart", kRestartPolicies, error);
+    } else if (option == L"--restart-delay") {
+        settings.restartDelaySeconds = ParseSeconds(reader, L"--restart-delay", error);
+    } else if (option == L"--reset-after") {
+        settings.resetAfterSeconds = ParseSeconds(reader, L"--reset-after", error);
+    } else if (option == L"--self-defence" || option == L"--no-self-defence") {
+        settings.selfDefence = option == L"--self-defence";
+    } else if (option == L"--log-compressor" || option == L"--no-log-compressor") {
+        settings.logCompressor = option == L"--log-compressor";
     } else {
-        return L"install: unknown option " + Quoted(option);
+        return L"unknown";
+    }
+    return error;
+}
+
+// Settings that only make sense together.
+std::wstring SettingsConflict(const ServiceSettings& settings)
+{
+    if (settings.password && !settings.account) {
+        return L"--password needs --account";
+    }
+    const bool restartTimes = settings.restartDelaySeconds || settings.resetAfterSeconds;
+    if (restartTimes && settings.restart != RestartPolicy::OnFailure) {
+        return L"--restart-delay and --reset-after need --restart on-failure";
     }
     return {};
 }
 
-ParsedArguments ParseInstall(const std::vector<std::wstring>& arguments, Command command)
+// The options of install and config.
+ParsedArguments ParseSettings(const std::vector<std::wstring>& arguments, Command command)
 {
+    const std::wstring name = arguments[0];
+    ServiceSettings& settings = command.install.settings;
     OptionReader reader(arguments, 2);
-    bool modulesGiven = false;
+    bool anySetting = false;
     while (!reader.Done()) {
         const std::wstring& option = reader.Next();
-        std::wstring error = ReadInstallOption(option, reader, command.install, modulesGiven);
-        if (!error.empty()) {
-            return Refuse(std::move(error));
+        if (option == L"--force") {
+            command.force = true;
+        } else if (option == L"--replace" && command.kind == CommandKind::Install) {
+            command.install.replace = true;
+        } else if (std::wstring error = ReadSetting(option, reader, settings); error == L"unknown") {
+            return Refuse(name + L": unknown option " + Quoted(option));
+        } else if (!error.empty()) {
+            return Refuse(name + L": " + error);
+        } else {
+            anySetting = true;
         }
     }
-    if (!modulesGiven) {
+    if (command.kind == CommandKind::Install && !settings.modules) {
         return Refuse(L"install: --modules <list> is required");
+    }
+    if (command.kind == CommandKind::Config && !anySetting) {
+        return Refuse(L"config: give at least one setting to change: see QxServiceCtl config --help");
+    }
+    if (std::wstring conflict = SettingsConflict(settings); !conflict.empty()) {
+        return Refuse(name + L": " + conflict);
     }
     return {std::move(command), {}};
 }
@@ -302,7 +388,8 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& arguments)
     command.target = arguments[1];
     switch (command.kind) {
     case CommandKind::Install:
-        return ParseInstall(arguments, std::move(command));
+    case CommandKind::Config:
+        return ParseSettings(arguments, std::move(command));
     case CommandKind::Run:
         return ParseRun(arguments, std::move(command));
     case CommandKind::Uninstall:

@@ -8,20 +8,39 @@
 
 namespace QxServiceCtl {
 
-enum class CommandKind { Help, Version, Install, Uninstall, Validate, Status, Run, Explain };
+enum class CommandKind { Help, Version, Install, Config, Uninstall, Validate, Status, Run, Explain };
 
-enum class StartType { Auto, Demand };
+// Delayed is an automatic start that the service manager holds back until the boot has settled.
+enum class StartType { Auto, Delayed, Demand, Disabled };
+
+enum class RestartPolicy { Never, OnFailure };
+
+// The settings install makes and config changes; config changes only those given, install takes
+// its defaults for the rest.
+struct ServiceSettings {
+    std::optional<std::wstring> modules;
+    std::optional<std::uint32_t> displayNameId;
+    // The service manager's display name; without it the message of displayNameId, else the name.
+    std::optional<std::wstring> displayName;
+    std::optional<std::wstring> description;
+    std::optional<StartType> start;
+    std::optional<std::vector<std::wstring>> dependencies;
+    // The account the service runs as; without it LocalSystem.
+    std::optional<std::wstring> account;
+    std::optional<std::wstring> password;
+    std::optional<RestartPolicy> restart;
+    std::optional<std::uint32_t> restartDelaySeconds;
+    std::optional<std::uint32_t> resetAfterSeconds;
+    std::optional<bool> selfDefence;
+    std::optional<bool> logCompressor;
+};
+
+inline constexpr std::uint32_t kDefaultRestartDelaySeconds = 60;
+inline constexpr std::uint32_t kDefaultResetAfterSeconds = 86400;
 
 struct InstallOptions {
-    std::wstring modules;
-    std::uint32_t displayNameId = 0;
-    StartType start = StartType::Demand;
-    std::vector<std::wstring> dependencies;
-    bool selfDefence = false;
-    bool logCompressor = false;
+    ServiceSettings settings;
     bool replace = false;
-    // Replace a service whose command line is not this host's for it.
-    bool force = false;
 };
 
 struct Command {
@@ -29,10 +48,11 @@ struct Command {
     // The service, the module path of run, or the code of explain.
     std::wstring target;
     InstallOptions install;
+    // install --replace, config and uninstall: take a service whose command line is not this host's
+    // for it.
+    bool force = false;
     // run: how long the modules run; without it, until Ctrl+C.
     std::optional<std::uint32_t> seconds;
-    // uninstall: remove a service whose command line is not this host's for it.
-    bool force = false;
     // Help: the command whose help is asked for ("install --help", "help install"); Help for all.
     CommandKind helpFor = CommandKind::Help;
 };

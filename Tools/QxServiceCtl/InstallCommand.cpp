@@ -1,210 +1,179 @@
 #include <windows.h>
 
-#include <optional>
-
 #include "Commands.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
-#include "Common/UiLanguage.h"
 #include "Console.h"
 #include "HostFiles.h"
 #include "InstallRules.h"
 #include "ServiceManager.h"
-
-using namespace Qx::Platform;
+#include "ServiceSetup.h"
 
 namespace QxServiceCtl {
 
 namespace {
 
-constexpr const wchar_t* kCommand = L"install";
-constexpr DWORD kEventTypesSupported = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
-
-// The display name the message library gives the identifier; the service name without one.
-std::wstring DisplayName(const std::wstring& service, std::uint32_t displayNameId)
+// Install's defaults for what is not given; a replaced service keeps its description and recovery.
+ServiceSettings WithInstallDefaults(ServiceSettings settings)
 {
-    Library library;
-    if (Libraries().LoadAsDataFile(ToolFolder() + kMessageLibraryName, library) != Qx::kErrorSuccess) {
-        return service;
+    settings.displayNameId = settings.displayNameId.value_or(0);
+    settings.start = settings.start.value_or(StartType::Demand);
+    settings.selfDefence = settings.selfDefence.value_or(false);
+    settings.logCompressor = settings.logCompressor.value_or(false);
+    return settings;
+}
+
+void Warn(const wchar_t* command, const std::vector<std::wstring>& warnings)
+{
+    for (const std::wstring& warning : warnings) {
+        Err(L"QxServiceCtl " + std::wstring(command) + L": warning: " + warning);
     }
-    const std::wstring text = FormatMessageLine(displayNameId, kFormatMessageFromHModule, library.get());
-    return text.empty() ? service : text;
 }
 
-// The double-NUL-terminated list CreateServiceW takes.
-std::wstring DependencyList(const std::vector<std::wstring>& dependencies)
+// The rest of a fresh install, when a later step failed: a refused install leaves nothing behind.
+void Undo(SC_HANDLE created, const std::wstring& service)
 {
-    std::wstring list;
-    for (const auto& dependency : dependencies) {
-        list += dependency;
-        list += L'\0';
-    }
-    list += L'\0';
-    return list;
+    std::wstring ignored;
+    RemoveService(created, service, ignored);
 }
 
-LSTATUS SetValue(HKEY key, const wchar_t* name, DWORD type, const void* data, std::size_t size)
+std::wstring BinaryPath(const std::wstring& service)
 {
-    return RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
+    return L"\"" + ToolFolder() + kHostFileName + L"\" -name=" + service;
 }
 
-LSTATUS SetString(HKEY key, const wchar_t* name, DWORD type, const std::wstring& value)
+ServiceHandle CreateHostService(SC_HANDLE manager, const std::wstring& service, const std::wstring& displayName)
 {
-    return SetValue(key, name, type, value.c_str(), (value.size() + 1) * sizeof(wchar_t));
+    return ServiceHandle(CreateServiceW(manager, service.c_str(), displayName.c_str(), SERVICE_ALL_ACCESS,
+                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                        BinaryPath(service).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
 }
 
-LSTATUS SetDword(HKEY key, const wchar_t* name, DWORD value)
-{
-    return SetValue(key, name, REG_DWORD, &value, sizeof(value));
-}
-
-bool CreateKey(const std::wstring& path, KeyHandle& key, std::wstring& reason)
-{
-    const LSTATUS error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                          KEY_SET_VALUE, nullptr, key.out(), nullptr);
-    if (error != ERROR_SUCCESS) {
-        reason = L"HKLM\\" + path + L" cannot be created" + Win32Reason(static_cast<DWORD>(error));
-        return false;
-    }
-    return true;
-}
-
-// Checks every write and names the value that failed.
-class ValueWriter {
-public:
-    ValueWriter(HKEY key, std::wstring path) : m_key(key), m_path(std::move(path)) {}
-
-    void Check(const wchar_t* name, LSTATUS error)
-    {
-        if (error != ERROR_SUCCESS && m_reason.empty()) {
-            m_reason =
-                L"HKLM\\" + m_path + L"\\" + name + L" cannot be written" + Win32Reason(static_cast<DWORD>(error));
-        }
-    }
-    void String(const wchar_t* name, DWORD type, const std::wstring& value)
-    {
-        Check(name, SetString(m_key, name, type, value));
-    }
-    void Dword(const wchar_t* name, DWORD value) { Check(name, SetDword(m_key, name, value)); }
-    [[nodiscard]] const std::wstring& Reason() const { return m_reason; }
-
-private:
-    HKEY m_key;
-    std::wstring m_path;
-    std::wstring m_reason;
-};
-
-bool WriteParameters(const std::wstring& service, const InstallOptions& options, std::wstring& reason)
-{
-    const std::wstring path = ParametersKeyPath(service);
-    KeyHandle key;
-    if (!CreateKey(path, key, reason)) {
-        return false;
-    }
-    ValueWriter writer(key.get(), path);
-    writer.String(kServiceModulesValue, REG_SZ, options.modules);
-    writer.Dword(kDisplayNameIdValue, options.displayNameId);
-    writer.Dword(kSelfDefenceValue, options.selfDefence ? 1 : 0);
-    writer.Dword(kLogCompressorValue, options.logCompressor ? 1 : 0);
-    reason = writer.Reason();
-    return reason.empty();
-}
-
-bool WriteEventSource(const std::wstring& service, std::wstring& reason)
-{
-    const std::wstring path = EventSourceKeyPath(service);
-    KeyHandle key;
-    if (!CreateKey(path, key, reason)) {
-        return false;
-    }
-    ValueWriter writer(key.get(), path);
-    writer.String(L"EventMessageFile", REG_EXPAND_SZ, ToolFolder() + kMessageLibraryName);
-    writer.Dword(L"TypesSupported", kEventTypesSupported);
-    reason = writer.Reason();
-    return reason.empty();
-}
-
-// The service's settings as install makes them: its command line, start, display name and, when
-// given, its dependencies.
-struct ServiceSettings {
-    std::wstring binaryPath;
-    DWORD start;
-    std::wstring displayName;
-    std::optional<std::wstring> dependencies;
-};
-
-ServiceHandle CreateHostService(SC_HANDLE manager, const std::wstring& service, const ServiceSettings& settings)
-{
-    return ServiceHandle(CreateServiceW(manager, service.c_str(), settings.displayName.c_str(), SERVICE_ALL_ACCESS,
-                                        SERVICE_WIN32_OWN_PROCESS, settings.start, SERVICE_ERROR_NORMAL,
-                                        settings.binaryPath.c_str(), nullptr, nullptr,
-                                        settings.dependencies.value_or(L"").c_str(), nullptr, nullptr));
-}
-
-// Replaces an existing service of this host in place, after it has stopped: what install does not
-// set (a description, the recovery actions, an Environment, other Parameters) stays as it was.
-bool Reconfigure(SC_HANDLE existing, const std::wstring& service, const ServiceSettings& settings, std::wstring& reason)
+// Points an existing service of this host at this host again, after it has stopped.
+bool Repoint(SC_HANDLE existing, const std::wstring& service, std::wstring& reason)
 {
     if (!StopAndWait(existing, reason)) {
         reason = L"service \"" + service + L"\" cannot be replaced: " + reason;
         return false;
     }
-    if (!ChangeServiceConfigW(existing, SERVICE_WIN32_OWN_PROCESS, settings.start, SERVICE_ERROR_NORMAL,
-                              settings.binaryPath.c_str(), nullptr, nullptr,
-                              settings.dependencies ? settings.dependencies->c_str() : nullptr, nullptr, nullptr,
-                              settings.displayName.c_str())) {
+    if (!ChangeServiceConfigW(existing, SERVICE_WIN32_OWN_PROCESS, SERVICE_NO_CHANGE, SERVICE_ERROR_NORMAL,
+                              BinaryPath(service).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
         reason = L"service \"" + service + L"\" cannot be reconfigured" + Win32Reason(GetLastError());
         return false;
     }
     return true;
 }
 
-int Refused(const std::wstring& reason)
+bool ServiceOpened(SC_HANDLE manager, const std::wstring& service, ServiceHandle& handle, std::wstring& reason)
 {
-    return Fail(kCommand, reason);
+    handle = ServiceHandle(OpenServiceW(manager, service.c_str(), SERVICE_ALL_ACCESS));
+    if (!handle) {
+        const DWORD error = GetLastError();
+        reason = L"service \"" + service + L"\" " +
+                 (error == ERROR_SERVICE_DOES_NOT_EXIST ? L"does not exist" : L"cannot be opened" + Win32Reason(error));
+    }
+    return static_cast<bool>(handle);
+}
+
+bool ManagerOpened(ServiceHandle& manager, std::wstring& reason)
+{
+    manager = ServiceHandle(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager) {
+        reason = L"the Service Control Manager cannot be opened" + Win32Reason(GetLastError());
+    }
+    return static_cast<bool>(manager);
+}
+
+// The service manager's settings, then the Parameters.
+bool Apply(SC_HANDLE service, const std::wstring& name, const ServiceSettings& settings,
+           const std::optional<std::wstring>& displayName, std::vector<std::wstring>& warnings, std::wstring& reason)
+{
+    if (!ApplyManagerSettings(service, settings, displayName, warnings, reason)) {
+        reason = L"service \"" + name + L"\": " + reason;
+        return false;
+    }
+    return WriteParameters(name, settings, reason);
 }
 
 } // namespace
 
-int Install(const std::wstring& service, const InstallOptions& options)
+int Install(const std::wstring& service, const InstallOptions& options, bool force)
 {
-    if (const auto refusal = ServiceNameRefusal(service)) {
-        return Refused(*refusal);
-    }
-    if (const auto refusal = ModuleListRefusal(options.modules)) {
-        return Refused(*refusal);
-    }
-    const std::wstring host = ToolFolder() + kHostFileName;
-    if (!FileExists(host)) {
-        return Refused(std::wstring(kHostFileName) + L" not found beside QxServiceCtl.exe: " + host);
-    }
-    const ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager) {
-        return Refused(L"the Service Control Manager cannot be opened" + Win32Reason(GetLastError()));
-    }
-    const ServiceSettings settings{L"\"" + host + L"\" -name=" + service,
-                                   options.start == StartType::Auto ? static_cast<DWORD>(SERVICE_AUTO_START)
-                                                                    : static_cast<DWORD>(SERVICE_DEMAND_START),
-                                   DisplayName(service, options.displayNameId),
-                                   options.dependencies.empty() ? std::nullopt
-                                                                : std::optional(DependencyList(options.dependencies))};
+    constexpr const wchar_t* kCommand = L"install";
+    const ServiceSettings settings = WithInstallDefaults(options.settings);
+    std::optional<std::wstring> displayName;
     std::wstring reason;
-    const ServiceHandle existing(OpenServiceW(manager.get(), service.c_str(), SERVICE_ALL_ACCESS));
-    if (existing && !options.replace) {
-        return Refused(L"service \"" + service + L"\" already exists: uninstall it first, or pass --replace");
+    if (const auto refusal = ServiceNameRefusal(service)) {
+        return Fail(kCommand, *refusal);
     }
-    if (existing && (!MayTakeOver(existing.get(), service, options.force, L"replace", reason) ||
-                     !Reconfigure(existing.get(), service, settings, reason))) {
-        return Refused(reason);
+    if (const auto refusal = ModuleListRefusal(*settings.modules)) {
+        return Fail(kCommand, *refusal);
     }
-    if (!existing && !CreateHostService(manager.get(), service, settings)) {
-        return Refused(L"service \"" + service + L"\" cannot be created" + Win32Reason(GetLastError()));
+    if (!FileExists(ToolFolder() + kHostFileName)) {
+        return Fail(kCommand, std::wstring(kHostFileName) + L" not found beside QxServiceCtl.exe: " + ToolFolder() +
+                                  kHostFileName);
     }
-    if (!WriteParameters(service, options, reason) || !WriteEventSource(service, reason)) {
-        return Refused(reason);
+    ServiceHandle manager;
+    if (!ResolveDisplayName(options.settings, displayName, reason) || !ManagerOpened(manager, reason)) {
+        return Fail(kCommand, reason);
     }
-    Out(std::wstring(existing ? L"replaced" : L"installed") + L" service " + service + L": " + settings.binaryPath);
-    Out(L"parameters: HKLM\\" + ParametersKeyPath(service) + L" (ServiceModules \"" + options.modules + L"\")");
+    ServiceHandle handle(OpenServiceW(manager.get(), service.c_str(), SERVICE_ALL_ACCESS));
+    const bool existed = static_cast<bool>(handle);
+    if (existed && !options.replace) {
+        return Fail(kCommand, L"service \"" + service + L"\" already exists: uninstall it first, or pass --replace");
+    }
+    if (existed &&
+        (!MayTakeOver(handle.get(), service, force, L"replace", reason) || !Repoint(handle.get(), service, reason))) {
+        return Fail(kCommand, reason);
+    }
+    if (!existed) {
+        handle = CreateHostService(manager.get(), service, displayName.value_or(service));
+        if (!handle) {
+            return Fail(kCommand, L"service \"" + service + L"\" cannot be created" + Win32Reason(GetLastError()));
+        }
+    }
+    std::vector<std::wstring> warnings;
+    if (!Apply(handle.get(), service, settings, displayName.value_or(service), warnings, reason) ||
+        !WriteEventSource(service, reason)) {
+        if (!existed) {
+            Undo(handle.get(), service);
+        }
+        return Fail(kCommand, reason);
+    }
+    Out(std::wstring(existed ? L"replaced" : L"installed") + L" service " + service + L": " + BinaryPath(service));
+    Out(L"parameters: HKLM\\" + ParametersKeyPath(service) + L" (ServiceModules \"" + *settings.modules + L"\")");
     Out(L"event source: HKLM\\" + EventSourceKeyPath(service));
+    if (!options.settings.displayNameId) {
+        warnings.push_back(L"no --display-name-id: events name the service \"%%0\"");
+    }
+    Warn(kCommand, warnings);
+    return kExitSuccess;
+}
+
+int Config(const std::wstring& service, const ServiceSettings& settings, bool force)
+{
+    constexpr const wchar_t* kCommand = L"config";
+    std::wstring reason;
+    if (settings.modules) {
+        if (const auto refusal = ModuleListRefusal(*settings.modules)) {
+            return Fail(kCommand, *refusal);
+        }
+    }
+    std::optional<std::wstring> displayName;
+    ServiceHandle manager;
+    ServiceHandle handle;
+    if (!ResolveDisplayName(settings, displayName, reason) || !ManagerOpened(manager, reason) ||
+        !ServiceOpened(manager.get(), service, handle, reason) ||
+        !MayTakeOver(handle.get(), service, force, L"change", reason)) {
+        return Fail(kCommand, reason);
+    }
+    std::vector<std::wstring> warnings;
+    if (!Apply(handle.get(), service, settings, displayName, warnings, reason)) {
+        return Fail(kCommand, reason);
+    }
+    SERVICE_STATUS status{};
+    const bool stopped = QueryServiceStatus(handle.get(), &status) && status.dwCurrentState == SERVICE_STOPPED;
+    Out(L"changed service " + service + (stopped ? L"" : L": the host reads its Parameters at its next start"));
+    Warn(kCommand, warnings);
     return kExitSuccess;
 }
 

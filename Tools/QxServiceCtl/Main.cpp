@@ -16,7 +16,9 @@ int Dispatch(const Command& command)
 {
     switch (command.kind) {
     case CommandKind::Install:
-        return Install(command.target, command.install);
+        return Install(command.target, command.install, command.force);
+    case CommandKind::Config:
+        return Config(command.target, command.install.settings, command.force);
     case CommandKind::Uninstall:
         return Uninstall(command.target, command.force);
     case CommandKind::Validate:

@@ -13,37 +13,64 @@ ParsedArguments Parse(const std::vector<std::wstring>& arguments)
 
 } // namespace
 
-TEST(CtlArguments, InstallTakesEveryOption)
+TEST(CtlArguments, InstallAndConfigTakeEverySetting)
 {
-    const auto parsed =
-        Parse({L"install", L"Svc", L"--modules", L"A.dll;B.dll", L"--display-name-id", L"0x10", L"--start", L"auto",
-               L"--depend", L"Dep1", L"Dep2", L"--self-defence", L"--log-compressor", L"--replace"});
-    ASSERT_TRUE(parsed.command) << std::string(parsed.error.begin(), parsed.error.end());
-    const Command& command = *parsed.command;
-    EXPECT_EQ(CommandKind::Install, command.kind);
-    EXPECT_EQ(L"Svc", command.target);
-    EXPECT_EQ(L"A.dll;B.dll", command.install.modules);
-    EXPECT_EQ(16u, command.install.displayNameId);
-    EXPECT_EQ(StartType::Auto, command.install.start);
-    EXPECT_EQ((std::vector<std::wstring>{L"Dep1", L"Dep2"}), command.install.dependencies);
+    const std::vector<std::wstring> settings = {L"--modules",
+                                                L"A.dll;B.dll",
+                                                L"--display-name-id",
+                                                L"0x10",
+                                                L"--display-name",
+                                                L"Free text",
+                                                L"--description",
+                                                L"What it does",
+                                                L"--start",
+                                                L"delayed",
+                                                L"--depend",
+                                                L"Dep1",
+                                                L"Dep2",
+                                                L"--account",
+                                                L"NT AUTHORITY\\LocalService",
+                                                L"--password",
+                                                L"",
+                                                L"--restart",
+                                                L"on-failure",
+                                                L"--restart-delay",
+                                                L"5",
+                                                L"--reset-after",
+                                                L"600",
+                                                L"--self-defence",
+                                                L"--no-log-compressor"};
+    for (const wchar_t* name : {L"install", L"config"}) {
+        std::vector<std::wstring> arguments = {name, L"Svc"};
+        arguments.insert(arguments.end(), settings.begin(), settings.end());
+        const auto parsed = Parse(arguments);
+        ASSERT_TRUE(parsed.command) << std::string(parsed.error.begin(), parsed.error.end());
+        const ServiceSettings& given = parsed.command->install.settings;
+        EXPECT_EQ(L"Svc", parsed.command->target);
+        EXPECT_EQ(L"A.dll;B.dll", given.modules);
+        EXPECT_EQ(16u, given.displayNameId);
+        EXPECT_EQ(L"Free text", given.displayName);
+        EXPECT_EQ(L"What it does", given.description);
+        EXPECT_EQ(StartType::Delayed, given.start);
+        EXPECT_EQ((std::vector<std::wstring>{L"Dep1", L"Dep2"}), given.dependencies);
+        EXPECT_EQ(L"NT AUTHORITY\\LocalService", given.account);
+        EXPECT_EQ(L"", given.password);
+        EXPECT_EQ(RestartPolicy::OnFailure, given.restart);
+        EXPECT_EQ(5u, given.restartDelaySeconds);
+        EXPECT_EQ(600u, given.resetAfterSeconds);
+        EXPECT_EQ(true, given.selfDefence);
+        EXPECT_EQ(false, given.logCompressor);
+    }
     const auto repeated =
         Parse({L"install", L"Svc", L"--modules", L"A", L"--depend", L"A/B", L"--depend", L"C", L"/D/"});
     ASSERT_TRUE(repeated.command);
-    EXPECT_EQ((std::vector<std::wstring>{L"A", L"B", L"C", L"D"}), repeated.command->install.dependencies)
+    EXPECT_EQ((std::vector<std::wstring>{L"A", L"B", L"C", L"D"}), repeated.command->install.settings.dependencies)
         << "repeated --depend accumulate, and / separates as in sc";
-    EXPECT_TRUE(command.install.selfDefence);
-    EXPECT_TRUE(command.install.logCompressor);
-    EXPECT_TRUE(command.install.replace);
-}
-
-TEST(CtlArguments, InstallDefaultsToDemandStartWithoutFlags)
-{
-    const auto parsed = Parse({L"install", L"Svc", L"--modules", L"A.dll"});
-    ASSERT_TRUE(parsed.command);
-    EXPECT_EQ(StartType::Demand, parsed.command->install.start);
-    EXPECT_EQ(0u, parsed.command->install.displayNameId);
-    EXPECT_FALSE(parsed.command->install.selfDefence);
-    EXPECT_FALSE(parsed.command->install.replace);
+    const auto cleared = Parse({L"config", L"Svc", L"--no-depend"});
+    ASSERT_TRUE(cleared.command);
+    EXPECT_EQ(std::vector<std::wstring>{}, cleared.command->install.settings.dependencies);
+    EXPECT_FALSE(cleared.command->install.settings.modules) << "config changes only what is given";
+    EXPECT_FALSE(cleared.command->install.settings.start);
 }
 
 TEST(CtlArguments, RefusalsNameWhatIsWrong)
@@ -52,8 +79,17 @@ TEST(CtlArguments, RefusalsNameWhatIsWrong)
     EXPECT_EQ(L"unknown command \"start\": see QxServiceCtl --help", Parse({L"start"}).error);
     EXPECT_EQ(L"install: <service> is missing", Parse({L"install"}).error);
     EXPECT_EQ(L"install: --modules <list> is required", Parse({L"install", L"Svc"}).error);
-    EXPECT_EQ(L"install: --start takes auto or demand, not \"boot\"",
+    EXPECT_EQ(L"install: --start takes auto, delayed, demand, disabled, not \"boot\"",
               Parse({L"install", L"Svc", L"--modules", L"A", L"--start", L"boot"}).error);
+    EXPECT_EQ(L"config: give at least one setting to change: see QxServiceCtl config --help",
+              Parse({L"config", L"Svc", L"--force"}).error);
+    EXPECT_EQ(L"config: --password needs --account", Parse({L"config", L"Svc", L"--password", L"pw"}).error);
+    EXPECT_EQ(L"config: --restart-delay and --reset-after need --restart on-failure",
+              Parse({L"config", L"Svc", L"--restart", L"never", L"--reset-after", L"1"}).error);
+    EXPECT_EQ(L"install: --restart-delay needs a whole number of seconds up to 4294967, not \"4294968\"",
+              Parse({L"install", L"Svc", L"--modules", L"A", L"--restart-delay", L"4294968"}).error);
+    EXPECT_EQ(L"config: --description needs the text", Parse({L"config", L"Svc", L"--description"}).error);
+    EXPECT_EQ(L"config: unknown option \"--replace\"", Parse({L"config", L"Svc", L"--replace"}).error);
     EXPECT_EQ(L"install: --display-name-id needs a number from 0 to 4294967295, not \"4294967296\"",
               Parse({L"install", L"Svc", L"--modules", L"A", L"--display-name-id", L"4294967296"}).error);
     EXPECT_EQ(L"install: --depend needs at least one service",
@@ -83,7 +119,8 @@ TEST(CtlArguments, RunTakesSecondsAndTheOtherCommandsTheirTarget)
     EXPECT_EQ(CommandKind::Uninstall, Parse({L"uninstall", L"Svc"}).command->kind);
     EXPECT_FALSE(Parse({L"uninstall", L"Svc"}).command->force);
     EXPECT_TRUE(Parse({L"uninstall", L"Svc", L"--force"}).command->force);
-    EXPECT_TRUE(Parse({L"install", L"Svc", L"--modules", L"A", L"--replace", L"--force"}).command->install.force);
+    EXPECT_TRUE(Parse({L"install", L"Svc", L"--modules", L"A", L"--replace", L"--force"}).command->force);
+    EXPECT_TRUE(Parse({L"install", L"Svc", L"--modules", L"A", L"--replace"}).command->install.replace);
     EXPECT_EQ(CommandKind::Validate, Parse({L"validate", L"Svc"}).command->kind);
     EXPECT_EQ(CommandKind::Help, Parse({L"--help"}).command->kind);
     EXPECT_EQ(CommandKind::Help, Parse({L"--help"}).command->helpFor);

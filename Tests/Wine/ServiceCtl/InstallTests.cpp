@@ -1,5 +1,7 @@
 // install and uninstall: what they create and remove, and every refusal by its message.
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "WineDifferences.h"
 
@@ -52,6 +54,39 @@ ServiceConfig QueryConfig(const std::wstring& name)
     result.config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(result.bytes.get());
     EXPECT_TRUE(QueryServiceConfigW(service.get(), result.config, needed, &needed)) << GetLastError();
     return result;
+}
+
+// What QueryServiceConfig2W gives for one level; empty when it fails.
+std::vector<BYTE> QueryConfig2(const std::wstring& name, DWORD level)
+{
+    const UniqueServiceHandle manager = OpenManager();
+    const UniqueServiceHandle service(OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG));
+    std::vector<BYTE> bytes(4096);
+    DWORD needed = 0;
+    if (!QueryServiceConfig2W(service.get(), level, bytes.data(), static_cast<DWORD>(bytes.size()), &needed)) {
+        bytes.clear();
+    }
+    return bytes;
+}
+
+::testing::AssertionResult HasRestarts(const std::vector<BYTE>& bytes, DWORD count, DWORD delay, DWORD reset)
+{
+    if (bytes.empty()) {
+        return ::testing::AssertionFailure() << "no recovery actions reported";
+    }
+    const auto* actions = reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(bytes.data());
+    bool restarts = actions->cActions == count && (count == 0 || actions->dwResetPeriod == reset);
+    for (DWORD i = 0; restarts && i < count; ++i) {
+        restarts = actions->lpsaActions[i].Type == SC_ACTION_RESTART && actions->lpsaActions[i].Delay == delay;
+    }
+    return restarts
+               ? ::testing::AssertionSuccess()
+               : ::testing::AssertionFailure() << actions->cActions << " actions, reset " << actions->dwResetPeriod;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& part)
+{
+    return std::ranges::any_of(lines, [&](const std::string& line) { return line.find(part) != std::string::npos; });
 }
 
 class InstallTest : public CtlTest {
@@ -108,6 +143,83 @@ TEST_F(InstallTest, CreatesTheServiceItsParametersAndItsEventSource)
     EXPECT_EQ(BinFolder() + L"QxMessages.dll", ReadString(source, L"EventMessageFile", type));
     EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), type);
     EXPECT_EQ(7u, ReadDword(source, L"TypesSupported"));
+}
+
+// Every setting goes through the service manager's own calls and is read back from it; config
+// changes what it is given and nothing else.
+TEST_F(InstallTest, InstallAndConfigSetTheServiceManagersSettings)
+{
+    const CtlResult installed = Install({L"--modules",         L"QxSampleHeartbeat.dll",
+                                         L"--display-name-id", L"3",
+                                         L"--display-name",    L"Free text",
+                                         L"--description",     L"What it does",
+                                         L"--start",           L"delayed",
+                                         L"--account",         L"NT AUTHORITY\\LocalService",
+                                         L"--restart",         L"on-failure",
+                                         L"--restart-delay",   L"5",
+                                         L"--reset-after",     L"600",
+                                         L"--log-compressor",  L"--self-defence"});
+    ASSERT_EQ(0u, installed.exitCode) << (installed.err.empty() ? "" : installed.err[0]);
+    ServiceConfig config = QueryConfig(service);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), config.config->dwStartType);
+    EXPECT_EQ(std::wstring(L"Free text"), config.config->lpDisplayName);
+    EXPECT_EQ(std::wstring(L"NT AUTHORITY\\LocalService"), config.config->lpServiceStartName);
+    const std::vector<BYTE> description = QueryConfig2(service, SERVICE_CONFIG_DESCRIPTION);
+    ASSERT_FALSE(description.empty());
+    EXPECT_EQ(std::wstring(L"What it does"),
+              reinterpret_cast<const SERVICE_DESCRIPTIONW*>(description.data())->lpDescription);
+    const std::vector<BYTE> delayed = QueryConfig2(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO);
+    QxWineTest::ExpectWindowsBehaviour(
+        !delayed.empty() && reinterpret_cast<const SERVICE_DELAYED_AUTO_START_INFO*>(delayed.data())->fDelayedAutostart,
+        "no delayed automatic start (ChangeServiceConfig2W level 3 gives error 124)");
+    QxWineTest::ExpectWindowsBehaviour(HasRestarts(QueryConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS), 3, 5000, 600),
+                                       "failure actions are taken but not kept (QueryServiceConfig2W gives 124)");
+    // What the service manager did not keep is said, and the install stands.
+    const std::vector<std::string> windowsWarnings;
+    QxWineTest::ExpectWindowsBehaviour(installed.err == windowsWarnings,
+                                       "three warnings: delayed start, recovery flag, recovery actions unconfirmed");
+    if (QxWineTest::RunningOnWine()) {
+        EXPECT_EQ(3u, installed.err.size());
+        for (const char* warning :
+             {"warning: the service manager knows no delayed start (error 124",
+              "warning: the service manager knows no recovery from a failure without a crash (error 124",
+              "warning: the service manager does not report recovery actions back (error 124"}) {
+            EXPECT_TRUE(Contains(installed.err, warning)) << warning;
+        }
+    }
+
+    const CtlResult changed = RunCtl({L"config", service, L"--start", L"disabled", L"--modules", L"QxTestModuleA.dll",
+                                      L"--no-self-defence", L"--restart", L"never"});
+    ASSERT_EQ(0u, changed.exitCode) << (changed.err.empty() ? "" : changed.err[0]);
+    EXPECT_EQ(std::vector<std::string>{"changed service " + Service()}, changed.out);
+    config = QueryConfig(service);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_DISABLED), config.config->dwStartType);
+    EXPECT_EQ(std::wstring(L"Free text"), config.config->lpDisplayName);
+    QxWineTest::ExpectWindowsBehaviour(HasRestarts(QueryConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS), 0, 0, 0),
+                                       "failure actions are not reported (QueryServiceConfig2W gives 124)");
+    DWORD type = 0;
+    EXPECT_EQ(L"QxTestModuleA.dll", ReadString(ParametersKey(), L"ServiceModules", type));
+    EXPECT_EQ(0u, ReadDword(ParametersKey(), L"SDEnabled"));
+    EXPECT_EQ(1u, ReadDword(ParametersKey(), L"LogCompressor"));
+    EXPECT_EQ(3u, ReadDword(ParametersKey(), L"ServiceName"));
+}
+
+// An identifier the message library has no message for would put "%%7" into every event.
+TEST_F(InstallTest, RefusesADisplayNameIdentifierWithoutAMessage)
+{
+    const std::string noMessage = "--display-name-id 7: " + Narrow(BinFolder()) +
+                                  "QxMessages.dll holds no message 7, so events would name the service \"%%7\"";
+    ExpectRefused({L"install", service, L"--modules", L"QxSampleHeartbeat.dll", L"--display-name-id", L"7"}, noMessage);
+    EXPECT_FALSE(ServiceExists(service));
+    const CtlResult missing = RunCtl({L"config", service, L"--start", L"auto"});
+    EXPECT_EQ(1u, missing.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl config: service \"" + Service() + "\" does not exist"},
+              missing.err);
+    const CtlResult defaulted = Install({L"--modules", L"QxSampleHeartbeat.dll"});
+    EXPECT_EQ(0u, defaulted.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl install: warning: no --display-name-id: events name the "
+                                       "service \"%%0\""},
+              defaulted.err);
 }
 
 TEST_F(InstallTest, DefaultsToDemandStartWithTheFlagsOff)
@@ -209,8 +321,13 @@ TEST_F(InstallTest, LeavesAServiceOfAnotherProgramAloneWithoutForce)
               uninstall.err);
     ExpectRefused({L"install", service, L"--modules", L"QxTestModuleA.dll", L"--replace"},
                   found + ": it is no service of this host; pass --force to replace it all the same");
+    const CtlResult config = RunCtl({L"config", service, L"--start", L"auto"});
+    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl config: " + found +
+                                       ": it is no service of this host; pass --force to change it all the same"},
+              config.err);
     ASSERT_TRUE(ServiceExists(service));
     EXPECT_EQ(notepad, QueryConfig(service).config->lpBinaryPathName);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_DEMAND_START), QueryConfig(service).config->dwStartType);
 
     const CtlResult forced = RunCtl({L"uninstall", service, L"--force"});
     EXPECT_EQ(0u, forced.exitCode) << (forced.err.empty() ? "" : forced.err[0]);
