@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include "Common/ServiceHost/ModuleName.h"
+#include "Common/UiLanguage.h"
 #include "PeExports.h"
+#include "ServiceManager.h"
 #include "WholeFile.h"
 
 namespace QxServiceCtl {
@@ -95,10 +97,20 @@ ModuleFile InspectModule(const std::wstring& hostFolder, const std::wstring& nam
     return file;
 }
 
+std::wstring MessageText(std::uint32_t id)
+{
+    Qx::Platform::Library messages;
+    if (Qx::Platform::Libraries().LoadAsDataFile(ToolFolder() + kMessageLibraryName, messages) != Qx::kErrorSuccess) {
+        return {};
+    }
+    return FormatMessageLine(id, Qx::Platform::kFormatMessageFromHModule, messages.get());
+}
+
 ValidationProbes HostProbes()
 {
     const std::wstring folder = ToolFolder();
-    return {folder, [folder](const std::wstring& name) { return InspectModule(folder, name); }, &FileExists};
+    return {folder, [folder](const std::wstring& name) { return InspectModule(folder, name); }, &FileExists,
+            &ManagedServiceOf, &MessageText};
 }
 
 std::wstring TempFolder()

@@ -1,6 +1,7 @@
 // Where the host and its files are: the tool sits beside QxServiceHost.exe.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "Validation.h"
@@ -18,6 +19,9 @@ bool FileExists(const std::wstring& path);
 // Resolves a module name as the host does (a path as it is; a bare name in the host's folder, then
 // System32; ".dll" added to a name without an extension) and reads its exports from the file.
 ModuleFile InspectModule(const std::wstring& hostFolder, const std::wstring& name);
+
+// The text of message id of the message library beside the tool; empty when it holds none.
+std::wstring MessageText(std::uint32_t id);
 
 ValidationProbes HostProbes();
 

@@ -1,6 +1,8 @@
 #include "ServiceManager.h"
 
 #include <cstdint>
+#include <cwchar>
+#include <utility>
 #include <vector>
 
 #include "CodeText.h"
@@ -107,6 +109,29 @@ std::wstring ImagePathOf(SC_HANDLE service)
         return {};
     }
     return config->lpBinaryPathName;
+}
+
+std::optional<ManagedService> ManagedServiceOf(const std::wstring& name)
+{
+    const ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const ServiceHandle service(manager ? OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG) : nullptr);
+    if (!service) {
+        return std::nullopt;
+    }
+    ManagedService record{ImagePathOf(service.get()), {}};
+    const std::wstring key = L"SYSTEM\\CurrentControlSet\\Services\\" + name;
+    for (const auto& [value, prefix] : {std::pair{L"DependOnService", L""}, std::pair{L"DependOnGroup", L"+"}}) {
+        std::vector<wchar_t> list(4096, L'\0');
+        DWORD size = static_cast<DWORD>((list.size() - 2) * sizeof(wchar_t));
+        if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), value, RRF_RT_REG_MULTI_SZ, nullptr, list.data(), &size) !=
+            ERROR_SUCCESS) {
+            continue;
+        }
+        for (const wchar_t* entry = list.data(); *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+            record.dependencies.push_back(prefix + std::wstring(entry));
+        }
+    }
+    return record;
 }
 
 bool MayTakeOver(SC_HANDLE service, const std::wstring& name, bool force, const wchar_t* what, std::wstring& reason)

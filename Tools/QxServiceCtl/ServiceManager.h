@@ -1,7 +1,10 @@
 // The Service Control Manager calls that install and uninstall share.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "Validation.h"
 
 #include "Win32Owners.h"
 
@@ -25,6 +28,10 @@ std::wstring Win32Reason(DWORD error);
 // The service's command line as the Service Control Manager keeps it (its ImagePath); empty when
 // it cannot be read.
 std::wstring ImagePathOf(SC_HANDLE service);
+
+// The service manager's record of the named service; nullopt when there is none. The dependencies
+// come from the service's key, which Wine's QueryServiceConfigW does not report them from.
+std::optional<ManagedService> ManagedServiceOf(const std::wstring& name);
 
 // Refuses a service that is not the host's beside this tool for that name, unless force is given,
 // which is then said; what gives the command ("uninstall", "install --replace").

@@ -3,7 +3,6 @@
 #include <array>
 
 #include "Common/ServiceHost/ServiceConfiguration.h"
-#include "Common/UiLanguage.h"
 #include "HostFiles.h"
 #include "ServiceManager.h"
 
@@ -105,10 +104,10 @@ bool ConfirmRecovery(SC_HANDLE service, DWORD actions, std::vector<std::wstring>
 {
     std::array<std::uint8_t, 1024> buffer{};
     DWORD needed = 0;
-    if (!QueryServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, buffer.data(),
-                              static_cast<DWORD>(buffer.size()), &needed)) {
-        warnings.push_back(L"the service manager does not report recovery actions back" +
-                           Win32Reason(GetLastError()) + L": they cannot be confirmed");
+    if (!QueryServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, buffer.data(), static_cast<DWORD>(buffer.size()),
+                              &needed)) {
+        warnings.push_back(L"the service manager does not report recovery actions back" + Win32Reason(GetLastError()) +
+                           L": they cannot be confirmed");
         return true;
     }
     if (reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(buffer.data())->cActions != actions) {
@@ -134,8 +133,8 @@ bool SetRecovery(SC_HANDLE service, const ServiceSettings& settings, std::vector
                          reason) &&
            ChangeConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onEveryFailure,
                          L"recovery from a failure without a crash",
-                         L"the service is restarted only when its process crashes, not after a failed start",
-                         warnings, reason) &&
+                         L"the service is restarted only when its process crashes, not after a failed start", warnings,
+                         reason) &&
            ConfirmRecovery(service, actions.cActions, warnings, reason);
 }
 
@@ -164,7 +163,10 @@ public:
     {
         Check(name, SetValue(m_key, name, type, value.c_str(), (value.size() + 1) * sizeof(wchar_t)));
     }
-    void Dword(const wchar_t* name, DWORD value) { Check(name, SetValue(m_key, name, REG_DWORD, &value, sizeof(value))); }
+    void Dword(const wchar_t* name, DWORD value)
+    {
+        Check(name, SetValue(m_key, name, REG_DWORD, &value, sizeof(value)));
+    }
     [[nodiscard]] const std::wstring& Reason() const { return m_reason; }
 
 private:
@@ -183,21 +185,16 @@ private:
 
 } // namespace
 
-bool ResolveDisplayName(const ServiceSettings& settings, std::optional<std::wstring>& displayName,
-                        std::wstring& reason)
+bool ResolveDisplayName(const ServiceSettings& settings, std::optional<std::wstring>& displayName, std::wstring& reason)
 {
     displayName = settings.displayName;
     if (displayName || !settings.displayNameId) {
         return true;
     }
-    const std::wstring library = ToolFolder() + kMessageLibraryName;
-    Library messages;
-    if (Libraries().LoadAsDataFile(library, messages) == Qx::kErrorSuccess) {
-        displayName = FormatMessageLine(*settings.displayNameId, kFormatMessageFromHModule, messages.get());
-    }
-    if (!displayName || displayName->empty()) {
+    displayName = MessageText(*settings.displayNameId);
+    if (displayName->empty()) {
         const std::wstring id = std::to_wstring(*settings.displayNameId);
-        reason = L"--display-name-id " + id + L": " + library + L" holds no message " + id +
+        reason = L"--display-name-id " + id + L": " + ToolFolder() + kMessageLibraryName + L" holds no message " + id +
                  L", so events would name the service \"%%" + id + L"\"";
         return false;
     }
@@ -216,8 +213,7 @@ bool ApplyManagerSettings(SC_HANDLE service, const ServiceSettings& settings,
     }
     if (settings.description) {
         SERVICE_DESCRIPTIONW description{const_cast<wchar_t*>(settings.description->c_str())};
-        if (!ChangeConfig2(service, SERVICE_CONFIG_DESCRIPTION, &description, L"description", L"", warnings,
-                           reason)) {
+        if (!ChangeConfig2(service, SERVICE_CONFIG_DESCRIPTION, &description, L"description", L"", warnings, reason)) {
             return false;
         }
     }

@@ -8,6 +8,7 @@
 #include "Common/RegistryValues.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
 #include "Common/ServiceHost/ServiceModuleManager.h"
+#include "HostFiles.h"
 #include "InstallRules.h"
 #include "ResKit/Logger/HRXEx.h"
 
@@ -17,6 +18,9 @@ using namespace Qx::Platform;
 namespace QxServiceCtl {
 
 namespace {
+
+// ERROR_SERVICE_DEPENDENCY_DELETED: StartService's answer when a dependency is not installed.
+constexpr Win32Error kDependencyDeleted = 1075;
 
 std::wstring TypeName(std::uint32_t type)
 {
@@ -113,6 +117,7 @@ public:
         for (const auto& name : SplitModuleList(modules)) {
             CheckModule(name);
         }
+        CheckManagerRecord();
         return std::move(m_findings);
     }
 
@@ -148,7 +153,40 @@ private:
                 ValueProblem(key, kDisplayNameIdValue, error, false) + ErrorSuffix(error) + HostStops(error));
             return;
         }
-        Add(Severity::Ok, kDisplayNameIdValue, L"display name identifier " + std::to_wstring(id));
+        const std::wstring text = m_probes.messageText(id);
+        if (text.empty()) {
+            Add(Severity::Warning, kDisplayNameIdValue,
+                L"display name identifier " + std::to_wstring(id) + L" names no message of " + m_probes.hostFolder +
+                    kMessageLibraryName + L": events name the service \"%%" + std::to_wstring(id) + L"\"");
+            return;
+        }
+        Add(Severity::Ok, kDisplayNameIdValue,
+            L"display name identifier " + std::to_wstring(id) + L": \"" + text + L"\"");
+    }
+
+    // The service manager must start this host for the service, after services that exist.
+    void CheckManagerRecord()
+    {
+        const std::optional<ManagedService> record = m_probes.managedService(m_service);
+        if (!record) {
+            Add(Severity::Warning, L"service manager",
+                L"no service \"" + m_service + L"\" is installed: only QxServiceCtl run can start its modules");
+            return;
+        }
+        const std::wstring host = m_probes.hostFolder + kHostFileName;
+        if (RunsHostFor(record->imagePath, host, m_service)) {
+            Add(Severity::Ok, L"ImagePath", record->imagePath);
+        } else {
+            Add(Severity::Error, L"ImagePath",
+                L"\"" + record->imagePath + L"\" does not run \"" + host + L"\" -name=" + m_service);
+        }
+        for (const std::wstring& dependency : record->dependencies) {
+            // "+" names a load-order group, which the service manager resolves itself.
+            if (!dependency.starts_with(L'+') && !m_probes.managedService(dependency)) {
+                Add(Severity::Error, L"dependency " + dependency,
+                    L"no such service: the service manager refuses the start" + ErrorSuffix(kDependencyDeleted));
+            }
+        }
     }
 
     void CheckFlag(NativeHandle key, const wchar_t* name, bool& flag)

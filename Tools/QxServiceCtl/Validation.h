@@ -2,7 +2,9 @@
 // file and module.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,13 +21,23 @@ struct ModuleFile {
     std::vector<std::string> exports;
 };
 
-// What validation needs from the file system.
+// The service manager's record of a service.
+struct ManagedService {
+    std::wstring imagePath;
+    std::vector<std::wstring> dependencies;
+};
+
+// What validation needs from the file system and the service manager.
 struct ValidationProbes {
     // The host's folder, ending in a backslash.
     std::wstring hostFolder;
     // Resolves a library name the way the host's loader does and reads its exports.
     std::function<ModuleFile(const std::wstring& name)> inspectModule;
     std::function<bool(const std::wstring& path)> fileExists;
+    // The service manager's record of a service; nullopt when it has none of that name.
+    std::function<std::optional<ManagedService>(const std::wstring& name)> managedService;
+    // The text of a message of the message library beside the host; empty when it holds none.
+    std::function<std::wstring(std::uint32_t id)> messageText;
 };
 
 enum class Severity { Ok, Warning, Error };

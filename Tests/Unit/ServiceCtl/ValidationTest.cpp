@@ -24,6 +24,8 @@ protected:
         files = {L"C:\\Host\\ProductInfo2.ini", L"C:\\Product\\QxMessages.dll"};
         modules[L"A.dll"] = {0, L"C:\\Host\\A.dll", {"SmInitialize", "SmShutdown"}};
         modules[L"B.dll"] = {0, L"C:\\Host\\B.dll", {"SmShutdown", "SmInitialize", "Other"}};
+        services[L"Svc"] = {L"\"C:\\Host\\QxServiceHost.exe\" -name=Svc", {L"Dep", L"+Group"}};
+        services[L"Dep"] = {L"C:\\Dep.exe", {}};
     }
 
     std::vector<Finding> Validate()
@@ -35,6 +37,11 @@ protected:
                 return found != modules.end() ? found->second : ModuleFile{126, {}, {}};
             },
             [this](const std::wstring& path) { return files.contains(path); },
+            [this](const std::wstring& name) {
+                const auto found = services.find(name);
+                return found != services.end() ? std::optional(found->second) : std::nullopt;
+            },
+            [](std::uint32_t id) { return id == 3 ? std::wstring(L"Qx Demo Service") : std::wstring(); },
         };
         return ValidateService(L"Svc", probes);
     }
@@ -56,6 +63,7 @@ protected:
     FakePlatform platform;
     std::set<std::wstring> files;
     std::map<std::wstring, ModuleFile> modules;
+    std::map<std::wstring, ManagedService> services;
 };
 
 } // namespace
@@ -71,13 +79,14 @@ TEST_F(ValidationTest, AHealthyServiceHasOnlyOkFindings)
     }
     EXPECT_EQ((std::vector<std::wstring>{
                   L"ok: ServiceModules: \"A.dll;B.dll\"",
-                  L"ok: ServiceName: display name identifier 3",
+                  L"ok: ServiceName: display name identifier 3: \"Qx Demo Service\"",
                   L"ok: SDEnabled: not set: off",
                   L"ok: LogCompressor: not set: off",
                   L"ok: ProductInstallPath: \"C:\\Product\\\"",
                   L"ok: MessageFile: C:\\Product\\QxMessages.dll",
                   L"ok: module A.dll: C:\\Host\\A.dll exports SmInitialize and SmShutdown",
                   L"ok: module B.dll: C:\\Host\\B.dll exports SmInitialize and SmShutdown",
+                  L"ok: ImagePath: \"C:\\Host\\QxServiceHost.exe\" -name=Svc",
               }),
               lines);
 }
@@ -159,5 +168,29 @@ TEST_F(ValidationTest, TheLogCompressorMustExportInitialize)
     modules[L"C:\\Product\\QxLogCompr.dll"] = {0, L"C:\\Product\\QxLogCompr.dll", {"Shutdown"}};
     EXPECT_EQ((std::vector<std::wstring>{L"error: log compressor C:\\Product\\QxLogCompr.dll: does not export "
                                          L"Initialize: the host stops with 0x8007007F"}),
+              Problems());
+}
+
+// The service manager must run this host for the service after services that exist; an identifier
+// without a message is only a warning, as the host starts all the same.
+TEST_F(ValidationTest, TheServiceManagersRecordAndTheDisplayNameMessageAreChecked)
+{
+    platform.registry.SetDword(kParameters, L"ServiceName", 7);
+    services[L"Svc"] = {L"C:\\Host\\QxServiceHost.exe -name=Other", {L"Dep", L"Gone"}};
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"warning: ServiceName: display name identifier 7 names no message of C:\\Host\\QxMessages.dll: "
+                  L"events name the service \"%%7\"",
+                  L"error: ImagePath: \"C:\\Host\\QxServiceHost.exe -name=Other\" does not run "
+                  L"\"C:\\Host\\QxServiceHost.exe\" -name=Svc",
+                  L"error: dependency Gone: no such service: the service manager refuses the start (error 1075)",
+              }),
+              Problems());
+    services.clear();
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"warning: ServiceName: display name identifier 7 names no message of C:\\Host\\QxMessages.dll: "
+                  L"events name the service \"%%7\"",
+                  L"warning: service manager: no service \"Svc\" is installed: only QxServiceCtl run can start its "
+                  L"modules",
+              }),
               Problems());
 }

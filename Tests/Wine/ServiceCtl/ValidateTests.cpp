@@ -12,6 +12,26 @@ protected:
         CtlTest::SetUp();
         SetString(ParametersKey(), L"ServiceModules", L"QxSampleHeartbeat.dll");
         SetDword(ParametersKey(), L"ServiceName", 3);
+        const UniqueServiceHandle manager = OpenManager();
+        const UniqueServiceHandle created(
+            CreateServiceW(manager.get(), service.c_str(), service.c_str(), SERVICE_ALL_ACCESS,
+                           SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, ImagePath().c_str(),
+                           nullptr, nullptr, nullptr, nullptr, nullptr));
+        ASSERT_TRUE(created) << GetLastError();
+    }
+
+    [[nodiscard]] std::wstring ImagePath(const std::wstring& folder = BinFolder()) const
+    {
+        return L"\"" + folder + L"QxServiceHost.exe\" -name=" + service;
+    }
+
+    void Reconfigure(const std::wstring& imagePath, const wchar_t* dependencies)
+    {
+        const UniqueServiceHandle manager = OpenManager();
+        const UniqueServiceHandle handle(OpenServiceW(manager.get(), service.c_str(), SERVICE_CHANGE_CONFIG));
+        ASSERT_TRUE(ChangeServiceConfigW(handle.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                         imagePath.c_str(), nullptr, nullptr, dependencies, nullptr, nullptr, nullptr))
+            << GetLastError();
     }
 
     [[nodiscard]] std::string NoProductRoot() const
@@ -48,12 +68,13 @@ TEST_F(ValidateTest, AHealthyServiceWouldStart)
     EXPECT_TRUE(result.err.empty());
     EXPECT_EQ((std::vector<std::string>{
                   "ok: ServiceModules: \"QxSampleHeartbeat.dll\"",
-                  "ok: ServiceName: display name identifier 3",
+                  "ok: ServiceName: display name identifier 3: \"Qx Demo Service\"",
                   "ok: SDEnabled: not set: off",
                   "ok: LogCompressor: off",
                   "warning: " + NoProductRoot(),
                   "ok: module QxSampleHeartbeat.dll: " + Narrow(BinFolder()) +
                       "QxSampleHeartbeat.dll exports SmInitialize and SmShutdown",
+                  "ok: ImagePath: " + Narrow(ImagePath()),
                   "the host would start service " + Service(),
               }),
               result.out);
@@ -244,6 +265,7 @@ protected:
         SetString(productRoot, L"ProductInstallPath", folder);
         SetString(ParametersKey(), L"ServiceModules", BinFolder() + L"QxSampleHeartbeat.dll");
         SetDword(ParametersKey(), L"LogCompressor", 1);
+        Reconfigure(ImagePath(folder), nullptr);
     }
 
     void TearDown() override
@@ -271,13 +293,14 @@ TEST_F(ProductRootTest, AProductRootWithTheLogCompressorWouldStart)
     const std::string heartbeat = Narrow(BinFolder()) + "QxSampleHeartbeat.dll";
     EXPECT_EQ((std::vector<std::string>{
                   "ok: ServiceModules: \"" + heartbeat + "\"",
-                  "ok: ServiceName: display name identifier 3",
+                  "ok: ServiceName: display name identifier 3: \"Qx Demo Service\"",
                   "ok: SDEnabled: not set: off",
                   "ok: LogCompressor: on",
                   "ok: ProductInstallPath: \"" + Narrow(folder) + "\"",
                   "ok: MessageFile: " + Narrow(folder) + "QxMessages.dll",
                   "ok: log compressor: " + Narrow(folder) + "QxLogCompr.dll",
                   "ok: module " + heartbeat + ": " + heartbeat + " exports SmInitialize and SmShutdown",
+                  "ok: ImagePath: " + Narrow(ImagePath(folder)),
                   "the host would start service " + Service(),
               }),
               result.out);
@@ -288,7 +311,7 @@ TEST_F(ProductRootTest, RefusesTheLogCompressorWithoutAProductInstallPath)
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, productRoot.c_str(), L"ProductInstallPath");
     const CtlResult result = Validate();
     EXPECT_EQ(1u, result.exitCode);
-    ASSERT_EQ(6u, result.out.size());
+    ASSERT_EQ(7u, result.out.size());
     EXPECT_EQ("error: HKLM\\" + Narrow(productRoot) +
                   "\\ProductInstallPath: missing, empty or not a NUL-terminated string: 0x80070057",
               result.out[4]);
@@ -299,7 +322,7 @@ TEST_F(ProductRootTest, RefusesALogCompressorThatIsNotThere)
     DeleteFileW((folder + L"QxLogCompr.dll").c_str());
     const CtlResult result = Validate();
     EXPECT_EQ(1u, result.exitCode);
-    ASSERT_EQ(8u, result.out.size());
+    ASSERT_EQ(9u, result.out.size());
     EXPECT_EQ("error: log compressor " + Narrow(folder) + "QxLogCompr.dll: not found in " + Narrow(folder) +
                   " or System32 (error 126): the host stops with 0x8007007E",
               result.out[6]);
@@ -310,8 +333,24 @@ TEST_F(ProductRootTest, AMissingMessageLibraryIsOnlyAWarning)
     DeleteFileW((folder + L"QxMessages.dll").c_str());
     const CtlResult result = Validate();
     EXPECT_EQ(0u, result.exitCode);
-    ASSERT_EQ(9u, result.out.size());
+    ASSERT_EQ(10u, result.out.size());
     EXPECT_EQ("warning: MessageFile: " + Narrow(folder) +
                   "QxMessages.dll not found: events and error texts come without the product's messages",
               result.out[5]);
+}
+
+// What the service manager holds: another program, or a dependency that is not installed, stops the
+// start before the host runs.
+TEST_F(ValidateTest, RefusesAnotherProgramAndAMissingDependency)
+{
+    Reconfigure(L"C:\\windows\\notepad.exe", L"QxCtlNoSuchService\0\0");
+    SetDword(ParametersKey(), L"ServiceName", 7);
+    ExpectRefused({
+        "warning: ServiceName: display name identifier 7 names no message of " + Narrow(BinFolder()) +
+            "QxMessages.dll: events name the service \"%%7\"",
+        "warning: " + NoProductRoot(),
+        "error: ImagePath: \"C:\\windows\\notepad.exe\" does not run \"" + Narrow(BinFolder()) +
+            "QxServiceHost.exe\" -name=" + Service(),
+        "error: dependency QxCtlNoSuchService: no such service: the service manager refuses the start (error 1075)",
+    });
 }
