@@ -13,7 +13,7 @@ int Install(const std::wstring& service, const InstallOptions& options, bool for
 int Config(const std::wstring& service, const ServiceSettings& settings, bool force);
 int Uninstall(const std::wstring& service, bool force);
 int Validate(const std::wstring& service);
-int Status(const std::wstring& service);
+int Status(const std::wstring& service, bool json);
 int RunModules(const Command& command);
 int Explain(const std::wstring& code);
 // The text of a code: the product's message library for the product's own identifiers, the

@@ -323,6 +323,17 @@ ParsedArguments ParseUninstall(const std::vector<std::wstring>& arguments, Comma
     return {std::move(command), {}};
 }
 
+ParsedArguments ParseStatus(const std::vector<std::wstring>& arguments, Command command)
+{
+    for (std::size_t i = 2; i < arguments.size(); ++i) {
+        if (arguments[i] != L"--json") {
+            return Refuse(L"status: unknown option " + Quoted(arguments[i]));
+        }
+        command.json = true;
+    }
+    return {std::move(command), {}};
+}
+
 ParsedArguments ParseTargetOnly(const std::vector<std::wstring>& arguments, Command command)
 {
     if (arguments.size() > 2) {
@@ -394,6 +405,8 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& arguments)
         return ParseRun(arguments, std::move(command));
     case CommandKind::Uninstall:
         return ParseUninstall(arguments, std::move(command));
+    case CommandKind::Status:
+        return ParseStatus(arguments, std::move(command));
     default:
         return ParseTargetOnly(arguments, std::move(command));
     }

@@ -53,6 +53,8 @@ struct Command {
     bool force = false;
     // run: how long the modules run; without it, until Ctrl+C.
     std::optional<std::uint32_t> seconds;
+    // status: one JSON object instead of lines.
+    bool json = false;
     // Help: the command whose help is asked for ("install --help", "help install"); Help for all.
     CommandKind helpFor = CommandKind::Help;
 };

@@ -24,7 +24,7 @@ int Dispatch(const Command& command)
     case CommandKind::Validate:
         return Validate(command.target);
     case CommandKind::Status:
-        return Status(command.target);
+        return Status(command.target, command.json);
     case CommandKind::Run:
         return RunModules(command);
     case CommandKind::Explain:

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <deque>
 #include <iterator>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "Console.h"
 #include "HostFiles.h"
 #include "InstallRules.h"
+#include "JsonObject.h"
 #include "ServiceManager.h"
 #include "WholeFile.h"
 
@@ -20,24 +22,30 @@ namespace {
 
 constexpr std::size_t kLogLinesShown = 10;
 
-struct NewestFile {
+struct FoundFile {
     std::wstring path;
+    FILETIME created{};
     FILETIME written{};
 };
 
+bool Earlier(const FILETIME& left, const FILETIME& right)
+{
+    return CompareFileTime(&left, &right) < 0;
+}
+
 // The most recently written file matching pattern in folder.
-std::optional<NewestFile> FindNewest(const std::wstring& folder, const std::wstring& pattern)
+std::optional<FoundFile> FindNewest(const std::wstring& folder, const std::wstring& pattern)
 {
     WIN32_FIND_DATAW data{};
     const FindHandle find(FindFirstFileW((folder + pattern).c_str(), &data));
     if (!find) {
         return std::nullopt;
     }
-    std::optional<NewestFile> newest;
+    std::optional<FoundFile> newest;
     do {
         if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-            (!newest || CompareFileTime(&data.ftLastWriteTime, &newest->written) > 0)) {
-            newest = NewestFile{folder + data.cFileName, data.ftLastWriteTime};
+            (!newest || Earlier(newest->written, data.ftLastWriteTime))) {
+            newest = FoundFile{folder + data.cFileName, data.ftCreationTime, data.ftLastWriteTime};
         }
     } while (FindNextFileW(find.get(), &data));
     return newest;
@@ -50,31 +58,28 @@ std::wstring Utf8ToWide(const std::string& text)
     return wide;
 }
 
-void ShowLastLines(const std::wstring& path)
+// The last lines of a file; nullopt with the error when it cannot be read.
+std::optional<std::vector<std::wstring>> LastLines(const std::wstring& path, DWORD& error)
 {
     const auto content = ReadWholeFile(path);
     if (!content) {
-        Out(L"  (cannot be read" + Win32Reason(GetLastError()) + L")");
-        return;
+        error = GetLastError();
+        return std::nullopt;
     }
-    std::deque<std::string> lines;
-    std::size_t start = 0;
-    while (start < content->size()) {
-        std::size_t end = content->find('\n', start);
-        end = end == std::string::npos ? content->size() : end;
+    std::deque<std::wstring> lines;
+    for (std::size_t start = 0; start < content->size();) {
+        const std::size_t end = std::min(content->find('\n', start), content->size());
         std::string line = content->substr(start, end - start);
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
-        lines.push_back(std::move(line));
+        lines.push_back(Utf8ToWide(line));
         if (lines.size() > kLogLinesShown) {
             lines.pop_front();
         }
         start = end + 1;
     }
-    for (const auto& line : lines) {
-        Out(L"  " + Utf8ToWide(line));
-    }
+    return std::vector<std::wstring>(lines.begin(), lines.end());
 }
 
 // What became of the process the Service Control Manager names: Wine keeps a crashed service
@@ -82,22 +87,30 @@ void ShowLastLines(const std::wstring& path)
 struct ProcessFate {
     bool ended = false;
     std::optional<DWORD> exitCode;
+    std::optional<FILETIME> started;
 };
 
 ProcessFate FateOf(DWORD processId, std::wstring_view program)
 {
     const KernelObject process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
     if (!process) {
-        return {true, std::nullopt};
+        return {true, std::nullopt, std::nullopt};
     }
+    FILETIME created{};
+    FILETIME unused[3]{};
+    const std::optional<FILETIME> started = GetProcessTimes(process.get(), &created, &unused[0], &unused[1], &unused[2])
+                                                ? std::optional(created)
+                                                : std::nullopt;
     DWORD exitCode = 0;
     if (WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) {
-        return {true, GetExitCodeProcess(process.get(), &exitCode) ? std::optional(exitCode) : std::nullopt};
+        return {true, GetExitCodeProcess(process.get(), &exitCode) ? std::optional(exitCode) : std::nullopt, started};
     }
     wchar_t image[1024];
     DWORD size = static_cast<DWORD>(std::size(image));
     const bool imageRead = QueryFullProcessImageNameW(process.get(), 0, image, &size) != 0;
-    return {imageRead && !program.empty() && !SameIgnoringCase(std::wstring_view(image, size), program), std::nullopt};
+    const bool otherProgram =
+        imageRead && !program.empty() && !SameIgnoringCase(std::wstring_view(image, size), program);
+    return {otherProgram, std::nullopt, otherProgram ? std::nullopt : started};
 }
 
 DWORD ExitCodeOf(const SERVICE_STATUS_PROCESS& status)
@@ -106,48 +119,160 @@ DWORD ExitCodeOf(const SERVICE_STATUS_PROCESS& status)
                                                                   : status.dwWin32ExitCode;
 }
 
-void ShowExitCode(DWORD value)
+// Everything status tells of a service, gathered before any of it is printed.
+struct StatusFacts {
+    SERVICE_STATUS_PROCESS status{};
+    ProcessFate fate;
+    // nullopt when the process ended without reporting one.
+    std::optional<DWORD> exitCode;
+    std::wstring logFolder;
+    std::optional<FoundFile> log;
+    // The log is the process's own, by its id, not merely the newest.
+    bool logOfProcess = false;
+    // When the last run began: its process's start, else its log's creation.
+    std::optional<FILETIME> runStarted;
+    std::optional<FoundFile> dump;
+    int exitStatus = kStatusRunning;
+
+    [[nodiscard]] bool Stopped() const { return status.dwCurrentState == SERVICE_STOPPED || fate.ended; }
+    [[nodiscard]] bool DumpOfRun() const { return dump && runStarted && !Earlier(dump->written, *runStarted); }
+};
+
+// The log of the process when its id is known and the log is not older than the process; otherwise
+// the newest, which may be an earlier run's.
+void FindModuleLog(const std::wstring& service, StatusFacts& facts)
+{
+    facts.logFolder = ToolFolder() + L"Logs\\";
+    const DWORD processId = facts.status.dwProcessId;
+    if (processId != 0) {
+        facts.log =
+            FindNewest(facts.logFolder, ServiceFileName(service) + L"(" + std::to_wstring(processId) + L").log");
+        facts.logOfProcess = facts.log && !(facts.fate.started && Earlier(facts.log->written, *facts.fate.started));
+    }
+    if (!facts.logOfProcess) {
+        facts.log = FindNewest(facts.logFolder, ServiceFileName(service) + L"(*).log");
+    }
+    facts.runStarted = facts.fate.started;
+    if (!facts.runStarted && facts.log) {
+        facts.runStarted = facts.log->created;
+    }
+}
+
+void FindCrashDump(const std::wstring& service, StatusFacts& facts)
+{
+    for (const auto& folder : {TempFolder(), WindowsTempFolder()}) {
+        const auto dump = FindNewest(folder, ServiceFileName(service) + L"_*.dmp");
+        if (dump && (!facts.dump || Earlier(facts.dump->written, dump->written))) {
+            facts.dump = dump;
+        }
+    }
+}
+
+StatusFacts GatherFacts(const std::wstring& service, SC_HANDLE handle, const SERVICE_STATUS_PROCESS& status)
+{
+    StatusFacts facts;
+    facts.status = status;
+    if (status.dwProcessId != 0) {
+        facts.fate = FateOf(status.dwProcessId, ProgramOf(ImagePathOf(handle)));
+    }
+    facts.exitCode = facts.fate.ended ? facts.fate.exitCode : std::optional(ExitCodeOf(status));
+    FindModuleLog(service, facts);
+    FindCrashDump(service, facts);
+    facts.exitStatus = StatusExitCode(status.dwCurrentState, facts.fate.ended, ExitCodeOf(status));
+    return facts;
+}
+
+std::wstring ExitCodeText(DWORD value)
 {
     const DecodedCode code = DecodeCode(value);
     const std::wstring text = KnownMeaning(value).value_or(CodeMessage(code));
-    Out(L"exit code: " + DescribeCode(code) + (text.empty() ? L"" : L": " + text));
+    return DescribeCode(code) + (text.empty() ? L"" : L": " + text);
 }
 
-// The log of the process when its id is known; otherwise the newest, which may be an earlier run's.
-void ShowModuleLog(const std::wstring& service, DWORD processId)
+void PrintLog(const StatusFacts& facts)
 {
-    const std::wstring folder = ToolFolder() + L"Logs\\";
-    const std::wstring own = folder + ServiceFileName(service) + L"(" + std::to_wstring(processId) + L").log";
-    if (processId != 0 && FileExists(own)) {
-        Out(L"module log: " + own);
-        ShowLastLines(own);
+    if (!facts.log) {
+        Out(L"module log: none in " + facts.logFolder);
         return;
     }
-    const auto log = FindNewest(folder, ServiceFileName(service) + L"(*).log");
-    if (!log) {
-        Out(L"module log: none in " + folder);
+    Out((facts.logOfProcess ? L"module log: " : L"newest module log: ") + facts.log->path);
+    DWORD error = 0;
+    const auto lines = LastLines(facts.log->path, error);
+    if (!lines) {
+        Out(L"  (cannot be read" + Win32Reason(error) + L")");
         return;
     }
-    Out(L"newest module log: " + log->path);
-    ShowLastLines(log->path);
+    for (const std::wstring& line : *lines) {
+        Out(L"  " + line);
+    }
 }
 
-void ShowCrashDump(const std::wstring& service)
+void PrintDump(const StatusFacts& facts)
 {
-    std::optional<NewestFile> newest;
-    for (const auto& folder : {TempFolder(), WindowsTempFolder()}) {
-        const auto dump = FindNewest(folder, ServiceFileName(service) + L"_*.dmp");
-        if (dump && (!newest || CompareFileTime(&dump->written, &newest->written) > 0)) {
-            newest = dump;
-        }
+    if (!facts.dump) {
+        Out(L"crash dump: none in " + TempFolder() + L" or " + WindowsTempFolder());
+    } else if (facts.DumpOfRun()) {
+        Out(L"crash dump of the last run: " + facts.dump->path);
+    } else {
+        Out(L"newest crash dump: " + facts.dump->path +
+            (facts.runStarted ? L" (written before the last run started)" : L""));
     }
-    Out(newest ? L"newest crash dump: " + newest->path
-               : L"crash dump: none in " + TempFolder() + L" or " + WindowsTempFolder());
+}
+
+void PrintText(const std::wstring& service, const StatusFacts& facts)
+{
+    const DWORD processId = facts.status.dwProcessId;
+    Out(L"service: " + service);
+    Out(L"state: " + ServiceStateName(facts.status.dwCurrentState));
+    Out(L"process id: " + (processId == 0
+                               ? std::wstring(L"none")
+                               : std::to_wstring(processId) + (facts.fate.ended ? L" (process ended)" : L"")));
+    Out(L"accepted controls: " +
+        (facts.Stopped() ? std::wstring(L"none") : AcceptedControlNames(facts.status.dwControlsAccepted)));
+    Out(facts.exitCode ? L"exit code: " + ExitCodeText(*facts.exitCode)
+                       : L"exit code: unknown: the process ended without reporting SERVICE_STOPPED");
+    PrintLog(facts);
+    PrintDump(facts);
+}
+
+std::vector<std::wstring> ControlList(const StatusFacts& facts)
+{
+    std::vector<std::wstring> controls;
+    const std::wstring names = facts.Stopped() ? L"none" : AcceptedControlNames(facts.status.dwControlsAccepted);
+    for (std::size_t start = 0; names != L"none" && start < names.size();) {
+        const std::size_t end = std::min(names.find(L", ", start), names.size());
+        controls.push_back(names.substr(start, end - start));
+        start = end + 2;
+    }
+    return controls;
+}
+
+void PrintJson(const std::wstring& service, const StatusFacts& facts)
+{
+    const DWORD processId = facts.status.dwProcessId;
+    JsonObject object;
+    object.String(L"service", service);
+    object.String(L"state", ServiceStateName(facts.status.dwCurrentState));
+    object.Number(L"processId", processId == 0 ? std::nullopt : std::optional<std::int64_t>(processId));
+    object.Bool(L"processEnded", facts.fate.ended);
+    object.Strings(L"acceptedControls", ControlList(facts));
+    object.Number(L"exitCode", facts.exitCode ? std::optional<std::int64_t>(*facts.exitCode) : std::nullopt);
+    object.String(L"exitCodeText", facts.exitCode ? std::optional(ExitCodeText(*facts.exitCode)) : std::nullopt);
+    object.String(L"moduleLog", facts.log ? std::optional(facts.log->path) : std::nullopt);
+    object.Bool(L"moduleLogOfProcess", facts.logOfProcess);
+    DWORD error = 0;
+    object.Strings(L"moduleLogLastLines", facts.log
+                                              ? LastLines(facts.log->path, error).value_or(std::vector<std::wstring>())
+                                              : std::vector<std::wstring>());
+    object.String(L"crashDump", facts.dump ? std::optional(facts.dump->path) : std::nullopt);
+    object.Bool(L"crashDumpOfLastRun", facts.DumpOfRun());
+    object.Number(L"status", facts.exitStatus);
+    Out(object.Text());
 }
 
 } // namespace
 
-int Status(const std::wstring& service)
+int Status(const std::wstring& service, bool json)
 {
     constexpr const wchar_t* kCommand = L"status";
     const ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
@@ -171,23 +296,13 @@ int Status(const std::wstring& service)
         return Fail(kCommand,
                     L"the status of service \"" + service + L"\" cannot be read" + Win32Reason(GetLastError()));
     }
-    const ProcessFate fate =
-        status.dwProcessId != 0 ? FateOf(status.dwProcessId, ProgramOf(ImagePathOf(handle.get()))) : ProcessFate{};
-    Out(L"service: " + service);
-    Out(L"state: " + ServiceStateName(status.dwCurrentState));
-    Out(L"process id: " + (status.dwProcessId == 0
-                               ? std::wstring(L"none")
-                               : std::to_wstring(status.dwProcessId) + (fate.ended ? L" (process ended)" : L"")));
-    const bool stopped = status.dwCurrentState == SERVICE_STOPPED || fate.ended;
-    Out(L"accepted controls: " + (stopped ? std::wstring(L"none") : AcceptedControlNames(status.dwControlsAccepted)));
-    if (fate.ended && !fate.exitCode) {
-        Out(L"exit code: unknown: the process ended without reporting SERVICE_STOPPED");
+    const StatusFacts facts = GatherFacts(service, handle.get(), status);
+    if (json) {
+        PrintJson(service, facts);
     } else {
-        ShowExitCode(fate.exitCode.value_or(ExitCodeOf(status)));
+        PrintText(service, facts);
     }
-    ShowModuleLog(service, status.dwProcessId);
-    ShowCrashDump(service);
-    return StatusExitCode(status.dwCurrentState, fate.ended, ExitCodeOf(status));
+    return facts.exitStatus;
 }
 
 } // namespace QxServiceCtl

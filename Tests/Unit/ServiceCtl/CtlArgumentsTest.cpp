@@ -99,7 +99,7 @@ TEST(CtlArguments, RefusalsNameWhatIsWrong)
     EXPECT_EQ(L"uninstall: unknown option \"--purge\"", Parse({L"uninstall", L"Svc", L"--purge"}).error);
     EXPECT_EQ(L"run: --seconds needs a whole number of seconds, not \"soon\"",
               Parse({L"run", L"Svc", L"--seconds", L"soon"}).error);
-    EXPECT_EQ(L"status: unexpected argument \"more\"", Parse({L"status", L"Svc", L"more"}).error);
+    EXPECT_EQ(L"status: unknown option \"more\"", Parse({L"status", L"Svc", L"more"}).error);
     EXPECT_EQ(L"explain: <code> is missing", Parse({L"explain"}).error);
     EXPECT_EQ(L"explain: \"E_FAIL\" is no code: give a decimal number, a negative one as %ERRORLEVEL% shows it, "
               L"or 0x and hexadecimal digits",
@@ -122,6 +122,8 @@ TEST(CtlArguments, RunTakesSecondsAndTheOtherCommandsTheirTarget)
     EXPECT_TRUE(Parse({L"install", L"Svc", L"--modules", L"A", L"--replace", L"--force"}).command->force);
     EXPECT_TRUE(Parse({L"install", L"Svc", L"--modules", L"A", L"--replace"}).command->install.replace);
     EXPECT_EQ(CommandKind::Validate, Parse({L"validate", L"Svc"}).command->kind);
+    EXPECT_TRUE(Parse({L"status", L"Svc", L"--json"}).command->json);
+    EXPECT_FALSE(Parse({L"status", L"Svc"}).command->json);
     EXPECT_EQ(CommandKind::Help, Parse({L"--help"}).command->kind);
     EXPECT_EQ(CommandKind::Help, Parse({L"--help"}).command->helpFor);
     for (const std::vector<std::wstring>& asked : {std::vector<std::wstring>{L"install", L"--help"},

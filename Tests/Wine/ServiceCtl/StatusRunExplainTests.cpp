@@ -51,9 +51,22 @@ protected:
 
 } // namespace
 
+// A dump of an earlier run, written long before the process started.
+std::wstring PlantOldDump(const std::wstring& service)
+{
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temp);
+    const std::wstring path = std::wstring(temp) + service + L"_00000000_2001_01_01__00_00_00.dmp";
+    const UniqueHandle file = CreateOutputFile(path);
+    const FILETIME old{0, 0x01C07400};
+    EXPECT_TRUE(file && SetFileTime(file.get(), &old, &old, &old)) << GetLastError();
+    return path;
+}
+
 TEST_F(ToolTest, StatusOfARunningService)
 {
     ASSERT_EQ(0u, Install({L"--modules", L"QxSampleHeartbeat.dll"}).exitCode);
+    const std::wstring oldDump = PlantOldDump(service);
     ASSERT_TRUE(StartService(service));
     const CtlResult result = RunCtl({L"status", service});
     EXPECT_EQ(0u, result.exitCode);
@@ -65,10 +78,28 @@ TEST_F(ToolTest, StatusOfARunningService)
     EXPECT_EQ("accepted controls: STOP, SHUTDOWN", result.out[3]);
     EXPECT_TRUE(Matches(result.out[4], "exit code: 0x00000000, success: .+")) << result.out[4];
     EXPECT_EQ("module log: " + Narrow(BinFolder()) + "Logs\\" + Service() + "(" + pid + ").log", result.out[5]);
-    EXPECT_TRUE(Matches(result.out.back(), "crash dump: none in .+")) << result.out.back();
+    EXPECT_EQ("newest crash dump: " + Narrow(oldDump) + " (written before the last run started)", result.out.back());
     for (std::size_t i = 6; i + 1 < result.out.size(); ++i) {
         EXPECT_TRUE(result.out[i].starts_with("  ")) << result.out[i];
     }
+
+    const CtlResult json = RunCtl({L"status", service, L"--json"});
+    EXPECT_EQ(0u, json.exitCode);
+    ASSERT_EQ(1u, json.out.size());
+    std::string log;
+    for (const char c : Narrow(BinFolder()) + "Logs\\" + Service() + "(" + pid + ").log") {
+        log += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    }
+    log = Escaped(log);
+    EXPECT_TRUE(
+        Matches(json.out[0], "\\{\"service\":\"" + Service() + "\",\"state\":\"RUNNING\",\"processId\":" + pid +
+                                 ",\"processEnded\":false,\"acceptedControls\":\\[\"STOP\",\"SHUTDOWN\"\\],"
+                                 "\"exitCode\":0,\"exitCodeText\":\"0x00000000, success: .+\",\"moduleLog\":\"" +
+                                 log +
+                                 "\",\"moduleLogOfProcess\":true,\"moduleLogLastLines\":\\[.+\\],"
+                                 "\"crashDump\":\".+\",\"crashDumpOfLastRun\":false,\"status\":0\\}"))
+        << json.out[0];
+    DeleteFileW(oldDump.c_str());
 }
 
 TEST_F(ToolTest, StatusDecodesTheExitCodeOfAFailedStart)
@@ -123,6 +154,14 @@ TEST_F(ToolTest, StatusTellsAServiceWhoseProcessEnded)
     ASSERT_GE(result.out.size(), 5u);
     EXPECT_EQ("process id: " + std::to_string(status.dwProcessId) + " (process ended)", result.out[2]);
     EXPECT_EQ("accepted controls: none", result.out[3]);
+    EXPECT_TRUE(result.out.back().starts_with("crash dump of the last run: ")) << result.out.back();
+    const CtlResult json = RunCtl({L"status", service, L"--json"});
+    EXPECT_EQ(1u, json.exitCode);
+    ASSERT_EQ(1u, json.out.size());
+    for (const char* fact :
+         {"\"processEnded\":true", "\"acceptedControls\":[]", "\"crashDumpOfLastRun\":true", "\"status\":1}"}) {
+        EXPECT_NE(std::string::npos, json.out[0].find(fact)) << fact << " in " << json.out[0];
+    }
     EXPECT_TRUE(result.out[4] == "exit code: unknown: the process ended without reporting SERVICE_STOPPED" ||
                 result.out[4].starts_with("exit code: 0xC0000005, NTSTATUS (an exception or crash code): access "
                                           "violation"))
