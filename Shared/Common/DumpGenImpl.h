@@ -109,6 +109,8 @@ public:
     [[nodiscard]] bool GeneratorConfigured() const { return m_generator.has_value(); }
     [[nodiscard]] const wchar_t* GeneratorPath() const { return m_generatorPath; }
     [[nodiscard]] std::wstring BaseName();
+    // The path of the last dump asked for; empty before the first.
+    [[nodiscard]] const wchar_t* DumpPath() const { return m_dumpPath; }
 
 private:
     void ReadGeneratorSettings(std::wstring_view executableFolder);

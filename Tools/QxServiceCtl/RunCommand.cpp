@@ -9,6 +9,7 @@
 
 #include "CodeText.h"
 #include "Commands.h"
+#include "Common/DumpGenImpl.h"
 #include "Common/RegistryValues.h"
 #include "Common/ServiceHost/ModuleName.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
@@ -17,6 +18,7 @@
 #include "Console.h"
 #include "HostFiles.h"
 #include "InstallRules.h"
+#include "ResKit/Logger/ExceptionHandlers.h"
 #include "ServiceManager.h"
 
 using namespace Qx;
@@ -103,6 +105,46 @@ bool LoadModule(const std::wstring& name, LoadedModule& module)
         return false;
     }
     return true;
+}
+
+std::wstring ModulePath(const void* module)
+{
+    wchar_t path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(static_cast<HMODULE>(const_cast<void*>(module)), path, MAX_PATH);
+    return length == 0 ? std::wstring(L"an unknown module") : std::wstring(path, length);
+}
+
+// The host's crash handlers write the dump through this, as they do in the service; then the tool
+// says what crashed where. The process ends right after, so allocating here risks nothing more.
+bool WriteDumpAndReport(const ExceptionDescription* exception)
+{
+    const bool written = DumpGenImpl::Instance().CreateDump(exception);
+    if (exception == nullptr) {
+        Err(L"QxServiceCtl run: the process ends through std::terminate or abort()");
+    } else {
+        wchar_t offset[32];
+        std::swprintf(offset, std::size(offset), L"+0x%llX",
+                      static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(exception->address) -
+                                                      reinterpret_cast<std::uintptr_t>(exception->module)));
+        const std::optional<std::wstring> meaning = KnownMeaning(exception->code);
+        Err(L"QxServiceCtl run: crash " + Hex8(exception->code) + (meaning ? L" (" + *meaning + L")" : L"") + L" in " +
+            ModulePath(exception->module) + offset);
+    }
+    Err(written ? L"QxServiceCtl run: crash dump: " + std::wstring(DumpGenImpl::Instance().DumpPath())
+                : std::wstring(L"QxServiceCtl run: no crash dump could be written"));
+    return written;
+}
+
+// Dumps are named after the service, or after the module run on its own.
+void InstallCrashReport(const std::wstring& target, bool isModulePath)
+{
+    std::wstring base = target;
+    if (isModulePath) {
+        base = base.substr(base.find_last_of(L"\\/") + 1);
+        base = base.substr(0, base.rfind(L'.'));
+    }
+    DumpGenImpl::Instance().SetDumpBaseName(base);
+    LogUtils::InstallCrashHandlers(&WriteDumpAndReport);
 }
 
 std::wstring Milliseconds(std::chrono::steady_clock::duration elapsed)
@@ -219,6 +261,7 @@ int RunModules(const Command& command)
     }
     // The host's search order: its own folder, which is this tool's, and System32.
     (void)Libraries().RestrictSearchToSafeFolders();
+    InstallCrashReport(command.target, IsModulePath(command.target));
     std::vector<LoadedModule> modules(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
         if (!LoadModule(names[i], modules[i])) {

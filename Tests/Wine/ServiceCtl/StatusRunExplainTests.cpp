@@ -1,4 +1,6 @@
 // status, run, explain, --help and --version.
+#include <algorithm>
+#include <iterator>
 #include <regex>
 
 #include "CtlHarness.h"
@@ -265,6 +267,42 @@ TEST_F(ToolTest, RunReportsAnExceptionFromSmShutdown)
     EXPECT_TRUE(result.err[0].ends_with(" out of SmShutdown: the service ends there through std::terminate (exit "
                                         "code 3, one crash dump), and the modules before it get no SmShutdown"))
         << result.err[0];
+}
+
+// A crash inside a module goes through the host's own crash handling: one dump, named after the
+// service, and the tool says what crashed where.
+TEST_F(ToolTest, RunReportsACrashInAModuleAndWritesItsDump)
+{
+    ASSERT_EQ(0u, Install({L"--modules", L"QxTestModuleA.dll"}).exitCode);
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temp);
+    const struct {
+        DWORD crash;
+        std::string report;
+        std::string code;
+    } kCrashes[] = {
+        {1,
+         "crash 0xC0000005 \\(access violation[^)]*\\) in " + Escaped(Narrow(BinFolder())) +
+             "QxTestModuleA\\.dll\\+0x[0-9A-F]+",
+         "C0000005"},
+        {2, "the process ends through std::terminate or abort\\(\\)", "00000000"},
+    };
+    for (const auto& crash : kCrashes) {
+        SetModuleSetting(L"QxTestModuleA", L"Crash", crash.crash);
+        const CtlResult result = RunCtl({L"run", service});
+        EXPECT_NE(0u, result.exitCode);
+        // The module's own runtime may add its words on terminate.
+        std::vector<std::string> report;
+        std::ranges::copy_if(result.err, std::back_inserter(report),
+                             [](const std::string& line) { return line.starts_with("QxServiceCtl run: "); });
+        ASSERT_EQ(2u, report.size()) << crash.crash;
+        EXPECT_TRUE(Matches(report[0], "QxServiceCtl run: " + crash.report)) << report[0];
+        const std::string dumpLine = "QxServiceCtl run: crash dump: " + Narrow(temp) + Service() + "_" + crash.code;
+        ASSERT_TRUE(report[1].starts_with(dumpLine)) << report[1];
+        const std::wstring dump = ToWide(report[1].substr(30));
+        EXPECT_TRUE(QxWineTest::FileExists(dump));
+        DeleteFileW(dump.c_str());
+    }
 }
 
 TEST_F(ToolTest, RunRefusesAModuleWithoutBothExports)
