@@ -49,7 +49,7 @@ endforeach()
 # A module author's project built with this toolchain against the windows build's installed package,
 # run by the installed host as a service and by the control tool's run.
 add_test(NAME QxPackageConsumer
-         COMMAND bash ${PROJECT_SOURCE_DIR}/Tests/Package/ConsumerTest.sh ${QX_GNU_BUILD_DIR} ${PROJECT_SOURCE_DIR}
+         COMMAND bash ${PROJECT_SOURCE_DIR}/Tests/Package/ConsumerTest.sh ${QX_GNU_BUILD_DIR}
                  ${CMAKE_BINARY_DIR}/package-test ${CMAKE_TOOLCHAIN_FILE} -DQX_MSABI_LIBRARY_DIR=${QX_MSABI_LIBRARY_FOLDER})
 qx_set_package_consumer_properties(QxPackageConsumer)
 qx_add_wine_test(NAME EndToEnd COMMAND QxEndToEndTests FOLDER ${qx_msabi_host_folder} SHARDS 6

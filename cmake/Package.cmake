@@ -3,6 +3,9 @@
 #                                 message library, the control tool and the dump generator
 #   include/QxServiceModule.h     the module contract
 #   lib/cmake/QxServiceModule/    the CMake package for module authors
+#   toolchains/                   the MinGW-w64 toolchain file the product is built with
+#   samples/Heartbeat/            the sample module: its source, its project and the built DLL
+#   docs/                         the operators' reference and the README
 # Test executables and test modules stay in the build tree.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -48,3 +51,9 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/package/QxServiceModuleConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/package/QxServiceModuleConfigVersion.cmake
               ${CMAKE_CURRENT_LIST_DIR}/package/QxServiceModuleFunctions.cmake
         DESTINATION ${qx_package_dir})
+
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/toolchains/mingw-w64-x86_64.cmake DESTINATION toolchains)
+set(qx_sample_dir ${PROJECT_SOURCE_DIR}/Samples/ServiceModules/Heartbeat)
+install(FILES ${qx_sample_dir}/Heartbeat.cpp ${qx_sample_dir}/Package/CMakeLists.txt DESTINATION samples/Heartbeat)
+install(TARGETS QxSampleHeartbeat LIBRARY DESTINATION samples/Heartbeat)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/operators.md ${PROJECT_SOURCE_DIR}/README.md DESTINATION docs)

@@ -1,20 +1,19 @@
 #!/usr/bin/env bash
-# ConsumerTest.sh <build folder> <source folder> <work folder> [<toolchain file> [<cmake option>...]]
+# ConsumerTest.sh <build folder> <work folder> [<toolchain file> [<cmake option>...]]
 # CMAKE names the cmake to use (default: the one in PATH).
 #
 # A module author's round trip: installs the build into <work folder>/prefix, builds the sample
-# module out of tree against that installed package (Consumer/, with the toolchain given, by
-# default the project's MinGW-w64 one, and the options given), then runs it in the installed host
+# module out of tree from the package's own samples/Heartbeat/ (with the toolchain given, by
+# default the package's MinGW-w64 one, and the options given), then runs it in the installed host
 # as a service of the Wine prefix in WINEPREFIX: the service starts, the module writes its
 # heartbeat, and the service stops with exit code 0 and is deleted. Last the installed control
 # tool's run starts and stops the module in the console. Nothing from the build folder's bin/ takes
 # part except QxServiceExit.exe, which reports the service process's exit code.
 set -euo pipefail
 build="$1"
-source_dir="$2"
-work="$3"
-toolchain="${4:-$source_dir/cmake/toolchains/mingw-w64-x86_64.cmake}"
-options=("${@:5}")
+work="$2"
+toolchain="${3:-$work/prefix/toolchains/mingw-w64-x86_64.cmake}"
+options=("${@:4}")
 prefix="$work/prefix"
 consumer="$work/consumer"
 cmake="${CMAKE:-cmake}"
@@ -22,18 +21,19 @@ cmake="${CMAKE:-cmake}"
 rm -rf "$work"
 mkdir -p "$work"
 "$cmake" --install "$build" --prefix "$prefix"
-"$cmake" -S "$source_dir/Tests/Package/Consumer" -B "$consumer" \
+"$cmake" -S "$prefix/samples/Heartbeat" -B "$consumer" \
   --toolchain "$toolchain" "${options[@]}" \
-  -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$prefix" \
-  -DQX_SAMPLE_DIR="$source_dir/Samples/ServiceModules/Heartbeat"
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$prefix"
 "$cmake" --build "$consumer"
 
-# Exactly the product's files: no test program, test module or sample. The control tool is there
-# whenever the build has one.
+# Exactly the product's files, the sample, the toolchain and the documents: no test program or test
+# module. The control tool is there whenever the build has one.
 expected=(bin/QxDumpGen.exe bin/QxEventAgentClient.dll bin/QxEventReporter.dll bin/QxLogCompr.dll bin/QxLogger.dll
   bin/QxMessages.dll bin/QxServiceHost.exe bin/QxWatchdogAgent.dll include/QxServiceModule.h
   lib/cmake/QxServiceModule/QxServiceModuleConfig.cmake lib/cmake/QxServiceModule/QxServiceModuleConfigVersion.cmake
-  lib/cmake/QxServiceModule/QxServiceModuleFunctions.cmake lib/cmake/QxServiceModule/QxServiceModuleTargets.cmake)
+  lib/cmake/QxServiceModule/QxServiceModuleFunctions.cmake lib/cmake/QxServiceModule/QxServiceModuleTargets.cmake
+  toolchains/mingw-w64-x86_64.cmake samples/Heartbeat/Heartbeat.cpp samples/Heartbeat/CMakeLists.txt
+  samples/Heartbeat/QxSampleHeartbeat.dll docs/operators.md docs/README.md)
 if [[ -e $build/bin/QxServiceCtl.exe ]]; then
   expected+=(bin/QxServiceCtl.exe)
 fi
