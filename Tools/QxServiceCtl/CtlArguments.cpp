@@ -17,7 +17,7 @@ struct CommandName {
     CommandKind kind;
 };
 
-constexpr std::array<CommandName, 10> kCommands = {{
+constexpr std::array<CommandName, 11> kCommands = {{
     {L"install", CommandKind::Install},
     {L"config", CommandKind::Config},
     {L"uninstall", CommandKind::Uninstall},
@@ -25,6 +25,7 @@ constexpr std::array<CommandName, 10> kCommands = {{
     {L"status", CommandKind::Status},
     {L"run", CommandKind::Run},
     {L"explain", CommandKind::Explain},
+    {L"product", CommandKind::Product},
     {L"--help", CommandKind::Help},
     {L"help", CommandKind::Help},
     {L"--version", CommandKind::Version},
@@ -313,13 +314,35 @@ ParsedArguments ParseHelp(const std::vector<std::wstring>& arguments, Command co
 
 ParsedArguments ParseUninstall(const std::vector<std::wstring>& arguments, Command command)
 {
-    if (arguments.size() > 2 && arguments[2] != L"--force") {
-        return Refuse(arguments[0] + L": unknown option " + Quoted(arguments[2]));
+    for (std::size_t i = 2; i < arguments.size(); ++i) {
+        if (arguments[i] == L"--force") {
+            command.force = true;
+        } else if (arguments[i] == L"--purge") {
+            command.purge = true;
+        } else {
+            return Refuse(arguments[0] + L": unknown option " + Quoted(arguments[i]));
+        }
     }
-    if (arguments.size() > 3) {
-        return Refuse(arguments[0] + L": unexpected argument " + Quoted(arguments[3]));
+    return {std::move(command), {}};
+}
+
+ParsedArguments ParseProduct(const std::vector<std::wstring>& arguments, Command command)
+{
+    OptionReader reader(arguments, 1);
+    while (!reader.Done()) {
+        const std::wstring& option = reader.Next();
+        std::optional<std::wstring>* target = option == L"--registry-root"  ? &command.product.registryRoot
+                                              : option == L"--event-source" ? &command.product.eventSource
+                                              : option == L"--install-path" ? &command.product.installPath
+                                                                            : nullptr;
+        if (target == nullptr) {
+            return Refuse(L"product: unknown option " + Quoted(option));
+        }
+        *target = reader.Value();
+        if (!*target) {
+            return Refuse(L"product: " + option + L" needs a value");
+        }
     }
-    command.force = arguments.size() == 3;
     return {std::move(command), {}};
 }
 
@@ -392,6 +415,9 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& arguments)
     }
     if (command.kind == CommandKind::Version) {
         return ParseWithoutArguments(arguments, std::move(command));
+    }
+    if (command.kind == CommandKind::Product) {
+        return ParseProduct(arguments, std::move(command));
     }
     if (arguments.size() < 2) {
         return Refuse(arguments[0] + L": " + TargetName(command.kind) + L" is missing");

@@ -8,7 +8,7 @@
 
 namespace QxServiceCtl {
 
-enum class CommandKind { Help, Version, Install, Config, Uninstall, Validate, Status, Run, Explain };
+enum class CommandKind { Help, Version, Install, Config, Uninstall, Validate, Status, Run, Explain, Product };
 
 // Delayed is an automatic start that the service manager holds back until the boot has settled.
 enum class StartType { Auto, Delayed, Demand, Disabled };
@@ -43,6 +43,13 @@ struct InstallOptions {
     bool replace = false;
 };
 
+// The product root that the product command writes; nothing given shows it.
+struct ProductOptions {
+    std::optional<std::wstring> registryRoot;
+    std::optional<std::wstring> eventSource;
+    std::optional<std::wstring> installPath;
+};
+
 struct Command {
     CommandKind kind = CommandKind::Help;
     // The service, the module path of run, or the code of explain.
@@ -53,6 +60,9 @@ struct Command {
     bool force = false;
     // run: how long the modules run; without it, until Ctrl+C.
     std::optional<std::uint32_t> seconds;
+    ProductOptions product;
+    // uninstall: also remove the service's logs, dumps, status files and logger settings.
+    bool purge = false;
     // status: one JSON object instead of lines.
     bool json = false;
     // Help: the command whose help is asked for ("install --help", "help install"); Help for all.

@@ -128,12 +128,17 @@ int Install(const std::wstring& service, const InstallOptions& options, bool for
     if (!existed) {
         handle = CreateHostService(manager.get(), service, displayName.value_or(service));
         if (!handle) {
-            return Fail(kCommand, L"service \"" + service + L"\" cannot be created" + Win32Reason(GetLastError()));
+            const DWORD error = GetLastError();
+            const std::wstring hint = error == ERROR_DUPLICATE_SERVICE_NAME
+                                          ? L": another service has the display name \"" +
+                                                displayName.value_or(service) + L"\"; give --display-name"
+                                          : L"";
+            return Fail(kCommand, L"service \"" + service + L"\" cannot be created" + Win32Reason(error) + hint);
         }
     }
     std::vector<std::wstring> warnings;
     if (!Apply(handle.get(), service, settings, displayName.value_or(service), warnings, reason) ||
-        !WriteEventSource(service, reason)) {
+        !WriteEventSource(EventSourceOf(service), reason)) {
         if (!existed) {
             Undo(handle.get(), service);
         }
@@ -141,7 +146,7 @@ int Install(const std::wstring& service, const InstallOptions& options, bool for
     }
     Out(std::wstring(existed ? L"replaced" : L"installed") + L" service " + service + L": " + BinaryPath(service));
     Out(L"parameters: HKLM\\" + ParametersKeyPath(service) + L" (ServiceModules \"" + *settings.modules + L"\")");
-    Out(L"event source: HKLM\\" + EventSourceKeyPath(service));
+    Out(L"event source: HKLM\\" + EventSourceKeyPath(EventSourceOf(service)));
     if (!options.settings.displayNameId) {
         warnings.push_back(L"no --display-name-id: events name the service \"%%0\"");
     }

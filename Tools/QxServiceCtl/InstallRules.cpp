@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "Common/AtlServiceEx.h"
+#include "Common/ProductInfo.h"
 #include "Common/ServiceFileName.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
 #include "Common/ServiceHost/ServiceModuleManager.h"
@@ -93,6 +94,33 @@ std::optional<std::wstring> ModuleListRefusal(const std::wstring& modules)
             return L"module " + Quoted(name) +
                    L" begins or ends with a space: the host does not trim the names between \";\" and \",\"";
         }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::wstring> RegistryRootRefusal(std::wstring_view root)
+{
+    const std::wstring_view hive = root.substr(0, root.find(L'\\'));
+    if (SameIgnoringCase(hive, L"HKLM") || SameIgnoringCase(hive, L"HKEY_LOCAL_MACHINE")) {
+        return L"registry root " + Quoted(root) + L" names the hive: give the key below HKEY_LOCAL_MACHINE, as " +
+               Quoted(root.substr(std::min(root.size(), hive.size() + 1)));
+    }
+    if (root.empty() || root.front() == L'\\' || root.back() == L'\\' ||
+        root.find(L"\\\\") != std::wstring_view::npos) {
+        return L"registry root " + Quoted(root) + L" is no key path: give names separated by single \"\\\"";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::wstring> EventSourceRefusal(std::wstring_view source)
+{
+    if (source.empty() || source.find(L'\\') != std::wstring_view::npos) {
+        return L"event source " + Quoted(source) + L" is no event source name: it must not be empty or hold \"\\\"";
+    }
+    if (source.find(ProductInfo::kProductName) != std::wstring_view::npos || IsBlank(source.front()) ||
+        IsBlank(source.back())) {
+        return L"event source " + Quoted(source) + L" would not be the host's: it removes \"" +
+               std::wstring(ProductInfo::kProductName) + L"\" from the name and trims its blanks";
     }
     return std::nullopt;
 }

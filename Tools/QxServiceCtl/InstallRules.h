@@ -13,6 +13,14 @@ std::optional<std::wstring> ServiceNameRefusal(std::wstring_view name);
 // Why the host would not load this module list as written; nullopt when it would.
 std::optional<std::wstring> ModuleListRefusal(const std::wstring& modules);
 
+// Why a product root key would not be found as written: it must be a path below
+// HKEY_LOCAL_MACHINE, without the hive's name; nullopt when it would.
+std::optional<std::wstring> RegistryRootRefusal(std::wstring_view root);
+
+// Why the host would report under another event source than this one (it removes the product
+// name and trims blanks) or none; nullopt when it reports under this very name.
+std::optional<std::wstring> EventSourceRefusal(std::wstring_view source);
+
 // The program a service's command line (its ImagePath) starts, quoted or not; empty for an
 // unclosed quote.
 std::wstring_view ProgramOf(std::wstring_view imagePath);

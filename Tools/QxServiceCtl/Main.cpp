@@ -20,7 +20,7 @@ int Dispatch(const Command& command)
     case CommandKind::Config:
         return Config(command.target, command.install.settings, command.force);
     case CommandKind::Uninstall:
-        return Uninstall(command.target, command.force);
+        return Uninstall(command.target, command.force, command.purge);
     case CommandKind::Validate:
         return Validate(command.target);
     case CommandKind::Status:
@@ -29,6 +29,8 @@ int Dispatch(const Command& command)
         return RunModules(command);
     case CommandKind::Explain:
         return Explain(command.target);
+    case CommandKind::Product:
+        return Product(command.product);
     case CommandKind::Version:
         return Version();
     case CommandKind::Help:

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "CodeText.h"
+#include "Common/ProductInfo.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
 #include "Common/UiLanguage.h"
+#include "Common/audit/EventReporters.h"
 #include "Console.h"
 #include "HostFiles.h"
 #include "InstallRules.h"
@@ -27,7 +29,8 @@ bool QueryState(SC_HANDLE service, SERVICE_STATUS& status, std::wstring& reason)
     return true;
 }
 
-// Deletes a key and everything below it; a missing key is no failure.
+} // namespace
+
 bool DeleteKeyTree(const std::wstring& path, std::wstring& reason)
 {
     const LSTATUS error = RegDeleteTreeW(HKEY_LOCAL_MACHINE, path.c_str());
@@ -38,11 +41,49 @@ bool DeleteKeyTree(const std::wstring& path, std::wstring& reason)
     return true;
 }
 
-} // namespace
-
-std::wstring EventSourceKeyPath(const std::wstring& service)
+std::wstring EventSourceKeyPath(const std::wstring& source)
 {
-    return L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + service;
+    return L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\" + GetProductInfo().EventLogName() + L"\\" + source;
+}
+
+std::optional<std::wstring> ProductEventSource()
+{
+    std::wstring source;
+    const std::wstring& root = GetProductInfo().RegistryRoot();
+    return !root.empty() && SUCCEEDED(ReadEventSourceName(root, source)) ? std::optional(source) : std::nullopt;
+}
+
+std::wstring EventSourceOf(const std::wstring& service)
+{
+    return ProductEventSource().value_or(service);
+}
+
+std::vector<std::wstring> OtherHostServices(const std::wstring& service)
+{
+    std::vector<std::wstring> others;
+    const ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
+    DWORD needed = 0;
+    DWORD count = 0;
+    DWORD resume = 0;
+    EnumServicesStatusExW(manager.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL, nullptr, 0, &needed,
+                          &count, &resume, nullptr);
+    std::vector<std::uint8_t> buffer(needed);
+    resume = 0;
+    if (!manager || needed == 0 ||
+        !EnumServicesStatusExW(manager.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL, buffer.data(),
+                               needed, &needed, &count, &resume, nullptr)) {
+        return others;
+    }
+    const auto* services = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
+    const std::wstring host = ToolFolder() + kHostFileName;
+    for (DWORD i = 0; i < count; ++i) {
+        const std::wstring name = services[i].lpServiceName;
+        const auto record = SameIgnoringCase(name, service) ? std::nullopt : ManagedServiceOf(name);
+        if (record && RunsHostFor(record->imagePath, host, name)) {
+            others.push_back(name);
+        }
+    }
+    return others;
 }
 
 std::wstring Win32Reason(DWORD error)
@@ -89,7 +130,7 @@ bool RemoveService(SC_HANDLE service, const std::wstring& name, std::wstring& re
     if (!StopAndWait(service, reason)) {
         return false;
     }
-    if (!DeleteKeyTree(ParametersKeyPath(name), reason) || !DeleteKeyTree(EventSourceKeyPath(name), reason)) {
+    if (!DeleteKeyTree(ParametersKeyPath(name), reason)) {
         return false;
     }
     if (!DeleteService(service) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {

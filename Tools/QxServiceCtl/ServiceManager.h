@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "Validation.h"
 
@@ -10,8 +11,21 @@
 
 namespace QxServiceCtl {
 
-// The event-log source key of a service, below HKEY_LOCAL_MACHINE.
-std::wstring EventSourceKeyPath(const std::wstring& service);
+// The key of an event source in the product's event log, below HKEY_LOCAL_MACHINE.
+std::wstring EventSourceKeyPath(const std::wstring& source);
+
+// The event source the product root names, as the host reads it; nullopt without one.
+std::optional<std::wstring> ProductEventSource();
+
+// The source the host reports a service's events under: the product's, when its product root
+// names one, else the service's own name.
+std::wstring EventSourceOf(const std::wstring& service);
+
+// The other installed services whose command line runs the host beside this tool.
+std::vector<std::wstring> OtherHostServices(const std::wstring& service);
+
+// Deletes a key and everything below it; a missing key is no failure.
+bool DeleteKeyTree(const std::wstring& path, std::wstring& reason);
 
 inline constexpr DWORD kStopWaitMilliseconds = 30000;
 
@@ -19,8 +33,7 @@ inline constexpr DWORD kStopWaitMilliseconds = 30000;
 // on failure gives the reason.
 bool StopAndWait(SC_HANDLE service, std::wstring& reason);
 
-// Stops the service, then deletes it, its Parameters and its event source; on failure gives the
-// reason.
+// Stops the service, then deletes it and its Parameters; on failure gives the reason.
 bool RemoveService(SC_HANDLE service, const std::wstring& name, std::wstring& reason);
 
 std::wstring Win32Reason(DWORD error);

@@ -244,15 +244,16 @@ bool WriteParameters(const std::wstring& service, const ServiceSettings& setting
     return reason.empty();
 }
 
-bool WriteEventSource(const std::wstring& service, std::wstring& reason)
+bool WriteEventSource(const std::wstring& source, std::wstring& reason)
 {
-    const std::wstring path = EventSourceKeyPath(service);
+    const std::wstring path = EventSourceKeyPath(source);
     KeyHandle key;
     if (!CreateKey(path, key, reason)) {
         return false;
     }
     ValueWriter writer(key.get(), path);
     writer.String(L"EventMessageFile", REG_EXPAND_SZ, ToolFolder() + kMessageLibraryName);
+    writer.String(L"ParameterMessageFile", REG_EXPAND_SZ, ToolFolder() + kMessageLibraryName);
     writer.Dword(L"TypesSupported", kEventTypesSupported);
     reason = writer.Reason();
     return reason.empty();

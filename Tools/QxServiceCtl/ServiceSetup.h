@@ -26,6 +26,8 @@ bool ApplyManagerSettings(SC_HANDLE service, const ServiceSettings& settings,
 // Writes the Parameters values that are given; the key is created when missing.
 bool WriteParameters(const std::wstring& service, const ServiceSettings& settings, std::wstring& reason);
 
-bool WriteEventSource(const std::wstring& service, std::wstring& reason);
+// Registers the event source with the message library beside the tool as its event and parameter
+// message file, so that the "%%<id>" display name reference in events reads as a name.
+bool WriteEventSource(const std::wstring& source, std::wstring& reason);
 
 } // namespace QxServiceCtl

@@ -4,13 +4,103 @@
 #include "Common/ServiceFileName.h"
 #include "Console.h"
 #include "HostFiles.h"
+#include "ResKit/Logger/LoggerSettingsNames.h"
 #include "ServiceManager.h"
 
 namespace QxServiceCtl {
 
-int Uninstall(const std::wstring& service, bool force)
+namespace {
+
+constexpr const wchar_t* kCommand = L"uninstall";
+
+// A file or registry key the service's runs left behind.
+struct Leftover {
+    std::wstring path;
+    bool isKey = false;
+
+    [[nodiscard]] std::wstring Shown() const { return isKey ? L"HKLM\\" + path : path; }
+};
+
+void AddFiles(const std::wstring& folder, const std::wstring& pattern, std::vector<Leftover>& found)
 {
-    constexpr const wchar_t* kCommand = L"uninstall";
+    WIN32_FIND_DATAW data{};
+    const FindHandle find(FindFirstFileW((folder + pattern).c_str(), &data));
+    if (!find) {
+        return;
+    }
+    do {
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            found.push_back({folder + data.cFileName, false});
+        }
+    } while (FindNextFileW(find.get(), &data));
+}
+
+// The service's module logs, crash dumps, watchdog status file and logger settings.
+std::vector<Leftover> Leftovers(const std::wstring& service)
+{
+    const std::wstring fileName = ServiceFileName(service);
+    std::vector<Leftover> found;
+    AddFiles(ToolFolder() + L"Logs\\", fileName + L"(*).log", found);
+    for (const std::wstring& temp : {TempFolder(), WindowsTempFolder()}) {
+        AddFiles(temp, fileName + L"_*.dmp", found);
+    }
+    AddFiles(ToolFolder(), L"QxWatchdogAgent." + fileName + L".status", found);
+    const std::wstring loggerKey = std::wstring(LoggerSettingsNames::kLoggerServiceSettingsKey) + service;
+    KeyHandle key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, loggerKey.c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS) {
+        found.push_back({loggerKey, true});
+    }
+    return found;
+}
+
+// Removes each leftover; false when one of them stays.
+bool Purge(const std::vector<Leftover>& leftovers)
+{
+    bool purged = true;
+    for (const Leftover& leftover : leftovers) {
+        std::wstring reason;
+        if (leftover.isKey ? DeleteKeyTree(leftover.path, reason) : DeleteFileW(leftover.path.c_str()) != 0) {
+            Out(L"removed " + leftover.Shown());
+        } else {
+            Err(L"QxServiceCtl uninstall: " +
+                (leftover.isKey ? reason : leftover.path + L" cannot be deleted" + Win32Reason(GetLastError())));
+            purged = false;
+        }
+    }
+    return purged;
+}
+
+// The service's own event source goes; the product's only when no other service of the host
+// reports under it.
+bool RemoveEventSources(const std::wstring& service, std::wstring& reason)
+{
+    const std::optional<std::wstring> product = ProductEventSource();
+    std::vector<std::wstring> sources = {service};
+    if (product && *product != service) {
+        sources.push_back(*product);
+    }
+    for (const std::wstring& source : sources) {
+        const std::vector<std::wstring> others =
+            source == product ? OtherHostServices(service) : std::vector<std::wstring>();
+        if (others.empty()) {
+            if (!DeleteKeyTree(EventSourceKeyPath(source), reason)) {
+                return false;
+            }
+            continue;
+        }
+        std::wstring users;
+        for (const std::wstring& other : others) {
+            users += (users.empty() ? L"" : L", ") + other;
+        }
+        Out(L"event source " + source + L" stays: " + users + L" report under it too");
+    }
+    return true;
+}
+
+} // namespace
+
+int Uninstall(const std::wstring& service, bool force, bool purge)
+{
     const ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) {
         return Fail(kCommand, L"the Service Control Manager cannot be opened" + Win32Reason(GetLastError()));
@@ -30,11 +120,20 @@ int Uninstall(const std::wstring& service, bool force)
     if (!RemoveService(handle.get(), service, reason)) {
         return Fail(kCommand, L"service \"" + service + L"\": " + reason);
     }
-    Out(L"removed service " + service + L", its Parameters and its event source");
-    Out(L"its logs stay in " + ToolFolder() + L"Logs\\" + ServiceFileName(service) + L"(<pid>).log");
-    Out(L"its crash dumps stay as " + ServiceFileName(service) +
-        L"_*.dmp in the temporary folder of the service's account (" + TempFolder() + L" or " + WindowsTempFolder() +
-        L")");
+    Out(L"removed service " + service + L" and its Parameters");
+    if (!RemoveEventSources(service, reason)) {
+        return Fail(kCommand, reason);
+    }
+    const std::vector<Leftover> leftovers = Leftovers(service);
+    if (purge) {
+        return Purge(leftovers) ? kExitSuccess : kExitFailure;
+    }
+    for (const Leftover& leftover : leftovers) {
+        Out(L"stays: " + leftover.Shown());
+    }
+    if (!leftovers.empty()) {
+        Out(L"uninstall --purge removes what stays");
+    }
     return kExitSuccess;
 }
 

@@ -96,7 +96,9 @@ TEST(CtlArguments, RefusalsNameWhatIsWrong)
               Parse({L"install", L"Svc", L"--modules", L"A", L"--depend", L"--replace"}).error);
     EXPECT_EQ(L"install: unknown option \"--forced\"",
               Parse({L"install", L"Svc", L"--modules", L"A", L"--forced"}).error);
-    EXPECT_EQ(L"uninstall: unknown option \"--purge\"", Parse({L"uninstall", L"Svc", L"--purge"}).error);
+    EXPECT_EQ(L"uninstall: unknown option \"--all\"", Parse({L"uninstall", L"Svc", L"--all"}).error);
+    EXPECT_EQ(L"product: --event-source needs a value", Parse({L"product", L"--event-source"}).error);
+    EXPECT_EQ(L"product: unknown option \"Root\"", Parse({L"product", L"Root"}).error);
     EXPECT_EQ(L"run: --seconds needs a whole number of seconds, not \"soon\"",
               Parse({L"run", L"Svc", L"--seconds", L"soon"}).error);
     EXPECT_EQ(L"status: unknown option \"more\"", Parse({L"status", L"Svc", L"more"}).error);
@@ -119,6 +121,13 @@ TEST(CtlArguments, RunTakesSecondsAndTheOtherCommandsTheirTarget)
     EXPECT_EQ(CommandKind::Uninstall, Parse({L"uninstall", L"Svc"}).command->kind);
     EXPECT_FALSE(Parse({L"uninstall", L"Svc"}).command->force);
     EXPECT_TRUE(Parse({L"uninstall", L"Svc", L"--force"}).command->force);
+    EXPECT_TRUE(Parse({L"uninstall", L"Svc", L"--purge", L"--force"}).command->purge);
+    const auto product = Parse({L"product", L"--registry-root", L"SOFTWARE\\Qx\\P", L"--event-source", L"Src"});
+    ASSERT_TRUE(product.command);
+    EXPECT_EQ(L"SOFTWARE\\Qx\\P", product.command->product.registryRoot);
+    EXPECT_EQ(L"Src", product.command->product.eventSource);
+    EXPECT_FALSE(product.command->product.installPath);
+    EXPECT_EQ(CommandKind::Product, Parse({L"product"}).command->kind);
     EXPECT_TRUE(Parse({L"install", L"Svc", L"--modules", L"A", L"--replace", L"--force"}).command->force);
     EXPECT_TRUE(Parse({L"install", L"Svc", L"--modules", L"A", L"--replace"}).command->install.replace);
     EXPECT_EQ(CommandKind::Validate, Parse({L"validate", L"Svc"}).command->kind);

@@ -64,3 +64,24 @@ TEST(InstallRules, TellsTheHostsServiceByItsCommandLine)
         EXPECT_FALSE(RunsHostFor(other, kHost, L"QxDemo")) << other;
     }
 }
+
+TEST(InstallRules, RefusesProductRootsAndEventSourcesTheHostWouldNotFind)
+{
+    EXPECT_FALSE(RegistryRootRefusal(L"SOFTWARE\\Qx\\Product"));
+    EXPECT_EQ(L"registry root \"HKLM\\SOFTWARE\\Qx\" names the hive: give the key below HKEY_LOCAL_MACHINE, as "
+              L"\"SOFTWARE\\Qx\"",
+              RegistryRootRefusal(L"HKLM\\SOFTWARE\\Qx").value_or(L""));
+    for (const wchar_t* root : {L"", L"\\SOFTWARE", L"SOFTWARE\\", L"SOFTWARE\\\\Qx"}) {
+        EXPECT_EQ(L"registry root \"" + std::wstring(root) +
+                      L"\" is no key path: give names separated by single \"\\\"",
+                  RegistryRootRefusal(root).value_or(L""));
+    }
+    EXPECT_FALSE(EventSourceRefusal(L"Qx Audit"));
+    EXPECT_EQ(L"event source \"A\\B\" is no event source name: it must not be empty or hold \"\\\"",
+              EventSourceRefusal(L"A\\B").value_or(L""));
+    for (const wchar_t* source : {L"Velquor Audit", L" Audit", L"Audit\t"}) {
+        EXPECT_EQ(L"event source \"" + std::wstring(source) +
+                      L"\" would not be the host's: it removes \"Velquor\" from the name and trims its blanks",
+                  EventSourceRefusal(source).value_or(L""));
+    }
+}

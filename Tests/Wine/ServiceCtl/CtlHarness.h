@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Owned.h"
@@ -108,6 +109,21 @@ inline CtlResult RunCtl(const std::vector<std::wstring>& arguments)
     return RunCtlIn(BinFolder(), arguments);
 }
 
+// FormatMessageW of a code without inserts and trailing CR LF; source null for the system.
+inline std::string MessageText(DWORD code, HMODULE source)
+{
+    wchar_t* text = nullptr;
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                        (source != nullptr ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM);
+    const DWORD length = FormatMessageW(flags, source, code, 0x0409, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring message(text != nullptr ? text : L"", length);
+    LocalFree(text);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) {
+        message.pop_back();
+    }
+    return Narrow(message);
+}
+
 inline UniqueServiceHandle OpenManager()
 {
     return UniqueServiceHandle(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
@@ -181,6 +197,37 @@ inline void SetString(const std::wstring& keyPath, const wchar_t* name, const st
 {
     SetRawValue(keyPath, name, type, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
+
+// Files of the binaries' folder copied into a folder of the test's own, so that what the tool
+// writes beside itself (a product root) stays the test's; the folder goes with everything in it.
+class FolderCopy {
+public:
+    FolderCopy(std::wstring folder, const std::vector<const wchar_t*>& files) : m_folder(std::move(folder))
+    {
+        CreateDirectoryW(m_folder.c_str(), nullptr);
+        for (const wchar_t* file : files) {
+            EXPECT_TRUE(CopyFileW((BinFolder() + file).c_str(), (m_folder + file).c_str(), FALSE)) << GetLastError();
+        }
+    }
+    ~FolderCopy()
+    {
+        WIN32_FIND_DATAW found{};
+        if (const HANDLE find = FindFirstFileW((m_folder + L"*").c_str(), &found); find != INVALID_HANDLE_VALUE) {
+            do {
+                DeleteFileW((m_folder + found.cFileName).c_str());
+            } while (FindNextFileW(find, &found));
+            FindClose(find);
+        }
+        RemoveDirectoryW(m_folder.c_str());
+    }
+    FolderCopy(const FolderCopy&) = delete;
+    FolderCopy& operator=(const FolderCopy&) = delete;
+
+    [[nodiscard]] const std::wstring& Folder() const { return m_folder; }
+
+private:
+    std::wstring m_folder;
+};
 
 // A fixture whose service is named after the test and removed before and after it.
 class CtlTest : public ::testing::Test {

@@ -342,20 +342,48 @@ TEST_F(InstallTest, UsageErrorsExitWithTwo)
     EXPECT_EQ(std::vector<std::string>{"QxServiceCtl: install: --modules <list> is required"}, result.err);
 }
 
+// What the runs left (logs, logger settings) stays and is named, unless --purge removes it too.
 TEST_F(InstallTest, UninstallStopsARunningServiceAndRemovesEverything)
 {
+    const std::wstring loggerKey = L"SOFTWARE\\Qx\\QxLogger\\Services\\" + service;
+    SetDword(loggerKey, L"LogLevel", 1);
+    // Earlier runs of this test leave no log behind, but a failed one might.
+    WIN32_FIND_DATAW found{};
+    const std::wstring logs = BinFolder() + L"Logs\\";
+    if (const HANDLE find = FindFirstFileW((logs + service + L"(*).log").c_str(), &found);
+        find != INVALID_HANDLE_VALUE) {
+        do {
+            DeleteFileW((logs + found.cFileName).c_str());
+        } while (FindNextFileW(find, &found));
+        FindClose(find);
+    }
     ASSERT_EQ(0u, Install({L"--modules", L"QxSampleHeartbeat.dll"}).exitCode);
     ASSERT_TRUE(StartService(service));
     const CtlResult result = RunCtl({L"uninstall", service});
     EXPECT_EQ(0u, result.exitCode) << (result.err.empty() ? "" : result.err[0]);
-    ASSERT_EQ(3u, result.out.size());
-    EXPECT_EQ("removed service " + Service() + ", its Parameters and its event source", result.out[0]);
-    EXPECT_EQ("its logs stay in " + Narrow(BinFolder()) + "Logs\\" + Service() + "(<pid>).log", result.out[1]);
-    EXPECT_EQ(0u, result.out[2].find("its crash dumps stay as " + Service() + "_*.dmp in the temporary folder"))
-        << result.out[2];
     EXPECT_FALSE(ServiceExists(service));
     EXPECT_FALSE(KeyExists(ParametersKey()));
     EXPECT_FALSE(KeyExists(kEventSourcesKey + service));
+    ASSERT_EQ(5u, result.out.size());
+    EXPECT_EQ("removed service " + Service() + " and its Parameters", result.out[0]);
+    const std::string stays = "stays: " + Narrow(BinFolder()) + "Logs\\" + Service() + "(";
+    EXPECT_TRUE(result.out[1].starts_with(stays) && result.out[1].ends_with(").log")) << result.out[1];
+    const std::wstring log = ToWide(result.out[1].substr(7));
+    const std::wstring status = BinFolder() + L"QxWatchdogAgent." + service + L".status";
+    EXPECT_EQ("stays: " + Narrow(status), result.out[2]);
+    EXPECT_EQ("stays: HKLM\\" + Narrow(loggerKey), result.out[3]);
+    EXPECT_EQ("uninstall --purge removes what stays", result.out[4]);
+
+    ASSERT_EQ(0u, Install({L"--modules", L"QxSampleHeartbeat.dll"}).exitCode);
+    const CtlResult purged = RunCtl({L"uninstall", service, L"--purge"});
+    EXPECT_EQ(0u, purged.exitCode) << (purged.err.empty() ? "" : purged.err[0]);
+    EXPECT_EQ(
+        (std::vector<std::string>{"removed service " + Service() + " and its Parameters", "removed " + Narrow(log),
+                                  "removed " + Narrow(status), "removed HKLM\\" + Narrow(loggerKey)}),
+        purged.out);
+    EXPECT_FALSE(QxWineTest::FileExists(log));
+    EXPECT_FALSE(QxWineTest::FileExists(status));
+    EXPECT_FALSE(KeyExists(loggerKey));
 }
 
 TEST_F(InstallTest, UninstallOfAMissingServiceFails)
@@ -364,4 +392,63 @@ TEST_F(InstallTest, UninstallOfAMissingServiceFails)
     EXPECT_EQ(1u, result.exitCode);
     EXPECT_EQ(std::vector<std::string>{"QxServiceCtl uninstall: service \"" + Service() + "\" does not exist"},
               result.err);
+}
+
+// product writes the product root beside the tool; install registers the event source it names
+// with the message library for the display name reference too, and uninstall leaves that source to
+// the services of the host that still report under it.
+TEST_F(InstallTest, TheProductRootAndItsSharedEventSource)
+{
+    const FolderCopy copy(BinFolder() + service + L"\\",
+                          {L"QxServiceCtl.exe", L"QxServiceHost.exe", L"QxMessages.dll"});
+    const std::wstring& folder = copy.Folder();
+    const std::wstring root = L"SOFTWARE\\Qx\\CtlTest\\" + service;
+    const std::wstring source = service + L"Source";
+    const std::wstring second = service + L"Second";
+    RemoveServiceAndKeys(second);
+    const CtlResult none = RunCtlIn(folder, {L"product"});
+    EXPECT_EQ(1u, none.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl product: no product root: give --registry-root <key below "
+                                       "HKEY_LOCAL_MACHINE>"},
+              none.err);
+    EXPECT_EQ(1u, RunCtlIn(folder, {L"product", L"--registry-root", L"HKLM\\" + root}).exitCode);
+
+    const CtlResult written = RunCtlIn(folder, {L"product", L"--registry-root", root, L"--event-source", source});
+    ASSERT_EQ(0u, written.exitCode) << (written.err.empty() ? "" : written.err[0]);
+    const std::wstring sourceKey = kEventSourcesKey + source;
+    EXPECT_EQ((std::vector<std::string>{"product information: " + Narrow(folder) + "ProductInfo2.ini",
+                                        "  RegistryRoot=" + Narrow(root), "  MessageFile=QxMessages.dll",
+                                        "  EventLogName=Application", "product root: HKLM\\" + Narrow(root),
+                                        "  ProductInstallPath: " + Narrow(folder),
+                                        "  EventSource: " + Narrow(source) + " (HKLM\\" + Narrow(sourceKey) + ")"}),
+              written.out);
+    DWORD type = 0;
+    EXPECT_EQ(folder + L"QxMessages.dll", ReadString(sourceKey, L"ParameterMessageFile", type));
+    EXPECT_EQ(folder + L"QxMessages.dll", ReadString(sourceKey, L"EventMessageFile", type));
+
+    const CtlResult sameName = RunCtlIn(
+        folder, {L"install", service, L"--modules", L"QxSampleHeartbeat.dll", L"--display-name", L"Qx Shared"});
+    ASSERT_EQ(0u, sameName.exitCode);
+    EXPECT_EQ(
+        std::vector<std::string>{"QxServiceCtl install: service \"" + Narrow(second) +
+                                 "\" cannot be created (error 1078: " + MessageText(1078, nullptr) +
+                                 "): another service has the display name \"Qx Shared\"; give --display-name"},
+        RunCtlIn(folder, {L"install", second, L"--modules", L"QxSampleHeartbeat.dll", L"--display-name", L"Qx Shared"})
+            .err);
+    ASSERT_EQ(0u, RunCtlIn(folder, {L"uninstall", service}).exitCode);
+    for (const std::wstring& name : {service, second}) {
+        const CtlResult installed = RunCtlIn(folder, {L"install", name, L"--modules", L"QxSampleHeartbeat.dll",
+                                                      L"--display-name-id", L"3", L"--display-name", name});
+        ASSERT_EQ(0u, installed.exitCode) << (installed.err.empty() ? "" : installed.err[0]);
+        EXPECT_EQ("event source: HKLM\\" + Narrow(sourceKey), installed.out.at(2));
+        EXPECT_FALSE(KeyExists(kEventSourcesKey + name));
+    }
+    const CtlResult first = RunCtlIn(folder, {L"uninstall", service});
+    EXPECT_EQ(0u, first.exitCode);
+    EXPECT_EQ("event source " + Narrow(source) + " stays: " + Narrow(second) + " report under it too", first.out.at(1));
+    EXPECT_TRUE(KeyExists(sourceKey));
+    EXPECT_EQ(0u, RunCtlIn(folder, {L"uninstall", second}).exitCode);
+    EXPECT_FALSE(KeyExists(sourceKey));
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, root.c_str());
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, sourceKey.c_str());
 }

@@ -21,21 +21,6 @@ std::string Escaped(const std::string& text)
     return std::regex_replace(text, std::regex(R"([\\^$.|?*+()\[\]{}])"), R"(\$&)");
 }
 
-// FormatMessageW of a code without inserts and trailing CR LF; source null for the system.
-std::string MessageText(DWORD code, HMODULE source)
-{
-    wchar_t* text = nullptr;
-    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                        (source != nullptr ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM);
-    const DWORD length = FormatMessageW(flags, source, code, 0x0409, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring message(text != nullptr ? text : L"", length);
-    LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) {
-        message.pop_back();
-    }
-    return Narrow(message);
-}
-
 class ToolTest : public CtlTest {
 protected:
     void TearDown() override
@@ -392,7 +377,7 @@ TEST_F(ToolTest, EachCommandHasItsHelp)
     }
     const CtlResult status = RunCtl({L"status", L"-h"});
     EXPECT_EQ(0u, status.exitCode);
-    EXPECT_EQ("QxServiceCtl status <service>", status.out.at(0));
+    EXPECT_EQ("QxServiceCtl status <service> [--json]", status.out.at(0));
     EXPECT_EQ(2u, RunCtl({L"help", L"nothing"}).exitCode);
 }
 

@@ -1,4 +1,6 @@
 // validate: the host's rules applied value by value, each refusal by its line and the exit code.
+#include <optional>
+
 #include "CtlHarness.h"
 
 using namespace QxCtlTest;
@@ -254,12 +256,10 @@ protected:
     void SetUp() override
     {
         ValidateTest::SetUp();
-        folder = BinFolder() + service + L"\\";
+        copy.emplace(BinFolder() + service + L"\\",
+                     std::vector{L"QxServiceCtl.exe", L"QxMessages.dll", L"QxLogCompr.dll"});
+        folder = copy->Folder();
         productRoot = L"SOFTWARE\\Qx\\CtlTest\\" + service;
-        CreateDirectoryW(folder.c_str(), nullptr);
-        for (const wchar_t* file : {L"QxServiceCtl.exe", L"QxMessages.dll", L"QxLogCompr.dll"}) {
-            ASSERT_TRUE(CopyFileW((BinFolder() + file).c_str(), (folder + file).c_str(), FALSE)) << GetLastError();
-        }
         QxWineTest::WriteFileBytes(folder + L"ProductInfo2.ini",
                                    "[ProductInfo]\r\nRegistryRoot=" + Narrow(productRoot) + "\r\n");
         SetString(productRoot, L"ProductInstallPath", folder);
@@ -270,16 +270,14 @@ protected:
 
     void TearDown() override
     {
-        for (const wchar_t* file : {L"QxServiceCtl.exe", L"QxMessages.dll", L"QxLogCompr.dll", L"ProductInfo2.ini"}) {
-            DeleteFileW((folder + file).c_str());
-        }
-        RemoveDirectoryW(folder.c_str());
+        copy.reset();
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, productRoot.c_str());
         ValidateTest::TearDown();
     }
 
     CtlResult Validate() { return RunCtlIn(folder, {L"validate", service}); }
 
+    std::optional<FolderCopy> copy;
     std::wstring folder;
     std::wstring productRoot;
 };
