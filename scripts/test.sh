@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the native unit tests, the same under AddressSanitizer and UBSan, under
 # ThreadSanitizer and built with clang, the Windows build's tests under Wine and its stand-in and
-# end-to-end tests again with the stand-ins and test modules built in Microsoft's ABI, one round of the
+# end-to-end tests again with the stand-ins and test modules built in Microsoft's ABI, the main job
+# (scripts/run-host.sh), one round of the
 # benchmarks (that every row is measured, not how fast), clang-tidy over the native sources, and the
 # libFuzzer targets for 30 s each.
 # Every preset runs even when an earlier one fails; the exit status is non-zero when any of them
@@ -51,6 +52,15 @@ for preset in "${presets[@]}"; do
   [[ -n $failures ]] && summary[$preset]+=$'\n'"$failures"
 done
 
+# The README's first command, the host's main job, so that it stays true.
+echo "==== main job ===="
+if scripts/run-host.sh >build/test-main-job.log 2>&1; then
+  main_job_result="passed: scripts/run-host.sh (its output is in build/test-main-job.log)"
+else
+  main_job_result="FAILED: see build/test-main-job.log"
+  failed=1
+fi
+
 # One round of the benchmarks, in the test prefix: the script fails when a row cannot be measured.
 echo "==== bench ===="
 if scripts/bench.sh --rounds=1 --idle-seconds=1 2>&1 | tee build/test-bench.log; then
@@ -96,6 +106,7 @@ printf '%-14s %s\n' format "$format_result"
 for preset in "${presets[@]}"; do
   printf '%-14s %s\n' "$preset" "${summary[$preset]}"
 done
+printf '%-14s %s\n' "main job" "$main_job_result"
 printf '%-14s %s\n' bench "$bench_result"
 printf '%-14s %s\n' tidy "$tidy_result: $tidy_counts"
 [[ -n $tidy_findings ]] && printf '%s\n' "$tidy_findings"
