@@ -2,9 +2,8 @@
 # Runs every test: the native unit tests, the same under AddressSanitizer and UBSan, under
 # ThreadSanitizer and built with clang, the Windows build's tests under Wine and its stand-in and
 # end-to-end tests again with the stand-ins and test modules built in Microsoft's ABI, the main job
-# (scripts/run-host.sh), one round of the
-# benchmarks (that every row is measured, not how fast), clang-tidy over the native sources, and the
-# libFuzzer targets for 30 s each.
+# (scripts/run-host.sh), one round of the benchmarks (that every row is measured, not how fast),
+# clang-tidy over the native sources, and the libFuzzer targets for 30 s each.
 # Every preset runs even when an earlier one fails; the exit status is non-zero when any of them
 # failed.
 set -uo pipefail
