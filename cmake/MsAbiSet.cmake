@@ -22,7 +22,7 @@ set_target_properties(ZLIB::ZLIB PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "")
 
 add_subdirectory(Products)
 add_subdirectory(Samples)
-include_directories(${PROJECT_SOURCE_DIR}/Products/Common ${PROJECT_SOURCE_DIR}/Tools)
+include_directories(${PROJECT_SOURCE_DIR}/Products/Common ${PROJECT_SOURCE_DIR}/Tools ${PROJECT_SOURCE_DIR}/Shared)
 add_subdirectory(Tests/Wine/TestModules)
 
 # Every library built here replaces its namesake in the copy of the windows preset's bin folder.

@@ -41,11 +41,12 @@ std::wstring BinaryPath(const std::wstring& service)
     return L"\"" + ToolFolder() + kHostFileName + L"\" -name=" + service;
 }
 
-ServiceHandle CreateHostService(SC_HANDLE manager, const std::wstring& service, const std::wstring& displayName)
+UniqueServiceHandle CreateHostService(SC_HANDLE manager, const std::wstring& service, const std::wstring& displayName)
 {
-    return ServiceHandle(CreateServiceW(manager, service.c_str(), displayName.c_str(), SERVICE_ALL_ACCESS,
-                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                        BinaryPath(service).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    return UniqueServiceHandle(CreateServiceW(manager, service.c_str(), displayName.c_str(), SERVICE_ALL_ACCESS,
+                                              SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                              BinaryPath(service).c_str(), nullptr, nullptr, nullptr, nullptr,
+                                              nullptr));
 }
 
 // Points an existing service of this host at this host again, after it has stopped.
@@ -63,9 +64,9 @@ bool Repoint(SC_HANDLE existing, const std::wstring& service, std::wstring& reas
     return true;
 }
 
-bool ServiceOpened(SC_HANDLE manager, const std::wstring& service, ServiceHandle& handle, std::wstring& reason)
+bool ServiceOpened(SC_HANDLE manager, const std::wstring& service, UniqueServiceHandle& handle, std::wstring& reason)
 {
-    handle = ServiceHandle(OpenServiceW(manager, service.c_str(), SERVICE_ALL_ACCESS));
+    handle = UniqueServiceHandle(OpenServiceW(manager, service.c_str(), SERVICE_ALL_ACCESS));
     if (!handle) {
         const DWORD error = GetLastError();
         reason = L"service \"" + service + L"\" " +
@@ -74,9 +75,9 @@ bool ServiceOpened(SC_HANDLE manager, const std::wstring& service, ServiceHandle
     return static_cast<bool>(handle);
 }
 
-bool ManagerOpened(ServiceHandle& manager, std::wstring& reason)
+bool ManagerOpened(UniqueServiceHandle& manager, std::wstring& reason)
 {
-    manager = ServiceHandle(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    manager = UniqueServiceHandle(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) {
         reason = L"the Service Control Manager cannot be opened" + Win32Reason(GetLastError());
     }
@@ -112,11 +113,11 @@ int Install(const std::wstring& service, const InstallOptions& options, bool for
         return Fail(kCommand, std::wstring(kHostFileName) + L" not found beside QxServiceCtl.exe: " + ToolFolder() +
                                   kHostFileName);
     }
-    ServiceHandle manager;
+    UniqueServiceHandle manager;
     if (!ResolveDisplayName(options.settings, displayName, reason) || !ManagerOpened(manager, reason)) {
         return Fail(kCommand, reason);
     }
-    ServiceHandle handle(OpenServiceW(manager.get(), service.c_str(), SERVICE_ALL_ACCESS));
+    UniqueServiceHandle handle(OpenServiceW(manager.get(), service.c_str(), SERVICE_ALL_ACCESS));
     const bool existed = static_cast<bool>(handle);
     if (existed && !options.replace) {
         return Fail(kCommand, L"service \"" + service + L"\" already exists: uninstall it first, or pass --replace");
@@ -164,8 +165,8 @@ int Config(const std::wstring& service, const ServiceSettings& settings, bool fo
         }
     }
     std::optional<std::wstring> displayName;
-    ServiceHandle manager;
-    ServiceHandle handle;
+    UniqueServiceHandle manager;
+    UniqueServiceHandle handle;
     if (!ResolveDisplayName(settings, displayName, reason) || !ManagerOpened(manager, reason) ||
         !ServiceOpened(manager.get(), service, handle, reason) ||
         !MayTakeOver(handle.get(), service, force, L"change", reason)) {

@@ -16,8 +16,7 @@ namespace {
 
 constexpr const wchar_t* kCommand = L"product";
 
-bool SetString(HKEY key, const std::wstring& path, const wchar_t* name, const std::wstring& value,
-               std::wstring& reason)
+bool SetString(HKEY key, const std::wstring& path, const wchar_t* name, const std::wstring& value, std::wstring& reason)
 {
     const LSTATUS error = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
@@ -38,7 +37,7 @@ std::wstring WithBackslash(std::wstring folder)
 
 bool WriteRootValues(const ProductOptions& options, const std::wstring& root, std::wstring& reason)
 {
-    KeyHandle key;
+    UniqueRegKey key;
     const LSTATUS error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, root.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                           KEY_SET_VALUE, nullptr, key.out(), nullptr);
     if (error != ERROR_SUCCESS) {
@@ -56,9 +55,8 @@ bool WriteRootValues(const ProductOptions& options, const std::wstring& root, st
 
 bool WriteProduct(const ProductOptions& options, const std::wstring& iniPath, std::wstring& reason)
 {
-    if (options.registryRoot &&
-        !WritePrivateProfileStringW(ProductInfo::kSection, L"RegistryRoot", options.registryRoot->c_str(),
-                                    iniPath.c_str())) {
+    if (options.registryRoot && !WritePrivateProfileStringW(ProductInfo::kSection, L"RegistryRoot",
+                                                            options.registryRoot->c_str(), iniPath.c_str())) {
         reason = iniPath + L" cannot be written" + Win32Reason(GetLastError());
         return false;
     }
@@ -84,9 +82,9 @@ void ShowRootValues(const std::wstring& root)
             L"): events go to the module log only");
         return;
     }
-    KeyHandle key;
-    const bool registered = RegOpenKeyExW(HKEY_LOCAL_MACHINE, EventSourceKeyPath(source).c_str(), 0, KEY_READ,
-                                          key.out()) == ERROR_SUCCESS;
+    UniqueRegKey key;
+    const bool registered =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, EventSourceKeyPath(source).c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS;
     Out(L"  EventSource: " + source + L" (HKLM\\" + EventSourceKeyPath(source) +
         (registered ? L")" : L" is not registered: the event log shows no text)"));
 }

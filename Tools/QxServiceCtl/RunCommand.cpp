@@ -38,9 +38,9 @@ struct LoadedModule {
 };
 
 // Set by Ctrl+C or Ctrl+Break; the handler runs on a thread of its own.
-KernelObject& StopEvent()
+UniqueKernelHandle& StopEvent()
 {
-    static KernelObject event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    static UniqueKernelHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     return event;
 }
 

@@ -61,7 +61,7 @@ std::wstring EventSourceOf(const std::wstring& service)
 std::vector<std::wstring> OtherHostServices(const std::wstring& service)
 {
     std::vector<std::wstring> others;
-    const ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
     DWORD needed = 0;
     DWORD count = 0;
     DWORD resume = 0;
@@ -154,8 +154,9 @@ std::wstring ImagePathOf(SC_HANDLE service)
 
 std::optional<ManagedService> ManagedServiceOf(const std::wstring& name)
 {
-    const ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    const ServiceHandle service(manager ? OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG) : nullptr);
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const UniqueServiceHandle service(manager ? OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG)
+                                              : nullptr);
     if (!service) {
         return std::nullopt;
     }

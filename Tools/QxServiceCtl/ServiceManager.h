@@ -7,9 +7,14 @@
 
 #include "Validation.h"
 
-#include "Win32Owners.h"
+#include "Platform/Win32/UniqueWin32Handles.h"
 
 namespace QxServiceCtl {
+
+using Qx::Platform::UniqueFindHandle;
+using Qx::Platform::UniqueKernelHandle;
+using Qx::Platform::UniqueRegKey;
+using Qx::Platform::UniqueServiceHandle;
 
 // The key of an event source in the product's event log, below HKEY_LOCAL_MACHINE.
 std::wstring EventSourceKeyPath(const std::wstring& source);

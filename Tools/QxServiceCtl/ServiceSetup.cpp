@@ -143,7 +143,7 @@ LSTATUS SetValue(HKEY key, const wchar_t* name, DWORD type, const void* data, st
     return RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size));
 }
 
-bool CreateKey(const std::wstring& path, KeyHandle& key, std::wstring& reason)
+bool CreateKey(const std::wstring& path, UniqueRegKey& key, std::wstring& reason)
 {
     const LSTATUS error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                           KEY_SET_VALUE, nullptr, key.out(), nullptr);
@@ -223,7 +223,7 @@ bool ApplyManagerSettings(SC_HANDLE service, const ServiceSettings& settings,
 bool WriteParameters(const std::wstring& service, const ServiceSettings& settings, std::wstring& reason)
 {
     const std::wstring path = ParametersKeyPath(service);
-    KeyHandle key;
+    UniqueRegKey key;
     if (!CreateKey(path, key, reason)) {
         return false;
     }
@@ -247,7 +247,7 @@ bool WriteParameters(const std::wstring& service, const ServiceSettings& setting
 bool WriteEventSource(const std::wstring& source, std::wstring& reason)
 {
     const std::wstring path = EventSourceKeyPath(source);
-    KeyHandle key;
+    UniqueRegKey key;
     if (!CreateKey(path, key, reason)) {
         return false;
     }

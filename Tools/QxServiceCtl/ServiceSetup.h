@@ -2,11 +2,12 @@
 // Parameters in the registry, and the event source.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
 #include "CtlArguments.h"
-#include "Win32Owners.h"
 
 namespace QxServiceCtl {
 

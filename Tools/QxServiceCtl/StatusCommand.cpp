@@ -37,7 +37,7 @@ bool Earlier(const FILETIME& left, const FILETIME& right)
 std::optional<FoundFile> FindNewest(const std::wstring& folder, const std::wstring& pattern)
 {
     WIN32_FIND_DATAW data{};
-    const FindHandle find(FindFirstFileW((folder + pattern).c_str(), &data));
+    const UniqueFindHandle find(FindFirstFileW((folder + pattern).c_str(), &data));
     if (!find) {
         return std::nullopt;
     }
@@ -92,7 +92,7 @@ struct ProcessFate {
 
 ProcessFate FateOf(DWORD processId, std::wstring_view program)
 {
-    const KernelObject process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    const UniqueKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
     if (!process) {
         return {true, std::nullopt, std::nullopt};
     }
@@ -275,11 +275,11 @@ void PrintJson(const std::wstring& service, const StatusFacts& facts)
 int Status(const std::wstring& service, bool json)
 {
     constexpr const wchar_t* kCommand = L"status";
-    const ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) {
         return Fail(kCommand, L"the Service Control Manager cannot be opened" + Win32Reason(GetLastError()));
     }
-    const ServiceHandle handle(
+    const UniqueServiceHandle handle(
         OpenServiceW(manager.get(), service.c_str(), SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG));
     if (!handle) {
         const DWORD error = GetLastError();

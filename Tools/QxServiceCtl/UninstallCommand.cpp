@@ -24,7 +24,7 @@ struct Leftover {
 void AddFiles(const std::wstring& folder, const std::wstring& pattern, std::vector<Leftover>& found)
 {
     WIN32_FIND_DATAW data{};
-    const FindHandle find(FindFirstFileW((folder + pattern).c_str(), &data));
+    const UniqueFindHandle find(FindFirstFileW((folder + pattern).c_str(), &data));
     if (!find) {
         return;
     }
@@ -46,7 +46,7 @@ std::vector<Leftover> Leftovers(const std::wstring& service)
     }
     AddFiles(ToolFolder(), L"QxWatchdogAgent." + fileName + L".status", found);
     const std::wstring loggerKey = std::wstring(LoggerSettingsNames::kLoggerServiceSettingsKey) + service;
-    KeyHandle key;
+    UniqueRegKey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, loggerKey.c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS) {
         found.push_back({loggerKey, true});
     }
@@ -101,11 +101,11 @@ bool RemoveEventSources(const std::wstring& service, std::wstring& reason)
 
 int Uninstall(const std::wstring& service, bool force, bool purge)
 {
-    const ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) {
         return Fail(kCommand, L"the Service Control Manager cannot be opened" + Win32Reason(GetLastError()));
     }
-    const ServiceHandle handle(OpenServiceW(manager.get(), service.c_str(), SERVICE_ALL_ACCESS));
+    const UniqueServiceHandle handle(OpenServiceW(manager.get(), service.c_str(), SERVICE_ALL_ACCESS));
     if (!handle) {
         const DWORD error = GetLastError();
         if (error == ERROR_SERVICE_DOES_NOT_EXIST) {

@@ -7,16 +7,16 @@
 #include <optional>
 #include <string>
 
-#include "Win32Owners.h"
+#include "Platform/Win32/UniqueWin32Handles.h"
 
 namespace QxServiceCtl {
 
 // The whole file; nullopt when it cannot be opened, with the error left for GetLastError.
 inline std::optional<std::string> ReadWholeFile(const std::wstring& path)
 {
-    const KernelObject file(CreateFileW(path.c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    const Qx::Platform::UniqueKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         return std::nullopt;
     }

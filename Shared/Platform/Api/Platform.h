@@ -27,6 +27,7 @@ class ILibraries;
 class IThreads;
 
 struct RegistryKeyTraits {
+    using Handle = NativeHandle;
     using Opener = IRegistry;
     static bool IsValid(NativeHandle h) { return h != nullptr; }
     static void Close(IRegistry& registry, NativeHandle h);
@@ -35,6 +36,7 @@ using RegistryKey = UniqueHandle<RegistryKeyTraits>;
 
 // A kernel object handle of a thread; neither null nor INVALID_HANDLE_VALUE when valid.
 struct ThreadTraits {
+    using Handle = NativeHandle;
     using Opener = IThreads;
     static bool IsValid(NativeHandle h) { return h != nullptr && h != reinterpret_cast<NativeHandle>(-1); }
     static void Close(IThreads& threads, NativeHandle h);
@@ -42,6 +44,7 @@ struct ThreadTraits {
 using Thread = UniqueHandle<ThreadTraits>;
 
 struct EventTraits {
+    using Handle = NativeHandle;
     using Opener = IThreads;
     static bool IsValid(NativeHandle h) { return h != nullptr; }
     static void Close(IThreads& threads, NativeHandle h);
@@ -50,6 +53,7 @@ using Event = UniqueHandle<EventTraits>;
 
 // Freeing a library keeps the thread's last-error value: it is saved before and restored after.
 struct LibraryTraits {
+    using Handle = NativeHandle;
     using Opener = ILibraries;
     static bool IsValid(NativeHandle h) { return h != nullptr; }
     static void Close(ILibraries& libraries, NativeHandle h);

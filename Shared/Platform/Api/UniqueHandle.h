@@ -1,71 +1,115 @@
-// Move-only owner of one platform handle. Each handle kind gets its own traits type, so a
-// registry key can never be closed as a library, and no raw close call appears outside the
-// platform layer.
+// One owner family for every kind of handle, after wil's unique_any. Each kind has a traits type
+// that names its handle type, tells a valid handle from none (null, or INVALID_HANDLE_VALUE too)
+// and closes one, so a registry key can never be closed as a library, and no raw close call
+// appears outside the traits.
 //
-// The owner keeps the interface that opened its handle and closes through it, never through
-// whatever implementation happens to be installed when it closes: a handle opened by one
-// implementation means nothing to another.
+// Traits that name an Opener close through the interface that opened the handle, which the owner
+// keeps: a handle opened by one implementation of the platform interfaces means nothing to
+// another, whatever implementation is installed when it closes.
 #pragma once
 
+#include <type_traits>
 #include <utility>
 
 namespace Qx::Platform {
 
 using NativeHandle = void*;
 
+namespace Detail {
+
+struct NoOpener {};
+
+template <class Traits, class = void>
+struct OpenerSlot {
+    using type = NoOpener;
+};
+
+template <class Traits>
+struct OpenerSlot<Traits, std::void_t<typename Traits::Opener>> {
+    using type = typename Traits::Opener*;
+};
+
+} // namespace Detail
+
 template <class Traits>
 class UniqueHandle {
+    using Slot = typename Detail::OpenerSlot<Traits>::type;
+    static constexpr bool kHasOpener = !std::is_same_v<Slot, Detail::NoOpener>;
+
 public:
-    using Opener = typename Traits::Opener;
+    using Handle = typename Traits::Handle;
 
     UniqueHandle() = default;
-    UniqueHandle(NativeHandle handle, Opener& opener) : m_handle(handle), m_opener(&opener) {}
+    explicit UniqueHandle(Handle handle) requires(!kHasOpener) : m_handle(handle) {}
+    template <class Opener>
+    requires kHasOpener UniqueHandle(Handle handle, Opener& opener) : m_handle(handle), m_opener(&opener) {}
     UniqueHandle(const UniqueHandle&) = delete;
     UniqueHandle& operator=(const UniqueHandle&) = delete;
     UniqueHandle(UniqueHandle&& other) noexcept
-        : m_handle(std::exchange(other.m_handle, nullptr)), m_opener(std::exchange(other.m_opener, nullptr))
+        : m_handle(std::exchange(other.m_handle, Handle())), m_opener(std::exchange(other.m_opener, Slot()))
     {
     }
     UniqueHandle& operator=(UniqueHandle&& other) noexcept
     {
         if (this != &other) {
             reset();
-            m_handle = std::exchange(other.m_handle, nullptr);
-            m_opener = std::exchange(other.m_opener, nullptr);
+            m_handle = std::exchange(other.m_handle, Handle());
+            m_opener = std::exchange(other.m_opener, Slot());
         }
         return *this;
     }
     ~UniqueHandle() { reset(); }
 
-    [[nodiscard]] NativeHandle get() const { return m_handle; }
+    [[nodiscard]] Handle get() const { return m_handle; }
     explicit operator bool() const { return Traits::IsValid(m_handle); }
 
     // Gives up ownership: the handle stays open for good.
-    [[nodiscard]] NativeHandle release()
+    [[nodiscard]] Handle release()
     {
-        m_opener = nullptr;
-        return std::exchange(m_handle, nullptr);
+        m_opener = Slot();
+        return std::exchange(m_handle, Handle());
     }
 
     void reset()
     {
-        NativeHandle old = std::exchange(m_handle, nullptr);
-        Opener* opener = std::exchange(m_opener, nullptr);
-        if (Traits::IsValid(old) && opener != nullptr) {
-            Traits::Close(*opener, old);
+        const Handle old = std::exchange(m_handle, Handle());
+        const Slot opener = std::exchange(m_opener, Slot());
+        if (!Traits::IsValid(old)) {
+            return;
+        }
+        if constexpr (kHasOpener) {
+            if (opener != nullptr) {
+                Traits::Close(*opener, old);
+            }
+        } else {
+            Traits::Close(old);
         }
     }
 
-    void reset(NativeHandle handle, Opener& opener)
+    void reset(Handle handle) requires(!kHasOpener)
+    {
+        reset();
+        m_handle = handle;
+    }
+
+    template <class Opener>
+    requires kHasOpener void reset(Handle handle, Opener& opener)
     {
         reset();
         m_handle = handle;
         m_opener = &opener;
     }
 
+    // For the out parameter of a call that opens one: whatever was held is closed first.
+    [[nodiscard]] Handle* out() requires(!kHasOpener)
+    {
+        reset();
+        return &m_handle;
+    }
+
 private:
-    NativeHandle m_handle = nullptr;
-    Opener* m_opener = nullptr;
+    Handle m_handle = Handle();
+    [[no_unique_address]] Slot m_opener = Slot();
 };
 
 } // namespace Qx::Platform

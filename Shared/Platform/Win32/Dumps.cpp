@@ -30,8 +30,8 @@ Win32Error Win32Dumps::RunProcess(const wchar_t* application, wchar_t* commandLi
                           &startup, &process)) {
         return LastErrorOr(ERROR_FILE_NOT_FOUND);
     }
-    const ScopedKernelHandle processHandle(process.hProcess);
-    const ScopedKernelHandle threadHandle(process.hThread);
+    const UniqueKernelHandle processHandle(process.hProcess);
+    const UniqueKernelHandle threadHandle(process.hThread);
     if (::WaitForSingleObject(processHandle.get(), waitMilliseconds) != WAIT_OBJECT_0) {
         ::TerminateProcess(processHandle.get(), 0xFFFFFFFF);
     }
@@ -43,9 +43,9 @@ Win32Error Win32Dumps::RunProcess(const wchar_t* application, wchar_t* commandLi
 bool Win32Dumps::WriteMiniDump(const wchar_t* path, std::int32_t dumpType, const void* exceptionPointers,
                                std::uint32_t threadId, bool& fileCreated)
 {
-    const ScopedKernelHandle file(
+    const UniqueKernelHandle file(
         ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    fileCreated = file.valid();
+    fileCreated = static_cast<bool>(file);
     if (!fileCreated) {
         return false;
     }

@@ -39,50 +39,40 @@ const NativeEntries& Entries()
 }
 
 // A handle from NtCreateFile, closed with NtClose.
-class NativeDevice {
-public:
-    NativeDevice() = default;
-    NativeDevice(const NativeDevice&) = delete;
-    NativeDevice& operator=(const NativeDevice&) = delete;
-    ~NativeDevice()
-    {
-        if (m_handle != nullptr && Entries().close != nullptr) {
-            Entries().close(m_handle);
-        }
-    }
-
-    HRESULT Open()
-    {
-        const auto& entries = Entries();
-        if (entries.createFile == nullptr || entries.close == nullptr) {
-            return HResultFromNtStatus(kStatusProcedureNotFound);
-        }
-        UNICODE_STRING name{static_cast<USHORT>(sizeof(kDeviceName) - sizeof(wchar_t)),
-                            static_cast<USHORT>(sizeof(kDeviceName)), const_cast<PWSTR>(kDeviceName)};
-        OBJECT_ATTRIBUTES attributes{};
-        InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
-        IO_STATUS_BLOCK status{};
-        const NTSTATUS result =
-            entries.createFile(&m_handle, kGenericReadWrite, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, kFileOpen, 0, nullptr, 0);
-        if (result < 0) {
-            m_handle = nullptr;
-        }
-        return HResultFromNtStatus(static_cast<std::uint32_t>(result));
-    }
-
-    [[nodiscard]] HANDLE get() const { return m_handle; }
-
-private:
-    HANDLE m_handle = nullptr;
+struct NtDeviceTraits {
+    using Handle = HANDLE;
+    static bool IsValid(Handle handle) { return handle != nullptr; }
+    static void Close(Handle handle) { Entries().close(handle); }
 };
+using NtDevice = UniqueHandle<NtDeviceTraits>;
+
+HRESULT OpenDevice(NtDevice& device)
+{
+    const auto& entries = Entries();
+    if (entries.createFile == nullptr || entries.close == nullptr) {
+        return HResultFromNtStatus(kStatusProcedureNotFound);
+    }
+    UNICODE_STRING name{static_cast<USHORT>(sizeof(kDeviceName) - sizeof(wchar_t)),
+                        static_cast<USHORT>(sizeof(kDeviceName)), const_cast<PWSTR>(kDeviceName)};
+    OBJECT_ATTRIBUTES attributes{};
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+    IO_STATUS_BLOCK status{};
+    HANDLE handle = nullptr;
+    const NTSTATUS result =
+        entries.createFile(&handle, kGenericReadWrite, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, kFileOpen, 0, nullptr, 0);
+    if (result >= 0) {
+        device.reset(handle);
+    }
+    return HResultFromNtStatus(static_cast<std::uint32_t>(result));
+}
 
 } // namespace
 
 HRESULT Win32SelfDefenceDriver::QueryMode(std::uint32_t& mode)
 {
-    NativeDevice device;
-    const HRESULT opened = device.Open();
+    NtDevice device;
+    const HRESULT opened = OpenDevice(device);
     if (Failed(opened)) {
         return opened;
     }

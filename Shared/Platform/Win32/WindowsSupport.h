@@ -8,6 +8,7 @@
 #include <winsvc.h>
 
 #include "Platform/Api/Platform.h"
+#include "Platform/Win32/UniqueWin32Handles.h"
 
 static_assert(sizeof(HRESULT) == 4);
 
@@ -31,25 +32,6 @@ Function SystemLibraryFunction(const wchar_t* library, const char* name)
     return module != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)))
                              : nullptr;
 }
-
-// A process or file handle held by the platform layer for the length of one call.
-class ScopedKernelHandle {
-public:
-    explicit ScopedKernelHandle(HANDLE handle) : m_handle(handle) {}
-    ScopedKernelHandle(const ScopedKernelHandle&) = delete;
-    ScopedKernelHandle& operator=(const ScopedKernelHandle&) = delete;
-    ~ScopedKernelHandle()
-    {
-        if (valid()) {
-            ::CloseHandle(m_handle);
-        }
-    }
-    [[nodiscard]] HANDLE get() const { return m_handle; }
-    [[nodiscard]] bool valid() const { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_handle;
-};
 
 class Win32Registry final : public IRegistry {
 public:

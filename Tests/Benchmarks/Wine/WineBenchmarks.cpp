@@ -41,11 +41,11 @@
 #include <thread>
 #include <vector>
 
-#include "Owned.h"
+#include "Platform/Win32/UniqueWin32Handles.h"
 #include "ProcessHandles.h"
 
-using QxWineTest::UniqueHandle;
-using QxWineTest::UniqueServiceHandle;
+using Qx::Platform::UniqueKernelHandle;
+using Qx::Platform::UniqueServiceHandle;
 
 namespace {
 
@@ -208,8 +208,8 @@ std::optional<ULONGLONG> FirstFileSize(const std::wstring& folder, const wchar_t
 
 std::optional<std::string> ReadFileText(const std::wstring& path)
 {
-    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         return std::nullopt;
     }
@@ -501,7 +501,7 @@ std::optional<Sample> Benchmarks::RunOnce(SC_HANDLE service)
         return std::nullopt;
     }
     sample.startMs = MillisecondsSince(started);
-    const UniqueHandle process(
+    const UniqueKernelHandle process(
         OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, status.dwProcessId));
     if (!process) {
         std::fprintf(stderr, "OpenProcess failed: %lu\n", GetLastError());
@@ -643,7 +643,7 @@ bool Benchmarks::RunIdle()
     if (!host || !minimal) {
         return false;
     }
-    std::vector<UniqueHandle> processes;
+    std::vector<UniqueKernelHandle> processes;
     for (const SC_HANDLE service : {host.get(), minimal.get()}) {
         SERVICE_STATUS_PROCESS status{};
         if (!StartServiceW(service, 0, nullptr) || !WaitForState(service, SERVICE_RUNNING, status)) {
@@ -700,7 +700,7 @@ std::optional<double> Benchmarks::CrashHost(unsigned round)
     }
     std::optional<double> result;
     if (StartServiceW(handle.get(), 0, nullptr)) {
-        UniqueHandle process;
+        UniqueKernelHandle process;
         const long long begin = Counter();
         while (!process && MillisecondsSince(begin) < kTimeoutMs) {
             SERVICE_STATUS_PROCESS status{};
@@ -748,8 +748,8 @@ std::optional<double> Benchmarks::CrashSelf()
         std::fprintf(stderr, "CreateProcessW failed: %lu\n", GetLastError());
         return std::nullopt;
     }
-    const UniqueHandle process(created.hProcess);
-    const UniqueHandle thread(created.hThread);
+    const UniqueKernelHandle process(created.hProcess);
+    const UniqueKernelHandle thread(created.hThread);
     std::optional<double> result;
     if (WaitForExit(process.get())) {
         const long long ended = Counter();

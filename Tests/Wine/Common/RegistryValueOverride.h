@@ -10,10 +10,12 @@
 #include <utility>
 #include <vector>
 
-#include "Owned.h"
+#include "Platform/Win32/UniqueWin32Handles.h"
 #include "TestFiles.h"
 
 namespace QxWineTest {
+
+using Qx::Platform::UniqueRegKey;
 
 // The destructor puts back the value that was there, or removes it, and removes the keys the
 // override had to create, deepest first, as long as they are empty. Tests running at the same time
@@ -31,7 +33,7 @@ public:
             }
             path.resize(parentEnd);
         }
-        UniqueKey key;
+        UniqueRegKey key;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS) {
             return;
         }
@@ -71,7 +73,7 @@ public:
 
     void Remove()
     {
-        UniqueKey key;
+        UniqueRegKey key;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, KEY_SET_VALUE, key.out()) == ERROR_SUCCESS) {
             RegDeleteValueW(key.get(), valueName_.c_str());
         }
@@ -80,13 +82,13 @@ public:
 private:
     static bool KeyExists(const std::wstring& path)
     {
-        UniqueKey key;
+        UniqueRegKey key;
         return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS;
     }
 
     static bool IsEmptyKey(const std::wstring& path)
     {
-        UniqueKey key;
+        UniqueRegKey key;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.out()) != ERROR_SUCCESS) {
             return false;
         }
@@ -99,7 +101,7 @@ private:
 
     void Set(DWORD type, const void* data, DWORD size)
     {
-        UniqueKey key;
+        UniqueRegKey key;
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
                                                  nullptr, key.out(), nullptr))
             << ToUtf8(keyPath_);

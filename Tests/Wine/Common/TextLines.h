@@ -10,10 +10,12 @@
 #include <utility>
 #include <vector>
 
-#include "Owned.h"
+#include "Platform/Win32/UniqueWin32Handles.h"
 #include "TestFiles.h"
 
 namespace QxWineTest {
+
+using Qx::Platform::UniqueKernelHandle;
 
 // The whole file; a file that cannot be opened fails the test.
 inline std::string ReadFileBytes(const std::wstring& path)
@@ -29,7 +31,7 @@ inline std::string ReadFileBytes(const std::wstring& path)
 // Creates the file or empties an existing one, and writes bytes into it.
 inline void WriteFileBytes(const std::wstring& path, const std::string& bytes)
 {
-    const UniqueHandle file(
+    const UniqueKernelHandle file(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(file) << "cannot create " << ToUtf8(path) << ", error " << GetLastError();
     DWORD written = 0;

@@ -52,7 +52,7 @@ bool WaitUntilStopped(SC_HANDLE service)
 
 void SetValue(DWORD type, const void* data, DWORD size)
 {
-    QxWineTest::UniqueKey key;
+    Qx::Platform::UniqueRegKey key;
     ASSERT_EQ(ERROR_SUCCESS,
               RegOpenKeyExW(HKEY_LOCAL_MACHINE, StandInDriver::KeyPath().c_str(), 0, KEY_SET_VALUE, key.out()));
     EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key.get(), L"Mode", 0, type, static_cast<const BYTE*>(data), size));
@@ -96,7 +96,7 @@ SelfDefenceDevice::SelfDefenceDevice()
     openStatus_ = static_cast<std::uint32_t>(status);
     if (!NT_SUCCESS(status)) {
         // A failed open leaves nothing to close, whatever it wrote into the handle.
-        handle_.release();
+        (void)handle_.release();
     }
 }
 
@@ -179,7 +179,7 @@ void StandInDriver::SetModeString(const std::wstring& mode)
 
 void StandInDriver::RemoveMode()
 {
-    QxWineTest::UniqueKey key;
+    Qx::Platform::UniqueRegKey key;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, KeyPath().c_str(), 0, KEY_SET_VALUE, key.out()));
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueW(key.get(), L"Mode"));
 }
@@ -191,9 +191,9 @@ std::wstring StandInDriver::KeyPath()
 
 void StandInDriver::RemoveLeftover()
 {
-    const QxWineTest::UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const Qx::Platform::UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     ASSERT_TRUE(manager) << "OpenSCManagerW failed: " << GetLastError();
-    const QxWineTest::UniqueServiceHandle leftover(OpenServiceW(manager.get(), kDriverService, SERVICE_ALL_ACCESS));
+    const Qx::Platform::UniqueServiceHandle leftover(OpenServiceW(manager.get(), kDriverService, SERVICE_ALL_ACCESS));
     if (!leftover) {
         return;
     }

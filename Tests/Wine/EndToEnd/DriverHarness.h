@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "Owned.h"
+#include "Platform/Win32/UniqueWin32Handles.h"
 
 namespace QxE2E {
 
@@ -37,7 +37,7 @@ public:
     bool Held() const { return held_; }
 
 private:
-    QxWineTest::UniqueHandle mutex_;
+    Qx::Platform::UniqueKernelHandle mutex_;
     bool held_ = false;
 };
 
@@ -66,7 +66,7 @@ public:
     Answer Control(DWORD code, DWORD outputSize = sizeof(DWORD)) const;
 
 private:
-    QxWineTest::UniqueHandle handle_;
+    Qx::Platform::UniqueKernelHandle handle_;
     std::uint32_t openStatus_ = kStatusSuccess;
 };
 
@@ -100,8 +100,8 @@ public:
     static std::wstring KeyPath();
 
 private:
-    QxWineTest::UniqueServiceHandle manager_;
-    QxWineTest::UniqueServiceHandle service_;
+    Qx::Platform::UniqueServiceHandle manager_;
+    Qx::Platform::UniqueServiceHandle service_;
 };
 
 } // namespace QxE2E

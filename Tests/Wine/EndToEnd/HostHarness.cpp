@@ -13,8 +13,8 @@ namespace {
 constexpr const wchar_t* kServicesKey = L"SYSTEM\\CurrentControlSet\\Services\\";
 constexpr std::string_view kWinMainFailed = "WinMain failed: ";
 
-using QxWineTest::UniqueHandle;
-using QxWineTest::UniqueKey;
+using Qx::Platform::UniqueKernelHandle;
+using Qx::Platform::UniqueRegKey;
 
 LSTATUS SetParameter(std::wstring_view service, const wchar_t* name, DWORD type, const void* data, DWORD size)
 {
@@ -107,7 +107,7 @@ std::string Hex(std::uint32_t value)
 
 void WriteNewFile(const std::wstring& path, const std::string& text)
 {
-    const UniqueHandle file(
+    const UniqueKernelHandle file(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(file) << ToUtf8(path) << ": " << GetLastError();
     DWORD written = 0;
@@ -161,8 +161,8 @@ HostRun RunHost(std::wstring_view arguments, const HostLaunch& launch, DWORD tim
         ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
         return run;
     }
-    const UniqueHandle process(info.hProcess);
-    const UniqueHandle thread(info.hThread);
+    const UniqueKernelHandle process(info.hProcess);
+    const UniqueKernelHandle thread(info.hThread);
     run.processId = info.dwProcessId;
     const DWORD wait = WaitForSingleObject(process.get(), timeoutMs);
     if (wait != WAIT_OBJECT_0) {
@@ -248,7 +248,7 @@ LSTATUS SetParameterRaw(std::wstring_view service, const wchar_t* name, DWORD ty
 
 LSTATUS DeleteParameter(std::wstring_view service, const wchar_t* name)
 {
-    UniqueKey key;
+    UniqueRegKey key;
     const LSTATUS status =
         RegOpenKeyExW(HKEY_LOCAL_MACHINE, ParametersKeyPath(service).c_str(), 0, KEY_SET_VALUE, key.out());
     if (status != ERROR_SUCCESS) {
@@ -259,7 +259,7 @@ LSTATUS DeleteParameter(std::wstring_view service, const wchar_t* name)
 
 LSTATUS SetVolatileValue(const std::wstring& keyPath, const wchar_t* name, DWORD type, const void* data, DWORD size)
 {
-    UniqueKey key;
+    UniqueRegKey key;
     const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
                                            KEY_SET_VALUE, nullptr, key.out(), nullptr);
     if (status != ERROR_SUCCESS) {

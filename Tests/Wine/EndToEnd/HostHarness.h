@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Owned.h"
+#include "Platform/Win32/UniqueWin32Handles.h"
 #include "TestFiles.h"
 #include "WineDifferences.h"
 

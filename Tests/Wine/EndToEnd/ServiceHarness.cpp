@@ -12,10 +12,10 @@ namespace QxE2E {
 
 namespace {
 
+using Qx::Platform::UniqueKernelHandle;
 using QxWineTest::FileExists;
 using QxWineTest::IsNumber;
 using QxWineTest::ParseTraceLine;
-using QxWineTest::UniqueHandle;
 
 // Empty when there is no such file (yet).
 std::string ReadFileIfPresent(const std::wstring& path)
@@ -110,14 +110,14 @@ public:
 
     // Stops watching and hands over the handle of the new host process processId, none when none
     // was seen.
-    UniqueHandle Take(DWORD processId)
+    UniqueKernelHandle Take(DWORD processId)
     {
         Stop();
         const auto found = found_.find(processId);
         if (found == found_.end()) {
             return {};
         }
-        UniqueHandle handle = std::move(found->second);
+        UniqueKernelHandle handle = std::move(found->second);
         found_.erase(found);
         return handle;
     }
@@ -137,7 +137,7 @@ private:
     static std::set<DWORD> HostProcessIds()
     {
         std::set<DWORD> processIds;
-        const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        const UniqueKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
         if (!snapshot) {
             return processIds;
         }
@@ -166,7 +166,7 @@ private:
                 if (!known_.insert(processId).second) {
                     continue;
                 }
-                UniqueHandle handle(
+                UniqueKernelHandle handle(
                     OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, processId));
                 if (handle) {
                     found_[processId] = std::move(handle);
@@ -178,7 +178,7 @@ private:
 
     std::set<DWORD> known_;
     // Written by the watching thread only; read after Stop has joined it.
-    std::map<DWORD, UniqueHandle> found_;
+    std::map<DWORD, UniqueKernelHandle> found_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -547,7 +547,8 @@ void ServiceTest::WriteTraceFileSetting()
 
 void ServiceTest::DeleteLeftoverService()
 {
-    const QxWineTest::UniqueServiceHandle leftover(OpenServiceW(manager_.get(), service_.c_str(), SERVICE_ALL_ACCESS));
+    const Qx::Platform::UniqueServiceHandle leftover(
+        OpenServiceW(manager_.get(), service_.c_str(), SERVICE_ALL_ACCESS));
     if (!leftover) {
         return;
     }
@@ -558,7 +559,7 @@ void ServiceTest::DeleteLeftoverService()
 
 void ServiceTest::Adopt(DWORD processId)
 {
-    UniqueHandle handle = watcher_ ? watcher_->Take(processId) : UniqueHandle();
+    UniqueKernelHandle handle = watcher_ ? watcher_->Take(processId) : UniqueKernelHandle();
     watcher_.reset();
     if (!handle) {
         handle.reset(

@@ -146,7 +146,7 @@ protected:
 private:
     struct HostProcess {
         DWORD processId = 0;
-        QxWineTest::UniqueHandle handle;
+        Qx::Platform::UniqueKernelHandle handle;
     };
 
     void RememberServiceName();
@@ -157,8 +157,8 @@ private:
     void StopAndDelete();
     void RemoveFiles();
 
-    QxWineTest::UniqueServiceHandle manager_;
-    QxWineTest::UniqueServiceHandle serviceHandle_;
+    Qx::Platform::UniqueServiceHandle manager_;
+    Qx::Platform::UniqueServiceHandle serviceHandle_;
     std::unique_ptr<HostProcessWatcher> watcher_;
     // Index into processes_ of the last start's process, once known.
     std::optional<std::size_t> current_;

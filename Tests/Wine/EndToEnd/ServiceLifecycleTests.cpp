@@ -133,8 +133,8 @@ private:
         }
     }
 
-    QxWineTest::UniqueServiceHandle manager_;
-    QxWineTest::UniqueServiceHandle service_;
+    Qx::Platform::UniqueServiceHandle manager_;
+    Qx::Platform::UniqueServiceHandle service_;
     SERVICE_NOTIFYW notify_{};
     ULONGLONG started_ = 0;
     bool pending_ = false;

@@ -258,7 +258,7 @@ TEST_F(WatchDogGuardKey, LivesAsLongAsTheProcess)
     ASSERT_EQ(0u, Start());
     ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
     {
-        QxWineTest::UniqueKey key;
+        Qx::Platform::UniqueRegKey key;
         ASSERT_EQ(ERROR_SUCCESS,
                   RegOpenKeyExW(HKEY_LOCAL_MACHINE, guard.c_str(), 0, KEY_READ | KEY_CREATE_SUB_KEY, key.out()));
         DWORD subKeys = 1;
@@ -268,7 +268,7 @@ TEST_F(WatchDogGuardKey, LivesAsLongAsTheProcess)
         EXPECT_EQ(0u, subKeys);
         EXPECT_EQ(0u, values);
         // Only a volatile key refuses a non-volatile child.
-        QxWineTest::UniqueKey child;
+        Qx::Platform::UniqueRegKey child;
         const LSTATUS created = RegCreateKeyExW(key.get(), L"Persistent", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ,
                                                 nullptr, child.out(), nullptr);
         EXPECT_EQ(static_cast<LSTATUS>(ERROR_CHILD_MUST_BE_VOLATILE), created);

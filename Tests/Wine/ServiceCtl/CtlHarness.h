@@ -10,15 +10,15 @@
 #include <utility>
 #include <vector>
 
-#include "Owned.h"
+#include "Platform/Win32/UniqueWin32Handles.h"
 #include "TestFiles.h"
 #include "TextLines.h"
 
 namespace QxCtlTest {
 
-using QxWineTest::UniqueHandle;
-using QxWineTest::UniqueKey;
-using QxWineTest::UniqueServiceHandle;
+using Qx::Platform::UniqueKernelHandle;
+using Qx::Platform::UniqueRegKey;
+using Qx::Platform::UniqueServiceHandle;
 
 // Bounds a run that hangs; a healthy one takes well under a second.
 inline constexpr DWORD kCtlHangGuardMs = 120000;
@@ -56,11 +56,11 @@ inline std::wstring Quote(const std::wstring& argument)
     return L"\"" + argument + L"\"";
 }
 
-inline UniqueHandle CreateOutputFile(const std::wstring& path)
+inline UniqueKernelHandle CreateOutputFile(const std::wstring& path)
 {
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    return UniqueHandle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    return UniqueKernelHandle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // Runs QxServiceCtl.exe from folder with the arguments, standard output and error each into a file
@@ -72,8 +72,8 @@ inline CtlResult RunCtlIn(const std::wstring& folder, const std::vector<std::wst
         BinFolder() + L"QxServiceCtlTest" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(++runs);
     CtlResult result;
     {
-        const UniqueHandle out = CreateOutputFile(stem + L".out");
-        const UniqueHandle err = CreateOutputFile(stem + L".err");
+        const UniqueKernelHandle out = CreateOutputFile(stem + L".out");
+        const UniqueKernelHandle err = CreateOutputFile(stem + L".err");
         EXPECT_TRUE(out && err);
         std::wstring commandLine = Quote(folder + L"QxServiceCtl.exe");
         for (const auto& argument : arguments) {
@@ -91,8 +91,8 @@ inline CtlResult RunCtlIn(const std::wstring& folder, const std::vector<std::wst
             ADD_FAILURE() << "QxServiceCtl.exe cannot be started: " << GetLastError();
             return result;
         }
-        const UniqueHandle processHandle(process.hProcess);
-        const UniqueHandle threadHandle(process.hThread);
+        const UniqueKernelHandle processHandle(process.hProcess);
+        const UniqueKernelHandle threadHandle(process.hThread);
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, kCtlHangGuardMs)) << Narrow(commandLine);
         GetExitCodeProcess(process.hProcess, &result.exitCode);
     }
@@ -182,7 +182,7 @@ inline void RemoveServiceAndKeys(const std::wstring& name)
 // Writes a value exactly as given, bytes and type.
 inline void SetRawValue(const std::wstring& keyPath, const wchar_t* name, DWORD type, const void* data, DWORD size)
 {
-    UniqueKey key;
+    UniqueRegKey key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                                              key.out(), nullptr));
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), size));

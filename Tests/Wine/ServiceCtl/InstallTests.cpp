@@ -34,7 +34,7 @@ DWORD ReadDword(const std::wstring& keyPath, const wchar_t* name)
 
 bool KeyExists(const std::wstring& keyPath)
 {
-    UniqueKey key;
+    UniqueRegKey key;
     return RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS;
 }
 

@@ -44,7 +44,7 @@ std::wstring PlantOldDump(const std::wstring& service)
     wchar_t temp[MAX_PATH + 1] = {};
     GetTempPathW(MAX_PATH + 1, temp);
     const std::wstring path = std::wstring(temp) + service + L"_00000000_2001_01_01__00_00_00.dmp";
-    const UniqueHandle file = CreateOutputFile(path);
+    const UniqueKernelHandle file = CreateOutputFile(path);
     const FILETIME old{0, 0x01C07400};
     EXPECT_TRUE(file && SetFileTime(file.get(), &old, &old, &old)) << GetLastError();
     return path;
@@ -132,7 +132,7 @@ TEST_F(ToolTest, StatusTellsAServiceWhoseProcessEnded)
     DWORD needed = 0;
     ASSERT_TRUE(QueryServiceStatusEx(handle.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
                                      sizeof(status), &needed));
-    const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
+    const UniqueKernelHandle process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
     ASSERT_TRUE(process) << GetLastError();
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.get(), kStateGuardMs));
 

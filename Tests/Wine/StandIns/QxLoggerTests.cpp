@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "Owned.h"
+#include "Platform/Win32/UniqueWin32Handles.h"
 #include "RegistryValueOverride.h"
 #include "ResKit/Logger/LoggerItf.h"
 #include "TestFiles.h"
@@ -103,11 +103,11 @@ class KeySetAside {
 public:
     explicit KeySetAside(std::wstring path) : path_(std::move(path)), copy_(path_ + L" (set aside by " + Pid() + L")")
     {
-        UniqueKey original;
+        UniqueRegKey original;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, KEY_READ, original.out()) != ERROR_SUCCESS) {
             return;
         }
-        UniqueKey copy;
+        UniqueRegKey copy;
         EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, copy_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, copy.out(),
                                   nullptr),
                   ERROR_SUCCESS);
@@ -123,8 +123,8 @@ public:
         if (!saved_) {
             return;
         }
-        UniqueKey copy;
-        UniqueKey original;
+        UniqueRegKey copy;
+        UniqueRegKey original;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, copy_.c_str(), 0, KEY_READ, copy.out()) == ERROR_SUCCESS &&
             RegCreateKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, original.out(),
                             nullptr) == ERROR_SUCCESS) {

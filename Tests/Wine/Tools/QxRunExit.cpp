@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "ExitCodeReport.h"
-#include "Owned.h"
+#include "Platform/Win32/UniqueWin32Handles.h"
 #include "StandInSupport.h"
 
 namespace {
@@ -40,8 +40,8 @@ int wmain()
         std::fprintf(stderr, "CreateProcessW failed: %lu\n", error);
         return static_cast<int>(error);
     }
-    const QxWineTest::UniqueHandle thread(process.hThread);
-    const QxWineTest::UniqueHandle child(process.hProcess);
+    const Qx::Platform::UniqueKernelHandle thread(process.hThread);
+    const Qx::Platform::UniqueKernelHandle child(process.hProcess);
     WaitForSingleObject(child.get(), INFINITE);
     return ReportExitCode(child.get(), process.dwProcessId);
 }

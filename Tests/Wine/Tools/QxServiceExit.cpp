@@ -10,7 +10,7 @@
 #include <cwchar>
 
 #include "ExitCodeReport.h"
-#include "Owned.h"
+#include "Platform/Win32/UniqueWin32Handles.h"
 
 int wmain(int argc, wchar_t** argv)
 {
@@ -21,8 +21,8 @@ int wmain(int argc, wchar_t** argv)
     const DWORD timeoutMs = std::wcstoul(argv[2], nullptr, 10);
     SERVICE_STATUS_PROCESS status{};
     {
-        const QxWineTest::UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-        const QxWineTest::UniqueServiceHandle service(
+        const Qx::Platform::UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        const Qx::Platform::UniqueServiceHandle service(
             manager ? OpenServiceW(manager.get(), argv[1], SERVICE_QUERY_STATUS) : nullptr);
         DWORD needed = 0;
         if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
@@ -36,7 +36,7 @@ int wmain(int argc, wchar_t** argv)
         std::fprintf(stderr, "the service %ls has no process (state %lu)\n", argv[1], status.dwCurrentState);
         return ERROR_SERVICE_NOT_ACTIVE;
     }
-    const QxWineTest::UniqueHandle process(
+    const Qx::Platform::UniqueKernelHandle process(
         OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, status.dwProcessId));
     if (!process) {
         const DWORD error = GetLastError();
