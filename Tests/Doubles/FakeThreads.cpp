@@ -1,5 +1,7 @@
 #include "FakeThreads.h"
 
+#include <algorithm>
+
 #include <chrono>
 #include <future>
 #include <utility>
@@ -248,6 +250,12 @@ std::uint32_t FakeThreads::WaitFor(const std::vector<NativeHandle>& handles, std
         waitables[index]->signalled = false;
     }
     return kWaitObject0 + static_cast<std::uint32_t>(index);
+}
+
+std::size_t FakeThreads::WaitsBegun(std::uint32_t milliseconds)
+{
+    std::lock_guard guard(m_lock);
+    return static_cast<std::size_t>(std::ranges::count(waits, milliseconds));
 }
 
 std::uint32_t FakeThreads::Wait(NativeHandle handle, std::uint32_t milliseconds)

@@ -39,6 +39,8 @@ public:
 
     // Thread and event handles not yet closed.
     [[nodiscard]] std::size_t OpenHandleCount();
+    // How many waits of that length have begun, on any thread.
+    [[nodiscard]] std::size_t WaitsBegun(std::uint32_t milliseconds);
 
     Win32Error CreateLock(std::unique_ptr<Platform::ILock>& lock) override;
     Win32Error CreateThread(Platform::ThreadFunction function, void* argument, Platform::Thread& thread,

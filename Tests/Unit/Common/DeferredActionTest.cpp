@@ -71,9 +71,8 @@ TEST_F(DeferredActionTest, RunsAtOnceThenEveryPeriodUntilStopped)
     EXPECT_FALSE(worker.StartThread()) << "a second start while running changes nothing";
     EXPECT_FALSE(worker.Start([this] { ++runs; }));
     worker.Stop();
-    const int stoppedAt = runs;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(runs, stoppedAt);
+    EXPECT_EQ(platform.threads.WaitsBegun(CDeferredActionBase::kDefaultJoinMilliseconds), 1u);
+    EXPECT_EQ(platform.threads.terminations, 0) << "Stop joined the worker, so no run can follow";
     EXPECT_EQ(platform.threads.priorities, (std::vector<int>{1, 0})) << "raised only for the handshake";
     EXPECT_NE(logger.Find(L"Thread "), nullptr);
     EXPECT_TRUE(logger.Find(L"Thread ")->text.ends_with(L" is created for deferred action servicing"));
@@ -95,7 +94,9 @@ TEST_F(DeferredActionTest, StopLetsTheRunningActionFinish)
     }));
     ASSERT_TRUE(Eventually([&] { return inAction.load(); }));
     std::thread stopper([&] { worker.Stop(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(Eventually([&] {
+        return platform.threads.WaitsBegun(CDeferredActionBase::kDefaultJoinMilliseconds) == 1;
+    })) << "Stop waits for the worker";
     EXPECT_EQ(runs, 0);
     gate.Open();
     stopper.join();
@@ -122,9 +123,10 @@ TEST_F(DeferredActionTest, RestartWaitsAFullPeriodFirst)
 
     platform.threads.timeScale = 1.0;
     const int before = runs;
+    const std::size_t periodsBefore = platform.threads.WaitsBegun(5000);
     ASSERT_TRUE(worker.Start([this] { ++runs; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(runs, before) << "no immediate run after a restart";
+    ASSERT_TRUE(Eventually([&] { return platform.threads.WaitsBegun(5000) == periodsBefore + 1; }));
+    EXPECT_EQ(runs, before) << "the restarted worker waits its period before the first run";
     worker.Stop();
     EXPECT_EQ(runs, before);
 }
