@@ -140,25 +140,6 @@ inline std::string LocalTimeStamp()
     return TimeStamp(now);
 }
 
-// Closes a kernel handle; INVALID_HANDLE_VALUE counts as no handle, so get() is nullptr for both.
-class Handle {
-public:
-    explicit Handle(HANDLE handle) : handle_(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
-    ~Handle()
-    {
-        if (handle_ != nullptr) {
-            CloseHandle(handle_);
-        }
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return handle_; }
-    bool valid() const { return handle_ != nullptr; }
-
-private:
-    HANDLE handle_;
-};
-
 // An SRW lock, unlike std::mutex, cannot throw.
 class SrwLockGuard {
 public:

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Platform/Win32/UniqueWin32Handles.h"
 #include "StandInSupport.h"
 
 namespace {
@@ -44,7 +45,7 @@ struct Request {
     DWORD dumpType = 0;
 };
 
-using QxStandIn::Handle;
+using Qx::Platform::UniqueKernelHandle;
 
 bool IsBlank(wchar_t c)
 {
@@ -177,17 +178,17 @@ int Fail(int exitCode, const char* call, DWORD error)
 
 int WriteDump(const Request& request)
 {
-    const Handle process(
+    const UniqueKernelHandle process(
         OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_DUP_HANDLE, FALSE, request.processId));
-    if (process.get() == nullptr) {
+    if (!process) {
         return Fail(kProcessNotOpened, "OpenProcess", GetLastError());
     }
     bool written = false;
     DWORD error = ERROR_SUCCESS;
     {
-        const Handle file(CreateFileW(request.dumpPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file.get() == nullptr) {
+        const UniqueKernelHandle file(CreateFileW(request.dumpPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
             return Fail(kFileNotCreated, "CreateFileW", GetLastError());
         }
         // The pointers are an address in the crashing process, which dbghelp reads from there.

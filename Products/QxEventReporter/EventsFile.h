@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "Platform/Win32/UniqueWin32Handles.h"
 #include "StandInSupport.h"
 
 namespace QxEventsFile {
@@ -118,8 +119,8 @@ inline DWORD AppendLine(const wchar_t* fileName, const char* call, const std::st
     if (const DWORD error = QxStandIn::CreateLogsDirectory(folder); error != ERROR_SUCCESS) {
         return error;
     }
-    const QxStandIn::Handle mutex(CreateMutexW(nullptr, FALSE, kMutexName));
-    if (!mutex.valid()) {
+    const Qx::Platform::UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, kMutexName));
+    if (!mutex) {
         return GetLastError();
     }
     const DWORD wait = WaitForSingleObject(mutex.get(), kMutexWaitMs);
@@ -128,11 +129,11 @@ inline DWORD AppendLine(const wchar_t* fileName, const char* call, const std::st
     }
     DWORD error = ERROR_SUCCESS;
     {
-        const QxStandIn::Handle file(CreateFileW((folder + fileName).c_str(), FILE_APPEND_DATA,
-                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        const Qx::Platform::UniqueKernelHandle file(CreateFileW((folder + fileName).c_str(), FILE_APPEND_DATA,
+                                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD written = 0;
-        if (!file.valid() || !WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) {
+        if (!file || !WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) {
             error = GetLastError();
         } else if (written != line.size()) {
             error = ERROR_WRITE_FAULT;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Platform/Win32/UniqueWin32Handles.h"
 #include "StandInSupport.h"
 
 namespace {
@@ -23,6 +24,7 @@ constexpr int kGzipWindowBits = 15 + 16;
 constexpr int kGzipOsNtfs = 11;
 constexpr int kDefaultMemoryLevel = 8;
 
+using Qx::Platform::UniqueKernelHandle;
 using QxStandIn::HResultFromWin32;
 
 bool WriteAll(HANDLE file, const std::uint8_t* bytes, DWORD size)
@@ -52,9 +54,9 @@ bool IsRotatedLogName(const std::wstring& name)
 // number whose archive already exists therefore adds to that archive instead of replacing it.
 bool CopyExistingArchive(const std::wstring& archivePath, HANDLE target)
 {
-    const QxStandIn::Handle previous(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!previous.valid()) {
+    const UniqueKernelHandle previous(CreateFileW(archivePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!previous) {
         return GetLastError() == ERROR_FILE_NOT_FOUND;
     }
     std::vector<std::uint8_t> buffer(kChunkSize);
@@ -131,14 +133,14 @@ void PackFile(const std::wstring& logPath, HANDLE stopEvent)
     bool packed = false;
     {
         // Shared for reading only: nobody may write to the file or remove it while it is packed.
-        const QxStandIn::Handle source(CreateFileW(logPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!source.valid()) {
+        const UniqueKernelHandle source(CreateFileW(logPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!source) {
             return;
         }
-        const QxStandIn::Handle part(CreateFileW(partPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!part.valid()) {
+        const UniqueKernelHandle part(CreateFileW(partPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!part) {
             return;
         }
         packed = CopyExistingArchive(archivePath, part.get()) && WriteGzipMember(source.get(), part.get(), stopEvent) &&
@@ -160,16 +162,17 @@ void PackRotatedFiles(HANDLE stopEvent)
     }
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found{};
-    const HANDLE search = FindFirstFileW((folder + L"*.log").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && IsRotatedLogName(found.cFileName)) {
-            names.emplace_back(found.cFileName);
+    {
+        const Qx::Platform::UniqueFindHandle search(FindFirstFileW((folder + L"*.log").c_str(), &found));
+        if (!search) {
+            return;
         }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+        do {
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && IsRotatedLogName(found.cFileName)) {
+                names.emplace_back(found.cFileName);
+            }
+        } while (FindNextFileW(search.get(), &found));
+    }
     for (const std::wstring& name : names) {
         if (WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) {
             return;
@@ -182,61 +185,57 @@ void PackRotatedFiles(HANDLE stopEvent)
 // the code it runs stays loaded until it has ended.
 DWORD WINAPI PackerThread(void* parameter)
 {
-    const HANDLE stopEvent = parameter;
+    UniqueKernelHandle stopEvent(parameter);
     do {
         try {
-            PackRotatedFiles(stopEvent);
+            PackRotatedFiles(stopEvent.get());
         } catch (...) {
             // Out of memory: this round is lost, the next one starts afresh.
         }
-    } while (WaitForSingleObject(stopEvent, kScanPeriodMs) == WAIT_TIMEOUT);
-    CloseHandle(stopEvent);
+    } while (WaitForSingleObject(stopEvent.get(), kScanPeriodMs) == WAIT_TIMEOUT);
+    // FreeLibraryAndExitThread does not return: no destructor runs after it.
+    stopEvent.reset();
     FreeLibraryAndExitThread(QxStandIn::ThisModule(), 0);
 }
 
 SRWLOCK g_lock = SRWLOCK_INIT;
-HANDLE g_thread = nullptr;
-HANDLE g_stopEvent = nullptr;
+UniqueKernelHandle g_thread;
+HANDLE g_stopEvent = nullptr; // the packer thread's own
 
 } // namespace
 
 extern "C" __declspec(dllexport) HRESULT Initialize()
 {
     const QxStandIn::SrwLockGuard lock(g_lock);
-    if (g_thread != nullptr) {
+    if (g_thread) {
         return HResultFromWin32(ERROR_ALREADY_INITIALIZED);
     }
-    const HANDLE stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (stopEvent == nullptr) {
+    UniqueKernelHandle stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!stopEvent) {
         return HResultFromWin32(GetLastError());
     }
     HMODULE self = nullptr;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&__ImageBase), &self)) {
-        const DWORD error = GetLastError();
-        CloseHandle(stopEvent);
-        return HResultFromWin32(error);
+        return HResultFromWin32(GetLastError());
     }
-    const HANDLE thread = CreateThread(nullptr, 0, PackerThread, stopEvent, 0, nullptr);
-    if (thread == nullptr) {
+    g_thread.reset(CreateThread(nullptr, 0, PackerThread, stopEvent.get(), 0, nullptr));
+    if (!g_thread) {
         const DWORD error = GetLastError();
         FreeLibrary(self);
-        CloseHandle(stopEvent);
         return HResultFromWin32(error);
     }
-    g_thread = thread;
-    g_stopEvent = stopEvent;
+    g_stopEvent = stopEvent.release();
     return S_OK;
 }
 
 extern "C" __declspec(dllexport) void Shutdown()
 {
     const QxStandIn::SrwLockGuard lock(g_lock);
-    if (g_thread == nullptr) {
+    if (!g_thread) {
         return;
     }
     SetEvent(g_stopEvent);
-    WaitForSingleObject(g_thread, kShutdownWaitMs);
-    CloseHandle(g_thread);
-    g_thread = nullptr;
+    WaitForSingleObject(g_thread.get(), kShutdownWaitMs);
+    g_thread.reset();
     g_stopEvent = nullptr;
 }

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Platform/Win32/UniqueWin32Handles.h"
 #include "ResKit/Logger/LoggerItf.h"
 #include "ResKit/Logger/LoggerSettingsNames.h"
 #include "StandInSupport.h"
@@ -89,11 +90,6 @@ private:
 // opened again.
 class SettingsKey {
 public:
-    SettingsKey() = default;
-    ~SettingsKey() { Close(); }
-    SettingsKey(const SettingsKey&) = delete;
-    SettingsKey& operator=(const SettingsKey&) = delete;
-
     void SetPath(std::wstring path)
     {
         Close();
@@ -104,15 +100,16 @@ public:
     std::optional<DWORD> ReadDword(const wchar_t* name)
     {
         for (int attempt = 0; attempt < 2; ++attempt) {
-            if (key_ == nullptr &&
-                RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, KEY_QUERY_VALUE, &key_) != ERROR_SUCCESS) {
-                key_ = nullptr;
+            if (!key_ &&
+                RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, KEY_QUERY_VALUE, key_.out()) != ERROR_SUCCESS) {
+                (void)key_.release(); // what a failed open leaves there is no key
                 return std::nullopt;
             }
             DWORD type = REG_NONE;
             DWORD value = 0;
             DWORD size = sizeof(value);
-            const LSTATUS status = RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+            const LSTATUS status =
+                RegQueryValueExW(key_.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
             if (status == ERROR_KEY_DELETED) {
                 Close();
                 continue;
@@ -125,17 +122,11 @@ public:
         return std::nullopt;
     }
 
-    void Close()
-    {
-        if (key_ != nullptr) {
-            RegCloseKey(key_);
-            key_ = nullptr;
-        }
-    }
+    void Close() { key_.reset(); }
 
 private:
     std::wstring path_;
-    HKEY key_ = nullptr;
+    Qx::Platform::UniqueRegKey key_;
 };
 
 // The settings of the process, and the service it runs: the service's own value, below
@@ -278,21 +269,22 @@ void PruneLogs(const std::wstring& folder, const std::wstring& service, const st
     WIN32_FIND_DATAW found{};
     // Only the service's own names: the folder holds the logs of every service beside the host, and
     // going through all of them would make every start slower as they pile up.
-    const HANDLE search = FindFirstFileW((folder + service + L"(*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !IsLogOfService(found.cFileName, service)) {
-            continue;
+    {
+        const Qx::Platform::UniqueFindHandle search(FindFirstFileW((folder + service + L"(*").c_str(), &found));
+        if (!search) {
+            return;
         }
-        std::wstring path = folder + found.cFileName;
-        const bool current = EqualIgnoringCase(path, currentPath);
-        const ULONGLONG written =
-            (static_cast<ULONGLONG>(found.ftLastWriteTime.dwHighDateTime) << 32U) | found.ftLastWriteTime.dwLowDateTime;
-        files.push_back({std::move(path), written, current});
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+        do {
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !IsLogOfService(found.cFileName, service)) {
+                continue;
+            }
+            std::wstring path = folder + found.cFileName;
+            const bool current = EqualIgnoringCase(path, currentPath);
+            const ULONGLONG written = (static_cast<ULONGLONG>(found.ftLastWriteTime.dwHighDateTime) << 32U) |
+                                      found.ftLastWriteTime.dwLowDateTime;
+            files.push_back({std::move(path), written, current});
+        } while (FindNextFileW(search.get(), &found));
+    }
     std::sort(files.begin(), files.end(), [](const LogFile& left, const LogFile& right) {
         if (left.current != right.current) {
             return left.current;
@@ -363,18 +355,18 @@ std::string FormatRecord(const wchar_t* severity, const wchar_t* text, const wch
 
 std::string ReadWholeFile(const std::wstring& path)
 {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const Qx::Platform::UniqueKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         return {};
     }
     std::string content;
     char buffer[8192];
     DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read != 0) {
+    while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read != 0) {
         content.append(buffer, read);
     }
-    CloseHandle(file);
     return content;
 }
 
@@ -419,15 +411,13 @@ public:
         path_ = folder_ + earlyBase_ + L'(' + std::to_wstring(GetCurrentProcessId()) + L").log";
     }
 
-    ~LogWriter() { CloseFile(); }
-
     LogWriter(const LogWriter&) = delete;
     LogWriter& operator=(const LogWriter&) = delete;
 
     HRESULT Append(const std::string& record)
     {
         const std::lock_guard<std::mutex> lock(mutex_);
-        if (file_ == INVALID_HANDLE_VALUE) {
+        if (!file_) {
             const HRESULT hr = OpenFile();
             if (FAILED(hr)) {
                 return hr;
@@ -435,7 +425,7 @@ public:
         }
         if (size_ != 0 && size_ + record.size() > maxFileSize_) {
             Rotate();
-            if (file_ == INVALID_HANDLE_VALUE) {
+            if (!file_) {
                 return E_FAIL;
             }
         }
@@ -454,8 +444,8 @@ public:
             early_ = false;
             return S_OK;
         }
-        const bool earlyFileOpened = early_ && file_ != INVALID_HANDLE_VALUE;
-        CloseFile();
+        const bool earlyFileOpened = early_ && file_;
+        file_.reset();
         const std::wstring previous = path_;
         path_ = target;
         if (!early_) {
@@ -474,7 +464,7 @@ public:
                 hr = WriteRaw(carried);
             }
             if (FAILED(hr)) {
-                CloseFile();
+                file_.reset();
                 path_ = previous;
                 return hr;
             }
@@ -535,29 +525,21 @@ private:
                 MoveFileExW(path_.c_str(), FreeRotationPath(path_).c_str(), 0);
             }
         }
-        file_ = CreateFileW(path_.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file_ == INVALID_HANDLE_VALUE) {
+        file_.reset(CreateFileW(path_.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file_) {
             return LastErrorResult();
         }
         LARGE_INTEGER size{};
-        size_ = GetFileSizeEx(file_, &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+        size_ = GetFileSizeEx(file_.get(), &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
         return S_OK;
-    }
-
-    void CloseFile()
-    {
-        if (file_ != INVALID_HANDLE_VALUE) {
-            CloseHandle(file_);
-            file_ = INVALID_HANDLE_VALUE;
-        }
     }
 
     // When the rename fails the current file is simply reopened and grows; the next record tries again.
     void Rotate()
     {
-        CloseFile();
+        file_.reset();
         MoveFileExW(path_.c_str(), FreeRotationPath(path_).c_str(), 0);
         OpenFile();
     }
@@ -565,7 +547,7 @@ private:
     HRESULT WriteRaw(const std::string& bytes)
     {
         DWORD written = 0;
-        const BOOL ok = WriteFile(file_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        const BOOL ok = WriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
         size_ += written;
         return ok ? S_OK : LastErrorResult();
     }
@@ -576,7 +558,7 @@ private:
     std::wstring earlyBase_;
     bool early_ = true;
     bool earlyFileCreated_ = false;
-    HANDLE file_ = INVALID_HANDLE_VALUE;
+    Qx::Platform::UniqueKernelHandle file_;
     std::uint64_t size_ = 0;
     std::uint64_t maxFileSize_ = kDefaultMaxFileSize;
     Settings settings_;

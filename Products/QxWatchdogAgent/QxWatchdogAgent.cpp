@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "Platform/Win32/UniqueWin32Handles.h"
 #include "StandInSupport.h"
 
 namespace {
@@ -81,17 +82,16 @@ DWORD WriteStatus(const AgentRecord& record)
         return GetLastError();
     }
     const std::wstring path = directory + StatusFileName(record.serviceName);
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const Qx::Platform::UniqueKernelHandle file(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         return GetLastError();
     }
     const std::string status = FormatStatus(record);
     DWORD written = 0;
-    const bool ok = WriteFile(file, status.data(), static_cast<DWORD>(status.size()), &written, nullptr) != FALSE;
-    const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-    CloseHandle(file);
-    return error;
+    const bool ok = WriteFile(file.get(), status.data(), static_cast<DWORD>(status.size()), &written, nullptr) != FALSE;
+    return ok ? ERROR_SUCCESS : GetLastError();
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "ContractPlatform.h"
+#include "Platform/Win32/UniqueWin32Handles.h"
 #include "TestFiles.h"
 #include "WineDifferences.h"
 
@@ -10,13 +11,14 @@ namespace Qx::Contract {
 
 namespace {
 
+using Qx::Platform::UniqueRegKey;
+
 void SetValue(const std::wstring& path, const wchar_t* name, DWORD type, const void* data, std::size_t size)
 {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, &key));
+    UniqueRegKey key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_SET_VALUE, key.out()));
     EXPECT_EQ(ERROR_SUCCESS,
-              RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size)));
-    RegCloseKey(key);
+              RegSetValueExW(key.get(), name, 0, type, static_cast<const BYTE*>(data), static_cast<DWORD>(size)));
 }
 
 } // namespace
@@ -32,8 +34,8 @@ ContractPlatform::~ContractPlatform()
     }
     // With a subkey name, RegDeleteTreeW removes that key itself too.
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_LOCAL_MACHINE, m_scratchKey.c_str()));
-    HKEY gone = nullptr;
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(HKEY_LOCAL_MACHINE, m_scratchKey.c_str(), 0, KEY_READ, &gone));
+    UniqueRegKey gone;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(HKEY_LOCAL_MACHINE, m_scratchKey.c_str(), 0, KEY_READ, gone.out()));
 }
 
 std::wstring ContractPlatform::CreateScratchKey()
@@ -42,10 +44,9 @@ std::wstring ContractPlatform::CreateScratchKey()
     // exists: a volatile key creates its missing parents volatile too, and a volatile SOFTWARE\Qx
     // left behind would refuse the lasting keys other tests create there.
     m_scratchKey = L"SOFTWARE\\QxContract_" + std::to_wstring(GetCurrentProcessId());
-    HKEY key = nullptr;
+    UniqueRegKey key;
     EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, m_scratchKey.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
-                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegCloseKey(key);
+                                             KEY_ALL_ACCESS, nullptr, key.out(), nullptr));
     return m_scratchKey;
 }
 

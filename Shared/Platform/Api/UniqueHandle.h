@@ -109,7 +109,13 @@ public:
 
 private:
     Handle m_handle = Handle();
+#if __has_cpp_attribute(no_unique_address)
     [[no_unique_address]] Slot m_opener = Slot();
+#else
+    // clang in Microsoft's mode knows no such attribute: there the empty slot of an owner without an
+    // opener takes room of its own.
+    Slot m_opener = Slot();
+#endif
 };
 
 } // namespace Qx::Platform

@@ -9,19 +9,20 @@
 
 #include <string>
 
+#include "Platform/Win32/UniqueWin32Handles.h"
+
 namespace {
 
 std::wstring g_dumpFile;
 
 LONG WINAPI WriteDump(EXCEPTION_POINTERS* exception)
 {
-    const HANDLE file =
-        CreateFileW(g_dumpFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
+    const Qx::Platform::UniqueKernelHandle file(
+        CreateFileW(g_dumpFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) {
         MINIDUMP_EXCEPTION_INFORMATION information{GetCurrentThreadId(), exception, FALSE};
-        MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file, MiniDumpNormal, &information, nullptr,
+        MiniDumpWriteDump(GetCurrentProcess(), GetCurrentProcessId(), file.get(), MiniDumpNormal, &information, nullptr,
                           nullptr);
-        CloseHandle(file);
     }
     return EXCEPTION_EXECUTE_HANDLER;
 }
@@ -31,11 +32,11 @@ void WriteCounter(const wchar_t* path)
     LARGE_INTEGER counter{};
     QueryPerformanceCounter(&counter);
     const std::string text = std::to_string(counter.QuadPart);
-    const HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
+    const Qx::Platform::UniqueKernelHandle file(
+        CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) {
         DWORD written = 0;
-        WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        CloseHandle(file);
+        WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     }
 }
 

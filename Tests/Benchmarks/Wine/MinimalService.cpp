@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Platform/Win32/UniqueWin32Handles.h"
 #include "QxServiceModule.h"
 
 namespace {
@@ -102,12 +103,11 @@ DWORD WINAPI StartModulesThread(void* argument)
 DWORD StartModulesOnAThread(std::vector<LoadedModule>& modules)
 {
     StartJob job{&modules, NO_ERROR};
-    const HANDLE thread = CreateThread(nullptr, 0, &StartModulesThread, &job, 0, nullptr);
-    if (thread == nullptr) {
+    const Qx::Platform::UniqueKernelHandle thread(CreateThread(nullptr, 0, &StartModulesThread, &job, 0, nullptr));
+    if (!thread) {
         return GetLastError();
     }
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
+    WaitForSingleObject(thread.get(), INFINITE);
     return job.error;
 }
 

@@ -44,6 +44,7 @@
 #include "Platform/Win32/UniqueWin32Handles.h"
 #include "ProcessHandles.h"
 
+using Qx::Platform::UniqueFindHandle;
 using Qx::Platform::UniqueKernelHandle;
 using Qx::Platform::UniqueServiceHandle;
 
@@ -184,25 +185,22 @@ bool Copy(const std::wstring& from, const std::wstring& to)
 void DeleteFiles(const std::wstring& folder, const wchar_t* pattern)
 {
     WIN32_FIND_DATAW found{};
-    const HANDLE search = FindFirstFileW((folder + pattern).c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
+    const UniqueFindHandle search(FindFirstFileW((folder + pattern).c_str(), &found));
+    if (!search) {
         return;
     }
     do {
         DeleteFileW((folder + found.cFileName).c_str());
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &found));
 }
 
 // The size of the first file matching pattern in folder; nullopt when there is none.
 std::optional<ULONGLONG> FirstFileSize(const std::wstring& folder, const wchar_t* pattern)
 {
     WIN32_FIND_DATAW found{};
-    const HANDLE search = FindFirstFileW((folder + pattern).c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
+    if (!UniqueFindHandle(FindFirstFileW((folder + pattern).c_str(), &found))) {
         return std::nullopt;
     }
-    FindClose(search);
     return (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32U) | found.nFileSizeLow;
 }
 
@@ -254,8 +252,8 @@ std::optional<double> CpuFromProc(const std::wstring& service)
 {
     constexpr double kMillisecondsPerTick = 10; // USER_HZ is 100 on Linux
     WIN32_FIND_DATAW found{};
-    const HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &found);
-    if (search == INVALID_HANDLE_VALUE) {
+    const UniqueFindHandle search(FindFirstFileW(L"Z:\\proc\\*", &found));
+    if (!search) {
         return std::nullopt;
     }
     // The service name as a whole word: after "-name=" for the host, after a space for the minimal
@@ -299,8 +297,7 @@ std::optional<double> CpuFromProc(const std::wstring& service)
             result = (user + kernel) * kMillisecondsPerTick;
         }
         break;
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &found));
     return result;
 }
 

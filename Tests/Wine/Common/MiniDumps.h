@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "Platform/Win32/UniqueWin32Handles.h"
 #include "TestFiles.h"
 
 namespace QxWineTest {
@@ -120,16 +121,17 @@ inline void ReadStreams(void* base, std::uint64_t size, MiniDump& dump)
 inline MiniDump ReadMiniDump(const std::wstring& path)
 {
     MiniDump dump;
-    const QxStandIn::Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    const Qx::Platform::UniqueKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size{};
-    if (!file.valid() || !GetFileSizeEx(file.get(), &size)) {
+    if (!file || !GetFileSizeEx(file.get(), &size)) {
         dump.problem = "cannot open " + ToUtf8(path) + ": " + std::to_string(GetLastError());
         return dump;
     }
     // An empty file cannot be mapped.
-    const QxStandIn::Handle mapping(CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-    void* const view = mapping.valid() ? MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0) : nullptr;
+    const Qx::Platform::UniqueKernelHandle mapping(
+        CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    void* const view = mapping ? MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0) : nullptr;
     if (view == nullptr) {
         dump.problem = "cannot map " + ToUtf8(path) + " (" + std::to_string(size.QuadPart) +
                        " bytes): " + std::to_string(GetLastError());

@@ -546,15 +546,14 @@ TEST_F(CrashCapture, HeapCorruptionIsDumpedOnce)
 // SizeOfImage from the PE header of an image file, 0 when it cannot be read.
 std::uint64_t ImageSize(const std::wstring& path)
 {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const Qx::Platform::UniqueKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         return 0;
     }
     char header[4096] = {};
     DWORD read = 0;
-    const BOOL ok = ReadFile(file, header, sizeof(header), &read, nullptr);
-    CloseHandle(file);
+    const BOOL ok = ReadFile(file.get(), header, sizeof(header), &read, nullptr);
     IMAGE_DOS_HEADER dos{};
     if (!ok || read < sizeof(dos)) {
         return 0;
@@ -623,7 +622,8 @@ DWORD RunDumpGen(const std::wstring& arguments)
         ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
         return kNoExitCode;
     }
-    CloseHandle(process.hThread);
+    const Qx::Platform::UniqueKernelHandle child(process.hProcess);
+    const Qx::Platform::UniqueKernelHandle thread(process.hThread);
     DWORD exitCode = kNoExitCode;
     if (WaitForSingleObject(process.hProcess, kDumpTimeoutMs) == WAIT_OBJECT_0) {
         EXPECT_TRUE(GetExitCodeProcess(process.hProcess, &exitCode)) << GetLastError();
@@ -631,7 +631,6 @@ DWORD RunDumpGen(const std::wstring& arguments)
         ADD_FAILURE() << "QxDumpGen.exe did not end within " << kDumpTimeoutMs << " ms";
         TerminateProcess(process.hProcess, kNoExitCode);
     }
-    CloseHandle(process.hProcess);
     return exitCode;
 }
 

@@ -23,14 +23,14 @@ std::vector<std::wstring> DumpFilesOf(const std::wstring& folder, std::wstring_v
 {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found{};
-    const HANDLE search = FindFirstFileW((folder + std::wstring(baseName) + L"_*.dmp").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
+    const Qx::Platform::UniqueFindHandle search(
+        FindFirstFileW((folder + std::wstring(baseName) + L"_*.dmp").c_str(), &found));
+    if (!search) {
         return names;
     }
     do {
         names.emplace_back(found.cFileName);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &found));
     std::sort(names.begin(), names.end());
     return names;
 }

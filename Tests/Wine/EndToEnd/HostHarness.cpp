@@ -212,12 +212,8 @@ std::wstring WatchDogGuardPath(std::wstring_view service)
 
 LSTATUS OpenKeyStatus(const std::wstring& path)
 {
-    HKEY key = nullptr;
-    const LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
-    if (status == ERROR_SUCCESS) {
-        RegCloseKey(key);
-    }
-    return status;
+    UniqueRegKey key;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.out());
 }
 
 LSTATUS SetParameterString(std::wstring_view service, const wchar_t* name, std::wstring_view value, DWORD type)
@@ -287,14 +283,14 @@ void DeleteLogsOf(const std::wstring& folder, DWORD processId)
 {
     const std::wstring logs = folder + L"Logs\\";
     WIN32_FIND_DATAW found{};
-    const HANDLE search = FindFirstFileW((logs + L"*(" + std::to_wstring(processId) + L")*.log").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
+    const Qx::Platform::UniqueFindHandle search(
+        FindFirstFileW((logs + L"*(" + std::to_wstring(processId) + L")*.log").c_str(), &found));
+    if (!search) {
         return;
     }
     do {
         DeleteFileW((logs + found.cFileName).c_str());
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &found));
 }
 
 LogFile ReadLog(const std::wstring& path)

@@ -61,8 +61,7 @@ std::string Describe(const SERVICE_STATUS_PROCESS& status)
 void RemoveTree(const std::wstring& folder)
 {
     WIN32_FIND_DATAW found{};
-    const HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
+    if (const Qx::Platform::UniqueFindHandle search(FindFirstFileW((folder + L"*").c_str(), &found)); search) {
         do {
             const std::wstring name = found.cFileName;
             if (name == L"." || name == L"..") {
@@ -73,8 +72,7 @@ void RemoveTree(const std::wstring& folder)
             } else {
                 EXPECT_TRUE(DeleteFileW((folder + name).c_str())) << ToUtf8(folder + name) << ": " << GetLastError();
             }
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+        } while (FindNextFileW(search.get(), &found));
     }
     EXPECT_TRUE(RemoveDirectoryW(folder.c_str())) << ToUtf8(folder) << ": " << GetLastError();
 }

@@ -96,14 +96,14 @@ protected:
 TEST(ProcessHandleCount, CountsTheHandlesOfAProcess)
 {
     const std::optional<std::size_t> before = QxWineTest::CountProcessHandles(GetCurrentProcessId());
-    const HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    Qx::Platform::UniqueKernelHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_NE(nullptr, event.get());
     const std::optional<std::size_t> withEvent = QxWineTest::CountProcessHandles(GetCurrentProcessId());
-    CloseHandle(event);
+    event.reset();
     const std::optional<std::size_t> after = QxWineTest::CountProcessHandles(GetCurrentProcessId());
     DWORD own = 0;
     const BOOL ownCounted = GetProcessHandleCount(GetCurrentProcess(), &own);
 
-    ASSERT_NE(nullptr, event);
     ASSERT_TRUE(before && withEvent && after) << "the system handle table cannot be read";
     EXPECT_EQ(*before + 1, *withEvent);
     EXPECT_EQ(*before, *after);

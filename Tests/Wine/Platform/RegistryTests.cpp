@@ -8,10 +8,12 @@
 #include <string>
 
 #include "Platform/Api/Platform.h"
+#include "Platform/Win32/UniqueWin32Handles.h"
 
 namespace {
 
 using Qx::Platform::Registry;
+using Qx::Platform::UniqueRegKey;
 
 constexpr DWORD kErrorChildMustBeVolatile = 1021;
 
@@ -19,18 +21,17 @@ class Win32RegistryTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        HKEY key = nullptr;
+        UniqueRegKey key;
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, m_path.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
-                                                 KEY_ALL_ACCESS, nullptr, &key, nullptr));
-        RegCloseKey(key);
+                                                 KEY_ALL_ACCESS, nullptr, key.out(), nullptr));
     }
 
     void TearDown() override
     {
         // With a subkey name, RegDeleteTreeW removes that key itself too.
         EXPECT_EQ(ERROR_SUCCESS, RegDeleteTreeW(HKEY_LOCAL_MACHINE, m_path.c_str()));
-        HKEY gone = nullptr;
-        EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(HKEY_LOCAL_MACHINE, m_path.c_str(), 0, KEY_READ, &gone));
+        UniqueRegKey gone;
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExW(HKEY_LOCAL_MACHINE, m_path.c_str(), 0, KEY_READ, gone.out()));
     }
 
     // Directly below SOFTWARE, which exists: a volatile key creates its missing parents volatile too,
@@ -40,13 +41,9 @@ protected:
 
 DWORD CreateLastingKey(const std::wstring& path)
 {
-    HKEY lasting = nullptr;
-    const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                           KEY_SET_VALUE, nullptr, &lasting, nullptr);
-    if (lasting != nullptr) {
-        RegCloseKey(lasting);
-    }
-    return static_cast<DWORD>(status);
+    UniqueRegKey lasting;
+    return static_cast<DWORD>(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                              KEY_SET_VALUE, nullptr, lasting.out(), nullptr));
 }
 
 TEST_F(Win32RegistryTest, ParentsCreatedForAVolatileKeyTakeOnlyVolatileChildren)

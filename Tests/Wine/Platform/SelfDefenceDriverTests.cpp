@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "Platform/Api/Platform.h"
+#include "Platform/Win32/UniqueWin32Handles.h"
 
 namespace {
 
@@ -16,17 +17,16 @@ constexpr HRESULT kDeviceMissing = Qx::MakeHResult(0xD0000034u);
 
 TEST(Win32SelfDefenceDriver, QueryModeWithoutTheDriverGivesObjectNameNotFound)
 {
-    const HANDLE mutex = CreateMutexW(nullptr, FALSE, kDeviceLockName);
-    ASSERT_NE(nullptr, mutex) << GetLastError();
-    const DWORD waited = WaitForSingleObject(mutex, kDeviceLockTimeoutMs);
+    const Qx::Platform::UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, kDeviceLockName));
+    ASSERT_NE(nullptr, mutex.get()) << GetLastError();
+    const DWORD waited = WaitForSingleObject(mutex.get(), kDeviceLockTimeoutMs);
     ASSERT_TRUE(waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) << waited;
 
     std::uint32_t mode = 0xABCD;
     EXPECT_EQ(kDeviceMissing, Qx::Platform::SelfDefenceDriver().QueryMode(mode));
     EXPECT_EQ(0xABCDu, mode);
 
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
+    ReleaseMutex(mutex.get());
 }
 
 } // namespace

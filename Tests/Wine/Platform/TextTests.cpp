@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Platform/Api/Platform.h"
+#include "Platform/Win32/UniqueWin32Handles.h"
 #include "TestFiles.h"
 #include "WineDifferences.h"
 
@@ -102,12 +103,11 @@ protected:
         m_path = std::wstring(temp.data()) + L"QxPlatformTests_" + std::to_wstring(GetCurrentProcessId()) + L".ini";
         const std::string content =
             "[Section]\r\nKey = \"quoted value\"\r\nEmpty=\r\nLong=" + std::string(300, 'v') + "\r\n";
-        const HANDLE file = CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, file) << GetLastError();
+        const Qx::Platform::UniqueKernelHandle file(
+            CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_NE(INVALID_HANDLE_VALUE, file.get()) << GetLastError();
         DWORD written = 0;
-        const BOOL wrote = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-        CloseHandle(file);
-        ASSERT_TRUE(wrote);
+        ASSERT_TRUE(WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
         ASSERT_EQ(content.size(), written);
     }
 

@@ -16,6 +16,7 @@
 
 namespace QxCtlTest {
 
+using Qx::Platform::UniqueFindHandle;
 using Qx::Platform::UniqueKernelHandle;
 using Qx::Platform::UniqueRegKey;
 using Qx::Platform::UniqueServiceHandle;
@@ -212,11 +213,10 @@ public:
     ~FolderCopy()
     {
         WIN32_FIND_DATAW found{};
-        if (const HANDLE find = FindFirstFileW((m_folder + L"*").c_str(), &found); find != INVALID_HANDLE_VALUE) {
+        if (const UniqueFindHandle find(FindFirstFileW((m_folder + L"*").c_str(), &found)); find) {
             do {
                 DeleteFileW((m_folder + found.cFileName).c_str());
-            } while (FindNextFileW(find, &found));
-            FindClose(find);
+            } while (FindNextFileW(find.get(), &found));
         }
         RemoveDirectoryW(m_folder.c_str());
     }

@@ -350,12 +350,10 @@ TEST_F(InstallTest, UninstallStopsARunningServiceAndRemovesEverything)
     // Earlier runs of this test leave no log behind, but a failed one might.
     WIN32_FIND_DATAW found{};
     const std::wstring logs = BinFolder() + L"Logs\\";
-    if (const HANDLE find = FindFirstFileW((logs + service + L"(*).log").c_str(), &found);
-        find != INVALID_HANDLE_VALUE) {
+    if (const UniqueFindHandle find(FindFirstFileW((logs + service + L"(*).log").c_str(), &found)); find) {
         do {
             DeleteFileW((logs + found.cFileName).c_str());
-        } while (FindNextFileW(find, &found));
-        FindClose(find);
+        } while (FindNextFileW(find.get(), &found));
     }
     ASSERT_EQ(0u, Install({L"--modules", L"QxSampleHeartbeat.dll"}).exitCode);
     ASSERT_TRUE(StartService(service));

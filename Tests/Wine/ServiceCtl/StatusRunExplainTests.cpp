@@ -157,12 +157,11 @@ TEST_F(ToolTest, StatusTellsAServiceWhoseProcessEnded)
     wchar_t temp[MAX_PATH + 1] = {};
     GetTempPathW(MAX_PATH + 1, temp);
     WIN32_FIND_DATAW found{};
-    const HANDLE dumps = FindFirstFileW((std::wstring(temp) + service + L"_*.dmp").c_str(), &found);
-    ASSERT_NE(INVALID_HANDLE_VALUE, dumps) << "the crash left no dump";
+    const UniqueFindHandle dumps(FindFirstFileW((std::wstring(temp) + service + L"_*.dmp").c_str(), &found));
+    ASSERT_NE(INVALID_HANDLE_VALUE, dumps.get()) << "the crash left no dump";
     do {
         DeleteFileW((std::wstring(temp) + found.cFileName).c_str());
-    } while (FindNextFileW(dumps, &found));
-    FindClose(dumps);
+    } while (FindNextFileW(dumps.get(), &found));
 }
 
 TEST_F(ToolTest, StatusOfAMissingServiceFails)

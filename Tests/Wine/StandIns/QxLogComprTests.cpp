@@ -16,6 +16,7 @@
 namespace {
 
 using namespace QxStandIns;
+using Qx::Platform::UniqueKernelHandle;
 
 using InitializeFunction = HRESULT (*)();
 using ShutdownFunction = void (*)();
@@ -107,10 +108,10 @@ void SetLastWriteTimeUtc(const std::wstring& path, WORD year, WORD month, WORD d
     time.wSecond = second;
     FILETIME fileTime{};
     ASSERT_TRUE(SystemTimeToFileTime(&time, &fileTime));
-    const HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &fileTime));
-    CloseHandle(file);
+    const UniqueKernelHandle file(
+        CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_NE(file.get(), INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &fileTime));
 }
 
 class QxLogComprTest : public ::testing::Test {
@@ -258,11 +259,11 @@ TEST_F(QxLogComprTest, BusyFilesWaitAndRepeatedNumbersAddMembers)
     const std::wstring reused = OwnLogFile(L"Reused", L".1.log");
     WriteFileBytes(reused, "first rotation\r\n");
     const std::wstring busy = OwnLogFile(L"Busy", L".1.log");
-    const HANDLE writer = CreateFileW(busy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    UniqueKernelHandle writer(CreateFileW(busy.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_NE(writer.get(), INVALID_HANDLE_VALUE);
     DWORD written = 0;
-    EXPECT_TRUE(WriteFile(writer, "still writing\r\n", 15, &written, nullptr));
+    EXPECT_TRUE(WriteFile(writer.get(), "still writing\r\n", 15, &written, nullptr));
 
     ASSERT_EQ(initialize_(), S_OK);
     ASSERT_TRUE(WaitUntilPacked({reused}));
@@ -270,7 +271,7 @@ TEST_F(QxLogComprTest, BusyFilesWaitAndRepeatedNumbersAddMembers)
     EXPECT_FALSE(FileExists(busy + L".gz"));
     EXPECT_FALSE(FileExists(busy + L".gz.part"));
 
-    CloseHandle(writer);
+    writer.reset();
     WriteFileBytes(reused, "second rotation\r\n");
     ASSERT_TRUE(WaitUntilPacked({reused, busy}));
 

@@ -86,11 +86,10 @@ FILETIME HoursAfter2020(int hours)
 
 void SetLastWriteTime(const std::wstring& path, const FILETIME& time)
 {
-    const HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
-    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &time)) << GetLastError();
-    CloseHandle(file);
+    const UniqueKernelHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_NE(file.get(), INVALID_HANDLE_VALUE) << GetLastError();
+    EXPECT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &time)) << GetLastError();
 }
 
 LogUtils::SModuleLogInit* AsInitBlock(LogUtils::SModuleLogInitData& data)
@@ -225,14 +224,13 @@ protected:
         DeleteFileW(path.c_str());
         const std::wstring stem = path.substr(0, path.size() - 4);
         WIN32_FIND_DATAW found{};
-        const HANDLE search = FindFirstFileW((stem + L".*.log").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE) {
+        const Qx::Platform::UniqueFindHandle search(FindFirstFileW((stem + L".*.log").c_str(), &found));
+        if (!search) {
             return;
         }
         do {
             DeleteFileW((LogsDirectory() + found.cFileName).c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
+        } while (FindNextFileW(search.get(), &found));
     }
 
     RegistryValueOverride logLevel_{kSettingsKey, L"LogLevel"};

@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 
+#include "Platform/Win32/UniqueWin32Handles.h"
 #include "TestFiles.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -98,22 +99,18 @@ inline void Trace(const std::wstring& module, const std::string& event) noexcept
                                  std::to_string(GetCurrentThreadId()) + ' ' + ToUtf8(module) + ' ' + event + "\r\n";
         // Without the mutex (none could be created, or its owner hangs) the line is still written,
         // unserialised.
-        const HANDLE mutex = CreateMutexW(nullptr, FALSE, kTraceMutexName);
-        const DWORD waited = mutex != nullptr ? WaitForSingleObject(mutex, kTraceMutexWaitMs) : WAIT_FAILED;
+        const Qx::Platform::UniqueKernelHandle mutex(CreateMutexW(nullptr, FALSE, kTraceMutexName));
+        const DWORD waited = mutex ? WaitForSingleObject(mutex.get(), kTraceMutexWaitMs) : WAIT_FAILED;
         const bool owned = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-        const HANDLE file =
-            CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
+        if (const Qx::Platform::UniqueKernelHandle file(
+                CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            file) {
             DWORD written = 0;
-            WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-            CloseHandle(file);
+            WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
         }
         if (owned) {
-            ReleaseMutex(mutex);
-        }
-        if (mutex != nullptr) {
-            CloseHandle(mutex);
+            ReleaseMutex(mutex.get());
         }
     } catch (...) {
         // Out of memory: the line is lost.
