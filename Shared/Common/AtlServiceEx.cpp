@@ -195,7 +195,7 @@ bool CServiceModule::UpdateControlsAccepted(std::uint32_t controls, bool enable,
         m_status.controlsAccepted &= ~controls;
     }
     if (report) {
-        (void)ServiceControl().SetStatus(m_statusHandle, m_status);
+        SendStatus();
     }
     return true;
 }
@@ -370,5 +370,12 @@ void CServiceModule::ReportServiceEvent(std::uint32_t eventId, const std::wstrin
 void CServiceModule::ReportState(std::uint32_t state)
 {
     m_status.currentState = state;
-    (void)ServiceControl().SetStatus(m_statusHandle, m_status);
+    SendStatus();
+}
+
+void CServiceModule::SendStatus()
+{
+    if (const Win32Error error = ServiceControl().SetStatus(m_statusHandle, m_status); error != kErrorSuccess) {
+        LogUtils::WithoutRaising([&] { QX_LOG_ERROR("SetServiceStatus failed Error:", error); });
+    }
 }

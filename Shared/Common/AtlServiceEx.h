@@ -91,6 +91,8 @@ private:
     static void ReportServiceEvent(std::uint32_t eventId, const std::wstring* errorDescription = nullptr);
     // Sets the current state and reports the status; the caller holds m_statusLock.
     void ReportState(std::uint32_t state);
+    // Hands the status to the service manager; a failure is logged, and the service goes on.
+    void SendStatus();
 
     Qx::Platform::ServiceStatus m_status; // guarded by m_statusLock
     std::unique_ptr<Qx::Platform::ILock> m_statusLock;

@@ -59,7 +59,7 @@ Win32Error FakeServiceControl::SetStatus(NativeHandle, const ServiceStatus& stat
     std::lock_guard guard(m_lock);
     m_reports.push_back(status);
     m_reported.notify_all();
-    return kErrorSuccess;
+    return statusResult;
 }
 
 std::uint32_t FakeServiceControl::SendControl(std::uint32_t control)

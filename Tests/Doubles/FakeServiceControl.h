@@ -17,6 +17,8 @@ class FakeServiceControl final : public Platform::IServiceControl {
 public:
     Win32Error dispatcherResult = kErrorFailedServiceControllerConnect;
     Win32Error registerResult = kErrorSuccess;
+    // What SetStatus answers; the report is recorded all the same.
+    Win32Error statusResult = kErrorSuccess;
     std::vector<std::wstring> dispatchedNames;
 
     ~FakeServiceControl() override;

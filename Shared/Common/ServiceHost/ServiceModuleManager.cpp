@@ -183,10 +183,7 @@ void ServiceModuleManager::ShutdownModules() noexcept
         if (!record->initialized) {
             continue;
         }
-        try {
-            QX_LOG(3, "Shutting down ServiceModule ", record->name);
-        } catch (...) { // a record that cannot be logged must not keep the module running
-        }
+        LogUtils::WithoutRaising([&] { QX_LOG(3, "Shutting down ServiceModule ", record->name); });
         if (Libraries().CallSmShutdown(record->smShutdown).foreignException) {
             // As an exception of the host's own runtime would, leaving this function.
             std::terminate();

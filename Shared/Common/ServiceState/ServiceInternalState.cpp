@@ -109,10 +109,7 @@ void InternalState::Shutdown() noexcept
         m_worker.Stop();
         m_worker.ClearAction();
     } catch (const HRXEx& error) {
-        try {
-            QX_LOG_ERROR("InternalState::Shutdown failed: ", error);
-        } catch (...) { // the stop goes on without the record
-        }
+        LogUtils::WithoutRaising([&] { QX_LOG_ERROR("InternalState::Shutdown failed: ", error); });
     }
 }
 

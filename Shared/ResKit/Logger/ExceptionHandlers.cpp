@@ -128,11 +128,10 @@ std::int32_t LogExceptionHandler(const ExceptionDescription& exception)
         return kExceptionContinueSearch;
     }
     t_loggingException = true;
-    try {
+    WithoutRaising([&] {
         WriteRecordAt(1, kSeverityDbg, L"LogUtils", kExceptionRecordLine,
                       "*** Exception: ", ExceptionRecordText(exception));
-    } catch (...) { // a record that cannot be built is dropped; the search goes on
-    }
+    });
     t_loggingException = false;
     return kExceptionContinueSearch;
 }

@@ -283,8 +283,9 @@ private:
     int m_indent = 0;
 };
 
-// Runs action and drops whatever it throws: for records on paths that must not raise, such as
-// scope ends and crash handling.
+// The one way to log and go on: runs action, typically the writing of a record, and drops
+// whatever it throws. For records on paths that must not raise: scope ends, shut-down, crash
+// handling, and failures that are reported but do not stop the service.
 template <class Action>
 void WithoutRaising(Action&& action) noexcept
 {

@@ -259,11 +259,12 @@ TEST_F(ServiceLifecycleTest, ControlsCannotChangeWhileStartingAndSdEnabledWithho
     EXPECT_EQ(Stop(service), 0u);
 }
 
-TEST_F(ServiceLifecycleTest, StartRemovesStopAcceptAndSurvivesAMissingThreadHandle)
+TEST_F(ServiceLifecycleTest, StartRemovesStopAcceptAndSurvivesAMissingThreadHandleAndRefusedReports)
 {
     Configure(L"");
     platform.registry.SetDword(ParametersKeyPath(kService), L"StopAccept", 1);
     platform.threads.openThreadFailure = 6;
+    platform.serviceControl.statusResult = 6;
     auto service = StartService();
     WaitUntilRunning();
     EXPECT_FALSE(platform.registry.HasValue(ParametersKeyPath(kService), L"StopAccept"));
@@ -273,6 +274,9 @@ TEST_F(ServiceLifecycleTest, StartRemovesStopAcceptAndSurvivesAMissingThreadHand
     const LoggedRecord* noHandle = logger.Find(L"Failed to open current thread handle: 6");
     ASSERT_NE(noHandle, nullptr);
     EXPECT_EQ(noHandle->severity, L"ERROR");
+    const LoggedRecord* refused = logger.Find(L"SetServiceStatus failed Error:6");
+    ASSERT_NE(refused, nullptr);
+    EXPECT_EQ(refused->severity, L"ERROR");
     EXPECT_EQ(Stop(service), 0u);
     EXPECT_EQ(std::find(platform.threads.waits.begin(), platform.threads.waits.end(), 10000u),
               platform.threads.waits.end())
