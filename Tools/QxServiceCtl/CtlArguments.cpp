@@ -208,7 +208,7 @@ std::wstring SettingsConflict(const ServiceSettings& settings)
 // The options of install and config.
 ParsedArguments ParseSettings(const std::vector<std::wstring>& arguments, Command command)
 {
-    const std::wstring name = arguments[0];
+    const std::wstring& name = arguments[0];
     ServiceSettings& settings = command.install.settings;
     OptionReader reader(arguments, 2);
     bool anySetting = false;
@@ -221,7 +221,8 @@ ParsedArguments ParseSettings(const std::vector<std::wstring>& arguments, Comman
         } else if (std::wstring error = ReadSetting(option, reader, settings); error == L"unknown") {
             return Refuse(name + L": unknown option " + Quoted(option));
         } else if (!error.empty()) {
-            return Refuse(name + L": " + error);
+            error.insert(0, name + L": ");
+            return Refuse(std::move(error));
         } else {
             anySetting = true;
         }
