@@ -30,13 +30,13 @@ std::wstring TerminatedText(const std::vector<wchar_t>& buffer, std::size_t char
 
 ProductInfo ProductInfo::ReadFile(const std::wstring& iniPath)
 {
-    auto& text = Text();
+    auto& files = Files();
     ProductInfo info;
-    if (!text.FileExists(iniPath)) {
+    if (!files.FileExists(iniPath)) {
         return info;
     }
     auto read = [&](const wchar_t* key, const std::wstring& defaultValue) {
-        return text.ReadProfileString(iniPath, kSection, key, defaultValue.c_str(), kProfileValueCapacity);
+        return files.ReadProfileString(iniPath, kSection, key, defaultValue.c_str(), kProfileValueCapacity);
     };
     info.m_registryRoot = read(ConfigurationNames::kRegistryRoot, info.m_registryRoot);
     info.m_messageFile = read(ConfigurationNames::kMessageFile, info.m_messageFile);

@@ -172,7 +172,7 @@ std::wstring GetErrorText(std::uint32_t code)
 HRESULT ReadVersionInProductLanguage(const std::wstring& path, std::unique_ptr<IVersionBlock>& block)
 {
     ThreadUILanguageScope scope;
-    return Text().ReadVersionInfo(path, !scope.Applied(), block);
+    return Files().ReadVersionInfo(path, !scope.Applied(), block);
 }
 
 std::wstring GetErrorDescription(HRESULT hr, const ErrorInfo& errorInfo)

@@ -21,8 +21,8 @@ Platform::Services InstallOrThrow(const Platform::Services& services)
 } // namespace
 
 FakePlatform::FakePlatform()
-    : m_previous(InstallOrThrow({&registry, &libraries, &process, &text, &threads, &serviceControl, &selfDefenceDriver,
-                                 &crashHandling, &dumps}))
+    : m_previous(InstallOrThrow({&registry, &libraries, &process, &text, &files, &threads, &serviceControl,
+                                 &selfDefenceDriver, &crashHandling, &dumps}))
 {
     AddFakeLoggerLibrary(libraries);
 }
@@ -45,13 +45,14 @@ Services DefaultServices()
     static Testing::FakeLibraries libraries;
     static Testing::FakeProcess process;
     static Testing::FakeText text;
+    static Testing::FakeFiles files;
     static Testing::FakeThreads threads;
     static Testing::FakeServiceControl serviceControl;
     static Testing::FakeSelfDefenceDriver selfDefenceDriver;
     static Testing::FakeCrashHandling crashHandling;
     static Testing::FakeDumps dumps;
-    return {&registry,       &libraries,         &process,       &text, &threads,
-            &serviceControl, &selfDefenceDriver, &crashHandling, &dumps};
+    return {&registry, &libraries,      &process,           &text,          &files,
+            &threads,  &serviceControl, &selfDefenceDriver, &crashHandling, &dumps};
 }
 
 } // namespace Qx::Platform

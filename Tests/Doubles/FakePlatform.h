@@ -4,6 +4,7 @@
 
 #include "FakeCrashHandling.h"
 #include "FakeDumps.h"
+#include "FakeFiles.h"
 #include "FakeLibraries.h"
 #include "FakeProcess.h"
 #include "FakeRegistry.h"
@@ -27,6 +28,7 @@ public:
     FakeLibraries libraries;
     FakeProcess process;
     FakeText text;
+    FakeFiles files;
     FakeThreads threads;
     FakeServiceControl serviceControl;
     FakeSelfDefenceDriver selfDefenceDriver;

@@ -15,16 +15,6 @@
 
 namespace Qx::Testing {
 
-class FakeVersionBlock final : public Platform::IVersionBlock {
-public:
-    std::optional<std::pair<std::uint16_t, std::uint16_t>> translation;
-    // Sub-block to value; std::nullopt stands for a query that succeeds with a null value.
-    std::map<std::wstring, std::optional<std::wstring>, CaseInsensitiveLess> strings;
-
-    bool Translation(std::uint16_t& language, std::uint16_t& codePage) const override;
-    bool QueryString(const std::wstring& subBlock, std::wstring& value, bool& isNull) const override;
-};
-
 // Case mapping follows the system's tables and Utf8ToWide hands out UTF-16 units with U+FFFD for
 // ill-formed input, as Tests/Contract/TextContract.cpp holds them to.
 class FakeText final : public Platform::IText {
@@ -54,11 +44,6 @@ public:
     std::uint16_t userLanguage = 0x0407;
     std::uint16_t systemLanguage = 0x0407;
     bool console = false;
-    std::map<std::wstring, std::wstring, CaseInsensitiveLess> profileValues; // "file|section|key"
-    int profileReads = 0;
-    std::map<std::wstring, FakeVersionBlock, CaseInsensitiveLess> versionBlocks;
-    HRESULT versionFailure = kSOk;
-    std::vector<bool> versionNeutralRequests;
 
     Win32Error MapString(std::uint32_t locale, std::uint32_t flags, std::wstring_view source, wchar_t* destination,
                          int capacity, int& written) override;
@@ -71,11 +56,6 @@ public:
     std::uint16_t UserDefaultUILanguage() override { return userLanguage; }
     std::uint16_t SystemDefaultUILanguage() override { return systemLanguage; }
     bool HasConsoleWindow() override { return console; }
-    bool FileExists(const std::wstring& path) override;
-    std::wstring ReadProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key,
-                                   const wchar_t* defaultValue, std::uint32_t capacity) override;
-    HRESULT ReadVersionInfo(const std::wstring& path, bool neutral,
-                            std::unique_ptr<Platform::IVersionBlock>& block) override;
 };
 
 } // namespace Qx::Testing

@@ -86,6 +86,10 @@ public:
     std::uint16_t UserDefaultUILanguage() override;
     std::uint16_t SystemDefaultUILanguage() override;
     bool HasConsoleWindow() override;
+};
+
+class Win32Files final : public IFiles {
+public:
     bool FileExists(const std::wstring& path) override;
     std::wstring ReadProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key,
                                    const wchar_t* defaultValue, std::uint32_t capacity) override;

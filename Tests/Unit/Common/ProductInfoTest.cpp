@@ -16,7 +16,7 @@ class ProductInfoTest : public ::testing::Test {
 protected:
     void SetIni(const std::wstring& key, const std::wstring& value)
     {
-        platform.text.profileValues[std::wstring(kIni) + L"|ProductInfo|" + key] = value;
+        platform.files.profileValues[std::wstring(kIni) + L"|ProductInfo|" + key] = value;
     }
 
     FakePlatform platform;
@@ -35,7 +35,7 @@ TEST_F(ProductInfoTest, MissingFileGivesTheDefaults)
     EXPECT_EQ(info.MessageFile(), L"QxMessages.dll");
     EXPECT_EQ(info.AuditMessageFile(), L"");
     EXPECT_EQ(info.EventLogName(), L"Application");
-    EXPECT_EQ(platform.text.profileReads, 0) << "a missing file is not searched for once per value";
+    EXPECT_EQ(platform.files.profileReads, 0) << "a missing file is not searched for once per value";
 
     platform.libraries.Add(L"QxMessages.dll");
     EXPECT_TRUE(info.LoadMessageModule()) << "without a registry root the bare name is loaded";

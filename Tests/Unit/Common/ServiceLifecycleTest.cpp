@@ -37,7 +37,7 @@ protected:
     ServiceLifecycleTest()
     {
         Exports().Reset();
-        platform.text.profileValues[L"C:\\Program Files\\Qx\\ProductInfo2.ini|ProductInfo|RegistryRoot"] = kRoot;
+        platform.files.profileValues[L"C:\\Program Files\\Qx\\ProductInfo2.ini|ProductInfo|RegistryRoot"] = kRoot;
         platform.registry.SetString(kRoot, L"ProductInstallPath", kInstallPath);
         platform.text.messages[{nullptr, 0x80004005u, 0x0409}] = L"Call failed.\r\n";
         AddFakeWatchdogAgent(platform.libraries);

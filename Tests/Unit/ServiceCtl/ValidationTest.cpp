@@ -19,7 +19,7 @@ protected:
     {
         platform.registry.SetString(kParameters, L"ServiceModules", L"A.dll;B.dll");
         platform.registry.SetDword(kParameters, L"ServiceName", 3);
-        platform.text.profileValues[L"C:\\Host\\ProductInfo2.ini|ProductInfo|RegistryRoot"] = kProductRoot;
+        platform.files.profileValues[L"C:\\Host\\ProductInfo2.ini|ProductInfo|RegistryRoot"] = kProductRoot;
         platform.registry.SetString(kProductRoot, L"ProductInstallPath", L"C:\\Product\\");
         files = {L"C:\\Host\\ProductInfo2.ini", L"C:\\Product\\QxMessages.dll"};
         modules[L"A.dll"] = {0, L"C:\\Host\\A.dll", {"SmInitialize", "SmShutdown"}};

@@ -118,19 +118,19 @@ protected:
 
 TEST_F(Win32TextProfileTest, ReadProfileStringReadsValuesDefaultsAndCutsLongValues)
 {
-    EXPECT_EQ(L"quoted value", Text().ReadProfileString(m_path, L"Section", L"Key", L"default", 260));
-    EXPECT_EQ(L"", Text().ReadProfileString(m_path, L"Section", L"Empty", L"default", 260));
-    EXPECT_EQ(L"default", Text().ReadProfileString(m_path, L"Section", L"Missing", L"default", 260));
-    EXPECT_EQ(L"default", Text().ReadProfileString(m_path, L"Other", L"Key", L"default", 260));
-    EXPECT_EQ(L"default", Text().ReadProfileString(m_path + L".missing", L"Section", L"Key", L"default", 260));
-    EXPECT_EQ(std::wstring(259, L'v'), Text().ReadProfileString(m_path, L"Section", L"Long", L"default", 260));
+    EXPECT_EQ(L"quoted value", Files().ReadProfileString(m_path, L"Section", L"Key", L"default", 260));
+    EXPECT_EQ(L"", Files().ReadProfileString(m_path, L"Section", L"Empty", L"default", 260));
+    EXPECT_EQ(L"default", Files().ReadProfileString(m_path, L"Section", L"Missing", L"default", 260));
+    EXPECT_EQ(L"default", Files().ReadProfileString(m_path, L"Other", L"Key", L"default", 260));
+    EXPECT_EQ(L"default", Files().ReadProfileString(m_path + L".missing", L"Section", L"Key", L"default", 260));
+    EXPECT_EQ(std::wstring(259, L'v'), Files().ReadProfileString(m_path, L"Section", L"Long", L"default", 260));
 }
 
 TEST_F(Win32TextProfileTest, FileExistsForTheFileAndItsFolderOnly)
 {
-    EXPECT_TRUE(Text().FileExists(m_path));
-    EXPECT_TRUE(Text().FileExists(m_path.substr(0, m_path.find_last_of(L'\\'))));
-    EXPECT_FALSE(Text().FileExists(m_path + L".missing"));
+    EXPECT_TRUE(Files().FileExists(m_path));
+    EXPECT_TRUE(Files().FileExists(m_path.substr(0, m_path.find_last_of(L'\\'))));
+    EXPECT_FALSE(Files().FileExists(m_path + L".missing"));
 }
 
 TEST(Win32Text, ReadVersionInfoReadsTheHostsVersionResource)
@@ -139,7 +139,7 @@ TEST(Win32Text, ReadVersionInfoReadsTheHostsVersionResource)
     for (const bool neutral : {true, false}) {
         SCOPED_TRACE(neutral ? "neutral" : "not neutral");
         std::unique_ptr<Qx::Platform::IVersionBlock> block;
-        ASSERT_EQ(Qx::kSOk, Text().ReadVersionInfo(host, neutral, block));
+        ASSERT_EQ(Qx::kSOk, Files().ReadVersionInfo(host, neutral, block));
         ASSERT_NE(nullptr, block);
         std::uint16_t language = 0;
         std::uint16_t codePage = 0;
@@ -163,7 +163,7 @@ TEST(Win32Text, ReadVersionInfoOfAFileWithoutVersionResourceFails)
     for (const bool neutral : {true, false}) {
         SCOPED_TRACE(neutral ? "neutral" : "not neutral");
         std::unique_ptr<Qx::Platform::IVersionBlock> block;
-        EXPECT_EQ(Qx::MakeHResult(0x80070714u), Text().ReadVersionInfo(self, neutral, block));
+        EXPECT_EQ(Qx::MakeHResult(0x80070714u), Files().ReadVersionInfo(self, neutral, block));
         EXPECT_EQ(nullptr, block);
     }
 }

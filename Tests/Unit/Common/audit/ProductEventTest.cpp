@@ -37,7 +37,7 @@ protected:
 
 TEST_F(ProductEventTest, ReportsThroughTheChainOfTheProductSourceBuiltOnce)
 {
-    platform.text.profileValues[kSettingsRoot] = kRoot;
+    platform.files.profileValues[kSettingsRoot] = kRoot;
     platform.registry.SetString(kRoot, L"ProductInstallPath", L"C:\\Velquor\\");
     platform.registry.SetString(kRoot, L"EventSource", L"Velquor Audit");
     platform.registry.SetString(kRoot, L"DisabledEvents", L"x:1073807617");

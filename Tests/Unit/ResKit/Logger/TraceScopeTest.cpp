@@ -143,7 +143,7 @@ class ModuleInfoTest : public TraceScopeTest {
 protected:
     ModuleInfoTest()
     {
-        auto& block = platform.text.versionBlocks[FakeProcess::kExecutablePath];
+        auto& block = platform.files.versionBlocks[FakeProcess::kExecutablePath];
         block.translation = std::make_pair(std::uint16_t{0x0407}, std::uint16_t{0x04E4});
         block.strings[L"\\StringFileInfo\\040704e4\\FileVersion"] = L"1.2.3.4";
     }
@@ -167,24 +167,24 @@ TEST_F(ModuleInfoTest, WritesModuleVersionAndProcess)
     const std::wstring path = FakeProcess::kExecutablePath;
     EXPECT_EQ(Lines(), (std::vector<std::wstring>{L"*", L"** Module name:" + path, L"** Module version:1.2.3.4",
                                                   L"** Process:" + path, L"*"}));
-    EXPECT_EQ(platform.text.versionNeutralRequests, std::vector<bool>{false});
+    EXPECT_EQ(platform.files.versionNeutralRequests, std::vector<bool>{false});
 
     logger.records.clear();
     logger.maxEnabledLevel = 2;
     LogUtils::LogModuleInfo(&ReadVersionInProductLanguage);
     EXPECT_TRUE(logger.records.empty());
-    EXPECT_EQ(platform.text.versionNeutralRequests.size(), 1u) << "no version resource is read for a dropped record";
+    EXPECT_EQ(platform.files.versionNeutralRequests.size(), 1u) << "no version resource is read for a dropped record";
 }
 
 TEST_F(ModuleInfoTest, VersionVariants)
 {
-    auto& block = platform.text.versionBlocks[FakeProcess::kExecutablePath];
+    auto& block = platform.files.versionBlocks[FakeProcess::kExecutablePath];
     block.translation.reset();
     block.strings[L"\\StringFileInfo\\040904B0\\FileVersion"] = std::nullopt;
     platform.text.setLanguagesSucceeds = false;
     LogUtils::LogModuleInfo(&ReadVersionInProductLanguage);
     EXPECT_EQ(Lines().at(2), L"** Module version:<NULL>") << "no translation table: key 040904B0";
-    EXPECT_EQ(platform.text.versionNeutralRequests, std::vector<bool>{true})
+    EXPECT_EQ(platform.files.versionNeutralRequests, std::vector<bool>{true})
         << "without the product UI language the neutral resource is read";
 
     logger.records.clear();
@@ -193,7 +193,7 @@ TEST_F(ModuleInfoTest, VersionVariants)
     EXPECT_EQ(Lines().at(2), L"** Module version:") << "a failed query appends nothing";
 
     logger.records.clear();
-    platform.text.versionFailure = HResultFromWin32(1812);
+    platform.files.versionFailure = HResultFromWin32(1812);
     LogUtils::LogModuleInfo(&ReadVersionInProductLanguage);
     ASSERT_EQ(Lines().size(), 4u);
     EXPECT_EQ(Lines().at(2).substr(0, 11), L"** Process:") << "no version line without a resource";
