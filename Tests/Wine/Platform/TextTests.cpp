@@ -16,6 +16,7 @@
 
 namespace {
 
+using Qx::Platform::Files;
 using Qx::Platform::Text;
 using QxWineTest::ExpectWindowsBehaviour;
 using QxWineTest::ExplainWineDifference;
