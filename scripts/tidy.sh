@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs clang-tidy 14 with the repository's .clang-tidy over every native source, two at a time: the
-# host's logic, the doubles and the native tests from the compile commands of the native-clang
-# preset, and the fuzz targets from those of the fuzz preset, both configured first. Prints each
+# Runs clang-tidy 14 with the repository's .clang-tidy, two sources at a time: the host's logic, the
+# doubles and the native tests from the compile commands of the native-clang preset, the fuzz
+# targets from those of the fuzz preset, and the Windows sources from those of the windows preset,
+# each configured first. Prints each
 # finding once, as <file>:<line>:<column> [check] message, with the file named in the source tree
 # even when the compiler reached it through a layer's include root; the full output, with the code
 # each finding points at, is kept in build/tidy.log. Ends with a summary line and fails on any
@@ -22,7 +23,8 @@ mkdir -p build
 sources=0
 tidy_status=0
 
-# tidy <preset> <path pattern>: the sources of the preset's compile commands whose path matches.
+# tidy <preset> <path pattern> [<clang-tidy option>...]: the sources of the preset's compile
+# commands whose path matches.
 tidy() {
   local preset=$1 pattern=$2 count
   "${lock[@]}" cmake --preset "$preset" >/dev/null || return
@@ -30,12 +32,20 @@ tidy() {
   echo "clang-tidy over $count sources of build/$preset/compile_commands.json"
   sources=$((sources + count))
   # run-clang-tidy colours its output whatever it is written to.
-  "${lock[@]}" run-clang-tidy-14 -j2 -quiet -p "build/$preset" "$pattern" 2>&1 | sed 's/\x1b\[[0-9;]*m//g' >>"$log"
+  "${lock[@]}" run-clang-tidy-14 -j2 -quiet "${@:3}" -p "build/$preset" "$pattern" 2>&1 | sed 's/\x1b\[[0-9;]*m//g' >>"$log"
   return "${PIPESTATUS[0]}"
 }
 
 tidy native-clang "$repo/" || tidy_status=1
 tidy fuzz "$repo/Tests/Fuzz/" || tidy_status=1
+# The Windows sources (the Win32 layer, the control tool, the stand-ins and the sample) through the
+# MinGW build's compile commands, parsed by clang for the MinGW target with MinGW's C++ library and
+# Windows headers (GCC's own intrinsics headers are not clang's, so its include folder stays out).
+# The Wine tests stay out: clang 14 cannot parse std::source_location of MinGW's libstdc++ 12.
+mingw_cxx=$(x86_64-w64-mingw32-g++-posix -print-file-name=include)/c++
+tidy windows "$repo/(Shared|Tools|Products|Samples)/" -extra-arg=--target=x86_64-w64-mingw32 -extra-arg=-nostdinc++ \
+  -extra-arg="-isystem$mingw_cxx" -extra-arg="-isystem$mingw_cxx/x86_64-w64-mingw32" \
+  -extra-arg="-isystem$mingw_cxx/backward" -extra-arg=-isystem/usr/x86_64-w64-mingw32/include || tidy_status=1
 
 # A header's findings come once from every source that includes it; layers/<layer>/ stands for Shared/.
 findings=$(grep -E '^/[^ ]+:[0-9]+:[0-9]+: (warning|error): .*\]$' "$log" |

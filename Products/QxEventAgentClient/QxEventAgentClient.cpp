@@ -71,7 +71,7 @@ extern "C" __declspec(dllexport) HRESULT
         return E_POINTER;
     }
     if (zero != 0 || nullData != nullptr || zero64 != 0 || !QxEventsFile::IsEventType(type) ||
-        (sid != nullptr && !IsValidSid(sid))) {
+        (sid != nullptr && (IsValidSid(sid) == 0))) {
         return E_INVALIDARG;
     }
     try {

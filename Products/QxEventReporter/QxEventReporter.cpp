@@ -79,7 +79,7 @@ extern "C" __declspec(dllexport) HRESULT
     if (numStrings != 0 && strings == nullptr) {
         return E_POINTER;
     }
-    if (!QxEventsFile::IsEventType(type) || alert > 1 || (sid != nullptr && !IsValidSid(sid))) {
+    if (!QxEventsFile::IsEventType(type) || alert > 1 || (sid != nullptr && (IsValidSid(sid) == 0))) {
         return E_INVALIDARG;
     }
     try {
@@ -102,8 +102,8 @@ extern "C" __declspec(dllexport) HRESULT
                                    "\tid=" + QxEventsFile::Hex32(eventId) + "\tsid=" + QxEventsFile::SidText(sid) +
                                    "\talert=" + std::to_string(alert) + "\textra=" + QxEventsFile::Hex32(extraParam) +
                                    QxEventsFile::StringFields(numStrings, strings);
-        if (!ReportEventW(g_source.eventLog, type, category, eventId, sid, numStrings, 0,
-                          logStrings.empty() ? nullptr : logStrings.data(), nullptr)) {
+        if (ReportEventW(g_source.eventLog, type, category, eventId, sid, numStrings, 0,
+                         logStrings.empty() ? nullptr : logStrings.data(), nullptr) == 0) {
             return HResultFromWin32(GetLastError());
         }
         return HResultFromWin32(QxEventsFile::AppendLine(kEventsFile, "ErReportEvent3", fields));

@@ -80,7 +80,7 @@ bool DeflateFile(z_stream& stream, HANDLE source, HANDLE target, HANDLE stopEven
     for (int flush = Z_NO_FLUSH; flush != Z_FINISH;) {
         DWORD read = 0;
         if (WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0 ||
-            !ReadFile(source, input.data(), kChunkSize, &read, nullptr)) {
+            (ReadFile(source, input.data(), kChunkSize, &read, nullptr) == 0)) {
             return false;
         }
         flush = read == 0 ? Z_FINISH : Z_NO_FLUSH;
@@ -102,7 +102,7 @@ bool DeflateFile(z_stream& stream, HANDLE source, HANDLE target, HANDLE stopEven
 bool WriteGzipMember(HANDLE source, HANDLE target, HANDLE stopEvent)
 {
     FILETIME lastWrite{};
-    if (!GetFileTime(source, nullptr, nullptr, &lastWrite)) {
+    if (GetFileTime(source, nullptr, nullptr, &lastWrite) == 0) {
         return false;
     }
     const std::uint64_t fileTime = (std::uint64_t{lastWrite.dwHighDateTime} << 32) | lastWrite.dwLowDateTime;
@@ -144,10 +144,10 @@ void PackFile(const std::wstring& logPath, HANDLE stopEvent)
             return;
         }
         packed = CopyExistingArchive(archivePath, part.get()) && WriteGzipMember(source.get(), part.get(), stopEvent) &&
-                 FlushFileBuffers(part.get());
+                 (FlushFileBuffers(part.get()) != 0);
     }
     if (packed &&
-        MoveFileExW(partPath.c_str(), archivePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        (MoveFileExW(partPath.c_str(), archivePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0)) {
         DeleteFileW(logPath.c_str());
     } else {
         DeleteFileW(partPath.c_str());
@@ -171,7 +171,7 @@ void PackRotatedFiles(HANDLE stopEvent)
             if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && IsRotatedLogName(found.cFileName)) {
                 names.emplace_back(found.cFileName);
             }
-        } while (FindNextFileW(search.get(), &found));
+        } while (FindNextFileW(search.get(), &found) != 0);
     }
     for (const std::wstring& name : names) {
         if (WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) {
@@ -215,7 +215,8 @@ extern "C" __declspec(dllexport) HRESULT Initialize()
         return HResultFromWin32(GetLastError());
     }
     HMODULE self = nullptr;
-    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&__ImageBase), &self)) {
+    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&__ImageBase), &self) ==
+        0) {
         return HResultFromWin32(GetLastError());
     }
     g_thread.reset(CreateThread(nullptr, 0, PackerThread, stopEvent.get(), 0, nullptr));

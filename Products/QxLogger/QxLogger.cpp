@@ -280,10 +280,10 @@ void PruneLogs(const std::wstring& folder, const std::wstring& service, const st
             }
             std::wstring path = folder + found.cFileName;
             const bool current = EqualIgnoringCase(path, currentPath);
-            const ULONGLONG written = (static_cast<ULONGLONG>(found.ftLastWriteTime.dwHighDateTime) << 32U) |
+            const ULONGLONG written = (static_cast<ULONGLONG>(found.ftLastWriteTime.dwHighDateTime) << 32u) |
                                       found.ftLastWriteTime.dwLowDateTime;
             files.push_back({std::move(path), written, current});
-        } while (FindNextFileW(search.get(), &found));
+        } while (FindNextFileW(search.get(), &found) != 0);
     }
     std::sort(files.begin(), files.end(), [](const LogFile& left, const LogFile& right) {
         if (left.current != right.current) {
@@ -364,7 +364,7 @@ std::string ReadWholeFile(const std::wstring& path)
     std::string content;
     char buffer[8192];
     DWORD read = 0;
-    while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read != 0) {
+    while ((ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) != 0) && read != 0) {
         content.append(buffer, read);
     }
     return content;
@@ -384,7 +384,8 @@ std::wstring FreeRotationPath(const std::wstring& path)
     const std::wstring stem = hasExtension ? path.substr(0, dot) : path;
     const std::wstring extension = hasExtension ? path.substr(dot) : L".log";
     for (unsigned long n = 1;; ++n) {
-        std::wstring candidate = stem + L'.' + std::to_wstring(n) + extension;
+        std::wstring candidate = stem;
+        candidate.append(L".").append(std::to_wstring(n)).append(extension);
         if (!FileExists(candidate)) {
             return candidate;
         }
@@ -452,7 +453,7 @@ public:
             return S_OK;
         }
         // The named file is new in practice, and then the early file simply takes its name.
-        if (earlyFileOpened && MoveFileExW(previous.c_str(), target.c_str(), 0)) {
+        if (earlyFileOpened && (MoveFileExW(previous.c_str(), target.c_str(), 0) != 0)) {
             early_ = false;
             return S_OK;
         }
@@ -532,7 +533,7 @@ private:
             return LastErrorResult();
         }
         LARGE_INTEGER size{};
-        size_ = GetFileSizeEx(file_.get(), &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+        size_ = GetFileSizeEx(file_.get(), &size) != 0 ? static_cast<std::uint64_t>(size.QuadPart) : 0;
         return S_OK;
     }
 
@@ -549,7 +550,7 @@ private:
         DWORD written = 0;
         const BOOL ok = WriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
         size_ += written;
-        return ok ? S_OK : LastErrorResult();
+        return ok != 0 ? S_OK : LastErrorResult();
     }
 
     mutable std::mutex mutex_;

@@ -35,7 +35,7 @@ bool FakeFiles::FileExists(const std::wstring& path)
 }
 
 std::wstring FakeFiles::ReadProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key,
-                                         const wchar_t* defaultValue, std::uint32_t capacity)
+                                          const wchar_t* defaultValue, std::uint32_t capacity)
 {
     ++profileReads;
     const auto found = profileValues.find(file + L"|" + section + L"|" + key);

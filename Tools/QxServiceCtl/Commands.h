@@ -15,7 +15,7 @@ int Uninstall(const std::wstring& service, bool force, bool purge);
 int Validate(const std::wstring& service);
 int Status(const std::wstring& service, bool json);
 int RunModules(const Command& command);
-int Explain(const std::wstring& code);
+int Explain(const std::wstring& text);
 // Writes the product root that is given (the ini beside the host, its registry values and event
 // source), then shows it.
 int Product(const ProductOptions& options);

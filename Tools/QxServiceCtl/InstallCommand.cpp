@@ -56,8 +56,8 @@ bool Repoint(SC_HANDLE existing, const std::wstring& service, std::wstring& reas
         reason = L"service \"" + service + L"\" cannot be replaced: " + reason;
         return false;
     }
-    if (!ChangeServiceConfigW(existing, SERVICE_WIN32_OWN_PROCESS, SERVICE_NO_CHANGE, SERVICE_ERROR_NORMAL,
-                              BinaryPath(service).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr)) {
+    if (ChangeServiceConfigW(existing, SERVICE_WIN32_OWN_PROCESS, SERVICE_NO_CHANGE, SERVICE_ERROR_NORMAL,
+                             BinaryPath(service).c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) == 0) {
         reason = L"service \"" + service + L"\" cannot be reconfigured" + Win32Reason(GetLastError());
         return false;
     }
@@ -177,7 +177,7 @@ int Config(const std::wstring& service, const ServiceSettings& settings, bool fo
         return Fail(kCommand, reason);
     }
     SERVICE_STATUS status{};
-    const bool stopped = QueryServiceStatus(handle.get(), &status) && status.dwCurrentState == SERVICE_STOPPED;
+    const bool stopped = (QueryServiceStatus(handle.get(), &status) != 0) && status.dwCurrentState == SERVICE_STOPPED;
     Out(L"changed service " + service + (stopped ? L"" : L": the host reads its Parameters at its next start"));
     Warn(kCommand, warnings);
     return kExitSuccess;

@@ -55,8 +55,8 @@ bool WriteRootValues(const ProductOptions& options, const std::wstring& root, st
 
 bool WriteProduct(const ProductOptions& options, const std::wstring& iniPath, std::wstring& reason)
 {
-    if (options.registryRoot && !WritePrivateProfileStringW(ProductInfo::kSection, L"RegistryRoot",
-                                                            options.registryRoot->c_str(), iniPath.c_str())) {
+    if (options.registryRoot && (WritePrivateProfileStringW(ProductInfo::kSection, L"RegistryRoot",
+                                                            options.registryRoot->c_str(), iniPath.c_str()) == 0)) {
         reason = iniPath + L" cannot be written" + Win32Reason(GetLastError());
         return false;
     }

@@ -181,6 +181,24 @@ std::wstring CallCatching(Call call)
     }
 }
 
+void ReportThrowingShutdown(const std::wstring& module, const std::wstring& thrown, const std::wstring& took)
+{
+    Out(L"SmShutdown " + module + L": " + thrown + L" after " + took);
+    Fail(kCommand, L"module " + module + L" " + thrown +
+                       L" out of SmShutdown: the service ends there through std::terminate (exit code 3, one crash "
+                       L"dump), and the modules before it get no SmShutdown");
+}
+
+// Prints what failed the start of a module; gives it in short ("threw ...", "failed with ...").
+std::wstring ReportFailedStart(const std::wstring& module, const std::wstring& thrown, HRESULT hr,
+                               const std::wstring& took)
+{
+    std::wstring what = !thrown.empty() ? thrown : L"failed with " + Hex8(static_cast<std::uint32_t>(hr));
+    const std::wstring text = !thrown.empty() ? L"" : GetErrorText(static_cast<std::uint32_t>(hr));
+    Out(L"SmInitialize " + module + L": " + what + (text.empty() ? L"" : L" (" + text + L")") + L" after " + took);
+    return what;
+}
+
 // Shuts the modules down, last first. A module that throws ends it there, as the service ends with
 // std::terminate; false then.
 bool ShutDown(std::vector<LoadedModule>& modules, std::size_t initialized)
@@ -191,10 +209,7 @@ bool ShutDown(std::vector<LoadedModule>& modules, std::size_t initialized)
         const std::wstring thrown = CallCatching([&] { return Libraries().CallSmShutdown(module.smShutdown); });
         const std::wstring took = Milliseconds(std::chrono::steady_clock::now() - started);
         if (!thrown.empty()) {
-            Out(L"SmShutdown " + module.name + L": " + thrown + L" after " + took);
-            Fail(kCommand, L"module " + module.name + L" " + thrown +
-                               L" out of SmShutdown: the service ends there through std::terminate (exit code 3, "
-                               L"one crash dump), and the modules before it get no SmShutdown");
+            ReportThrowingShutdown(module.name, thrown, took);
             return false;
         }
         Out(L"SmShutdown " + module.name + L": returned in " + took);
@@ -218,10 +233,7 @@ bool Initialize(std::vector<LoadedModule>& modules)
         });
         const std::wstring took = Milliseconds(std::chrono::steady_clock::now() - started);
         if (!thrown.empty() || hr < 0) {
-            const std::wstring what = !thrown.empty() ? thrown : L"failed with " + Hex8(static_cast<std::uint32_t>(hr));
-            const std::wstring text = !thrown.empty() ? L"" : GetErrorText(static_cast<std::uint32_t>(hr));
-            Out(L"SmInitialize " + module.name + L": " + what + (text.empty() ? L"" : L" (" + text + L")") +
-                L" after " + took);
+            const std::wstring what = ReportFailedStart(module.name, thrown, hr, took);
             ShutDown(modules, i);
             Fail(kCommand, L"module " + module.name + L" did not start: " + what);
             return false;

@@ -22,7 +22,7 @@ constexpr DWORD kPollMilliseconds = 50;
 
 bool QueryState(SC_HANDLE service, SERVICE_STATUS& status, std::wstring& reason)
 {
-    if (!QueryServiceStatus(service, &status)) {
+    if (QueryServiceStatus(service, &status) == 0) {
         reason = L"its status cannot be read" + Win32Reason(GetLastError());
         return false;
     }
@@ -70,8 +70,8 @@ std::vector<std::wstring> OtherHostServices(const std::wstring& service)
     std::vector<std::uint8_t> buffer(needed);
     resume = 0;
     if (!manager || needed == 0 ||
-        !EnumServicesStatusExW(manager.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL, buffer.data(),
-                               needed, &needed, &count, &resume, nullptr)) {
+        (EnumServicesStatusExW(manager.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL, buffer.data(),
+                               needed, &needed, &count, &resume, nullptr) == 0)) {
         return others;
     }
     const auto* services = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
@@ -102,7 +102,8 @@ bool StopAndWait(SC_HANDLE service, std::wstring& reason)
     if (status.dwCurrentState == SERVICE_STOPPED) {
         return true;
     }
-    if (status.dwCurrentState != SERVICE_STOP_PENDING && !ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+    if (status.dwCurrentState != SERVICE_STOP_PENDING &&
+        (ControlService(service, SERVICE_CONTROL_STOP, &status) == 0)) {
         const DWORD error = GetLastError();
         reason =
             error == ERROR_INVALID_SERVICE_CONTROL
@@ -133,7 +134,7 @@ bool RemoveService(SC_HANDLE service, const std::wstring& name, std::wstring& re
     if (!DeleteKeyTree(ParametersKeyPath(name), reason)) {
         return false;
     }
-    if (!DeleteService(service) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
+    if ((DeleteService(service) == 0) && GetLastError() != ERROR_SERVICE_MARKED_FOR_DELETE) {
         reason = L"it cannot be deleted" + Win32Reason(GetLastError());
         return false;
     }
@@ -146,7 +147,8 @@ std::wstring ImagePathOf(SC_HANDLE service)
     QueryServiceConfigW(service, nullptr, 0, &needed);
     std::vector<std::uint8_t> buffer(needed);
     auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
-    if (needed == 0 || !QueryServiceConfigW(service, config, needed, &needed) || config->lpBinaryPathName == nullptr) {
+    if (needed == 0 || (QueryServiceConfigW(service, config, needed, &needed) == 0) ||
+        config->lpBinaryPathName == nullptr) {
         return {};
     }
     return config->lpBinaryPathName;

@@ -59,8 +59,9 @@ bool ChangeConfig(SC_HANDLE service, const ServiceSettings& settings, const std:
     const std::optional<std::wstring> password =
         settings.account ? std::optional(settings.password.value_or(L"")) : std::nullopt;
     const DWORD start = settings.start ? ManagerStartType(*settings.start) : SERVICE_NO_CHANGE;
-    if (!ChangeServiceConfigW(service, SERVICE_NO_CHANGE, start, SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
-                              OrNull(dependencies), OrNull(settings.account), OrNull(password), OrNull(displayName))) {
+    if (ChangeServiceConfigW(service, SERVICE_NO_CHANGE, start, SERVICE_NO_CHANGE, nullptr, nullptr, nullptr,
+                             OrNull(dependencies), OrNull(settings.account), OrNull(password),
+                             OrNull(displayName)) == 0) {
         reason = L"its start, dependencies, account or display name cannot be changed" + Win32Reason(GetLastError());
         return false;
     }
@@ -71,7 +72,7 @@ bool ChangeConfig(SC_HANDLE service, const ServiceSettings& settings, const std:
 bool ChangeConfig2(SC_HANDLE service, DWORD level, void* info, const wchar_t* what, const std::wstring& unknownLevel,
                    std::vector<std::wstring>& warnings, std::wstring& reason)
 {
-    if (ChangeServiceConfig2W(service, level, info)) {
+    if (ChangeServiceConfig2W(service, level, info) != 0) {
         return true;
     }
     const DWORD error = GetLastError();
@@ -89,7 +90,7 @@ bool SetDelayedStart(SC_HANDLE service, StartType start, std::vector<std::wstrin
     if (start != StartType::Auto && start != StartType::Delayed) {
         return true;
     }
-    SERVICE_DELAYED_AUTO_START_INFO delayed{start == StartType::Delayed};
+    SERVICE_DELAYED_AUTO_START_INFO delayed{static_cast<WINBOOL>(start == StartType::Delayed)};
     if (start == StartType::Auto) {
         std::vector<std::wstring> ignored;
         return ChangeConfig2(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &delayed, L"delayed start", L"", ignored,
@@ -104,8 +105,8 @@ bool ConfirmRecovery(SC_HANDLE service, DWORD actions, std::vector<std::wstring>
 {
     std::array<std::uint8_t, 1024> buffer{};
     DWORD needed = 0;
-    if (!QueryServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, buffer.data(), static_cast<DWORD>(buffer.size()),
-                              &needed)) {
+    if (QueryServiceConfig2W(service, SERVICE_CONFIG_FAILURE_ACTIONS, buffer.data(), static_cast<DWORD>(buffer.size()),
+                             &needed) == 0) {
         warnings.push_back(L"the service manager does not report recovery actions back" + Win32Reason(GetLastError()) +
                            L": they cannot be confirmed");
         return true;
@@ -128,7 +129,7 @@ bool SetRecovery(SC_HANDLE service, const ServiceSettings& settings, std::vector
     SERVICE_FAILURE_ACTIONSW actions{settings.resetAfterSeconds.value_or(kDefaultResetAfterSeconds), nullptr, nullptr,
                                      restart ? static_cast<DWORD>(restarts.size()) : 0, restarts.data()};
     // The host ends a failed start with a failure exit code and no crash: that counts only with the flag.
-    SERVICE_FAILURE_ACTIONS_FLAG onEveryFailure{restart};
+    SERVICE_FAILURE_ACTIONS_FLAG onEveryFailure{static_cast<WINBOOL>(restart)};
     return ChangeConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS, &actions, L"recovery actions", L"", warnings,
                          reason) &&
            ChangeConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onEveryFailure,

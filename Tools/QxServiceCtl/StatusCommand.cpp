@@ -47,7 +47,7 @@ std::optional<FoundFile> FindNewest(const std::wstring& folder, const std::wstri
             (!newest || Earlier(newest->written, data.ftLastWriteTime))) {
             newest = FoundFile{folder + data.cFileName, data.ftCreationTime, data.ftLastWriteTime};
         }
-    } while (FindNextFileW(find.get(), &data));
+    } while (FindNextFileW(find.get(), &data) != 0);
     return newest;
 }
 
@@ -98,12 +98,13 @@ ProcessFate FateOf(DWORD processId, std::wstring_view program)
     }
     FILETIME created{};
     FILETIME unused[3]{};
-    const std::optional<FILETIME> started = GetProcessTimes(process.get(), &created, &unused[0], &unused[1], &unused[2])
-                                                ? std::optional(created)
-                                                : std::nullopt;
+    const std::optional<FILETIME> started =
+        GetProcessTimes(process.get(), &created, &unused[0], &unused[1], &unused[2]) != 0 ? std::optional(created)
+                                                                                          : std::nullopt;
     DWORD exitCode = 0;
     if (WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) {
-        return {true, GetExitCodeProcess(process.get(), &exitCode) ? std::optional(exitCode) : std::nullopt, started};
+        return {true, GetExitCodeProcess(process.get(), &exitCode) != 0 ? std::optional(exitCode) : std::nullopt,
+                started};
     }
     wchar_t image[1024];
     DWORD size = static_cast<DWORD>(std::size(image));
@@ -291,8 +292,8 @@ int Status(const std::wstring& service, bool json)
     }
     SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
-    if (!QueryServiceStatusEx(handle.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
-                              &needed)) {
+    if (QueryServiceStatusEx(handle.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                             &needed) == 0) {
         return Fail(kCommand,
                     L"the status of service \"" + service + L"\" cannot be read" + Win32Reason(GetLastError()));
     }

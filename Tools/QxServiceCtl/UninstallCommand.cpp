@@ -32,7 +32,7 @@ void AddFiles(const std::wstring& folder, const std::wstring& pattern, std::vect
         if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
             found.push_back({folder + data.cFileName, false});
         }
-    } while (FindNextFileW(find.get(), &data));
+    } while (FindNextFileW(find.get(), &data) != 0);
 }
 
 // The service's module logs, crash dumps, watchdog status file and logger settings.
@@ -90,9 +90,9 @@ bool RemoveEventSources(const std::wstring& service, std::wstring& reason)
         }
         std::wstring users;
         for (const std::wstring& other : others) {
-            users += (users.empty() ? L"" : L", ") + other;
+            users.append(users.empty() ? L"" : L", ").append(other);
         }
-        Out(L"event source " + source + L" stays: " + users + L" report under it too");
+        Out(L"event source " + source + L" stays: " + users.append(L" report under it too"));
     }
     return true;
 }

@@ -23,7 +23,7 @@ constexpr auto kHeartbeatPeriod = std::chrono::seconds(3);
 
 HRESULT HResultFromWin32(DWORD error)
 {
-    return error == ERROR_SUCCESS ? S_OK : static_cast<HRESULT>((error & 0xFFFF) | 0x80070000U);
+    return error == ERROR_SUCCESS ? S_OK : static_cast<HRESULT>((error & 0xFFFF) | 0x80070000u);
 }
 
 class Heartbeat {
@@ -131,7 +131,7 @@ QX_MODULE_API HRESULT SmInitialize([[maybe_unused]] uint32_t* moduleFlags)
         if (folder.empty()) {
             return HResultFromWin32(GetLastError());
         }
-        if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        if ((CreateDirectoryW(folder.c_str(), nullptr) == 0) && GetLastError() != ERROR_ALREADY_EXISTS) {
             return HResultFromWin32(GetLastError());
         }
         auto heartbeat = std::make_unique<Heartbeat>();

@@ -26,8 +26,8 @@ Win32Error Win32Dumps::RunProcess(const wchar_t* application, wchar_t* commandLi
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(application, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                          &startup, &process)) {
+    if (::CreateProcessW(application, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                         &process) == 0) {
         return LastErrorOr(ERROR_FILE_NOT_FOUND);
     }
     const UniqueKernelHandle processHandle(process.hProcess);
@@ -36,7 +36,7 @@ Win32Error Win32Dumps::RunProcess(const wchar_t* application, wchar_t* commandLi
         ::TerminateProcess(processHandle.get(), 0xFFFFFFFF);
     }
     DWORD code = 0;
-    exitCode = ::GetExitCodeProcess(processHandle.get(), &code) ? code : 0;
+    exitCode = ::GetExitCodeProcess(processHandle.get(), &code) != 0 ? code : 0;
     return ERROR_SUCCESS;
 }
 
@@ -63,7 +63,7 @@ bool Win32Dumps::WriteMiniDump(const wchar_t* path, std::int32_t dumpType, const
 bool Win32Dumps::FileHasData(const wchar_t* path)
 {
     WIN32_FILE_ATTRIBUTE_DATA attributes{};
-    return ::GetFileAttributesExW(path, GetFileExInfoStandard, &attributes) &&
+    return (::GetFileAttributesExW(path, GetFileExInfoStandard, &attributes) != 0) &&
            (attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
            (attributes.nFileSizeHigh != 0 || attributes.nFileSizeLow != 0);
 }

@@ -51,7 +51,8 @@ public:
     {
         WORD* entry = nullptr;
         UINT bytes = 0;
-        if (!Version().query(m_data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&entry), &bytes) ||
+        if ((Version().query(m_data.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&entry), &bytes) ==
+             0) ||
             entry == nullptr || bytes < 2 * sizeof(WORD)) {
             return false;
         }
@@ -64,7 +65,7 @@ public:
     {
         wchar_t* text = nullptr;
         UINT characters = 0;
-        if (!Version().query(m_data.data(), subBlock.c_str(), reinterpret_cast<void**>(&text), &characters)) {
+        if (Version().query(m_data.data(), subBlock.c_str(), reinterpret_cast<void**>(&text), &characters) == 0) {
             return false;
         }
         isNull = text == nullptr;
@@ -84,7 +85,7 @@ bool Win32Files::FileExists(const std::wstring& path)
 }
 
 std::wstring Win32Files::ReadProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key,
-                                          const wchar_t* defaultValue, std::uint32_t capacity)
+                                           const wchar_t* defaultValue, std::uint32_t capacity)
 {
     std::vector<wchar_t> buffer(capacity);
     const DWORD length = ::GetPrivateProfileStringW(section, key, defaultValue, buffer.data(), capacity, file.c_str());
@@ -107,7 +108,7 @@ HRESULT Win32Files::ReadVersionInfo(const std::wstring& path, bool neutral, std:
     std::vector<BYTE> data(size);
     const BOOL read = neutral ? version.readEx(FILE_VER_GET_NEUTRAL, path.c_str(), 0, size, data.data())
                               : version.read(path.c_str(), 0, size, data.data());
-    if (!read) {
+    if (read == 0) {
         return HResultFromWin32(LastErrorOr(ERROR_RESOURCE_DATA_NOT_FOUND));
     }
     block = std::make_unique<Win32VersionBlock>(std::move(data));

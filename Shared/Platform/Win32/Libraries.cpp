@@ -33,7 +33,7 @@ ModuleEntryOutcome ForeignExceptionOutcome(const QxMsvcException& caught)
 
 Win32Error Win32Libraries::RestrictSearchToSafeFolders()
 {
-    if (!::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)) {
+    if (::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) == 0) {
         return LastErrorOr(ERROR_INVALID_FUNCTION);
     }
     return ERROR_SUCCESS;

@@ -8,7 +8,8 @@
 #include <string_view>
 #include <vector>
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+// The linker's name for the base of this image.
+extern "C" IMAGE_DOS_HEADER __ImageBase; // NOLINT(bugprone-reserved-identifier)
 
 namespace Qx::Platform::Win32 {
 
@@ -77,8 +78,8 @@ public:
         void* const combase = m_combase.load(std::memory_order_acquire);
         HMODULE pinned = nullptr;
         if (combase == nullptr ||
-            !::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                                  static_cast<LPCWSTR>(combase), &pinned)) {
+            (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                  static_cast<LPCWSTR>(combase), &pinned) == 0)) {
             return nullptr;
         }
         const auto function =

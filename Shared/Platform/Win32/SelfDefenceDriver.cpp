@@ -78,8 +78,8 @@ HRESULT Win32SelfDefenceDriver::QueryMode(std::uint32_t& mode)
     }
     DWORD answer = 0;
     DWORD returned = 0;
-    if (!::DeviceIoControl(device.get(), kQueryModeControlCode, nullptr, 0, &answer, sizeof(answer), &returned,
-                           nullptr)) {
+    if (::DeviceIoControl(device.get(), kQueryModeControlCode, nullptr, 0, &answer, sizeof(answer), &returned,
+                          nullptr) == 0) {
         return HResultFromWin32(LastErrorOr(ERROR_GEN_FAILURE));
     }
     mode = answer;

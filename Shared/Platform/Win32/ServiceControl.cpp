@@ -26,7 +26,7 @@ Win32Error Win32ServiceControl::StartDispatcher(const wchar_t* serviceName, Serv
 {
     g_serviceMain = serviceMain;
     SERVICE_TABLE_ENTRYW table[] = {{const_cast<LPWSTR>(serviceName), &ServiceMainTrampoline}, {nullptr, nullptr}};
-    if (!::StartServiceCtrlDispatcherW(table)) {
+    if (::StartServiceCtrlDispatcherW(table) == 0) {
         return LastErrorOr(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
     }
     return ERROR_SUCCESS;
@@ -50,7 +50,7 @@ Win32Error Win32ServiceControl::SetStatus(NativeHandle statusHandle, const Servi
                           status.serviceSpecificExitCode,
                           status.checkPoint,
                           status.waitHint};
-    if (!::SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(statusHandle), &report)) {
+    if (::SetServiceStatus(static_cast<SERVICE_STATUS_HANDLE>(statusHandle), &report) == 0) {
         return LastErrorOr(ERROR_INVALID_HANDLE);
     }
     return ERROR_SUCCESS;

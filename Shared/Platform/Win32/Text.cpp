@@ -64,11 +64,11 @@ Win32Error Win32Text::GetThreadPreferredUILanguages(std::uint32_t flags, std::ve
 {
     ULONG count = 0;
     ULONG size = 0;
-    if (!::GetThreadPreferredUILanguages(flags, &count, nullptr, &size)) {
+    if (::GetThreadPreferredUILanguages(flags, &count, nullptr, &size) == 0) {
         return LastErrorOr(ERROR_INVALID_PARAMETER);
     }
     std::vector<wchar_t> buffer(size);
-    if (!::GetThreadPreferredUILanguages(flags, &count, buffer.data(), &size)) {
+    if (::GetThreadPreferredUILanguages(flags, &count, buffer.data(), &size) == 0) {
         return LastErrorOr(ERROR_INVALID_PARAMETER);
     }
     list = std::move(buffer);

@@ -125,7 +125,7 @@ void Win32Threads::Terminate(NativeHandle thread, std::uint32_t exitCode)
 
 Win32Error Win32Threads::CreateEvent(bool manualReset, Event& event)
 {
-    HANDLE handle = ::CreateEventW(nullptr, manualReset, FALSE, nullptr);
+    HANDLE handle = ::CreateEventW(nullptr, static_cast<WINBOOL>(manualReset), FALSE, nullptr);
     if (handle == nullptr) {
         return LastErrorOr(ERROR_NOT_ENOUGH_MEMORY);
     }
@@ -167,7 +167,7 @@ std::uint32_t Win32Threads::WaitAny(NativeHandle first, NativeHandle second, std
 Win32Error Win32Threads::GetExitCode(NativeHandle thread, std::uint32_t& exitCode)
 {
     DWORD code = 0;
-    if (!::GetExitCodeThread(thread, &code)) {
+    if (::GetExitCodeThread(thread, &code) == 0) {
         return LastErrorOr(ERROR_INVALID_HANDLE);
     }
     exitCode = code;

@@ -10,7 +10,7 @@ const bool g_startupInitialized = (Qx::Platform::FreezeServices(), RunStartupIni
 
 } // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR arguments, int)
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR lpCmdLine, int)
 {
-    return RunServiceHostEntry(arguments);
+    return RunServiceHostEntry(lpCmdLine);
 }
