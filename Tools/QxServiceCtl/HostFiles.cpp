@@ -23,14 +23,6 @@ bool HasExtension(const std::wstring& name)
     return dot != std::wstring::npos && name.find_first_of(L"\\/", dot) == std::wstring::npos;
 }
 
-std::wstring WithBackslash(std::wstring folder)
-{
-    if (!folder.empty() && folder.back() != L'\\') {
-        folder += L'\\';
-    }
-    return folder;
-}
-
 std::wstring SystemFolder()
 {
     wchar_t buffer[MAX_PATH];
@@ -39,6 +31,14 @@ std::wstring SystemFolder()
 }
 
 } // namespace
+
+std::wstring WithBackslash(std::wstring folder)
+{
+    if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') {
+        folder += L'\\';
+    }
+    return folder;
+}
 
 std::wstring ToolFolder()
 {

@@ -16,6 +16,9 @@ inline constexpr const wchar_t* kMessageLibraryName = L"QxMessages.dll";
 
 bool FileExists(const std::wstring& path);
 
+// The folder with a final separator, so that a file name can follow it directly; empty stays empty.
+std::wstring WithBackslash(std::wstring folder);
+
 // Resolves a module name as the host does (a path as it is; a bare name in the host's folder, then
 // System32; ".dll" added to a name without an extension) and reads its exports from the file.
 ModuleFile InspectModule(const std::wstring& hostFolder, const std::wstring& name);

@@ -26,15 +26,6 @@ bool SetString(HKEY key, const std::wstring& path, const wchar_t* name, const st
     return error == ERROR_SUCCESS;
 }
 
-// The host puts a library's file name straight after the install path.
-std::wstring WithBackslash(std::wstring folder)
-{
-    if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') {
-        folder += L'\\';
-    }
-    return folder;
-}
-
 bool WriteRootValues(const ProductOptions& options, const std::wstring& root, std::wstring& reason)
 {
     UniqueRegKey key;

@@ -91,13 +91,15 @@ bool SetDelayedStart(SC_HANDLE service, StartType start, std::vector<std::wstrin
         return true;
     }
     SERVICE_DELAYED_AUTO_START_INFO delayed{static_cast<WINBOOL>(start == StartType::Delayed)};
-    if (start == StartType::Auto) {
-        std::vector<std::wstring> ignored;
-        return ChangeConfig2(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &delayed, L"delayed start", L"", ignored,
-                             reason);
+    // A service manager without delayed starts starts an automatic service without delay: only a
+    // delayed start asked for is worth a warning.
+    std::vector<std::wstring> unknown;
+    const bool set = ChangeConfig2(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &delayed, L"delayed start",
+                                   L"the service starts with the system, without the delay", unknown, reason);
+    if (start == StartType::Delayed) {
+        warnings.insert(warnings.end(), unknown.begin(), unknown.end());
     }
-    return ChangeConfig2(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &delayed, L"delayed start",
-                         L"the service starts with the system, without the delay", warnings, reason);
+    return set;
 }
 
 // Reads the recovery actions back: a service manager may take them without keeping them.
