@@ -11,7 +11,9 @@
 #include <string>
 #include <string_view>
 
-namespace Qx::Contract {
+#include "CheckSite.h"
+
+namespace Qx::Testing {
 
 // A library of the build, loadable by its path, not loaded yet, that exports exportName.
 struct ExportingLibrary {
@@ -34,6 +36,13 @@ public:
     void SetQword(const std::wstring& path, const wchar_t* name, std::uint64_t value);
     [[nodiscard]] ExportingLibrary LibraryWithExport();
 
+    // Whether the contract runs on Wine, whose answers differ from Windows in places.
+    [[nodiscard]] bool RunningOnWine() const;
+    // For an answer Wine is known to give otherwise: windowsBehaviour holds on Windows and for the
+    // doubles, and fails on Wine, which does what difference says instead.
+    void ExpectWindowsBehaviour(const ::testing::AssertionResult& windowsBehaviour, std::string_view difference,
+                                CheckSite where = CheckSite::Here()) const;
+
 private:
     struct State;
     std::unique_ptr<State> m_state;
@@ -46,22 +55,4 @@ protected:
     ContractPlatform platform;
 };
 
-// Where a contract check stands, so that its failure is reported at that line. Not
-// std::source_location: libstdc++ builds that on a builtin Clang 14 lacks, and the native build
-// compiles with Clang too. The builtins in Here's default arguments take the caller's place.
-struct CheckSite {
-    const char* file;
-    int line;
-
-    static CheckSite Here(const char* file = __builtin_FILE(), int line = __builtin_LINE()) { return {file, line}; }
-};
-
-// Whether the contract runs on Wine, whose answers differ from Windows in places.
-bool RunningOnWine();
-
-// For an answer Wine is known to give otherwise: windowsBehaviour holds on Windows and for the
-// doubles, and fails on Wine, which does what difference says instead.
-void ExpectWindowsBehaviour(const ::testing::AssertionResult& windowsBehaviour, std::string_view difference,
-                            CheckSite where = CheckSite::Here());
-
-} // namespace Qx::Contract
+} // namespace Qx::Testing

@@ -4,7 +4,7 @@
 
 #include "FakePlatform.h"
 
-namespace Qx::Contract {
+namespace Qx::Testing {
 
 struct ContractPlatform::State {
     Testing::FakePlatform doubles;
@@ -39,12 +39,13 @@ ExportingLibrary ContractPlatform::LibraryWithExport()
     return library;
 }
 
-bool RunningOnWine()
+bool ContractPlatform::RunningOnWine() const
 {
     return false;
 }
 
-void ExpectWindowsBehaviour(const ::testing::AssertionResult& windowsBehaviour, std::string_view, CheckSite where)
+void ContractPlatform::ExpectWindowsBehaviour(const ::testing::AssertionResult& windowsBehaviour, std::string_view,
+                                              CheckSite where) const
 {
     // The doubles stand for Windows: what Wine does differently is no excuse for them.
     if (!windowsBehaviour) {
@@ -52,4 +53,4 @@ void ExpectWindowsBehaviour(const ::testing::AssertionResult& windowsBehaviour, 
     }
 }
 
-} // namespace Qx::Contract
+} // namespace Qx::Testing

@@ -7,7 +7,7 @@
 #include "TestFiles.h"
 #include "WineDifferences.h"
 
-namespace Qx::Contract {
+namespace Qx::Testing {
 
 namespace {
 
@@ -62,20 +62,18 @@ void ContractPlatform::SetQword(const std::wstring& path, const wchar_t* name, s
 
 ExportingLibrary ContractPlatform::LibraryWithExport()
 {
-    return {QxWineTest::ExecutableDirectory() + L"QxTestModuleA.dll", "SmInitialize"};
+    return {Qx::Testing::ExecutableDirectory() + L"QxTestModuleA.dll", "SmInitialize"};
 }
 
-bool RunningOnWine()
+bool ContractPlatform::RunningOnWine() const
 {
-    return QxWineTest::RunningOnWine();
+    return Qx::Testing::RunningOnWine();
 }
 
-void ExpectWindowsBehaviour(const ::testing::AssertionResult& windowsBehaviour, std::string_view difference,
-                            CheckSite where)
+void ContractPlatform::ExpectWindowsBehaviour(const ::testing::AssertionResult& windowsBehaviour,
+                                              std::string_view difference, CheckSite where) const
 {
-    // QxWineTest reports a failure at the line that calls it, this one; the trace names the check.
-    const ::testing::ScopedTrace check(where.file, where.line, "contract check");
-    QxWineTest::ExpectWindowsBehaviour(windowsBehaviour, difference);
+    Qx::Testing::ExpectWindowsBehaviour(windowsBehaviour, difference, where);
 }
 
-} // namespace Qx::Contract
+} // namespace Qx::Testing

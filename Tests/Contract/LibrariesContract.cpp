@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace Qx::Contract;
+using namespace Qx::Testing;
 using namespace Qx::Platform;
 
 class LibrariesContract : public ContractTest {};

@@ -12,7 +12,7 @@
 
 namespace {
 
-using namespace Qx::Contract;
+using namespace Qx::Testing;
 using namespace Qx::Platform;
 
 class ProcessContract : public ContractTest {};

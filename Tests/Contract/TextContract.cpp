@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace Qx::Contract;
+using namespace Qx::Testing;
 using namespace Qx::Platform;
 
 constexpr std::uint32_t kUnknownLocale = 0x12345678;
@@ -221,10 +221,11 @@ TEST_F(TextContract, Utf8ToWideEndsASequenceCutShortByTheEndWhereItStopsFitting)
     for (const auto& [utf8, windows, wine] : cases) {
         SCOPED_TRACE("source" + Hex(utf8));
         const std::wstring converted = Converted(utf8);
-        ExpectWindowsBehaviour(SameUnits(Units(windows), converted),
-                               "a sequence cut short by the end of the input takes every byte left with it into "
-                               "one U+FFFD");
-        if (RunningOnWine()) {
+        platform.ExpectWindowsBehaviour(
+            SameUnits(Units(windows), converted),
+            "a sequence cut short by the end of the input takes every byte left with it into "
+            "one U+FFFD");
+        if (platform.RunningOnWine()) {
             EXPECT_TRUE(SameUnits(Units(wine), converted));
         }
     }

@@ -11,7 +11,7 @@
 
 namespace {
 
-using namespace Qx::Contract;
+using namespace Qx::Testing;
 using namespace Qx::Platform;
 
 constexpr std::uint32_t kStillActive = 259;

@@ -11,7 +11,7 @@
 #include "FuzzInput.h"
 #include "ResKit/ServiceHost/CommandLine.h"
 
-using namespace Qx::Fuzzing;
+using namespace Qx::Testing;
 
 namespace {
 

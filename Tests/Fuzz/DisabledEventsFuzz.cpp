@@ -9,7 +9,7 @@
 #include "FakePlatform.h"
 #include "FuzzInput.h"
 
-using namespace Qx::Fuzzing;
+using namespace Qx::Testing;
 
 namespace {
 

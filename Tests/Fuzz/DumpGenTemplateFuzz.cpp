@@ -12,7 +12,7 @@
 #include "Common/DumpGenImpl.h"
 #include "FuzzInput.h"
 
-using namespace Qx::Fuzzing;
+using namespace Qx::Testing;
 
 namespace {
 

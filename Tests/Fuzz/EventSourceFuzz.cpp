@@ -8,7 +8,7 @@
 #include "FakePlatform.h"
 #include "FuzzInput.h"
 
-using namespace Qx::Fuzzing;
+using namespace Qx::Testing;
 
 namespace {
 

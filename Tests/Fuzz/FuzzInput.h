@@ -12,7 +12,7 @@
 
 #include "Platform/Api/Platform.h"
 
-namespace Qx::Fuzzing {
+namespace Qx::Testing {
 
 // Ends the run as a crash, so that libFuzzer keeps the input that broke the property.
 inline void Check(bool holds, const char* property)
@@ -91,4 +91,4 @@ inline std::wstring UnitsUpToNul(const std::vector<std::uint8_t>& bytes)
     return text;
 }
 
-} // namespace Qx::Fuzzing
+} // namespace Qx::Testing

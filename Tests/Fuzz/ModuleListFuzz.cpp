@@ -5,7 +5,7 @@
 #include "Common/ServiceHost/ServiceModuleManager.h"
 #include "FuzzInput.h"
 
-using namespace Qx::Fuzzing;
+using namespace Qx::Testing;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

@@ -7,7 +7,7 @@
 #include "FakePlatform.h"
 #include "FuzzInput.h"
 
-using namespace Qx::Fuzzing;
+using namespace Qx::Testing;
 using namespace Qx::Platform;
 
 namespace {

@@ -322,15 +322,15 @@ std::optional<double> CpuMilliseconds(HANDLE process, const std::wstring& servic
 class Benchmarks {
 public:
     Benchmarks(Options options, std::wstring bin)
-        : options_(options), bin_(std::move(bin)), folder_(bin_ + L"Benchmarks\\"), names_(ModuleNames()),
-          prefix_(L"QxBench" + std::to_wstring(GetCurrentProcessId()))
+        : m_options(options), m_bin(std::move(bin)), m_folder(m_bin + L"Benchmarks\\"), m_names(ModuleNames()),
+          m_prefix(L"QxBench" + std::to_wstring(GetCurrentProcessId()))
     {
     }
     Benchmarks(const Benchmarks&) = delete;
     Benchmarks& operator=(const Benchmarks&) = delete;
     ~Benchmarks()
     {
-        for (const std::wstring& service : services_) {
+        for (const std::wstring& service : m_services) {
             Delete(service);
         }
     }
@@ -358,43 +358,43 @@ private:
     std::optional<double> CrashHost(unsigned round);
     std::optional<double> CrashSelf();
 
-    Options options_;
-    std::wstring bin_;
-    std::wstring folder_;
-    std::vector<std::wstring> names_;
-    std::wstring prefix_;
-    UniqueServiceHandle manager_;
-    std::vector<std::wstring> services_;
+    Options m_options;
+    std::wstring m_bin;
+    std::wstring m_folder;
+    std::vector<std::wstring> m_names;
+    std::wstring m_prefix;
+    UniqueServiceHandle m_manager;
+    std::vector<std::wstring> m_services;
     // Paired ratios host / loader per module count, and the 100-module host at level 3 / level 0.
-    std::vector<double> startRatios_;
-    std::vector<double> exitRatios_;
-    std::vector<double> residentRatios_;
-    double levelRatio_ = 0;
-    std::optional<double> idleExcessMs_;
-    std::optional<double> crashRatio_;
-    double dumpBytes_ = 0;
-    double selfDumpBytes_ = 0;
+    std::vector<double> m_startRatios;
+    std::vector<double> m_exitRatios;
+    std::vector<double> m_residentRatios;
+    double m_levelRatio = 0;
+    std::optional<double> m_idleExcessMs;
+    std::optional<double> m_crashRatio;
+    double m_dumpBytes = 0;
+    double m_selfDumpBytes = 0;
 };
 
 bool Benchmarks::Prepare()
 {
-    manager_.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (!manager_) {
+    m_manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!m_manager) {
         std::fprintf(stderr, "OpenSCManagerW failed: %lu\n", GetLastError());
         return false;
     }
-    CreateDirectoryW(folder_.c_str(), nullptr);
+    CreateDirectoryW(m_folder.c_str(), nullptr);
     // Every run starts from the same folder: no dumps or logs of earlier runs.
-    DeleteFiles(folder_, L"*.dmp");
-    DeleteFiles(folder_ + L"Logs\\", L"*.log");
+    DeleteFiles(m_folder, L"*.dmp");
+    DeleteFiles(m_folder + L"Logs\\", L"*.log");
     for (const wchar_t* file : {L"QxServiceHost.exe", L"QxLogger.dll", L"QxMessages.dll", L"QxBenchMinimalService.exe",
                                 L"QxBenchCrashSelf.exe", L"QxTestModuleA.dll"}) {
-        if (!Copy(bin_ + file, folder_ + file)) {
+        if (!Copy(m_bin + file, m_folder + file)) {
             return false;
         }
     }
-    for (const std::wstring& name : names_) {
-        if (!Copy(bin_ + L"QxBenchModule.dll", folder_ + name + L".dll")) {
+    for (const std::wstring& name : m_names) {
+        if (!Copy(m_bin + L"QxBenchModule.dll", m_folder + name + L".dll")) {
             return false;
         }
     }
@@ -403,14 +403,14 @@ bool Benchmarks::Prepare()
 
 UniqueServiceHandle Benchmarks::Install(const std::wstring& service, const std::wstring& binaryPath)
 {
-    UniqueServiceHandle handle(CreateServiceW(manager_.get(), service.c_str(), service.c_str(), SERVICE_ALL_ACCESS,
+    UniqueServiceHandle handle(CreateServiceW(m_manager.get(), service.c_str(), service.c_str(), SERVICE_ALL_ACCESS,
                                               SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                               binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     if (!handle) {
         std::fprintf(stderr, "CreateServiceW %s failed: %lu\n", Narrow(service).c_str(), GetLastError());
         return handle;
     }
-    services_.push_back(service);
+    m_services.push_back(service);
     return handle;
 }
 
@@ -424,12 +424,12 @@ UniqueServiceHandle Benchmarks::InstallHost(const std::wstring& service, const s
         std::fprintf(stderr, "cannot write the parameters of %s\n", Narrow(service).c_str());
         return {};
     }
-    return Install(service, L"\"" + folder_ + L"QxServiceHost.exe\" -name=" + service);
+    return Install(service, L"\"" + m_folder + L"QxServiceHost.exe\" -name=" + service);
 }
 
 UniqueServiceHandle Benchmarks::InstallMinimal(const std::wstring& service, const std::wstring& modules, bool onAThread)
 {
-    std::wstring binaryPath = L"\"" + folder_ + L"QxBenchMinimalService.exe\" " + service;
+    std::wstring binaryPath = L"\"" + m_folder + L"QxBenchMinimalService.exe\" " + service;
     if (!modules.empty()) {
         binaryPath += L" " + modules;
     }
@@ -441,7 +441,7 @@ UniqueServiceHandle Benchmarks::InstallMinimal(const std::wstring& service, cons
 
 void Benchmarks::Delete(const std::wstring& service)
 {
-    const UniqueServiceHandle handle(OpenServiceW(manager_.get(), service.c_str(), SERVICE_ALL_ACCESS));
+    const UniqueServiceHandle handle(OpenServiceW(m_manager.get(), service.c_str(), SERVICE_ALL_ACCESS));
     if (handle) {
         SERVICE_STATUS status{};
         ControlService(handle.get(), SERVICE_CONTROL_STOP, &status);
@@ -453,7 +453,7 @@ void Benchmarks::Delete(const std::wstring& service)
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, (kLoggerServicesKey + service).c_str());
     // The logs go too: a Logs folder that grows with every run would slow the host's later starts
     // under Wine, where a name that is not there costs a search of the whole folder.
-    DeleteFiles(folder_ + L"Logs\\", (service + L"(*.log").c_str());
+    DeleteFiles(m_folder + L"Logs\\", (service + L"(*.log").c_str());
 }
 
 // Polls every millisecond; false when the service stops before reaching state, or on time-out.
@@ -508,7 +508,7 @@ std::optional<Sample> Benchmarks::RunOnce(SC_HANDLE service)
     if (GetProcessMemoryInfo(process.get(), &memory, sizeof(memory))) {
         sample.residentMb = static_cast<double>(memory.WorkingSetSize) / kBytesPerMegabyte;
     }
-    sample.handles = static_cast<double>(QxWineTest::CountProcessHandles(status.dwProcessId).value_or(0));
+    sample.handles = static_cast<double>(Qx::Testing::CountProcessHandles(status.dwProcessId).value_or(0));
     const long long stopped = Counter();
     SERVICE_STATUS control{};
     if (!ControlService(service, SERVICE_CONTROL_STOP, &control)) {
@@ -564,21 +564,21 @@ double PairedRatio(const std::vector<Sample>& a, const std::vector<Sample>& b, F
 bool Benchmarks::RunStartAndStop()
 {
     for (const std::size_t count : kModuleCounts) {
-        const std::wstring modules = ModuleList(names_, count);
+        const std::wstring modules = ModuleList(m_names, count);
         const std::wstring tag = std::to_wstring(count);
         std::vector<Variant> variants;
-        variants.push_back({"minimal service, no module", InstallMinimal(prefix_ + L"Bare" + tag, {}), {}});
-        variants.push_back({"minimal service + modules", InstallMinimal(prefix_ + L"Loader" + tag, modules), {}});
-        variants.push_back({"host, log level 3", InstallHost(prefix_ + L"Host" + tag, modules, 3), {}});
+        variants.push_back({"minimal service, no module", InstallMinimal(m_prefix + L"Bare" + tag, {}), {}});
+        variants.push_back({"minimal service + modules", InstallMinimal(m_prefix + L"Loader" + tag, modules), {}});
+        variants.push_back({"host, log level 3", InstallHost(m_prefix + L"Host" + tag, modules, 3), {}});
         if (count == kMostModules) {
-            variants.push_back({"host, log level 0", InstallHost(prefix_ + L"Quiet" + tag, modules, 0), {}});
+            variants.push_back({"host, log level 0", InstallHost(m_prefix + L"Quiet" + tag, modules, 0), {}});
         }
         variants.push_back(
-            {"minimal, modules on a thread", InstallMinimal(prefix_ + L"Threaded" + tag, modules, true), {}});
+            {"minimal, modules on a thread", InstallMinimal(m_prefix + L"Threaded" + tag, modules, true), {}});
         if (std::any_of(variants.begin(), variants.end(), [](const Variant& v) { return !v.service; })) {
             return false;
         }
-        for (unsigned round = 0; round < options_.rounds; ++round) {
+        for (unsigned round = 0; round < m_options.rounds; ++round) {
             for (Variant& variant : variants) {
                 const std::optional<Sample> sample = RunOnce(variant.service.get());
                 if (!sample) {
@@ -589,7 +589,7 @@ bool Benchmarks::RunStartAndStop()
                 variant.samples.push_back(*sample);
             }
         }
-        std::printf("\n%zu module(s), %u rounds: median / minimum\n", count, options_.rounds);
+        std::printf("\n%zu module(s), %u rounds: median / minimum\n", count, m_options.rounds);
         std::printf("  %-28s %21s %21s %21s %21s %15s %9s\n", "", "dispatcher in ms", "start to RUNNING ms",
                     "stop to STOPPED ms", "stop to exit ms", "resident MB", "handles");
         for (const Variant& variant : variants) {
@@ -614,15 +614,15 @@ bool Benchmarks::RunStartAndStop()
                     PairedRatio(host, loader, &Sample::exitMs), PairedRatio(host, loader, &Sample::residentMb));
         std::printf("  host / minimal, no module %8.3f %16.3f %10.3f\n", PairedRatio(host, bare, &Sample::startMs),
                     PairedRatio(host, bare, &Sample::exitMs), PairedRatio(host, bare, &Sample::residentMb));
-        startRatios_.push_back(PairedRatio(host, loader, &Sample::startMs));
-        exitRatios_.push_back(PairedRatio(host, loader, &Sample::exitMs));
-        residentRatios_.push_back(PairedRatio(host, loader, &Sample::residentMb));
+        m_startRatios.push_back(PairedRatio(host, loader, &Sample::startMs));
+        m_exitRatios.push_back(PairedRatio(host, loader, &Sample::exitMs));
+        m_residentRatios.push_back(PairedRatio(host, loader, &Sample::residentMb));
         const std::vector<Sample>& threaded = variants.back().samples;
         std::printf("  host / modules on a thread%8.3f %16.3f %10.3f\n", PairedRatio(host, threaded, &Sample::startMs),
                     PairedRatio(host, threaded, &Sample::exitMs), PairedRatio(host, threaded, &Sample::residentMb));
         if (count == kMostModules) {
-            levelRatio_ = PairedRatio(host, variants[3].samples, &Sample::startMs);
-            std::printf("  host level 3 / level 0    %8.3f %16.3f %10.3f\n", levelRatio_,
+            m_levelRatio = PairedRatio(host, variants[3].samples, &Sample::startMs);
+            std::printf("  host level 3 / level 0    %8.3f %16.3f %10.3f\n", m_levelRatio,
                         PairedRatio(host, variants[3].samples, &Sample::exitMs),
                         PairedRatio(host, variants[3].samples, &Sample::residentMb));
         }
@@ -633,8 +633,8 @@ bool Benchmarks::RunStartAndStop()
 
 bool Benchmarks::RunIdle()
 {
-    const std::wstring module = ModuleList(names_, 1);
-    const std::wstring names[] = {prefix_ + L"IdleHost", prefix_ + L"IdleLoader"};
+    const std::wstring module = ModuleList(m_names, 1);
+    const std::wstring names[] = {m_prefix + L"IdleHost", m_prefix + L"IdleLoader"};
     const UniqueServiceHandle host = InstallHost(names[0], module, 3);
     const UniqueServiceHandle minimal = InstallMinimal(names[1], module);
     if (!host || !minimal) {
@@ -654,7 +654,7 @@ bool Benchmarks::RunIdle()
     for (std::size_t i = 0; i < processes.size(); ++i) {
         before.push_back(CpuMilliseconds(processes[i].get(), names[i]).value_or(0));
     }
-    Sleep(options_.idleSeconds * 1000);
+    Sleep(m_options.idleSeconds * 1000);
     std::vector<double> used;
     for (std::size_t i = 0; i < processes.size(); ++i) {
         used.push_back(CpuMilliseconds(processes[i].get(), names[i]).value_or(0) - before[i]);
@@ -665,11 +665,11 @@ bool Benchmarks::RunIdle()
         ControlService(service, SERVICE_CONTROL_STOP, &control);
         WaitForState(service, SERVICE_STOPPED, status);
     }
-    std::printf("\nidle for %u s with one module: CPU used (%s)\n", options_.idleSeconds,
+    std::printf("\nidle for %u s with one module: CPU used (%s)\n", m_options.idleSeconds,
                 fromProc ? "user and system time of /proc/<pid>/stat, 10 ms ticks" : "GetProcessTimes");
     std::printf("  host                        %8.1f ms\n", used[0]);
     std::printf("  minimal service + module    %8.1f ms\n", used[1]);
-    idleExcessMs_ = used[0] - used[1];
+    m_idleExcessMs = used[0] - used[1];
     std::fflush(stdout);
     return true;
 }
@@ -685,10 +685,10 @@ std::wstring TempFolder()
 // The host writes its dump into the temporary folder, named after the service.
 std::optional<double> Benchmarks::CrashHost(unsigned round)
 {
-    const std::wstring service = prefix_ + L"Crash" + std::to_wstring(round);
+    const std::wstring service = m_prefix + L"Crash" + std::to_wstring(round);
     const std::wstring dumps = TempFolder();
     const std::wstring dumpPattern = service + L"_*.dmp";
-    const std::wstring trace = folder_ + service + L".trace";
+    const std::wstring trace = m_folder + service + L".trace";
     const std::wstring serviceKey = kServicesKey + service;
     const UniqueServiceHandle handle = InstallHost(service, std::wstring(kCrashModule) + L".dll", 3);
     if (!handle || !SetString(serviceKey + L"\\TestModules", L"TraceFile", REG_SZ, trace) ||
@@ -717,7 +717,7 @@ std::optional<double> Benchmarks::CrashHost(unsigned round)
             const std::optional<ULONGLONG> size = FirstFileSize(dumps, dumpPattern.c_str());
             if (lines && !lines->empty() && size && *size > 0) {
                 result = MillisecondsBetween(std::strtoll(lines->c_str(), nullptr, 10), ended);
-                dumpBytes_ = static_cast<double>(*size);
+                m_dumpBytes = static_cast<double>(*size);
             }
         }
     }
@@ -732,11 +732,11 @@ std::optional<double> Benchmarks::CrashHost(unsigned round)
 // From the fault in the bare program to its end, with its own dump written.
 std::optional<double> Benchmarks::CrashSelf()
 {
-    const std::wstring dump = folder_ + prefix_ + L"Self.dmp";
-    const std::wstring counter = folder_ + prefix_ + L"Self.counter";
+    const std::wstring dump = m_folder + m_prefix + L"Self.dmp";
+    const std::wstring counter = m_folder + m_prefix + L"Self.counter";
     DeleteFileW(dump.c_str());
     DeleteFileW(counter.c_str());
-    std::wstring commandLine = L"\"" + folder_ + L"QxBenchCrashSelf.exe\" \"" + dump + L"\" \"" + counter + L"\"";
+    std::wstring commandLine = L"\"" + m_folder + L"QxBenchCrashSelf.exe\" \"" + dump + L"\" \"" + counter + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION created{};
@@ -751,10 +751,10 @@ std::optional<double> Benchmarks::CrashSelf()
     if (WaitForExit(process.get())) {
         const long long ended = Counter();
         const std::optional<std::string> text = ReadFileText(counter);
-        const std::optional<ULONGLONG> size = FirstFileSize(folder_, (prefix_ + L"Self.dmp").c_str());
+        const std::optional<ULONGLONG> size = FirstFileSize(m_folder, (m_prefix + L"Self.dmp").c_str());
         if (text && !text->empty() && size && *size > 0) {
             result = MillisecondsBetween(std::strtoll(text->c_str(), nullptr, 10), ended);
-            selfDumpBytes_ = static_cast<double>(*size);
+            m_selfDumpBytes = static_cast<double>(*size);
         }
     }
     if (!result) {
@@ -770,7 +770,7 @@ bool Benchmarks::RunCrash()
     std::vector<double> host;
     std::vector<double> self;
     std::vector<double> ratios;
-    for (unsigned round = 0; round < options_.rounds; ++round) {
+    for (unsigned round = 0; round < m_options.rounds; ++round) {
         const std::optional<double> hostMs = CrashHost(round);
         const std::optional<double> selfMs = CrashSelf();
         if (!hostMs || !selfMs) {
@@ -781,12 +781,12 @@ bool Benchmarks::RunCrash()
         ratios.push_back(*hostMs / *selfMs);
     }
     std::printf("\ncrash to dump complete (the faulting process ended, its dump written), %u rounds\n",
-                options_.rounds);
+                m_options.rounds);
     std::printf("  host                        %8.2f ms median %8.2f ms minimum\n", Median(host), Minimum(host));
     std::printf("  bare program, own dump      %8.2f ms median %8.2f ms minimum\n", Median(self), Minimum(self));
-    crashRatio_ = Median(ratios);
-    std::printf("  paired ratio (median)       %8.3f\n", *crashRatio_);
-    std::printf("  dump size: host %.0f KB, bare program %.0f KB\n", dumpBytes_ / 1024, selfDumpBytes_ / 1024);
+    m_crashRatio = Median(ratios);
+    std::printf("  paired ratio (median)       %8.3f\n", *m_crashRatio);
+    std::printf("  dump size: host %.0f KB, bare program %.0f KB\n", m_dumpBytes / 1024, m_selfDumpBytes / 1024);
     std::fflush(stdout);
     return true;
 }
@@ -807,19 +807,19 @@ void Benchmarks::PrintGoals() const
     char buffer[64];
     std::printf("GOAL|start, 1 / 20 / 100 modules, against the minimal service that loads the same modules|%s|"
                 "<= 1.10 / 1.10 / 1.05\n",
-                Ratios(startRatios_).c_str());
+                Ratios(m_startRatios).c_str());
     std::printf("GOAL|stop -> process exit, 1 / 20 / 100 modules, same comparison|%s|<= 1.15\n",
-                Ratios(exitRatios_).c_str());
+                Ratios(m_exitRatios).c_str());
     std::printf("GOAL|resident memory at RUNNING, 1 / 20 / 100 modules, same comparison|%s|<= 1.15\n",
-                Ratios(residentRatios_).c_str());
-    std::printf("GOAL|100 modules at log level 3, against level 0 (start)|%.2f|<= 1.05\n", levelRatio_);
-    if (idleExcessMs_) {
-        std::snprintf(buffer, sizeof(buffer), "%.1f ms CPU in %u s", *idleExcessMs_, options_.idleSeconds);
+                Ratios(m_residentRatios).c_str());
+    std::printf("GOAL|100 modules at log level 3, against level 0 (start)|%.2f|<= 1.05\n", m_levelRatio);
+    if (m_idleExcessMs) {
+        std::snprintf(buffer, sizeof(buffer), "%.1f ms CPU in %u s", *m_idleExcessMs, m_options.idleSeconds);
         std::printf("GOAL|idle CPU, host beyond the minimal service with one module|%s|0 beyond the 5 s worker\n",
                     buffer);
     }
-    if (crashRatio_) {
-        std::printf("GOAL|crash -> dump complete, against a bare program writing its own dump|%.2f|-\n", *crashRatio_);
+    if (m_crashRatio) {
+        std::printf("GOAL|crash -> dump complete, against a bare program writing its own dump|%.2f|-\n", *m_crashRatio);
     }
 }
 

@@ -11,7 +11,7 @@
 
 #include "TestFiles.h"
 
-namespace QxEventsFileLines {
+namespace Qx::Testing {
 
 struct EventsFileLine {
     std::string time;
@@ -38,7 +38,7 @@ inline std::vector<EventsFileLine> ParseEventsFile(const std::string& content)
         const std::size_t secondTab = firstTab == std::string::npos ? firstTab : line.find('\t', firstTab + 1);
         const std::string pid =
             secondTab == std::string::npos ? std::string() : line.substr(firstTab + 1, secondTab - firstTab - 1);
-        if (secondTab == std::string::npos || !QxWineTest::IsTimeStamp(line.substr(0, firstTab)) || pid.empty() ||
+        if (secondTab == std::string::npos || !Qx::Testing::IsTimeStamp(line.substr(0, firstTab)) || pid.empty() ||
             pid.find_first_not_of("0123456789") != std::string::npos) {
             ADD_FAILURE() << "events line without time and process id: " << line;
             continue;
@@ -60,4 +60,4 @@ inline std::vector<std::string> EntriesOf(const std::vector<EventsFileLine>& lin
     return entries;
 }
 
-} // namespace QxEventsFileLines
+} // namespace Qx::Testing

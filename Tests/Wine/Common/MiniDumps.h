@@ -20,7 +20,7 @@
 #include "Platform/Win32/UniqueWin32Handles.h"
 #include "TestFiles.h"
 
-namespace QxWineTest {
+namespace Qx::Testing {
 
 struct MiniDumpException {
     std::uint32_t threadId = 0;
@@ -159,4 +159,4 @@ inline ::testing::AssertionResult IsWholeMiniDump(const MiniDump& dump, bool wit
     return ::testing::AssertionSuccess();
 }
 
-} // namespace QxWineTest
+} // namespace Qx::Testing

@@ -13,7 +13,7 @@
 #include <optional>
 #include <vector>
 
-namespace QxWineTest {
+namespace Qx::Testing {
 
 namespace HandleTable {
 
@@ -96,4 +96,4 @@ inline std::optional<std::size_t> CountProcessHandles(DWORD processId)
     return count;
 }
 
-} // namespace QxWineTest
+} // namespace Qx::Testing

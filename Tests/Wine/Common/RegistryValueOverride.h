@@ -13,7 +13,7 @@
 #include "Platform/Win32/UniqueWin32Handles.h"
 #include "TestFiles.h"
 
-namespace QxWineTest {
+namespace Qx::Testing {
 
 using Qx::Platform::UniqueRegKey;
 
@@ -23,10 +23,10 @@ using Qx::Platform::UniqueRegKey;
 class RegistryValueOverride {
 public:
     RegistryValueOverride(std::wstring keyPath, std::wstring valueName)
-        : keyPath_(std::move(keyPath)), valueName_(std::move(valueName))
+        : m_keyPath(std::move(keyPath)), m_valueName(std::move(valueName))
     {
-        for (std::wstring path = keyPath_; !KeyExists(path);) {
-            createdKeys_.push_back(path);
+        for (std::wstring path = m_keyPath; !KeyExists(path);) {
+            m_createdKeys.push_back(path);
             const std::size_t parentEnd = path.find_last_of(L'\\');
             if (parentEnd == std::wstring::npos) {
                 break;
@@ -34,26 +34,26 @@ public:
             path.resize(parentEnd);
         }
         UniqueRegKey key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS) {
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, m_keyPath.c_str(), 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS) {
             return;
         }
         DWORD size = 0;
-        if (RegQueryValueExW(key.get(), valueName_.c_str(), nullptr, &savedType_, nullptr, &size) == ERROR_SUCCESS) {
-            saved_.resize(size);
-            existed_ = RegQueryValueExW(key.get(), valueName_.c_str(), nullptr, &savedType_, saved_.data(), &size) ==
-                       ERROR_SUCCESS;
-            saved_.resize(size);
+        if (RegQueryValueExW(key.get(), m_valueName.c_str(), nullptr, &m_savedType, nullptr, &size) == ERROR_SUCCESS) {
+            m_saved.resize(size);
+            m_existed = RegQueryValueExW(key.get(), m_valueName.c_str(), nullptr, &m_savedType, m_saved.data(),
+                                         &size) == ERROR_SUCCESS;
+            m_saved.resize(size);
         }
     }
 
     ~RegistryValueOverride()
     {
-        if (existed_) {
-            Set(savedType_, saved_.data(), static_cast<DWORD>(saved_.size()));
+        if (m_existed) {
+            Set(m_savedType, m_saved.data(), static_cast<DWORD>(m_saved.size()));
         } else {
             Remove();
         }
-        for (const std::wstring& path : createdKeys_) {
+        for (const std::wstring& path : m_createdKeys) {
             if (!IsEmptyKey(path) || RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str()) != ERROR_SUCCESS) {
                 break;
             }
@@ -74,8 +74,8 @@ public:
     void Remove()
     {
         UniqueRegKey key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, KEY_SET_VALUE, key.out()) == ERROR_SUCCESS) {
-            RegDeleteValueW(key.get(), valueName_.c_str());
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, m_keyPath.c_str(), 0, KEY_SET_VALUE, key.out()) == ERROR_SUCCESS) {
+            RegDeleteValueW(key.get(), m_valueName.c_str());
         }
     }
 
@@ -102,20 +102,20 @@ private:
     void Set(DWORD type, const void* data, DWORD size)
     {
         UniqueRegKey key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath_.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, m_keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
                                                  nullptr, key.out(), nullptr))
-            << ToUtf8(keyPath_);
+            << ToUtf8(m_keyPath);
         EXPECT_EQ(ERROR_SUCCESS,
-                  RegSetValueExW(key.get(), valueName_.c_str(), 0, type, static_cast<const BYTE*>(data), size))
-            << ToUtf8(keyPath_) << " " << ToUtf8(valueName_);
+                  RegSetValueExW(key.get(), m_valueName.c_str(), 0, type, static_cast<const BYTE*>(data), size))
+            << ToUtf8(m_keyPath) << " " << ToUtf8(m_valueName);
     }
 
-    std::wstring keyPath_;
-    std::wstring valueName_;
-    std::vector<std::wstring> createdKeys_;
-    bool existed_ = false;
-    DWORD savedType_ = REG_NONE;
-    std::vector<BYTE> saved_;
+    std::wstring m_keyPath;
+    std::wstring m_valueName;
+    std::vector<std::wstring> m_createdKeys;
+    bool m_existed = false;
+    DWORD m_savedType = REG_NONE;
+    std::vector<BYTE> m_saved;
 };
 
-} // namespace QxWineTest
+} // namespace Qx::Testing

@@ -10,7 +10,7 @@
 
 #include <string>
 
-namespace QxWineTest {
+namespace Qx::Testing {
 
 using QxServiceCtl::ReadWholeFile;
 using QxStandIn::ExecutableDirectory;
@@ -42,4 +42,4 @@ inline bool IsTimeStamp(const std::string& text)
     return true;
 }
 
-} // namespace QxWineTest
+} // namespace Qx::Testing

@@ -13,7 +13,7 @@
 #include "Platform/Win32/UniqueWin32Handles.h"
 #include "TestFiles.h"
 
-namespace QxWineTest {
+namespace Qx::Testing {
 
 using Qx::Platform::UniqueKernelHandle;
 
@@ -100,4 +100,4 @@ inline TraceLine ParseTraceLine(const std::string& line)
     return parsed;
 }
 
-} // namespace QxWineTest
+} // namespace Qx::Testing

@@ -10,10 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
-#include <source_location>
 #include <string_view>
 
-namespace QxWineTest {
+#include "CheckSite.h"
+
+namespace Qx::Testing {
 
 inline bool RunningOnWine()
 {
@@ -25,25 +26,24 @@ inline bool RunningOnWine()
 // Wine does instead, windowsBehaviour is expected to fail: that is printed, and its success is a test
 // failure. Failures are reported at the caller's line.
 inline void ExpectWindowsBehaviour(const ::testing::AssertionResult& windowsBehaviour, std::string_view difference,
-                                   const std::source_location where = std::source_location::current())
+                                   CheckSite where = CheckSite::Here())
 {
     if (!RunningOnWine()) {
         if (!windowsBehaviour) {
-            ADD_FAILURE_AT(where.file_name(), static_cast<int>(where.line()))
+            ADD_FAILURE_AT(where.file, where.line)
                 << "Windows behaviour not seen (Wine: " << difference << "): " << windowsBehaviour.message();
         }
         return;
     }
     if (windowsBehaviour) {
-        ADD_FAILURE_AT(where.file_name(), static_cast<int>(where.line()))
-            << "Wine now behaves like Windows: " << difference;
+        ADD_FAILURE_AT(where.file, where.line) << "Wine now behaves like Windows: " << difference;
         return;
     }
     std::cout << "[   WINE   ] " << difference << "\n";
 }
 
 inline void ExpectWindowsBehaviour(bool windowsBehaviour, std::string_view difference,
-                                   const std::source_location where = std::source_location::current())
+                                   CheckSite where = CheckSite::Here())
 {
     ExpectWindowsBehaviour(::testing::AssertionResult(windowsBehaviour), difference, where);
 }
@@ -56,4 +56,4 @@ inline void ExplainWineDifference(std::string_view difference)
     std::cout << "[   WINE   ] " << difference << "\n";
 }
 
-} // namespace QxWineTest
+} // namespace Qx::Testing

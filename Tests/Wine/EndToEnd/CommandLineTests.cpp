@@ -2,7 +2,7 @@
 // switches, and the exit codes and log records they lead to.
 #include "HostHarness.h"
 
-using namespace QxE2E;
+using namespace Qx::Testing;
 
 namespace {
 
@@ -84,10 +84,10 @@ TEST_F(HostCommandLine, NameThatCouldLeaveItsFoldersFailsWithInvalidArg)
 // after the service and holds the whole run, including the records written before it was named.
 TEST_F(HostCommandLine, UnknownServiceFailsWithFileNotFound)
 {
-    const std::string name = ToUtf8(service_);
-    const HostRun run = Run(L"-name=" + service_);
+    const std::string name = ToUtf8(m_service);
+    const HostRun run = Run(L"-name=" + m_service);
     EXPECT_EQ(Hex(kFileNotFound), Hex(run.exitCode));
-    const LogFile log = ReadLog(LogPath(service_, run.processId));
+    const LogFile log = ReadLog(LogPath(m_service, run.processId));
     EXPECT_TRUE(HasRecordsInOrder(log, {"cmdLine: -name=" + name, "CmdLine Param: name=" + name, "Param 'name' found",
                                         "*", "param value: " + name, kLoadEntered, kLoadFailed}));
     EXPECT_TRUE(HasModuleInfoBlock(log, HostPath(), "1.0.0.0"));
@@ -99,14 +99,14 @@ TEST_F(HostCommandLine, UnknownServiceFailsWithFileNotFound)
 TEST_F(HostCommandLine, RegistrationSwitchExitsWithZero)
 {
     ASSERT_NO_FATAL_FAILURE(WriteMinimalParameters());
-    const std::string name = ToUtf8(service_);
+    const std::string name = ToUtf8(m_service);
     for (const std::wstring& arguments :
-         {L"-name=" + service_ + L" -RegServer", L"/UnregServerPerUser -name=" + service_,
-          L"-name=" + service_ + L" -unregserver", L"-REGSERVERPERUSER -name=" + service_}) {
+         {L"-name=" + m_service + L" -RegServer", L"/UnregServerPerUser -name=" + m_service,
+          L"-name=" + m_service + L" -unregserver", L"-REGSERVERPERUSER -name=" + m_service}) {
         SCOPED_TRACE(ToUtf8(arguments));
         const HostRun run = Run(arguments);
         EXPECT_EQ(Hex(S_OK), Hex(run.exitCode));
-        const LogFile log = ReadLog(LogPath(service_, run.processId));
+        const LogFile log = ReadLog(LogPath(m_service, run.processId));
         EXPECT_TRUE(HasRecordsInOrder(log, {"param value: " + name, kLoadEntered, kLoadExited}));
         EXPECT_TRUE(HasNoRecordStartingWith(log, "*** EXCEPTION"));
         EXPECT_TRUE(HasNoRecordStartingWith(log, "WinMain failed: "));
@@ -114,7 +114,7 @@ TEST_F(HostCommandLine, RegistrationSwitchExitsWithZero)
 
     // Only "-" separates parameters: a "/" switch behind the value becomes part of the service
     // name, which a name may not hold.
-    const HostRun run = Run(L"-name=" + service_ + L" /UnregServerPerUser");
+    const HostRun run = Run(L"-name=" + m_service + L" /UnregServerPerUser");
     EXPECT_EQ(Hex(kEInvalidArg), Hex(run.exitCode));
     EXPECT_TRUE(HasRecordsInOrder(ReadLog(EarlyLogPath(run.processId)), {"param value: invalid character: U+002F"}));
 }
@@ -124,11 +124,12 @@ TEST_F(HostCommandLine, RegistrationSwitchExitsWithZero)
 TEST_F(HostCommandLine, UnknownSwitchStartsTheDispatcher)
 {
     ASSERT_NO_FATAL_FAILURE(WriteMinimalParameters());
-    const HostRun run = Run(L"-name=" + service_ + L" -RegServerX");
+    const HostRun run = Run(L"-name=" + m_service + L" -RegServerX");
     NoteSlowHandRun(run);
     EXPECT_EQ(Hex(kFailedServiceControllerConnect), Hex(run.exitCode));
-    const LogFile log = ReadLog(LogPath(service_, run.processId));
-    EXPECT_TRUE(HasRecordsInOrder(log, {"param value: " + ToUtf8(service_), kLoadExited, "CmdLine Param: RegServerX"}));
+    const LogFile log = ReadLog(LogPath(m_service, run.processId));
+    EXPECT_TRUE(
+        HasRecordsInOrder(log, {"param value: " + ToUtf8(m_service), kLoadExited, "CmdLine Param: RegServerX"}));
     EXPECT_TRUE(HasNoRecordStartingWith(log, "WinMain failed: "));
 }
 

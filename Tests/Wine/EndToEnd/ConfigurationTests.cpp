@@ -2,7 +2,7 @@
 // the configuration is loaded, so its exit code is the outcome of the load.
 #include "HostHarness.h"
 
-using namespace QxE2E;
+using namespace Qx::Testing;
 
 namespace {
 
@@ -12,9 +12,9 @@ protected:
     // failed load is both the exit code and in the log.
     void ExpectLoad(HRESULT expected)
     {
-        const HostRun run = Run(L"-name=" + service_ + L" -RegServer");
+        const HostRun run = Run(L"-name=" + m_service + L" -RegServer");
         EXPECT_EQ(Hex(expected), Hex(run.exitCode));
-        const LogFile log = ReadLog(LogPath(service_, run.processId));
+        const LogFile log = ReadLog(LogPath(m_service, run.processId));
         if (expected == S_OK) {
             EXPECT_TRUE(HasRecordsInOrder(log, {"Exiting CServiceConfigurationImpl::Load"}));
             EXPECT_TRUE(HasNoRecordStartingWith(log, "WinMain failed: "));
@@ -43,13 +43,13 @@ TEST_F(HostConfiguration, ServiceModulesAcceptsTerminatedStrings)
     }
     {
         SCOPED_TRACE("REG_SZ of zero bytes");
-        ASSERT_EQ(ERROR_SUCCESS, SetParameterRaw(service_, L"ServiceModules", REG_SZ, {}));
+        ASSERT_EQ(ERROR_SUCCESS, SetParameterRaw(m_service, L"ServiceModules", REG_SZ, {}));
         ExpectLoad(S_OK);
     }
     {
         SCOPED_TRACE("REG_EXPAND_SZ, taken unexpanded");
         ASSERT_EQ(ERROR_SUCCESS,
-                  SetParameterString(service_, L"ServiceModules", L"%SystemRoot%\\QxNone.dll", REG_EXPAND_SZ));
+                  SetParameterString(m_service, L"ServiceModules", L"%SystemRoot%\\QxNone.dll", REG_EXPAND_SZ));
         ExpectLoad(S_OK);
     }
 }
@@ -59,12 +59,12 @@ TEST_F(HostConfiguration, ServiceModulesHoldsAtMost259Characters)
     ASSERT_NO_FATAL_FAILURE(WriteMinimalParameters());
     {
         SCOPED_TRACE("259 characters");
-        ASSERT_EQ(ERROR_SUCCESS, SetParameterString(service_, L"ServiceModules", std::wstring(259, L'm')));
+        ASSERT_EQ(ERROR_SUCCESS, SetParameterString(m_service, L"ServiceModules", std::wstring(259, L'm')));
         ExpectLoad(S_OK);
     }
     {
         SCOPED_TRACE("260 characters");
-        ASSERT_EQ(ERROR_SUCCESS, SetParameterString(service_, L"ServiceModules", std::wstring(260, L'm')));
+        ASSERT_EQ(ERROR_SUCCESS, SetParameterString(m_service, L"ServiceModules", std::wstring(260, L'm')));
         ExpectLoad(kMoreData);
     }
 }
@@ -74,28 +74,29 @@ TEST_F(HostConfiguration, ServiceModulesRejectsMissingOrMalformedValues)
     ASSERT_NO_FATAL_FAILURE(WriteMinimalParameters());
     {
         SCOPED_TRACE("missing");
-        ASSERT_EQ(ERROR_SUCCESS, DeleteParameter(service_, L"ServiceModules"));
+        ASSERT_EQ(ERROR_SUCCESS, DeleteParameter(m_service, L"ServiceModules"));
         ExpectLoad(kFileNotFound);
     }
     {
         SCOPED_TRACE("REG_DWORD");
-        ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(service_, L"ServiceModules", 0));
+        ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(m_service, L"ServiceModules", 0));
         ExpectLoad(kInvalidData);
     }
     {
         SCOPED_TRACE("REG_MULTI_SZ");
         ASSERT_EQ(ERROR_SUCCESS,
-                  SetParameterRaw(service_, L"ServiceModules", REG_MULTI_SZ, Bytes({'a', 0, 0, 0, 0, 0})));
+                  SetParameterRaw(m_service, L"ServiceModules", REG_MULTI_SZ, Bytes({'a', 0, 0, 0, 0, 0})));
         ExpectLoad(kInvalidData);
     }
     {
         SCOPED_TRACE("unterminated REG_SZ \"abc\"");
-        ASSERT_EQ(ERROR_SUCCESS, SetParameterRaw(service_, L"ServiceModules", REG_SZ, Bytes({'a', 0, 'b', 0, 'c', 0})));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  SetParameterRaw(m_service, L"ServiceModules", REG_SZ, Bytes({'a', 0, 'b', 0, 'c', 0})));
         ExpectLoad(kInvalidData);
     }
     {
         SCOPED_TRACE("REG_SZ of an odd size");
-        ASSERT_EQ(ERROR_SUCCESS, SetParameterRaw(service_, L"ServiceModules", REG_SZ, Bytes({'a', 0, 0, 0, 0})));
+        ASSERT_EQ(ERROR_SUCCESS, SetParameterRaw(m_service, L"ServiceModules", REG_SZ, Bytes({'a', 0, 0, 0, 0})));
         ExpectLoad(kInvalidData);
     }
 }
@@ -107,27 +108,27 @@ TEST_F(HostConfiguration, ServiceNameMustBeADword)
     ASSERT_NO_FATAL_FAILURE(WriteMinimalParameters());
     {
         SCOPED_TRACE("missing");
-        ASSERT_EQ(ERROR_SUCCESS, DeleteParameter(service_, L"ServiceName"));
+        ASSERT_EQ(ERROR_SUCCESS, DeleteParameter(m_service, L"ServiceName"));
         ExpectLoad(kFileNotFound);
     }
     {
         SCOPED_TRACE("REG_SZ \"1\" (4 bytes)");
-        ASSERT_EQ(ERROR_SUCCESS, SetParameterString(service_, L"ServiceName", L"1"));
+        ASSERT_EQ(ERROR_SUCCESS, SetParameterString(m_service, L"ServiceName", L"1"));
         ExpectLoad(kInvalidData);
     }
     {
         SCOPED_TRACE("REG_BINARY of 4 bytes");
-        ASSERT_EQ(ERROR_SUCCESS, SetParameterRaw(service_, L"ServiceName", REG_BINARY, Bytes({1, 0, 0, 0})));
+        ASSERT_EQ(ERROR_SUCCESS, SetParameterRaw(m_service, L"ServiceName", REG_BINARY, Bytes({1, 0, 0, 0})));
         ExpectLoad(kInvalidData);
     }
     {
         SCOPED_TRACE("REG_QWORD");
-        ASSERT_EQ(ERROR_SUCCESS, SetParameterQword(service_, L"ServiceName", 1));
+        ASSERT_EQ(ERROR_SUCCESS, SetParameterQword(m_service, L"ServiceName", 1));
         ExpectLoad(kMoreData);
     }
     {
         SCOPED_TRACE("REG_DWORD again");
-        ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(service_, L"ServiceName", 1));
+        ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(m_service, L"ServiceName", 1));
         ExpectLoad(S_OK);
     }
 }
@@ -136,8 +137,8 @@ TEST_F(HostConfiguration, ServiceNameMustBeADword)
 TEST_F(HostConfiguration, OptionalFlagsOfAnotherTypeAreIgnored)
 {
     ASSERT_NO_FATAL_FAILURE(WriteMinimalParameters());
-    ASSERT_EQ(ERROR_SUCCESS, SetParameterString(service_, L"SDEnabled", L"1"));
-    ASSERT_EQ(ERROR_SUCCESS, SetParameterQword(service_, L"LogCompressor", 1));
+    ASSERT_EQ(ERROR_SUCCESS, SetParameterString(m_service, L"SDEnabled", L"1"));
+    ASSERT_EQ(ERROR_SUCCESS, SetParameterQword(m_service, L"LogCompressor", 1));
     ExpectLoad(S_OK);
 }
 

@@ -10,7 +10,7 @@
 #include <cwchar>
 #include <regex>
 
-using namespace QxE2E;
+using namespace Qx::Testing;
 
 namespace {
 
@@ -126,15 +126,15 @@ protected:
     void SetUp() override
     {
         ASSERT_NO_FATAL_FAILURE(ServiceTest::SetUp());
-        tempDirectory_ = ServiceTempDirectory();
-        ASSERT_FALSE(tempDirectory_.empty());
-        DeleteDumpFilesOf(tempDirectory_, service_);
+        m_tempDirectory = ServiceTempDirectory();
+        ASSERT_FALSE(m_tempDirectory.empty());
+        DeleteDumpFilesOf(m_tempDirectory, m_service);
     }
 
     void TearDown() override
     {
         ServiceTest::TearDown();
-        DeleteDumpFilesOf(tempDirectory_, DumpBase());
+        DeleteDumpFilesOf(m_tempDirectory, DumpBase());
     }
 
     // Installs the service from a folder of its own, beside QxDumpGen.exe, with a ProductInfo2.ini
@@ -145,8 +145,8 @@ protected:
         std::wstring folder;
         ASSERT_NO_FATAL_FAILURE(folder = PrepareCrashingHost(userDump));
         ASSERT_NO_FATAL_FAILURE(Install(folder));
-        ASSERT_NO_FATAL_FAILURE(WriteParameters(service_ + L".dll", kDisplayNameMessage));
-        ASSERT_NO_FATAL_FAILURE(SetModuleValue(service_, L"Crash", crash));
+        ASSERT_NO_FATAL_FAILURE(WriteParameters(m_service + L".dll", kDisplayNameMessage));
+        ASSERT_NO_FATAL_FAILURE(SetModuleValue(m_service, L"Crash", crash));
     }
 
     // The host folder, module copy and product registry values of InstallCrashingService, all named after the
@@ -154,7 +154,7 @@ protected:
     std::wstring PrepareCrashingHost(const std::optional<std::wstring>& userDump)
     {
         auto files = HostFiles();
-        files.emplace_back(kModuleA, service_ + L".dll");
+        files.emplace_back(kModuleA, m_service + L".dll");
         files.emplace_back(kDumpGen, kDumpGen);
         const std::wstring folder = MakeHostFolder(L"", files);
         const std::wstring registryRoot = WriteProductInfo(folder);
@@ -170,9 +170,9 @@ protected:
     {
         std::wstring folder;
         ASSERT_NO_FATAL_FAILURE(folder = PrepareCrashingHost(std::nullopt));
-        const std::wstring module = service_;
-        service_ = name;
-        dumpBase_ = dumpBase;
+        const std::wstring module = m_service;
+        m_service = name;
+        m_dumpBase = dumpBase;
         ASSERT_NO_FATAL_FAILURE(Install(folder));
         ASSERT_NO_FATAL_FAILURE(WriteParameters(module + L".dll", kDisplayNameMessage));
         ASSERT_NO_FATAL_FAILURE(SetModuleValue(module, L"Crash", kCrashAccessViolation));
@@ -185,15 +185,15 @@ protected:
     // Starts the service, whose module crashes it, and returns the exit code of its process.
     DWORD Crash()
     {
-        startedAt_ = LocalSecondsNow();
+        m_startedAt = LocalSecondsNow();
         const DWORD started = Start();
         EXPECT_EQ(0u, started);
         if (started != ERROR_SUCCESS) {
             return kNoExitCode;
         }
-        processId_ = ProcessId();
+        m_processId = ProcessId();
         const DWORD exitCode = WaitForExit(kDumpTimeoutMs);
-        endedAt_ = LocalSecondsNow();
+        m_endedAt = LocalSecondsNow();
         return exitCode;
     }
 
@@ -201,14 +201,14 @@ protected:
     // empty when there is not exactly one.
     std::wstring OnlyDumpFile(std::uint32_t code)
     {
-        const std::vector<std::wstring> names = DumpFilesOf(tempDirectory_, DumpBase());
+        const std::vector<std::wstring> names = DumpFilesOf(m_tempDirectory, DumpBase());
         if (names.size() != 1) {
-            ADD_FAILURE() << names.size() << " dump files " << ToUtf8(service_) << "_*.dmp in "
-                          << ToUtf8(tempDirectory_) << ", expected one";
+            ADD_FAILURE() << names.size() << " dump files " << ToUtf8(m_service) << "_*.dmp in "
+                          << ToUtf8(m_tempDirectory) << ", expected one";
             return {};
         }
-        EXPECT_TRUE(IsDumpFileName(names.front(), DumpBase(), code, startedAt_, endedAt_));
-        return tempDirectory_ + names.front();
+        EXPECT_TRUE(IsDumpFileName(names.front(), DumpBase(), code, m_startedAt, m_endedAt));
+        return m_tempDirectory + names.front();
     }
 
     // What a crash during the initialisation left behind.
@@ -224,7 +224,7 @@ protected:
     void CrashDuringInitialization(DWORD exitCode, std::uint32_t dumpCode, InitializationCrash& crash)
     {
         EXPECT_EQ(Hex(exitCode), Hex(Crash()));
-        ExpectCrashedStatus(Query(), SERVICE_START_PENDING, processId_);
+        ExpectCrashedStatus(Query(), SERVICE_START_PENDING, m_processId);
         crash.dumpPath = OnlyDumpFile(dumpCode);
         ASSERT_FALSE(crash.dumpPath.empty());
         crash.log = ReadServiceLog();
@@ -253,13 +253,13 @@ protected:
     }
 
     // The dump files' base name: the service name unless set.
-    std::wstring DumpBase() const { return dumpBase_.empty() ? service_ : dumpBase_; }
+    std::wstring DumpBase() const { return m_dumpBase.empty() ? m_service : m_dumpBase; }
 
-    std::wstring dumpBase_;
-    std::wstring tempDirectory_;
-    std::uint64_t startedAt_ = 0;
-    std::uint64_t endedAt_ = 0;
-    DWORD processId_ = 0;
+    std::wstring m_dumpBase;
+    std::wstring m_tempDirectory;
+    std::uint64_t m_startedAt = 0;
+    std::uint64_t m_endedAt = 0;
+    DWORD m_processId = 0;
 };
 
 // Without UserDump the host writes the dump itself, on the faulting thread, with the exception. The
@@ -271,8 +271,8 @@ TEST_F(CrashCapture, AccessViolationWithoutGeneratorIsDumpedInProcess)
     InitializationCrash crash;
     ASSERT_NO_FATAL_FAILURE(CrashDuringInitialization(kAccessViolation, kAccessViolation, crash));
     EXPECT_TRUE(
-        HasRecordsInOrder(crash.log, {kInitializationEntered, "Loading module:" + ToUtf8(service_) + ".dll",
-                                      "Init ServiceModule " + ToUtf8(service_) + ".dll",
+        HasRecordsInOrder(crash.log, {kInitializationEntered, "Loading module:" + ToUtf8(m_service) + ".dll",
+                                      "Init ServiceModule " + ToUtf8(m_service) + ".dll",
                                       "CreateDumpInt " + ToUtf8(crash.dumpPath) + " - starting", kMiniDumpWritten}));
     EXPECT_TRUE(HasDumpWayRecords(crash.log, {kMiniDumpWritten}));
     EXPECT_TRUE(HasNoRecordStartingWith(crash.log, kExceptionRecord));
@@ -371,7 +371,7 @@ TEST_F(CrashCapture, UnknownDumpTypeIsRefusedAndTheDefaultTypeDumped)
 // The host now quotes the dump path it puts in.
 TEST_F(CrashCapture, GeneratorGetsAPathWithSpacesAsOneArgument)
 {
-    service_ += L" With Space";
+    m_service += L" With Space";
     ExpectOnlyTheGeneratorsDump();
 }
 
@@ -381,30 +381,30 @@ TEST_F(CrashCapture, GeneratorGetsAPathWithSpacesAsOneArgument)
 TEST_F(CrashCapture, LongestServiceNameStillGetsItsDump)
 {
     const std::size_t room =
-        MAX_PATH - 1 - tempDirectory_.size() - std::wstring_view(L"_C0000005_2026_12_08__01_02_03.dmp").size();
-    const std::wstring longest = service_ + L"_" + std::wstring(255 - service_.size() - 1, L'n');
+        MAX_PATH - 1 - m_tempDirectory.size() - std::wstring_view(L"_C0000005_2026_12_08__01_02_03.dmp").size();
+    const std::wstring longest = m_service + L"_" + std::wstring(255 - m_service.size() - 1, L'n');
     ASSERT_LT(room, longest.size());
     ASSERT_NO_FATAL_FAILURE(CrashAs(longest, longest.substr(0, room)));
     EXPECT_EQ(static_cast<std::size_t>(MAX_PATH - 1),
-              (tempDirectory_ + DumpFilesOf(tempDirectory_, DumpBase()).at(0)).size());
+              (m_tempDirectory + DumpFilesOf(m_tempDirectory, DumpBase()).at(0)).size());
 }
 
 // Its files are named with "_" for each character: the module log, which could not be created
 // before, as well as the dump.
 TEST_F(CrashCapture, NameWithCharactersFileNamesRefuseStillGetsItsDump)
 {
-    const std::wstring fileName = service_ + L"_____";
-    ASSERT_NO_FATAL_FAILURE(CrashAs(service_ + L"*?|<>", fileName));
-    EXPECT_TRUE(QxWineTest::FileExists(LogPath(fileName, processId_, folder_)));
+    const std::wstring fileName = m_service + L"_____";
+    ASSERT_NO_FATAL_FAILURE(CrashAs(m_service + L"*?|<>", fileName));
+    EXPECT_TRUE(Qx::Testing::FileExists(LogPath(fileName, m_processId, m_folder)));
 }
 
 // "NUL.<name>(<pid>).log" and "NUL.<name>_C0000005_<time>.dmp" would be the null device, which
 // swallows them: the files of such a name are named "NUL_.<name>".
 TEST_F(CrashCapture, DeviceNameBeforeADotGetsItsLogAndOneDump)
 {
-    const std::wstring fileName = L"NUL_." + service_;
-    ASSERT_NO_FATAL_FAILURE(CrashAs(L"NUL." + service_, fileName));
-    EXPECT_TRUE(QxWineTest::FileExists(LogPath(fileName, processId_, folder_)));
+    const std::wstring fileName = L"NUL_." + m_service;
+    ASSERT_NO_FATAL_FAILURE(CrashAs(L"NUL." + m_service, fileName));
+    EXPECT_TRUE(Qx::Testing::FileExists(LogPath(fileName, m_processId, m_folder)));
 }
 
 // std::terminate() in a module runs the module's own C++ runtime, which aborts; the host's SIGABRT
@@ -445,7 +445,7 @@ protected:
         ASSERT_NO_FATAL_FAILURE(folder = PrepareCrashingHost(std::nullopt));
         ASSERT_NO_FATAL_FAILURE(Install(folder));
         ASSERT_NO_FATAL_FAILURE(WriteParameters(ModuleA() + L";" + Throwing() + after, kDisplayNameMessage));
-        ASSERT_NO_FATAL_FAILURE(SetModuleValue(service_, L"Throw", kThrowFromShutdown));
+        ASSERT_NO_FATAL_FAILURE(SetModuleValue(m_service, L"Throw", kThrowFromShutdown));
     }
 
     // Waits for the process of the service, left in state, to end as described above, the modules
@@ -455,8 +455,8 @@ protected:
                           const std::vector<std::pair<std::string, std::string>>& trace)
     {
         EXPECT_EQ(Hex(kAbortExitCode), Hex(WaitForExit(kDumpTimeoutMs)));
-        endedAt_ = LocalSecondsNow();
-        ExpectCrashedStatus(Query(), state, processId_);
+        m_endedAt = LocalSecondsNow();
+        ExpectCrashedStatus(Query(), state, m_processId);
 
         const std::wstring dumpPath = OnlyDumpFile(0);
         ASSERT_FALSE(dumpPath.empty());
@@ -480,27 +480,27 @@ protected:
         EXPECT_TRUE(HasNoRecordStartingWith(log, "LogEvent: Service stopped"));
 
         const std::vector<TraceLine> lines = ReadTrace();
-        ASSERT_TRUE(HasTraceLines(lines, processId_, trace));
+        ASSERT_TRUE(HasTraceLines(lines, m_processId, trace));
         EXPECT_EQ(thread, lines.back().threadId);
     }
 
     static std::wstring ModuleA() { return BinDirectory() + kModuleA; }
-    std::wstring Throwing() const { return service_ + L".dll"; }
+    std::wstring Throwing() const { return m_service + L".dll"; }
 };
 
 // At the stop, on the service thread.
 TEST_F(ShutdownException, AtTheStopTerminatesWithOneDumpAndNoStoppedReport)
 {
     ASSERT_NO_FATAL_FAILURE(InstallWithThrowingShutdown(L""));
-    startedAt_ = LocalSecondsNow();
-    processId_ = StartRunning();
-    ASSERT_NE(0u, processId_);
-    ExpectRunningStatus(Query(), processId_);
+    m_startedAt = LocalSecondsNow();
+    m_processId = StartRunning();
+    ASSERT_NE(0u, m_processId);
+    ExpectRunningStatus(Query(), m_processId);
     ASSERT_EQ(0u, Control(SERVICE_CONTROL_STOP));
     ExpectTerminated(SERVICE_STOP_PENDING, kPostMessageLoopEntered,
                      {{"QxTestModuleA", "SmInitialize flags=non-null"},
-                      {ToUtf8(service_), "SmInitialize flags=non-null"},
-                      {ToUtf8(service_), "SmShutdown"}});
+                      {ToUtf8(m_service), "SmInitialize flags=non-null"},
+                      {ToUtf8(m_service), "SmShutdown"}});
 }
 
 // After a failed start, on the initialisation thread: B, listed last, fails its SmInitialize.
@@ -508,15 +508,15 @@ TEST_F(ShutdownException, AfterAFailedStartTerminatesWithOneDumpAndNoStoppedRepo
 {
     ASSERT_NO_FATAL_FAILURE(InstallWithThrowingShutdown(L";" + BinDirectory() + kModuleB));
     ASSERT_NO_FATAL_FAILURE(SetModuleValue(L"QxTestModuleB", L"Result", static_cast<DWORD>(E_FAIL)));
-    startedAt_ = LocalSecondsNow();
+    m_startedAt = LocalSecondsNow();
     ASSERT_EQ(0u, Start());
-    processId_ = ProcessId();
-    ASSERT_NE(0u, processId_);
+    m_processId = ProcessId();
+    ASSERT_NE(0u, m_processId);
     ExpectTerminated(SERVICE_START_PENDING, kInitializationEntered,
                      {{"QxTestModuleA", "SmInitialize flags=non-null"},
-                      {ToUtf8(service_), "SmInitialize flags=non-null"},
+                      {ToUtf8(m_service), "SmInitialize flags=non-null"},
                       {"QxTestModuleB", "SmInitialize flags=non-null"},
-                      {ToUtf8(service_), "SmShutdown"}});
+                      {ToUtf8(m_service), "SmShutdown"}});
 }
 
 // The heap-corruption handler dumps the exception as it is raised. Nothing handles it, so it ends the
@@ -575,10 +575,10 @@ using HostExceptionLog = HostTest;
 // and with the host's image as the module that threw it.
 TEST_F(HostExceptionLog, CaughtHrxExIsLoggedOnceWhenThrown)
 {
-    const HostRun run = Run(L"-name=" + service_);
+    const HostRun run = Run(L"-name=" + m_service);
     EXPECT_EQ(Hex(kFileNotFound), Hex(run.exitCode));
 
-    const LogFile log = ReadLog(LogPath(service_, run.processId));
+    const LogFile log = ReadLog(LogPath(m_service, run.processId));
     ASSERT_TRUE(HasWinMainFailure(log, kFileNotFound));
     const auto thrown = RecordsStartingWith(log, kExceptionRecord);
     ASSERT_EQ(1u, thrown.size()) << Dump(log);
@@ -651,7 +651,7 @@ class DumpGenerator : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        folder_ = ServiceTempDirectory() + L"QxE2E dumps " + Decimal(GetCurrentProcessId()) + L"\\";
+        m_folder = ServiceTempDirectory() + L"Qx::Testing dumps " + Decimal(GetCurrentProcessId()) + L"\\";
         RemoveFolder();
     }
 
@@ -659,13 +659,13 @@ protected:
 
     void RemoveFolder()
     {
-        DeleteFileW((folder_ + kDumpName).c_str());
-        RemoveDirectoryW(folder_.c_str());
+        DeleteFileW((m_folder + kDumpName).c_str());
+        RemoveDirectoryW(m_folder.c_str());
     }
 
     static constexpr const wchar_t* kDumpName = L"QxDumpGen test.dmp";
     // A folder with a space in its name, below the temporary folder.
-    std::wstring folder_;
+    std::wstring m_folder;
 };
 
 // Every malformed command line ends with 1 before anything is opened. The process and the folder are
@@ -673,8 +673,8 @@ protected:
 TEST_F(DumpGenerator, RefusesMalformedCommandLines)
 {
     const std::wstring pid = Decimal(GetCurrentProcessId());
-    const std::wstring path = L"\"" + folder_ + kDumpName + L"\"";
-    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr)) << GetLastError();
+    const std::wstring path = L"\"" + m_folder + kDumpName + L"\"";
+    ASSERT_TRUE(CreateDirectoryW(m_folder.c_str(), nullptr)) << GetLastError();
     const std::vector<std::wstring> malformed = {
         L"",
         pid + L" " + path + L" 0 1",
@@ -692,7 +692,7 @@ TEST_F(DumpGenerator, RefusesMalformedCommandLines)
         pid + L" \"\" 0 1 /m 0",
         pid + L" " + path.substr(0, path.size() - 1) + L" 0 1 /m 0",
         pid + L" " + path + L"x 0 1 /m 0",
-        pid + L" " + folder_ + kDumpName + L" 0 1 /m 0",
+        pid + L" " + m_folder + kDumpName + L" 0 1 /m 0",
         pid + L" " + path + L" 0 1 /m 99999999999",
         pid + L" " + path + L" 0 1 /m 2097152",
         pid + L" " + path + L" 0 1 /m \uFF12",
@@ -703,16 +703,16 @@ TEST_F(DumpGenerator, RefusesMalformedCommandLines)
     for (const std::wstring& arguments : malformed) {
         EXPECT_EQ(kDumpGenBadArguments, RunDumpGen(arguments)) << ToUtf8(arguments);
     }
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((folder_ + kDumpName).c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((m_folder + kDumpName).c_str()));
 }
 
 // Process id 0 names no process that can be opened.
 TEST_F(DumpGenerator, ExitsWithACodeOfItsOwnForEachFailure)
 {
-    const std::wstring path = L"\"" + folder_ + kDumpName + L"\"";
+    const std::wstring path = L"\"" + m_folder + kDumpName + L"\"";
     EXPECT_EQ(kDumpGenProcessNotOpened, RunDumpGen(L"0 " + path + L" 0 1 /m 0"));
     EXPECT_EQ(kDumpGenFileNotCreated, RunDumpGen(Decimal(GetCurrentProcessId()) + L" " + path + L" 0 1 /m 0"));
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder_.c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(m_folder.c_str()));
 }
 
 // The dump of this test process, into a quoted path with spaces: without exception pointers there
@@ -721,8 +721,8 @@ TEST_F(DumpGenerator, ExitsWithACodeOfItsOwnForEachFailure)
 TEST_F(DumpGenerator, WritesTheDumpOfTheProcessItIsGiven)
 {
     const std::wstring pid = Decimal(GetCurrentProcessId());
-    const std::wstring dumpPath = folder_ + kDumpName;
-    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr)) << GetLastError();
+    const std::wstring dumpPath = m_folder + kDumpName;
+    ASSERT_TRUE(CreateDirectoryW(m_folder.c_str(), nullptr)) << GetLastError();
 
     ASSERT_EQ(0u, RunDumpGen(L"/m 0 " + pid + L" \"" + dumpPath + L"\" 0 0"));
     EXPECT_TRUE(IsWholeMiniDump(ReadMiniDump(dumpPath), false));

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-namespace QxE2E {
+namespace Qx::Testing {
 
 namespace {
 
@@ -62,15 +62,15 @@ void SetValue(DWORD type, const void* data, DWORD size)
 
 SelfDefenceDeviceLock::SelfDefenceDeviceLock()
 {
-    mutex_.reset(CreateMutexW(nullptr, FALSE, kDeviceLockName));
-    if (!mutex_) {
+    m_mutex.reset(CreateMutexW(nullptr, FALSE, kDeviceLockName));
+    if (!m_mutex) {
         ADD_FAILURE() << "CreateMutexW failed: " << GetLastError();
         return;
     }
     // An abandoned lock belonged to a run that broke off; the leftover clean-up deals with its driver.
-    const DWORD wait = WaitForSingleObject(mutex_.get(), kDeviceLockTimeoutMs);
-    held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-    if (!held_) {
+    const DWORD wait = WaitForSingleObject(m_mutex.get(), kDeviceLockTimeoutMs);
+    m_held = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    if (!m_held) {
         ADD_FAILURE() << "another test run kept \\Device\\VqSDD_Sys for " << kDeviceLockTimeoutMs << " ms (wait "
                       << wait << ")";
     }
@@ -78,8 +78,8 @@ SelfDefenceDeviceLock::SelfDefenceDeviceLock()
 
 SelfDefenceDeviceLock::~SelfDefenceDeviceLock()
 {
-    if (held_) {
-        ReleaseMutex(mutex_.get());
+    if (m_held) {
+        ReleaseMutex(m_mutex.get());
     }
 }
 
@@ -91,12 +91,12 @@ SelfDefenceDevice::SelfDefenceDevice()
     InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
     IO_STATUS_BLOCK io{};
     const NTSTATUS status =
-        NtCreateFileEntry()(handle_.out(), kGenericReadWrite, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+        NtCreateFileEntry()(m_handle.out(), kGenericReadWrite, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, kFileOpen, 0, nullptr, 0);
-    openStatus_ = static_cast<std::uint32_t>(status);
+    m_openStatus = static_cast<std::uint32_t>(status);
     if (!NT_SUCCESS(status)) {
         // A failed open leaves nothing to close, whatever it wrote into the handle.
-        (void)handle_.release();
+        (void)m_handle.release();
     }
 }
 
@@ -106,7 +106,7 @@ SelfDefenceDevice::Answer SelfDefenceDevice::Control(DWORD code, DWORD outputSiz
 {
     DWORD output[2] = {kUntouched, kUntouched};
     Answer answer;
-    if (!DeviceIoControl(handle_.get(), code, nullptr, 0, output, std::min<DWORD>(outputSize, sizeof(output)),
+    if (!DeviceIoControl(m_handle.get(), code, nullptr, 0, output, std::min<DWORD>(outputSize, sizeof(output)),
                          &answer.bytesReturned, nullptr)) {
         answer.error = GetLastError();
     }
@@ -116,8 +116,8 @@ SelfDefenceDevice::Answer SelfDefenceDevice::Control(DWORD code, DWORD outputSiz
 
 StandInDriver::StandInDriver()
 {
-    manager_.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    EXPECT_TRUE(manager_) << "OpenSCManagerW failed: " << GetLastError();
+    m_manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    EXPECT_TRUE(m_manager) << "OpenSCManagerW failed: " << GetLastError();
 }
 
 StandInDriver::~StandInDriver()
@@ -127,44 +127,45 @@ StandInDriver::~StandInDriver()
 
 void StandInDriver::Install()
 {
-    ASSERT_TRUE(manager_);
+    ASSERT_TRUE(m_manager);
     const std::wstring binaryPath = BinDirectory() + kDriverFile;
-    service_.reset(CreateServiceW(manager_.get(), kDriverService, kDriverService, SERVICE_ALL_ACCESS,
-                                  SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binaryPath.c_str(),
-                                  nullptr, nullptr, nullptr, nullptr, nullptr));
-    ASSERT_TRUE(service_) << "CreateServiceW failed: " << GetLastError();
+    m_service.reset(CreateServiceW(m_manager.get(), kDriverService, kDriverService, SERVICE_ALL_ACCESS,
+                                   SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                   binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(m_service) << "CreateServiceW failed: " << GetLastError();
 }
 
 DWORD StandInDriver::Start()
 {
-    return StartServiceW(service_.get(), 0, nullptr) ? ERROR_SUCCESS : GetLastError();
+    return StartServiceW(m_service.get(), 0, nullptr) ? ERROR_SUCCESS : GetLastError();
 }
 
 DWORD StandInDriver::Stop()
 {
     SERVICE_STATUS status{};
-    if (!ControlService(service_.get(), SERVICE_CONTROL_STOP, &status)) {
+    if (!ControlService(m_service.get(), SERVICE_CONTROL_STOP, &status)) {
         return GetLastError();
     }
-    EXPECT_TRUE(WaitUntilStopped(service_.get())) << "the driver did not stop within " << kDriverStopTimeoutMs << " ms";
+    EXPECT_TRUE(WaitUntilStopped(m_service.get()))
+        << "the driver did not stop within " << kDriverStopTimeoutMs << " ms";
     return ERROR_SUCCESS;
 }
 
 SERVICE_STATUS_PROCESS StandInDriver::Query() const
 {
-    return QueryStatus(service_.get());
+    return QueryStatus(m_service.get());
 }
 
 void StandInDriver::Remove()
 {
-    if (!service_) {
+    if (!m_service) {
         return;
     }
     if (Query().dwCurrentState != SERVICE_STOPPED) {
         EXPECT_EQ(0u, Stop());
     }
-    EXPECT_TRUE(DeleteService(service_.get())) << "DeleteService failed: " << GetLastError();
-    service_.reset();
+    EXPECT_TRUE(DeleteService(m_service.get())) << "DeleteService failed: " << GetLastError();
+    m_service.reset();
 }
 
 void StandInDriver::SetMode(DWORD mode)
@@ -204,4 +205,4 @@ void StandInDriver::RemoveLeftover()
     EXPECT_TRUE(DeleteService(leftover.get())) << "DeleteService of the leftover driver failed: " << GetLastError();
 }
 
-} // namespace QxE2E
+} // namespace Qx::Testing

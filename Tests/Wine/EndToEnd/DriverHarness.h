@@ -12,7 +12,7 @@
 
 #include "Platform/Win32/UniqueWin32Handles.h"
 
-namespace QxE2E {
+namespace Qx::Testing {
 
 inline constexpr const wchar_t* kDriverFile = L"VqSDD.sys";
 // One name for every run: the device name is fixed, so only one instance can run at a time, and a
@@ -34,11 +34,11 @@ public:
     SelfDefenceDeviceLock(const SelfDefenceDeviceLock&) = delete;
     SelfDefenceDeviceLock& operator=(const SelfDefenceDeviceLock&) = delete;
 
-    bool Held() const { return held_; }
+    bool Held() const { return m_held; }
 
 private:
-    Qx::Platform::UniqueKernelHandle mutex_;
-    bool held_ = false;
+    Qx::Platform::UniqueKernelHandle m_mutex;
+    bool m_held = false;
 };
 
 // \Device\VqSDD_Sys opened with the host's NtCreateFile parameters (access 0x12019F, case
@@ -51,7 +51,7 @@ public:
     SelfDefenceDevice& operator=(const SelfDefenceDevice&) = delete;
 
     // What NtCreateFile returned.
-    std::uint32_t OpenStatus() const { return openStatus_; }
+    std::uint32_t OpenStatus() const { return m_openStatus; }
 
     struct Answer {
         // DeviceIoControl's last error, 0 when it succeeded.
@@ -66,8 +66,8 @@ public:
     Answer Control(DWORD code, DWORD outputSize = sizeof(DWORD)) const;
 
 private:
-    Qx::Platform::UniqueKernelHandle handle_;
-    std::uint32_t openStatus_ = kStatusSuccess;
+    Qx::Platform::UniqueKernelHandle m_handle;
+    std::uint32_t m_openStatus = kStatusSuccess;
 };
 
 // The driver service kDriverService with binary path <bin folder>VqSDD.sys. The destructor stops
@@ -100,8 +100,8 @@ public:
     static std::wstring KeyPath();
 
 private:
-    Qx::Platform::UniqueServiceHandle manager_;
-    Qx::Platform::UniqueServiceHandle service_;
+    Qx::Platform::UniqueServiceHandle m_manager;
+    Qx::Platform::UniqueServiceHandle m_service;
 };
 
-} // namespace QxE2E
+} // namespace Qx::Testing

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <regex>
 
-namespace QxE2E {
+namespace Qx::Testing {
 
 std::wstring ServiceTempDirectory()
 {
@@ -86,4 +86,4 @@ std::uint64_t LocalSecondsNow()
     return ::testing::AssertionSuccess();
 }
 
-} // namespace QxE2E
+} // namespace Qx::Testing

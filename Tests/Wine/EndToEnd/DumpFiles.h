@@ -13,7 +13,7 @@
 
 #include "MiniDumps.h"
 
-namespace QxE2E {
+namespace Qx::Testing {
 
 // MiniDumpWriteDump takes 2.5 to 4 s under Wine for a small process; a crash's dump, or a dump by
 // the generator followed by one in process, stays well within this.
@@ -36,9 +36,4 @@ std::uint64_t LocalSecondsNow();
 ::testing::AssertionResult IsDumpFileName(const std::wstring& name, std::wstring_view baseName, std::uint32_t code,
                                           std::uint64_t notBefore, std::uint64_t notAfter);
 
-using QxWineTest::IsWholeMiniDump;
-using QxWineTest::MiniDump;
-using QxWineTest::MiniDumpException;
-using QxWineTest::ReadMiniDump;
-
-} // namespace QxE2E
+} // namespace Qx::Testing

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <regex>
 
-namespace QxE2E {
+namespace Qx::Testing {
 
 namespace {
 
@@ -80,7 +80,7 @@ std::wstring EventTest::InstallProduct(bool withAgent)
         files.emplace_back(kEventAgent, kEventAgent);
     }
     const std::wstring folder = MakeHostFolder(L"", files);
-    registryRoot_ = WriteProductInfo(folder);
+    m_registryRoot = WriteProductInfo(folder);
     SetProductValue(L"ProductInstallPath", folder);
     Install(folder);
     return folder;
@@ -88,7 +88,7 @@ std::wstring EventTest::InstallProduct(bool withAgent)
 
 void EventTest::SetProductValue(const wchar_t* name, std::wstring_view value)
 {
-    Override(registryRoot_, name).SetString(value);
+    Override(m_registryRoot, name).SetString(value);
 }
 
 DWORD EventTest::RunStartAndStop()
@@ -115,13 +115,13 @@ DWORD EventTest::RunFailedStart()
 
 std::vector<std::string> EventTest::EventEntries(const wchar_t* eventsFile, DWORD processId) const
 {
-    const std::string content = QxWineTest::ReadWholeFile(folder_ + L"Logs\\" + eventsFile).value_or(std::string());
-    return QxEventsFileLines::EntriesOf(QxEventsFileLines::ParseEventsFile(content), processId);
+    const std::string content = Qx::Testing::ReadWholeFile(m_folder + L"Logs\\" + eventsFile).value_or(std::string());
+    return Qx::Testing::EntriesOf(Qx::Testing::ParseEventsFile(content), processId);
 }
 
 bool EventTest::HasEventsFile(const wchar_t* eventsFile) const
 {
-    return GetFileAttributesW((folder_ + L"Logs\\" + eventsFile).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW((m_folder + L"Logs\\" + eventsFile).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-} // namespace QxE2E
+} // namespace Qx::Testing

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-namespace QxE2E {
+namespace Qx::Testing {
 
 inline constexpr const wchar_t* kEventReporter = L"QxEventReporter.dll";
 inline constexpr const wchar_t* kEventAgent = L"QxEventAgentClient.dll";
@@ -51,7 +51,7 @@ protected:
     std::vector<std::string> EventEntries(const wchar_t* eventsFile, DWORD processId) const;
     bool HasEventsFile(const wchar_t* eventsFile) const;
 
-    std::wstring registryRoot_;
+    std::wstring m_registryRoot;
 };
 
-} // namespace QxE2E
+} // namespace Qx::Testing

@@ -7,7 +7,7 @@
 // host in the bin folder finds a product registry root.
 #include "EventHarness.h"
 
-using namespace QxE2E;
+using namespace Qx::Testing;
 
 namespace {
 
@@ -132,7 +132,7 @@ TEST_F(EventReporting, FailingEventLogGivesOneRawDumpPerEvent)
     ASSERT_NO_FATAL_FAILURE(InstallProduct(true));
     SetProductValue(L"EventSource", L"Velquor Audit");
     // The stand-in's test hook, in the subkey it reads in this service's process.
-    Override(L"SOFTWARE\\Qx\\QxEventReporter\\" + service_, L"FailReports").SetDword(static_cast<DWORD>(kEFail));
+    Override(L"SOFTWARE\\Qx\\QxEventReporter\\" + m_service, L"FailReports").SetDword(static_cast<DWORD>(kEFail));
 
     const DWORD processId = RunStartAndStop();
     ASSERT_NE(0u, processId);

@@ -6,7 +6,7 @@
 #include <iostream>
 #include <regex>
 
-namespace QxE2E {
+namespace Qx::Testing {
 
 namespace {
 
@@ -129,7 +129,7 @@ std::string TestModuleRuntimeErrorType()
 
 std::wstring BinDirectory()
 {
-    return QxWineTest::ExecutableDirectory();
+    return Qx::Testing::ExecutableDirectory();
 }
 
 std::wstring HostPath()
@@ -296,7 +296,7 @@ void DeleteLogsOf(const std::wstring& folder, DWORD processId)
 LogFile ReadLog(const std::wstring& path)
 {
     LogFile log;
-    std::optional<std::string> read = QxWineTest::ReadWholeFile(path);
+    std::optional<std::string> read = Qx::Testing::ReadWholeFile(path);
     if (!read) {
         EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError()) << "cannot open " << ToUtf8(path);
         return log;
@@ -420,15 +420,15 @@ std::string ErrorDescription(HRESULT hr)
 
 void HostTest::SetUp()
 {
-    service_ = UniqueServiceName(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    DeleteServiceKey(service_);
+    m_service = UniqueServiceName(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    DeleteServiceKey(m_service);
 }
 
 void HostTest::TearDown()
 {
-    const LSTATUS deleted = DeleteServiceKey(service_);
+    const LSTATUS deleted = DeleteServiceKey(m_service);
     EXPECT_TRUE(deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND) << deleted;
-    for (const DWORD processId : processIds_) {
+    for (const DWORD processId : m_processIds) {
         DeleteLogsOf(BinDirectory(), processId);
     }
 }
@@ -436,14 +436,14 @@ void HostTest::TearDown()
 HostRun HostTest::Run(std::wstring_view arguments)
 {
     const HostRun run = RunHost(arguments);
-    processIds_.push_back(run.processId);
+    m_processIds.push_back(run.processId);
     return run;
 }
 
 void HostTest::WriteMinimalParameters()
 {
-    ASSERT_EQ(ERROR_SUCCESS, SetParameterString(service_, L"ServiceModules", L""));
-    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(service_, L"ServiceName", 1));
+    ASSERT_EQ(ERROR_SUCCESS, SetParameterString(m_service, L"ServiceModules", L""));
+    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(m_service, L"ServiceName", 1));
 }
 
-} // namespace QxE2E
+} // namespace Qx::Testing

@@ -16,7 +16,7 @@
 #include "TestFiles.h"
 #include "WineDifferences.h"
 
-namespace QxE2E {
+namespace Qx::Testing {
 
 // A hand-run normally ends within a second; 1063 can take 10 s under Wine (see NoteSlowHandRun).
 inline constexpr DWORD kHostTimeoutMs = 30000;
@@ -141,16 +141,13 @@ std::string ErrorDescription(HRESULT hr);
 // Creates the file, which must not exist yet, with text as its content.
 void WriteNewFile(const std::wstring& path, const std::string& text);
 
-using QxWineTest::ToUtf8;
+using Qx::Testing::ToUtf8;
 std::wstring Wide(std::string_view utf8);
 // "0x%08X": exit codes and HRESULTs read best in hexadecimal when an expectation fails.
 std::string Hex(std::uint32_t value);
 
 // Where Wine differs from Windows, tests check what Windows does as a condition Wine must still fail,
 // beside a strict check of what Wine does now.
-using QxWineTest::ExpectWindowsBehaviour;
-using QxWineTest::ExplainWineDifference;
-using QxWineTest::RunningOnWine;
 
 // A test that owns one service name: its registry key and the logs of every run are removed at the
 // end, whatever the outcome.
@@ -169,10 +166,10 @@ protected:
     // Writes ServiceModules "" and ServiceName 1: a configuration that loads without a module.
     void WriteMinimalParameters();
 
-    std::wstring service_;
+    std::wstring m_service;
 
 private:
-    std::vector<DWORD> processIds_;
+    std::vector<DWORD> m_processIds;
 };
 
-} // namespace QxE2E
+} // namespace Qx::Testing

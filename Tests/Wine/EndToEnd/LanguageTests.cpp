@@ -7,7 +7,7 @@
 // first lookup answers in the user's UI language.
 #include "EventHarness.h"
 
-using namespace QxE2E;
+using namespace Qx::Testing;
 
 namespace {
 
@@ -43,7 +43,7 @@ protected:
         return ReadServiceLog();
     }
 
-    void SetLanguage(DWORD language) { Override(registryRoot_, L"Language").SetDword(language); }
+    void SetLanguage(DWORD language) { Override(m_registryRoot, L"Language").SetDword(language); }
 };
 
 TEST_F(ProductLanguageTest, FailureTextFollowsTheConfiguredLanguage)

@@ -7,7 +7,7 @@
 
 #include <cwchar>
 
-using namespace QxE2E;
+using namespace Qx::Testing;
 
 namespace {
 
@@ -96,7 +96,7 @@ protected:
     // has neither beside it, and starts it: the start fails as the module cannot be found.
     void ExpectPlantedModuleAndAgentNeverLoaded(const std::wstring& folder)
     {
-        const std::wstring module = service_ + L".dll";
+        const std::wstring module = m_service + L".dll";
         ASSERT_NO_FATAL_FAILURE(Plant(kPlantedModule, folder, module));
         ASSERT_NO_FATAL_FAILURE(Plant(kPlantedModule, folder, kWatchdogAgent));
         const std::wstring hostFolder = MakeHostFolder(L"-host", HostFiles());
@@ -105,7 +105,7 @@ protected:
 
         ASSERT_EQ(0u, Start());
         const ::testing::AssertionResult stopped = WaitForState(SERVICE_STOPPED);
-        EXPECT_TRUE(NothingRanOf(service_));
+        EXPECT_TRUE(NothingRanOf(m_service));
         EXPECT_TRUE(NothingRanOf(L"QxWatchdogAgent"));
         ASSERT_TRUE(stopped);
         ExpectStoppedStatus(Query(), 0, static_cast<DWORD>(kModNotFound));
@@ -142,9 +142,9 @@ TEST_F(PlantedLibraries, HandRunNeverLoadsAnAgentFromItsCurrentFolderOrPath)
 
     for (const std::wstring& currentFolder : {withAgent, empty}) {
         SCOPED_TRACE(ToUtf8(currentFolder));
-        const HostRun run = RunHost(L"-name=" + service_ + L" -RegServer", {hostFolder, currentFolder, pathFolder});
+        const HostRun run = RunHost(L"-name=" + m_service + L" -RegServer", {hostFolder, currentFolder, pathFolder});
         EXPECT_EQ(Hex(S_OK), Hex(run.exitCode));
-        EXPECT_TRUE(ReadLog(LogPath(service_, run.processId, hostFolder)).exists) << "the host did not run";
+        EXPECT_TRUE(ReadLog(LogPath(m_service, run.processId, hostFolder)).exists) << "the host did not run";
     }
     EXPECT_TRUE(NothingRanOf(L"QxWatchdogAgent"));
 }
@@ -155,14 +155,14 @@ TEST_F(PlantedLibraries, HandRunNeverLoadsAnAgentFromItsCurrentFolderOrPath)
 // of it, to a copy in the folder above, and is refused before anything is loaded.
 TEST_F(PlantedLibraries, ServiceRefusesAModuleNameThatLeadsOutOfItsFolder)
 {
-    const std::wstring module = service_ + L".dll";
+    const std::wstring module = m_service + L".dll";
     ASSERT_NO_FATAL_FAILURE(Plant(kPlantedModule, BinDirectory(), module));
     ASSERT_NO_FATAL_FAILURE(Install(MakeHostFolder(L"-host", HostFiles())));
     ASSERT_NO_FATAL_FAILURE(WriteParameters(L"..\\" + module, kDisplayNameMessage));
 
     ASSERT_EQ(0u, Start());
     const ::testing::AssertionResult stopped = WaitForState(SERVICE_STOPPED);
-    EXPECT_TRUE(NothingRanOf(service_));
+    EXPECT_TRUE(NothingRanOf(m_service));
     ASSERT_TRUE(stopped);
     constexpr HRESULT kInvalidArg = static_cast<HRESULT>(0x80070057);
     ExpectStoppedStatus(Query(), 0, static_cast<DWORD>(kInvalidArg));

@@ -5,7 +5,7 @@
 
 #include <initializer_list>
 
-using namespace QxE2E;
+using namespace Qx::Testing;
 
 namespace {
 

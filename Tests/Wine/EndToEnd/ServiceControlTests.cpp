@@ -2,7 +2,7 @@
 // its control handler, what the handler logs for them, and which the SCM answers itself.
 #include "ServiceHarness.h"
 
-using namespace QxE2E;
+using namespace Qx::Testing;
 
 namespace {
 
@@ -65,7 +65,7 @@ TEST_F(ServiceControl, UserCodesAndInterrogateReachTheHandler)
     const DWORD handlerThread = ThreadOf(log, kBadRequest);
     EXPECT_EQ(handlerThread, ThreadOf(log, kInterrogateEntered));
     EXPECT_EQ(handlerThread, ThreadOf(log, kInterrogateExited));
-    const DWORD mainThread = ThreadOf(log, "cmdLine: -name=" + ToUtf8(service_));
+    const DWORD mainThread = ThreadOf(log, "cmdLine: -name=" + ToUtf8(m_service));
     const DWORD serviceThread = ThreadOf(log, "Entering CServiceModule::PreMessageLoop");
     EXPECT_NE(serviceThread, handlerThread);
     ExpectWindowsBehaviour(mainThread == handlerThread,

@@ -8,19 +8,16 @@
 #include <set>
 #include <thread>
 
-namespace QxE2E {
+namespace Qx::Testing {
 
 namespace {
 
 using Qx::Platform::UniqueKernelHandle;
-using QxWineTest::FileExists;
-using QxWineTest::IsNumber;
-using QxWineTest::ParseTraceLine;
 
 // Empty when there is no such file (yet).
 std::string ReadFileIfPresent(const std::wstring& path)
 {
-    return QxWineTest::ReadWholeFile(path).value_or(std::string());
+    return Qx::Testing::ReadWholeFile(path).value_or(std::string());
 }
 
 std::vector<std::string> CrLfLines(const std::string& content)
@@ -96,9 +93,9 @@ std::string DumpTrace(const std::vector<TraceLine>& trace)
 // then keeps its exit code readable.
 class HostProcessWatcher {
 public:
-    HostProcessWatcher() : known_(HostProcessIds())
+    HostProcessWatcher() : m_known(HostProcessIds())
     {
-        thread_ = std::thread([this] { Watch(); });
+        m_thread = std::thread([this] { Watch(); });
     }
 
     ~HostProcessWatcher() { Stop(); }
@@ -111,12 +108,12 @@ public:
     UniqueKernelHandle Take(DWORD processId)
     {
         Stop();
-        const auto found = found_.find(processId);
-        if (found == found_.end()) {
+        const auto found = m_found.find(processId);
+        if (found == m_found.end()) {
             return {};
         }
         UniqueKernelHandle handle = std::move(found->second);
-        found_.erase(found);
+        m_found.erase(found);
         return handle;
     }
 
@@ -125,7 +122,7 @@ public:
     {
         Stop();
         std::vector<DWORD> processIds;
-        for (const auto& [processId, handle] : found_) {
+        for (const auto& [processId, handle] : m_found) {
             processIds.push_back(processId);
         }
         return processIds;
@@ -151,34 +148,34 @@ private:
 
     void Stop()
     {
-        stop_ = true;
-        if (thread_.joinable()) {
-            thread_.join();
+        m_stop = true;
+        if (m_thread.joinable()) {
+            m_thread.join();
         }
     }
 
     void Watch()
     {
-        while (!stop_) {
+        while (!m_stop) {
             for (const DWORD processId : HostProcessIds()) {
-                if (!known_.insert(processId).second) {
+                if (!m_known.insert(processId).second) {
                     continue;
                 }
                 UniqueKernelHandle handle(
                     OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, processId));
                 if (handle) {
-                    found_[processId] = std::move(handle);
+                    m_found[processId] = std::move(handle);
                 }
             }
             Sleep(2);
         }
     }
 
-    std::set<DWORD> known_;
+    std::set<DWORD> m_known;
     // Written by the watching thread only; read after Stop has joined it.
-    std::map<DWORD, UniqueKernelHandle> found_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    std::map<DWORD, UniqueKernelHandle> m_found;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
 };
 
 std::size_t FindRecord(const LogFile& log, std::string_view text)
@@ -284,34 +281,34 @@ ServiceTest::~ServiceTest() = default;
 
 void ServiceTest::SetUp()
 {
-    service_ = UniqueServiceName(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    folder_ = BinDirectory();
-    manager_.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    ASSERT_TRUE(manager_) << "OpenSCManagerW failed: " << GetLastError();
+    m_service = UniqueServiceName(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    m_folder = BinDirectory();
+    m_manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    ASSERT_TRUE(m_manager) << "OpenSCManagerW failed: " << GetLastError();
     DeleteLeftoverService();
-    DeleteServiceKey(service_);
-    traceFile_ = BinDirectory() + service_ + L".trace";
-    DeleteFileW(traceFile_.c_str());
+    DeleteServiceKey(m_service);
+    m_traceFile = BinDirectory() + m_service + L".trace";
+    DeleteFileW(m_traceFile.c_str());
     WriteTraceFileSetting();
 }
 
 void ServiceTest::TearDown()
 {
     StopAndDelete();
-    overrides_.clear();
+    m_overrides.clear();
     RemoveFiles();
-    manager_.reset();
+    m_manager.reset();
 }
 
 std::wstring ServiceTest::MakeHostFolder(std::wstring_view suffix,
                                          const std::vector<std::pair<std::wstring, std::wstring>>& files)
 {
-    const std::wstring folder = BinDirectory() + L"e2e-" + service_ + std::wstring(suffix) + L"\\";
+    const std::wstring folder = BinDirectory() + L"e2e-" + m_service + std::wstring(suffix) + L"\\";
     if (!CreateDirectoryW(folder.c_str(), nullptr)) {
         ADD_FAILURE() << "cannot create " << ToUtf8(folder) << ": " << GetLastError();
         return folder;
     }
-    folders_.push_back(folder);
+    m_folders.push_back(folder);
     for (const auto& [source, target] : files) {
         EXPECT_TRUE(CopyFileW((BinDirectory() + source).c_str(), (folder + target).c_str(), TRUE))
             << ToUtf8(source) << " -> " << ToUtf8(folder + target) << ": " << GetLastError();
@@ -321,7 +318,7 @@ std::wstring ServiceTest::MakeHostFolder(std::wstring_view suffix,
 
 std::wstring ServiceTest::WriteProductInfo(const std::wstring& folder)
 {
-    const std::wstring registryRoot = L"SOFTWARE\\Qx\\E2E\\" + service_;
+    const std::wstring registryRoot = L"SOFTWARE\\Qx\\E2E\\" + m_service;
     WriteNewFile(folder + L"ProductInfo2.ini", "[ProductInfo]\r\nRegistryRoot=" + ToUtf8(registryRoot) + "\r\n");
     return registryRoot;
 }
@@ -336,54 +333,54 @@ void ServiceTest::Plant(std::wstring_view source, const std::wstring& folder, st
     const std::wstring target = folder + std::wstring(name);
     ASSERT_TRUE(CopyFileW((BinDirectory() + std::wstring(source)).c_str(), target.c_str(), TRUE))
         << "cannot plant " << ToUtf8(target) << ": " << GetLastError();
-    plantedFiles_.push_back(target);
+    m_plantedFiles.push_back(target);
 }
 
 void ServiceTest::Install(const std::wstring& folder)
 {
-    const std::wstring binaryPath = L"\"" + folder + kHostExe + L"\" -name=" + service_;
-    serviceHandle_.reset(CreateServiceW(manager_.get(), service_.c_str(), service_.c_str(), SERVICE_ALL_ACCESS,
-                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                        binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
-    ASSERT_TRUE(serviceHandle_) << "CreateServiceW failed: " << GetLastError();
-    folder_ = folder;
+    const std::wstring binaryPath = L"\"" + folder + kHostExe + L"\" -name=" + m_service;
+    m_serviceHandle.reset(CreateServiceW(m_manager.get(), m_service.c_str(), m_service.c_str(), SERVICE_ALL_ACCESS,
+                                         SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                         binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(m_serviceHandle) << "CreateServiceW failed: " << GetLastError();
+    m_folder = folder;
     // A test may have renamed its service since SetUp.
     WriteTraceFileSetting();
 }
 
 void ServiceTest::MoveTo(const std::wstring& folder)
 {
-    const std::wstring binaryPath = L"\"" + folder + kHostExe + L"\" -name=" + service_;
-    ASSERT_TRUE(ChangeServiceConfigW(serviceHandle_.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+    const std::wstring binaryPath = L"\"" + folder + kHostExe + L"\" -name=" + m_service;
+    ASSERT_TRUE(ChangeServiceConfigW(m_serviceHandle.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
                                      binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr))
         << "ChangeServiceConfigW failed: " << GetLastError();
-    folder_ = folder;
+    m_folder = folder;
 }
 
 void ServiceTest::WriteParameters(std::wstring_view modules, DWORD serviceName)
 {
-    ASSERT_EQ(ERROR_SUCCESS, SetParameterString(service_, L"ServiceModules", modules));
-    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(service_, L"ServiceName", serviceName));
+    ASSERT_EQ(ERROR_SUCCESS, SetParameterString(m_service, L"ServiceModules", modules));
+    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(m_service, L"ServiceName", serviceName));
 }
 
 void ServiceTest::SetModuleValue(std::wstring_view module, const wchar_t* name, DWORD value)
 {
-    ASSERT_EQ(ERROR_SUCCESS, SetVolatileValue(TestModulesKeyPath(service_) + L"\\" + std::wstring(module), name,
+    ASSERT_EQ(ERROR_SUCCESS, SetVolatileValue(TestModulesKeyPath(m_service) + L"\\" + std::wstring(module), name,
                                               REG_DWORD, &value, sizeof(value)))
         << ToUtf8(module) << " " << ToUtf8(name);
 }
 
 RegistryValueOverride& ServiceTest::Override(std::wstring keyPath, std::wstring valueName)
 {
-    overrides_.push_back(std::make_unique<RegistryValueOverride>(std::move(keyPath), std::move(valueName)));
-    return *overrides_.back();
+    m_overrides.push_back(std::make_unique<RegistryValueOverride>(std::move(keyPath), std::move(valueName)));
+    return *m_overrides.back();
 }
 
 DWORD ServiceTest::Start()
 {
-    current_.reset();
-    watcher_ = std::make_unique<HostProcessWatcher>();
-    if (!StartServiceW(serviceHandle_.get(), 0, nullptr)) {
+    m_current.reset();
+    m_watcher = std::make_unique<HostProcessWatcher>();
+    if (!StartServiceW(m_serviceHandle.get(), 0, nullptr)) {
         return GetLastError();
     }
     const SERVICE_STATUS_PROCESS status = Query();
@@ -410,7 +407,7 @@ SERVICE_STATUS_PROCESS ServiceTest::Query()
 {
     SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
-    EXPECT_TRUE(QueryServiceStatusEx(serviceHandle_.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+    EXPECT_TRUE(QueryServiceStatusEx(m_serviceHandle.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
                                      sizeof(status), &needed))
         << "QueryServiceStatusEx failed: " << GetLastError();
     return status;
@@ -435,7 +432,7 @@ SERVICE_STATUS_PROCESS ServiceTest::Query()
 DWORD ServiceTest::Control(DWORD code, SERVICE_STATUS* status)
 {
     SERVICE_STATUS returned{};
-    const BOOL sent = ControlService(serviceHandle_.get(), code, &returned);
+    const BOOL sent = ControlService(m_serviceHandle.get(), code, &returned);
     if (status != nullptr) {
         *status = returned;
     }
@@ -444,21 +441,21 @@ DWORD ServiceTest::Control(DWORD code, SERVICE_STATUS* status)
 
 DWORD ServiceTest::ProcessId()
 {
-    if (current_) {
-        return processes_[*current_].processId;
+    if (m_current) {
+        return m_processes[*m_current].processId;
     }
-    if (!watcher_) {
+    if (!m_watcher) {
         ADD_FAILURE() << "the service was not started";
         return 0;
     }
     std::vector<DWORD> ours;
-    for (const DWORD processId : watcher_->Found()) {
-        if (FileExists(LogPath(service_, processId, folder_))) {
+    for (const DWORD processId : m_watcher->Found()) {
+        if (FileExists(LogPath(m_service, processId, m_folder))) {
             ours.push_back(processId);
         }
     }
     if (ours.size() != 1) {
-        ADD_FAILURE() << ours.size() << " host processes wrote a log for " << ToUtf8(service_) << ", expected one";
+        ADD_FAILURE() << ours.size() << " host processes wrote a log for " << ToUtf8(m_service) << ", expected one";
         return 0;
     }
     Adopt(ours.front());
@@ -470,7 +467,7 @@ DWORD ServiceTest::WaitForExit(DWORD timeoutMs)
     if (ProcessId() == 0) {
         return kNoExitCode;
     }
-    const HANDLE process = processes_[*current_].handle.get();
+    const HANDLE process = m_processes[*m_current].handle.get();
     if (process == nullptr) {
         return kNoExitCode;
     }
@@ -495,13 +492,13 @@ void ServiceTest::StopCleanly(DWORD accepted)
 LogFile ServiceTest::ReadServiceLog()
 {
     const DWORD processId = ProcessId();
-    return ReadLog(LogPath(service_, processId, folder_));
+    return ReadLog(LogPath(m_service, processId, m_folder));
 }
 
 std::vector<TraceLine> ServiceTest::ReadTrace() const
 {
     std::vector<TraceLine> lines;
-    for (const std::string& line : CrLfLines(ReadFileIfPresent(traceFile_))) {
+    for (const std::string& line : CrLfLines(ReadFileIfPresent(m_traceFile))) {
         lines.push_back(ParseTraceLine(line));
     }
     return lines;
@@ -510,7 +507,7 @@ std::vector<TraceLine> ServiceTest::ReadTrace() const
 WatchdogStatus ServiceTest::ReadWatchdogStatus(const std::wstring& folder) const
 {
     WatchdogStatus status;
-    const std::wstring path = folder + L"QxWatchdogAgent." + service_ + L".status";
+    const std::wstring path = folder + L"QxWatchdogAgent." + m_service + L".status";
     status.exists = FileExists(path);
     for (const std::string& line : CrLfLines(ReadFileIfPresent(path))) {
         const std::size_t equals = line.find('=');
@@ -531,22 +528,22 @@ WatchdogStatus ServiceTest::ReadWatchdogStatus(const std::wstring& folder) const
 
 void ServiceTest::RememberServiceName()
 {
-    if (std::find(serviceNames_.begin(), serviceNames_.end(), service_) == serviceNames_.end()) {
-        serviceNames_.push_back(service_);
+    if (std::find(m_serviceNames.begin(), m_serviceNames.end(), m_service) == m_serviceNames.end()) {
+        m_serviceNames.push_back(m_service);
     }
 }
 
 void ServiceTest::WriteTraceFileSetting()
 {
     RememberServiceName();
-    ASSERT_EQ(ERROR_SUCCESS, SetVolatileValue(TestModulesKeyPath(service_), L"TraceFile", REG_SZ, traceFile_.c_str(),
-                                              static_cast<DWORD>((traceFile_.size() + 1) * sizeof(wchar_t))));
+    ASSERT_EQ(ERROR_SUCCESS, SetVolatileValue(TestModulesKeyPath(m_service), L"TraceFile", REG_SZ, m_traceFile.c_str(),
+                                              static_cast<DWORD>((m_traceFile.size() + 1) * sizeof(wchar_t))));
 }
 
 void ServiceTest::DeleteLeftoverService()
 {
     const Qx::Platform::UniqueServiceHandle leftover(
-        OpenServiceW(manager_.get(), service_.c_str(), SERVICE_ALL_ACCESS));
+        OpenServiceW(m_manager.get(), m_service.c_str(), SERVICE_ALL_ACCESS));
     if (!leftover) {
         return;
     }
@@ -557,47 +554,47 @@ void ServiceTest::DeleteLeftoverService()
 
 void ServiceTest::Adopt(DWORD processId)
 {
-    UniqueKernelHandle handle = watcher_ ? watcher_->Take(processId) : UniqueKernelHandle();
-    watcher_.reset();
+    UniqueKernelHandle handle = m_watcher ? m_watcher->Take(processId) : UniqueKernelHandle();
+    m_watcher.reset();
     if (!handle) {
         handle.reset(
             OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, processId));
         EXPECT_TRUE(handle) << "cannot open the host process " << processId << ": " << GetLastError();
     }
-    current_ = processes_.size();
-    processes_.push_back({processId, std::move(handle)});
+    m_current = m_processes.size();
+    m_processes.push_back({processId, std::move(handle)});
 }
 
 void ServiceTest::StopAndDelete()
 {
-    if (serviceHandle_) {
+    if (m_serviceHandle) {
         SERVICE_STATUS_PROCESS status{};
         DWORD needed = 0;
-        if (QueryServiceStatusEx(serviceHandle_.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+        if (QueryServiceStatusEx(m_serviceHandle.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
                                  sizeof(status), &needed) &&
             status.dwCurrentState != SERVICE_STOPPED) {
-            if (status.dwProcessId != 0 && !current_) {
+            if (status.dwProcessId != 0 && !m_current) {
                 Adopt(status.dwProcessId);
             }
             // Wine's SCM keeps reporting a service whose process died in its last state: there is
             // nothing left to stop, and waiting for SERVICE_STOPPED would only run into the time-out.
-            const bool processEnded = current_ && processes_[*current_].handle &&
-                                      WaitForSingleObject(processes_[*current_].handle.get(), 0) == WAIT_OBJECT_0;
+            const bool processEnded = m_current && m_processes[*m_current].handle &&
+                                      WaitForSingleObject(m_processes[*m_current].handle.get(), 0) == WAIT_OBJECT_0;
             if (!processEnded) {
                 Control(SERVICE_CONTROL_STOP);
                 (void)WaitForState(SERVICE_STOPPED);
             }
         }
     }
-    if (watcher_ && !current_) {
-        for (const DWORD processId : watcher_->Found()) {
-            if (FileExists(LogPath(service_, processId, folder_))) {
+    if (m_watcher && !m_current) {
+        for (const DWORD processId : m_watcher->Found()) {
+            if (FileExists(LogPath(m_service, processId, m_folder))) {
                 Adopt(processId);
             }
         }
     }
-    watcher_.reset();
-    for (HostProcess& process : processes_) {
+    m_watcher.reset();
+    for (HostProcess& process : m_processes) {
         if (!process.handle) {
             continue;
         }
@@ -608,29 +605,29 @@ void ServiceTest::StopAndDelete()
         }
         process.handle.reset();
     }
-    if (serviceHandle_) {
-        EXPECT_TRUE(DeleteService(serviceHandle_.get())) << "DeleteService failed: " << GetLastError();
-        serviceHandle_.reset();
+    if (m_serviceHandle) {
+        EXPECT_TRUE(DeleteService(m_serviceHandle.get())) << "DeleteService failed: " << GetLastError();
+        m_serviceHandle.reset();
     }
     RememberServiceName();
-    for (const std::wstring& name : serviceNames_) {
+    for (const std::wstring& name : m_serviceNames) {
         DeleteServiceKey(name);
     }
 }
 
 void ServiceTest::RemoveFiles()
 {
-    for (const HostProcess& process : processes_) {
+    for (const HostProcess& process : m_processes) {
         DeleteLogsOf(BinDirectory(), process.processId);
     }
-    DeleteFileW((BinDirectory() + L"QxWatchdogAgent." + service_ + L".status").c_str());
-    DeleteFileW(traceFile_.c_str());
-    for (const std::wstring& folder : folders_) {
+    DeleteFileW((BinDirectory() + L"QxWatchdogAgent." + m_service + L".status").c_str());
+    DeleteFileW(m_traceFile.c_str());
+    for (const std::wstring& folder : m_folders) {
         RemoveTree(folder);
     }
-    for (const std::wstring& file : plantedFiles_) {
+    for (const std::wstring& file : m_plantedFiles) {
         EXPECT_TRUE(DeleteFileW(file.c_str())) << ToUtf8(file) << ": " << GetLastError();
     }
 }
 
-} // namespace QxE2E
+} // namespace Qx::Testing

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-namespace QxE2E {
+namespace Qx::Testing {
 
 // Under Wine a start or a stop takes well under a second; the time-outs only bound a broken run.
 inline constexpr DWORD kServiceStateTimeoutMs = 10000;
@@ -27,8 +27,6 @@ inline constexpr const wchar_t* kHostExe = L"QxServiceHost.exe";
 inline constexpr const wchar_t* kModuleA = L"QxTestModuleA.dll";
 inline constexpr const wchar_t* kModuleB = L"QxTestModuleB.dll";
 inline constexpr const wchar_t* kWatchdogAgent = L"QxWatchdogAgent.dll";
-
-using QxWineTest::TraceLine;
 
 // QxWatchdogAgent.<service>.status, which the stand-in watchdog agent writes beside itself.
 struct WatchdogStatus {
@@ -63,8 +61,6 @@ void ExpectRunningStatus(const SERVICE_STATUS_PROCESS& status, DWORD processId);
 // After a stop the status keeps the last controls accepted and carries the result of the run as its
 // Win32 exit code; the SCM no longer names a process.
 void ExpectStoppedStatus(const SERVICE_STATUS_PROCESS& status, DWORD accepted, DWORD win32ExitCode);
-
-using QxWineTest::RegistryValueOverride;
 
 class HostProcessWatcher;
 
@@ -136,12 +132,12 @@ protected:
     LogFile ReadServiceLog();
     std::vector<TraceLine> ReadTrace() const;
     WatchdogStatus ReadWatchdogStatus(const std::wstring& folder = BinDirectory()) const;
-    SC_HANDLE ServiceHandle() const { return serviceHandle_.get(); }
+    SC_HANDLE ServiceHandle() const { return m_serviceHandle.get(); }
 
-    std::wstring service_;
+    std::wstring m_service;
     // The folder of the host the service is installed with.
-    std::wstring folder_;
-    std::wstring traceFile_;
+    std::wstring m_folder;
+    std::wstring m_traceFile;
 
 private:
     struct HostProcess {
@@ -157,17 +153,17 @@ private:
     void StopAndDelete();
     void RemoveFiles();
 
-    Qx::Platform::UniqueServiceHandle manager_;
-    Qx::Platform::UniqueServiceHandle serviceHandle_;
-    std::unique_ptr<HostProcessWatcher> watcher_;
-    // Index into processes_ of the last start's process, once known.
-    std::optional<std::size_t> current_;
-    std::vector<HostProcess> processes_;
-    std::vector<std::wstring> folders_;
-    std::vector<std::wstring> plantedFiles_;
+    Qx::Platform::UniqueServiceHandle m_manager;
+    Qx::Platform::UniqueServiceHandle m_serviceHandle;
+    std::unique_ptr<HostProcessWatcher> m_watcher;
+    // Index into m_processes of the last start's process, once known.
+    std::optional<std::size_t> m_current;
+    std::vector<HostProcess> m_processes;
+    std::vector<std::wstring> m_folders;
+    std::vector<std::wstring> m_plantedFiles;
     // Every name the service had: the keys of all of them go at the end.
-    std::vector<std::wstring> serviceNames_;
-    std::vector<std::unique_ptr<RegistryValueOverride>> overrides_;
+    std::vector<std::wstring> m_serviceNames;
+    std::vector<std::unique_ptr<RegistryValueOverride>> m_overrides;
 };
 
-} // namespace QxE2E
+} // namespace Qx::Testing

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-using namespace QxE2E;
+using namespace Qx::Testing;
 
 namespace {
 
@@ -65,13 +65,13 @@ class StartReports {
 public:
     explicit StartReports(const std::wstring& service)
     {
-        manager_.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-        service_.reset(OpenServiceW(manager_.get(), service.c_str(), SERVICE_QUERY_STATUS));
-        EXPECT_TRUE(service_) << "OpenServiceW failed: " << GetLastError();
-        notify_.dwVersion = SERVICE_NOTIFY_STATUS_CHANGE;
-        notify_.pfnNotifyCallback = &StartReports::Answered;
-        notify_.pContext = this;
-        started_ = GetTickCount64();
+        m_manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+        m_service.reset(OpenServiceW(m_manager.get(), service.c_str(), SERVICE_QUERY_STATUS));
+        EXPECT_TRUE(m_service) << "OpenServiceW failed: " << GetLastError();
+        m_notify.dwVersion = SERVICE_NOTIFY_STATUS_CHANGE;
+        m_notify.pfnNotifyCallback = &StartReports::Answered;
+        m_notify.pContext = this;
+        m_started = GetTickCount64();
         Register();
     }
 
@@ -79,8 +79,8 @@ public:
     {
         // Closing the handle cancels a registration still waiting; the callback may already be
         // queued, so the thread drains its queue before the notify block goes away.
-        service_.reset();
-        manager_.reset();
+        m_service.reset();
+        m_manager.reset();
         SleepEx(kServicePollMs, TRUE);
     }
 
@@ -95,51 +95,51 @@ public:
     // Collects reports until one says RUNNING or STOPPED.
     ::testing::AssertionResult WaitForStartEnd(DWORD timeoutMs)
     {
-        while (!ended_) {
-            if (GetTickCount64() - started_ >= timeoutMs) {
+        while (!m_ended) {
+            if (GetTickCount64() - m_started >= timeoutMs) {
                 return ::testing::AssertionFailure() << "the start did not end within " << timeoutMs << " ms";
             }
             SleepEx(kServicePollMs, TRUE);
-            if (!pending_ && !ended_) {
+            if (!m_pending && !m_ended) {
                 Register();
             }
         }
         return ::testing::AssertionSuccess();
     }
 
-    const std::vector<Report>& Reports() const { return reports_; }
+    const std::vector<Report>& Reports() const { return m_reports; }
 
 private:
     static void CALLBACK Answered(void* parameter)
     {
         const auto* notify = static_cast<SERVICE_NOTIFYW*>(parameter);
         auto* self = static_cast<StartReports*>(notify->pContext);
-        self->pending_ = false;
+        self->m_pending = false;
         EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), notify->dwNotificationStatus);
-        self->reports_.push_back({GetTickCount64() - self->started_, notify->ServiceStatus});
+        self->m_reports.push_back({GetTickCount64() - self->m_started, notify->ServiceStatus});
         const DWORD state = notify->ServiceStatus.dwCurrentState;
-        self->ended_ = state == SERVICE_RUNNING || state == SERVICE_STOPPED;
+        self->m_ended = state == SERVICE_RUNNING || state == SERVICE_STOPPED;
     }
 
     void Register()
     {
-        pending_ = true;
+        m_pending = true;
         const DWORD error = NotifyServiceStatusChangeW(
-            service_.get(), SERVICE_NOTIFY_STOPPED | SERVICE_NOTIFY_START_PENDING | SERVICE_NOTIFY_RUNNING, &notify_);
+            m_service.get(), SERVICE_NOTIFY_STOPPED | SERVICE_NOTIFY_START_PENDING | SERVICE_NOTIFY_RUNNING, &m_notify);
         if (error != ERROR_SUCCESS) {
-            pending_ = false;
-            ended_ = true;
+            m_pending = false;
+            m_ended = true;
             ADD_FAILURE() << "NotifyServiceStatusChangeW failed: " << error;
         }
     }
 
-    Qx::Platform::UniqueServiceHandle manager_;
-    Qx::Platform::UniqueServiceHandle service_;
-    SERVICE_NOTIFYW notify_{};
-    ULONGLONG started_ = 0;
-    bool pending_ = false;
-    bool ended_ = false;
-    std::vector<Report> reports_;
+    Qx::Platform::UniqueServiceHandle m_manager;
+    Qx::Platform::UniqueServiceHandle m_service;
+    SERVICE_NOTIFYW m_notify{};
+    ULONGLONG m_started = 0;
+    bool m_pending = false;
+    bool m_ended = false;
+    std::vector<Report> m_reports;
 };
 
 // Two modules under the stand-in watchdog agent that sits beside the host: the agent hears of the
@@ -150,12 +150,12 @@ TEST_F(ServiceLifecycle, StartsModulesInOrderAndStopsThemInReverse)
     ASSERT_NO_FATAL_FAILURE(Install());
     ASSERT_NO_FATAL_FAILURE(WriteParameters(L"QxTestModuleA.dll;QxTestModuleB.dll", kDisplayNameMessage));
     // Left by an earlier run; a new start removes it.
-    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(service_, L"StopAccept", 1));
+    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(m_service, L"StopAccept", 1));
 
     const DWORD processId = StartRunning();
     ASSERT_NE(0u, processId);
     ExpectRunningStatus(Query(), processId);
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteParameter(service_, L"StopAccept"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, DeleteParameter(m_service, L"StopAccept"));
 
     ASSERT_NO_FATAL_FAILURE(StopCleanly(kAcceptedWhileRunning));
 
@@ -193,7 +193,7 @@ TEST_F(ServiceLifecycle, StartsModulesInOrderAndStopsThemInReverse)
 
     const WatchdogStatus agent = ReadWatchdogStatus();
     ASSERT_TRUE(agent.exists);
-    EXPECT_EQ(ToUtf8(service_), agent.fields.at("service"));
+    EXPECT_EQ(ToUtf8(m_service), agent.fields.at("service"));
     EXPECT_EQ(std::to_string(processId), agent.fields.at("pid"));
     EXPECT_EQ("stopped", agent.fields.at("state"));
     ASSERT_TRUE(agent.initQpc && agent.deinitQpc) << "WAInitW and WADeinit must both be recorded";
@@ -226,7 +226,7 @@ TEST_F(ServiceLifecycle, LogCompressorRunsBetweenWatchdogAgentAndModules)
     Override(registryRoot, L"ProductInstallPath").SetString(folder);
     ASSERT_NO_FATAL_FAILURE(Install(folder));
     ASSERT_NO_FATAL_FAILURE(WriteParameters(L"QxTestModuleA.dll;QxTestModuleB.dll", kDisplayNameMessage));
-    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(service_, L"LogCompressor", 1));
+    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(m_service, L"LogCompressor", 1));
 
     const DWORD processId = StartRunning();
     ASSERT_NE(0u, processId);
@@ -279,7 +279,7 @@ TEST_F(ServiceLifecycle, SlowModuleStartIsReportedAsPendingEveryFiveSeconds)
     ASSERT_NE(0u, processId);
     std::optional<StartReports> reports;
     if (RunningOnWine()) {
-        reports.emplace(service_);
+        reports.emplace(m_service);
     }
     const SERVICE_STATUS_PROCESS pending = Query();
     EXPECT_EQ(static_cast<DWORD>(SERVICE_START_PENDING), pending.dwCurrentState);
@@ -429,7 +429,7 @@ TEST_F(ServiceLifecycle, ConfigurationErrorEndsTheProcessBeforeTheServiceStarts)
 
     const LogFile log = ReadServiceLog();
     EXPECT_TRUE(
-        HasRecordsInOrder(log, {"cmdLine: -name=" + ToUtf8(service_), "Entering CServiceConfigurationImpl::Load",
+        HasRecordsInOrder(log, {"cmdLine: -name=" + ToUtf8(m_service), "Entering CServiceConfigurationImpl::Load",
                                 "*** EXCEPTION Exiting CServiceConfigurationImpl::Load"}));
     EXPECT_TRUE(HasWinMainFailure(log, kFileNotFound));
     EXPECT_TRUE(HasNoRecordStartingWith(log, kPreMessageLoopEntered));

@@ -9,7 +9,7 @@
 #include <iostream>
 #include <iterator>
 
-using namespace QxE2E;
+using namespace Qx::Testing;
 
 namespace {
 
@@ -31,7 +31,7 @@ std::optional<DWORD> CyclesFromEnvironment()
     if (length == 0) {
         return kDefaultCycles;
     }
-    if (length >= std::size(text) || !QxWineTest::IsNumber(ToUtf8(text))) {
+    if (length >= std::size(text) || !Qx::Testing::IsNumber(ToUtf8(text))) {
         return std::nullopt;
     }
     return static_cast<DWORD>(std::wcstoul(text, nullptr, 10));
@@ -54,17 +54,17 @@ std::size_t Median(std::vector<std::size_t> counts)
 
 class ServiceSoak : public ServiceTest {
 protected:
-    // One start and stop; the host's handle count at RUNNING goes to handleCounts_.
+    // One start and stop; the host's handle count at RUNNING goes to m_handleCounts.
     void RunCycle()
     {
         const DWORD processId = StartRunning();
         ASSERT_NE(0u, processId);
-        const std::optional<std::size_t> handles = QxWineTest::CountProcessHandles(processId);
+        const std::optional<std::size_t> handles = Qx::Testing::CountProcessHandles(processId);
         ASSERT_TRUE(handles) << "the system handle table cannot be read";
-        handleCounts_.push_back(*handles);
+        m_handleCounts.push_back(*handles);
 
         ASSERT_NO_FATAL_FAILURE(StopCleanly(kAcceptedWhileRunning));
-        EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKeyStatus(WatchDogGuardPath(service_)));
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKeyStatus(WatchDogGuardPath(m_service)));
         EXPECT_TRUE(HasTraceLines(TraceOf(ReadTrace(), processId), processId,
                                   {{"QxTestModuleA", "SmInitialize flags=non-null"},
                                    {"QxTestModuleB", "SmInitialize flags=non-null"},
@@ -77,17 +77,17 @@ protected:
     // The figures of the run, for the CI log and for comparing runs.
     void PrintSummary(DWORD cycles, ULONGLONG elapsedMs) const
     {
-        const auto [min, max] = std::minmax_element(handleCounts_.begin(), handleCounts_.end());
+        const auto [min, max] = std::minmax_element(m_handleCounts.begin(), m_handleCounts.end());
         std::cout << "[   SOAK   ] " << cycles << " cycles in " << elapsedMs << " ms; handles at RUNNING: first "
-                  << handleCounts_.front() << ", last " << handleCounts_.back() << ", min " << *min << ", max " << *max
-                  << "\n[   SOAK   ] handles per cycle:";
-        for (const std::size_t count : handleCounts_) {
+                  << m_handleCounts.front() << ", last " << m_handleCounts.back() << ", min " << *min << ", max "
+                  << *max << "\n[   SOAK   ] handles per cycle:";
+        for (const std::size_t count : m_handleCounts) {
             std::cout << " " << count;
         }
         std::cout << "\n";
     }
 
-    std::vector<std::size_t> handleCounts_;
+    std::vector<std::size_t> m_handleCounts;
 };
 
 // The counter reads this process's handles from the same table as the host's: it sees a new handle
@@ -95,12 +95,12 @@ protected:
 // Everything is counted before anything is printed, since the first output may open handles.
 TEST(ProcessHandleCount, CountsTheHandlesOfAProcess)
 {
-    const std::optional<std::size_t> before = QxWineTest::CountProcessHandles(GetCurrentProcessId());
+    const std::optional<std::size_t> before = Qx::Testing::CountProcessHandles(GetCurrentProcessId());
     Qx::Platform::UniqueKernelHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     ASSERT_NE(nullptr, event.get());
-    const std::optional<std::size_t> withEvent = QxWineTest::CountProcessHandles(GetCurrentProcessId());
+    const std::optional<std::size_t> withEvent = Qx::Testing::CountProcessHandles(GetCurrentProcessId());
     event.reset();
-    const std::optional<std::size_t> after = QxWineTest::CountProcessHandles(GetCurrentProcessId());
+    const std::optional<std::size_t> after = Qx::Testing::CountProcessHandles(GetCurrentProcessId());
     DWORD own = 0;
     const BOOL ownCounted = GetProcessHandleCount(GetCurrentProcess(), &own);
 
@@ -135,8 +135,8 @@ TEST_F(ServiceSoak, StartsAndStopsCleanlyCycleAfterCycle)
     }
     PrintSummary(*cycles, GetTickCount64() - started);
 
-    const std::vector<std::size_t> first(handleCounts_.begin(), handleCounts_.begin() + kWindow);
-    const std::vector<std::size_t> last(handleCounts_.end() - kWindow, handleCounts_.end());
+    const std::vector<std::size_t> first(m_handleCounts.begin(), m_handleCounts.begin() + kWindow);
+    const std::vector<std::size_t> last(m_handleCounts.end() - kWindow, m_handleCounts.end());
     EXPECT_LE(Median(last), Median(first)) << "the host's handle count at RUNNING grows from cycle to cycle";
 }
 

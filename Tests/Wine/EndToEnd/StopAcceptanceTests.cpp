@@ -8,7 +8,7 @@
 #include <functional>
 #include <optional>
 
-using namespace QxE2E;
+using namespace Qx::Testing;
 
 namespace {
 
@@ -76,8 +76,8 @@ class StopAcceptance : public ServiceTest {
 protected:
     void SetUp() override
     {
-        deviceLock_.emplace();
-        ASSERT_TRUE(deviceLock_->Held());
+        m_deviceLock.emplace();
+        ASSERT_TRUE(m_deviceLock->Held());
         ServiceTest::SetUp();
         if (HasFatalFailure()) {
             return;
@@ -93,14 +93,14 @@ protected:
     void WriteSelfDefenceParameters()
     {
         ASSERT_NO_FATAL_FAILURE(WriteParameters(kModuleA, kDisplayNameMessage));
-        ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(service_, L"SDEnabled", 1));
+        ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(m_service, L"SDEnabled", 1));
     }
 
     SERVICE_STATUS_PROCESS Observe()
     {
         const SERVICE_STATUS_PROCESS status = Query();
-        if (trail_.empty() || trail_.back() != status.dwControlsAccepted) {
-            trail_.push_back(status.dwControlsAccepted);
+        if (m_trail.empty() || m_trail.back() != status.dwControlsAccepted) {
+            m_trail.push_back(status.dwControlsAccepted);
         }
         return status;
     }
@@ -141,10 +141,10 @@ protected:
         return status.dwControlsAccepted;
     }
 
-    std::vector<DWORD> trail_;
+    std::vector<DWORD> m_trail;
 
 private:
-    std::optional<SelfDefenceDeviceLock> deviceLock_;
+    std::optional<SelfDefenceDeviceLock> m_deviceLock;
 };
 
 // With the stand-in driver loaded and answering mode 1 (active). It is stopped and deleted at the
@@ -158,23 +158,23 @@ protected:
         if (IsSkipped() || HasFatalFailure()) {
             return;
         }
-        driver_.emplace();
-        ASSERT_NO_FATAL_FAILURE(driver_->Install());
-        ASSERT_NO_FATAL_FAILURE(driver_->SetMode(1));
-        ASSERT_EQ(0u, driver_->Start());
+        m_driver.emplace();
+        ASSERT_NO_FATAL_FAILURE(m_driver->Install());
+        ASSERT_NO_FATAL_FAILURE(m_driver->SetMode(1));
+        ASSERT_EQ(0u, m_driver->Start());
         ASSERT_EQ(Hex(kStatusSuccess), Hex(SelfDefenceDevice().OpenStatus()));
     }
 
     void TearDown() override
     {
-        driver_.reset();
+        m_driver.reset();
         if (ServiceHandle() != nullptr && Query().dwCurrentState == SERVICE_RUNNING) {
             Control(SERVICE_CONTROL_INTERROGATE);
         }
         StopAcceptance::TearDown();
     }
 
-    std::optional<StandInDriver> driver_;
+    std::optional<StandInDriver> m_driver;
 };
 
 // No driver: the worker's first decision comes before SERVICE_RUNNING, when the service cannot take
@@ -190,7 +190,7 @@ TEST_F(StopAcceptance, WithoutDriverStopIsGrantedOnePeriodAfterStart)
     EXPECT_EQ(Hex(kStopWithheld), Hex(Observe().dwControlsAccepted));
     ULONGLONG elapsedMs = 0;
     ASSERT_TRUE(WaitForAccepted(kStopAccepted, elapsedMs));
-    EXPECT_EQ((std::vector<std::string>{Hex(kStopWithheld), Hex(kStopAccepted)}), HexValues(trail_));
+    EXPECT_EQ((std::vector<std::string>{Hex(kStopWithheld), Hex(kStopAccepted)}), HexValues(m_trail));
     ExpectRunningStatus(Query(), processId);
 
     ASSERT_NO_FATAL_FAILURE(StopCleanly(kStopAccepted));
@@ -208,7 +208,7 @@ TEST_F(StopAcceptance, WithoutDriverStopIsGrantedOnePeriodAfterStart)
     EXPECT_EQ("DBG", log.records[initializing].severity);
     // The worker's own thread: neither the service thread nor the main thread.
     EXPECT_NE(ThreadOf(log, kPreMessageLoopEntered), changes[0].threadId);
-    EXPECT_NE(ThreadOf(log, "cmdLine: -name=" + ToUtf8(service_)), changes[0].threadId);
+    EXPECT_NE(ThreadOf(log, "cmdLine: -name=" + ToUtf8(m_service)), changes[0].threadId);
     EXPECT_TRUE(HasNoRecordStartingWith(log, "StopAccept registry flag value = "))
         << "read only when the driver is active";
     EXPECT_TRUE(HasNoRecordStartingWith(log, kStopAcceptRemoved));
@@ -220,12 +220,12 @@ TEST_F(StopAcceptance, StopAcceptLeftByAnEarlierRunIsRemovedAtStart)
 {
     ASSERT_NO_FATAL_FAILURE(Install());
     ASSERT_NO_FATAL_FAILURE(WriteSelfDefenceParameters());
-    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(service_, L"StopAccept", 1));
+    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(m_service, L"StopAccept", 1));
 
     ASSERT_EQ(0u, Start());
     ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, QueryParameterStatus(service_, L"StopAccept"));
-    EXPECT_EQ(ERROR_SUCCESS, QueryParameterStatus(service_, L"SDEnabled")) << "nothing else is removed";
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, QueryParameterStatus(m_service, L"StopAccept"));
+    EXPECT_EQ(ERROR_SUCCESS, QueryParameterStatus(m_service, L"SDEnabled")) << "nothing else is removed";
     EXPECT_EQ(Hex(kStopWithheld), Hex(Observe().dwControlsAccepted));
     EXPECT_EQ(Hex(kStopAccepted), Hex(InterrogateAndObserve()));
 
@@ -250,7 +250,7 @@ using WatchDogGuardKey = ServiceTest;
 // stop removes it.
 TEST_F(WatchDogGuardKey, LivesAsLongAsTheProcess)
 {
-    const std::wstring guard = WatchDogGuardPath(service_);
+    const std::wstring guard = WatchDogGuardPath(m_service);
     ASSERT_NO_FATAL_FAILURE(Install());
     ASSERT_NO_FATAL_FAILURE(WriteParameters(kModuleA, kDisplayNameMessage));
     ASSERT_EQ(ERROR_FILE_NOT_FOUND, OpenKeyStatus(guard));
@@ -288,7 +288,7 @@ TEST_F(WatchDogGuardKey, LivesAsLongAsTheProcess)
 // flags, and removes it when A set only bit 1.
 TEST_F(WatchDogGuardKey, StaysAfterAFailedStartWhenAModuleAsks)
 {
-    const std::wstring guard = WatchDogGuardPath(service_);
+    const std::wstring guard = WatchDogGuardPath(m_service);
     ASSERT_NO_FATAL_FAILURE(Install());
     ASSERT_NO_FATAL_FAILURE(WriteParameters(L"QxTestModuleA.dll;QxTestModuleB.dll", kDisplayNameMessage));
     SetModuleValue(L"QxTestModuleB", L"Result", static_cast<DWORD>(kEFail));
@@ -317,12 +317,12 @@ TEST_F(StopAcceptanceWithDriver, ActiveDriverWithholdsStopUntilStopAcceptAllowsI
 {
     ASSERT_NO_FATAL_FAILURE(Install());
     ASSERT_NO_FATAL_FAILURE(WriteSelfDefenceParameters());
-    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(service_, L"StopAccept", 1));
+    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(m_service, L"StopAccept", 1));
 
     const DWORD processId = StartRunning();
     ASSERT_NE(0u, processId);
     EXPECT_EQ(Hex(kStopWithheld), Hex(Observe().dwControlsAccepted));
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, QueryParameterStatus(service_, L"StopAccept"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, QueryParameterStatus(m_service, L"StopAccept"));
     // The SCM refuses the request itself, without asking the host, and hands back the latest status.
     SERVICE_STATUS refused{};
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_SERVICE_CONTROL), Control(SERVICE_CONTROL_STOP, &refused));
@@ -337,20 +337,20 @@ TEST_F(StopAcceptanceWithDriver, ActiveDriverWithholdsStopUntilStopAcceptAllowsI
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), Observe().dwCurrentState);
     EXPECT_EQ(Hex(kStopWithheld), Hex(InterrogateAndObserve())) << "still no StopAccept";
 
-    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(service_, L"StopAccept", 1));
+    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(m_service, L"StopAccept", 1));
     ULONGLONG grantMs = 0;
     ASSERT_TRUE(WaitForAccepted(kStopAccepted, grantMs));
     ExpectRunningStatus(Query(), processId);
 
     // The grant was seen right after the worker's run, so the withdrawal waits for most of a period.
-    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(service_, L"StopAccept", 0));
+    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(m_service, L"StopAccept", 0));
     ULONGLONG withdrawMs = 0;
     ASSERT_TRUE(WaitForAccepted(kStopWithheld, withdrawMs));
     EXPECT_GE(withdrawMs, kUpdatePeriodMs - kDecisionAllowanceMs);
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_SERVICE_CONTROL), Control(SERVICE_CONTROL_STOP));
 
     // The worker has only just run; the interrogation decides long before its next run.
-    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(service_, L"StopAccept", 1));
+    ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(m_service, L"StopAccept", 1));
     const ULONGLONG interrogated = GetTickCount64();
     EXPECT_EQ(Hex(kStopAccepted), Hex(InterrogateAndObserve()));
     EXPECT_LT(GetTickCount64() - interrogated, kDecisionAllowanceMs);
@@ -358,7 +358,7 @@ TEST_F(StopAcceptanceWithDriver, ActiveDriverWithholdsStopUntilStopAcceptAllowsI
     ASSERT_NO_FATAL_FAILURE(StopCleanly(kStopAccepted));
     EXPECT_EQ(
         (std::vector<std::string>{Hex(kStopWithheld), Hex(kStopAccepted), Hex(kStopWithheld), Hex(kStopAccepted)}),
-        HexValues(trail_));
+        HexValues(m_trail));
 
     const LogFile log = ReadServiceLog();
     EXPECT_TRUE(
@@ -391,32 +391,32 @@ TEST_F(StopAcceptanceWithDriver, StopIsAcceptedUnlessTheDriverIsActive)
         DWORD accepted;
     };
     const auto stopAccept = [this](DWORD value) {
-        ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(service_, L"StopAccept", value));
+        ASSERT_EQ(ERROR_SUCCESS, SetParameterDword(m_service, L"StopAccept", value));
     };
     const Step steps[] = {
-        {"mode 2, no StopAccept", [&] { driver_->SetMode(2); }, kStopWithheld},
-        {"mode 3 is no mode", [&] { driver_->SetMode(3); }, kStopAccepted},
+        {"mode 2, no StopAccept", [&] { m_driver->SetMode(2); }, kStopWithheld},
+        {"mode 3 is no mode", [&] { m_driver->SetMode(3); }, kStopAccepted},
         {"mode 1, StopAccept a REG_SZ \"1\"",
          [&] {
-             ASSERT_EQ(ERROR_SUCCESS, SetParameterString(service_, L"StopAccept", L"1"));
-             driver_->SetMode(1);
+             ASSERT_EQ(ERROR_SUCCESS, SetParameterString(m_service, L"StopAccept", L"1"));
+             m_driver->SetMode(1);
          },
          kStopWithheld},
-        {"mode 0, inactive", [&] { driver_->SetMode(0); }, kStopAccepted},
+        {"mode 0, inactive", [&] { m_driver->SetMode(0); }, kStopAccepted},
         {"mode 1, StopAccept 0",
          [&] {
              stopAccept(0);
-             driver_->SetMode(1);
+             m_driver->SetMode(1);
          },
          kStopWithheld},
         {"mode 2, StopAccept 7",
          [&] {
-             driver_->SetMode(2);
+             m_driver->SetMode(2);
              stopAccept(7);
          },
          kStopAccepted},
         {"mode 2, StopAccept 0", [&] { stopAccept(0); }, kStopWithheld},
-        {"driver stopped", [&] { EXPECT_EQ(0u, driver_->Stop()); }, kStopAccepted},
+        {"driver stopped", [&] { EXPECT_EQ(0u, m_driver->Stop()); }, kStopAccepted},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.situation);
@@ -426,7 +426,7 @@ TEST_F(StopAcceptanceWithDriver, StopIsAcceptedUnlessTheDriverIsActive)
     EXPECT_EQ(
         (std::vector<std::string>{Hex(kStopWithheld), Hex(kStopAccepted), Hex(kStopWithheld), Hex(kStopAccepted),
                                   Hex(kStopWithheld), Hex(kStopAccepted), Hex(kStopWithheld), Hex(kStopAccepted)}),
-        HexValues(trail_));
+        HexValues(m_trail));
 
     ASSERT_EQ(0u, Control(SERVICE_CONTROL_STOP));
     ASSERT_TRUE(WaitForState(SERVICE_STOPPED));

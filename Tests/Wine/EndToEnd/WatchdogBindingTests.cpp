@@ -6,7 +6,7 @@
 // test agent that lacks WAOnExit and traces any WAInitW or WADeinit it is given.
 #include "ServiceHarness.h"
 
-using namespace QxE2E;
+using namespace Qx::Testing;
 
 namespace {
 

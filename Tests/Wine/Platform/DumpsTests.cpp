@@ -50,8 +50,8 @@ TEST(Win32Dumps, WriteMiniDumpWritesADumpFileOrReportsTheFileWasNotCreated)
     bool fileCreated = false;
     EXPECT_TRUE(Dumps().WriteMiniDump(path.c_str(), 0, nullptr, GetCurrentThreadId(), fileCreated));
     EXPECT_TRUE(fileCreated);
-    const QxWineTest::MiniDump dump = QxWineTest::ReadMiniDump(path);
-    EXPECT_TRUE(QxWineTest::IsWholeMiniDump(dump, false));
+    const Qx::Testing::MiniDump dump = Qx::Testing::ReadMiniDump(path);
+    EXPECT_TRUE(Qx::Testing::IsWholeMiniDump(dump, false));
     EXPECT_NE(dump.threadIds.end(), std::find(dump.threadIds.begin(), dump.threadIds.end(), GetCurrentThreadId()));
     EXPECT_TRUE(DeleteFileW(path.c_str())) << GetLastError();
 
@@ -71,8 +71,8 @@ Qx::Win32Error RunProcess(const std::wstring& application, std::wstring commandL
 TEST(Win32Dumps, RunProcessGivesTheStartErrorOrTheExitCode)
 {
     std::uint32_t exitCode = 0xABCD;
-    EXPECT_EQ(2u,
-              RunProcess(QxWineTest::ExecutableDirectory() + L"QxNoSuchProgram.exe", L"QxNoSuchProgram.exe", exitCode));
+    EXPECT_EQ(
+        2u, RunProcess(Qx::Testing::ExecutableDirectory() + L"QxNoSuchProgram.exe", L"QxNoSuchProgram.exe", exitCode));
     EXPECT_EQ(0xABCDu, exitCode);
 
     ASSERT_EQ(0u, RunProcess(SystemFolder() + L"cmd.exe", L"cmd.exe /c exit 3", exitCode));
@@ -82,7 +82,7 @@ TEST(Win32Dumps, RunProcessGivesTheStartErrorOrTheExitCode)
     EXPECT_EQ(0xC0000005u, exitCode);
 
     // Without a program to run, the tool ends with ERROR_BAD_ARGUMENTS.
-    ASSERT_EQ(0u, RunProcess(QxWineTest::ExecutableDirectory() + L"QxRunExit.exe", L"QxRunExit.exe", exitCode));
+    ASSERT_EQ(0u, RunProcess(Qx::Testing::ExecutableDirectory() + L"QxRunExit.exe", L"QxRunExit.exe", exitCode));
     EXPECT_EQ(kErrorBadArguments, exitCode);
 }
 

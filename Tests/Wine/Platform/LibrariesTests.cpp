@@ -21,7 +21,7 @@ constexpr std::uint32_t kServiceStartedMessage = 0x40010101;
 TEST(Win32Libraries, MessageLibraryLoadedAsDataFileAnswersInEnglishAndGerman)
 {
     Library messages;
-    ASSERT_EQ(0u, Libraries().LoadAsDataFile(QxWineTest::ExecutableDirectory() + L"QxMessages.dll", messages));
+    ASSERT_EQ(0u, Libraries().LoadAsDataFile(Qx::Testing::ExecutableDirectory() + L"QxMessages.dll", messages));
     ASSERT_NE(nullptr, messages.get());
 
     std::wstring english;
@@ -40,7 +40,7 @@ TEST(Win32Libraries, MessageLibraryLoadedAsDataFileAnswersInEnglishAndGerman)
 // really unloads it and its detach runs.
 TEST(Win32Libraries, FreeingALibraryKeepsTheThreadsLastError)
 {
-    const std::wstring path = QxWineTest::ExecutableDirectory() + L"QxTestDetachError.dll";
+    const std::wstring path = Qx::Testing::ExecutableDirectory() + L"QxTestDetachError.dll";
     ASSERT_EQ(nullptr, GetModuleHandleW(path.c_str())) << "loaded already: a free would not unload it";
     volatile LONG detached = 0;
     {

@@ -17,11 +17,11 @@ namespace {
 
 using Qx::Platform::Libraries;
 using Qx::Platform::Library;
-using QxWineTest::ExecutableDirectory;
-using QxWineTest::ExpectWindowsBehaviour;
-using QxWineTest::ModulePath;
-using QxWineTest::RunningOnWine;
-using QxWineTest::ToUtf8;
+using Qx::Testing::ExecutableDirectory;
+using Qx::Testing::ExpectWindowsBehaviour;
+using Qx::Testing::ModulePath;
+using Qx::Testing::RunningOnWine;
+using Qx::Testing::ToUtf8;
 
 constexpr std::uint32_t kModNotFound = 126;
 // A small test module; its copies under other names stand for planted libraries.
@@ -69,29 +69,29 @@ protected:
     void SetUp() override
     {
         const std::wstring tag = std::to_wstring(GetCurrentProcessId());
-        currentFolder_ = MakeFolder(L"QxLibrarySearch-" + tag + L"-current\\");
-        pathFolder_ = MakeFolder(L"QxLibrarySearch-" + tag + L"-path\\");
-        inCurrentFolder_ = Plant(currentFolder_, L"QxPlantedCurrent" + tag + L".dll");
-        inPathFolder_ = Plant(pathFolder_, L"QxPlantedPath" + tag + L".dll");
-        inWindowsFolder_ = Plant(WindowsFolder(), L"QxPlantedWindows" + tag + L".dll");
-        besideExecutable_ = Plant(ExecutableDirectory(), L"QxBesideExecutable" + tag + L".dll");
+        m_currentFolder = MakeFolder(L"QxLibrarySearch-" + tag + L"-current\\");
+        m_pathFolder = MakeFolder(L"QxLibrarySearch-" + tag + L"-path\\");
+        m_inCurrentFolder = Plant(m_currentFolder, L"QxPlantedCurrent" + tag + L".dll");
+        m_inPathFolder = Plant(m_pathFolder, L"QxPlantedPath" + tag + L".dll");
+        m_inWindowsFolder = Plant(WindowsFolder(), L"QxPlantedWindows" + tag + L".dll");
+        m_besideExecutable = Plant(ExecutableDirectory(), L"QxBesideExecutable" + tag + L".dll");
 
-        savedCurrentFolder_ = CurrentFolder();
-        savedPath_ = PathVariable();
-        ASSERT_TRUE(SetCurrentDirectoryW(currentFolder_.c_str())) << GetLastError();
-        ASSERT_TRUE(SetEnvironmentVariableW(L"PATH", (pathFolder_ + L";" + savedPath_).c_str())) << GetLastError();
+        m_savedCurrentFolder = CurrentFolder();
+        m_savedPath = PathVariable();
+        ASSERT_TRUE(SetCurrentDirectoryW(m_currentFolder.c_str())) << GetLastError();
+        ASSERT_TRUE(SetEnvironmentVariableW(L"PATH", (m_pathFolder + L";" + m_savedPath).c_str())) << GetLastError();
     }
 
     void TearDown() override
     {
-        if (!savedCurrentFolder_.empty()) {
-            EXPECT_TRUE(SetCurrentDirectoryW(savedCurrentFolder_.c_str())) << GetLastError();
-            EXPECT_TRUE(SetEnvironmentVariableW(L"PATH", savedPath_.c_str())) << GetLastError();
+        if (!m_savedCurrentFolder.empty()) {
+            EXPECT_TRUE(SetCurrentDirectoryW(m_savedCurrentFolder.c_str())) << GetLastError();
+            EXPECT_TRUE(SetEnvironmentVariableW(L"PATH", m_savedPath.c_str())) << GetLastError();
         }
-        for (const std::wstring& file : files_) {
+        for (const std::wstring& file : m_files) {
             EXPECT_TRUE(DeleteFileW(file.c_str())) << ToUtf8(file) << ": " << GetLastError();
         }
-        for (const std::wstring& folder : folders_) {
+        for (const std::wstring& folder : m_folders) {
             EXPECT_TRUE(RemoveDirectoryW(folder.c_str())) << ToUtf8(folder) << ": " << GetLastError();
         }
     }
@@ -100,7 +100,7 @@ protected:
     {
         const std::wstring folder = ExecutableDirectory() + name;
         EXPECT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << ToUtf8(folder) << ": " << GetLastError();
-        folders_.insert(folders_.begin(), folder);
+        m_folders.insert(m_folders.begin(), folder);
         return folder;
     }
 
@@ -109,7 +109,7 @@ protected:
     {
         const std::wstring path = folder + name;
         if (CopyFileW((ExecutableDirectory() + kTestModule).c_str(), path.c_str(), TRUE)) {
-            files_.push_back(path);
+            m_files.push_back(path);
         } else {
             ADD_FAILURE() << ToUtf8(path) << ": " << GetLastError();
         }
@@ -125,38 +125,38 @@ protected:
         return error;
     }
 
-    std::wstring currentFolder_;
-    std::wstring pathFolder_;
-    std::wstring inCurrentFolder_;
-    std::wstring inPathFolder_;
-    std::wstring inWindowsFolder_;
-    std::wstring besideExecutable_;
+    std::wstring m_currentFolder;
+    std::wstring m_pathFolder;
+    std::wstring m_inCurrentFolder;
+    std::wstring m_inPathFolder;
+    std::wstring m_inWindowsFolder;
+    std::wstring m_besideExecutable;
 
 private:
-    std::wstring savedCurrentFolder_;
-    std::wstring savedPath_;
-    std::vector<std::wstring> files_;
-    std::vector<std::wstring> folders_;
+    std::wstring m_savedCurrentFolder;
+    std::wstring m_savedPath;
+    std::vector<std::wstring> m_files;
+    std::vector<std::wstring> m_folders;
 };
 
 TEST_F(LibrarySearch, BareNamesAreFoundOnlyBesideTheExecutableAndInSystem32)
 {
     // The system's own order finds every copy: the planted ones are within its reach.
     std::wstring loadedFrom;
-    EXPECT_EQ(0u, Load(inCurrentFolder_, loadedFrom));
-    EXPECT_TRUE(SamePath(currentFolder_ + inCurrentFolder_, loadedFrom));
-    EXPECT_EQ(0u, Load(inPathFolder_, loadedFrom));
-    EXPECT_TRUE(SamePath(pathFolder_ + inPathFolder_, loadedFrom));
-    EXPECT_EQ(0u, Load(inWindowsFolder_, loadedFrom));
-    EXPECT_TRUE(SamePath(WindowsFolder() + inWindowsFolder_, loadedFrom));
+    EXPECT_EQ(0u, Load(m_inCurrentFolder, loadedFrom));
+    EXPECT_TRUE(SamePath(m_currentFolder + m_inCurrentFolder, loadedFrom));
+    EXPECT_EQ(0u, Load(m_inPathFolder, loadedFrom));
+    EXPECT_TRUE(SamePath(m_pathFolder + m_inPathFolder, loadedFrom));
+    EXPECT_EQ(0u, Load(m_inWindowsFolder, loadedFrom));
+    EXPECT_TRUE(SamePath(WindowsFolder() + m_inWindowsFolder, loadedFrom));
 
     ASSERT_EQ(0u, Libraries().RestrictSearchToSafeFolders());
 
-    EXPECT_EQ(kModNotFound, Load(inCurrentFolder_, loadedFrom)) << ToUtf8(loadedFrom);
-    EXPECT_EQ(kModNotFound, Load(inPathFolder_, loadedFrom)) << ToUtf8(loadedFrom);
-    EXPECT_EQ(kModNotFound, Load(inWindowsFolder_, loadedFrom)) << ToUtf8(loadedFrom);
-    EXPECT_EQ(0u, Load(besideExecutable_, loadedFrom));
-    EXPECT_TRUE(SamePath(ExecutableDirectory() + besideExecutable_, loadedFrom));
+    EXPECT_EQ(kModNotFound, Load(m_inCurrentFolder, loadedFrom)) << ToUtf8(loadedFrom);
+    EXPECT_EQ(kModNotFound, Load(m_inPathFolder, loadedFrom)) << ToUtf8(loadedFrom);
+    EXPECT_EQ(kModNotFound, Load(m_inWindowsFolder, loadedFrom)) << ToUtf8(loadedFrom);
+    EXPECT_EQ(0u, Load(m_besideExecutable, loadedFrom));
+    EXPECT_TRUE(SamePath(ExecutableDirectory() + m_besideExecutable, loadedFrom));
     ASSERT_EQ(nullptr, GetModuleHandleW(kSystemLibrary)) << "already loaded, found whatever the search";
     EXPECT_EQ(0u, Load(kSystemLibrary, loadedFrom));
     EXPECT_TRUE(SamePath(WindowsFolder() + L"system32\\" + kSystemLibrary, loadedFrom));
@@ -164,7 +164,7 @@ TEST_F(LibrarySearch, BareNamesAreFoundOnlyBesideTheExecutableAndInSystem32)
     // None of a data file's code runs; the host names only its message library without a path, and
     // only when it has no registry root.
     Library data;
-    const std::uint32_t dataError = Libraries().LoadAsDataFile(inCurrentFolder_, data);
+    const std::uint32_t dataError = Libraries().LoadAsDataFile(m_inCurrentFolder, data);
     // On Windows the default directories hold for data files too.
     ExpectWindowsBehaviour(dataError != 0, "a data file named without a path is still found in the current folder");
     if (RunningOnWine()) {
@@ -172,8 +172,8 @@ TEST_F(LibrarySearch, BareNamesAreFoundOnlyBesideTheExecutableAndInSystem32)
     }
 
     // A full path is taken as it is, wherever it points.
-    EXPECT_EQ(0u, Load(currentFolder_ + inCurrentFolder_, loadedFrom));
-    EXPECT_TRUE(SamePath(currentFolder_ + inCurrentFolder_, loadedFrom));
+    EXPECT_EQ(0u, Load(m_currentFolder + m_inCurrentFolder, loadedFrom));
+    EXPECT_TRUE(SamePath(m_currentFolder + m_inCurrentFolder, loadedFrom));
 }
 
 } // namespace

@@ -35,8 +35,8 @@ TEST(Win32Process, IdentitiesAndModulePathsAreThoseOfThisProcess)
 
     std::wstring executable;
     ASSERT_EQ(0u, Process().ModuleFileName(nullptr, executable));
-    EXPECT_TRUE(EndsWith(executable, L"\\QxPlatformWin32Tests.exe")) << QxWineTest::ToUtf8(executable);
-    EXPECT_EQ(QxWineTest::ModulePath(nullptr), executable);
+    EXPECT_TRUE(EndsWith(executable, L"\\QxPlatformWin32Tests.exe")) << Qx::Testing::ToUtf8(executable);
+    EXPECT_EQ(Qx::Testing::ModulePath(nullptr), executable);
 
     EXPECT_EQ(static_cast<void*>(GetModuleHandleW(nullptr)), Process().HostInstance());
     std::wstring host;

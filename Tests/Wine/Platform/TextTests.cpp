@@ -18,9 +18,9 @@ namespace {
 
 using Qx::Platform::Files;
 using Qx::Platform::Text;
-using QxWineTest::ExpectWindowsBehaviour;
-using QxWineTest::ExplainWineDifference;
-using QxWineTest::RunningOnWine;
+using Qx::Testing::ExpectWindowsBehaviour;
+using Qx::Testing::ExplainWineDifference;
+using Qx::Testing::RunningOnWine;
 
 bool EndsWith(const std::wstring& text, const std::wstring& suffix)
 {
@@ -34,7 +34,7 @@ TEST(Win32Text, FormatMessageFromSystemGivesTheTextOrMessageNotFound)
     // Windows words it in its own way, in the user's language, and ends it with CR LF.
     const std::wstring wineWording = L"File not found.\r\n";
     ExpectWindowsBehaviour(::testing::AssertionResult(EndsWith(text, L"\r\n") && text != wineWording)
-                               << QxWineTest::ToUtf8(text),
+                               << Qx::Testing::ToUtf8(text),
                            "system message 2 reads \"File not found.\" in Wine's wording");
     if (RunningOnWine()) {
         EXPECT_EQ(wineWording, text);
@@ -76,7 +76,7 @@ TEST(Win32Text, ThreadPreferredUILanguagesAreADoubleNulTerminatedList)
     ASSERT_EQ(0u, Text().GetThreadPreferredUILanguages(Qx::Platform::kMuiLanguageId | Qx::Platform::kMuiThreadLanguages,
                                                        after));
     const std::wstring first = after.data();
-    ExpectWindowsBehaviour(::testing::AssertionResult(first == L"0407") << QxWineTest::ToUtf8(first),
+    ExpectWindowsBehaviour(::testing::AssertionResult(first == L"0407") << Qx::Testing::ToUtf8(first),
                            "SetThreadPreferredUILanguages succeeds but changes nothing");
     if (RunningOnWine()) {
         EXPECT_EQ(list, after);
@@ -136,7 +136,7 @@ TEST_F(Win32TextProfileTest, FileExistsForTheFileAndItsFolderOnly)
 
 TEST(Win32Text, ReadVersionInfoReadsTheHostsVersionResource)
 {
-    const std::wstring host = QxWineTest::ExecutableDirectory() + L"QxServiceHost.exe";
+    const std::wstring host = Qx::Testing::ExecutableDirectory() + L"QxServiceHost.exe";
     for (const bool neutral : {true, false}) {
         SCOPED_TRACE(neutral ? "neutral" : "not neutral");
         std::unique_ptr<Qx::Platform::IVersionBlock> block;
@@ -160,7 +160,7 @@ TEST(Win32Text, ReadVersionInfoOfAFileWithoutVersionResourceFails)
 {
     // This executable has no version resource: the result is HRESULT_FROM_WIN32 of the last error,
     // ERROR_RESOURCE_DATA_NOT_FOUND.
-    const std::wstring self = QxWineTest::ModulePath(nullptr);
+    const std::wstring self = Qx::Testing::ModulePath(nullptr);
     for (const bool neutral : {true, false}) {
         SCOPED_TRACE(neutral ? "neutral" : "not neutral");
         std::unique_ptr<Qx::Platform::IVersionBlock> block;

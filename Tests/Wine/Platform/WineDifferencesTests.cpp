@@ -8,11 +8,11 @@
 
 namespace {
 
-using QxWineTest::ExpectWindowsBehaviour;
+using Qx::Testing::ExpectWindowsBehaviour;
 
 TEST(ExpectWindowsBehaviour, FailsWhereTheDifferenceIsGone)
 {
-    if (QxWineTest::RunningOnWine()) {
+    if (Qx::Testing::RunningOnWine()) {
         EXPECT_NONFATAL_FAILURE(ExpectWindowsBehaviour(true, "a difference that is gone"),
                                 "Wine now behaves like Windows: a difference that is gone");
         ExpectWindowsBehaviour(false, "the self-test's own known difference");

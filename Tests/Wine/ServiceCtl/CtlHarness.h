@@ -14,7 +14,7 @@
 #include "TestFiles.h"
 #include "TextLines.h"
 
-namespace QxCtlTest {
+namespace Qx::Testing {
 
 using Qx::Platform::UniqueFindHandle;
 using Qx::Platform::UniqueKernelHandle;
@@ -35,12 +35,12 @@ struct CtlResult {
 
 inline std::wstring BinFolder()
 {
-    return QxWineTest::ExecutableDirectory();
+    return Qx::Testing::ExecutableDirectory();
 }
 
 inline std::string Narrow(const std::wstring& text)
 {
-    return QxWineTest::ToUtf8(text);
+    return Qx::Testing::ToUtf8(text);
 }
 
 // Test paths and names are ASCII.
@@ -97,8 +97,8 @@ inline CtlResult RunCtlIn(const std::wstring& folder, const std::vector<std::wst
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, kCtlHangGuardMs)) << Narrow(commandLine);
         GetExitCodeProcess(process.hProcess, &result.exitCode);
     }
-    result.out = QxWineTest::SplitCrLfLines(QxWineTest::ReadWholeFile(stem + L".out").value_or(""));
-    result.err = QxWineTest::SplitCrLfLines(QxWineTest::ReadWholeFile(stem + L".err").value_or(""));
+    result.out = Qx::Testing::SplitCrLfLines(Qx::Testing::ReadWholeFile(stem + L".out").value_or(""));
+    result.err = Qx::Testing::SplitCrLfLines(Qx::Testing::ReadWholeFile(stem + L".err").value_or(""));
     DeleteFileW((stem + L".out").c_str());
     DeleteFileW((stem + L".err").c_str());
     return result;
@@ -252,4 +252,4 @@ protected:
     std::wstring service;
 };
 
-} // namespace QxCtlTest
+} // namespace Qx::Testing

@@ -7,7 +7,7 @@
 
 #include "CtlHarness.h"
 
-using namespace QxCtlTest;
+using namespace Qx::Testing;
 
 namespace {
 
@@ -124,8 +124,8 @@ TEST_F(InstallTest, CreatesTheServiceItsParametersAndItsEventSource)
     EXPECT_EQ(static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS), config.config->dwServiceType);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_AUTO_START), config.config->dwStartType);
     EXPECT_EQ(std::wstring(L"Qx Demo Service"), config.config->lpDisplayName);
-    QxWineTest::ExpectWindowsBehaviour(std::wstring(L"QxCtlDependencyOne") == config.config->lpDependencies,
-                                       "QueryServiceConfigW gives no dependencies; the service's key holds them");
+    Qx::Testing::ExpectWindowsBehaviour(std::wstring(L"QxCtlDependencyOne") == config.config->lpDependencies,
+                                        "QueryServiceConfigW gives no dependencies; the service's key holds them");
     wchar_t dependencies[128] = {};
     DWORD size = sizeof(dependencies);
     ASSERT_EQ(ERROR_SUCCESS, RegGetValueW(HKEY_LOCAL_MACHINE, (kServicesKey + service).c_str(), L"DependOnService",
@@ -169,16 +169,17 @@ TEST_F(InstallTest, InstallAndConfigSetTheServiceManagersSettings)
     EXPECT_EQ(std::wstring(L"What it does"),
               reinterpret_cast<const SERVICE_DESCRIPTIONW*>(description.data())->lpDescription);
     const std::vector<BYTE> delayed = QueryConfig2(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO);
-    QxWineTest::ExpectWindowsBehaviour(
+    Qx::Testing::ExpectWindowsBehaviour(
         !delayed.empty() && reinterpret_cast<const SERVICE_DELAYED_AUTO_START_INFO*>(delayed.data())->fDelayedAutostart,
         "no delayed automatic start (ChangeServiceConfig2W level 3 gives error 124)");
-    QxWineTest::ExpectWindowsBehaviour(HasRestarts(QueryConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS), 3, 5000, 600),
-                                       "failure actions are taken but not kept (QueryServiceConfig2W gives 124)");
+    Qx::Testing::ExpectWindowsBehaviour(
+        HasRestarts(QueryConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS), 3, 5000, 600),
+        "failure actions are taken but not kept (QueryServiceConfig2W gives 124)");
     // What the service manager did not keep is said, and the install stands.
     const std::vector<std::string> windowsWarnings;
-    QxWineTest::ExpectWindowsBehaviour(installed.err == windowsWarnings,
-                                       "three warnings: delayed start, recovery flag, recovery actions unconfirmed");
-    if (QxWineTest::RunningOnWine()) {
+    Qx::Testing::ExpectWindowsBehaviour(installed.err == windowsWarnings,
+                                        "three warnings: delayed start, recovery flag, recovery actions unconfirmed");
+    if (Qx::Testing::RunningOnWine()) {
         EXPECT_EQ(3u, installed.err.size());
         for (const char* warning :
              {"warning: the service manager knows no delayed start (error 124",
@@ -195,8 +196,8 @@ TEST_F(InstallTest, InstallAndConfigSetTheServiceManagersSettings)
     config = QueryConfig(service);
     EXPECT_EQ(static_cast<DWORD>(SERVICE_DISABLED), config.config->dwStartType);
     EXPECT_EQ(std::wstring(L"Free text"), config.config->lpDisplayName);
-    QxWineTest::ExpectWindowsBehaviour(HasRestarts(QueryConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS), 0, 0, 0),
-                                       "failure actions are not reported (QueryServiceConfig2W gives 124)");
+    Qx::Testing::ExpectWindowsBehaviour(HasRestarts(QueryConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS), 0, 0, 0),
+                                        "failure actions are not reported (QueryServiceConfig2W gives 124)");
     DWORD type = 0;
     EXPECT_EQ(L"QxTestModuleA.dll", ReadString(ParametersKey(), L"ServiceModules", type));
     EXPECT_EQ(0u, ReadDword(ParametersKey(), L"SDEnabled"));
@@ -379,8 +380,8 @@ TEST_F(InstallTest, UninstallStopsARunningServiceAndRemovesEverything)
         (std::vector<std::string>{"removed service " + Service() + " and its Parameters", "removed " + Narrow(log),
                                   "removed " + Narrow(status), "removed HKLM\\" + Narrow(loggerKey)}),
         purged.out);
-    EXPECT_FALSE(QxWineTest::FileExists(log));
-    EXPECT_FALSE(QxWineTest::FileExists(status));
+    EXPECT_FALSE(Qx::Testing::FileExists(log));
+    EXPECT_FALSE(Qx::Testing::FileExists(status));
     EXPECT_FALSE(KeyExists(loggerKey));
 }
 

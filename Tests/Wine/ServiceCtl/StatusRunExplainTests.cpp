@@ -5,7 +5,7 @@
 
 #include "CtlHarness.h"
 
-using namespace QxCtlTest;
+using namespace Qx::Testing;
 
 namespace {
 
@@ -106,11 +106,11 @@ TEST_F(ToolTest, StatusDecodesTheExitCodeOfAFailedStart)
     EXPECT_EQ("accepted controls: none", result.out[3]);
     EXPECT_EQ("exit code: 0x8007007E, HRESULT of Win32 error 126: " + MessageText(0x8007007E, nullptr), result.out[4]);
     ASSERT_TRUE(result.out[5].starts_with("newest module log: ")) << result.out[5];
-    const auto log = QxWineTest::ReadWholeFile(ToWide(result.out[5].substr(19)));
+    const auto log = Qx::Testing::ReadWholeFile(ToWide(result.out[5].substr(19)));
     ASSERT_TRUE(log);
     EXPECT_NE(std::string::npos, log->find("Failed to load QxCtlNoSuchModule.dll Error:126"));
     // The last ten lines of that log follow, indented, before the crash dump line.
-    const std::vector<std::string> logLines = QxWineTest::SplitCrLfLines(*log);
+    const std::vector<std::string> logLines = Qx::Testing::SplitCrLfLines(*log);
     ASSERT_GE(logLines.size(), 10u);
     std::vector<std::string> expected;
     for (auto line = logLines.end() - 10; line != logLines.end(); ++line) {
@@ -284,7 +284,7 @@ TEST_F(ToolTest, RunReportsACrashInAModuleAndWritesItsDump)
         const std::string dumpLine = "QxServiceCtl run: crash dump: " + Narrow(temp) + Service() + "_" + crash.code;
         ASSERT_TRUE(report[1].starts_with(dumpLine)) << report[1];
         const std::wstring dump = ToWide(report[1].substr(30));
-        EXPECT_TRUE(QxWineTest::FileExists(dump));
+        EXPECT_TRUE(Qx::Testing::FileExists(dump));
         DeleteFileW(dump.c_str());
     }
 }

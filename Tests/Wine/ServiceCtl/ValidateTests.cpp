@@ -3,7 +3,7 @@
 
 #include "CtlHarness.h"
 
-using namespace QxCtlTest;
+using namespace Qx::Testing;
 
 namespace {
 
@@ -213,7 +213,7 @@ TEST_F(ValidateTest, RefusesSpacesAroundTheSeparators)
 TEST_F(ValidateTest, RefusesAModuleThatIsNoLibrary)
 {
     const std::wstring path = BinFolder() + service + L".dll";
-    QxWineTest::WriteFileBytes(path, "not a library");
+    Qx::Testing::WriteFileBytes(path, "not a library");
     SetString(ParametersKey(), L"ServiceModules", path);
     ExpectRefused({"warning: " + NoProductRoot(),
                    "error: module " + Narrow(path) +
@@ -238,11 +238,11 @@ TEST_F(ValidateTest, RunsNoCodeOfTheModules)
     SetString(ParametersKey(), L"ServiceModules", L"QxTestPlantedModule.dll");
     const CtlResult validated = RunCtl({L"validate", service});
     EXPECT_EQ(0u, validated.exitCode);
-    EXPECT_FALSE(QxWineTest::FileExists(trace));
+    EXPECT_FALSE(Qx::Testing::FileExists(trace));
     // The same module run does load, so the trace would have shown a load.
     const CtlResult run = RunCtl({L"run", service, L"--seconds", L"0"});
     EXPECT_EQ(0u, run.exitCode);
-    EXPECT_TRUE(QxWineTest::FileExists(trace));
+    EXPECT_TRUE(Qx::Testing::FileExists(trace));
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kServicesKey + std::wstring(L"QxServiceCtl")).c_str());
     DeleteFileW(trace.c_str());
 }
@@ -260,8 +260,8 @@ protected:
                      std::vector{L"QxServiceCtl.exe", L"QxMessages.dll", L"QxLogCompr.dll"});
         folder = copy->Folder();
         productRoot = L"SOFTWARE\\Qx\\CtlTest\\" + service;
-        QxWineTest::WriteFileBytes(folder + L"ProductInfo2.ini",
-                                   "[ProductInfo]\r\nRegistryRoot=" + Narrow(productRoot) + "\r\n");
+        Qx::Testing::WriteFileBytes(folder + L"ProductInfo2.ini",
+                                    "[ProductInfo]\r\nRegistryRoot=" + Narrow(productRoot) + "\r\n");
         SetString(productRoot, L"ProductInstallPath", folder);
         SetString(ParametersKey(), L"ServiceModules", BinFolder() + L"QxSampleHeartbeat.dll");
         SetDword(ParametersKey(), L"LogCompressor", 1);

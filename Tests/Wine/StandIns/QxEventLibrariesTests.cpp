@@ -17,8 +17,7 @@
 
 namespace {
 
-using namespace QxStandIns;
-using namespace QxEventsFileLines;
+using namespace Qx::Testing;
 
 using ErInitializeFunction = HRESULT (*)(const wchar_t*, const wchar_t*);
 using ErReportEvent3Function = HRESULT (*)(std::uint16_t, std::uint16_t, std::uint32_t, void*, std::uint16_t,
@@ -56,29 +55,29 @@ std::vector<BYTE> LocalSystemSid()
 class EventLibraryTest : public ::testing::Test {
 protected:
     EventLibraryTest(const wchar_t* library, const wchar_t* eventsFile)
-        : library_(library), eventsFile_(LogsDirectory() + eventsFile)
+        : m_library(library), m_eventsFile(LogsDirectory() + eventsFile)
     {
     }
 
     void SetUp() override
     {
-        startOffset_ = ReadEventsBytes().size();
-        module_ = LoadLibraryW(library_);
-        ASSERT_NE(module_, nullptr) << "LoadLibraryW failed with " << GetLastError();
+        m_startOffset = ReadEventsBytes().size();
+        m_module = LoadLibraryW(m_library);
+        ASSERT_NE(m_module, nullptr) << "LoadLibraryW failed with " << GetLastError();
     }
 
     void TearDown() override
     {
-        if (module_ != nullptr) {
-            EXPECT_TRUE(FreeLibrary(module_));
-            EXPECT_EQ(GetModuleHandleW(library_), nullptr) << "the library stayed loaded";
+        if (m_module != nullptr) {
+            EXPECT_TRUE(FreeLibrary(m_module));
+            EXPECT_EQ(GetModuleHandleW(m_library), nullptr) << "the library stayed loaded";
         }
     }
 
     template <typename Function>
     Function Resolve(const char* name)
     {
-        const auto function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module_, name)));
+        const auto function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(m_module, name)));
         EXPECT_NE(function, nullptr) << name;
         return function;
     }
@@ -88,7 +87,7 @@ protected:
     {
         const std::string content = ReadEventsBytes();
         std::vector<EventsFileLine> lines;
-        for (EventsFileLine& line : ParseEventsFile(content.substr(std::min(startOffset_, content.size())))) {
+        for (EventsFileLine& line : ParseEventsFile(content.substr(std::min(m_startOffset, content.size())))) {
             if (line.processId == GetCurrentProcessId()) {
                 lines.push_back(std::move(line));
             }
@@ -100,16 +99,19 @@ protected:
 
     std::wstring UniqueSource(const std::wstring& purpose) const
     {
-        return L"QxStandIns-" + purpose + L"-" + std::to_wstring(GetCurrentProcessId());
+        return L"Qx::Testing-" + purpose + L"-" + std::to_wstring(GetCurrentProcessId());
     }
 
 private:
-    std::string ReadEventsBytes() const { return FileExists(eventsFile_) ? ReadFileBytes(eventsFile_) : std::string(); }
+    std::string ReadEventsBytes() const
+    {
+        return FileExists(m_eventsFile) ? ReadFileBytes(m_eventsFile) : std::string();
+    }
 
-    const wchar_t* library_;
-    std::wstring eventsFile_;
-    std::size_t startOffset_ = 0;
-    HMODULE module_ = nullptr;
+    const wchar_t* m_library;
+    std::wstring m_eventsFile;
+    std::size_t m_startOffset = 0;
+    HMODULE m_module = nullptr;
 };
 
 class QxEventReporterTest : public EventLibraryTest {
@@ -119,15 +121,15 @@ protected:
     void SetUp() override
     {
         ASSERT_NO_FATAL_FAILURE(EventLibraryTest::SetUp());
-        initialize_ = Resolve<ErInitializeFunction>("ErInitialize");
-        report_ = Resolve<ErReportEvent3Function>("ErReportEvent3");
-        shutdown_ = Resolve<ErShutdownFunction>("ErShutdown");
-        ASSERT_TRUE(initialize_ != nullptr && report_ != nullptr && shutdown_ != nullptr);
+        m_initialize = Resolve<ErInitializeFunction>("ErInitialize");
+        m_report = Resolve<ErReportEvent3Function>("ErReportEvent3");
+        m_shutdown = Resolve<ErShutdownFunction>("ErShutdown");
+        ASSERT_TRUE(m_initialize != nullptr && m_report != nullptr && m_shutdown != nullptr);
     }
 
-    ErInitializeFunction initialize_ = nullptr;
-    ErReportEvent3Function report_ = nullptr;
-    ErShutdownFunction shutdown_ = nullptr;
+    ErInitializeFunction m_initialize = nullptr;
+    ErReportEvent3Function m_report = nullptr;
+    ErShutdownFunction m_shutdown = nullptr;
 };
 
 class QxEventAgentClientTest : public EventLibraryTest {
@@ -137,22 +139,22 @@ protected:
     void SetUp() override
     {
         ASSERT_NO_FATAL_FAILURE(EventLibraryTest::SetUp());
-        register_ = Resolve<EcRegisterEventSourceFunction>("EcRegisterEventSource");
-        write_ = Resolve<EcWriteEventFunction>("EcWriteEvent");
-        deregister_ = Resolve<EcDeregisterEventSourceFunction>("EcDeregisterEventSource");
-        ASSERT_TRUE(register_ != nullptr && write_ != nullptr && deregister_ != nullptr);
+        m_register = Resolve<EcRegisterEventSourceFunction>("EcRegisterEventSource");
+        m_write = Resolve<EcWriteEventFunction>("EcWriteEvent");
+        m_deregister = Resolve<EcDeregisterEventSourceFunction>("EcDeregisterEventSource");
+        ASSERT_TRUE(m_register != nullptr && m_write != nullptr && m_deregister != nullptr);
     }
 
     // EcWriteEvent with the host's constant arguments.
     HRESULT Write(HANDLE handle, std::uint16_t type, std::uint32_t eventId, void* sid, std::uint16_t count,
                   const wchar_t** strings)
     {
-        return write_(handle, type, 1, eventId, sid, count, 0, strings, nullptr, 0);
+        return m_write(handle, type, 1, eventId, sid, count, 0, strings, nullptr, 0);
     }
 
-    EcRegisterEventSourceFunction register_ = nullptr;
-    EcWriteEventFunction write_ = nullptr;
-    EcDeregisterEventSourceFunction deregister_ = nullptr;
+    EcRegisterEventSourceFunction m_register = nullptr;
+    EcWriteEventFunction m_write = nullptr;
+    EcDeregisterEventSourceFunction m_deregister = nullptr;
 };
 
 // The host's own calls (its start, stop and start-failed events, with the gaps in their insertion
@@ -163,11 +165,11 @@ TEST_F(QxEventReporterTest, InitialisationReportsAndShutdownAreRecordedInOrder)
     const std::wstring source = UniqueSource(L"ER");
     const std::string sourceUtf8 = Utf8(source);
     const std::string before = LocalTimeStamp();
-    ASSERT_EQ(initialize_(source.c_str(), L""), S_OK);
-    EXPECT_EQ(report_(EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, nullptr, 0, nullptr, 1, 0), S_OK);
+    ASSERT_EQ(m_initialize(source.c_str(), L""), S_OK);
+    EXPECT_EQ(m_report(EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, nullptr, 0, nullptr, 1, 0), S_OK);
     const wchar_t* empty[] = {L""};
-    EXPECT_EQ(report_(EVENTLOG_AUDIT_FAILURE, 0x1EFF, 0x80018002, nullptr, 1, empty, 0, 7), S_OK);
-    shutdown_();
+    EXPECT_EQ(m_report(EVENTLOG_AUDIT_FAILURE, 0x1EFF, 0x80018002, nullptr, 1, empty, 0, 7), S_OK);
+    m_shutdown();
     const std::string after = LocalTimeStamp();
 
     const std::vector<EventsFileLine> lines = NewLines();
@@ -184,31 +186,31 @@ TEST_F(QxEventReporterTest, InitialisationReportsAndShutdownAreRecordedInOrder)
         EXPECT_LE(before, line.time);
         EXPECT_LE(line.time, after);
     }
-    EXPECT_EQ(report_(EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, nullptr, 0, nullptr, 0, 0), E_HANDLE)
+    EXPECT_EQ(m_report(EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, nullptr, 0, nullptr, 0, 0), E_HANDLE)
         << "the source is gone";
 }
 
 TEST_F(QxEventReporterTest, BadArgumentsAreRefusedAndChangeNothing)
 {
     const std::wstring source = UniqueSource(L"ERArgs");
-    EXPECT_EQ(report_(EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, nullptr, 0, nullptr, 0, 0), E_HANDLE)
+    EXPECT_EQ(m_report(EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, nullptr, 0, nullptr, 0, 0), E_HANDLE)
         << "before ErInitialize";
-    EXPECT_EQ(initialize_(nullptr, L""), E_POINTER);
-    EXPECT_EQ(initialize_(source.c_str(), nullptr), E_POINTER);
-    EXPECT_EQ(initialize_(L"", L""), E_INVALIDARG);
-    shutdown_();
+    EXPECT_EQ(m_initialize(nullptr, L""), E_POINTER);
+    EXPECT_EQ(m_initialize(source.c_str(), nullptr), E_POINTER);
+    EXPECT_EQ(m_initialize(L"", L""), E_INVALIDARG);
+    m_shutdown();
     EXPECT_TRUE(NewEntries().empty()) << "nothing registered, nothing recorded";
 
-    ASSERT_EQ(initialize_(source.c_str(), L"param"), S_OK);
-    EXPECT_EQ(report_(EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, nullptr, 2, nullptr, 0, 0), E_POINTER);
+    ASSERT_EQ(m_initialize(source.c_str(), L"param"), S_OK);
+    EXPECT_EQ(m_report(EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, nullptr, 2, nullptr, 0, 0), E_POINTER);
     for (const std::uint16_t type : std::initializer_list<std::uint16_t>{3, 5, 32, 0xFFFF}) {
-        EXPECT_EQ(report_(type, 1, 0x40010101, nullptr, 0, nullptr, 0, 0), E_INVALIDARG) << type;
+        EXPECT_EQ(m_report(type, 1, 0x40010101, nullptr, 0, nullptr, 0, 0), E_INVALIDARG) << type;
     }
-    EXPECT_EQ(report_(EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, nullptr, 0, nullptr, 2, 0), E_INVALIDARG);
+    EXPECT_EQ(m_report(EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, nullptr, 0, nullptr, 2, 0), E_INVALIDARG);
     BYTE badSid[12] = {2, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
-    EXPECT_EQ(report_(EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, badSid, 0, nullptr, 0, 0), E_INVALIDARG);
-    EXPECT_EQ(initialize_(UniqueSource(L"Other").c_str(), L""), kAlreadyInitialized);
-    shutdown_();
+    EXPECT_EQ(m_report(EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, badSid, 0, nullptr, 0, 0), E_INVALIDARG);
+    EXPECT_EQ(m_initialize(UniqueSource(L"Other").c_str(), L""), kAlreadyInitialized);
+    m_shutdown();
     EXPECT_EQ(NewEntries(), (std::vector<std::string>{
                                 "ErInitialize\tsource=" + Utf8(source) + "\tinit=param\trefs=1",
                                 "ErShutdown\tsource=" + Utf8(source) + "\trefs=0",
@@ -219,17 +221,17 @@ TEST_F(QxEventReporterTest, OneSourceIsSharedByReferenceAndTheLastShutdownReleas
 {
     const std::wstring source = UniqueSource(L"ERRefs");
     const std::string sourceUtf8 = Utf8(source);
-    ASSERT_EQ(initialize_(source.c_str(), L""), S_OK);
-    ASSERT_EQ(initialize_(source.c_str(), L""), S_OK);
-    shutdown_();
-    EXPECT_EQ(report_(EVENTLOG_INFORMATION_TYPE, 1, 0x40010102, nullptr, 0, nullptr, 0, 0), S_OK);
-    shutdown_();
-    shutdown_();
-    EXPECT_EQ(report_(EVENTLOG_INFORMATION_TYPE, 1, 0x40010102, nullptr, 0, nullptr, 0, 0), E_HANDLE);
+    ASSERT_EQ(m_initialize(source.c_str(), L""), S_OK);
+    ASSERT_EQ(m_initialize(source.c_str(), L""), S_OK);
+    m_shutdown();
+    EXPECT_EQ(m_report(EVENTLOG_INFORMATION_TYPE, 1, 0x40010102, nullptr, 0, nullptr, 0, 0), S_OK);
+    m_shutdown();
+    m_shutdown();
+    EXPECT_EQ(m_report(EVENTLOG_INFORMATION_TYPE, 1, 0x40010102, nullptr, 0, nullptr, 0, 0), E_HANDLE);
     // Free again, for another name.
     const std::wstring next = UniqueSource(L"ERNext");
-    EXPECT_EQ(initialize_(next.c_str(), L""), S_OK);
-    shutdown_();
+    EXPECT_EQ(m_initialize(next.c_str(), L""), S_OK);
+    m_shutdown();
     EXPECT_EQ(NewEntries(), (std::vector<std::string>{
                                 "ErInitialize\tsource=" + sourceUtf8 + "\tinit=\trefs=1",
                                 "ErInitialize\tsource=" + sourceUtf8 + "\tinit=\trefs=2",
@@ -245,11 +247,11 @@ TEST_F(QxEventReporterTest, OneSourceIsSharedByReferenceAndTheLastShutdownReleas
 TEST_F(QxEventReporterTest, SidAndTextsAreRecordedReadably)
 {
     const std::wstring source = UniqueSource(L"ERText") + L"\t\x00C4";
-    ASSERT_EQ(initialize_(source.c_str(), L"a\\b"), S_OK);
+    ASSERT_EQ(m_initialize(source.c_str(), L"a\\b"), S_OK);
     std::vector<BYTE> sid = LocalSystemSid();
     const wchar_t* strings[] = {L"tab\there", L"back\\slash", L"line\r\nbreak", L"\x00C4\x20AC"};
-    EXPECT_EQ(report_(EVENTLOG_SUCCESS, 0, 0x00010001, sid.data(), 4, strings, 0, 0), S_OK);
-    shutdown_();
+    EXPECT_EQ(m_report(EVENTLOG_SUCCESS, 0, 0x00010001, sid.data(), 4, strings, 0, 0), S_OK);
+    m_shutdown();
     const std::string escapedSource = Utf8(UniqueSource(L"ERText")) + "\\t\xC3\x84";
     EXPECT_EQ(NewEntries(), (std::vector<std::string>{
                                 "ErInitialize\tsource=" + escapedSource + "\tinit=a\\\\b\trefs=1",
@@ -265,16 +267,16 @@ TEST_F(QxEventReporterTest, FailReportsMakesReportsFailWithoutRecordingThem)
 {
     RegistryValueOverride failReports(L"SOFTWARE\\Qx\\QxEventReporter", L"FailReports");
     const std::wstring source = UniqueSource(L"ERFail");
-    ASSERT_EQ(initialize_(source.c_str(), L""), S_OK);
+    ASSERT_EQ(m_initialize(source.c_str(), L""), S_OK);
     failReports.SetDword(0x80004005);
-    EXPECT_EQ(report_(EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, nullptr, 0, nullptr, 0, 0), E_FAIL);
-    EXPECT_EQ(report_(3, 1, 0x40010101, nullptr, 0, nullptr, 0, 0), E_INVALIDARG) << "arguments come first";
+    EXPECT_EQ(m_report(EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, nullptr, 0, nullptr, 0, 0), E_FAIL);
+    EXPECT_EQ(m_report(3, 1, 0x40010101, nullptr, 0, nullptr, 0, 0), E_INVALIDARG) << "arguments come first";
     failReports.SetDword(1);
-    EXPECT_EQ(report_(EVENTLOG_INFORMATION_TYPE, 1, 0x40010102, nullptr, 0, nullptr, 0, 0), S_OK)
+    EXPECT_EQ(m_report(EVENTLOG_INFORMATION_TYPE, 1, 0x40010102, nullptr, 0, nullptr, 0, 0), S_OK)
         << "a success value asks for nothing";
     failReports.Remove();
-    EXPECT_EQ(report_(EVENTLOG_INFORMATION_TYPE, 1, 0x40010103, nullptr, 0, nullptr, 0, 0), S_OK);
-    shutdown_();
+    EXPECT_EQ(m_report(EVENTLOG_INFORMATION_TYPE, 1, 0x40010103, nullptr, 0, nullptr, 0, 0), S_OK);
+    m_shutdown();
     const std::vector<std::string> entries = NewEntries();
     ASSERT_EQ(entries.size(), 4u);
     EXPECT_NE(entries[1].find("\tid=0x40010102\t"), std::string::npos) << entries[1];
@@ -284,7 +286,7 @@ TEST_F(QxEventReporterTest, FailReportsMakesReportsFailWithoutRecordingThem)
 TEST_F(QxEventReporterTest, ConcurrentReportsAllSucceedAsWholeLines)
 {
     const std::wstring source = UniqueSource(L"ERBusy");
-    ASSERT_EQ(initialize_(source.c_str(), L""), S_OK);
+    ASSERT_EQ(m_initialize(source.c_str(), L""), S_OK);
     constexpr int kThreads = 4;
     constexpr int kReports = 50;
     std::vector<int> failures(kThreads, 0);
@@ -293,15 +295,15 @@ TEST_F(QxEventReporterTest, ConcurrentReportsAllSucceedAsWholeLines)
         threads.emplace_back([&, t] {
             StartFailedStrings startFailed;
             for (int i = 0; i < kReports; ++i) {
-                failures[t] += report_(EVENTLOG_ERROR_TYPE, 1, 0xC0010103, nullptr, 6, startFailed.strings, 0,
-                                       static_cast<std::uint32_t>(t)) != S_OK;
+                failures[t] += m_report(EVENTLOG_ERROR_TYPE, 1, 0xC0010103, nullptr, 6, startFailed.strings, 0,
+                                        static_cast<std::uint32_t>(t)) != S_OK;
             }
         });
     }
     for (std::thread& thread : threads) {
         thread.join();
     }
-    shutdown_();
+    m_shutdown();
     EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
     const std::vector<std::string> entries = NewEntries();
     ASSERT_EQ(entries.size(), static_cast<std::size_t>(kThreads * kReports + 2));
@@ -321,21 +323,21 @@ TEST_F(QxEventAgentClientTest, SourcesAreRegisteredWrittenAndDeregisteredByHandl
     const std::wstring second = UniqueSource(L"EC2");
     HANDLE firstHandle = nullptr;
     HANDLE secondHandle = nullptr;
-    ASSERT_EQ(register_(first.c_str(), &firstHandle), S_OK);
-    ASSERT_EQ(register_(second.c_str(), &secondHandle), S_OK);
+    ASSERT_EQ(m_register(first.c_str(), &firstHandle), S_OK);
+    ASSERT_EQ(m_register(second.c_str(), &secondHandle), S_OK);
     EXPECT_EQ(firstHandle, reinterpret_cast<HANDLE>(1));
     EXPECT_EQ(secondHandle, reinterpret_cast<HANDLE>(2));
 
     std::vector<BYTE> sid = LocalSystemSid();
     EXPECT_EQ(Write(secondHandle, EVENTLOG_INFORMATION_TYPE, 0x40010101, sid.data(), 0, nullptr), S_OK);
-    deregister_(firstHandle);
+    m_deregister(firstHandle);
     EXPECT_EQ(Write(firstHandle, EVENTLOG_INFORMATION_TYPE, 0x40010102, nullptr, 0, nullptr), E_HANDLE);
-    deregister_(firstHandle);
+    m_deregister(firstHandle);
     HANDLE third = nullptr;
-    ASSERT_EQ(register_(first.c_str(), &third), S_OK);
+    ASSERT_EQ(m_register(first.c_str(), &third), S_OK);
     EXPECT_EQ(third, reinterpret_cast<HANDLE>(3)) << "handles are not reused";
-    deregister_(third);
-    deregister_(secondHandle);
+    m_deregister(third);
+    m_deregister(secondHandle);
 
     const std::string firstUtf8 = Utf8(first);
     const std::string secondUtf8 = Utf8(second);
@@ -354,28 +356,28 @@ TEST_F(QxEventAgentClientTest, SourcesAreRegisteredWrittenAndDeregisteredByHandl
 TEST_F(QxEventAgentClientTest, BadArgumentsAreRefusedAndChangeNothing)
 {
     HANDLE handle = nullptr;
-    EXPECT_EQ(register_(nullptr, &handle), E_POINTER);
-    EXPECT_EQ(register_(L"x", nullptr), E_POINTER);
-    EXPECT_EQ(register_(L"", &handle), E_INVALIDARG);
+    EXPECT_EQ(m_register(nullptr, &handle), E_POINTER);
+    EXPECT_EQ(m_register(L"x", nullptr), E_POINTER);
+    EXPECT_EQ(m_register(L"", &handle), E_INVALIDARG);
     EXPECT_EQ(handle, nullptr);
     EXPECT_EQ(Write(reinterpret_cast<HANDLE>(1), EVENTLOG_INFORMATION_TYPE, 0x40010101, nullptr, 0, nullptr), E_HANDLE);
-    deregister_(reinterpret_cast<HANDLE>(1));
+    m_deregister(reinterpret_cast<HANDLE>(1));
     EXPECT_TRUE(NewEntries().empty());
 
     const std::wstring source = UniqueSource(L"ECArgs");
-    ASSERT_EQ(register_(source.c_str(), &handle), S_OK);
+    ASSERT_EQ(m_register(source.c_str(), &handle), S_OK);
     int placeholder = 0;
-    EXPECT_EQ(write_(handle, EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, nullptr, 0, 1, nullptr, nullptr, 0),
+    EXPECT_EQ(m_write(handle, EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, nullptr, 0, 1, nullptr, nullptr, 0),
               E_INVALIDARG);
-    EXPECT_EQ(write_(handle, EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, nullptr, 0, 0, nullptr, &placeholder, 0),
+    EXPECT_EQ(m_write(handle, EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, nullptr, 0, 0, nullptr, &placeholder, 0),
               E_INVALIDARG);
-    EXPECT_EQ(write_(handle, EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, nullptr, 0, 0, nullptr, nullptr, 1),
+    EXPECT_EQ(m_write(handle, EVENTLOG_INFORMATION_TYPE, 1, 0x40010101, nullptr, 0, 0, nullptr, nullptr, 1),
               E_INVALIDARG);
     EXPECT_EQ(Write(handle, 3, 0x40010101, nullptr, 0, nullptr), E_INVALIDARG);
     BYTE badSid[12] = {1, 16, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
     EXPECT_EQ(Write(handle, EVENTLOG_INFORMATION_TYPE, 0x40010101, badSid, 0, nullptr), E_INVALIDARG);
     EXPECT_EQ(Write(handle, EVENTLOG_INFORMATION_TYPE, 0x40010101, nullptr, 1, nullptr), E_POINTER);
-    deregister_(handle);
+    m_deregister(handle);
     EXPECT_EQ(NewEntries(), (std::vector<std::string>{
                                 "EcRegisterEventSource\tsource=" + Utf8(source) + "\thandle=0x00000001",
                                 "EcDeregisterEventSource\tsource=" + Utf8(source) + "\thandle=0x00000001",
@@ -387,14 +389,14 @@ TEST_F(QxEventAgentClientTest, FailWritesMakesWritesFailWithoutRecordingThem)
     RegistryValueOverride failWrites(L"SOFTWARE\\Qx\\QxEventAgentClient", L"FailWrites");
     const std::wstring source = UniqueSource(L"ECFail");
     HANDLE handle = nullptr;
-    ASSERT_EQ(register_(source.c_str(), &handle), S_OK);
+    ASSERT_EQ(m_register(source.c_str(), &handle), S_OK);
     failWrites.SetDword(0x80070005);
     EXPECT_EQ(Write(handle, EVENTLOG_INFORMATION_TYPE, 0x40010101, nullptr, 0, nullptr), E_ACCESSDENIED);
     EXPECT_EQ(Write(reinterpret_cast<HANDLE>(9), EVENTLOG_INFORMATION_TYPE, 0x40010101, nullptr, 0, nullptr), E_HANDLE)
         << "the handle is checked first";
     failWrites.Remove();
     EXPECT_EQ(Write(handle, EVENTLOG_INFORMATION_TYPE, 0x40010102, nullptr, 0, nullptr), S_OK);
-    deregister_(handle);
+    m_deregister(handle);
     const std::vector<std::string> entries = NewEntries();
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_NE(entries[1].find("\tid=0x40010102\t"), std::string::npos) << entries[1];

@@ -21,7 +21,7 @@
 
 namespace {
 
-using namespace QxWineTest;
+using namespace Qx::Testing;
 
 constexpr const wchar_t* kSettingsKey = L"SOFTWARE\\Qx\\QxLogger";
 constexpr const wchar_t* kServiceSettingsKey = L"SOFTWARE\\Qx\\QxLogger\\Services\\";
@@ -100,46 +100,47 @@ LogUtils::SModuleLogInit* AsInitBlock(LogUtils::SModuleLogInitData& data)
 // Takes a key below HKEY_LOCAL_MACHINE away, subkeys and all, and puts it back as it was.
 class KeySetAside {
 public:
-    explicit KeySetAside(std::wstring path) : path_(std::move(path)), copy_(path_ + L" (set aside by " + Pid() + L")")
+    explicit KeySetAside(std::wstring path)
+        : m_path(std::move(path)), m_copy(m_path + L" (set aside by " + Pid() + L")")
     {
         UniqueRegKey original;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, KEY_READ, original.out()) != ERROR_SUCCESS) {
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, m_path.c_str(), 0, KEY_READ, original.out()) != ERROR_SUCCESS) {
             return;
         }
         UniqueRegKey copy;
-        EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, copy_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, copy.out(),
-                                  nullptr),
+        EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, m_copy.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  copy.out(), nullptr),
                   ERROR_SUCCESS);
-        saved_ = RegCopyTreeW(original.get(), nullptr, copy.get()) == ERROR_SUCCESS;
-        EXPECT_TRUE(saved_);
+        m_saved = RegCopyTreeW(original.get(), nullptr, copy.get()) == ERROR_SUCCESS;
+        EXPECT_TRUE(m_saved);
         original.reset();
-        EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_.c_str()), ERROR_SUCCESS);
+        EXPECT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, m_path.c_str()), ERROR_SUCCESS);
     }
 
     ~KeySetAside()
     {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_.c_str());
-        if (!saved_) {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, m_path.c_str());
+        if (!m_saved) {
             return;
         }
         UniqueRegKey copy;
         UniqueRegKey original;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, copy_.c_str(), 0, KEY_READ, copy.out()) == ERROR_SUCCESS &&
-            RegCreateKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, original.out(),
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, m_copy.c_str(), 0, KEY_READ, copy.out()) == ERROR_SUCCESS &&
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, original.out(),
                             nullptr) == ERROR_SUCCESS) {
             EXPECT_EQ(RegCopyTreeW(copy.get(), nullptr, original.get()), ERROR_SUCCESS);
         }
         copy.reset();
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, copy_.c_str());
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, m_copy.c_str());
     }
 
     KeySetAside(const KeySetAside&) = delete;
     KeySetAside& operator=(const KeySetAside&) = delete;
 
 private:
-    std::wstring path_;
-    std::wstring copy_;
-    bool saved_ = false;
+    std::wstring m_path;
+    std::wstring m_copy;
+    bool m_saved = false;
 };
 
 // Each test loads its own copy of the library, so the process-wide writer starts in its initial state
@@ -148,43 +149,43 @@ class QxLoggerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        logLevel_.Remove();
+        m_logLevel.Remove();
         DeleteLogs(EarlyLogPath());
-        module_ = LoadLibraryW(kLoggerLibraryFileName);
-        ASSERT_NE(module_, nullptr) << "LoadLibraryW failed with " << GetLastError();
-        getLogger_ = reinterpret_cast<LoggerLibGetLoggerFunction>(
-            reinterpret_cast<void (*)()>(GetProcAddress(module_, kLoggerLibGetLoggerExport)));
-        ASSERT_NE(getLogger_, nullptr);
-        getLevelMask_ = reinterpret_cast<LoggerLibGetLevelMaskFunction>(
-            reinterpret_cast<void (*)()>(GetProcAddress(module_, kLoggerLibGetLevelMaskExport)));
-        ASSERT_NE(getLevelMask_, nullptr);
+        m_module = LoadLibraryW(kLoggerLibraryFileName);
+        ASSERT_NE(m_module, nullptr) << "LoadLibraryW failed with " << GetLastError();
+        m_getLogger = reinterpret_cast<LoggerLibGetLoggerFunction>(
+            reinterpret_cast<void (*)()>(GetProcAddress(m_module, kLoggerLibGetLoggerExport)));
+        ASSERT_NE(m_getLogger, nullptr);
+        m_getLevelMask = reinterpret_cast<LoggerLibGetLevelMaskFunction>(
+            reinterpret_cast<void (*)()>(GetProcAddress(m_module, kLoggerLibGetLevelMaskExport)));
+        ASSERT_NE(m_getLevelMask, nullptr);
     }
 
     void TearDown() override
     {
-        loggers_.clear();
-        if (module_ != nullptr) {
-            EXPECT_TRUE(FreeLibrary(module_));
+        m_loggers.clear();
+        if (m_module != nullptr) {
+            EXPECT_TRUE(FreeLibrary(m_module));
             EXPECT_EQ(GetModuleHandleW(kLoggerLibraryFileName), nullptr) << "QxLogger.dll stayed loaded";
         }
         DeleteLogs(EarlyLogPath());
-        for (const std::wstring& path : logPaths_) {
+        for (const std::wstring& path : m_logPaths) {
             DeleteLogs(path);
         }
     }
 
     IFileLoggerItf& NewLogger()
     {
-        IFileLoggerItf* logger = getLogger_(nullptr);
+        IFileLoggerItf* logger = m_getLogger(nullptr);
         EXPECT_NE(logger, nullptr);
-        loggers_.emplace_back(logger);
+        m_loggers.emplace_back(logger);
         return *logger;
     }
 
     // The bits of the mask word the library publishes for logger.
     std::uint32_t PublishedMask(IFileLoggerItf& logger)
     {
-        const LoggerLevelMask* word = getLevelMask_(&logger);
+        const LoggerLevelMask* word = m_getLevelMask(&logger);
         EXPECT_NE(word, nullptr);
         return word != nullptr ? word->load() : 0;
     }
@@ -193,8 +194,8 @@ protected:
     std::wstring LogName(const std::wstring& purpose)
     {
         const std::wstring name = L"StandIns-" + purpose + L"(" + Pid() + L").log";
-        logPaths_.push_back(LogsDirectory() + name);
-        DeleteLogs(logPaths_.back());
+        m_logPaths.push_back(LogsDirectory() + name);
+        DeleteLogs(m_logPaths.back());
         return name;
     }
 
@@ -203,7 +204,7 @@ protected:
     void WriteOldLog(const std::wstring& fileName, int hours)
     {
         const std::wstring path = LogsDirectory() + fileName;
-        logPaths_.push_back(path);
+        m_logPaths.push_back(path);
         CreateDirectoryW(LogsDirectory().c_str(), nullptr);
         WriteFileBytes(path, "old run\r\n");
         SetLastWriteTime(path, HoursAfter2020(hours));
@@ -233,15 +234,15 @@ protected:
         } while (FindNextFileW(search.get(), &found));
     }
 
-    RegistryValueOverride logLevel_{kSettingsKey, L"LogLevel"};
-    HMODULE module_ = nullptr;
-    LoggerLibGetLoggerFunction getLogger_ = nullptr;
-    LoggerLibGetLevelMaskFunction getLevelMask_ = nullptr;
+    RegistryValueOverride m_logLevel{kSettingsKey, L"LogLevel"};
+    HMODULE m_module = nullptr;
+    LoggerLibGetLoggerFunction m_getLogger = nullptr;
+    LoggerLibGetLevelMaskFunction m_getLevelMask = nullptr;
     struct DestroyThroughSlot0 {
         void operator()(IFileLoggerItf* logger) const { DestroyInterfaceObject(logger); }
     };
-    std::vector<std::unique_ptr<IFileLoggerItf, DestroyThroughSlot0>> loggers_;
-    std::vector<std::wstring> logPaths_;
+    std::vector<std::unique_ptr<IFileLoggerItf, DestroyThroughSlot0>> m_loggers;
+    std::vector<std::wstring> m_logPaths;
 };
 
 TEST_F(QxLoggerTest, EarlyRecordsMoveToTheTopOfTheNamedLog)
@@ -436,7 +437,7 @@ TEST_F(QxLoggerTest, LogLevelComesFromTheRegistry)
         EXPECT_TRUE(first.IsEnabled(level)) << level;
     }
     EXPECT_EQ(PublishedMask(first), 0b1110u) << "the mask word holds the levels 1 to 3";
-    EXPECT_EQ(getLevelMask_(nullptr), nullptr);
+    EXPECT_EQ(m_getLevelMask(nullptr), nullptr);
     const std::wstring name = LogName(L"Level");
     EXPECT_EQ(first.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
     first.Write(nullptr, 0, L"level 4 is dropped", 4, L"DBG");
@@ -447,7 +448,7 @@ TEST_F(QxLoggerTest, LogLevelComesFromTheRegistry)
     ExpectRecord(lines[1], "DBG", "level 3 is kept");
 
     // Read when an object is created; the level belongs to the process, so every object sees it.
-    logLevel_.SetDword(5);
+    m_logLevel.SetDword(5);
     EXPECT_FALSE(first.IsEnabled(5)) << "not read again before a new object or Init";
     EXPECT_EQ(PublishedMask(first), 0b1110u);
     IFileLoggerItf& second = NewLogger();
@@ -455,11 +456,11 @@ TEST_F(QxLoggerTest, LogLevelComesFromTheRegistry)
     EXPECT_TRUE(first.IsEnabled(5));
     EXPECT_FALSE(second.IsEnabled(6));
     EXPECT_EQ(second.GetSettings().Number1(), 5);
-    EXPECT_EQ(getLevelMask_(&first), getLevelMask_(&second)) << "the level is the process's: one word";
+    EXPECT_EQ(m_getLevelMask(&first), m_getLevelMask(&second)) << "the level is the process's: one word";
     EXPECT_EQ(PublishedMask(first), 0b111110u) << "the word follows the level at once";
 
     // Read again at Init.
-    logLevel_.SetDword(1);
+    m_logLevel.SetDword(1);
     const std::wstring quietName = LogName(L"LevelOne");
     EXPECT_EQ(first.Init(quietName.c_str(), L"Module log", true, nullptr), S_OK);
     EXPECT_TRUE(first.IsEnabled(1));
@@ -470,25 +471,25 @@ TEST_F(QxLoggerTest, LogLevelComesFromTheRegistry)
     ASSERT_EQ(lines.size(), 1u);
     ExpectRecord(lines[0], "INFO", "==== Module log (LogLevel 1) ====");
 
-    logLevel_.SetDword(0xFFFFFFFF);
+    m_logLevel.SetDword(0xFFFFFFFF);
     NewLogger();
     EXPECT_TRUE(first.IsEnabled(INT_MAX));
     EXPECT_FALSE(first.IsEnabled(0));
     EXPECT_EQ(PublishedMask(first), 0xFFFFFFFEu) << "every level from 1 that has a bit";
 
     // Values of another type fall back to the default.
-    logLevel_.SetString(L"5");
+    m_logLevel.SetString(L"5");
     NewLogger();
     EXPECT_TRUE(first.IsEnabled(3));
     EXPECT_FALSE(first.IsEnabled(4));
-    logLevel_.SetQword(5);
+    m_logLevel.SetQword(5);
     NewLogger();
     EXPECT_TRUE(first.IsEnabled(3));
     EXPECT_FALSE(first.IsEnabled(4));
     EXPECT_EQ(PublishedMask(first), 0b1110u);
 
     // 0 turns logging off: no records, and Init creates no file.
-    logLevel_.SetDword(0);
+    m_logLevel.SetDword(0);
     const std::wstring offName = LogName(L"LevelOff");
     EXPECT_EQ(first.Init(offName.c_str(), L"Module log", true, nullptr), S_OK);
     for (const int level : {1, 2, 3}) {
@@ -607,8 +608,8 @@ TEST_F(QxLoggerTest, ConcurrentWritersProduceWholeLines)
 
 TEST_F(QxLoggerTest, ObjectsShareOneWriterAndAreDestroyedThroughSlot0)
 {
-    IFileLoggerItf* first = getLogger_(nullptr);
-    IFileLoggerItf* second = getLogger_(nullptr);
+    IFileLoggerItf* first = m_getLogger(nullptr);
+    IFileLoggerItf* second = m_getLogger(nullptr);
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     EXPECT_NE(first, second);
@@ -621,7 +622,7 @@ TEST_F(QxLoggerTest, ObjectsShareOneWriterAndAreDestroyedThroughSlot0)
     DestroyInterfaceObject(second);
     first->Write(nullptr, 0, L"after deleting the second", 1, L"INFO");
     DestroyInterfaceObject(first);
-    IFileLoggerItf* third = getLogger_(nullptr);
+    IFileLoggerItf* third = m_getLogger(nullptr);
     ASSERT_NE(third, nullptr);
     third->Write(nullptr, 0, L"from a later object", 1, L"INFO");
     EXPECT_EQ(third->GetSettings().Value1(), LogsDirectory() + name);
@@ -640,14 +641,14 @@ TEST_F(QxLoggerTest, ObjectsShareOneWriterAndAreDestroyedThroughSlot0)
 // opened again, so that its new values count.
 TEST_F(QxLoggerTest, ASettingsKeyCreatedAgainIsOpenedAgain)
 {
-    logLevel_.SetDword(2);
+    m_logLevel.SetDword(2);
     IFileLoggerItf& logger = NewLogger();
     EXPECT_FALSE(logger.IsEnabled(3));
     const KeySetAside away(kSettingsKey);
     NewLogger();
     EXPECT_TRUE(logger.IsEnabled(3)) << "no key: the default level";
     EXPECT_FALSE(logger.IsEnabled(4));
-    logLevel_.SetDword(5);
+    m_logLevel.SetDword(5);
     NewLogger();
     EXPECT_TRUE(logger.IsEnabled(5));
     EXPECT_FALSE(logger.IsEnabled(6));
@@ -655,7 +656,7 @@ TEST_F(QxLoggerTest, ASettingsKeyCreatedAgainIsOpenedAgain)
 
 TEST_F(QxLoggerTest, ServiceLogLevelOverridesTheGlobalOne)
 {
-    logLevel_.SetDword(2);
+    m_logLevel.SetDword(2);
     RegistryValueOverride ownLevel(std::wstring(kServiceSettingsKey) + L"StandIns-OwnLevel", L"LogLevel");
     ownLevel.SetDword(4);
     IFileLoggerItf& logger = NewLogger();

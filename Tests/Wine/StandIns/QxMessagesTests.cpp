@@ -42,25 +42,25 @@ class QxMessagesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        module_ = LoadLibraryExW(L"QxMessages.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        ASSERT_NE(module_, nullptr) << "LoadLibraryExW failed with " << GetLastError();
+        m_module = LoadLibraryExW(L"QxMessages.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(m_module, nullptr) << "LoadLibraryExW failed with " << GetLastError();
     }
 
     void TearDown() override
     {
-        if (module_ != nullptr) {
-            EXPECT_TRUE(FreeLibrary(module_));
+        if (m_module != nullptr) {
+            EXPECT_TRUE(FreeLibrary(m_module));
         }
     }
 
     void ExpectText(std::uint32_t id, WORD language, const std::wstring& expected)
     {
-        const Lookup lookup = FormatFromModule(module_, id, language);
+        const Lookup lookup = FormatFromModule(m_module, id, language);
         EXPECT_EQ(lookup.error, static_cast<DWORD>(ERROR_SUCCESS)) << std::hex << id << " in " << language;
         EXPECT_EQ(lookup.text, expected) << std::hex << id << " in " << language;
     }
 
-    HMODULE module_ = nullptr;
+    HMODULE m_module = nullptr;
 };
 
 TEST_F(QxMessagesTest, HostsServiceEventsInEnglishAndGermanKeepTheirInserts)
@@ -88,12 +88,12 @@ TEST_F(QxMessagesTest, DisplayNamesAndErrorTextInEnglishAndGerman)
 
 TEST_F(QxMessagesTest, UnknownIdentifiersAndLanguagesFail)
 {
-    EXPECT_EQ(FormatFromModule(module_, 0x40010199, kEnglish).error, static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
-    EXPECT_EQ(FormatFromModule(module_, 0x00000004, kGerman).error, static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
-    EXPECT_EQ(FormatFromModule(module_, EventRecord::kServiceStarted, kFrench).error,
+    EXPECT_EQ(FormatFromModule(m_module, 0x40010199, kEnglish).error, static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+    EXPECT_EQ(FormatFromModule(m_module, 0x00000004, kGerman).error, static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+    EXPECT_EQ(FormatFromModule(m_module, EventRecord::kServiceStarted, kFrench).error,
               static_cast<DWORD>(ERROR_RESOURCE_LANG_NOT_FOUND));
     // The customer bit is not part of the product's error text identifier.
-    EXPECT_EQ(FormatFromModule(module_, QxMessages::kMsgServiceModuleListInvalid | 0x20000000u, kEnglish).error,
+    EXPECT_EQ(FormatFromModule(m_module, QxMessages::kMsgServiceModuleListInvalid | 0x20000000u, kEnglish).error,
               static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
 }
 

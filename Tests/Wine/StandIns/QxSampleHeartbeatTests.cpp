@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace QxStandIns;
+using namespace Qx::Testing;
 
 constexpr HRESULT kAlreadyInitialized = static_cast<HRESULT>(0x800704DF);
 

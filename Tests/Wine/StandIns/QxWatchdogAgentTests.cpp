@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace QxStandIns;
+using namespace Qx::Testing;
 
 using WAInitWFunction = int (*)(const wchar_t*);
 using WAVoidFunction = int (*)();
@@ -56,22 +56,22 @@ class QxWatchdogAgentTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        module_ = LoadLibraryW(L"QxWatchdogAgent.dll");
-        ASSERT_NE(module_, nullptr) << "LoadLibraryW failed with " << GetLastError();
-        init_ = Resolve<WAInitWFunction>("WAInitW");
-        deinit_ = Resolve<WAVoidFunction>("WADeinit");
-        onEnter_ = Resolve<WAVoidFunction>("WAOnEnter");
-        onExit_ = Resolve<WAVoidFunction>("WAOnExit");
-        ASSERT_TRUE(init_ != nullptr && deinit_ != nullptr && onEnter_ != nullptr && onExit_ != nullptr);
+        m_module = LoadLibraryW(L"QxWatchdogAgent.dll");
+        ASSERT_NE(m_module, nullptr) << "LoadLibraryW failed with " << GetLastError();
+        m_init = Resolve<WAInitWFunction>("WAInitW");
+        m_deinit = Resolve<WAVoidFunction>("WADeinit");
+        m_onEnter = Resolve<WAVoidFunction>("WAOnEnter");
+        m_onExit = Resolve<WAVoidFunction>("WAOnExit");
+        ASSERT_TRUE(m_init != nullptr && m_deinit != nullptr && m_onEnter != nullptr && m_onExit != nullptr);
     }
 
     void TearDown() override
     {
-        if (module_ != nullptr) {
-            EXPECT_TRUE(FreeLibrary(module_));
+        if (m_module != nullptr) {
+            EXPECT_TRUE(FreeLibrary(m_module));
             EXPECT_EQ(GetModuleHandleW(L"QxWatchdogAgent.dll"), nullptr) << "QxWatchdogAgent.dll stayed loaded";
         }
-        for (const std::wstring& path : statusFiles_) {
+        for (const std::wstring& path : m_statusFiles) {
             DeleteFileW(path.c_str());
         }
     }
@@ -79,15 +79,15 @@ protected:
     template <typename Function>
     Function Resolve(const char* name)
     {
-        return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module_, name)));
+        return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(m_module, name)));
     }
 
     // The status file of a name, removed before and after the test.
     std::wstring OwnStatusFile(const std::wstring& fileNamePart)
     {
-        statusFiles_.push_back(StatusPath(fileNamePart));
-        DeleteFileW(statusFiles_.back().c_str());
-        return statusFiles_.back();
+        m_statusFiles.push_back(StatusPath(fileNamePart));
+        DeleteFileW(m_statusFiles.back().c_str());
+        return m_statusFiles.back();
     }
 
     std::wstring UniqueServiceName(const std::wstring& purpose) const
@@ -95,12 +95,12 @@ protected:
         return L"StandIns-WA-" + purpose + L"-" + std::to_wstring(GetCurrentProcessId());
     }
 
-    HMODULE module_ = nullptr;
-    WAInitWFunction init_ = nullptr;
-    WAVoidFunction deinit_ = nullptr;
-    WAVoidFunction onEnter_ = nullptr;
-    WAVoidFunction onExit_ = nullptr;
-    std::vector<std::wstring> statusFiles_;
+    HMODULE m_module = nullptr;
+    WAInitWFunction m_init = nullptr;
+    WAVoidFunction m_deinit = nullptr;
+    WAVoidFunction m_onEnter = nullptr;
+    WAVoidFunction m_onExit = nullptr;
+    std::vector<std::wstring> m_statusFiles;
 };
 
 TEST_F(QxWatchdogAgentTest, StartAndStopAreRecordedWithNameTimesAndState)
@@ -111,7 +111,7 @@ TEST_F(QxWatchdogAgentTest, StartAndStopAreRecordedWithNameTimesAndState)
 
     const std::string beforeInit = LocalTimeStamp();
     const long long qpcBeforeInit = QpcNow();
-    EXPECT_EQ(init_(service.c_str()), 0);
+    EXPECT_EQ(m_init(service.c_str()), 0);
     const long long qpcAfterInit = QpcNow();
     const std::string afterInit = LocalTimeStamp();
 
@@ -127,13 +127,13 @@ TEST_F(QxWatchdogAgentTest, StartAndStopAreRecordedWithNameTimesAndState)
     EXPECT_EQ(runningLines[3], "state=running");
 
     // The host never calls these two; they must exist, succeed and leave the record alone.
-    EXPECT_EQ(onEnter_(), 0);
-    EXPECT_EQ(onExit_(), 0);
+    EXPECT_EQ(m_onEnter(), 0);
+    EXPECT_EQ(m_onExit(), 0);
     EXPECT_EQ(ReadFileBytes(statusFile), running);
 
     const std::string beforeDeinit = LocalTimeStamp();
     const long long qpcBeforeDeinit = QpcNow();
-    EXPECT_EQ(deinit_(), 0);
+    EXPECT_EQ(m_deinit(), 0);
     const long long qpcAfterDeinit = QpcNow();
     const std::string afterDeinit = LocalTimeStamp();
 
@@ -154,7 +154,7 @@ TEST_F(QxWatchdogAgentTest, StopWithoutStartIsRecordedUnderNone)
     const std::wstring statusFile = OwnStatusFile(L"(none)");
     const std::string before = LocalTimeStamp();
     const long long qpcBefore = QpcNow();
-    EXPECT_EQ(deinit_(), 0);
+    EXPECT_EQ(m_deinit(), 0);
     const long long qpcAfter = QpcNow();
     const std::string after = LocalTimeStamp();
 
@@ -170,16 +170,16 @@ TEST_F(QxWatchdogAgentTest, InvalidNamesAreRefusedWithoutBeingRecorded)
 {
     const std::wstring noneFile = OwnStatusFile(L"(none)");
     const std::wstring emptyNameFile = OwnStatusFile(L"");
-    EXPECT_EQ(init_(nullptr), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(init_(L""), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(m_init(nullptr), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(m_init(L""), ERROR_INVALID_PARAMETER);
     const std::wstring tooLong(256, L'x');
-    EXPECT_EQ(init_(tooLong.c_str()), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(m_init(tooLong.c_str()), ERROR_INVALID_PARAMETER);
     EXPECT_FALSE(FileExists(noneFile));
     EXPECT_FALSE(FileExists(emptyNameFile));
     EXPECT_FALSE(FileExists(StatusPath(tooLong)));
 
     // Still nothing recorded: the stop that follows knows no service.
-    EXPECT_EQ(deinit_(), 0);
+    EXPECT_EQ(m_deinit(), 0);
     const std::vector<std::string> lines = SplitCrLfLines(ReadFileBytes(noneFile));
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], "service=(none)");
@@ -191,13 +191,13 @@ TEST_F(QxWatchdogAgentTest, EachNameGetsItsOwnFileWithForbiddenCharactersReplace
     const std::wstring pid = std::to_wstring(GetCurrentProcessId());
     const std::wstring awkward = L"StandIns-WA:Odd|Name?\x00C4" + pid;
     const std::wstring awkwardFile = OwnStatusFile(L"StandIns-WA_Odd_Name_\x00C4" + pid);
-    EXPECT_EQ(init_(awkward.c_str()), 0);
+    EXPECT_EQ(m_init(awkward.c_str()), 0);
     const std::vector<std::string> awkwardLines = SplitCrLfLines(ReadFileBytes(awkwardFile));
     ASSERT_EQ(awkwardLines.size(), 4u);
     const std::string pidUtf8(pid.begin(), pid.end());
     EXPECT_EQ(awkwardLines[0], "service=StandIns-WA:Odd|Name?\xC3\x84" + pidUtf8) << "UTF-8, unchanged";
 
-    EXPECT_EQ(deinit_(), 0);
+    EXPECT_EQ(m_deinit(), 0);
     const std::vector<std::string> awkwardStopped = SplitCrLfLines(ReadFileBytes(awkwardFile));
     ASSERT_EQ(awkwardStopped.size(), 5u);
 
@@ -206,7 +206,7 @@ TEST_F(QxWatchdogAgentTest, EachNameGetsItsOwnFileWithForbiddenCharactersReplace
     const std::wstring second = UniqueServiceName(L"Second");
     const std::string secondUtf8(second.begin(), second.end());
     const std::wstring secondFile = OwnStatusFile(second);
-    EXPECT_EQ(init_(second.c_str()), 0);
+    EXPECT_EQ(m_init(second.c_str()), 0);
     const std::vector<std::string> secondLines = SplitCrLfLines(ReadFileBytes(secondFile));
     ASSERT_EQ(secondLines.size(), 4u);
     EXPECT_EQ(secondLines[0], "service=" + secondUtf8);
@@ -229,8 +229,8 @@ TEST_F(QxWatchdogAgentTest, ConcurrentCallsAllSucceedAndLeaveOneWholeRecord)
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             for (int round = 0; round < kRounds; ++round) {
-                failures[t] += init_(service.c_str()) != 0 ? 1 : 0;
-                failures[t] += deinit_() != 0 ? 1 : 0;
+                failures[t] += m_init(service.c_str()) != 0 ? 1 : 0;
+                failures[t] += m_deinit() != 0 ? 1 : 0;
             }
         });
     }

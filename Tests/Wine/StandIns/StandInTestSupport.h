@@ -15,18 +15,7 @@
 #include "TestFiles.h"
 #include "TextLines.h"
 
-namespace QxStandIns {
-
-using QxWineTest::ExecutableDirectory;
-using QxWineTest::FileExists;
-using QxWineTest::IsTimeStamp;
-using QxWineTest::LocalTimeStamp;
-using QxWineTest::LogsDirectory;
-using QxWineTest::ReadFileBytes;
-using QxWineTest::RegistryValueOverride;
-using QxWineTest::SplitCrLfLines;
-using QxWineTest::TimeStamp;
-using QxWineTest::WriteFileBytes;
+namespace Qx::Testing {
 
 inline std::wstring TempDirectory()
 {
@@ -42,4 +31,4 @@ inline long long QpcNow()
     return counter.QuadPart;
 }
 
-} // namespace QxStandIns
+} // namespace Qx::Testing

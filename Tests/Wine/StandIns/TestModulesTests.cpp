@@ -22,9 +22,7 @@
 
 namespace {
 
-using namespace QxStandIns;
-using QxWineTest::ParseTraceLine;
-using QxWineTest::TraceLine;
+using namespace Qx::Testing;
 
 constexpr const wchar_t* kBehaviourValues[] = {L"DelayMs", L"Crash", L"Throw", L"Flags", L"Result"};
 
@@ -58,23 +56,23 @@ protected:
     void SetUp() override
     {
         const std::string testName = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        traceFile_ = TempDirectory() + L"QxStandIns-" + std::wstring(testName.begin(), testName.end()) + L".trace";
-        DeleteFileW(traceFile_.c_str());
-        traceFileValue_ = std::make_unique<RegistryValueOverride>(QxTestModules::SettingsKey(), L"TraceFile");
-        traceFileValue_->SetString(traceFile_);
+        m_traceFile = TempDirectory() + L"Qx::Testing-" + std::wstring(testName.begin(), testName.end()) + L".trace";
+        DeleteFileW(m_traceFile.c_str());
+        m_traceFileValue = std::make_unique<RegistryValueOverride>(Qx::Testing::SettingsKey(), L"TraceFile");
+        m_traceFileValue->SetString(m_traceFile);
     }
 
     void TearDown() override
     {
-        while (!modules_.empty()) {
-            EXPECT_TRUE(FreeLibrary(modules_.back()));
-            modules_.pop_back();
+        while (!m_modules.empty()) {
+            EXPECT_TRUE(FreeLibrary(m_modules.back()));
+            m_modules.pop_back();
         }
-        while (!values_.empty()) {
-            values_.pop_back();
+        while (!m_values.empty()) {
+            m_values.pop_back();
         }
-        traceFileValue_.reset();
-        DeleteFileW(traceFile_.c_str());
+        m_traceFileValue.reset();
+        DeleteFileW(m_traceFile.c_str());
     }
 
     HMODULE Load(const wchar_t* fileName)
@@ -82,7 +80,7 @@ protected:
         const HMODULE module = LoadLibraryW(fileName);
         EXPECT_NE(module, nullptr) << "LoadLibraryW failed with " << GetLastError();
         if (module != nullptr) {
-            modules_.push_back(module);
+            m_modules.push_back(module);
         }
         return module;
     }
@@ -98,32 +96,32 @@ protected:
 
     RegistryValueOverride& Value(const std::wstring& module, const wchar_t* name)
     {
-        const std::wstring key = QxTestModules::SettingsKey() + L"\\" + module;
-        for (auto& [path, value] : values_) {
+        const std::wstring key = Qx::Testing::SettingsKey() + L"\\" + module;
+        for (auto& [path, value] : m_values) {
             if (path == key + L"|" + name) {
                 return *value;
             }
         }
-        values_.emplace_back(key + L"|" + name, std::make_unique<RegistryValueOverride>(key, name));
-        return *values_.back().second;
+        m_values.emplace_back(key + L"|" + name, std::make_unique<RegistryValueOverride>(key, name));
+        return *m_values.back().second;
     }
 
     std::vector<TraceLine> ReadTrace() const
     {
         std::vector<TraceLine> lines;
-        if (!FileExists(traceFile_)) {
+        if (!FileExists(m_traceFile)) {
             return lines;
         }
-        for (const std::string& line : SplitCrLfLines(ReadFileBytes(traceFile_))) {
+        for (const std::string& line : SplitCrLfLines(ReadFileBytes(m_traceFile))) {
             lines.push_back(ParseTraceLine(line));
         }
         return lines;
     }
 
-    std::wstring traceFile_;
-    std::unique_ptr<RegistryValueOverride> traceFileValue_;
-    std::vector<std::pair<std::wstring, std::unique_ptr<RegistryValueOverride>>> values_;
-    std::vector<HMODULE> modules_;
+    std::wstring m_traceFile;
+    std::unique_ptr<RegistryValueOverride> m_traceFileValue;
+    std::vector<std::pair<std::wstring, std::unique_ptr<RegistryValueOverride>>> m_values;
+    std::vector<HMODULE> m_modules;
 };
 
 TEST_F(TestModulesTest, ModuleAnswersFromItsRegistryKeyAndTracesEveryCall)
@@ -192,7 +190,7 @@ TEST_F(TestModulesTest, PlantedModuleTracesItsLoading)
     const std::vector<TraceLine> lines = ReadTrace();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].module, "QxTestPlantedModule");
-    EXPECT_EQ(lines[0].event, "loaded from " + QxWineTest::ToUtf8(QxWineTest::ModulePath(module)));
+    EXPECT_EQ(lines[0].event, "loaded from " + Qx::Testing::ToUtf8(Qx::Testing::ModulePath(module)));
     EXPECT_EQ(lines[0].processId, GetCurrentProcessId());
     EXPECT_EQ(lines[0].threadId, GetCurrentThreadId());
 }

@@ -16,11 +16,11 @@ constexpr const wchar_t* kTraceName = L"QxTestLogCompressor";
 
 extern "C" __declspec(dllexport) HRESULT Initialize()
 {
-    QxTestModules::Trace(kTraceName, "Initialize");
+    Qx::Testing::Trace(kTraceName, "Initialize");
     return S_OK;
 }
 
 extern "C" __declspec(dllexport) void Shutdown()
 {
-    QxTestModules::Trace(kTraceName, "Shutdown");
+    Qx::Testing::Trace(kTraceName, "Shutdown");
 }

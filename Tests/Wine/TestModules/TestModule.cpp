@@ -35,7 +35,7 @@
 #ifndef QX_TEST_MODULE_WITHOUT_INITIALIZE
 QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags)
 {
-    using namespace QxTestModules;
+    using namespace Qx::Testing;
     std::wstring module;
     std::wstring key;
     try {
@@ -77,7 +77,7 @@ QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags)
 #ifndef QX_TEST_MODULE_WITHOUT_SHUTDOWN
 QX_MODULE_API void SmShutdown(void)
 {
-    using namespace QxTestModules;
+    using namespace Qx::Testing;
     std::wstring module;
     std::wstring key;
     try {
@@ -99,8 +99,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 {
     if (reason == DLL_PROCESS_ATTACH) {
         try {
-            QxTestModules::Trace(QxTestModules::OwnBaseName(),
-                                 "loaded from " + QxTestModules::ToUtf8(QxWineTest::ModulePath(instance)));
+            Qx::Testing::Trace(Qx::Testing::OwnBaseName(),
+                               "loaded from " + Qx::Testing::ToUtf8(Qx::Testing::ModulePath(instance)));
         } catch (...) {
             // Out of memory: the line is lost.
         }

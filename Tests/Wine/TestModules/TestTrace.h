@@ -27,13 +27,13 @@
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
-namespace QxTestModules {
+namespace Qx::Testing {
 
 // Global, so that a service in session 0 and a test in another session share it on Windows.
 inline constexpr const wchar_t* kTraceMutexName = L"Global\\QxTestModulesTrace";
 inline constexpr DWORD kTraceMutexWaitMs = 5000;
 
-using QxWineTest::ToUtf8;
+using Qx::Testing::ToUtf8;
 
 // The file name of a path without its extension.
 inline std::wstring BaseName(const std::wstring& path)
@@ -44,15 +44,15 @@ inline std::wstring BaseName(const std::wstring& path)
 
 inline std::wstring OwnBaseName()
 {
-    return BaseName(QxWineTest::ModulePath(reinterpret_cast<HMODULE>(&__ImageBase)));
+    return BaseName(Qx::Testing::ModulePath(reinterpret_cast<HMODULE>(&__ImageBase)));
 }
 
 // HKLM\SYSTEM\CurrentControlSet\Services\<service>\TestModules, without HKLM.
 inline std::wstring SettingsKey()
 {
-    std::wstring service = QxWineTest::ServiceNameOfProcess();
+    std::wstring service = Qx::Testing::ServiceNameOfProcess();
     if (service.empty()) {
-        service = BaseName(QxWineTest::ModulePath(nullptr));
+        service = BaseName(Qx::Testing::ModulePath(nullptr));
     }
     return L"SYSTEM\\CurrentControlSet\\Services\\" + service + L"\\TestModules";
 }
@@ -117,4 +117,4 @@ inline void Trace(const std::wstring& module, const std::string& event) noexcept
     }
 }
 
-} // namespace QxTestModules
+} // namespace Qx::Testing

@@ -19,8 +19,8 @@ constexpr const wchar_t* kTraceName = L"QxTestWatchdogNoOnExit";
 extern "C" __declspec(dllexport) int WAInitW(const wchar_t* serviceName)
 {
     try {
-        const std::string name = serviceName != nullptr ? QxTestModules::ToUtf8(serviceName) : "(null)";
-        QxTestModules::Trace(kTraceName, "WAInitW " + name);
+        const std::string name = serviceName != nullptr ? Qx::Testing::ToUtf8(serviceName) : "(null)";
+        Qx::Testing::Trace(kTraceName, "WAInitW " + name);
     } catch (...) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
@@ -30,7 +30,7 @@ extern "C" __declspec(dllexport) int WAInitW(const wchar_t* serviceName)
 extern "C" __declspec(dllexport) int WADeinit()
 {
     try {
-        QxTestModules::Trace(kTraceName, "WADeinit");
+        Qx::Testing::Trace(kTraceName, "WADeinit");
     } catch (...) {
         return ERROR_NOT_ENOUGH_MEMORY;
     }
