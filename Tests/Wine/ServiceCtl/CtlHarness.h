@@ -249,6 +249,18 @@ protected:
         return RunCtl(options);
     }
 
+    // command on the service, which is not installed: the tool ends with exitCode and says so.
+    void ExpectNoSuchService(const wchar_t* command, DWORD exitCode, const std::vector<std::wstring>& options = {})
+    {
+        std::vector<std::wstring> arguments{command, service};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        const CtlResult result = RunCtl(arguments);
+        EXPECT_EQ(exitCode, result.exitCode);
+        EXPECT_EQ(std::vector<std::string>{"QxServiceCtl " + Narrow(command) + ": service \"" + Service() +
+                                           "\" does not exist"},
+                  result.err);
+    }
+
     std::wstring service;
 };
 

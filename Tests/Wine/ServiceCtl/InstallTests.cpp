@@ -212,10 +212,7 @@ TEST_F(InstallTest, RefusesADisplayNameIdentifierWithoutAMessage)
                                   "QxMessages.dll holds no message 7, so events would name the service \"%%7\"";
     ExpectRefused({L"install", service, L"--modules", L"QxSampleHeartbeat.dll", L"--display-name-id", L"7"}, noMessage);
     EXPECT_FALSE(ServiceExists(service));
-    const CtlResult missing = RunCtl({L"config", service, L"--start", L"auto"});
-    EXPECT_EQ(1u, missing.exitCode);
-    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl config: service \"" + Service() + "\" does not exist"},
-              missing.err);
+    ExpectNoSuchService(L"config", 1, {L"--start", L"auto"});
     const CtlResult defaulted = Install({L"--modules", L"QxSampleHeartbeat.dll"});
     EXPECT_EQ(0u, defaulted.exitCode);
     EXPECT_EQ(std::vector<std::string>{"QxServiceCtl install: warning: no --display-name-id: events name the "
@@ -387,10 +384,7 @@ TEST_F(InstallTest, UninstallStopsARunningServiceAndRemovesEverything)
 
 TEST_F(InstallTest, UninstallOfAMissingServiceFails)
 {
-    const CtlResult result = RunCtl({L"uninstall", service});
-    EXPECT_EQ(1u, result.exitCode);
-    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl uninstall: service \"" + Service() + "\" does not exist"},
-              result.err);
+    ExpectNoSuchService(L"uninstall", 1);
 }
 
 // product writes the product root beside the tool; install registers the event source it names

@@ -166,10 +166,7 @@ TEST_F(ToolTest, StatusTellsAServiceWhoseProcessEnded)
 
 TEST_F(ToolTest, StatusOfAMissingServiceFails)
 {
-    const CtlResult result = RunCtl({L"status", service});
-    EXPECT_EQ(4u, result.exitCode);
-    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl status: service \"" + Service() + "\" does not exist"},
-              result.err);
+    ExpectNoSuchService(L"status", 4);
 }
 
 TEST_F(ToolTest, RunLoadsTheSampleModuleByItsPath)

@@ -277,6 +277,15 @@ protected:
 
     CtlResult Validate() { return RunCtlIn(folder, {L"validate", service}); }
 
+    // Validate ends with exitCode after lineCount lines, line at being the finding.
+    void ExpectFinding(DWORD exitCode, std::size_t lineCount, std::size_t at, const std::string& finding)
+    {
+        const CtlResult result = Validate();
+        EXPECT_EQ(exitCode, result.exitCode);
+        ASSERT_EQ(lineCount, result.out.size());
+        EXPECT_EQ(finding, result.out[at]);
+    }
+
     std::optional<FolderCopy> copy;
     std::wstring folder;
     std::wstring productRoot;
@@ -307,34 +316,25 @@ TEST_F(ProductRootTest, AProductRootWithTheLogCompressorWouldStart)
 TEST_F(ProductRootTest, RefusesTheLogCompressorWithoutAProductInstallPath)
 {
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, productRoot.c_str(), L"ProductInstallPath");
-    const CtlResult result = Validate();
-    EXPECT_EQ(1u, result.exitCode);
-    ASSERT_EQ(7u, result.out.size());
-    EXPECT_EQ("error: HKLM\\" + Narrow(productRoot) +
-                  "\\ProductInstallPath: missing, empty or not a NUL-terminated string: 0x80070057",
-              result.out[4]);
+    ExpectFinding(1, 7, 4,
+                  "error: HKLM\\" + Narrow(productRoot) +
+                      "\\ProductInstallPath: missing, empty or not a NUL-terminated string: 0x80070057");
 }
 
 TEST_F(ProductRootTest, RefusesALogCompressorThatIsNotThere)
 {
     DeleteFileW((folder + L"QxLogCompr.dll").c_str());
-    const CtlResult result = Validate();
-    EXPECT_EQ(1u, result.exitCode);
-    ASSERT_EQ(9u, result.out.size());
-    EXPECT_EQ("error: log compressor " + Narrow(folder) + "QxLogCompr.dll: not found in " + Narrow(folder) +
-                  " or System32 (error 126): the host stops with 0x8007007E",
-              result.out[6]);
+    ExpectFinding(1, 9, 6,
+                  "error: log compressor " + Narrow(folder) + "QxLogCompr.dll: not found in " + Narrow(folder) +
+                      " or System32 (error 126): the host stops with 0x8007007E");
 }
 
 TEST_F(ProductRootTest, AMissingMessageLibraryIsOnlyAWarning)
 {
     DeleteFileW((folder + L"QxMessages.dll").c_str());
-    const CtlResult result = Validate();
-    EXPECT_EQ(0u, result.exitCode);
-    ASSERT_EQ(10u, result.out.size());
-    EXPECT_EQ("warning: MessageFile: " + Narrow(folder) +
-                  "QxMessages.dll not found: events and error texts come without the product's messages",
-              result.out[5]);
+    ExpectFinding(0, 10, 5,
+                  "warning: MessageFile: " + Narrow(folder) +
+                      "QxMessages.dll not found: events and error texts come without the product's messages");
 }
 
 // What the service manager holds: another program, or a dependency that is not installed, stops the
