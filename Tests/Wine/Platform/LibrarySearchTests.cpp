@@ -13,15 +13,12 @@
 #include "TestFiles.h"
 #include "WineDifferences.h"
 
+using namespace Qx::Testing;
+
 namespace {
 
 using Qx::Platform::Libraries;
 using Qx::Platform::Library;
-using Qx::Testing::ExecutableDirectory;
-using Qx::Testing::ExpectWindowsBehaviour;
-using Qx::Testing::ModulePath;
-using Qx::Testing::RunningOnWine;
-using Qx::Testing::ToUtf8;
 
 constexpr std::uint32_t kModNotFound = 126;
 // A small test module; its copies under other names stand for planted libraries.

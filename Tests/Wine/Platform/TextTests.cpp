@@ -14,13 +14,12 @@
 #include "TestFiles.h"
 #include "WineDifferences.h"
 
+using namespace Qx::Testing;
+
 namespace {
 
 using Qx::Platform::Files;
 using Qx::Platform::Text;
-using Qx::Testing::ExpectWindowsBehaviour;
-using Qx::Testing::ExplainWineDifference;
-using Qx::Testing::RunningOnWine;
 
 bool EndsWith(const std::wstring& text, const std::wstring& suffix)
 {
@@ -33,8 +32,7 @@ TEST(Win32Text, FormatMessageFromSystemGivesTheTextOrMessageNotFound)
     ASSERT_EQ(0u, Text().FormatMessage(Qx::Platform::kFormatMessageFromSystem, nullptr, 2, 0, text));
     // Windows words it in its own way, in the user's language, and ends it with CR LF.
     const std::wstring wineWording = L"File not found.\r\n";
-    ExpectWindowsBehaviour(::testing::AssertionResult(EndsWith(text, L"\r\n") && text != wineWording)
-                               << Qx::Testing::ToUtf8(text),
+    ExpectWindowsBehaviour(::testing::AssertionResult(EndsWith(text, L"\r\n") && text != wineWording) << ToUtf8(text),
                            "system message 2 reads \"File not found.\" in Wine's wording");
     if (RunningOnWine()) {
         EXPECT_EQ(wineWording, text);
@@ -76,7 +74,7 @@ TEST(Win32Text, ThreadPreferredUILanguagesAreADoubleNulTerminatedList)
     ASSERT_EQ(0u, Text().GetThreadPreferredUILanguages(Qx::Platform::kMuiLanguageId | Qx::Platform::kMuiThreadLanguages,
                                                        after));
     const std::wstring first = after.data();
-    ExpectWindowsBehaviour(::testing::AssertionResult(first == L"0407") << Qx::Testing::ToUtf8(first),
+    ExpectWindowsBehaviour(::testing::AssertionResult(first == L"0407") << ToUtf8(first),
                            "SetThreadPreferredUILanguages succeeds but changes nothing");
     if (RunningOnWine()) {
         EXPECT_EQ(list, after);
@@ -136,7 +134,7 @@ TEST_F(Win32TextProfileTest, FileExistsForTheFileAndItsFolderOnly)
 
 TEST(Win32Text, ReadVersionInfoReadsTheHostsVersionResource)
 {
-    const std::wstring host = Qx::Testing::ExecutableDirectory() + L"QxServiceHost.exe";
+    const std::wstring host = ExecutableDirectory() + L"QxServiceHost.exe";
     for (const bool neutral : {true, false}) {
         SCOPED_TRACE(neutral ? "neutral" : "not neutral");
         std::unique_ptr<Qx::Platform::IVersionBlock> block;
@@ -160,7 +158,7 @@ TEST(Win32Text, ReadVersionInfoOfAFileWithoutVersionResourceFails)
 {
     // This executable has no version resource: the result is HRESULT_FROM_WIN32 of the last error,
     // ERROR_RESOURCE_DATA_NOT_FOUND.
-    const std::wstring self = Qx::Testing::ModulePath(nullptr);
+    const std::wstring self = ModulePath(nullptr);
     for (const bool neutral : {true, false}) {
         SCOPED_TRACE(neutral ? "neutral" : "not neutral");
         std::unique_ptr<Qx::Platform::IVersionBlock> block;
