@@ -61,6 +61,20 @@ void ExpectRecord(const std::string& line, const std::string& severity, const st
     EXPECT_EQ(line.substr(23), RecordTail(severity, body, threadId));
 }
 
+struct Record {
+    std::string severity;
+    std::string body;
+};
+
+// The lines from first on are exactly these records, all of this thread.
+void ExpectRecords(const std::vector<std::string>& lines, const std::vector<Record>& records, std::size_t first = 0)
+{
+    ASSERT_EQ(lines.size(), first + records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        ExpectRecord(lines[first + i], records[i].severity, records[i].body);
+    }
+}
+
 std::string Narrow(const std::wstring& asciiText)
 {
     return std::string(asciiText.begin(), asciiText.end());
@@ -258,10 +272,8 @@ TEST_F(QxLoggerTest, EarlyRecordsMoveToTheTopOfTheNamedLog)
     EXPECT_EQ(logger.Write(L"C:\\src\\Host\\WinMain.cpp", 12, L"Command line: -Svc", 1, L"INFO"), S_OK);
     EXPECT_EQ(logger.Write(nullptr, 0, L"second early record", 2, L"DBG"), S_OK);
     const std::string earlyContent = ReadFileBytes(early);
-    const std::vector<std::string> earlyLines = SplitCrLfLines(earlyContent);
-    ASSERT_EQ(earlyLines.size(), 2u);
-    ExpectRecord(earlyLines[0], "INFO", "Command line: -Svc  [WinMain.cpp:12]");
-    ExpectRecord(earlyLines[1], "DBG", "second early record");
+    ExpectRecords(SplitCrLfLines(earlyContent),
+                  {{"INFO", "Command line: -Svc  [WinMain.cpp:12]"}, {"DBG", "second early record"}});
 
     const std::wstring name = LogName(L"Early");
     const std::wstring named = LogsDirectory() + name;
@@ -272,10 +284,7 @@ TEST_F(QxLoggerTest, EarlyRecordsMoveToTheTopOfTheNamedLog)
 
     const std::string namedContent = ReadFileBytes(named);
     EXPECT_EQ(namedContent.substr(0, earlyContent.size()), earlyContent);
-    std::vector<std::string> lines = SplitCrLfLines(namedContent);
-    ASSERT_EQ(lines.size(), 4u);
-    ExpectRecord(lines[2], "INFO", kHeader);
-    ExpectRecord(lines[3], "INFO", "after Init");
+    ExpectRecords(SplitCrLfLines(namedContent), {{"INFO", kHeader}, {"INFO", "after Init"}}, 2);
 
     // A later Init switches files and leaves the first one as it was.
     const std::wstring otherName = LogName(L"EarlyOther");
@@ -283,10 +292,7 @@ TEST_F(QxLoggerTest, EarlyRecordsMoveToTheTopOfTheNamedLog)
     EXPECT_EQ(logger.GetSettings().Value1(), LogsDirectory() + otherName);
     EXPECT_EQ(logger.Write(nullptr, 0, L"in the other file", 3, L"DBG"), S_OK);
     EXPECT_EQ(ReadFileBytes(named), namedContent);
-    lines = ReadLines(LogsDirectory() + otherName);
-    ASSERT_EQ(lines.size(), 2u);
-    ExpectRecord(lines[0], "INFO", kHeader);
-    ExpectRecord(lines[1], "DBG", "in the other file");
+    ExpectRecords(ReadLines(LogsDirectory() + otherName), {{"INFO", kHeader}, {"DBG", "in the other file"}});
     EXPECT_FALSE(FileExists(early));
 }
 
@@ -303,10 +309,7 @@ TEST_F(QxLoggerTest, AnotherRunsEarlyLogIsNeverAdopted)
 
     const std::wstring name = LogName(L"AdoptsNothing");
     EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
-    const std::vector<std::string> lines = ReadLines(LogsDirectory() + name);
-    ASSERT_EQ(lines.size(), 2u);
-    ExpectRecord(lines[0], "INFO", "this run's record");
-    ExpectRecord(lines[1], "INFO", kHeader);
+    ExpectRecords(ReadLines(LogsDirectory() + name), {{"INFO", "this run's record"}, {"INFO", kHeader}});
 }
 
 TEST_F(QxLoggerTest, AnotherRunsEarlyLogStaysWhenThisRunLoggedNothingEarly)
@@ -315,9 +318,7 @@ TEST_F(QxLoggerTest, AnotherRunsEarlyLogStaysWhenThisRunLoggedNothingEarly)
     IFileLoggerItf& logger = NewLogger();
     const std::wstring name = LogName(L"AdoptsNothingUnlogged");
     EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
-    const std::vector<std::string> lines = ReadLines(LogsDirectory() + name);
-    ASSERT_EQ(lines.size(), 1u);
-    ExpectRecord(lines[0], "INFO", kHeader);
+    ExpectRecords(ReadLines(LogsDirectory() + name), {{"INFO", kHeader}});
     EXPECT_EQ(ReadFileBytes(EarlyLogPath()), leftover);
 }
 
@@ -357,18 +358,17 @@ TEST_F(QxLoggerTest, RecordLinesHaveFixedColumns)
     const std::string after = LocalTimeStamp();
 
     const std::vector<std::string> lines = ReadLines(LogsDirectory() + name);
-    ASSERT_EQ(lines.size(), 9u);
-    ExpectRecord(lines[0], "INFO", kHeader);
-    ExpectRecord(lines[1], "DBG", "debug text  [Service.cpp:42]");
-    ExpectRecord(lines[2], "INFO", "info text  [Trace.cpp:7]");
-    ExpectRecord(lines[3], "WARN", "warning text");
-    ExpectRecord(lines[4], "ERROR", "error text");
-    ExpectRecord(lines[5], "FATAL", "fatal text");
-    ExpectRecord(lines[6], "INFO", "first  second third");
     const std::string greetingUtf8 = "Gr\xC3\xBC\xC3\x9F"
                                      "e \xE2\x9C\x93";
-    ExpectRecord(lines[7], "INFO", greetingUtf8);
-    ExpectRecord(lines[8], "", "");
+    ExpectRecords(lines, {{"INFO", kHeader},
+                          {"DBG", "debug text  [Service.cpp:42]"},
+                          {"INFO", "info text  [Trace.cpp:7]"},
+                          {"WARN", "warning text"},
+                          {"ERROR", "error text"},
+                          {"FATAL", "fatal text"},
+                          {"INFO", "first  second third"},
+                          {"INFO", greetingUtf8},
+                          {"", ""}});
     for (const std::string& line : lines) {
         EXPECT_LE(before, line.substr(0, 23));
         EXPECT_GE(after, line.substr(0, 23));
@@ -628,13 +628,11 @@ TEST_F(QxLoggerTest, ObjectsShareOneWriterAndAreDestroyedThroughSlot0)
     EXPECT_EQ(third->GetSettings().Value1(), LogsDirectory() + name);
     DestroyInterfaceObject(third);
 
-    const std::vector<std::string> lines = ReadLines(LogsDirectory() + name);
-    ASSERT_EQ(lines.size(), 5u);
-    ExpectRecord(lines[0], "INFO", kHeader);
-    ExpectRecord(lines[1], "INFO", "from the second object");
-    ExpectRecord(lines[2], "INFO", "from the first object");
-    ExpectRecord(lines[3], "INFO", "after deleting the second");
-    ExpectRecord(lines[4], "INFO", "from a later object");
+    ExpectRecords(ReadLines(LogsDirectory() + name), {{"INFO", kHeader},
+                                                      {"INFO", "from the second object"},
+                                                      {"INFO", "from the first object"},
+                                                      {"INFO", "after deleting the second"},
+                                                      {"INFO", "from a later object"}});
 }
 
 // The logger keeps its settings keys open between reads. A key deleted and created again meanwhile is
