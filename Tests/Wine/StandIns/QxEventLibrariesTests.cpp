@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "EventsFileLines.h"
@@ -289,20 +288,15 @@ TEST_F(QxEventReporterTest, ConcurrentReportsAllSucceedAsWholeLines)
     ASSERT_EQ(m_initialize(source.c_str(), L""), S_OK);
     constexpr int kThreads = 4;
     constexpr int kReports = 50;
-    std::vector<int> failures(kThreads, 0);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            StartFailedStrings startFailed;
-            for (int i = 0; i < kReports; ++i) {
-                failures[t] += m_report(EVENTLOG_ERROR_TYPE, 1, 0xC0010103, nullptr, 6, startFailed.strings, 0,
-                                        static_cast<std::uint32_t>(t)) != S_OK;
-            }
-        });
-    }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
+    const std::vector<int> failures = FailuresOnThreads(kThreads, [&](int t) {
+        StartFailedStrings startFailed;
+        int failed = 0;
+        for (int i = 0; i < kReports; ++i) {
+            failed += m_report(EVENTLOG_ERROR_TYPE, 1, 0xC0010103, nullptr, 6, startFailed.strings, 0,
+                               static_cast<std::uint32_t>(t)) != S_OK;
+        }
+        return failed;
+    });
     m_shutdown();
     EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
     const std::vector<std::string> entries = NewEntries();

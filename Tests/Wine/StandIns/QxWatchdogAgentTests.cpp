@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "StandInTestSupport.h"
@@ -28,17 +28,35 @@ std::string Pid()
     return std::to_string(GetCurrentProcessId());
 }
 
-// "<name>=<YYYY-MM-DD HH:MM:SS.mmm> qpc=<n>": checks the form, that the time lies between the
-// bounds taken around the call, and gives the counter.
-long long ExpectCallLine(const std::string& line, const std::string& name, const std::string& earliest,
-                         const std::string& latest, long long qpcBefore, long long qpcAfter)
+// The local time and the counter taken just before and just after a call.
+struct CallBounds {
+    std::string earliest;
+    std::string latest;
+    long long qpcBefore = 0;
+    long long qpcAfter = 0;
+};
+
+CallBounds Bracket(const std::function<void()>& call)
+{
+    CallBounds bounds;
+    bounds.earliest = LocalTimeStamp();
+    bounds.qpcBefore = QpcNow();
+    call();
+    bounds.qpcAfter = QpcNow();
+    bounds.latest = LocalTimeStamp();
+    return bounds;
+}
+
+// "<name>=<YYYY-MM-DD HH:MM:SS.mmm> qpc=<n>": checks the form, that the time and the counter lie
+// within the bounds taken around the call, and gives the counter.
+long long ExpectCallLine(const std::string& line, const std::string& name, const CallBounds& bounds)
 {
     const std::string prefix = name + "=";
     EXPECT_EQ(line.substr(0, prefix.size()), prefix) << line;
     const std::string stamp = line.substr(prefix.size(), 23);
     EXPECT_TRUE(IsTimeStamp(stamp)) << line;
-    EXPECT_LE(earliest, stamp) << line;
-    EXPECT_LE(stamp, latest) << line;
+    EXPECT_LE(bounds.earliest, stamp) << line;
+    EXPECT_LE(stamp, bounds.latest) << line;
     const std::string counterPrefix = " qpc=";
     const std::string rest = line.substr(std::min(line.size(), prefix.size() + 23));
     EXPECT_EQ(rest.substr(0, counterPrefix.size()), counterPrefix) << line;
@@ -46,8 +64,8 @@ long long ExpectCallLine(const std::string& line, const std::string& name, const
     EXPECT_FALSE(digits.empty()) << line;
     EXPECT_EQ(digits.find_first_not_of("0123456789"), std::string::npos) << line;
     const long long counter = digits.empty() ? -1 : std::stoll(digits);
-    EXPECT_GE(counter, qpcBefore) << line;
-    EXPECT_LE(counter, qpcAfter) << line;
+    EXPECT_GE(counter, bounds.qpcBefore) << line;
+    EXPECT_LE(counter, bounds.qpcAfter) << line;
     return counter;
 }
 
@@ -109,11 +127,7 @@ TEST_F(QxWatchdogAgentTest, StartAndStopAreRecordedWithNameTimesAndState)
     const std::string serviceUtf8(service.begin(), service.end());
     const std::wstring statusFile = OwnStatusFile(service);
 
-    const std::string beforeInit = LocalTimeStamp();
-    const long long qpcBeforeInit = QpcNow();
-    EXPECT_EQ(m_init(service.c_str()), 0);
-    const long long qpcAfterInit = QpcNow();
-    const std::string afterInit = LocalTimeStamp();
+    const CallBounds init = Bracket([&] { EXPECT_EQ(m_init(service.c_str()), 0); });
 
     const std::string running = ReadFileBytes(statusFile);
     ASSERT_FALSE(running.empty());
@@ -122,8 +136,7 @@ TEST_F(QxWatchdogAgentTest, StartAndStopAreRecordedWithNameTimesAndState)
     ASSERT_EQ(runningLines.size(), 4u) << running;
     EXPECT_EQ(runningLines[0], "service=" + serviceUtf8);
     EXPECT_EQ(runningLines[1], "pid=" + Pid());
-    const long long initCounter =
-        ExpectCallLine(runningLines[2], "WAInitW", beforeInit, afterInit, qpcBeforeInit, qpcAfterInit);
+    const long long initCounter = ExpectCallLine(runningLines[2], "WAInitW", init);
     EXPECT_EQ(runningLines[3], "state=running");
 
     // The host never calls these two; they must exist, succeed and leave the record alone.
@@ -131,19 +144,14 @@ TEST_F(QxWatchdogAgentTest, StartAndStopAreRecordedWithNameTimesAndState)
     EXPECT_EQ(m_onExit(), 0);
     EXPECT_EQ(ReadFileBytes(statusFile), running);
 
-    const std::string beforeDeinit = LocalTimeStamp();
-    const long long qpcBeforeDeinit = QpcNow();
-    EXPECT_EQ(m_deinit(), 0);
-    const long long qpcAfterDeinit = QpcNow();
-    const std::string afterDeinit = LocalTimeStamp();
+    const CallBounds deinit = Bracket([&] { EXPECT_EQ(m_deinit(), 0); });
 
     const std::vector<std::string> stoppedLines = SplitCrLfLines(ReadFileBytes(statusFile));
     ASSERT_EQ(stoppedLines.size(), 5u);
     EXPECT_EQ(stoppedLines[0], "service=" + serviceUtf8) << "WADeinit keeps the name WAInitW was given";
     EXPECT_EQ(stoppedLines[1], "pid=" + Pid());
     EXPECT_EQ(stoppedLines[2], runningLines[2]) << "the start keeps its time";
-    const long long deinitCounter =
-        ExpectCallLine(stoppedLines[3], "WADeinit", beforeDeinit, afterDeinit, qpcBeforeDeinit, qpcAfterDeinit);
+    const long long deinitCounter = ExpectCallLine(stoppedLines[3], "WADeinit", deinit);
     EXPECT_LT(initCounter, deinitCounter);
     EXPECT_EQ(stoppedLines[4], "state=stopped");
     EXPECT_FALSE(FileExists(StatusPath(L"(none)"))) << "a named agent writes only the file of its name";
@@ -152,17 +160,13 @@ TEST_F(QxWatchdogAgentTest, StartAndStopAreRecordedWithNameTimesAndState)
 TEST_F(QxWatchdogAgentTest, StopWithoutStartIsRecordedUnderNone)
 {
     const std::wstring statusFile = OwnStatusFile(L"(none)");
-    const std::string before = LocalTimeStamp();
-    const long long qpcBefore = QpcNow();
-    EXPECT_EQ(m_deinit(), 0);
-    const long long qpcAfter = QpcNow();
-    const std::string after = LocalTimeStamp();
+    const CallBounds deinit = Bracket([&] { EXPECT_EQ(m_deinit(), 0); });
 
     const std::vector<std::string> lines = SplitCrLfLines(ReadFileBytes(statusFile));
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], "service=(none)");
     EXPECT_EQ(lines[1], "pid=" + Pid());
-    ExpectCallLine(lines[2], "WADeinit", before, after, qpcBefore, qpcAfter);
+    ExpectCallLine(lines[2], "WADeinit", deinit);
     EXPECT_EQ(lines[3], "state=stopped");
 }
 
@@ -224,19 +228,14 @@ TEST_F(QxWatchdogAgentTest, ConcurrentCallsAllSucceedAndLeaveOneWholeRecord)
     const std::wstring statusFile = OwnStatusFile(service);
     constexpr int kThreads = 4;
     constexpr int kRounds = 50;
-    std::vector<int> failures(kThreads, 0);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int round = 0; round < kRounds; ++round) {
-                failures[t] += m_init(service.c_str()) != 0 ? 1 : 0;
-                failures[t] += m_deinit() != 0 ? 1 : 0;
-            }
-        });
-    }
-    for (std::thread& thread : threads) {
-        thread.join();
-    }
+    const std::vector<int> failures = FailuresOnThreads(kThreads, [&](int) {
+        int failed = 0;
+        for (int round = 0; round < kRounds; ++round) {
+            failed += m_init(service.c_str()) != 0 ? 1 : 0;
+            failed += m_deinit() != 0 ? 1 : 0;
+        }
+        return failed;
+    });
     EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
     const std::vector<std::string> lines = SplitCrLfLines(ReadFileBytes(statusFile));
     ASSERT_EQ(lines.size(), 5u);

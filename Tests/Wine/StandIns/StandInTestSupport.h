@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -29,6 +31,21 @@ inline long long QpcNow()
     LARGE_INTEGER counter{};
     QueryPerformanceCounter(&counter);
     return counter.QuadPart;
+}
+
+// Runs work on threadCount threads at once, each given its number, and gives each thread's count
+// of failed calls.
+inline std::vector<int> FailuresOnThreads(int threadCount, const std::function<int(int thread)>& work)
+{
+    std::vector<int> failures(threadCount, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < threadCount; ++t) {
+        threads.emplace_back([&, t] { failures[t] = work(t); });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    return failures;
 }
 
 } // namespace Qx::Testing
