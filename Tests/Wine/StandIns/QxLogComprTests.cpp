@@ -125,13 +125,8 @@ std::string PseudoRandomBytes(std::size_t size)
 
 void SetLastWriteTimeUtc(const std::wstring& path, WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second)
 {
-    SYSTEMTIME time{};
-    time.wYear = year;
-    time.wMonth = month;
-    time.wDay = day;
-    time.wHour = hour;
-    time.wMinute = minute;
-    time.wSecond = second;
+    // The day of the week, which SystemTimeToFileTime ignores, and the milliseconds stay 0.
+    const SYSTEMTIME time{year, month, 0, day, hour, minute, second, 0};
     FILETIME fileTime{};
     ASSERT_TRUE(SystemTimeToFileTime(&time, &fileTime));
     const UniqueKernelHandle file(
