@@ -110,6 +110,20 @@ inline CtlResult RunCtl(const std::vector<std::wstring>& arguments)
     return RunCtlIn(BinFolder(), arguments);
 }
 
+// The run ended with exitCode, and standard error holds this one line.
+inline ::testing::AssertionResult EndedWith(const CtlResult& result, DWORD exitCode, const std::string& errorLine)
+{
+    if (result.exitCode == exitCode && result.err == std::vector<std::string>{errorLine}) {
+        return ::testing::AssertionSuccess();
+    }
+    ::testing::AssertionResult failure = ::testing::AssertionFailure();
+    failure << "exit code " << result.exitCode << ", expected " << exitCode << "; standard error:";
+    for (const std::string& line : result.err) {
+        failure << "\n  " << line;
+    }
+    return failure << "\nexpected only:\n  " << errorLine;
+}
+
 // FormatMessageW of a code without inserts and trailing CR LF; source null for the system.
 inline std::string MessageText(DWORD code, HMODULE source)
 {
@@ -254,11 +268,8 @@ protected:
     {
         std::vector<std::wstring> arguments{command, service};
         arguments.insert(arguments.end(), options.begin(), options.end());
-        const CtlResult result = RunCtl(arguments);
-        EXPECT_EQ(exitCode, result.exitCode);
-        EXPECT_EQ(std::vector<std::string>{"QxServiceCtl " + Narrow(command) + ": service \"" + Service() +
-                                           "\" does not exist"},
-                  result.err);
+        EXPECT_TRUE(EndedWith(RunCtl(arguments), exitCode,
+                              "QxServiceCtl " + Narrow(command) + ": service \"" + Service() + "\" does not exist"));
     }
 
     std::wstring service;

@@ -95,8 +95,7 @@ protected:
     void ExpectRefused(const std::vector<std::wstring>& arguments, const std::string& message)
     {
         const CtlResult result = RunCtl(arguments);
-        EXPECT_EQ(1u, result.exitCode);
-        EXPECT_EQ(std::vector<std::string>{"QxServiceCtl install: " + message}, result.err);
+        EXPECT_TRUE(EndedWith(result, 1, "QxServiceCtl install: " + message));
         EXPECT_TRUE(result.out.empty());
     }
 };
@@ -213,11 +212,9 @@ TEST_F(InstallTest, RefusesADisplayNameIdentifierWithoutAMessage)
     ExpectRefused({L"install", service, L"--modules", L"QxSampleHeartbeat.dll", L"--display-name-id", L"7"}, noMessage);
     EXPECT_FALSE(ServiceExists(service));
     ExpectNoSuchService(L"config", 1, {L"--start", L"auto"});
-    const CtlResult defaulted = Install({L"--modules", L"QxSampleHeartbeat.dll"});
-    EXPECT_EQ(0u, defaulted.exitCode);
-    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl install: warning: no --display-name-id: events name the "
-                                       "service \"%%0\""},
-              defaulted.err);
+    EXPECT_TRUE(EndedWith(Install({L"--modules", L"QxSampleHeartbeat.dll"}), 0,
+                          "QxServiceCtl install: warning: no --display-name-id: events name the "
+                          "service \"%%0\""));
 }
 
 TEST_F(InstallTest, DefaultsToDemandStartWithTheFlagsOff)
@@ -335,9 +332,7 @@ TEST_F(InstallTest, LeavesAServiceOfAnotherProgramAloneWithoutForce)
 
 TEST_F(InstallTest, UsageErrorsExitWithTwo)
 {
-    const CtlResult result = RunCtl({L"install", service});
-    EXPECT_EQ(2u, result.exitCode);
-    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl: install: --modules <list> is required"}, result.err);
+    EXPECT_TRUE(EndedWith(RunCtl({L"install", service}), 2, "QxServiceCtl: install: --modules <list> is required"));
 }
 
 // What the runs left (logs, logger settings) stays and is named, unless --purge removes it too.
@@ -399,11 +394,9 @@ TEST_F(InstallTest, TheProductRootAndItsSharedEventSource)
     const std::wstring source = service + L"Source";
     const std::wstring second = service + L"Second";
     RemoveServiceAndKeys(second);
-    const CtlResult none = RunCtlIn(folder, {L"product"});
-    EXPECT_EQ(1u, none.exitCode);
-    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl product: no product root: give --registry-root <key below "
-                                       "HKEY_LOCAL_MACHINE>"},
-              none.err);
+    EXPECT_TRUE(EndedWith(RunCtlIn(folder, {L"product"}), 1,
+                          "QxServiceCtl product: no product root: give --registry-root <key below "
+                          "HKEY_LOCAL_MACHINE>"));
     EXPECT_EQ(1u, RunCtlIn(folder, {L"product", L"--registry-root", L"HKLM\\" + root}).exitCode);
 
     const CtlResult written = RunCtlIn(folder, {L"product", L"--registry-root", root, L"--event-source", source});
