@@ -12,13 +12,8 @@ namespace Qx::Platform {
 class ILibraries;
 
 // Freeing a library keeps the thread's last-error value: it is saved before and restored after.
-struct LibraryTraits {
-    using Handle = NativeHandle;
-    using Opener = ILibraries;
-    static bool IsValid(NativeHandle h) { return h != nullptr; }
-    static void Close(ILibraries& libraries, NativeHandle h);
-};
-using Library = UniqueHandle<LibraryTraits>;
+void CloseThrough(ILibraries& libraries, NativeHandle library);
+using Library = UniqueHandle<OpenedThrough<ILibraries>>;
 
 // A service module's exports, and what became of a call into one of them.
 using SmInitializeEntry = HRESULT (*)(std::uint32_t* moduleFlags);

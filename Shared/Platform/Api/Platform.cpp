@@ -93,24 +93,19 @@ void FreezeServices()
     g_frozen.store(true);
 }
 
-void RegistryKeyTraits::Close(IRegistry& registry, NativeHandle h)
+void CloseThrough(IRegistry& registry, NativeHandle key)
 {
-    registry.CloseKey(h);
+    registry.CloseKey(key);
 }
 
-void ThreadTraits::Close(IThreads& threads, NativeHandle h)
+void CloseThrough(IThreads& threads, NativeHandle handle)
 {
-    threads.CloseHandle(h);
+    threads.CloseHandle(handle);
 }
 
-void EventTraits::Close(IThreads& threads, NativeHandle h)
+void CloseThrough(ILibraries& libraries, NativeHandle library)
 {
-    threads.CloseHandle(h);
-}
-
-void LibraryTraits::Close(ILibraries& libraries, NativeHandle h)
-{
-    libraries.Free(h);
+    libraries.Free(library);
 }
 
 std::wstring ExecutableFolder()

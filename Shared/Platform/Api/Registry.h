@@ -11,13 +11,8 @@ namespace Qx::Platform {
 
 class IRegistry;
 
-struct RegistryKeyTraits {
-    using Handle = NativeHandle;
-    using Opener = IRegistry;
-    static bool IsValid(NativeHandle h) { return h != nullptr; }
-    static void Close(IRegistry& registry, NativeHandle h);
-};
-using RegistryKey = UniqueHandle<RegistryKeyTraits>;
+void CloseThrough(IRegistry& registry, NativeHandle key);
+using RegistryKey = UniqueHandle<OpenedThrough<IRegistry>>;
 
 constexpr std::uint32_t kKeyRead = 0x20019;
 // GENERIC_READ: on a registry key it grants what kKeyRead does.

@@ -11,22 +11,10 @@ namespace Qx::Platform {
 
 class IThreads;
 
+void CloseThrough(IThreads& threads, NativeHandle handle);
 // A kernel object handle of a thread; neither null nor INVALID_HANDLE_VALUE when valid.
-struct ThreadTraits {
-    using Handle = NativeHandle;
-    using Opener = IThreads;
-    static bool IsValid(NativeHandle h) { return h != nullptr && h != reinterpret_cast<NativeHandle>(-1); }
-    static void Close(IThreads& threads, NativeHandle h);
-};
-using Thread = UniqueHandle<ThreadTraits>;
-
-struct EventTraits {
-    using Handle = NativeHandle;
-    using Opener = IThreads;
-    static bool IsValid(NativeHandle h) { return h != nullptr; }
-    static void Close(IThreads& threads, NativeHandle h);
-};
-using Event = UniqueHandle<EventTraits>;
+using Thread = UniqueHandle<OpenedThrough<IThreads, InvalidValue::IsNone>>;
+using Event = UniqueHandle<OpenedThrough<IThreads>>;
 
 // A lock of the kind InitializeCriticalSectionEx creates.
 class ILock {

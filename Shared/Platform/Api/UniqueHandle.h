@@ -31,6 +31,26 @@ struct OpenerSlot<Traits, std::void_t<typename Traits::Opener>> {
 
 } // namespace Detail
 
+// Null is never a handle. Where an opening call answers INVALID_HANDLE_VALUE for a failure
+// (CreateFileW, FindFirstFileW), that is none either, and a thread handle is never that value.
+enum class InvalidValue { IsAHandle, IsNone };
+
+template <InvalidValue invalidValue, class Handle>
+bool IsHandle(Handle handle)
+{
+    return handle != nullptr && (invalidValue == InvalidValue::IsAHandle || handle != reinterpret_cast<Handle>(-1));
+}
+
+// The traits of a handle opened through one of the platform interfaces and closed through the same
+// one again, by the CloseThrough that the interface's header declares.
+template <class Interface, InvalidValue invalidValue = InvalidValue::IsAHandle>
+struct OpenedThrough {
+    using Handle = NativeHandle;
+    using Opener = Interface;
+    static bool IsValid(NativeHandle handle) { return IsHandle<invalidValue>(handle); }
+    static void Close(Interface& opener, NativeHandle handle) { CloseThrough(opener, handle); }
+};
+
 template <class Traits>
 class UniqueHandle {
     using Slot = typename Detail::OpenerSlot<Traits>::type;

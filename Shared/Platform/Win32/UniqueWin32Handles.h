@@ -9,35 +9,18 @@
 
 namespace Qx::Platform {
 
-// Files, events, mutexes, processes and threads: CreateFileW answers INVALID_HANDLE_VALUE, the
-// others null; neither is a handle.
-struct KernelHandleTraits {
-    using Handle = HANDLE;
-    static bool IsValid(Handle handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
-    static void Close(Handle handle) { ::CloseHandle(handle); }
+// The traits of a handle that CloseFunction closes.
+template <typename H, auto CloseFunction, InvalidValue invalidValue = InvalidValue::IsAHandle>
+struct ClosedBy {
+    using Handle = H;
+    static bool IsValid(Handle handle) { return IsHandle<invalidValue>(handle); }
+    static void Close(Handle handle) { CloseFunction(handle); }
 };
 
-struct ServiceHandleTraits {
-    using Handle = SC_HANDLE;
-    static bool IsValid(Handle handle) { return handle != nullptr; }
-    static void Close(Handle handle) { ::CloseServiceHandle(handle); }
-};
-
-struct FindHandleTraits {
-    using Handle = HANDLE;
-    static bool IsValid(Handle handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
-    static void Close(Handle handle) { ::FindClose(handle); }
-};
-
-struct RegKeyTraits {
-    using Handle = HKEY;
-    static bool IsValid(Handle handle) { return handle != nullptr; }
-    static void Close(Handle handle) { ::RegCloseKey(handle); }
-};
-
-using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
-using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
-using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
-using UniqueRegKey = UniqueHandle<RegKeyTraits>;
+// Files, events, mutexes, processes and threads.
+using UniqueKernelHandle = UniqueHandle<ClosedBy<HANDLE, ::CloseHandle, InvalidValue::IsNone>>;
+using UniqueServiceHandle = UniqueHandle<ClosedBy<SC_HANDLE, ::CloseServiceHandle>>;
+using UniqueFindHandle = UniqueHandle<ClosedBy<HANDLE, ::FindClose, InvalidValue::IsNone>>;
+using UniqueRegKey = UniqueHandle<ClosedBy<HKEY, ::RegCloseKey>>;
 
 } // namespace Qx::Platform
