@@ -11,6 +11,10 @@ namespace {
 constexpr DWORD kDisplayNameMessage = 7;
 constexpr HRESULT kEFail = static_cast<HRESULT>(0x80004005);
 
+// The stand-in event libraries, copied from the bin folder under their own names.
+constexpr const wchar_t* kEventReporter = L"QxEventReporter.dll";
+constexpr const wchar_t* kEventAgent = L"QxEventAgentClient.dll";
+
 } // namespace
 
 ::testing::AssertionResult HasOneEventDump(const LogFile& log, std::string_view source, std::string_view type,
@@ -72,7 +76,7 @@ constexpr HRESULT kEFail = static_cast<HRESULT>(0x80004005);
     return ::testing::AssertionSuccess();
 }
 
-std::wstring EventTest::InstallProduct(bool withAgent)
+std::wstring EventTest::InstallProduct(bool withAgent, std::wstring_view eventSource)
 {
     auto files = HostFiles();
     files.insert(files.end(), {{kModuleA, kModuleA}, {kModuleB, kModuleB}, {kEventReporter, kEventReporter}});
@@ -82,6 +86,9 @@ std::wstring EventTest::InstallProduct(bool withAgent)
     const std::wstring folder = MakeHostFolder(L"", files);
     m_registryRoot = WriteProductInfo(folder);
     SetProductValue(L"ProductInstallPath", folder);
+    if (!eventSource.empty()) {
+        SetProductValue(L"EventSource", eventSource);
+    }
     Install(folder);
     return folder;
 }

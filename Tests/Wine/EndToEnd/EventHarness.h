@@ -14,8 +14,6 @@
 
 namespace Qx::Testing {
 
-inline constexpr const wchar_t* kEventReporter = L"QxEventReporter.dll";
-inline constexpr const wchar_t* kEventAgent = L"QxEventAgentClient.dll";
 inline constexpr const wchar_t* kEventReporterEvents = L"QxEventReporter.events";
 inline constexpr const wchar_t* kEventAgentEvents = L"QxEventAgentClient.events";
 
@@ -36,8 +34,9 @@ protected:
     // Installs the service with a host folder of its own holding the host, its logger and message
     // library, test modules A and B, the event log library and, when asked, the agent library.
     // ProductInfo2.ini beside the host names the registry root SOFTWARE\Qx\E2E\<service>, whose
-    // "ProductInstallPath" is the folder with its trailing backslash. Returns the folder.
-    std::wstring InstallProduct(bool withAgent);
+    // "ProductInstallPath" is the folder with its trailing backslash, and "EventSource" eventSource
+    // unless that is empty. Returns the folder.
+    std::wstring InstallProduct(bool withAgent, std::wstring_view eventSource = {});
     // A string value below the product registry root, for the test's duration.
     void SetProductValue(const wchar_t* name, std::wstring_view value);
 

@@ -16,6 +16,8 @@ using EventReporting = EventTest;
 constexpr HRESULT kEFail = static_cast<HRESULT>(0x80004005);
 constexpr HRESULT kModNotFound = static_cast<HRESULT>(0x8007007E);
 
+// The source "Audit" once the product name is gone.
+constexpr const wchar_t* kEventSource = L"Velquor Audit";
 const std::string kDisplayNameInsertion = "%%7";
 
 // The insertion strings of the three events as the events files record them.
@@ -39,6 +41,17 @@ std::string AgentWrite(int type, std::string_view id, const std::string& strings
            "\tcategory=1\tid=" + std::string(id) + "\tsid=-\t" + strings;
 }
 
+// The start and the stop event, each dumped once into the log with the display name's insertion.
+void ExpectStartAndStopDumps(const LogFile& log, std::string_view source = "Audit", CheckSite where = CheckSite::Here())
+{
+    for (const std::uint32_t eventId : {0x40010101u, 0x40010102u}) {
+        if (const auto dump = HasOneEventDump(log, source, "Information", eventId, {{4, kDisplayNameInsertion}});
+            !dump) {
+            ADD_FAILURE_AT(where.file, where.line) << dump.message();
+        }
+    }
+}
+
 const std::string kReporterUp = "ErInitialize\tsource=Audit\tinit=\trefs=1";
 const std::string kReporterDown = "ErShutdown\tsource=Audit\trefs=0";
 const std::string kAgentUp = "EcRegisterEventSource\tsource=Audit\thandle=0x00000001";
@@ -49,14 +62,12 @@ const std::string kAgentDown = "EcDeregisterEventSource\tsource=Audit\thandle=0x
 // through them and the raw dump, and takes them down again as it exits.
 TEST_F(EventReporting, StartStopAndFailedStartReachBothLibrariesAndTheRawDump)
 {
-    ASSERT_NO_FATAL_FAILURE(InstallProduct(true));
-    SetProductValue(L"EventSource", L"  Velquor Audit  ");
+    ASSERT_NO_FATAL_FAILURE(InstallProduct(true, L"  Velquor Audit  "));
 
     const DWORD running = RunStartAndStop();
     ASSERT_NE(0u, running);
     const LogFile runLog = ReadServiceLog();
-    EXPECT_TRUE(HasOneEventDump(runLog, "Audit", "Information", 0x40010101, {{4, kDisplayNameInsertion}}));
-    EXPECT_TRUE(HasOneEventDump(runLog, "Audit", "Information", 0x40010102, {{4, kDisplayNameInsertion}}));
+    ExpectStartAndStopDumps(runLog);
     EXPECT_TRUE(HasRecordsInOrder(runLog, {"LogEvent: Service started/resumed",
                                            "Event: [Audit] Type=Information Category=0x01 Id=0x40010101",
                                            "Shutting down ServiceModule QxTestModuleA.dll",
@@ -89,8 +100,7 @@ TEST_F(EventReporting, StartStopAndFailedStartReachBothLibrariesAndTheRawDump)
 // the log, while the stop event still reaches all three.
 TEST_F(EventReporting, DisabledEventReachesNothing)
 {
-    ASSERT_NO_FATAL_FAILURE(InstallProduct(true));
-    SetProductValue(L"EventSource", L"Velquor Audit");
+    ASSERT_NO_FATAL_FAILURE(InstallProduct(true, kEventSource));
     SetProductValue(L"DisabledEvents", L"x:1073807617");
 
     const DWORD processId = RunStartAndStop();
@@ -110,14 +120,12 @@ TEST_F(EventReporting, DisabledEventReachesNothing)
 // raw dump, and nothing says so.
 TEST_F(EventReporting, MissingAgentLibraryIsSilent)
 {
-    ASSERT_NO_FATAL_FAILURE(InstallProduct(false));
-    SetProductValue(L"EventSource", L"Velquor Audit");
+    ASSERT_NO_FATAL_FAILURE(InstallProduct(false, kEventSource));
 
     const DWORD processId = RunStartAndStop();
     ASSERT_NE(0u, processId);
     const LogFile log = ReadServiceLog();
-    EXPECT_TRUE(HasOneEventDump(log, "Audit", "Information", 0x40010101, {{4, kDisplayNameInsertion}}));
-    EXPECT_TRUE(HasOneEventDump(log, "Audit", "Information", 0x40010102, {{4, kDisplayNameInsertion}}));
+    ExpectStartAndStopDumps(log);
     EXPECT_TRUE(HasNoRecordStartingWith(log, "Failed to "));
     EXPECT_EQ(EventEntries(kEventReporterEvents, processId),
               (std::vector<std::string>{kReporterUp, LibraryReport(4, "0x40010101", kServiceStrings),
@@ -129,8 +137,7 @@ TEST_F(EventReporting, MissingAgentLibraryIsSilent)
 // as one raw dump from the fallback; the service itself starts and stops as usual.
 TEST_F(EventReporting, FailingEventLogGivesOneRawDumpPerEvent)
 {
-    ASSERT_NO_FATAL_FAILURE(InstallProduct(true));
-    SetProductValue(L"EventSource", L"Velquor Audit");
+    ASSERT_NO_FATAL_FAILURE(InstallProduct(true, kEventSource));
     // The stand-in's test hook, in the subkey it reads in this service's process.
     Override(L"SOFTWARE\\Qx\\QxEventReporter\\" + m_service, L"FailReports").SetDword(static_cast<DWORD>(kEFail));
 
@@ -138,8 +145,7 @@ TEST_F(EventReporting, FailingEventLogGivesOneRawDumpPerEvent)
     ASSERT_NE(0u, processId);
     const LogFile log = ReadServiceLog();
     EXPECT_TRUE(HasInfoExceptionRecords(log, "Failed to report event: ", kEFail, 2));
-    EXPECT_TRUE(HasOneEventDump(log, "Audit", "Information", 0x40010101, {{4, kDisplayNameInsertion}}));
-    EXPECT_TRUE(HasOneEventDump(log, "Audit", "Information", 0x40010102, {{4, kDisplayNameInsertion}}));
+    ExpectStartAndStopDumps(log);
     const std::size_t started = FindRecord(log, "Event: [Audit] Type=Information Category=0x01 Id=0x40010101");
     ASSERT_LT(started, log.records.size());
     ASSERT_GT(started, 0u);
@@ -154,8 +160,7 @@ TEST_F(EventReporting, FailingEventLogGivesOneRawDumpPerEvent)
 // of the product name alone names no source.
 TEST_F(EventReporting, UnusableProductSettingsLeaveTheRawDumpAlone)
 {
-    const std::wstring folder = InstallProduct(true);
-    SetProductValue(L"EventSource", L"Velquor Audit");
+    const std::wstring folder = InstallProduct(true, kEventSource);
     SetProductValue(L"ProductInstallPath", folder.substr(0, folder.size() - 1));
 
     const DWORD withoutSeparator = RunStartAndStop();
@@ -163,8 +168,7 @@ TEST_F(EventReporting, UnusableProductSettingsLeaveTheRawDumpAlone)
     const LogFile pathLog = ReadServiceLog();
     EXPECT_TRUE(HasInfoExceptionRecords(pathLog, "Failed to initialize event reporter: ", kModNotFound, 2))
         << "not kept: tried again for the stop";
-    EXPECT_TRUE(HasOneEventDump(pathLog, "Audit", "Information", 0x40010101, {{4, kDisplayNameInsertion}}));
-    EXPECT_TRUE(HasOneEventDump(pathLog, "Audit", "Information", 0x40010102, {{4, kDisplayNameInsertion}}));
+    ExpectStartAndStopDumps(pathLog);
 
     SetProductValue(L"ProductInstallPath", folder);
     SetProductValue(L"EventSource", L"Velquor");
@@ -172,8 +176,7 @@ TEST_F(EventReporting, UnusableProductSettingsLeaveTheRawDumpAlone)
     ASSERT_NE(0u, withoutSource);
     const LogFile sourceLog = ReadServiceLog();
     EXPECT_TRUE(HasInfoExceptionRecords(sourceLog, "Failed to get product's event source name: ", kEFail, 2));
-    EXPECT_TRUE(HasOneEventDump(sourceLog, "", "Information", 0x40010101, {{4, kDisplayNameInsertion}}));
-    EXPECT_TRUE(HasOneEventDump(sourceLog, "", "Information", 0x40010102, {{4, kDisplayNameInsertion}}));
+    ExpectStartAndStopDumps(sourceLog, "");
 
     EXPECT_FALSE(HasEventsFile(kEventReporterEvents));
     EXPECT_FALSE(HasEventsFile(kEventAgentEvents));
