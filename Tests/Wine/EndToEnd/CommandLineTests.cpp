@@ -10,7 +10,7 @@ using HostCommandLine = HostTest;
 
 const std::string kLoadEntered = "Entering CServiceConfigurationImpl::Load";
 const std::string kLoadExited = "Exiting CServiceConfigurationImpl::Load";
-const std::string kLoadFailed = "*** EXCEPTION Exiting CServiceConfigurationImpl::Load";
+const std::string kLoadFailed = "*** EXCEPTION " + kLoadExited;
 
 // -name with nothing usable after it stops the process before any service work. A value of spaces
 // only counts as missing. No module log is named, so every record stays in the early log.

@@ -21,9 +21,7 @@ constexpr DWORD kAbortExitCode = 3;
 constexpr DWORD kFastFailExitCode = 0xC0000409;
 
 // The Crash values of the test modules (Tests/Wine/TestModules/TestModule.cpp).
-constexpr DWORD kCrashAccessViolation = 1;
-constexpr DWORD kCrashTerminate = 2;
-constexpr DWORD kCrashHeapCorruption = 3;
+enum CrashValue : DWORD { kCrashAccessViolation = 1, kCrashTerminate = 2, kCrashHeapCorruption = 3 };
 // The Throw value that makes a test module's SmShutdown throw.
 constexpr DWORD kThrowFromShutdown = 2;
 
@@ -34,9 +32,7 @@ constexpr const wchar_t* kDumpGen = L"QxDumpGen.exe";
 constexpr const wchar_t* kGeneratorTemplate = L"QxDumpGen.exe %u %s %p %u /m 0";
 
 // QxDumpGen.exe's exit codes (Products/QxDumpGen/README.md).
-constexpr DWORD kDumpGenBadArguments = 1;
-constexpr DWORD kDumpGenProcessNotOpened = 2;
-constexpr DWORD kDumpGenFileNotCreated = 3;
+enum DumpGenExitCode : DWORD { kDumpGenBadArguments = 1, kDumpGenProcessNotOpened = 2, kDumpGenFileNotCreated = 3 };
 
 const std::string kExceptionRecord = "*** Exception: ";
 const std::string kInitializationEntered = "Entering CServiceModule::Initialization";
@@ -675,31 +671,19 @@ TEST_F(DumpGenerator, RefusesMalformedCommandLines)
     const std::wstring pid = Decimal(GetCurrentProcessId());
     const std::wstring path = L"\"" + m_folder + kDumpName + L"\"";
     ASSERT_TRUE(CreateDirectoryW(m_folder.c_str(), nullptr)) << GetLastError();
-    const std::vector<std::wstring> malformed = {
-        L"",
-        pid + L" " + path + L" 0 1",
-        pid + L" " + path + L" 0 1 /m",
-        pid + L" " + path + L" 0 1 /m 2x",
-        pid + L" " + path + L" 0 1 /m 0 /m 0",
-        pid + L" " + path + L" 0 /m 0",
-        pid + L" " + path + L" 0 1 2 /m 0",
-        L"12a " + path + L" 0 1 /m 0",
-        L"4294967296 " + path + L" 0 1 /m 0",
-        pid + L" " + path + L" 0x 1 /m 0",
-        pid + L" " + path + L" 00000000000000000 1 /m 0",
-        pid + L" " + path + L" 0g 1 /m 0",
-        pid + L" " + path + L" 0 -1 /m 0",
-        pid + L" \"\" 0 1 /m 0",
-        pid + L" " + path.substr(0, path.size() - 1) + L" 0 1 /m 0",
-        pid + L" " + path + L"x 0 1 /m 0",
-        pid + L" " + m_folder + kDumpName + L" 0 1 /m 0",
-        pid + L" " + path + L" 0 1 /m 99999999999",
-        pid + L" " + path + L" 0 1 /m 2097152",
-        pid + L" " + path + L" 0 1 /m \uFF12",
-        pid + L" " + path + L" 0 1 /m -1",
-        pid + L" " + path + L" 0 1 /m +2",
-        pid + L" " + path + L" 0 1 /m \"0",
-    };
+    // A bad process id or dump path, then the rest after a good process id and dump path.
+    std::vector<std::wstring> malformed = {L"",
+                                           L"12a " + path + L" 0 1 /m 0",
+                                           L"4294967296 " + path + L" 0 1 /m 0",
+                                           pid + L" \"\" 0 1 /m 0",
+                                           pid + L" " + path.substr(0, path.size() - 1) + L" 0 1 /m 0",
+                                           pid + L" " + m_folder + kDumpName + L" 0 1 /m 0"};
+    for (const wchar_t* rest :
+         {L" 0 1", L" 0 1 /m", L" 0 1 /m 2x", L" 0 1 /m 0 /m 0", L" 0 /m 0", L" 0 1 2 /m 0", L" 0x 1 /m 0",
+          L" 00000000000000000 1 /m 0", L" 0g 1 /m 0", L" 0 -1 /m 0", L"x 0 1 /m 0", L" 0 1 /m 99999999999",
+          L" 0 1 /m 2097152", L" 0 1 /m \uFF12", L" 0 1 /m -1", L" 0 1 /m +2", L" 0 1 /m \"0"}) {
+        malformed.push_back(pid + L" " + path + rest);
+    }
     for (const std::wstring& arguments : malformed) {
         EXPECT_EQ(kDumpGenBadArguments, RunDumpGen(arguments)) << ToUtf8(arguments);
     }
