@@ -26,25 +26,46 @@
 #include <windows.h>
 
 #include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "QxServiceModule.h"
 #include "TestTrace.h"
+
+namespace {
+
+// The copy's own base name and the key of its settings.
+struct Identity {
+    std::wstring module;
+    std::wstring key;
+};
+
+// Nothing when memory runs out: the exports give up then rather than throw into the host.
+std::optional<Identity> OwnIdentity() noexcept
+{
+    try {
+        std::wstring module = Qx::Testing::OwnBaseName();
+        std::wstring key = Qx::Testing::SettingsKey() + L"\\" + module;
+        return Identity{std::move(module), std::move(key)};
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+} // namespace
 
 #ifndef QX_TEST_MODULE_WITHOUT_INITIALIZE
 QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags)
 {
     using namespace Qx::Testing;
-    std::wstring module;
-    std::wstring key;
-    try {
-        module = OwnBaseName();
-        key = SettingsKey() + L"\\" + module;
-    } catch (...) {
+    const auto own = OwnIdentity();
+    if (!own) {
         return E_OUTOFMEMORY;
     }
-    Trace(module, moduleFlags != nullptr ? "SmInitialize flags=non-null" : "SmInitialize flags=null");
+    const std::wstring& key = own->key;
+    Trace(own->module, moduleFlags != nullptr ? "SmInitialize flags=non-null" : "SmInitialize flags=null");
     if (const auto delay = ReadDword(key, L"DelayMs")) {
         Sleep(*delay);
     }
@@ -78,17 +99,13 @@ QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags)
 QX_MODULE_API void SmShutdown(void)
 {
     using namespace Qx::Testing;
-    std::wstring module;
-    std::wstring key;
-    try {
-        module = OwnBaseName();
-        key = SettingsKey() + L"\\" + module;
-    } catch (...) {
+    const auto own = OwnIdentity();
+    if (!own) {
         // Out of memory: the line is lost, and nothing is thrown on purpose.
         return;
     }
-    Trace(module, "SmShutdown");
-    if (ReadDword(key, L"Throw").value_or(0) == 2) {
+    Trace(own->module, "SmShutdown");
+    if (ReadDword(own->key, L"Throw").value_or(0) == 2) {
         throw std::runtime_error("SmShutdown of the test module throws");
     }
 }
