@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "TestFiles.h"
+#include "TextLines.h"
 
 namespace Qx::Testing {
 
@@ -24,16 +25,7 @@ struct EventsFileLine {
 inline std::vector<EventsFileLine> ParseEventsFile(const std::string& content)
 {
     std::vector<EventsFileLine> lines;
-    std::size_t start = 0;
-    while (start < content.size()) {
-        const std::size_t end = content.find("\r\n", start);
-        if (end == std::string::npos) {
-            ADD_FAILURE() << "unterminated events line: " << content.substr(start);
-            break;
-        }
-        const std::string line = content.substr(start, end - start);
-        start = end + 2;
-        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+    for (const std::string& line : SplitCrLfLines(content)) {
         const std::size_t firstTab = line.find('\t');
         const std::size_t secondTab = firstTab == std::string::npos ? firstTab : line.find('\t', firstTab + 1);
         const std::string pid =
