@@ -20,6 +20,29 @@ std::vector<std::optional<std::wstring>> CopyStrings(std::uint16_t count, const 
     return copies;
 }
 
+// What an event report carries in both libraries' calls.
+struct ReportedEvent {
+    std::uint16_t type;
+    std::uint16_t category;
+    std::uint32_t eventId;
+    void* sid;
+    std::uint16_t numStrings;
+    const wchar_t** strings;
+};
+
+EventLibraryCall ReportCall(std::string name, const ReportedEvent& event)
+{
+    EventLibraryCall call = Call(std::move(name));
+    call.type = event.type;
+    call.category = event.category;
+    call.eventId = event.eventId;
+    call.sid = event.sid;
+    call.numStrings = event.numStrings;
+    call.nullArray = event.strings == nullptr;
+    call.strings = CopyStrings(event.numStrings, event.strings);
+    return call;
+}
+
 HRESULT ResultOf(HRESULT FakeEventLibraryState::*result)
 {
     auto& state = EventLibraries();
@@ -39,14 +62,7 @@ HRESULT ErInitialize(const wchar_t* sourceName, const wchar_t* initParam)
 HRESULT ErReportEvent3(std::uint16_t type, std::uint16_t category, std::uint32_t eventId, void* sid,
                        std::uint16_t numStrings, const wchar_t** strings, std::uint32_t alert, std::uint32_t extraParam)
 {
-    EventLibraryCall call = Call("ErReportEvent3");
-    call.type = type;
-    call.category = category;
-    call.eventId = eventId;
-    call.sid = sid;
-    call.numStrings = numStrings;
-    call.nullArray = strings == nullptr;
-    call.strings = CopyStrings(numStrings, strings);
+    EventLibraryCall call = ReportCall("ErReportEvent3", {type, category, eventId, sid, numStrings, strings});
     call.alert = alert;
     call.extraParam = extraParam;
     auto& state = EventLibraries();
@@ -83,16 +99,9 @@ HRESULT EcWriteEvent(void* handle, std::uint16_t type, std::uint16_t category, s
                      std::uint16_t numStrings, std::uint32_t zero, const wchar_t** strings, void* nullData,
                      std::uint64_t zero64)
 {
-    EventLibraryCall call = Call("EcWriteEvent");
+    EventLibraryCall call = ReportCall("EcWriteEvent", {type, category, eventId, sid, numStrings, strings});
     call.handle = handle;
-    call.type = type;
-    call.category = category;
-    call.eventId = eventId;
-    call.sid = sid;
-    call.numStrings = numStrings;
     call.zero = zero;
-    call.nullArray = strings == nullptr;
-    call.strings = CopyStrings(numStrings, strings);
     call.nullData = nullData;
     call.zero64 = zero64;
     EventLibraries().Record(std::move(call));
@@ -123,22 +132,6 @@ void FakeEventLibraryState::Record(EventLibraryCall call)
 {
     std::lock_guard guard(lock);
     calls.push_back(std::move(call));
-}
-
-std::vector<EventLibraryCall> FakeEventLibraryState::Calls()
-{
-    std::lock_guard guard(lock);
-    return calls;
-}
-
-std::vector<std::string> FakeEventLibraryState::Names()
-{
-    std::lock_guard guard(lock);
-    std::vector<std::string> names;
-    for (const auto& call : calls) {
-        names.push_back(call.name);
-    }
-    return names;
 }
 
 FakeEventLibraryState& EventLibraries()

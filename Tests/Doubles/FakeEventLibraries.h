@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FakePlatform.h"
+#include "RecordedCalls.h"
 
 namespace Qx::Testing {
 
@@ -36,12 +37,10 @@ struct EventLibraryCall {
     std::uint64_t zero64 = 0;
 };
 
-struct FakeEventLibraryState {
+struct FakeEventLibraryState : RecordedCalls<EventLibraryCall> {
     // What EcRegisterEventSource hands out.
     static inline void* const kSourceHandle = reinterpret_cast<void*>(0x5EC0);
 
-    std::mutex lock;
-    std::vector<EventLibraryCall> calls;
     HRESULT initializeResult = kSOk;
     HRESULT reportResult = kSOk;
     HRESULT registerResult = kSOk;
@@ -51,8 +50,6 @@ struct FakeEventLibraryState {
 
     void Reset();
     void Record(EventLibraryCall call);
-    [[nodiscard]] std::vector<EventLibraryCall> Calls();
-    [[nodiscard]] std::vector<std::string> Names();
 };
 
 FakeEventLibraryState& EventLibraries();

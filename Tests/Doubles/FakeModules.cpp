@@ -102,22 +102,6 @@ void FakeExports::Record(std::string name, std::wstring argument)
     calls.push_back({std::move(name), threadId, std::move(argument)});
 }
 
-std::vector<std::string> FakeExports::Names()
-{
-    std::lock_guard guard(lock);
-    std::vector<std::string> names;
-    for (const auto& call : calls) {
-        names.push_back(call.name);
-    }
-    return names;
-}
-
-std::vector<ExportCall> FakeExports::Calls()
-{
-    std::lock_guard guard(lock);
-    return calls;
-}
-
 FakeExports& Exports()
 {
     static FakeExports exports;

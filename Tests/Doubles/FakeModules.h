@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FakePlatform.h"
+#include "RecordedCalls.h"
 
 namespace Qx::Testing {
 
@@ -20,11 +21,9 @@ struct ExportCall {
 };
 
 // What the fake libraries do and what they were asked.
-struct FakeExports {
+struct FakeExports : RecordedCalls<ExportCall> {
     static constexpr std::size_t kModules = 3;
 
-    std::mutex lock;
-    std::vector<ExportCall> calls;
     std::array<HRESULT, kModules> results{};
     std::array<std::uint32_t, kModules> flags{};
     // Runs inside SmInitialize of module i before it returns, e.g. to block or to poke the host.
@@ -35,8 +34,6 @@ struct FakeExports {
 
     void Reset();
     void Record(std::string name, std::wstring argument = {});
-    [[nodiscard]] std::vector<std::string> Names();
-    [[nodiscard]] std::vector<ExportCall> Calls();
 };
 
 FakeExports& Exports();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -58,6 +59,13 @@ private:
     std::set<const OpenedKey*> m_handles;
     int m_openKeys = 0;
     int m_openCalls = 0;
+};
+
+// A registry arranged for one case of a table, and the result the code under test must give.
+struct RegistryCase {
+    const char* what;
+    std::function<void(FakeRegistry&)> arrange;
+    HRESULT expected;
 };
 
 } // namespace Qx::Testing

@@ -12,42 +12,49 @@ TEST(InstallRules, AcceptsWhatTheHostReadsAsWritten)
     EXPECT_FALSE(ModuleListRefusal(std::wstring(259, L'a')));
 }
 
+struct Refusal {
+    std::wstring input;
+    const wchar_t* reason;
+};
+
 TEST(InstallRules, RefusesServiceNamesTheHostWouldMisread)
 {
-    EXPECT_EQ(L"the service name is empty", ServiceNameRefusal(L"").value_or(L""));
-    EXPECT_EQ(L"service name \"Qx-Demo\" contains \"-\": the host cuts its command line at every \"-\" and would "
-              L"not see the whole name",
-              ServiceNameRefusal(L"Qx-Demo").value_or(L""));
-    EXPECT_EQ(L"service name is 256 characters long: the host takes at most 255",
-              ServiceNameRefusal(std::wstring(256, L'a')).value_or(L""));
-    EXPECT_EQ(L"service name \"a\\b\" contains U+005C: the host refuses \"\\\", \"/\", \":\" and control characters "
-              L"in a service name",
-              ServiceNameRefusal(L"a\\b").value_or(L""));
-    EXPECT_EQ(L"service name \" Qx\" begins or ends with a space: the host trims the spaces and would serve another "
-              L"name",
-              ServiceNameRefusal(L" Qx").value_or(L""));
-    EXPECT_EQ(L"service name \"COM1.x\" is no file name: the host would write its log and dumps as \"COM1_.x\", "
-              L"which other names share (\"*<>?| and a device name such as CON or COM1 before a dot are not allowed)",
-              ServiceNameRefusal(L"COM1.x").value_or(L""));
+    const Refusal refusals[] = {
+        {L"", L"the service name is empty"},
+        {L"Qx-Demo", L"service name \"Qx-Demo\" contains \"-\": the host cuts its command line at every \"-\" and "
+                     L"would not see the whole name"},
+        {std::wstring(256, L'a'), L"service name is 256 characters long: the host takes at most 255"},
+        {L"a\\b", L"service name \"a\\b\" contains U+005C: the host refuses \"\\\", \"/\", \":\" and control "
+                  L"characters in a service name"},
+        {L" Qx", L"service name \" Qx\" begins or ends with a space: the host trims the spaces and would serve "
+                 L"another name"},
+        {L"COM1.x", L"service name \"COM1.x\" is no file name: the host would write its log and dumps as \"COM1_.x\", "
+                    L"which other names share (\"*<>?| and a device name such as CON or COM1 before a dot are not "
+                    L"allowed)"},
+        {L"qxservicehost", L"service name \"qxservicehost\" is the name of the host's early logs in Logs: its module "
+                           L"logs would be mixed up with them, and its log retention would delete them"},
+    };
+    for (const auto& [name, reason] : refusals) {
+        EXPECT_EQ(reason, ServiceNameRefusal(name).value_or(L""));
+    }
     EXPECT_TRUE(ServiceNameRefusal(L"a|b"));
-    EXPECT_EQ(L"service name \"qxservicehost\" is the name of the host's early logs in Logs: its module logs would "
-              L"be mixed up with them, and its log retention would delete them",
-              ServiceNameRefusal(L"qxservicehost").value_or(L""));
     EXPECT_TRUE(ServiceNameRefusal(L"QxSampleHeartbeat"));
     EXPECT_FALSE(ServiceNameRefusal(L"CON")) << "its files' names go on with \"(\" or \"_\"";
 }
 
 TEST(InstallRules, RefusesModuleListsTheHostWouldMisread)
 {
-    EXPECT_EQ(L"module list is 260 characters long: the host reads at most 259 of ServiceModules",
-              ModuleListRefusal(std::wstring(260, L'a')).value_or(L""));
-    EXPECT_EQ(L"module \" B.dll\" begins or ends with a space: the host does not trim the names between \";\" and "
-              L"\",\"",
-              ModuleListRefusal(L"A.dll; B.dll").value_or(L""));
-    EXPECT_EQ(L"module \"A.dll \" begins or ends with a space: the host does not trim the names between \";\" and "
-              L"\",\"",
-              ModuleListRefusal(L"A.dll ,B.dll").value_or(L""));
-    EXPECT_EQ(L"module list \";,\" names no module", ModuleListRefusal(L";,").value_or(L""));
+    const Refusal refusals[] = {
+        {std::wstring(260, L'a'), L"module list is 260 characters long: the host reads at most 259 of ServiceModules"},
+        {L"A.dll; B.dll",
+         L"module \" B.dll\" begins or ends with a space: the host does not trim the names between \";\" and \",\""},
+        {L"A.dll ,B.dll",
+         L"module \"A.dll \" begins or ends with a space: the host does not trim the names between \";\" and \",\""},
+        {L";,", L"module list \";,\" names no module"},
+    };
+    for (const auto& [list, reason] : refusals) {
+        EXPECT_EQ(reason, ModuleListRefusal(list).value_or(L""));
+    }
 }
 
 TEST(InstallRules, TellsTheHostsServiceByItsCommandLine)

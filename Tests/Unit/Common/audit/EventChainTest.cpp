@@ -228,16 +228,16 @@ TEST_F(EventChainTest, DisabledListIsRefreshedByTheFirstReport31000MsAfterTheLas
     EXPECT_EQ(platform.registry.OpenCalls(), 1);
     platform.registry.SetString(kRoot, L"DisabledEvents", L"x:1073807618");
 
-    platform.process.tickCount = 50000 + 30999;
-    filter.Report(StartedEvent(), false);
-    filter.Report(EventRecord(EventRecord::kServiceStopped), false);
+    const auto reportBothAt = [&](std::uint64_t tickCount) {
+        journal.clear();
+        platform.process.tickCount = tickCount;
+        filter.Report(StartedEvent(), false);
+        filter.Report(EventRecord(EventRecord::kServiceStopped), false);
+    };
+    reportBothAt(50000 + 30999);
     EXPECT_EQ(platform.registry.OpenCalls(), 1) << "30 999 ms after the read: still the old list";
     EXPECT_EQ(journal, Names{"inner 0x40010102"});
-
-    journal.clear();
-    platform.process.tickCount = 50000 + 31000;
-    filter.Report(StartedEvent(), false);
-    filter.Report(EventRecord(EventRecord::kServiceStopped), false);
+    reportBothAt(50000 + 31000);
     EXPECT_EQ(platform.registry.OpenCalls(), 2) << "31 000 ms, not 30 000";
     EXPECT_EQ(journal, Names{"inner 0x40010101"});
 
@@ -302,12 +302,7 @@ TEST_F(EventChainTest, EventSourceNameLosesTheProductNameAndSurroundingWhitespac
 
 TEST_F(EventChainTest, EventSourceNameFailsWhenNothingIsLeftOrTheValueCannotBeRead)
 {
-    struct Case {
-        const char* what;
-        std::function<void(FakeRegistry&)> arrange;
-        HRESULT expected;
-    };
-    const std::vector<Case> cases{
+    const std::vector<RegistryCase> cases{
         {"the product name alone", [](FakeRegistry& r) { r.SetString(kRoot, L"EventSource", L"Velquor"); }, kEFail},
         {"spaces only", [](FakeRegistry& r) { r.SetString(kRoot, L"EventSource", L"   "); }, kEFail},
         {"empty", [](FakeRegistry& r) { r.SetString(kRoot, L"EventSource", L""); }, kEFail},

@@ -152,12 +152,7 @@ TEST_F(EventSinkTest, InstallPathIsTakenAsStoredWithTheFileNameAppended)
 
 TEST_F(EventSinkTest, RegistryFailuresRaiseForBothLibrariesAndLoadNothing)
 {
-    struct Case {
-        const char* what;
-        std::function<void(FakeRegistry&)> arrange;
-        HRESULT expected;
-    };
-    const std::vector<Case> cases{
+    const std::vector<RegistryCase> cases{
         {"root missing", [](FakeRegistry& registry) { (void)registry.DeleteKey(kRoot); }, kEFileNotFound},
         {"root refused", [](FakeRegistry& registry) { registry.FailOpen(kRoot, 5); }, kAccessDenied},
         {"path missing",
