@@ -313,20 +313,16 @@ std::string FormatRecord(const wchar_t* severity, const wchar_t* text, const wch
     GetLocalTime(&now);
     std::wstring record;
     record.reserve(128);
-    AppendNumber(record, now.wYear, 4, L'0');
-    record += L'-';
-    AppendNumber(record, now.wMonth, 2, L'0');
-    record += L'-';
-    AppendNumber(record, now.wDay, 2, L'0');
-    record += L' ';
-    AppendNumber(record, now.wHour, 2, L'0');
-    record += L':';
-    AppendNumber(record, now.wMinute, 2, L'0');
-    record += L':';
-    AppendNumber(record, now.wSecond, 2, L'0');
-    record += L'.';
-    AppendNumber(record, now.wMilliseconds, 3, L'0');
-    record += L' ';
+    const struct {
+        WORD value;
+        std::size_t width;
+        wchar_t after;
+    } timeParts[] = {{now.wYear, 4, L'-'},   {now.wMonth, 2, L'-'},  {now.wDay, 2, L' '},         {now.wHour, 2, L':'},
+                     {now.wMinute, 2, L':'}, {now.wSecond, 2, L'.'}, {now.wMilliseconds, 3, L' '}};
+    for (const auto& part : timeParts) {
+        AppendNumber(record, part.value, part.width, L'0');
+        record += part.after;
+    }
     AppendNumber(record, GetCurrentProcessId(), 6, L' ');
     record += L' ';
     AppendNumber(record, GetCurrentThreadId(), 6, L' ');

@@ -94,21 +94,15 @@ DWORD WriteStatus(const AgentRecord& record)
     return ok ? ERROR_SUCCESS : GetLastError();
 }
 
-} // namespace
-
-// The host passes at most 255 characters; anything else, or nothing, is a caller's mistake.
-extern "C" __declspec(dllexport) int WAInitW(const wchar_t* serviceName)
+// Changes the record under the lock and writes it out; the record changes even when the file
+// cannot be written, as the agent's state does.
+template <class Change>
+int UpdateRecord(const Change& change)
 {
-    if (serviceName == nullptr || *serviceName == L'\0' || wcsnlen(serviceName, 256) > 255) {
-        return ERROR_INVALID_PARAMETER;
-    }
     try {
         const QxStandIn::SrwLockGuard lock(g_lock);
         AgentRecord record = g_record;
-        record.serviceName = serviceName;
-        record.init = Now();
-        record.deinit = CallTime{};
-        record.running = true;
+        change(record);
         const DWORD error = WriteStatus(record);
         g_record = std::move(record);
         return static_cast<int>(error);
@@ -117,19 +111,28 @@ extern "C" __declspec(dllexport) int WAInitW(const wchar_t* serviceName)
     }
 }
 
+} // namespace
+
+// The host passes at most 255 characters; anything else, or nothing, is a caller's mistake.
+extern "C" __declspec(dllexport) int WAInitW(const wchar_t* serviceName)
+{
+    if (serviceName == nullptr || *serviceName == L'\0' || wcsnlen(serviceName, 256) > 255) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    return UpdateRecord([serviceName](AgentRecord& record) {
+        record.serviceName = serviceName;
+        record.init = Now();
+        record.deinit = CallTime{};
+        record.running = true;
+    });
+}
+
 extern "C" __declspec(dllexport) int WADeinit()
 {
-    try {
-        const QxStandIn::SrwLockGuard lock(g_lock);
-        AgentRecord record = g_record;
+    return UpdateRecord([](AgentRecord& record) {
         record.deinit = Now();
         record.running = false;
-        const DWORD error = WriteStatus(record);
-        g_record = std::move(record);
-        return static_cast<int>(error);
-    } catch (...) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
+    });
 }
 
 extern "C" __declspec(dllexport) int WAOnEnter()

@@ -142,23 +142,71 @@ constexpr std::array<std::pair<const wchar_t*, RestartPolicy>, 2> kRestartPolici
     {L"never", RestartPolicy::Never},
 }};
 
+struct TextSetting {
+    const wchar_t* option;
+    std::optional<std::wstring> ServiceSettings::*field;
+    const wchar_t* what;
+};
+
+constexpr std::array<TextSetting, 5> kTextSettings = {{
+    {L"--modules", &ServiceSettings::modules, L"the module list"},
+    {L"--display-name", &ServiceSettings::displayName, L"the text"},
+    {L"--description", &ServiceSettings::description, L"the text"},
+    {L"--account", &ServiceSettings::account, L"the account name"},
+    {L"--password", &ServiceSettings::password, L"the password"},
+}};
+
+constexpr std::array<std::pair<const wchar_t*, std::optional<std::uint32_t> ServiceSettings::*>, 2> kSecondsSettings = {
+    {
+        {L"--restart-delay", &ServiceSettings::restartDelaySeconds},
+        {L"--reset-after", &ServiceSettings::resetAfterSeconds},
+    }};
+
+// Each switched on by --<name> and off by --no-<name>.
+constexpr std::array<std::pair<const wchar_t*, std::optional<bool> ServiceSettings::*>, 2> kSwitchSettings = {{
+    {L"self-defence", &ServiceSettings::selfDefence},
+    {L"log-compressor", &ServiceSettings::logCompressor},
+}};
+
+// A setting of the tables above: true when option is one, with error set when its value is wrong.
+bool ReadTableSetting(const std::wstring& option, OptionReader& reader, ServiceSettings& settings, std::wstring& error)
+{
+    for (const auto& [name, field, what] : kTextSettings) {
+        if (option == name) {
+            settings.*field = ParseText(reader, name, what, error);
+            return true;
+        }
+    }
+    for (const auto& [name, field] : kSecondsSettings) {
+        if (option == name) {
+            settings.*field = ParseSeconds(reader, name, error);
+            return true;
+        }
+    }
+    for (const auto& [name, field] : kSwitchSettings) {
+        const bool on = option == std::wstring(L"--") + name;
+        if (on || option == std::wstring(L"--no-") + name) {
+            settings.*field = on;
+            return true;
+        }
+    }
+    return false;
+}
+
 // One setting of install and config; an empty error when it was taken, "unknown" when it is no
 // setting.
 std::wstring ReadSetting(const std::wstring& option, OptionReader& reader, ServiceSettings& settings)
 {
     std::wstring error;
-    if (option == L"--modules") {
-        settings.modules = ParseText(reader, L"--modules", L"the module list", error);
-    } else if (option == L"--display-name-id") {
+    if (ReadTableSetting(option, reader, settings, error)) {
+        return error;
+    }
+    if (option == L"--display-name-id") {
         const auto value = reader.Value();
         settings.displayNameId = value ? ParseUnsigned(*value) : std::nullopt;
         if (!settings.displayNameId) {
             error = L"--display-name-id needs a number from 0 to 4294967295, not " + Quoted(value.value_or(L""));
         }
-    } else if (option == L"--display-name") {
-        settings.displayName = ParseText(reader, L"--display-name", L"the text", error);
-    } else if (option == L"--description") {
-        settings.description = ParseText(reader, L"--description", L"the text", error);
     } else if (option == L"--start") {
         settings.start = ParseChoice(reader, L"--start", kStartTypes, error);
     } else if (option == L"--depend") {
@@ -172,20 +220,8 @@ std::wstring ReadSetting(const std::wstring& option, OptionReader& reader, Servi
         AddDependencies(values, *settings.dependencies);
     } else if (option == L"--no-depend") {
         settings.dependencies.emplace();
-    } else if (option == L"--account") {
-        settings.account = ParseText(reader, L"--account", L"the account name", error);
-    } else if (option == L"--password") {
-        settings.password = ParseText(reader, L"--password", L"the password", error);
     } else if (option == L"--restart") {
         settings.restart = ParseChoice(reader, L"--restart", kRestartPolicies, error);
-    } else if (option == L"--restart-delay") {
-        settings.restartDelaySeconds = ParseSeconds(reader, L"--restart-delay", error);
-    } else if (option == L"--reset-after") {
-        settings.resetAfterSeconds = ParseSeconds(reader, L"--reset-after", error);
-    } else if (option == L"--self-defence" || option == L"--no-self-defence") {
-        settings.selfDefence = option == L"--self-defence";
-    } else if (option == L"--log-compressor" || option == L"--no-log-compressor") {
-        settings.logCompressor = option == L"--log-compressor";
     } else {
         return L"unknown";
     }
