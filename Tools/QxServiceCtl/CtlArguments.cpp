@@ -156,50 +156,16 @@ constexpr std::array<TextSetting, 5> kTextSettings = {{
     {L"--password", &ServiceSettings::password, L"the password"},
 }};
 
-constexpr std::array<std::pair<const wchar_t*, std::optional<std::uint32_t> ServiceSettings::*>, 2> kSecondsSettings = {
-    {
-        {L"--restart-delay", &ServiceSettings::restartDelaySeconds},
-        {L"--reset-after", &ServiceSettings::resetAfterSeconds},
-    }};
-
-// Each switched on by --<name> and off by --no-<name>.
-constexpr std::array<std::pair<const wchar_t*, std::optional<bool> ServiceSettings::*>, 2> kSwitchSettings = {{
-    {L"self-defence", &ServiceSettings::selfDefence},
-    {L"log-compressor", &ServiceSettings::logCompressor},
-}};
-
-// A setting of the tables above: true when option is one, with error set when its value is wrong.
-bool ReadTableSetting(const std::wstring& option, OptionReader& reader, ServiceSettings& settings, std::wstring& error)
-{
-    for (const auto& [name, field, what] : kTextSettings) {
-        if (option == name) {
-            settings.*field = ParseText(reader, name, what, error);
-            return true;
-        }
-    }
-    for (const auto& [name, field] : kSecondsSettings) {
-        if (option == name) {
-            settings.*field = ParseSeconds(reader, name, error);
-            return true;
-        }
-    }
-    for (const auto& [name, field] : kSwitchSettings) {
-        const bool on = option == std::wstring(L"--") + name;
-        if (on || option == std::wstring(L"--no-") + name) {
-            settings.*field = on;
-            return true;
-        }
-    }
-    return false;
-}
-
 // One setting of install and config; an empty error when it was taken, "unknown" when it is no
 // setting.
 std::wstring ReadSetting(const std::wstring& option, OptionReader& reader, ServiceSettings& settings)
 {
     std::wstring error;
-    if (ReadTableSetting(option, reader, settings, error)) {
-        return error;
+    for (const auto& [name, field, what] : kTextSettings) {
+        if (option == name) {
+            settings.*field = ParseText(reader, name, what, error);
+            return error;
+        }
     }
     if (option == L"--display-name-id") {
         const auto value = reader.Value();
@@ -222,6 +188,14 @@ std::wstring ReadSetting(const std::wstring& option, OptionReader& reader, Servi
         settings.dependencies.emplace();
     } else if (option == L"--restart") {
         settings.restart = ParseChoice(reader, L"--restart", kRestartPolicies, error);
+    } else if (option == L"--restart-delay") {
+        settings.restartDelaySeconds = ParseSeconds(reader, L"--restart-delay", error);
+    } else if (option == L"--reset-after") {
+        settings.resetAfterSeconds = ParseSeconds(reader, L"--reset-after", error);
+    } else if (option == L"--self-defence" || option == L"--no-self-defence") {
+        settings.selfDefence = option == L"--self-defence";
+    } else if (option == L"--log-compressor" || option == L"--no-log-compressor") {
+        settings.logCompressor = option == L"--log-compressor";
     } else {
         return L"unknown";
     }
