@@ -26,31 +26,24 @@
 #include <windows.h>
 
 #include <exception>
-#include <optional>
 #include <stdexcept>
 #include <string>
-#include <utility>
 
 #include "QxServiceModule.h"
 #include "TestTrace.h"
 
 namespace {
 
-// The copy's own base name and the key of its settings.
-struct Identity {
-    std::wstring module;
-    std::wstring key;
-};
-
-// Nothing when memory runs out: the exports give up then rather than throw into the host.
-std::optional<Identity> OwnIdentity() noexcept
+// The copy's own base name and the key of its settings; false when memory runs out, and the exports
+// give up then rather than throw into the host.
+bool FindOwnSettings(std::wstring& module, std::wstring& key) noexcept
 {
     try {
-        std::wstring module = Qx::Testing::OwnBaseName();
-        std::wstring key = Qx::Testing::SettingsKey() + L"\\" + module;
-        return Identity{std::move(module), std::move(key)};
+        module = Qx::Testing::OwnBaseName();
+        key = Qx::Testing::SettingsKey() + L"\\" + module;
+        return true;
     } catch (...) {
-        return std::nullopt;
+        return false;
     }
 }
 
@@ -60,12 +53,12 @@ std::optional<Identity> OwnIdentity() noexcept
 QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags)
 {
     using namespace Qx::Testing;
-    const auto own = OwnIdentity();
-    if (!own) {
+    std::wstring module;
+    std::wstring key;
+    if (!FindOwnSettings(module, key)) {
         return E_OUTOFMEMORY;
     }
-    const std::wstring& key = own->key;
-    Trace(own->module, moduleFlags != nullptr ? "SmInitialize flags=non-null" : "SmInitialize flags=null");
+    Trace(module, moduleFlags != nullptr ? "SmInitialize flags=non-null" : "SmInitialize flags=null");
     if (const auto delay = ReadDword(key, L"DelayMs")) {
         Sleep(*delay);
     }
@@ -99,13 +92,14 @@ QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags)
 QX_MODULE_API void SmShutdown(void)
 {
     using namespace Qx::Testing;
-    const auto own = OwnIdentity();
-    if (!own) {
+    std::wstring module;
+    std::wstring key;
+    if (!FindOwnSettings(module, key)) {
         // Out of memory: the line is lost, and nothing is thrown on purpose.
         return;
     }
-    Trace(own->module, "SmShutdown");
-    if (ReadDword(own->key, L"Throw").value_or(0) == 2) {
+    Trace(module, "SmShutdown");
+    if (ReadDword(key, L"Throw").value_or(0) == 2) {
         throw std::runtime_error("SmShutdown of the test module throws");
     }
 }
