@@ -50,7 +50,6 @@ public:
 
     // True when every call that set the new languages succeeded.
     [[nodiscard]] bool Applied() const { return m_applied; }
-    [[nodiscard]] const std::array<wchar_t, kListCapacity>& LanguageList() const { return m_languageList; }
 
 private:
     bool m_console = false;

@@ -33,13 +33,4 @@ void FakeCrashHandling::RemoveVectoredHandler(NativeHandle registration)
     }
 }
 
-void FakeCrashHandling::RaiseFirstChance(const ExceptionDescription& exception) const
-{
-    for (const auto handler : std::vector<ExceptionHandlerFunction>(vectoredHandlers)) {
-        if (handler(exception) != kExceptionContinueSearch) {
-            return;
-        }
-    }
-}
-
 } // namespace Qx::Testing

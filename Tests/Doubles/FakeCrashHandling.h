@@ -29,8 +29,6 @@ public:
     void RestorePreviousFilter() override { previousRestored = true; }
     Platform::NativeHandle AddFirstVectoredHandler(Platform::ExceptionHandlerFunction handler) override;
     void RemoveVectoredHandler(Platform::NativeHandle registration) override;
-    // Runs the vectored handlers as the system does at first chance.
-    void RaiseFirstChance(const Platform::ExceptionDescription& exception) const;
 
 private:
     std::vector<std::pair<Platform::NativeHandle, Platform::ExceptionHandlerFunction>> m_registrations;

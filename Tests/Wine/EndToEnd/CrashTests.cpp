@@ -647,7 +647,7 @@ class DumpGenerator : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        m_folder = ServiceTempDirectory() + L"Qx::Testing dumps " + Decimal(GetCurrentProcessId()) + L"\\";
+        m_folder = ServiceTempDirectory() + L"QxE2E dumps " + Decimal(GetCurrentProcessId()) + L"\\";
         RemoveFolder();
     }
 

@@ -98,7 +98,7 @@ protected:
 
     std::wstring UniqueSource(const std::wstring& purpose) const
     {
-        return L"Qx::Testing-" + purpose + L"-" + std::to_wstring(GetCurrentProcessId());
+        return L"QxStandIns-" + purpose + L"-" + std::to_wstring(GetCurrentProcessId());
     }
 
 private:

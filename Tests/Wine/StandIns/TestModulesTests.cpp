@@ -56,7 +56,7 @@ protected:
     void SetUp() override
     {
         const std::string testName = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        m_traceFile = TempDirectory() + L"Qx::Testing-" + std::wstring(testName.begin(), testName.end()) + L".trace";
+        m_traceFile = TempDirectory() + L"QxStandIns-" + std::wstring(testName.begin(), testName.end()) + L".trace";
         DeleteFileW(m_traceFile.c_str());
         m_traceFileValue = std::make_unique<RegistryValueOverride>(Qx::Testing::SettingsKey(), L"TraceFile");
         m_traceFileValue->SetString(m_traceFile);
