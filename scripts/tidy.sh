@@ -38,12 +38,13 @@ tidy() {
 
 tidy native-clang "$repo/" || tidy_status=1
 tidy fuzz "$repo/Tests/Fuzz/" || tidy_status=1
-# The Windows sources (the Win32 layer, the control tool, the stand-ins and the sample) through the
-# MinGW build's compile commands, parsed by clang for the MinGW target with MinGW's C++ library and
-# Windows headers (GCC's own intrinsics headers are not clang's, so its include folder stays out).
-# The Wine tests stay out: clang 14 cannot parse std::source_location of MinGW's libstdc++ 12.
+# The Windows sources (the Win32 layer, the control tool, the stand-ins, the sample and the Wine
+# tests) through the MinGW build's compile commands, parsed by clang for the MinGW target with
+# MinGW's C++ library and Windows headers (GCC's own intrinsics headers are not clang's, so its
+# include folder stays out). Nothing there may use std::source_location, which clang 14 cannot
+# build from MinGW's libstdc++ 12.
 mingw_cxx=$(x86_64-w64-mingw32-g++-posix -print-file-name=include)/c++
-tidy windows "$repo/(Shared|Tools|Products|Samples)/" -extra-arg=--target=x86_64-w64-mingw32 -extra-arg=-nostdinc++ \
+tidy windows "$repo/(Shared|Tools|Products|Samples|Tests)/" -extra-arg=--target=x86_64-w64-mingw32 -extra-arg=-nostdinc++ \
   -extra-arg="-isystem$mingw_cxx" -extra-arg="-isystem$mingw_cxx/x86_64-w64-mingw32" \
   -extra-arg="-isystem$mingw_cxx/backward" -extra-arg=-isystem/usr/x86_64-w64-mingw32/include || tidy_status=1
 

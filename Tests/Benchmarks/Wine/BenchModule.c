@@ -2,7 +2,8 @@
  * hosts copies of it costs what the hosting costs. The benchmark copies it under many names. */
 #include "QxServiceModule.h"
 
-QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags)
+/* The SDK declares the flags writable; this module leaves them as they are. */
+QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags) /* NOLINT(readability-non-const-parameter) */
 {
     (void)moduleFlags;
     return S_OK;

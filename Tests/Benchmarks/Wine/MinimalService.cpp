@@ -145,5 +145,5 @@ int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, wchar_t* /*c
     g_loadOnAThread = __argc > 3 && std::wstring_view(__wargv[3]) == L"--on-a-thread";
     g_stopRequested = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     SERVICE_TABLE_ENTRYW table[] = {{g_service.data(), ServiceMain}, {nullptr, nullptr}};
-    return StartServiceCtrlDispatcherW(table) ? 0 : static_cast<int>(GetLastError());
+    return StartServiceCtrlDispatcherW(table) != 0 ? 0 : static_cast<int>(GetLastError());
 }

@@ -175,7 +175,7 @@ bool SetDword(const std::wstring& key, const wchar_t* name, DWORD value)
 
 bool Copy(const std::wstring& from, const std::wstring& to)
 {
-    if (CopyFileW(from.c_str(), to.c_str(), FALSE)) {
+    if (CopyFileW(from.c_str(), to.c_str(), FALSE) != 0) {
         return true;
     }
     std::fprintf(stderr, "cannot copy %s to %s: %lu\n", Narrow(from).c_str(), Narrow(to).c_str(), GetLastError());
@@ -191,7 +191,7 @@ void DeleteFiles(const std::wstring& folder, const wchar_t* pattern)
     }
     do {
         DeleteFileW((folder + found.cFileName).c_str());
-    } while (FindNextFileW(search.get(), &found));
+    } while (FindNextFileW(search.get(), &found) != 0);
 }
 
 // The size of the first file matching pattern in folder; nullopt when there is none.
@@ -201,7 +201,7 @@ std::optional<ULONGLONG> FirstFileSize(const std::wstring& folder, const wchar_t
     if (!UniqueFindHandle(FindFirstFileW((folder + pattern).c_str(), &found))) {
         return std::nullopt;
     }
-    return (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32U) | found.nFileSizeLow;
+    return (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32u) | found.nFileSizeLow;
 }
 
 std::optional<std::string> ReadFileText(const std::wstring& path)
@@ -214,7 +214,7 @@ std::optional<std::string> ReadFileText(const std::wstring& path)
     std::string text;
     char buffer[4096];
     DWORD read = 0;
-    while (ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+    while ((ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) != 0) && read > 0) {
         text.append(buffer, read);
     }
     return text;
@@ -297,7 +297,7 @@ std::optional<double> CpuFromProc(const std::wstring& service)
             result = (user + kernel) * kMillisecondsPerTick;
         }
         break;
-    } while (FindNextFileW(search.get(), &found));
+    } while (FindNextFileW(search.get(), &found) != 0);
     return result;
 }
 
@@ -310,11 +310,11 @@ std::optional<double> CpuMilliseconds(HANDLE process, const std::wstring& servic
     FILETIME exited{};
     FILETIME kernel{};
     FILETIME user{};
-    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+    if (GetProcessTimes(process, &created, &exited, &kernel, &user) == 0) {
         return std::nullopt;
     }
     const auto ticks = [](const FILETIME& time) {
-        return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32U) | time.dwLowDateTime;
+        return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32u) | time.dwLowDateTime;
     };
     return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0;
 }
@@ -393,12 +393,9 @@ bool Benchmarks::Prepare()
             return false;
         }
     }
-    for (const std::wstring& name : m_names) {
-        if (!Copy(m_bin + L"QxBenchModule.dll", m_folder + name + L".dll")) {
-            return false;
-        }
-    }
-    return true;
+    return std::ranges::all_of(m_names, [this](const std::wstring& name) {
+        return Copy(m_bin + L"QxBenchModule.dll", m_folder + name + L".dll");
+    });
 }
 
 UniqueServiceHandle Benchmarks::Install(const std::wstring& service, const std::wstring& binaryPath)
@@ -462,8 +459,8 @@ bool Benchmarks::WaitForState(SC_HANDLE service, DWORD state, SERVICE_STATUS_PRO
     const long long begin = Counter();
     for (;;) {
         DWORD needed = 0;
-        if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
-                                  &needed)) {
+        if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                                 &needed) == 0) {
             return false;
         }
         if (status.dwCurrentState == state) {
@@ -489,7 +486,7 @@ std::optional<Sample> Benchmarks::RunOnce(SC_HANDLE service)
     Sample sample;
     SERVICE_STATUS_PROCESS status{};
     const long long started = Counter();
-    if (!StartServiceW(service, 0, nullptr)) {
+    if (StartServiceW(service, 0, nullptr) == 0) {
         std::fprintf(stderr, "StartServiceW failed: %lu\n", GetLastError());
         return std::nullopt;
     }
@@ -511,7 +508,7 @@ std::optional<Sample> Benchmarks::RunOnce(SC_HANDLE service)
     sample.handles = static_cast<double>(Qx::Testing::CountProcessHandles(status.dwProcessId).value_or(0));
     const long long stopped = Counter();
     SERVICE_STATUS control{};
-    if (!ControlService(service, SERVICE_CONTROL_STOP, &control)) {
+    if (ControlService(service, SERVICE_CONTROL_STOP, &control) == 0) {
         std::fprintf(stderr, "ControlService failed: %lu\n", GetLastError());
         return std::nullopt;
     }
@@ -643,7 +640,7 @@ bool Benchmarks::RunIdle()
     std::vector<UniqueKernelHandle> processes;
     for (const SC_HANDLE service : {host.get(), minimal.get()}) {
         SERVICE_STATUS_PROCESS status{};
-        if (!StartServiceW(service, 0, nullptr) || !WaitForState(service, SERVICE_RUNNING, status)) {
+        if ((StartServiceW(service, 0, nullptr) == 0) || !WaitForState(service, SERVICE_RUNNING, status)) {
             std::fprintf(stderr, "the idle services did not start\n");
             return false;
         }
@@ -696,14 +693,14 @@ std::optional<double> Benchmarks::CrashHost(unsigned round)
         return std::nullopt;
     }
     std::optional<double> result;
-    if (StartServiceW(handle.get(), 0, nullptr)) {
+    if (StartServiceW(handle.get(), 0, nullptr) != 0) {
         UniqueKernelHandle process;
         const long long begin = Counter();
         while (!process && MillisecondsSince(begin) < kTimeoutMs) {
             SERVICE_STATUS_PROCESS status{};
             DWORD needed = 0;
-            if (QueryServiceStatusEx(handle.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                     sizeof(status), &needed) &&
+            if ((QueryServiceStatusEx(handle.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                      sizeof(status), &needed) != 0) &&
                 status.dwProcessId != 0) {
                 process.reset(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
             }
@@ -740,8 +737,8 @@ std::optional<double> Benchmarks::CrashSelf()
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION created{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &created)) {
+    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &created) ==
+        0) {
         std::fprintf(stderr, "CreateProcessW failed: %lu\n", GetLastError());
         return std::nullopt;
     }

@@ -82,7 +82,7 @@ inline void ReadStreams(void* base, std::uint64_t size, MiniDump& dump)
     const auto stream = [base](ULONG type) -> std::span<const std::byte> {
         void* found = nullptr;
         ULONG length = 0;
-        if (!MiniDumpReadDumpStream(base, type, nullptr, &found, &length)) {
+        if (MiniDumpReadDumpStream(base, type, nullptr, &found, &length) == 0) {
             return {};
         }
         return {static_cast<const std::byte*>(found), length};
@@ -124,7 +124,7 @@ inline MiniDump ReadMiniDump(const std::wstring& path)
     const Qx::Platform::UniqueKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size{};
-    if (!file || !GetFileSizeEx(file.get(), &size)) {
+    if (!file || (GetFileSizeEx(file.get(), &size) == 0)) {
         dump.problem = "cannot open " + ToUtf8(path) + ": " + std::to_string(GetLastError());
         return dump;
     }

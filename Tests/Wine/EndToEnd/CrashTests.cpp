@@ -152,7 +152,7 @@ protected:
         auto files = HostFiles();
         files.emplace_back(kModuleA, m_service + L".dll");
         files.emplace_back(kDumpGen, kDumpGen);
-        const std::wstring folder = MakeHostFolder(L"", files);
+        std::wstring folder = MakeHostFolder(L"", files);
         const std::wstring registryRoot = WriteProductInfo(folder);
         if (userDump) {
             Override(registryRoot, L"UserDump").SetString(*userDump);
@@ -551,7 +551,7 @@ std::uint64_t ImageSize(const std::wstring& path)
     DWORD read = 0;
     const BOOL ok = ReadFile(file.get(), header, sizeof(header), &read, nullptr);
     IMAGE_DOS_HEADER dos{};
-    if (!ok || read < sizeof(dos)) {
+    if ((ok == 0) || read < sizeof(dos)) {
         return 0;
     }
     std::memcpy(&dos, header, sizeof(dos));
@@ -613,8 +613,8 @@ DWORD RunDumpGen(const std::wstring& arguments)
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &process)) {
+    if (CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                       nullptr, &startup, &process) == 0) {
         ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
         return kNoExitCode;
     }
@@ -678,11 +678,12 @@ TEST_F(DumpGenerator, RefusesMalformedCommandLines)
                                            pid + L" \"\" 0 1 /m 0",
                                            pid + L" " + path.substr(0, path.size() - 1) + L" 0 1 /m 0",
                                            pid + L" " + m_folder + kDumpName + L" 0 1 /m 0"};
+    const std::wstring goodStart = pid + L" " + path;
     for (const wchar_t* rest :
          {L" 0 1", L" 0 1 /m", L" 0 1 /m 2x", L" 0 1 /m 0 /m 0", L" 0 /m 0", L" 0 1 2 /m 0", L" 0x 1 /m 0",
           L" 00000000000000000 1 /m 0", L" 0g 1 /m 0", L" 0 -1 /m 0", L"x 0 1 /m 0", L" 0 1 /m 99999999999",
           L" 0 1 /m 2097152", L" 0 1 /m \uFF12", L" 0 1 /m -1", L" 0 1 /m +2", L" 0 1 /m \"0"}) {
-        malformed.push_back(pid + L" " + path + rest);
+        malformed.push_back(goodStart + rest);
     }
     for (const std::wstring& arguments : malformed) {
         EXPECT_EQ(kDumpGenBadArguments, RunDumpGen(arguments)) << ToUtf8(arguments);

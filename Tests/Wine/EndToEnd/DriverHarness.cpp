@@ -50,11 +50,10 @@ bool WaitUntilStopped(SC_HANDLE service)
     return true;
 }
 
-void SetValue(DWORD type, const void* data, DWORD size)
+void SetModeValue(const std::wstring& keyPath, DWORD type, const void* data, DWORD size)
 {
     Qx::Platform::UniqueRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExW(HKEY_LOCAL_MACHINE, StandInDriver::KeyPath().c_str(), 0, KEY_SET_VALUE, key.out()));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_SET_VALUE, key.out()));
     EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key.get(), L"Mode", 0, type, static_cast<const BYTE*>(data), size));
 }
 
@@ -106,15 +105,15 @@ SelfDefenceDevice::Answer SelfDefenceDevice::Control(DWORD code, DWORD outputSiz
 {
     DWORD output[2] = {kUntouched, kUntouched};
     Answer answer;
-    if (!DeviceIoControl(m_handle.get(), code, nullptr, 0, output, std::min<DWORD>(outputSize, sizeof(output)),
-                         &answer.bytesReturned, nullptr)) {
+    if (DeviceIoControl(m_handle.get(), code, nullptr, 0, output, std::min<DWORD>(outputSize, sizeof(output)),
+                        &answer.bytesReturned, nullptr) == 0) {
         answer.error = GetLastError();
     }
     answer.value = output[0];
     return answer;
 }
 
-StandInDriver::StandInDriver()
+StandInDriver::StandInDriver() : m_keyPath(ServiceKeyPath(kDriverService))
 {
     m_manager.reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     EXPECT_TRUE(m_manager) << "OpenSCManagerW failed: " << GetLastError();
@@ -137,13 +136,13 @@ void StandInDriver::Install()
 
 DWORD StandInDriver::Start()
 {
-    return StartServiceW(m_service.get(), 0, nullptr) ? ERROR_SUCCESS : GetLastError();
+    return StartServiceW(m_service.get(), 0, nullptr) != 0 ? ERROR_SUCCESS : GetLastError();
 }
 
 DWORD StandInDriver::Stop()
 {
     SERVICE_STATUS status{};
-    if (!ControlService(m_service.get(), SERVICE_CONTROL_STOP, &status)) {
+    if (ControlService(m_service.get(), SERVICE_CONTROL_STOP, &status) == 0) {
         return GetLastError();
     }
     EXPECT_TRUE(WaitUntilStopped(m_service.get()))
@@ -170,24 +169,19 @@ void StandInDriver::Remove()
 
 void StandInDriver::SetMode(DWORD mode)
 {
-    SetValue(REG_DWORD, &mode, sizeof(mode));
+    SetModeValue(m_keyPath, REG_DWORD, &mode, sizeof(mode));
 }
 
 void StandInDriver::SetModeString(const std::wstring& mode)
 {
-    SetValue(REG_SZ, mode.c_str(), static_cast<DWORD>((mode.size() + 1) * sizeof(wchar_t)));
+    SetModeValue(m_keyPath, REG_SZ, mode.c_str(), static_cast<DWORD>((mode.size() + 1) * sizeof(wchar_t)));
 }
 
 void StandInDriver::RemoveMode()
 {
     Qx::Platform::UniqueRegKey key;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, KeyPath().c_str(), 0, KEY_SET_VALUE, key.out()));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, m_keyPath.c_str(), 0, KEY_SET_VALUE, key.out()));
     EXPECT_EQ(ERROR_SUCCESS, RegDeleteValueW(key.get(), L"Mode"));
-}
-
-std::wstring StandInDriver::KeyPath()
-{
-    return ServiceKeyPath(kDriverService);
 }
 
 void StandInDriver::RemoveLeftover()
@@ -199,7 +193,7 @@ void StandInDriver::RemoveLeftover()
         return;
     }
     SERVICE_STATUS status{};
-    if (ControlService(leftover.get(), SERVICE_CONTROL_STOP, &status)) {
+    if (ControlService(leftover.get(), SERVICE_CONTROL_STOP, &status) != 0) {
         EXPECT_TRUE(WaitUntilStopped(leftover.get())) << "the leftover driver did not stop";
     }
     EXPECT_TRUE(DeleteService(leftover.get())) << "DeleteService of the leftover driver failed: " << GetLastError();

@@ -97,9 +97,8 @@ public:
     void SetModeString(const std::wstring& mode);
     void RemoveMode();
 
-    static std::wstring KeyPath();
-
 private:
+    std::wstring m_keyPath;
     Qx::Platform::UniqueServiceHandle m_manager;
     Qx::Platform::UniqueServiceHandle m_service;
 };

@@ -30,7 +30,7 @@ std::vector<std::wstring> DumpFilesOf(const std::wstring& folder, std::wstring_v
     }
     do {
         names.emplace_back(found.cFileName);
-    } while (FindNextFileW(search.get(), &found));
+    } while (FindNextFileW(search.get(), &found) != 0);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -45,7 +45,7 @@ void DeleteDumpFilesOf(const std::wstring& folder, std::wstring_view baseName)
 std::uint64_t SecondsOf(const SYSTEMTIME& time)
 {
     FILETIME file{};
-    if (!SystemTimeToFileTime(&time, &file)) {
+    if (SystemTimeToFileTime(&time, &file) == 0) {
         return 0;
     }
     return ((static_cast<std::uint64_t>(file.dwHighDateTime) << 32) | file.dwLowDateTime) / 10000000;

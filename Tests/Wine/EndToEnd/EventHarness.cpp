@@ -83,7 +83,7 @@ std::wstring EventTest::InstallProduct(bool withAgent, std::wstring_view eventSo
     if (withAgent) {
         files.emplace_back(kEventAgent, kEventAgent);
     }
-    const std::wstring folder = MakeHostFolder(L"", files);
+    std::wstring folder = MakeHostFolder(L"", files);
     m_registryRoot = WriteProductInfo(folder);
     SetProductValue(L"ProductInstallPath", folder);
     if (!eventSource.empty()) {

@@ -156,8 +156,8 @@ HostRun RunHost(std::wstring_view arguments, const HostLaunch& launch, DWORD tim
     HostRun run;
     const ULONGLONG started = GetTickCount64();
     std::vector<wchar_t> environment = EnvironmentWithPathFirst(launch.pathFolder);
-    if (!CreateProcessW(host.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
-                        environment.data(), launch.currentFolder.c_str(), &startup, &info)) {
+    if (CreateProcessW(host.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
+                       environment.data(), launch.currentFolder.c_str(), &startup, &info) == 0) {
         ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
         return run;
     }
@@ -290,7 +290,7 @@ void DeleteLogsOf(const std::wstring& folder, DWORD processId)
     }
     do {
         DeleteFileW((logs + found.cFileName).c_str());
-    } while (FindNextFileW(search.get(), &found));
+    } while (FindNextFileW(search.get(), &found) != 0);
 }
 
 LogFile ReadLog(const std::wstring& path)

@@ -69,7 +69,7 @@ void RemoveTree(const std::wstring& folder)
             } else {
                 EXPECT_TRUE(DeleteFileW((folder + name).c_str())) << ToUtf8(folder + name) << ": " << GetLastError();
             }
-        } while (FindNextFileW(search.get(), &found));
+        } while (FindNextFileW(search.get(), &found) != 0);
     }
     EXPECT_TRUE(RemoveDirectoryW(folder.c_str())) << ToUtf8(folder) << ": " << GetLastError();
 }
@@ -138,7 +138,8 @@ private:
         }
         PROCESSENTRY32W entry{};
         entry.dwSize = sizeof(entry);
-        for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        for (BOOL more = Process32FirstW(snapshot.get(), &entry); more != 0;
+             more = Process32NextW(snapshot.get(), &entry)) {
             if (_wcsicmp(entry.szExeFile, kHostExe) == 0) {
                 processIds.insert(entry.th32ProcessID);
             }
@@ -212,10 +213,13 @@ std::size_t CountRecords(const LogFile& log, std::string_view text)
     }
     const LogRecord& head = log.records[at];
     const std::string indentation = head.indentedText.substr(0, head.indentedText.size() - head.text.size());
+    const auto insertionLine = [&indentation](int number, const std::string& text) {
+        return indentation + "       %" + std::to_string(number) + "=" + text;
+    };
     // Records of other threads, such as the control handler's, may come in between.
     std::size_t index = at;
     for (const auto& [number, text] : insertions) {
-        const std::string expected = indentation + "       %" + std::to_string(number) + "=" + text;
+        const std::string expected = insertionLine(number, text);
         do {
             ++index;
         } while (index < log.records.size() && log.records[index].threadId != head.threadId);
@@ -303,8 +307,8 @@ void ServiceTest::TearDown()
 std::wstring ServiceTest::MakeHostFolder(std::wstring_view suffix,
                                          const std::vector<std::pair<std::wstring, std::wstring>>& files)
 {
-    const std::wstring folder = BinDirectory() + L"e2e-" + m_service + std::wstring(suffix) + L"\\";
-    if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+    std::wstring folder = BinDirectory() + L"e2e-" + m_service + std::wstring(suffix) + L"\\";
+    if (CreateDirectoryW(folder.c_str(), nullptr) == 0) {
         ADD_FAILURE() << "cannot create " << ToUtf8(folder) << ": " << GetLastError();
         return folder;
     }
@@ -318,7 +322,7 @@ std::wstring ServiceTest::MakeHostFolder(std::wstring_view suffix,
 
 std::wstring ServiceTest::WriteProductInfo(const std::wstring& folder)
 {
-    const std::wstring registryRoot = L"SOFTWARE\\Qx\\E2E\\" + m_service;
+    std::wstring registryRoot = L"SOFTWARE\\Qx\\E2E\\" + m_service;
     WriteNewFile(folder + L"ProductInfo2.ini", "[ProductInfo]\r\nRegistryRoot=" + ToUtf8(registryRoot) + "\r\n");
     return registryRoot;
 }
@@ -380,7 +384,7 @@ DWORD ServiceTest::Start()
 {
     m_current.reset();
     m_watcher = std::make_unique<HostProcessWatcher>();
-    if (!StartServiceW(m_serviceHandle.get(), 0, nullptr)) {
+    if (StartServiceW(m_serviceHandle.get(), 0, nullptr) == 0) {
         return GetLastError();
     }
     const SERVICE_STATUS_PROCESS status = Query();
@@ -436,7 +440,7 @@ DWORD ServiceTest::Control(DWORD code, SERVICE_STATUS* status)
     if (status != nullptr) {
         *status = returned;
     }
-    return sent ? ERROR_SUCCESS : GetLastError();
+    return sent != 0 ? ERROR_SUCCESS : GetLastError();
 }
 
 DWORD ServiceTest::ProcessId()
@@ -565,27 +569,32 @@ void ServiceTest::Adopt(DWORD processId)
     m_processes.push_back({processId, std::move(handle)});
 }
 
+void ServiceTest::StopIfRunning()
+{
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    if (!m_serviceHandle ||
+        QueryServiceStatusEx(m_serviceHandle.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                             sizeof(status), &needed) == 0 ||
+        status.dwCurrentState == SERVICE_STOPPED) {
+        return;
+    }
+    if (status.dwProcessId != 0 && !m_current) {
+        Adopt(status.dwProcessId);
+    }
+    // Wine's SCM keeps reporting a service whose process died in its last state: there is
+    // nothing left to stop, and waiting for SERVICE_STOPPED would only run into the time-out.
+    const bool processEnded = m_current && m_processes[*m_current].handle &&
+                              WaitForSingleObject(m_processes[*m_current].handle.get(), 0) == WAIT_OBJECT_0;
+    if (!processEnded) {
+        Control(SERVICE_CONTROL_STOP);
+        (void)WaitForState(SERVICE_STOPPED);
+    }
+}
+
 void ServiceTest::StopAndDelete()
 {
-    if (m_serviceHandle) {
-        SERVICE_STATUS_PROCESS status{};
-        DWORD needed = 0;
-        if (QueryServiceStatusEx(m_serviceHandle.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                 sizeof(status), &needed) &&
-            status.dwCurrentState != SERVICE_STOPPED) {
-            if (status.dwProcessId != 0 && !m_current) {
-                Adopt(status.dwProcessId);
-            }
-            // Wine's SCM keeps reporting a service whose process died in its last state: there is
-            // nothing left to stop, and waiting for SERVICE_STOPPED would only run into the time-out.
-            const bool processEnded = m_current && m_processes[*m_current].handle &&
-                                      WaitForSingleObject(m_processes[*m_current].handle.get(), 0) == WAIT_OBJECT_0;
-            if (!processEnded) {
-                Control(SERVICE_CONTROL_STOP);
-                (void)WaitForState(SERVICE_STOPPED);
-            }
-        }
-    }
+    StopIfRunning();
     if (m_watcher && !m_current) {
         for (const DWORD processId : m_watcher->Found()) {
             if (FileExists(LogPath(m_service, processId, m_folder))) {

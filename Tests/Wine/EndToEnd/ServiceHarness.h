@@ -150,6 +150,8 @@ private:
     void WriteTraceFileSetting();
     void DeleteLeftoverService();
     void Adopt(DWORD processId);
+    // Stops the service unless it is stopped or its process has ended already.
+    void StopIfRunning();
     void StopAndDelete();
     void RemoveFiles();
 

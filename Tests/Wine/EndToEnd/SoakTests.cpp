@@ -48,8 +48,9 @@ std::vector<TraceLine> TraceOf(const std::vector<TraceLine>& trace, DWORD proces
 
 std::size_t Median(std::vector<std::size_t> counts)
 {
-    std::nth_element(counts.begin(), counts.begin() + counts.size() / 2, counts.end());
-    return counts[counts.size() / 2];
+    const auto middle = counts.begin() + static_cast<std::ptrdiff_t>(counts.size() / 2);
+    std::nth_element(counts.begin(), middle, counts.end());
+    return *middle;
 }
 
 class ServiceSoak : public ServiceTest {

@@ -53,6 +53,7 @@ std::vector<LogRecord> ChangeRecords(const LogFile& log)
 std::vector<std::string> Texts(const std::vector<LogRecord>& records)
 {
     std::vector<std::string> texts;
+    texts.reserve(records.size());
     for (const LogRecord& record : records) {
         texts.push_back(record.text);
     }
@@ -62,6 +63,7 @@ std::vector<std::string> Texts(const std::vector<LogRecord>& records)
 std::vector<std::string> HexValues(const std::vector<DWORD>& values)
 {
     std::vector<std::string> texts;
+    texts.reserve(values.size());
     for (const DWORD value : values) {
         texts.push_back(Hex(value));
     }

@@ -95,7 +95,7 @@ protected:
 
     std::wstring MakeFolder(const std::wstring& name)
     {
-        const std::wstring folder = ExecutableDirectory() + name;
+        std::wstring folder = ExecutableDirectory() + name;
         EXPECT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << ToUtf8(folder) << ": " << GetLastError();
         m_folders.insert(m_folders.begin(), folder);
         return folder;
@@ -105,7 +105,7 @@ protected:
     std::wstring Plant(const std::wstring& folder, const std::wstring& name)
     {
         const std::wstring path = folder + name;
-        if (CopyFileW((ExecutableDirectory() + kTestModule).c_str(), path.c_str(), TRUE)) {
+        if (CopyFileW((ExecutableDirectory() + kTestModule).c_str(), path.c_str(), TRUE) != 0) {
             m_files.push_back(path);
         } else {
             ADD_FAILURE() << ToUtf8(path) << ": " << GetLastError();

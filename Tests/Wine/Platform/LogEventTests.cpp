@@ -44,8 +44,8 @@ TEST(CServiceModuleOnWin32, LogEventCutsALongTextToItsBufferAndEndsIt)
     IFileLoggerItf* const previous = LogUtils::ExchangeLogger(&recorder);
     {
         CServiceModule module;
-        module.LogEvent(L"%ls", std::wstring(300, L'x').c_str());
-        module.LogEvent(L"short %d", 42);
+        CServiceModule::LogEvent(L"%ls", std::wstring(300, L'x').c_str());
+        CServiceModule::LogEvent(L"short %d", 42);
     }
     LogUtils::ExchangeLogger(previous);
 

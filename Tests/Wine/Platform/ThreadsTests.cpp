@@ -16,7 +16,7 @@ namespace {
 using namespace Qx::Platform;
 
 constexpr std::size_t kPage = 0x1000;
-constexpr std::size_t kTouchedStack = 256 * 1024;
+constexpr std::size_t kTouchedStack = std::size_t{256} * 1024;
 
 struct TouchedRange {
     std::uintptr_t low = 0;

@@ -87,8 +87,8 @@ inline CtlResult RunCtlIn(const std::wstring& folder, const std::vector<std::wst
         startup.hStdOutput = out.get();
         startup.hStdError = err.get();
         PROCESS_INFORMATION process{};
-        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                            &process)) {
+        if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                           &process) == 0) {
             ADD_FAILURE() << "QxServiceCtl.exe cannot be started: " << GetLastError();
             return result;
         }
@@ -153,7 +153,7 @@ inline bool ServiceExists(const std::wstring& name)
 inline DWORD ServiceState(SC_HANDLE service)
 {
     SERVICE_STATUS status{};
-    return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
+    return QueryServiceStatus(service, &status) != 0 ? status.dwCurrentState : 0;
 }
 
 inline ::testing::AssertionResult WaitForState(SC_HANDLE service, DWORD state)
@@ -173,7 +173,7 @@ inline ::testing::AssertionResult StartService(const std::wstring& name)
 {
     const UniqueServiceHandle manager = OpenManager();
     const UniqueServiceHandle service(OpenServiceW(manager.get(), name.c_str(), SERVICE_ALL_ACCESS));
-    if (!service || !::StartServiceW(service.get(), 0, nullptr)) {
+    if (!service || (::StartServiceW(service.get(), 0, nullptr) == 0)) {
         return ::testing::AssertionFailure() << "StartServiceW: " << GetLastError();
     }
     return WaitForState(service.get(), SERVICE_RUNNING);
@@ -185,7 +185,7 @@ inline void RemoveServiceAndKeys(const std::wstring& name)
     const UniqueServiceHandle manager = OpenManager();
     if (const UniqueServiceHandle service(OpenServiceW(manager.get(), name.c_str(), SERVICE_ALL_ACCESS)); service) {
         SERVICE_STATUS status{};
-        if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+        if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status) != 0) {
             EXPECT_TRUE(WaitForState(service.get(), SERVICE_STOPPED));
         }
         DeleteService(service.get());
@@ -230,7 +230,7 @@ public:
         if (const UniqueFindHandle find(FindFirstFileW((m_folder + L"*").c_str(), &found)); find) {
             do {
                 DeleteFileW((m_folder + found.cFileName).c_str());
-            } while (FindNextFileW(find.get(), &found));
+            } while (FindNextFileW(find.get(), &found) != 0);
         }
         RemoveDirectoryW(m_folder.c_str());
     }

@@ -63,7 +63,7 @@ std::vector<BYTE> QueryConfig2(const std::wstring& name, DWORD level)
     const UniqueServiceHandle service(OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG));
     std::vector<BYTE> bytes(4096);
     DWORD needed = 0;
-    if (!QueryServiceConfig2W(service.get(), level, bytes.data(), static_cast<DWORD>(bytes.size()), &needed)) {
+    if (QueryServiceConfig2W(service.get(), level, bytes.data(), static_cast<DWORD>(bytes.size()), &needed) == 0) {
         bytes.clear();
     }
     return bytes;
@@ -92,7 +92,7 @@ bool Contains(const std::vector<std::string>& lines, const std::string& part)
 class InstallTest : public CtlTest {
 protected:
     // A refused install: exit code 1, the one line on standard error, and nothing installed.
-    void ExpectRefused(const std::vector<std::wstring>& arguments, const std::string& message)
+    static void ExpectRefused(const std::vector<std::wstring>& arguments, const std::string& message)
     {
         const CtlResult result = RunCtl(arguments);
         EXPECT_TRUE(EndedWith(result, 1, "QxServiceCtl install: " + message));
@@ -169,7 +169,8 @@ TEST_F(InstallTest, InstallAndConfigSetTheServiceManagersSettings)
               reinterpret_cast<const SERVICE_DESCRIPTIONW*>(description.data())->lpDescription);
     const std::vector<BYTE> delayed = QueryConfig2(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO);
     Qx::Testing::ExpectWindowsBehaviour(
-        !delayed.empty() && reinterpret_cast<const SERVICE_DELAYED_AUTO_START_INFO*>(delayed.data())->fDelayedAutostart,
+        !delayed.empty() &&
+            (reinterpret_cast<const SERVICE_DELAYED_AUTO_START_INFO*>(delayed.data())->fDelayedAutostart != 0),
         "no delayed automatic start (ChangeServiceConfig2W level 3 gives error 124)");
     Qx::Testing::ExpectWindowsBehaviour(
         HasRestarts(QueryConfig2(service, SERVICE_CONFIG_FAILURE_ACTIONS), 3, 5000, 600),
@@ -346,7 +347,7 @@ TEST_F(InstallTest, UninstallStopsARunningServiceAndRemovesEverything)
     if (const UniqueFindHandle find(FindFirstFileW((logs + service + L"(*).log").c_str(), &found)); find) {
         do {
             DeleteFileW((logs + found.cFileName).c_str());
-        } while (FindNextFileW(find.get(), &found));
+        } while (FindNextFileW(find.get(), &found) != 0);
     }
     ASSERT_EQ(0u, Install({L"--modules", L"QxSampleHeartbeat.dll"}).exitCode);
     ASSERT_TRUE(StartService(service));

@@ -40,7 +40,7 @@ protected:
     {
         SetModuleSetting(L"QxTestModuleB", name, value);
         options.insert(options.begin(), {L"run", service});
-        const CtlResult result = RunCtl(options);
+        CtlResult result = RunCtl(options);
         EXPECT_EQ(1u, result.exitCode);
         return result;
     }
@@ -53,7 +53,7 @@ std::wstring PlantOldDump(const std::wstring& service)
 {
     wchar_t temp[MAX_PATH + 1] = {};
     GetTempPathW(MAX_PATH + 1, temp);
-    const std::wstring path = std::wstring(temp) + service + L"_00000000_2001_01_01__00_00_00.dmp";
+    std::wstring path = std::wstring(temp) + service + L"_00000000_2001_01_01__00_00_00.dmp";
     const UniqueKernelHandle file = CreateOutputFile(path);
     const FILETIME old{0, 0x01C07400};
     EXPECT_TRUE(file && SetFileTime(file.get(), &old, &old, &old)) << GetLastError();
@@ -171,7 +171,7 @@ TEST_F(ToolTest, StatusTellsAServiceWhoseProcessEnded)
     ASSERT_NE(INVALID_HANDLE_VALUE, dumps.get()) << "the crash left no dump";
     do {
         DeleteFileW((std::wstring(temp) + found.cFileName).c_str());
-    } while (FindNextFileW(dumps.get(), &found));
+    } while (FindNextFileW(dumps.get(), &found) != 0);
 }
 
 TEST_F(ToolTest, StatusOfAMissingServiceFails)
@@ -294,13 +294,15 @@ TEST_F(ToolTest, RunRefusesAModuleWithoutBothExports)
 {
     const std::vector<std::pair<std::string, std::string>> incomplete = {
         {"QxTestModuleNoShutdown.dll", "SmShutdown"}, {"QxTestModuleNoInitialize.dll", "SmInitialize"}};
+    const auto noExport = [](const std::string& module, const std::string& missing) {
+        return "QxServiceCtl run: module " + module + " does not export " + missing;
+    };
     for (const auto& [module, missing] : incomplete) {
         SCOPED_TRACE(module);
         const CtlResult result = RunCtl({L"run", ToWide(module)});
         EXPECT_EQ(1u, result.exitCode);
         EXPECT_TRUE(result.out.empty());
-        EXPECT_EQ(std::vector<std::string>{"QxServiceCtl run: module " + module + " does not export " + missing},
-                  result.err);
+        EXPECT_EQ(std::vector<std::string>{noExport(module, missing)}, result.err);
     }
 }
 

@@ -36,7 +36,7 @@ protected:
             << GetLastError();
     }
 
-    [[nodiscard]] std::string NoProductRoot() const
+    [[nodiscard]] static std::string NoProductRoot()
     {
         return "ProductInfo2.ini: not found beside the host in " + Narrow(BinFolder()) +
                ": no product root, so no event source and no product message library";
@@ -186,12 +186,14 @@ TEST_F(ValidateTest, RefusesAModuleWithoutBothExports)
 {
     const std::vector<std::pair<std::string, std::string>> incomplete = {
         {"QxTestModuleNoShutdown.dll", "SmShutdown"}, {"QxTestModuleNoInitialize.dll", "SmInitialize"}};
+    const auto noExport = [](const std::string& module, const std::string& missing) {
+        return "error: module " + module + ": " + Narrow(BinFolder()) + module + " does not export " + missing +
+               ": the host stops with 0x8007007F";
+    };
     for (const auto& [module, missing] : incomplete) {
         SCOPED_TRACE(module);
         SetString(ParametersKey(), L"ServiceModules", ToWide(module));
-        ExpectRefused({"warning: " + NoProductRoot(), "error: module " + module + ": " + Narrow(BinFolder()) + module +
-                                                          " does not export " + missing +
-                                                          ": the host stops with 0x8007007F"});
+        ExpectRefused({"warning: " + NoProductRoot(), noExport(module, missing)});
     }
 }
 

@@ -96,7 +96,7 @@ protected:
 
     std::vector<std::string> NewEntries() { return EntriesOf(NewLines(), GetCurrentProcessId()); }
 
-    std::wstring UniqueSource(const std::wstring& purpose) const
+    static std::wstring UniqueSource(const std::wstring& purpose)
     {
         return L"QxStandIns-" + purpose + L"-" + std::to_wstring(GetCurrentProcessId());
     }
@@ -292,8 +292,8 @@ TEST_F(QxEventReporterTest, ConcurrentReportsAllSucceedAsWholeLines)
         StartFailedStrings startFailed;
         int failed = 0;
         for (int i = 0; i < kReports; ++i) {
-            failed += m_report(EVENTLOG_ERROR_TYPE, 1, 0xC0010103, nullptr, 6, startFailed.strings, 0,
-                               static_cast<std::uint32_t>(t)) != S_OK;
+            failed += static_cast<int>(m_report(EVENTLOG_ERROR_TYPE, 1, 0xC0010103, nullptr, 6, startFailed.strings, 0,
+                                                static_cast<std::uint32_t>(t)) != S_OK);
         }
         return failed;
     });

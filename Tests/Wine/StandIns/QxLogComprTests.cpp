@@ -117,7 +117,7 @@ std::string PseudoRandomBytes(std::size_t size)
     std::string bytes(size, '\0');
     std::uint32_t state = 0x12345678;
     for (char& byte : bytes) {
-        state = state * 1664525U + 1013904223U;
+        state = state * 1664525u + 1013904223u;
         byte = static_cast<char>(state >> 24);
     }
     return bytes;
@@ -243,7 +243,7 @@ TEST_F(QxLogComprTest, RotatedFilesArePackedIntoGzipAndRemoved)
     // The CRC-32 check value of "123456789", from a source other than zlib, and ISIZE.
     const std::string checkArchive = ReadFileBytes(checkLog + L".gz");
     ASSERT_GE(checkArchive.size(), 18u);
-    EXPECT_EQ(Le(checkArchive, checkArchive.size() - 8, 4), 0xCBF43926U);
+    EXPECT_EQ(Le(checkArchive, checkArchive.size() - 8, 4), 0xCBF43926u);
     EXPECT_EQ(Le(checkArchive, checkArchive.size() - 4, 4), 9u);
     const std::vector<GzipMember> checkMembers = ReadGzip(checkArchive);
     ASSERT_EQ(checkMembers.size(), 1u);

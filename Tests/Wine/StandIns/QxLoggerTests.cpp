@@ -207,7 +207,7 @@ protected:
     // A log name unique to this process; the file and its rotations are removed before and after.
     std::wstring LogName(const std::wstring& purpose)
     {
-        const std::wstring name = L"StandIns-" + purpose + L"(" + Pid() + L").log";
+        std::wstring name = L"StandIns-" + purpose + L"(" + Pid() + L").log";
         m_logPaths.push_back(LogsDirectory() + name);
         DeleteLogs(m_logPaths.back());
         return name;
@@ -227,7 +227,7 @@ protected:
     // The early log an earlier process with this process's id left; returns what it holds.
     static std::string LeaveAnotherRunsEarlyLog()
     {
-        const std::string leftover = "another run's record\r\n";
+        std::string leftover = "another run's record\r\n";
         CreateDirectoryW(LogsDirectory().c_str(), nullptr);
         WriteFileBytes(EarlyLogPath(), leftover);
         return leftover;
@@ -245,7 +245,7 @@ protected:
         }
         do {
             DeleteFileW((LogsDirectory() + found.cFileName).c_str());
-        } while (FindNextFileW(search.get(), &found));
+        } while (FindNextFileW(search.get(), &found) != 0);
     }
 
     RegistryValueOverride m_logLevel{kSettingsKey, L"LogLevel"};
@@ -567,6 +567,7 @@ TEST_F(QxLoggerTest, ConcurrentWritersProduceWholeLines)
     std::vector<DWORD> threadIds(kWriters);
     std::atomic<int> ready{0};
     std::vector<std::thread> writers;
+    writers.reserve(kWriters);
     for (int w = 0; w < kWriters; ++w) {
         writers.emplace_back([&, w] {
             threadIds[w] = GetCurrentThreadId();

@@ -108,7 +108,7 @@ protected:
         return m_statusFiles.back();
     }
 
-    std::wstring UniqueServiceName(const std::wstring& purpose) const
+    static std::wstring UniqueServiceName(const std::wstring& purpose)
     {
         return L"StandIns-WA-" + purpose + L"-" + std::to_wstring(GetCurrentProcessId());
     }

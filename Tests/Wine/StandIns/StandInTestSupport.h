@@ -39,6 +39,7 @@ inline std::vector<int> FailuresOnThreads(int threadCount, const std::function<i
 {
     std::vector<int> failures(threadCount, 0);
     std::vector<std::thread> threads;
+    threads.reserve(static_cast<std::size_t>(threadCount));
     for (int t = 0; t < threadCount; ++t) {
         threads.emplace_back([&, t] { failures[t] = work(t); });
     }

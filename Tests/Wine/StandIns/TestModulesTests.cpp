@@ -210,6 +210,7 @@ TEST_F(TestModulesTest, ConcurrentCallsTraceWholeLinesInCallOrder)
     constexpr int kThreads = 4;
     constexpr int kRounds = 20;
     std::vector<std::thread> threads;
+    threads.reserve(kThreads);
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&modules] {
             for (int round = 0; round < kRounds; ++round) {

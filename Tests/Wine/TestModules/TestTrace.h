@@ -25,8 +25,6 @@
 #include "Platform/Win32/UniqueWin32Handles.h"
 #include "TestFiles.h"
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
-
 namespace Qx::Testing {
 
 // Global, so that a service in session 0 and a test in another session share it on Windows.
@@ -44,7 +42,7 @@ inline std::wstring BaseName(const std::wstring& path)
 
 inline std::wstring OwnBaseName()
 {
-    return BaseName(Qx::Testing::ModulePath(reinterpret_cast<HMODULE>(&__ImageBase)));
+    return BaseName(Qx::Testing::ModulePath(QxStandIn::ThisModule()));
 }
 
 // HKLM\SYSTEM\CurrentControlSet\Services\<service>\TestModules, without HKLM.

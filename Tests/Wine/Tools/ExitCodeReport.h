@@ -10,7 +10,7 @@
 inline int ReportExitCode(HANDLE process, DWORD processId)
 {
     DWORD exitCode = 0;
-    if (!GetExitCodeProcess(process, &exitCode)) {
+    if (GetExitCodeProcess(process, &exitCode) == 0) {
         const DWORD error = GetLastError();
         std::fprintf(stderr, "GetExitCodeProcess failed: %lu\n", error);
         return static_cast<int>(error);

@@ -35,7 +35,8 @@ int wmain()
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
     // Handles are inherited so that a console child writes to the same output as this launcher.
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process) ==
+        0) {
         const DWORD error = GetLastError();
         std::fprintf(stderr, "CreateProcessW failed: %lu\n", error);
         return static_cast<int>(error);

@@ -25,8 +25,8 @@ int wmain(int argc, wchar_t** argv)
         const Qx::Platform::UniqueServiceHandle service(
             manager ? OpenServiceW(manager.get(), argv[1], SERVICE_QUERY_STATUS) : nullptr);
         DWORD needed = 0;
-        if (!service || !QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                              sizeof(status), &needed)) {
+        if (!service || (QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                              sizeof(status), &needed) == 0)) {
             const DWORD error = GetLastError();
             std::fprintf(stderr, "cannot query the service %ls: %lu\n", argv[1], error);
             return static_cast<int>(error);
