@@ -38,11 +38,6 @@ inline std::wstring BinFolder()
     return Qx::Testing::ExecutableDirectory();
 }
 
-inline std::string Narrow(const std::wstring& text)
-{
-    return Qx::Testing::ToUtf8(text);
-}
-
 // Test paths and names are ASCII.
 inline std::wstring ToWide(const std::string& text)
 {
@@ -94,7 +89,7 @@ inline CtlResult RunCtlIn(const std::wstring& folder, const std::vector<std::wst
         }
         const UniqueKernelHandle processHandle(process.hProcess);
         const UniqueKernelHandle threadHandle(process.hThread);
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, kCtlHangGuardMs)) << Narrow(commandLine);
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, kCtlHangGuardMs)) << ToUtf8(commandLine);
         GetExitCodeProcess(process.hProcess, &result.exitCode);
     }
     result.out = Qx::Testing::SplitCrLfLines(Qx::Testing::ReadWholeFile(stem + L".out").value_or(""));
@@ -136,7 +131,7 @@ inline std::string MessageText(DWORD code, HMODULE source)
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) {
         message.pop_back();
     }
-    return Narrow(message);
+    return ToUtf8(message);
 }
 
 inline UniqueServiceHandle OpenManager()
@@ -255,7 +250,7 @@ protected:
     void TearDown() override { RemoveServiceAndKeys(service); }
 
     [[nodiscard]] std::wstring ParametersKey() const { return kServicesKey + service + L"\\Parameters"; }
-    [[nodiscard]] std::string Service() const { return Narrow(service); }
+    [[nodiscard]] std::string Service() const { return ToUtf8(service); }
 
     CtlResult Install(std::vector<std::wstring> options)
     {
@@ -269,7 +264,7 @@ protected:
         std::vector<std::wstring> arguments{command, service};
         arguments.insert(arguments.end(), options.begin(), options.end());
         EXPECT_TRUE(EndedWith(RunCtl(arguments), exitCode,
-                              "QxServiceCtl " + Narrow(command) + ": service \"" + Service() + "\" does not exist"));
+                              "QxServiceCtl " + ToUtf8(command) + ": service \"" + Service() + "\" does not exist"));
     }
 
     std::wstring service;

@@ -28,7 +28,7 @@ DWORD ReadDword(const std::wstring& keyPath, const wchar_t* name)
     DWORD size = sizeof(value);
     EXPECT_EQ(ERROR_SUCCESS,
               RegGetValueW(HKEY_LOCAL_MACHINE, keyPath.c_str(), name, RRF_RT_REG_DWORD, nullptr, &value, &size))
-        << Narrow(name);
+        << ToUtf8(name);
     return value;
 }
 
@@ -110,10 +110,10 @@ TEST_F(InstallTest, CreatesTheServiceItsParametersAndItsEventSource)
     ASSERT_EQ(0u, result.exitCode) << (result.err.empty() ? "" : result.err[0]);
     const std::wstring binaryPath = L"\"" + BinFolder() + L"QxServiceHost.exe\" -name=" + service;
     EXPECT_EQ((std::vector<std::string>{
-                  "installed service " + Service() + ": " + Narrow(binaryPath),
-                  "parameters: HKLM\\" + Narrow(ParametersKey()) +
+                  "installed service " + Service() + ": " + ToUtf8(binaryPath),
+                  "parameters: HKLM\\" + ToUtf8(ParametersKey()) +
                       " (ServiceModules \"QxSampleHeartbeat.dll;QxTestModuleA.dll\")",
-                  "event source: HKLM\\" + Narrow(kEventSourcesKey + service),
+                  "event source: HKLM\\" + ToUtf8(kEventSourcesKey + service),
               }),
               result.out);
 
@@ -208,7 +208,7 @@ TEST_F(InstallTest, InstallAndConfigSetTheServiceManagersSettings)
 // An identifier the message library has no message for would put "%%7" into every event.
 TEST_F(InstallTest, RefusesADisplayNameIdentifierWithoutAMessage)
 {
-    const std::string noMessage = "--display-name-id 7: " + Narrow(BinFolder()) +
+    const std::string noMessage = "--display-name-id 7: " + ToUtf8(BinFolder()) +
                                   "QxMessages.dll holds no message 7, so events would name the service \"%%7\"";
     ExpectRefused({L"install", service, L"--modules", L"QxSampleHeartbeat.dll", L"--display-name-id", L"7"}, noMessage);
     EXPECT_FALSE(ServiceExists(service));
@@ -308,8 +308,8 @@ TEST_F(InstallTest, LeavesAServiceOfAnotherProgramAloneWithoutForce)
             SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, notepad.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
         ASSERT_TRUE(created) << GetLastError();
     }
-    const std::string found = "service \"" + Service() + "\" runs \"" + Narrow(notepad) + "\", not \"" +
-                              Narrow(BinFolder()) + "QxServiceHost.exe\" -name=" + Service();
+    const std::string found = "service \"" + Service() + "\" runs \"" + ToUtf8(notepad) + "\", not \"" +
+                              ToUtf8(BinFolder()) + "QxServiceHost.exe\" -name=" + Service();
     const CtlResult uninstall = RunCtl({L"uninstall", service});
     EXPECT_EQ(1u, uninstall.exitCode);
     EXPECT_EQ(std::vector<std::string>{"QxServiceCtl uninstall: " + found +
@@ -358,20 +358,20 @@ TEST_F(InstallTest, UninstallStopsARunningServiceAndRemovesEverything)
     EXPECT_FALSE(KeyExists(kEventSourcesKey + service));
     ASSERT_EQ(5u, result.out.size());
     EXPECT_EQ("removed service " + Service() + " and its Parameters", result.out[0]);
-    const std::string stays = "stays: " + Narrow(BinFolder()) + "Logs\\" + Service() + "(";
+    const std::string stays = "stays: " + ToUtf8(BinFolder()) + "Logs\\" + Service() + "(";
     EXPECT_TRUE(result.out[1].starts_with(stays) && result.out[1].ends_with(").log")) << result.out[1];
     const std::wstring log = ToWide(result.out[1].substr(7));
     const std::wstring status = BinFolder() + L"QxWatchdogAgent." + service + L".status";
-    EXPECT_EQ("stays: " + Narrow(status), result.out[2]);
-    EXPECT_EQ("stays: HKLM\\" + Narrow(loggerKey), result.out[3]);
+    EXPECT_EQ("stays: " + ToUtf8(status), result.out[2]);
+    EXPECT_EQ("stays: HKLM\\" + ToUtf8(loggerKey), result.out[3]);
     EXPECT_EQ("uninstall --purge removes what stays", result.out[4]);
 
     ASSERT_EQ(0u, Install({L"--modules", L"QxSampleHeartbeat.dll"}).exitCode);
     const CtlResult purged = RunCtl({L"uninstall", service, L"--purge"});
     EXPECT_EQ(0u, purged.exitCode) << (purged.err.empty() ? "" : purged.err[0]);
     EXPECT_EQ(
-        (std::vector<std::string>{"removed service " + Service() + " and its Parameters", "removed " + Narrow(log),
-                                  "removed " + Narrow(status), "removed HKLM\\" + Narrow(loggerKey)}),
+        (std::vector<std::string>{"removed service " + Service() + " and its Parameters", "removed " + ToUtf8(log),
+                                  "removed " + ToUtf8(status), "removed HKLM\\" + ToUtf8(loggerKey)}),
         purged.out);
     EXPECT_FALSE(Qx::Testing::FileExists(log));
     EXPECT_FALSE(Qx::Testing::FileExists(status));
@@ -403,11 +403,11 @@ TEST_F(InstallTest, TheProductRootAndItsSharedEventSource)
     const CtlResult written = RunCtlIn(folder, {L"product", L"--registry-root", root, L"--event-source", source});
     ASSERT_EQ(0u, written.exitCode) << (written.err.empty() ? "" : written.err[0]);
     const std::wstring sourceKey = kEventSourcesKey + source;
-    EXPECT_EQ((std::vector<std::string>{"product information: " + Narrow(folder) + "ProductInfo2.ini",
-                                        "  RegistryRoot=" + Narrow(root), "  MessageFile=QxMessages.dll",
-                                        "  EventLogName=Application", "product root: HKLM\\" + Narrow(root),
-                                        "  ProductInstallPath: " + Narrow(folder),
-                                        "  EventSource: " + Narrow(source) + " (HKLM\\" + Narrow(sourceKey) + ")"}),
+    EXPECT_EQ((std::vector<std::string>{"product information: " + ToUtf8(folder) + "ProductInfo2.ini",
+                                        "  RegistryRoot=" + ToUtf8(root), "  MessageFile=QxMessages.dll",
+                                        "  EventLogName=Application", "product root: HKLM\\" + ToUtf8(root),
+                                        "  ProductInstallPath: " + ToUtf8(folder),
+                                        "  EventSource: " + ToUtf8(source) + " (HKLM\\" + ToUtf8(sourceKey) + ")"}),
               written.out);
     DWORD type = 0;
     EXPECT_EQ(folder + L"QxMessages.dll", ReadString(sourceKey, L"ParameterMessageFile", type));
@@ -417,7 +417,7 @@ TEST_F(InstallTest, TheProductRootAndItsSharedEventSource)
         folder, {L"install", service, L"--modules", L"QxSampleHeartbeat.dll", L"--display-name", L"Qx Shared"});
     ASSERT_EQ(0u, sameName.exitCode);
     EXPECT_EQ(
-        std::vector<std::string>{"QxServiceCtl install: service \"" + Narrow(second) +
+        std::vector<std::string>{"QxServiceCtl install: service \"" + ToUtf8(second) +
                                  "\" cannot be created (error 1078: " + MessageText(1078, nullptr) +
                                  "): another service has the display name \"Qx Shared\"; give --display-name"},
         RunCtlIn(folder, {L"install", second, L"--modules", L"QxSampleHeartbeat.dll", L"--display-name", L"Qx Shared"})
@@ -427,12 +427,12 @@ TEST_F(InstallTest, TheProductRootAndItsSharedEventSource)
         const CtlResult installed = RunCtlIn(folder, {L"install", name, L"--modules", L"QxSampleHeartbeat.dll",
                                                       L"--display-name-id", L"3", L"--display-name", name});
         ASSERT_EQ(0u, installed.exitCode) << (installed.err.empty() ? "" : installed.err[0]);
-        EXPECT_EQ("event source: HKLM\\" + Narrow(sourceKey), installed.out.at(2));
+        EXPECT_EQ("event source: HKLM\\" + ToUtf8(sourceKey), installed.out.at(2));
         EXPECT_FALSE(KeyExists(kEventSourcesKey + name));
     }
     const CtlResult first = RunCtlIn(folder, {L"uninstall", service});
     EXPECT_EQ(0u, first.exitCode);
-    EXPECT_EQ("event source " + Narrow(source) + " stays: " + Narrow(second) + " report under it too", first.out.at(1));
+    EXPECT_EQ("event source " + ToUtf8(source) + " stays: " + ToUtf8(second) + " report under it too", first.out.at(1));
     EXPECT_TRUE(KeyExists(sourceKey));
     EXPECT_EQ(0u, RunCtlIn(folder, {L"uninstall", second}).exitCode);
     EXPECT_FALSE(KeyExists(sourceKey));

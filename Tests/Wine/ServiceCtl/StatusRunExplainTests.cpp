@@ -74,8 +74,8 @@ TEST_F(ToolTest, StatusOfARunningService)
     const std::string pid = result.out[2].substr(12);
     EXPECT_EQ("accepted controls: STOP, SHUTDOWN", result.out[3]);
     EXPECT_TRUE(Matches(result.out[4], "exit code: 0x00000000, success: .+")) << result.out[4];
-    EXPECT_EQ("module log: " + Narrow(BinFolder()) + "Logs\\" + Service() + "(" + pid + ").log", result.out[5]);
-    EXPECT_EQ("newest crash dump: " + Narrow(oldDump) + " (written before the last run started)", result.out.back());
+    EXPECT_EQ("module log: " + ToUtf8(BinFolder()) + "Logs\\" + Service() + "(" + pid + ").log", result.out[5]);
+    EXPECT_EQ("newest crash dump: " + ToUtf8(oldDump) + " (written before the last run started)", result.out.back());
     for (std::size_t i = 6; i + 1 < result.out.size(); ++i) {
         EXPECT_TRUE(result.out[i].starts_with("  ")) << result.out[i];
     }
@@ -84,7 +84,7 @@ TEST_F(ToolTest, StatusOfARunningService)
     EXPECT_EQ(0u, json.exitCode);
     ASSERT_EQ(1u, json.out.size());
     std::string log;
-    for (const char c : Narrow(BinFolder()) + "Logs\\" + Service() + "(" + pid + ").log") {
+    for (const char c : ToUtf8(BinFolder()) + "Logs\\" + Service() + "(" + pid + ").log") {
         log += c == '\\' ? std::string("\\\\") : std::string(1, c);
     }
     log = Escaped(log);
@@ -186,7 +186,7 @@ TEST_F(ToolTest, RunLoadsTheSampleModuleByItsPath)
     EXPECT_EQ(0u, result.exitCode);
     EXPECT_TRUE(result.err.empty());
     ASSERT_EQ(4u, result.out.size());
-    const std::string name = Escaped(Narrow(path));
+    const std::string name = Escaped(ToUtf8(path));
     EXPECT_TRUE(
         Matches(result.out[0], "SmInitialize " + name + R"(: 0x00000000 in [0-9]+\.[0-9] ms, flags 0x[0-9A-F]{8})"))
         << result.out[0];
@@ -267,7 +267,7 @@ TEST_F(ToolTest, RunReportsACrashInAModuleAndWritesItsDump)
         std::string code;
     } kCrashes[] = {
         {1,
-         "crash 0xC0000005 \\(access violation[^)]*\\) in " + Escaped(Narrow(BinFolder())) +
+         "crash 0xC0000005 \\(access violation[^)]*\\) in " + Escaped(ToUtf8(BinFolder())) +
              "QxTestModuleA\\.dll\\+0x[0-9A-F]+",
          "C0000005"},
         {2, "the process ends through std::terminate or abort\\(\\)", "00000000"},
@@ -282,7 +282,7 @@ TEST_F(ToolTest, RunReportsACrashInAModuleAndWritesItsDump)
                              [](const std::string& line) { return line.starts_with("QxServiceCtl run: "); });
         ASSERT_EQ(2u, report.size()) << crash.crash;
         EXPECT_TRUE(Matches(report[0], "QxServiceCtl run: " + crash.report)) << report[0];
-        const std::string dumpLine = "QxServiceCtl run: crash dump: " + Narrow(temp) + Service() + "_" + crash.code;
+        const std::string dumpLine = "QxServiceCtl run: crash dump: " + ToUtf8(temp) + Service() + "_" + crash.code;
         ASSERT_TRUE(report[1].starts_with(dumpLine)) << report[1];
         const std::wstring dump = ToWide(report[1].substr(30));
         EXPECT_TRUE(Qx::Testing::FileExists(dump));
@@ -408,5 +408,5 @@ TEST_F(ToolTest, VersionIsTheHostsFileVersion)
                                reinterpret_cast<void**>(&version), &length));
     const CtlResult result = RunCtl({L"--version"});
     EXPECT_EQ(0u, result.exitCode);
-    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl " + Narrow(version)}, result.out);
+    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl " + ToUtf8(version)}, result.out);
 }

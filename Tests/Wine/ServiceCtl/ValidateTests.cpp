@@ -38,7 +38,7 @@ protected:
 
     [[nodiscard]] static std::string NoProductRoot()
     {
-        return "ProductInfo2.ini: not found beside the host in " + Narrow(BinFolder()) +
+        return "ProductInfo2.ini: not found beside the host in " + ToUtf8(BinFolder()) +
                ": no product root, so no event source and no product message library";
     }
 
@@ -74,9 +74,9 @@ TEST_F(ValidateTest, AHealthyServiceWouldStart)
                   "ok: SDEnabled: not set: off",
                   "ok: LogCompressor: off",
                   "warning: " + NoProductRoot(),
-                  "ok: module QxSampleHeartbeat.dll: " + Narrow(BinFolder()) +
+                  "ok: module QxSampleHeartbeat.dll: " + ToUtf8(BinFolder()) +
                       "QxSampleHeartbeat.dll exports SmInitialize and SmShutdown",
-                  "ok: ImagePath: " + Narrow(ImagePath()),
+                  "ok: ImagePath: " + ToUtf8(ImagePath()),
                   "the host would start service " + Service(),
               }),
               result.out);
@@ -85,7 +85,7 @@ TEST_F(ValidateTest, AHealthyServiceWouldStart)
 TEST_F(ValidateTest, RefusesAMissingParametersKey)
 {
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, ParametersKey().c_str());
-    ExpectRefused({"error: HKLM\\" + Narrow(ParametersKey()) + ": missing (error 2): the host stops with 0x80070002"});
+    ExpectRefused({"error: HKLM\\" + ToUtf8(ParametersKey()) + ": missing (error 2): the host stops with 0x80070002"});
 }
 
 // The names install refuses, by the same rules, before any registry value is read.
@@ -102,7 +102,7 @@ TEST_F(ValidateTest, RefusesServiceNamesTheHostWouldMisread)
         const CtlResult result = RunCtl({L"validate", name});
         EXPECT_EQ(1u, result.exitCode);
         EXPECT_EQ(std::vector<std::string>{"error: service name: " + message}, result.out);
-        EXPECT_EQ(std::vector<std::string>{"QxServiceCtl validate: the host would not start service \"" + Narrow(name) +
+        EXPECT_EQ(std::vector<std::string>{"QxServiceCtl validate: the host would not start service \"" + ToUtf8(name) +
                                            "\""},
                   result.err);
     }
@@ -178,7 +178,7 @@ TEST_F(ValidateTest, RefusesAModuleThatIsNotFound)
 {
     SetString(ParametersKey(), L"ServiceModules", L"QxSampleHeartbeat.dll;QxCtlNoSuchModule.dll");
     ExpectRefused({"warning: " + NoProductRoot(), "error: module QxCtlNoSuchModule.dll: not found in " +
-                                                      Narrow(BinFolder()) +
+                                                      ToUtf8(BinFolder()) +
                                                       " or System32 (error 126): the host stops with 0x8007007E"});
 }
 
@@ -187,7 +187,7 @@ TEST_F(ValidateTest, RefusesAModuleWithoutBothExports)
     const std::vector<std::pair<std::string, std::string>> incomplete = {
         {"QxTestModuleNoShutdown.dll", "SmShutdown"}, {"QxTestModuleNoInitialize.dll", "SmInitialize"}};
     const auto noExport = [](const std::string& module, const std::string& missing) {
-        return "error: module " + module + ": " + Narrow(BinFolder()) + module + " does not export " + missing +
+        return "error: module " + module + ": " + ToUtf8(BinFolder()) + module + " does not export " + missing +
                ": the host stops with 0x8007007F";
     };
     for (const auto& [module, missing] : incomplete) {
@@ -205,7 +205,7 @@ TEST_F(ValidateTest, RefusesSpacesAroundTheSeparators)
         " begins or ends with a space: the host does not trim the names between \";\" and \",\"";
     SetString(ParametersKey(), L"ServiceModules", L"QxSampleHeartbeat.dll; QxTestModuleA.dll");
     ExpectRefused({"error: ServiceModules: module \" QxTestModuleA.dll\"" + untrimmed, "warning: " + NoProductRoot(),
-                   "error: module  QxTestModuleA.dll: not found in " + Narrow(BinFolder()) +
+                   "error: module  QxTestModuleA.dll: not found in " + ToUtf8(BinFolder()) +
                        " or System32 (error 126): the host stops with 0x8007007E"});
     SetString(ParametersKey(), L"ServiceModules", L"QxSampleHeartbeat.dll ,QxTestModuleA.dll");
     ExpectRefused(
@@ -218,7 +218,7 @@ TEST_F(ValidateTest, RefusesAModuleThatIsNoLibrary)
     Qx::Testing::WriteFileBytes(path, "not a library");
     SetString(ParametersKey(), L"ServiceModules", path);
     ExpectRefused({"warning: " + NoProductRoot(),
-                   "error: module " + Narrow(path) +
+                   "error: module " + ToUtf8(path) +
                        ": not a 64-bit Windows library (error 193): the host stops with 0x800700C1"});
     DeleteFileW(path.c_str());
 }
@@ -263,7 +263,7 @@ protected:
         folder = copy->Folder();
         productRoot = L"SOFTWARE\\Qx\\CtlTest\\" + service;
         Qx::Testing::WriteFileBytes(folder + L"ProductInfo2.ini",
-                                    "[ProductInfo]\r\nRegistryRoot=" + Narrow(productRoot) + "\r\n");
+                                    "[ProductInfo]\r\nRegistryRoot=" + ToUtf8(productRoot) + "\r\n");
         SetString(productRoot, L"ProductInstallPath", folder);
         SetString(ParametersKey(), L"ServiceModules", BinFolder() + L"QxSampleHeartbeat.dll");
         SetDword(ParametersKey(), L"LogCompressor", 1);
@@ -299,17 +299,17 @@ TEST_F(ProductRootTest, AProductRootWithTheLogCompressorWouldStart)
 {
     const CtlResult result = Validate();
     EXPECT_EQ(0u, result.exitCode);
-    const std::string heartbeat = Narrow(BinFolder()) + "QxSampleHeartbeat.dll";
+    const std::string heartbeat = ToUtf8(BinFolder()) + "QxSampleHeartbeat.dll";
     EXPECT_EQ((std::vector<std::string>{
                   "ok: ServiceModules: \"" + heartbeat + "\"",
                   "ok: ServiceName: display name identifier 3: \"Qx Demo Service\"",
                   "ok: SDEnabled: not set: off",
                   "ok: LogCompressor: on",
-                  "ok: ProductInstallPath: \"" + Narrow(folder) + "\"",
-                  "ok: MessageFile: " + Narrow(folder) + "QxMessages.dll",
-                  "ok: log compressor: " + Narrow(folder) + "QxLogCompr.dll",
+                  "ok: ProductInstallPath: \"" + ToUtf8(folder) + "\"",
+                  "ok: MessageFile: " + ToUtf8(folder) + "QxMessages.dll",
+                  "ok: log compressor: " + ToUtf8(folder) + "QxLogCompr.dll",
                   "ok: module " + heartbeat + ": " + heartbeat + " exports SmInitialize and SmShutdown",
-                  "ok: ImagePath: " + Narrow(ImagePath(folder)),
+                  "ok: ImagePath: " + ToUtf8(ImagePath(folder)),
                   "the host would start service " + Service(),
               }),
               result.out);
@@ -319,7 +319,7 @@ TEST_F(ProductRootTest, RefusesTheLogCompressorWithoutAProductInstallPath)
 {
     RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, productRoot.c_str(), L"ProductInstallPath");
     ExpectFinding(1, 7, 4,
-                  "error: HKLM\\" + Narrow(productRoot) +
+                  "error: HKLM\\" + ToUtf8(productRoot) +
                       "\\ProductInstallPath: missing, empty or not a NUL-terminated string: 0x80070057");
 }
 
@@ -327,7 +327,7 @@ TEST_F(ProductRootTest, RefusesALogCompressorThatIsNotThere)
 {
     DeleteFileW((folder + L"QxLogCompr.dll").c_str());
     ExpectFinding(1, 9, 6,
-                  "error: log compressor " + Narrow(folder) + "QxLogCompr.dll: not found in " + Narrow(folder) +
+                  "error: log compressor " + ToUtf8(folder) + "QxLogCompr.dll: not found in " + ToUtf8(folder) +
                       " or System32 (error 126): the host stops with 0x8007007E");
 }
 
@@ -335,7 +335,7 @@ TEST_F(ProductRootTest, AMissingMessageLibraryIsOnlyAWarning)
 {
     DeleteFileW((folder + L"QxMessages.dll").c_str());
     ExpectFinding(0, 10, 5,
-                  "warning: MessageFile: " + Narrow(folder) +
+                  "warning: MessageFile: " + ToUtf8(folder) +
                       "QxMessages.dll not found: events and error texts come without the product's messages");
 }
 
@@ -346,10 +346,10 @@ TEST_F(ValidateTest, RefusesAnotherProgramAndAMissingDependency)
     Reconfigure(L"C:\\windows\\notepad.exe", L"QxCtlNoSuchService\0\0");
     SetDword(ParametersKey(), L"ServiceName", 7);
     ExpectRefused({
-        "warning: ServiceName: display name identifier 7 names no message of " + Narrow(BinFolder()) +
+        "warning: ServiceName: display name identifier 7 names no message of " + ToUtf8(BinFolder()) +
             "QxMessages.dll: events name the service \"%%7\"",
         "warning: " + NoProductRoot(),
-        "error: ImagePath: \"C:\\windows\\notepad.exe\" does not run \"" + Narrow(BinFolder()) +
+        "error: ImagePath: \"C:\\windows\\notepad.exe\" does not run \"" + ToUtf8(BinFolder()) +
             "QxServiceHost.exe\" -name=" + Service(),
         "error: dependency QxCtlNoSuchService: no such service: the service manager refuses the start (error 1075)",
     });

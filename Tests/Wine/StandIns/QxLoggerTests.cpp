@@ -75,11 +75,6 @@ void ExpectRecords(const std::vector<std::string>& lines, const std::vector<Reco
     }
 }
 
-std::string Narrow(const std::wstring& asciiText)
-{
-    return std::string(asciiText.begin(), asciiText.end());
-}
-
 // Hours after 2020-01-01 00:00 UTC, as a last-write time far older than any file written now.
 FILETIME HoursAfter2020(int hours)
 {
@@ -517,7 +512,7 @@ TEST_F(QxLoggerTest, FullFileRotatesToTheSmallestFreeNumber)
     for (int i = 0; i < 12; ++i) {
         const std::wstring text = L"rotation record " + std::to_wstring(i);
         logger.Write(nullptr, 0, text.c_str(), 1, L"INFO");
-        expected.push_back(RecordTail("INFO", Narrow(text)));
+        expected.push_back(RecordTail("INFO", ToUtf8(text)));
         if (i == 5) {
             // Larger than the limit on its own: it gets a file to itself.
             const std::string big(kMaxFileSize, 'x');
@@ -601,7 +596,7 @@ TEST_F(QxLoggerTest, ConcurrentWritersProduceWholeLines)
         EXPECT_EQ(record, next[writer]) << "records of one thread keep their order";
         next[writer] = record + 1;
         ExpectRecord(lines[l], "DBG",
-                     "writer " + std::to_string(writer) + " record " + std::to_string(record) + " " + Narrow(padding),
+                     "writer " + std::to_string(writer) + " record " + std::to_string(record) + " " + ToUtf8(padding),
                      threadIds[writer]);
     }
     EXPECT_EQ(next, std::vector<int>(kWriters, kRecords));
@@ -713,7 +708,7 @@ TEST_F(QxLoggerTest, AServiceNamedLikeTheExecutableDeletesNoEarlyLog)
     const std::wstring name = early.substr(early.find_last_of(L'\\') + 1);
     EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
     for (const std::wstring& fileName : otherRuns) {
-        EXPECT_TRUE(FileExists(LogsDirectory() + fileName)) << Narrow(fileName);
+        EXPECT_TRUE(FileExists(LogsDirectory() + fileName)) << ToUtf8(fileName);
     }
 }
 
@@ -747,19 +742,19 @@ TEST_F(QxLoggerTest, InitKeepsTheNewestLogFilesOfTheService)
     EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
     EXPECT_TRUE(FileExists(LogsDirectory() + name));
     for (int i = 0; i < 12; ++i) {
-        EXPECT_EQ(FileExists(LogsDirectory() + runs[i]), i >= 3) << Narrow(runs[i]);
+        EXPECT_EQ(FileExists(LogsDirectory() + runs[i]), i >= 3) << ToUtf8(runs[i]);
     }
     EXPECT_FALSE(FileExists(LogsDirectory() + rotated));
     EXPECT_FALSE(FileExists(LogsDirectory() + otherCase));
     for (const std::wstring& fileName : foreign) {
-        EXPECT_TRUE(FileExists(LogsDirectory() + fileName)) << Narrow(fileName);
+        EXPECT_TRUE(FileExists(LogsDirectory() + fileName)) << ToUtf8(fileName);
     }
 
     // The global value sets the number, and every Init prunes.
     keepGlobal.SetDword(3);
     EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
     for (int i = 0; i < 12; ++i) {
-        EXPECT_EQ(FileExists(LogsDirectory() + runs[i]), i >= 10) << Narrow(runs[i]);
+        EXPECT_EQ(FileExists(LogsDirectory() + runs[i]), i >= 10) << ToUtf8(runs[i]);
     }
 
     // The service's own value wins; values of another type count as none.
@@ -779,10 +774,10 @@ TEST_F(QxLoggerTest, InitKeepsTheNewestLogFilesOfTheService)
     }
     EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
     for (const std::wstring& fileName : runs) {
-        EXPECT_TRUE(FileExists(LogsDirectory() + fileName)) << Narrow(fileName);
+        EXPECT_TRUE(FileExists(LogsDirectory() + fileName)) << ToUtf8(fileName);
     }
     for (const std::wstring& fileName : foreign) {
-        EXPECT_TRUE(FileExists(LogsDirectory() + fileName)) << Narrow(fileName);
+        EXPECT_TRUE(FileExists(LogsDirectory() + fileName)) << ToUtf8(fileName);
     }
 }
 
