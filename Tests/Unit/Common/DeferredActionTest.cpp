@@ -1,16 +1,11 @@
 #include "Common/DeferredAction.h"
 
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 
-#include <gtest/gtest.h>
-
-#include "FakePlatform.h"
-#include "RecordingLogger.h"
-#include "ResKit/Logger/HRXEx.h"
+#include "LoggedPlatformTest.h"
 
 using namespace Qx::Testing;
 
@@ -39,26 +34,10 @@ private:
     bool m_open = false;
 };
 
-template <class Condition>
-bool Eventually(Condition condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-class DeferredActionTest : public ::testing::Test {
+class DeferredActionTest : public LoggedPlatformTest {
 protected:
     DeferredActionTest() { platform.threads.timeScale = 0.001; }
 
-    FakePlatform platform;
-    RecordingLogger logger;
-    ScopedLogger scopedLogger{logger};
     std::atomic<int> runs{0};
 };
 
@@ -177,12 +156,7 @@ TEST(DeferredActionConstructionTest, MissingStartUpEventRaises)
 {
     FakePlatform platform;
     platform.threads.createEventFailure = 1450;
-    try {
-        Worker worker;
-        FAIL() << "construction must raise";
-    } catch (const HRXEx& error) {
-        EXPECT_EQ(error.Result(), Qx::HResultFromWin32(1450));
-    }
+    EXPECT_EQ(RaisedBy([] { Worker worker; }), Qx::HResultFromWin32(1450)) << "construction must raise";
 }
 
 } // namespace

@@ -1,9 +1,6 @@
 #include "Common/DumpGenImpl.h"
 
-#include <gtest/gtest.h>
-
-#include "FakePlatform.h"
-#include "RecordingLogger.h"
+#include "LoggedPlatformTest.h"
 
 using namespace Qx;
 using namespace Qx::Platform;
@@ -92,7 +89,7 @@ TEST(DumpGeneratorTemplateTest, FileNamesCarryCodeAndLocalTimeAndFitTheirBuffer)
     EXPECT_EQ(name(L"LongName", 0, {2027, 1, 31, 23, 59, 58}, 0, 35), L"<none>") << "not one character of the name";
 }
 
-class DumpGenImplTest : public ::testing::Test {
+class DumpGenImplTest : public LoggedPlatformTest {
 protected:
     // With an empty registry root the product's values live directly below HKEY_LOCAL_MACHINE.
     DumpGenImplTest() { platform.registry.CreateKey(L""); }
@@ -101,10 +98,6 @@ protected:
     {
         platform.registry.SetString(L"", L"UserDump", text, type);
     }
-
-    FakePlatform platform;
-    RecordingLogger logger;
-    ScopedLogger scopedLogger{logger};
 };
 
 TEST_F(DumpGenImplTest, WithoutAGeneratorTheDumpIsWrittenInProcess)

@@ -16,8 +16,7 @@
 #include "Common/ServiceState/ServiceInternalState.h"
 #include "Common/WatchdogAgent.h"
 #include "FakeModules.h"
-#include "RecordingLogger.h"
-#include "ResKit/Logger/HRXEx.h"
+#include "LoggedPlatformTest.h"
 
 using namespace Qx;
 using namespace Qx::Platform;
@@ -32,7 +31,7 @@ constexpr std::uint32_t kTimeoutMs = 10000;
 
 using Calls = std::vector<std::string>;
 
-class ServiceLifecycleTest : public ::testing::Test {
+class ServiceLifecycleTest : public LoggedPlatformTest {
 protected:
     ServiceLifecycleTest()
     {
@@ -104,9 +103,6 @@ protected:
         return states;
     }
 
-    FakePlatform platform;
-    RecordingLogger logger;
-    ScopedLogger scopedLogger{logger};
     FakeModule* compressor = nullptr;
 };
 
@@ -140,9 +136,7 @@ TEST_F(ServiceLifecycleTest, StartsInOrderOnAnInitialisationThreadAndStopsInReve
     EXPECT_LT(IndexOf(L"Shutting down ServiceModule A.dll"), IndexOf(L"Event: [] Type=Information Category=0x01 "
                                                                      L"Id=0x40010102"));
     EXPECT_EQ(logger.records.back().text, L"LogEvent: Service stopped");
-    EXPECT_NE(std::find(platform.threads.waits.begin(), platform.threads.waits.end(), 10000u),
-              platform.threads.waits.end())
-        << "Start waits for the service thread";
+    EXPECT_GT(platform.threads.WaitsBegun(10000), 0u) << "Start waits for the service thread";
 }
 
 TEST_F(ServiceLifecycleTest, FailingModuleTakesTheFailurePath)
@@ -176,10 +170,7 @@ TEST_F(ServiceLifecycleTest, LongInitialisationReReportsStartPending)
     Configure(L"A.dll");
     platform.threads.timeScale = 0.002;
     Exports().during[0] = [this] {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline && platform.serviceControl.Reports().size() < 3) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        (void)Eventually([this] { return platform.serviceControl.Reports().size() >= 3; });
     };
     auto service = StartService();
     WaitUntilRunning();
@@ -278,9 +269,7 @@ TEST_F(ServiceLifecycleTest, StartRemovesStopAcceptAndSurvivesAMissingThreadHand
     ASSERT_NE(refused, nullptr);
     EXPECT_EQ(refused->severity, L"ERROR");
     EXPECT_EQ(Stop(service), 0u);
-    EXPECT_EQ(std::find(platform.threads.waits.begin(), platform.threads.waits.end(), 10000u),
-              platform.threads.waits.end())
-        << "no handle, no wait";
+    EXPECT_EQ(platform.threads.WaitsBegun(10000), 0u) << "no handle, no wait";
 }
 
 TEST_F(ServiceLifecycleTest, InitialisationThreadThatCannotStartFailsTheStart)
@@ -354,12 +343,7 @@ class LogCompressorTest : public ServiceLifecycleTest {
 protected:
     HRESULT Load()
     {
-        try {
-            loader.Load();
-            return kSOk;
-        } catch (const HRXEx& error) {
-            return error.Result();
-        }
+        return RaisedBy([this] { loader.Load(); });
     }
 
     [[nodiscard]] bool CompressorLoaded() const

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "FakePlatform.h"
-#include "ResKit/Logger/HRXEx.h"
+#include "LoggedPlatformTest.h"
 
 using namespace Qx;
 using namespace Qx::Testing;
@@ -35,13 +34,10 @@ protected:
     // The HRESULT Load raises, or S_OK.
     HRESULT Load()
     {
-        try {
+        return RaisedBy([this] {
             config = CServiceConfigurationImpl();
             config.Load(kService);
-            return kSOk;
-        } catch (const HRXEx& error) {
-            return error.Result();
-        }
+        });
     }
 
     FakePlatform platform;
@@ -108,12 +104,7 @@ TEST_F(ServiceConfigurationTest, RequiredValuesAndTheKeyRaiseTheirErrors)
     registry().SetDword(ParametersKeyPath(L"Other"), L"ServiceName", 5);
     registry().SetDword(key, L"SDEnabled", 1);
     config = CServiceConfigurationImpl();
-    try {
-        config.Load(L"Other");
-        FAIL();
-    } catch (const HRXEx& error) {
-        EXPECT_EQ(error.Result(), kEFileNotFound) << "ServiceModules missing";
-    }
+    EXPECT_EQ(RaisedBy([this] { config.Load(L"Other"); }), kEFileNotFound) << "ServiceModules missing";
     EXPECT_EQ(config.ServiceName(), 0u) << "a failure at ServiceModules leaves the later values unread";
     EXPECT_FALSE(config.SDEnabled());
 
@@ -122,16 +113,7 @@ TEST_F(ServiceConfigurationTest, RequiredValuesAndTheKeyRaiseTheirErrors)
 
     registry().FailOpen(key, 5);
     EXPECT_EQ(Load(), MakeHResult(0x80070005u));
-    EXPECT_EQ(
-        [&] {
-            try {
-                CServiceConfigurationImpl().Load(L"Missing");
-                return kSOk;
-            } catch (const HRXEx& error) {
-                return error.Result();
-            }
-        }(),
-        kEFileNotFound);
+    EXPECT_EQ(RaisedBy([] { CServiceConfigurationImpl().Load(L"Missing"); }), kEFileNotFound);
 }
 
 TEST_F(ServiceConfigurationTest, OptionalFlagsAcceptOnlyDwordsOfFourBytes)

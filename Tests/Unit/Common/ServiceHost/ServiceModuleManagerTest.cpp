@@ -5,8 +5,7 @@
 #include <stdexcept>
 
 #include "FakeModules.h"
-#include "RecordingLogger.h"
-#include "ResKit/Logger/HRXEx.h"
+#include "LoggedPlatformTest.h"
 
 using namespace Qx;
 using namespace Qx::Testing;
@@ -16,7 +15,7 @@ namespace {
 using Names = std::vector<std::wstring>;
 using Calls = std::vector<std::string>;
 
-class ServiceModuleManagerTest : public ::testing::Test {
+class ServiceModuleManagerTest : public LoggedPlatformTest {
 protected:
     ServiceModuleManagerTest()
     {
@@ -26,19 +25,6 @@ protected:
         AddFakeServiceModule(platform.libraries, L"c.dll", 2);
     }
 
-    static HRESULT Raised(const std::function<void()>& action)
-    {
-        try {
-            action();
-            return kSOk;
-        } catch (const HRXEx& error) {
-            return error.Result();
-        }
-    }
-
-    FakePlatform platform;
-    RecordingLogger logger;
-    ScopedLogger scopedLogger{logger};
     ServiceModuleManager manager;
 };
 
@@ -74,7 +60,7 @@ TEST_F(ServiceModuleManagerTest, LoadsAllAndInitialisesInOrderAndShutsDownInReve
 TEST_F(ServiceModuleManagerTest, LoadIsAllOrNothing)
 {
     manager.Load(L"c.dll");
-    EXPECT_EQ(Raised([&] { manager.Load(L"a.dll;missing.dll;b.dll"); }), MakeHResult(0x8007007Eu));
+    EXPECT_EQ(RaisedBy([&] { manager.Load(L"a.dll;missing.dll;b.dll"); }), MakeHResult(0x8007007Eu));
     const LoggedRecord* failure = logger.Find(L"Failed to load ");
     ASSERT_NE(failure, nullptr);
     EXPECT_EQ(failure->text, L"Failed to load missing.dll Error:126");
@@ -91,15 +77,15 @@ TEST_F(ServiceModuleManagerTest, LibraryWithoutBothExportsIsRefused)
 {
     AddFakeServiceModule(platform.libraries, L"noshutdown.dll", 0, true, false);
     AddFakeServiceModule(platform.libraries, L"noinit.dll", 0, false, true);
-    EXPECT_EQ(Raised([&] { manager.Load(L"a.dll;noshutdown.dll"); }), MakeHResult(0x8007007Fu));
-    EXPECT_EQ(Raised([&] { manager.Load(L"noinit.dll"); }), MakeHResult(0x8007007Fu));
+    EXPECT_EQ(RaisedBy([&] { manager.Load(L"a.dll;noshutdown.dll"); }), MakeHResult(0x8007007Fu));
+    EXPECT_EQ(RaisedBy([&] { manager.Load(L"noinit.dll"); }), MakeHResult(0x8007007Fu));
     EXPECT_TRUE(manager.Modules().empty());
     EXPECT_TRUE(platform.libraries.LivePaths().empty());
 }
 
 TEST_F(ServiceModuleManagerTest, NameThatLeadsOutOfTheHostFolderIsRefusedBeforeAnyLoad)
 {
-    EXPECT_EQ(Raised([&] { manager.Load(L"a.dll;..\\b.dll"); }), MakeHResult(0x80070057u));
+    EXPECT_EQ(RaisedBy([&] { manager.Load(L"a.dll;..\\b.dll"); }), MakeHResult(0x80070057u));
     const LoggedRecord* failure = logger.Find(L"Failed to load ..\\b.dll ");
     ASSERT_NE(failure, nullptr);
     EXPECT_EQ(failure->text,
@@ -118,14 +104,11 @@ TEST_F(ServiceModuleManagerTest, FailingModuleUndoesTheStartWithItsError)
     };
     manager.Load(L"a.dll;b.dll;c.dll");
     platform.process.modulePaths[manager.Modules()[1]->module.get()] = L"C:\\Qx\\b.dll";
-    try {
-        manager.InitModules();
-        FAIL() << "the failure must be raised";
-    } catch (const HRXEx& error) {
-        EXPECT_EQ(error.Result(), kEFail);
-        ASSERT_NE(error.ErrorInfo(), nullptr);
-        EXPECT_EQ(error.ErrorInfo()->Description(), L"B broke");
-    }
+    const auto error = CaughtBy([&] { manager.InitModules(); });
+    ASSERT_TRUE(error.has_value()) << "the failure must be raised";
+    EXPECT_EQ(error->Result(), kEFail);
+    ASSERT_NE(error->ErrorInfo(), nullptr);
+    EXPECT_EQ(error->ErrorInfo()->Description(), L"B broke");
     EXPECT_EQ(Exports().Names(), (Calls{"A.SmInitialize", "B.SmInitialize", "A.SmShutdown"}));
     EXPECT_TRUE(logger.Contains(L"ServiceModule b.dll initialization failed -2147467259"));
     const LoggedRecord* named = logger.Find(L"ServiceModule b.dll failed the start");

@@ -1,15 +1,11 @@
 #include "Common/ServiceState/ServiceInternalState.h"
 
 #include <atomic>
-#include <chrono>
 #include <thread>
 #include <tuple>
 
-#include <gtest/gtest.h>
-
 #include "Common/ServiceHost/ServiceConfiguration.h"
-#include "FakePlatform.h"
-#include "RecordingLogger.h"
+#include "LoggedPlatformTest.h"
 
 using namespace Qx;
 using namespace Qx::Testing;
@@ -42,10 +38,11 @@ struct CallbackLog {
     }
 };
 
-class InternalStateTest : public ::testing::Test {
+class InternalStateTest : public LoggedPlatformTest {
 protected:
     InternalStateTest()
     {
+        logger.maxEnabledLevel = 5;
         platform.threads.timeScale = 0.001;
         platform.registry.CreateKey(ParametersKeyPath(kService));
     }
@@ -85,16 +82,10 @@ protected:
     {
         const int queriesBefore = platform.selfDefenceDriver.queries;
         state.Initialize(callbacks.Callback(), kService);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (platform.selfDefenceDriver.queries == queriesBefore && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        (void)Eventually([&] { return platform.selfDefenceDriver.queries != queriesBefore; });
         state.Shutdown();
     }
 
-    FakePlatform platform;
-    RecordingLogger logger{5};
-    ScopedLogger scopedLogger{logger};
     CallbackLog callbacks;
 };
 
@@ -155,15 +146,10 @@ TEST_F(InternalStateTest, DeclinedChangeIsRetriedOnePeriodLater)
     callbacks.declinesLeft = 1;
     InternalState state;
     state.Initialize(callbacks.Callback(), kService);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (callbacks.Calls().size() < 2 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    (void)Eventually([&] { return callbacks.Calls().size() >= 2; });
     state.Shutdown();
     EXPECT_EQ(callbacks.Calls(), (std::vector<bool>{true, true}));
-    EXPECT_NE(std::find(platform.threads.waits.begin(), platform.threads.waits.end(), 5000u),
-              platform.threads.waits.end())
-        << "the retry comes after a 5000 ms period";
+    EXPECT_GT(platform.threads.WaitsBegun(5000), 0u) << "the retry comes after a 5000 ms period";
     EXPECT_FALSE(state.StopBlocked());
     const auto changes = std::count_if(logger.records.begin(), logger.records.end(), [](const LoggedRecord& r) {
         return r.text == L"SERVICE_ACCEPT_STOP changed to: 1";

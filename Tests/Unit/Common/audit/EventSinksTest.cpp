@@ -21,18 +21,6 @@ constexpr HRESULT kModNotFound = MakeHResult(0x8007007Eu);
 constexpr HRESULT kProcNotFound = MakeHResult(0x8007007Fu);
 constexpr HRESULT kInvalidData = MakeHResult(0x8007000Du);
 
-// The failure's HRESULT, or S_OK when nothing was raised.
-template <class Action>
-HRESULT RaisedBy(Action action)
-{
-    try {
-        action();
-    } catch (const HRXEx& error) {
-        return error.Result();
-    }
-    return kSOk;
-}
-
 using EventSinkTest = FakeProductTest;
 
 TEST_F(EventSinkTest, EventLogLibraryIsInitialisedGivenEveryFieldAndShutDown)
@@ -245,13 +233,10 @@ TEST_F(EventSinkTest, FailedLibraryCallsRaiseTheirHresultWithTheThreadsErrorInfo
     const auto initInfo = std::make_shared<FakeErrorInfo>(L"Source not registered");
     platform.process.threadErrorInfo = initInfo;
     EventLibraries().initializeResult = kAccessDenied;
-    try {
-        CEventLogReporter reporter(kRoot, L"Audit", L"");
-        ADD_FAILURE() << "ErInitialize failed";
-    } catch (const HRXEx& error) {
-        EXPECT_EQ(error.Result(), kAccessDenied);
-        EXPECT_EQ(error.ErrorInfo(), initInfo);
-    }
+    const auto initFailure = CaughtBy([] { CEventLogReporter(kRoot, L"Audit", L""); });
+    ASSERT_TRUE(initFailure.has_value()) << "ErInitialize failed";
+    EXPECT_EQ(initFailure->Result(), kAccessDenied);
+    EXPECT_EQ(initFailure->ErrorInfo(), initInfo);
     EventLibraries().registerResult = kEFail;
     EXPECT_EQ(RaisedBy([] { (void)CEventAgentReporter::Create(kRoot, L"Audit"); }), kEFail);
     EXPECT_EQ(EventLibraries().Names(), (Names{"ErInitialize", "EcRegisterEventSource"}))
@@ -265,13 +250,10 @@ TEST_F(EventSinkTest, FailedLibraryCallsRaiseTheirHresultWithTheThreadsErrorInfo
     EventLibraries().writeResult = kAccessDenied;
     const auto reportInfo = std::make_shared<FakeErrorInfo>(L"Event log full");
     platform.process.threadErrorInfo = reportInfo;
-    try {
-        reporter.Report(StartFailedEvent(), false);
-        ADD_FAILURE() << "ErReportEvent3 failed";
-    } catch (const HRXEx& error) {
-        EXPECT_EQ(error.Result(), kEFail);
-        EXPECT_EQ(error.ErrorInfo(), reportInfo);
-    }
+    const auto reportFailure = CaughtBy([&] { reporter.Report(StartFailedEvent(), false); });
+    ASSERT_TRUE(reportFailure.has_value()) << "ErReportEvent3 failed";
+    EXPECT_EQ(reportFailure->Result(), kEFail);
+    EXPECT_EQ(reportFailure->ErrorInfo(), reportInfo);
     EXPECT_EQ(RaisedBy([&] { agent->Report(StartFailedEvent(), false); }), kAccessDenied);
 }
 

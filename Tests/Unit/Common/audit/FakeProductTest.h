@@ -2,10 +2,8 @@
 // logger in place: the starting point of the reporter chain and event sink tests.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include "FakeEventLibraries.h"
-#include "RecordingLogger.h"
+#include "LoggedPlatformTest.h"
 
 namespace Qx::Testing {
 
@@ -14,7 +12,7 @@ inline constexpr const wchar_t* kInstallPath = L"C:\\Velquor\\";
 inline constexpr const wchar_t* kReporterPath = L"C:\\Velquor\\QxEventReporter.dll";
 inline constexpr const wchar_t* kAgentPath = L"C:\\Velquor\\QxEventAgentClient.dll";
 
-class FakeProductTest : public ::testing::Test {
+class FakeProductTest : public LoggedPlatformTest {
 protected:
     FakeProductTest()
     {
@@ -24,9 +22,6 @@ protected:
         agentLibrary = &AddFakeEventAgent(platform.libraries, kAgentPath);
     }
 
-    FakePlatform platform;
-    RecordingLogger logger;
-    ScopedLogger scopedLogger{logger};
     FakeModule* reporterLibrary = nullptr;
     FakeModule* agentLibrary = nullptr;
 };

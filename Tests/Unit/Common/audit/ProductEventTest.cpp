@@ -1,12 +1,10 @@
 // ReportProductEvent through the process-wide registry and disabled-event state, bound to the
 // registry root of the settings file; both, and the product information they take the root from,
 // are built once on each test's doubles.
-#include <gtest/gtest.h>
-
 #include "Common/ProductInfo.h"
 #include "Common/audit/EventReporters.h"
 #include "FakeEventLibraries.h"
-#include "RecordingLogger.h"
+#include "LoggedPlatformTest.h"
 
 using namespace Qx;
 using namespace Qx::Testing;
@@ -19,7 +17,7 @@ constexpr const wchar_t* kSettingsRoot = L"C:\\Program Files\\Qx\\ProductInfo2.i
 using Names = std::vector<std::string>;
 using Texts = std::vector<std::wstring>;
 
-class ProductEventTest : public ::testing::Test {
+class ProductEventTest : public LoggedPlatformTest {
 protected:
     ProductEventTest() { EventLibraries().Reset(); }
 
@@ -29,10 +27,6 @@ protected:
         event.SetString(4, L"%%3");
         return event;
     }
-
-    FakePlatform platform;
-    RecordingLogger logger;
-    ScopedLogger scopedLogger{logger};
 };
 
 TEST_F(ProductEventTest, ReportsThroughTheChainOfTheProductSourceBuiltOnce)

@@ -2,10 +2,7 @@
 
 #include <stdexcept>
 
-#include <gtest/gtest.h>
-
-#include "FakePlatform.h"
-#include "RecordingLogger.h"
+#include "LoggedPlatformTest.h"
 #include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
@@ -14,7 +11,7 @@ using namespace Qx::Testing;
 
 namespace {
 
-class ExceptionLogTest : public ::testing::Test {
+class ExceptionLogTest : public LoggedPlatformTest {
 protected:
     static ExceptionDescription Exception(std::uint32_t code)
     {
@@ -24,10 +21,6 @@ protected:
         exception.module = reinterpret_cast<const void*>(0x7FF612340000);
         return exception;
     }
-
-    FakePlatform platform;
-    RecordingLogger logger;
-    ScopedLogger scopedLogger{logger};
 };
 
 TEST_F(ExceptionLogTest, RecordTextNamesTheExceptionAndItsModule)

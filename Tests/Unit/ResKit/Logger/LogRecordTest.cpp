@@ -3,10 +3,7 @@
 #include <limits>
 #include <string>
 
-#include <gtest/gtest.h>
-
-#include "FakePlatform.h"
-#include "RecordingLogger.h"
+#include "LoggedPlatformTest.h"
 #include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
@@ -14,12 +11,7 @@ using namespace Qx::Testing;
 
 namespace {
 
-class LogRecordTest : public ::testing::Test {
-protected:
-    FakePlatform platform;
-    RecordingLogger logger;
-    ScopedLogger scopedLogger{logger};
-};
+using LogRecordTest = LoggedPlatformTest;
 
 HRXEx MakeError(HRESULT hr, std::vector<void*> addresses, Platform::ErrorInfo info = nullptr)
 {
@@ -165,34 +157,26 @@ TEST_F(LogRecordTest, RaisingTakesComErrorInformationOnlyForFailures)
     platform.process.threadErrorInfo = std::make_shared<FakeErrorInfo>(L"from COM");
     EXPECT_NO_THROW(RaiseIfFailed(kSFalse));
     EXPECT_NO_THROW(RaiseWin32(0));
-    try {
-        RaiseIfFailed(kEFail);
-        FAIL();
-    } catch (const HRXEx& error) {
-        EXPECT_EQ(error.Result(), kEFail);
-        ASSERT_NE(error.ErrorInfo(), nullptr);
-        EXPECT_EQ(error.ErrorInfo()->Description(), L"from COM");
-        EXPECT_EQ(error.Addresses()[0], reinterpret_cast<void*>(0xAB));
-        EXPECT_EQ(error.Addresses()[1], nullptr);
-        const HRXEx copy = error; // NOLINT(performance-unnecessary-copy-initialization): the copy is under test
-        EXPECT_EQ(copy.ErrorInfo(), error.ErrorInfo()) << "a copy shares the error information";
-    }
+    const auto failed = CaughtBy([] { RaiseIfFailed(kEFail); });
+    ASSERT_TRUE(failed.has_value());
+    EXPECT_EQ(failed->Result(), kEFail);
+    ASSERT_NE(failed->ErrorInfo(), nullptr);
+    EXPECT_EQ(failed->ErrorInfo()->Description(), L"from COM");
+    EXPECT_EQ(failed->Addresses()[0], reinterpret_cast<void*>(0xAB));
+    EXPECT_EQ(failed->Addresses()[1], nullptr);
+    const HRXEx copy = *failed; // NOLINT(performance-unnecessary-copy-initialization): the copy is under test
+    EXPECT_EQ(copy.ErrorInfo(), failed->ErrorInfo()) << "a copy shares the error information";
+
     platform.process.threadErrorInfo = std::make_shared<FakeErrorInfo>(L"stale");
-    try {
-        RaiseWin32(1063);
-        FAIL();
-    } catch (const HRXEx& error) {
-        EXPECT_EQ(error.Result(), Qx::MakeHResult(0x80070427u));
-        EXPECT_EQ(error.ErrorInfo(), nullptr) << "the direct Win32 form takes no COM error information";
-    }
+    const auto win32 = CaughtBy([] { RaiseWin32(1063); });
+    ASSERT_TRUE(win32.has_value());
+    EXPECT_EQ(win32->Result(), Qx::MakeHResult(0x80070427u));
+    EXPECT_EQ(win32->ErrorInfo(), nullptr) << "the direct Win32 form takes no COM error information";
     platform.process.SetLastError(5);
-    try {
-        RaiseLastError();
-        FAIL();
-    } catch (const HRXEx& error) {
-        EXPECT_EQ(error.Result(), Qx::MakeHResult(0x80070005u));
-        EXPECT_NE(error.ErrorInfo(), nullptr);
-    }
+    const auto lastError = CaughtBy([] { RaiseLastError(); });
+    ASSERT_TRUE(lastError.has_value());
+    EXPECT_EQ(lastError->Result(), Qx::MakeHResult(0x80070005u));
+    EXPECT_NE(lastError->ErrorInfo(), nullptr);
 }
 
 TEST_F(LogRecordTest, RecordAttributesAreHandedOutOnce)

@@ -1,10 +1,7 @@
 #include <stdexcept>
 
-#include <gtest/gtest.h>
-
 #include "Common/UiLanguage.h"
-#include "FakePlatform.h"
-#include "RecordingLogger.h"
+#include "LoggedPlatformTest.h"
 #include "ResKit/Logger/LogModuleInfo.h"
 #include "ResKit/Logger/LogUtils.h"
 
@@ -13,12 +10,7 @@ using namespace Qx::Testing;
 
 namespace {
 
-class TraceScopeTest : public ::testing::Test {
-protected:
-    FakePlatform platform;
-    RecordingLogger logger;
-    ScopedLogger scopedLogger{logger};
-};
+using TraceScopeTest = LoggedPlatformTest;
 
 TEST_F(TraceScopeTest, FunctionTraceIndentsBetweenEntryAndExit)
 {

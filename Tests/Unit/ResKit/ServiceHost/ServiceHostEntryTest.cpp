@@ -1,12 +1,9 @@
 #include "ResKit/ServiceHost/ServiceHostEntry.h"
 
-#include <gtest/gtest.h>
-
 #include "Common/AtlServiceEx.h"
 #include "Common/DumpGenImpl.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
-#include "FakePlatform.h"
-#include "RecordingLogger.h"
+#include "LoggedPlatformTest.h"
 #include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
@@ -14,7 +11,7 @@ using namespace Qx::Testing;
 
 namespace {
 
-class ServiceHostEntryTest : public ::testing::Test {
+class ServiceHostEntryTest : public LoggedPlatformTest {
 protected:
     ServiceHostEntryTest()
     {
@@ -35,12 +32,6 @@ protected:
         platform.process.commandLine = L"\"C:\\Program Files\\Qx\\QxServiceHost.exe\" " + arguments;
         return RunServiceHostEntry(arguments.c_str());
     }
-
-    [[nodiscard]] const LoggedRecord* Find(const std::wstring& prefix) const { return logger.Find(prefix); }
-
-    FakePlatform platform;
-    RecordingLogger logger;
-    ScopedLogger scopedLogger{logger};
 };
 
 TEST_F(ServiceHostEntryTest, MissingValueFailsWithInvalidArgBeforeAnyServiceWork)
@@ -50,7 +41,7 @@ TEST_F(ServiceHostEntryTest, MissingValueFailsWithInvalidArgBeforeAnyServiceWork
     EXPECT_EQ(logger.Texts().at(1), L"CmdLine Param: name=");
     EXPECT_EQ(logger.Texts().at(2), L"Param 'name' found");
     EXPECT_EQ(logger.Texts().at(3), L"param value: empty");
-    const LoggedRecord* failure = Find(L"WinMain failed: ");
+    const LoggedRecord* failure = logger.Find(L"WinMain failed: ");
     ASSERT_NE(failure, nullptr);
     EXPECT_EQ(failure->severity, L"ERROR");
     EXPECT_EQ(failure->level, 1);
@@ -71,7 +62,7 @@ TEST_F(ServiceHostEntryTest, OverlongValueIsRejected)
     EXPECT_EQ(CServiceModule::Instance().ServiceName(), longest);
 
     EXPECT_EQ(Run(L"-name=" + std::wstring(256, L'b')), kEInvalidArg);
-    EXPECT_NE(Find(L"param value: too long: 256"), nullptr);
+    EXPECT_NE(logger.Find(L"param value: too long: 256"), nullptr);
     EXPECT_EQ(CServiceModule::Instance().ServiceName(), longest) << "a rejected value changes nothing";
 }
 
@@ -86,7 +77,7 @@ TEST_F(ServiceHostEntryTest, NameThatCouldEscapeItsFoldersIsRejected)
         {L"A\tB", L"U+0009"},      {L"A\x7F", L"U+007F"}, {L"A\x85", L"U+0085"}};
     for (const auto& [name, code] : refused) {
         EXPECT_EQ(Run(L"-name=" + name), kEInvalidArg) << code;
-        EXPECT_NE(Find(L"param value: invalid character: " + code), nullptr) << code;
+        EXPECT_NE(logger.Find(L"param value: invalid character: " + code), nullptr) << code;
     }
     EXPECT_EQ(logger.inits.size(), 1u) << "no module log for a refused name";
     EXPECT_EQ(std::wstring(CServiceModule::Instance().ServiceName()), L"Foo");
@@ -121,8 +112,8 @@ TEST_F(ServiceHostEntryTest, ConfigurationErrorBecomesTheExitCode)
 {
     EXPECT_EQ(Run(L"-name=NoSuchSvc"), kEFileNotFound);
     EXPECT_EQ(logger.inits.back().logName, L"NoSuchSvc(4242).log");
-    EXPECT_NE(Find(L"*** EXCEPTION Exiting CServiceConfigurationImpl::Load"), nullptr);
-    const LoggedRecord* failure = Find(L"WinMain failed: ");
+    EXPECT_NE(logger.Find(L"*** EXCEPTION Exiting CServiceConfigurationImpl::Load"), nullptr);
+    const LoggedRecord* failure = logger.Find(L"WinMain failed: ");
     ASSERT_NE(failure, nullptr);
     EXPECT_TRUE(failure->text.ends_with(L"] 0x80070002")) << failure->text;
 }
@@ -152,12 +143,13 @@ TEST_F(ServiceHostEntryTest, RepeatedNameKeepsTheModuleLogAndTakesTheLaterName)
     EXPECT_EQ(destroyed, 2) << "each surplus logger from the library is destroyed";
     EXPECT_EQ(&LogUtils::GetLogger(), &logger) << "the installed logger survives the first log's release";
     EXPECT_EQ(CServiceModule::Instance().ServiceName(), std::wstring(L"Second"));
-    EXPECT_NE(Find(L"Exiting CServiceConfigurationImpl::Load"), nullptr);
+    EXPECT_NE(logger.Find(L"Exiting CServiceConfigurationImpl::Load"), nullptr);
 }
 
-TEST(ServiceModuleTest, LockFailuresAtConstruction)
+using ServiceModuleTest = LoggedPlatformTest;
+
+TEST_F(ServiceModuleTest, LockFailuresAtConstruction)
 {
-    FakePlatform platform;
     CServiceModule healthy;
     EXPECT_FALSE(healthy.FrameworkLockFailed());
     EXPECT_EQ(healthy.Status().currentState, Platform::kServiceStopped);
@@ -169,23 +161,12 @@ TEST(ServiceModuleTest, LockFailuresAtConstruction)
     EXPECT_TRUE(frameworkLockFailed.FrameworkLockFailed()) << "recorded, and reported by the entry as -1";
 
     platform.threads.lockFailures = {0, 8};
-    try {
-        CServiceModule statusLockFailed;
-        FAIL() << "a status lock that cannot be initialised must raise";
-    } catch (const HRXEx& error) {
-        EXPECT_EQ(error.Result(), HResultFromWin32(8));
-    }
+    EXPECT_EQ(RaisedBy([] { CServiceModule statusLockFailed; }), HResultFromWin32(8))
+        << "a status lock that cannot be initialised must raise";
 }
 
-} // namespace
-
-namespace {
-
-TEST(ServiceModuleTest, LogEventCutsItsTextAt255Characters)
+TEST_F(ServiceModuleTest, LogEventCutsItsTextAt255Characters)
 {
-    FakePlatform platform;
-    RecordingLogger logger;
-    ScopedLogger scoped(logger);
     CServiceModule::LogEvent(L"Service stopped");
     const std::wstring longText(300, L'x');
     CServiceModule::LogEvent(L"%ls", longText.c_str());

@@ -2,13 +2,10 @@
 // are destroyed with each test's doubles, so every test starts from none.
 #include <algorithm>
 
-#include <gtest/gtest.h>
-
 #include "Common/UiLanguage.h"
 #include "Common/WatchdogAgent.h"
 #include "FakeModules.h"
-#include "FakePlatform.h"
-#include "RecordingLogger.h"
+#include "LoggedPlatformTest.h"
 #include "ResKit/Logger/LogUtils.h"
 #include "ResKit/ServiceHost/ServiceHostEntry.h"
 
@@ -21,7 +18,7 @@ constexpr const wchar_t* kLoggerPath = L"C:\\Program Files\\Qx\\QxLogger.dll";
 constexpr const wchar_t* kAgentPath = L"C:\\Program Files\\Qx\\QxWatchdogAgent.dll";
 constexpr const wchar_t* kSearchFailure = L"SetDefaultDllDirectories failed Error:";
 
-class StartupInitializationTest : public ::testing::Test {
+class StartupInitializationTest : public LoggedPlatformTest {
 protected:
     StartupInitializationTest() { AddFakeWatchdogAgent(platform.libraries); }
 
@@ -30,10 +27,6 @@ protected:
         const auto paths = platform.libraries.LoadedPaths();
         return std::find(paths.begin(), paths.end(), path) != paths.end();
     }
-
-    FakePlatform platform;
-    RecordingLogger logger;
-    ScopedLogger scopedLogger{logger};
 };
 
 TEST_F(StartupInitializationTest, RestrictsTheLibrarySearchBeforeAnyLibraryIsLoaded)
