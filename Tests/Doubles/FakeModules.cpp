@@ -1,5 +1,7 @@
 #include "FakeModules.h"
 
+#include <algorithm>
+
 namespace Qx::Testing {
 
 namespace {
@@ -111,18 +113,10 @@ FakeExports& Exports()
 FakeModule& AddFakeServiceModule(FakeLibraries& libraries, const std::wstring& path, std::size_t index,
                                  bool withInitialize, bool withShutdown)
 {
+    // Each module's exports are functions of their own, so that the calls tell the modules apart.
+    constexpr std::array kAddExports{&AddModuleExports<0>, &AddModuleExports<1>, &AddModuleExports<2>};
     FakeModule& module = libraries.Add(path);
-    switch (index) {
-    case 0:
-        AddModuleExports<0>(module, withInitialize, withShutdown);
-        break;
-    case 1:
-        AddModuleExports<1>(module, withInitialize, withShutdown);
-        break;
-    default:
-        AddModuleExports<2>(module, withInitialize, withShutdown);
-        break;
-    }
+    kAddExports[std::min(index, kAddExports.size() - 1)](module, withInitialize, withShutdown);
     return module;
 }
 

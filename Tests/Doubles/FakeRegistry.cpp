@@ -18,20 +18,6 @@ std::vector<std::uint8_t> Bytes(const void* data, std::size_t size)
     return {bytes, bytes + size};
 }
 
-// Registry strings are UTF-16 on the wire, whatever wchar_t is here.
-std::vector<std::uint8_t> Utf16Bytes(const std::wstring& text, bool terminated)
-{
-    std::vector<std::uint8_t> bytes;
-    for (wchar_t c : text) {
-        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>((c >> 8) & 0xFF));
-    }
-    if (terminated) {
-        bytes.insert(bytes.end(), {0, 0});
-    }
-    return bytes;
-}
-
 // The registry's generic mapping: GENERIC_READ and GENERIC_EXECUTE grant KEY_READ, GENERIC_WRITE
 // KEY_WRITE, GENERIC_ALL KEY_ALL_ACCESS.
 std::uint32_t GrantedKeyAccess(std::uint32_t requested)
@@ -73,6 +59,19 @@ std::vector<std::uint8_t> AsCallerUnits(const RegistryValue& value)
 }
 
 } // namespace
+
+std::vector<std::uint8_t> Utf16Bytes(const std::wstring& text, bool terminated)
+{
+    std::vector<std::uint8_t> bytes;
+    for (wchar_t c : text) {
+        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>((c >> 8) & 0xFF));
+    }
+    if (terminated) {
+        bytes.insert(bytes.end(), {0, 0});
+    }
+    return bytes;
+}
 
 void FakeRegistry::SetString(const std::wstring& path, const std::wstring& name, const std::wstring& text,
                              std::uint32_t type)

@@ -12,6 +12,9 @@
 
 namespace Qx::Testing {
 
+// Registry strings are UTF-16 on the wire, whatever wchar_t is here; terminated adds the NUL.
+std::vector<std::uint8_t> Utf16Bytes(const std::wstring& text, bool terminated);
+
 struct RegistryValue {
     std::uint32_t type = Platform::kRegNone;
     std::vector<std::uint8_t> data;

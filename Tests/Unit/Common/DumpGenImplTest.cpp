@@ -166,18 +166,6 @@ TEST_F(DumpGenImplTest, FailingGeneratorIsFollowedByAnInProcessDump)
     EXPECT_TRUE(platform.dumps.miniDumps[1].path.ends_with(L"_2026_12_07__09_05_03_2.dmp"));
 }
 
-TEST_F(DumpGenImplTest, RefusedTemplateIsNeverRun)
-{
-    SetUserDump(L"QxDumpGen.exe %s %u /m 0");
-    DumpGenImpl dumps;
-    EXPECT_TRUE(dumps.CreateDump(nullptr));
-    EXPECT_TRUE(platform.dumps.generatorRuns.empty());
-    const LoggedRecord* refused = logger.Find(L"DumpGen template refused: ");
-    ASSERT_NE(refused, nullptr);
-    EXPECT_EQ(refused->severity, L"ERROR");
-    EXPECT_EQ(platform.dumps.miniDumps.size(), 1u);
-}
-
 TEST_F(DumpGenImplTest, OnlyAStringUserDumpConfiguresAGenerator)
 {
     SetUserDump(L"");
@@ -193,52 +181,45 @@ TEST_F(DumpGenImplTest, OnlyAStringUserDumpConfiguresAGenerator)
         << "a dump that was not written is not reported as written";
 }
 
-// Templates that the check refuses, each read in full and named in the record, and the
-// in-process dump then takes the default type whatever the template said.
-TEST_F(DumpGenImplTest, RefusedTemplatesAreNamedAndTheDefaultTypeIsDumped)
+// A value that is no template the check accepts, or no readable REG_SZ at all, is refused, read
+// in full and named in the record, and never run: the in-process dump then takes the default type
+// whatever the value said.
+TEST_F(DumpGenImplTest, RefusedUserDumpIsNamedAndTheDefaultTypeIsDumped)
 {
-    const std::wstring overlong = L"QxDumpGen.exe %u %s %p %u /m 2 " + std::wstring(300, L'g');
-    for (const std::wstring& refused : {overlong, std::wstring(L"QxDumpGen.exe %99999999999999999999u %s /m 2"),
-                                        std::wstring(L"QxDumpGen.exe %u %s %p %u /m 99999999999"),
-                                        std::wstring(L"QxDumpGen.exe %u %s %p %u /m \xFF12")}) {
-        SetUserDump(refused);
-        logger.records.clear();
-        DumpGenImpl dumps;
-        EXPECT_EQ(dumps.UserDump(), refused);
-        EXPECT_FALSE(dumps.GeneratorConfigured());
-        EXPECT_EQ(dumps.DumpType(), 0);
-        platform.dumps.miniDumps.clear();
-        EXPECT_TRUE(dumps.CreateDump(nullptr));
-        EXPECT_TRUE(logger.Contains(L"DumpGen template refused: " + refused));
-        EXPECT_TRUE(platform.dumps.generatorRuns.empty());
-        ASSERT_EQ(platform.dumps.miniDumps.size(), 1u);
-        EXPECT_EQ(platform.dumps.miniDumps[0].dumpType, 0);
-    }
-}
-
-// A value that is no readable REG_SZ is refused as a bad template is, and named by what it is.
-TEST_F(DumpGenImplTest, UnreadableUserDumpIsRefusedAndDescribed)
-{
-    const struct {
+    struct Case {
         std::uint32_t type;
         std::vector<std::uint8_t> data;
-        const wchar_t* description;
-    } cases[] = {
+        std::wstring named;
+    };
+    const auto text = [](const std::wstring& userDump) { return Case{kRegSz, Utf16Bytes(userDump, true), userDump}; };
+    const Case cases[] = {
+        text(L"QxDumpGen.exe %s %u /m 0"),
+        text(L"QxDumpGen.exe %u %s %p %u /m 2 " + std::wstring(300, L'g')),
+        text(L"QxDumpGen.exe %99999999999999999999u %s /m 2"),
+        text(L"QxDumpGen.exe %u %s %p %u /m 99999999999"),
+        text(L"QxDumpGen.exe %u %s %p %u /m \xFF12"),
         {kRegSz, {'g', 0, 'e', 0, 'n', 0, 0}, L"(no REG_SZ of whole characters ending in NUL: type 1)"},
         {kRegSz, {'g', 0, 'e', 0, 'n', 0}, L"(no REG_SZ of whole characters ending in NUL: type 1)"},
         {kRegExpandSz, {'g', 0, 0, 0}, L"(no REG_SZ of whole characters ending in NUL: type 2)"},
     };
-    for (const auto& entry : cases) {
-        platform.registry.SetRaw(L"", L"UserDump", entry.type, entry.data);
+    for (const auto& [type, data, named] : cases) {
+        SCOPED_TRACE(named);
+        platform.registry.SetRaw(L"", L"UserDump", type, data);
         logger.records.clear();
+        platform.dumps.miniDumps.clear();
         DumpGenImpl dumps;
-        EXPECT_EQ(dumps.UserDump(), entry.description);
+        EXPECT_EQ(dumps.UserDump(), named);
         EXPECT_FALSE(dumps.GeneratorConfigured());
+        EXPECT_EQ(dumps.DumpType(), 0);
         EXPECT_TRUE(dumps.CreateDump(nullptr));
-        EXPECT_TRUE(logger.Contains(std::wstring(L"DumpGen template refused: ") + entry.description));
+        EXPECT_TRUE(logger.Contains(L"DumpGen template refused: " + named));
+        const LoggedRecord* refused = logger.Find(L"DumpGen template refused: ");
+        ASSERT_NE(refused, nullptr);
+        EXPECT_EQ(refused->severity, L"ERROR");
+        EXPECT_TRUE(platform.dumps.generatorRuns.empty());
+        ASSERT_EQ(platform.dumps.miniDumps.size(), 1u);
+        EXPECT_EQ(platform.dumps.miniDumps[0].dumpType, 0);
     }
-    EXPECT_TRUE(platform.dumps.generatorRuns.empty());
-    EXPECT_EQ(platform.dumps.miniDumps.size(), std::size(cases));
 }
 
 // A generator that says it wrote the dump but left no file: the host writes it.

@@ -11,16 +11,6 @@ namespace {
 
 constexpr const wchar_t* kService = L"Foo";
 
-std::vector<std::uint8_t> Utf16(const std::wstring& text)
-{
-    std::vector<std::uint8_t> bytes;
-    for (wchar_t c : text) {
-        bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>((c >> 8) & 0xFF));
-    }
-    return bytes;
-}
-
 class ServiceConfigurationTest : public ::testing::Test {
 protected:
     ServiceConfigurationTest()
@@ -75,15 +65,15 @@ TEST_F(ServiceConfigurationTest, ServiceModulesValueRules)
     registry().SetString(key, L"ServiceModules", std::wstring(260, L'm'));
     EXPECT_EQ(Load(), MakeHResult(0x800700EAu));
 
-    registry().SetRaw(key, L"ServiceModules", Platform::kRegSz, Utf16(L"abc"));
+    registry().SetRaw(key, L"ServiceModules", Platform::kRegSz, Utf16Bytes(L"abc", false));
     EXPECT_EQ(Load(), MakeHResult(0x8007000Du)) << "not NUL-terminated";
-    auto odd = Utf16(std::wstring(L"ab\0", 3));
+    auto odd = Utf16Bytes(std::wstring(L"ab\0", 3), false);
     odd.push_back(0);
     registry().SetRaw(key, L"ServiceModules", Platform::kRegSz, odd);
     EXPECT_EQ(Load(), MakeHResult(0x8007000Du)) << "odd size";
     registry().SetDword(key, L"ServiceModules", 1);
     EXPECT_EQ(Load(), MakeHResult(0x8007000Du));
-    registry().SetRaw(key, L"ServiceModules", Platform::kRegMultiSz, Utf16(std::wstring(L"a\0\0", 3)));
+    registry().SetRaw(key, L"ServiceModules", Platform::kRegMultiSz, Utf16Bytes(std::wstring(L"a\0\0", 3), false));
     EXPECT_EQ(Load(), MakeHResult(0x8007000Du));
 
     registry().SetString(key, L"ServiceModules", std::wstring(L"A.dll\0B.dll", 11));

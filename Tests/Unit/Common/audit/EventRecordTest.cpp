@@ -1,10 +1,7 @@
 #include "Common/audit/EventRecord.h"
 #include "Common/audit/EventSinks.h"
 
-#include <gtest/gtest.h>
-
-#include "FakePlatform.h"
-#include "RecordingLogger.h"
+#include "LoggedPlatformTest.h"
 
 using namespace Qx::Testing;
 
@@ -95,11 +92,10 @@ TEST(EventRecordTest, UserSidIsEmptyUntilSetAndReachesLibrariesOnlyWhenWellForme
         << "no sub-authority at all is well-formed";
 }
 
-TEST(RawDumpReporterTest, WritesAHeaderAndOneLinePerString)
+using RawDumpReporterTest = LoggedPlatformTest;
+
+TEST_F(RawDumpReporterTest, WritesAHeaderAndOneLinePerString)
 {
-    FakePlatform platform;
-    RecordingLogger logger;
-    ScopedLogger scoped(logger);
     EventRecord event(EventRecord::kServiceStarted);
     event.SetString(4, L"ready");
     CRawDumpToLogReporter(L"Audit").Report(event, false);
@@ -118,11 +114,8 @@ TEST(RawDumpReporterTest, WritesAHeaderAndOneLinePerString)
     EXPECT_EQ(logger.records[0].severity, L"INFO");
 }
 
-TEST(RawDumpReporterTest, GapsWriteNothingEmptyStringsALineAndAlertLinesAreInfo)
+TEST_F(RawDumpReporterTest, GapsWriteNothingEmptyStringsALineAndAlertLinesAreInfo)
 {
-    FakePlatform platform;
-    RecordingLogger logger;
-    ScopedLogger scoped(logger);
     EventRecord event(0x80018002);
     event.SetString(2, L"");
     event.SetString(5, L"five");
