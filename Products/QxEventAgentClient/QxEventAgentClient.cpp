@@ -27,16 +27,6 @@ std::string HandleText(std::uintptr_t handle)
     return QxEventsFile::Hex32(static_cast<DWORD>(handle));
 }
 
-// The line of a call whose effect has already happened: losing the line must not undo it.
-void RecordCall(const char* call, const std::string& fields) noexcept
-{
-    try {
-        QxEventsFile::AppendLine(kEventsFile, call, fields);
-    } catch (...) {
-        // Out of memory: the line is lost.
-    }
-}
-
 } // namespace
 
 extern "C" __declspec(dllexport) HRESULT EcRegisterEventSource(const wchar_t* sourceName, HANDLE* handle)
@@ -55,7 +45,7 @@ extern "C" __declspec(dllexport) HRESULT EcRegisterEventSource(const wchar_t* so
         g_sources.emplace(registered, sourceName);
         g_lastHandle = registered;
         *handle = reinterpret_cast<HANDLE>(registered);
-        RecordCall("EcRegisterEventSource", fields);
+        QxEventsFile::RecordCall(kEventsFile, "EcRegisterEventSource", fields);
         return S_OK;
     } catch (...) {
         return E_OUTOFMEMORY;
@@ -109,6 +99,6 @@ extern "C" __declspec(dllexport) void EcDeregisterEventSource(HANDLE handle)
     }
     g_sources.erase(source);
     if (!fields.empty()) {
-        RecordCall("EcDeregisterEventSource", fields);
+        QxEventsFile::RecordCall(kEventsFile, "EcDeregisterEventSource", fields);
     }
 }

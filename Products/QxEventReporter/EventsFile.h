@@ -143,4 +143,14 @@ inline DWORD AppendLine(const wchar_t* fileName, const char* call, const std::st
     return error;
 }
 
+// The line of a call whose effect has already happened: losing the line must not undo it.
+inline void RecordCall(const wchar_t* fileName, const char* call, const std::string& fields) noexcept
+{
+    try {
+        AppendLine(fileName, call, fields);
+    } catch (...) {
+        // Out of memory: the line is lost.
+    }
+}
+
 } // namespace QxEventsFile

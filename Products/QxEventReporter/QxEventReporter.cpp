@@ -27,16 +27,6 @@ struct Source {
 SRWLOCK g_lock = SRWLOCK_INIT;
 Source g_source;
 
-// The line of a call whose effect has already happened: losing the line must not undo it.
-void RecordCall(const char* call, const std::string& fields) noexcept
-{
-    try {
-        QxEventsFile::AppendLine(kEventsFile, call, fields);
-    } catch (...) {
-        // Out of memory: the line is lost.
-    }
-}
-
 } // namespace
 
 extern "C" __declspec(dllexport) HRESULT ErInitialize(const wchar_t* sourceName, const wchar_t* initParam)
@@ -65,7 +55,7 @@ extern "C" __declspec(dllexport) HRESULT ErInitialize(const wchar_t* sourceName,
             g_source.eventLog = eventLog;
         }
         ++g_source.references;
-        RecordCall("ErInitialize", fields);
+        QxEventsFile::RecordCall(kEventsFile, "ErInitialize", fields);
         return S_OK;
     } catch (...) {
         return E_OUTOFMEMORY;
@@ -131,6 +121,6 @@ extern "C" __declspec(dllexport) void ErShutdown()
         g_source.name.clear();
     }
     if (!fields.empty()) {
-        RecordCall("ErShutdown", fields);
+        QxEventsFile::RecordCall(kEventsFile, "ErShutdown", fields);
     }
 }

@@ -1,6 +1,7 @@
 #include "CtlArguments.h"
 
 #include "CodeText.h"
+#include "InstallRules.h"
 
 #include <algorithm>
 #include <array>
@@ -34,11 +35,6 @@ constexpr std::array<CommandName, 11> kCommands = {{
 ParsedArguments Refuse(std::wstring error)
 {
     return {std::nullopt, std::move(error)};
-}
-
-std::wstring Quoted(const std::wstring& text)
-{
-    return L"\"" + text + L"\"";
 }
 
 // Walks the options after a command's target.

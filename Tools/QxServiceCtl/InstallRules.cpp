@@ -20,12 +20,12 @@ bool IsBlank(wchar_t c)
     return c == L' ' || c == L'\t';
 }
 
+} // namespace
+
 std::wstring Quoted(std::wstring_view text)
 {
     return L"\"" + std::wstring(text) + L"\"";
 }
-
-} // namespace
 
 bool SameIgnoringCase(std::wstring_view left, std::wstring_view right)
 {

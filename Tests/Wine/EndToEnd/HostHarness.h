@@ -141,7 +141,6 @@ std::string ErrorDescription(HRESULT hr);
 // Creates the file, which must not exist yet, with text as its content.
 void WriteNewFile(const std::wstring& path, const std::string& text);
 
-using Qx::Testing::ToUtf8;
 std::wstring Wide(std::string_view utf8);
 // "0x%08X": exit codes and HRESULTs read best in hexadecimal when an expectation fails.
 std::string Hex(std::uint32_t value);

@@ -31,8 +31,6 @@ namespace Qx::Testing {
 inline constexpr const wchar_t* kTraceMutexName = L"Global\\QxTestModulesTrace";
 inline constexpr DWORD kTraceMutexWaitMs = 5000;
 
-using Qx::Testing::ToUtf8;
-
 // The file name of a path without its extension.
 inline std::wstring BaseName(const std::wstring& path)
 {
