@@ -43,10 +43,12 @@
 
 #include "Platform/Win32/UniqueWin32Handles.h"
 #include "ProcessHandles.h"
+#include "TestFiles.h"
 
 using Qx::Platform::UniqueFindHandle;
 using Qx::Platform::UniqueKernelHandle;
 using Qx::Platform::UniqueServiceHandle;
+using namespace Qx::Testing;
 
 namespace {
 
@@ -119,19 +121,6 @@ double MillisecondsSince(long long from)
     return MillisecondsBetween(from, Counter());
 }
 
-std::wstring OwnFolder()
-{
-    std::wstring path(MAX_PATH, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    path.resize(length);
-    return path.substr(0, path.rfind(L'\\') + 1);
-}
-
-std::string Narrow(std::wstring_view text)
-{
-    return {text.begin(), text.end()};
-}
-
 // Module names short enough for 100 of them to fit the host's list of at most 259 characters: one
 // character each first, then two. The loader appends ".dll" to a name without an extension.
 std::vector<std::wstring> ModuleNames()
@@ -178,7 +167,7 @@ bool Copy(const std::wstring& from, const std::wstring& to)
     if (CopyFileW(from.c_str(), to.c_str(), FALSE) != 0) {
         return true;
     }
-    std::fprintf(stderr, "cannot copy %s to %s: %lu\n", Narrow(from).c_str(), Narrow(to).c_str(), GetLastError());
+    std::fprintf(stderr, "cannot copy %s to %s: %lu\n", ToUtf8(from).c_str(), ToUtf8(to).c_str(), GetLastError());
     return false;
 }
 
@@ -202,22 +191,6 @@ std::optional<ULONGLONG> FirstFileSize(const std::wstring& folder, const wchar_t
         return std::nullopt;
     }
     return (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32u) | found.nFileSizeLow;
-}
-
-std::optional<std::string> ReadFileText(const std::wstring& path)
-{
-    const UniqueKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        return std::nullopt;
-    }
-    std::string text;
-    char buffer[4096];
-    DWORD read = 0;
-    while ((ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) != 0) && read > 0) {
-        text.append(buffer, read);
-    }
-    return text;
 }
 
 double Median(std::vector<double> values)
@@ -258,7 +231,7 @@ std::optional<double> CpuFromProc(const std::wstring& service)
     }
     // The service name as a whole word: after "-name=" for the host, after a space for the minimal
     // service.
-    std::string word = Narrow(service);
+    std::string word = ToUtf8(service);
     word += ' ';
     std::optional<double> result;
     do {
@@ -266,7 +239,7 @@ std::optional<double> CpuFromProc(const std::wstring& service)
         if (process.find_first_not_of(L"0123456789") != std::wstring::npos) {
             continue;
         }
-        std::optional<std::string> commandLine = ReadFileText(L"Z:\\proc\\" + process + L"\\cmdline");
+        std::optional<std::string> commandLine = ReadWholeFile(L"Z:\\proc\\" + process + L"\\cmdline");
         if (!commandLine) {
             continue;
         }
@@ -276,7 +249,7 @@ std::optional<double> CpuFromProc(const std::wstring& service)
         if (at == std::string::npos || at == 0 || ((*commandLine)[at - 1] != ' ' && (*commandLine)[at - 1] != '=')) {
             continue;
         }
-        const std::optional<std::string> stat = ReadFileText(L"Z:\\proc\\" + process + L"\\stat");
+        const std::optional<std::string> stat = ReadWholeFile(L"Z:\\proc\\" + process + L"\\stat");
         const std::size_t afterName = stat ? stat->rfind(')') : std::string::npos;
         if (afterName == std::string::npos) {
             continue;
@@ -404,7 +377,7 @@ UniqueServiceHandle Benchmarks::Install(const std::wstring& service, const std::
                                               SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                               binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     if (!handle) {
-        std::fprintf(stderr, "CreateServiceW %s failed: %lu\n", Narrow(service).c_str(), GetLastError());
+        std::fprintf(stderr, "CreateServiceW %s failed: %lu\n", ToUtf8(service).c_str(), GetLastError());
         return handle;
     }
     m_services.push_back(service);
@@ -418,7 +391,7 @@ UniqueServiceHandle Benchmarks::InstallHost(const std::wstring& service, const s
     if (!SetString(parameters, L"ServiceModules", REG_SZ, modules) ||
         !SetDword(parameters, L"ServiceName", kDisplayNameMessage) ||
         !SetDword(kLoggerServicesKey + service, L"LogLevel", logLevel)) {
-        std::fprintf(stderr, "cannot write the parameters of %s\n", Narrow(service).c_str());
+        std::fprintf(stderr, "cannot write the parameters of %s\n", ToUtf8(service).c_str());
         return {};
     }
     return Install(service, L"\"" + m_folder + L"QxServiceHost.exe\" -name=" + service);
@@ -710,7 +683,7 @@ std::optional<double> Benchmarks::CrashHost(unsigned round)
         }
         if (process && WaitForExit(process.get())) {
             const long long ended = Counter();
-            const std::optional<std::string> lines = ReadFileText(trace);
+            const std::optional<std::string> lines = ReadWholeFile(trace);
             const std::optional<ULONGLONG> size = FirstFileSize(dumps, dumpPattern.c_str());
             if (lines && !lines->empty() && size && *size > 0) {
                 result = MillisecondsBetween(std::strtoll(lines->c_str(), nullptr, 10), ended);
@@ -747,7 +720,7 @@ std::optional<double> Benchmarks::CrashSelf()
     std::optional<double> result;
     if (WaitForExit(process.get())) {
         const long long ended = Counter();
-        const std::optional<std::string> text = ReadFileText(counter);
+        const std::optional<std::string> text = ReadWholeFile(counter);
         const std::optional<ULONGLONG> size = FirstFileSize(m_folder, (m_prefix + L"Self.dmp").c_str());
         if (text && !text->empty() && size && *size > 0) {
             result = MillisecondsBetween(std::strtoll(text->c_str(), nullptr, 10), ended);
@@ -829,7 +802,7 @@ int wmain(int argc, wchar_t** argv)
         std::fputs("usage: QxWineBenchmarks.exe [--rounds=<n>] [--idle-seconds=<s>]\n", stderr);
         return ERROR_BAD_ARGUMENTS;
     }
-    Benchmarks benchmarks(*options, OwnFolder());
+    Benchmarks benchmarks(*options, ExecutableDirectory());
     if (!benchmarks.Prepare() || !benchmarks.RunStartAndStop() || !benchmarks.RunIdle() || !benchmarks.RunCrash()) {
         return 1;
     }
