@@ -37,11 +37,11 @@ public:
     [[nodiscard]] ExportingLibrary LibraryWithExport();
 
     // Whether the contract runs on Wine, whose answers differ from Windows in places.
-    [[nodiscard]] bool RunningOnWine() const;
+    [[nodiscard]] static bool RunningOnWine();
     // For an answer Wine is known to give otherwise: windowsBehaviour holds on Windows and for the
     // doubles, and fails on Wine, which does what difference says instead.
-    void ExpectWindowsBehaviour(const ::testing::AssertionResult& windowsBehaviour, std::string_view difference,
-                                CheckSite where = CheckSite::Here()) const;
+    static void ExpectWindowsBehaviour(const ::testing::AssertionResult& windowsBehaviour, std::string_view difference,
+                                       CheckSite where = CheckSite::Here());
 
 private:
     struct State;

@@ -39,13 +39,13 @@ ExportingLibrary ContractPlatform::LibraryWithExport()
     return library;
 }
 
-bool ContractPlatform::RunningOnWine() const
+bool ContractPlatform::RunningOnWine()
 {
     return false;
 }
 
 void ContractPlatform::ExpectWindowsBehaviour(const ::testing::AssertionResult& windowsBehaviour, std::string_view,
-                                              CheckSite where) const
+                                              CheckSite where)
 {
     // The doubles stand for Windows: what Wine does differently is no excuse for them.
     if (!windowsBehaviour) {

@@ -67,17 +67,17 @@ ExportingLibrary ContractPlatform::LibraryWithExport()
 {
     return {Qx::Testing::ExecutableDirectory() + L"QxTestModuleA.dll", "SmInitialize"};
 }
+// NOLINTEND(readability-convert-member-functions-to-static)
 
-bool ContractPlatform::RunningOnWine() const
+bool ContractPlatform::RunningOnWine()
 {
     return Qx::Testing::RunningOnWine();
 }
 
 void ContractPlatform::ExpectWindowsBehaviour(const ::testing::AssertionResult& windowsBehaviour,
-                                              std::string_view difference, CheckSite where) const
+                                              std::string_view difference, CheckSite where)
 {
     Qx::Testing::ExpectWindowsBehaviour(windowsBehaviour, difference, where);
 }
-// NOLINTEND(readability-convert-member-functions-to-static)
 
 } // namespace Qx::Testing

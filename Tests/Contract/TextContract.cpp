@@ -221,11 +221,11 @@ TEST_F(TextContract, Utf8ToWideEndsASequenceCutShortByTheEndWhereItStopsFitting)
     for (const auto& [utf8, windows, wine] : cases) {
         SCOPED_TRACE("source" + Hex(utf8));
         const std::wstring converted = Converted(utf8);
-        platform.ExpectWindowsBehaviour(
+        ContractPlatform::ExpectWindowsBehaviour(
             SameUnits(Units(windows), converted),
             "a sequence cut short by the end of the input takes every byte left with it into "
             "one U+FFFD");
-        if (platform.RunningOnWine()) {
+        if (ContractPlatform::RunningOnWine()) {
             EXPECT_TRUE(SameUnits(Units(wine), converted));
         }
     }
