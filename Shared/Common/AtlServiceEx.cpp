@@ -286,6 +286,7 @@ HRESULT CServiceModule::PreMessageLoop()
 
 void CServiceModule::RunInitialization()
 {
+    m_initialization = {};
     Thread thread;
     RaiseWin32(Threads().CreateThread(&Initialization, this, thread, nullptr));
     std::uint32_t wait = Threads().Wait(thread.get(), kStartPendingReportMilliseconds);
@@ -307,23 +308,29 @@ void CServiceModule::RunInitialization()
     }
     const auto hr = static_cast<HRESULT>(static_cast<std::int32_t>(exitCode));
     QX_LOG(3, "Service initialization completed with code: ", hr);
-    RaiseIfFailed(hr);
+    if (!m_initialization.returned) {
+        // Its exit code is whatever the module passed to ExitThread, no verdict of the host's.
+        RaiseWithErrorInfo(kEAbort, HostErrorInfo(ServiceModuleManager::Instance().AbandonInitialization(exitCode)));
+    }
+    RaiseWithErrorInfo(m_initialization.result, m_initialization.errorInfo);
 }
 
-std::uint32_t CServiceModule::Initialization(void*)
+std::uint32_t CServiceModule::Initialization(void* module)
 {
+    InitializationOutcome& outcome = static_cast<CServiceModule*>(module)->m_initialization;
     try {
         QX_FUNCTION_TRACE(L"CServiceModule::Initialization");
         auto& modules = ServiceModuleManager::Instance();
         modules.Load(Configuration().ServiceModules());
         modules.InitModules();
-        return 0;
+        outcome = {true, kSOk, nullptr};
     } catch (const HRXEx& error) {
         QX_LOG_ERROR("CServiceModule__Initialization: ", error);
-        return static_cast<std::uint32_t>(error.Result());
+        outcome = {true, error.Result(), error.ErrorInfo()};
     } catch (...) { // nothing may leave the thread; the start fails instead
-        return static_cast<std::uint32_t>(kEFail);
+        outcome = {true, kEFail, nullptr};
     }
+    return static_cast<std::uint32_t>(outcome.result);
 }
 
 void CServiceModule::ReportRunning()

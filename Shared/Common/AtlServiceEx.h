@@ -100,6 +100,14 @@ private:
     Qx::Platform::NativeHandle m_statusHandle = nullptr;
     std::uint32_t m_savedControls = 0; // guarded by m_statusLock
     Qx::Platform::Thread m_serviceThreadHandle;
+    // What Initialization left for the service thread, set as it returns; read once the thread has
+    // ended. A thread that ended inside a module's code leaves it unset.
+    struct InitializationOutcome {
+        bool returned = false;
+        HRESULT result = Qx::kSOk;
+        Qx::Platform::ErrorInfo errorInfo; // the failing module's own, which its thread took with it
+    };
+    InitializationOutcome m_initialization;
     // Signalled by a stop request; the service thread waits on it while the service runs.
     Qx::Platform::Event m_stopRequested;
 };

@@ -11,15 +11,6 @@
 
 namespace Qx::Testing {
 
-class FakeErrorInfo final : public Platform::IErrorInfoRef {
-public:
-    explicit FakeErrorInfo(std::wstring description) : m_description(std::move(description)) {}
-    std::wstring Description() const override { return m_description; }
-
-private:
-    std::wstring m_description;
-};
-
 class FakeProcess final : public Platform::IProcess {
 public:
     static constexpr const wchar_t* kExecutablePath = L"C:\\Program Files\\Qx\\QxServiceHost.exe";

@@ -156,6 +156,27 @@ Win32Error FakeThreads::CreateThread(ThreadFunction function, void* argument, Th
     return kErrorSuccess;
 }
 
+void FakeThreads::EndCurrentThread(std::uint32_t exitCode)
+{
+    std::shared_ptr<Waitable> ended;
+    {
+        std::lock_guard guard(m_lock);
+        for (auto& [handle, waitable] : m_handles) {
+            if (waitable->thread.get_id() == std::this_thread::get_id()) {
+                ended = waitable;
+                ended->thread.detach();
+            }
+        }
+    }
+    if (ended) {
+        Signal(*ended, exitCode);
+    }
+    --runningThreads;
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::hours(1));
+    }
+}
+
 void FakeThreads::SetPriority(NativeHandle /*thread*/, int priority)
 {
     std::lock_guard guard(m_lock);

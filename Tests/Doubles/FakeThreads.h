@@ -57,6 +57,10 @@ public:
     Win32Error GetExitCode(Platform::NativeHandle thread, std::uint32_t& exitCode) override;
     void CloseHandle(Platform::NativeHandle handle) override;
 
+    // Plays ExitThread on one of its threads: to its waiters the thread has ended with exitCode,
+    // and it never returns into the code that called this. It stays parked until the process ends.
+    [[noreturn]] void EndCurrentThread(std::uint32_t exitCode);
+
     struct Waitable;
     // What a thread's exit watch refers to, weakly: once the doubles are gone, it signals nothing.
     struct ExitToken;

@@ -120,12 +120,18 @@ std::wstring Thrown(const std::string& type)
                         : L"SmInitialize threw " + std::wstring(type.begin(), type.end());
 }
 
+std::wstring HexCode(std::uint32_t code)
+{
+    wchar_t text[16];
+    std::swprintf(text, std::size(text), L"0x%08X", static_cast<unsigned>(code));
+    return text;
+}
+
 std::wstring Returned(HRESULT hr, const ErrorInfo& errorInfo)
 {
-    wchar_t code[16];
-    std::swprintf(code, std::size(code), L"0x%08X", static_cast<unsigned>(hr));
     const std::wstring description = errorInfo ? errorInfo->Description() : std::wstring();
-    return L"SmInitialize returned " + std::wstring(code) + (description.empty() ? L"" : L" (" + description + L")");
+    return L"SmInitialize returned " + HexCode(static_cast<std::uint32_t>(hr)) +
+           (description.empty() ? L"" : L" (" + description + L")");
 }
 
 } // namespace
@@ -159,10 +165,14 @@ HRESULT ServiceModuleManager::CallSmInitialize(ServiceModule& record, std::uint6
 
 void ServiceModuleManager::InitModules()
 {
+    m_initializing.reset();
     for (const auto& record : m_modules) {
         QX_LOG(3, "Init ServiceModule ", record->name);
         const std::uint64_t startedAt = Process().TickCount64();
+        m_initializingSince = startedAt;
+        m_initializing = record;
         const HRESULT hr = CallSmInitialize(*record, startedAt);
+        m_initializing.reset();
         if (Failed(hr)) {
             // The module's own COM error information is taken before the shut-down of the
             // others can replace it.
@@ -190,6 +200,21 @@ void ServiceModuleManager::ShutdownModules() noexcept
         }
         record->initialized = false;
     }
+}
+
+std::wstring ServiceModuleManager::AbandonInitialization(std::uint32_t threadExitCode)
+{
+    const std::wstring ended = L"ended the initialisation thread without returning (thread exit code " +
+                               HexCode(threadExitCode) + L")";
+    if (!m_initializing) {
+        QX_LOG_ERROR("The initialisation thread ", ended, ", outside any module's SmInitialize");
+        return L"The initialisation thread " + ended;
+    }
+    LogModuleFailure(*m_initializing, m_initializingSince, L"SmInitialize " + ended);
+    const std::wstring what = L"ServiceModule " + m_initializing->name + L" " + ended + L" in SmInitialize";
+    m_initializing.reset();
+    ShutdownModules();
+    return what;
 }
 
 bool ServiceModuleManager::AnyModuleKeepsGuard() const

@@ -50,6 +50,12 @@ public:
 
     [[nodiscard]] bool AnyModuleKeepsGuard() const;
 
+    // For the initialisation thread that ended without returning (a module called ExitThread, or
+    // the thread's stack overflowed): names at level 1 the module whose SmInitialize was running on
+    // it, shuts down the modules started before that one, last first, and returns what happened,
+    // for the error the start fails with.
+    std::wstring AbandonInitialization(std::uint32_t threadExitCode);
+
     [[nodiscard]] const std::vector<std::shared_ptr<ServiceModule>>& Modules() const { return m_modules; }
 
 private:
@@ -58,6 +64,10 @@ private:
                                  const std::string& type) noexcept;
 
     std::vector<std::shared_ptr<ServiceModule>> m_modules;
+    // The module whose SmInitialize runs on the initialisation thread, and since when: read by the
+    // service thread only once that thread has ended.
+    std::shared_ptr<const ServiceModule> m_initializing;
+    std::uint64_t m_initializingSince = 0;
 };
 
 // Raised in place of an exception that a module built by another compiler threw out of

@@ -25,6 +25,7 @@ constexpr HRESULT MakeHResult(std::uint32_t bits)
 constexpr HRESULT kSOk = 0;
 constexpr HRESULT kSFalse = 1;
 constexpr HRESULT kEFail = MakeHResult(0x80004005u);
+constexpr HRESULT kEAbort = MakeHResult(0x80004004u);
 constexpr HRESULT kEInvalidArg = MakeHResult(0x80070057u);
 constexpr HRESULT kEOutOfMemory = MakeHResult(0x8007000Eu);
 constexpr HRESULT kEFileNotFound = MakeHResult(0x80070002u);

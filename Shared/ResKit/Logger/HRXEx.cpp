@@ -22,7 +22,21 @@ constexpr std::uint32_t kSkippedFrames = 4;
     throw HRXEx(hr, addresses, std::move(errorInfo));
 }
 
+class TextErrorInfo final : public Platform::IErrorInfoRef {
+public:
+    explicit TextErrorInfo(std::wstring text) : m_text(std::move(text)) {}
+    std::wstring Description() const override { return m_text; }
+
+private:
+    std::wstring m_text;
+};
+
 } // namespace
+
+Platform::ErrorInfo HostErrorInfo(std::wstring text)
+{
+    return std::make_shared<const TextErrorInfo>(std::move(text));
+}
 
 void RaiseIfFailed(HRESULT hr)
 {

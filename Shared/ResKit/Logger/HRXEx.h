@@ -46,6 +46,10 @@ void RaiseIfFailed(HRESULT hr);
 // Raises HRXEx for a negative hr with error information taken earlier; does nothing otherwise.
 void RaiseWithErrorInfo(HRESULT hr, Platform::ErrorInfo errorInfo);
 
+// Error information of the host's own, for a failure whose cause no call described: its description
+// is text.
+Platform::ErrorInfo HostErrorInfo(std::wstring text);
+
 // Raises HRXEx for a Win32 error code converted with HResultFromWin32, without COM error
 // information. Code 0 raises nothing.
 void RaiseWin32(Win32Error code);

@@ -143,6 +143,8 @@ TEST_F(ServiceLifecycleTest, FailingModuleTakesTheFailurePath)
 {
     Configure(L"A.dll,B.dll,C.dll", 1);
     Exports().results[1] = kEFail;
+    // Its text must reach the service thread, which has COM error information of its own.
+    Exports().during[1] = [this] { platform.process.threadErrorInfo = HostErrorInfo(L"B broke"); };
     auto service = StartService();
     ASSERT_EQ(service.wait_for(std::chrono::milliseconds(kTimeoutMs)), std::future_status::ready);
     EXPECT_EQ(service.get(), static_cast<std::uint32_t>(kEFail));
@@ -153,16 +155,40 @@ TEST_F(ServiceLifecycleTest, FailingModuleTakesTheFailurePath)
     EXPECT_EQ(States(), (std::vector<std::uint32_t>{kServiceStartPending, kServiceStopped}));
     EXPECT_EQ(platform.serviceControl.Reports().back().win32ExitCode, 0x80004005u);
 
-    EXPECT_NE(logger.Find(L"CServiceModule__Initialization: Call failed.\x7F"), nullptr);
+    EXPECT_NE(logger.Find(L"CServiceModule__Initialization: B broke\x7F"), nullptr);
     const std::size_t completed = IndexOf(L"Service initialization completed with code: -2147467259");
-    const std::size_t failed = IndexOf(L"Starting service modules failed: Call failed.\x7F[EIP: ");
+    const std::size_t failed = IndexOf(L"Starting service modules failed: B broke\x7F[EIP: ");
     const std::size_t event = IndexOf(L"Event: [] Type=Error Category=0x01 Id=0xC0010103");
     EXPECT_LT(completed, failed);
     EXPECT_LT(failed, event);
     EXPECT_EQ(logger.records.at(failed).severity, L"ERROR");
     EXPECT_EQ(logger.records.at(event + 1).text, L"       %4=%%3");
-    EXPECT_EQ(logger.records.at(event + 2).text, L"       %6=Call failed.");
+    EXPECT_EQ(logger.records.at(event + 2).text, L"       %6=B broke");
     EXPECT_EQ(logger.Find(L"Entering CServiceModule::PostMessageLoop"), nullptr);
+}
+
+// ExitThread inside SmInitialize, or a stack overflow there: the thread ends with an exit code that
+// says nothing, here the 0 of a success. The start fails with E_ABORT, naming the module.
+TEST_F(ServiceLifecycleTest, ModuleThatEndsTheInitialisationThreadFailsTheStart)
+{
+    Configure(L"A.dll,B.dll,C.dll");
+    Exports().during[1] = [this] { platform.threads.EndCurrentThread(0); };
+    auto service = StartService();
+    ASSERT_EQ(service.wait_for(std::chrono::milliseconds(kTimeoutMs)), std::future_status::ready);
+    EXPECT_EQ(service.get(), static_cast<std::uint32_t>(kEAbort));
+
+    EXPECT_EQ(Exports().Names(), (Calls{"WAInitW", "A.SmInitialize", "B.SmInitialize", "A.SmShutdown", "WADeinit"}));
+    const std::wstring ended = L"ServiceModule B.dll ended the initialisation thread without returning (thread exit "
+                               L"code 0x00000000) in SmInitialize";
+    const std::size_t named = IndexOf(L"ServiceModule B.dll failed the start after ");
+    EXPECT_EQ(logger.records.at(named).severity, L"ERROR");
+    EXPECT_NE(logger.records.at(named).text.find(L" ms: SmInitialize ended the initialisation thread without "
+                                                  L"returning (thread exit code 0x00000000); file "),
+              std::wstring::npos);
+    EXPECT_LT(named, IndexOf(L"Starting service modules failed: " + ended + L"\x7F[EIP: "));
+    const std::size_t event = IndexOf(L"Event: [] Type=Error Category=0x01 Id=0xC0010103");
+    EXPECT_EQ(logger.records.at(event + 2).text, L"       %6=" + ended);
+    EXPECT_EQ(States(), (std::vector<std::uint32_t>{kServiceStartPending, kServiceStopped}));
 }
 
 TEST_F(ServiceLifecycleTest, LongInitialisationReReportsStartPending)

@@ -140,14 +140,14 @@ TEST_F(UiLanguageTest, ErrorTextPrefersTheProductLibraryAndDropsTheLineEnd)
 TEST_F(UiLanguageTest, DescriptionPrefersComErrorInformation)
 {
     platform.text.messages[{nullptr, 0x80070002u, 0x0409}] = L"File not found.\r\n";
-    const auto readable = std::make_shared<FakeErrorInfo>(L"Readable\x7Fsuffix");
+    const auto readable = HostErrorInfo(L"Readable\x7Fsuffix");
     EXPECT_EQ(GetErrorDescription(kEFileNotFound, readable), L"Readable");
-    EXPECT_EQ(GetErrorDescription(kEFileNotFound, std::make_shared<FakeErrorInfo>(L"")), L"File not found.");
-    EXPECT_EQ(GetErrorDescription(kEFileNotFound, std::make_shared<FakeErrorInfo>(L"\x7Fonly suffix")),
+    EXPECT_EQ(GetErrorDescription(kEFileNotFound, HostErrorInfo(L"")), L"File not found.");
+    EXPECT_EQ(GetErrorDescription(kEFileNotFound, HostErrorInfo(L"\x7Fonly suffix")),
               L"File not found.");
-    EXPECT_EQ(GetErrorDescription(MakeHResult(0x80041234u), std::make_shared<FakeErrorInfo>(L"")), L"<Unknown error>");
+    EXPECT_EQ(GetErrorDescription(MakeHResult(0x80041234u), HostErrorInfo(L"")), L"<Unknown error>");
 
-    platform.process.threadErrorInfo = std::make_shared<FakeErrorInfo>(L"thread's own");
+    platform.process.threadErrorInfo = HostErrorInfo(L"thread's own");
     EXPECT_EQ(GetErrorDescription(kEFileNotFound, nullptr), L"thread's own");
     EXPECT_EQ(platform.process.threadErrorInfo, nullptr) << "taking it clears it from the thread";
     EXPECT_EQ(GetErrorDescription(kEFileNotFound, nullptr), L"File not found.");

@@ -350,7 +350,8 @@ LogFile ReadLog(const std::wstring& path)
     return ::testing::AssertionSuccess();
 }
 
-::testing::AssertionResult HasExceptionRecord(const LogFile& log, std::string_view context, HRESULT hr)
+::testing::AssertionResult HasExceptionRecord(const LogFile& log, std::string_view context, HRESULT hr,
+                                              const std::optional<std::string>& description)
 {
     const LogRecord* failure = nullptr;
     for (const auto& record : log.records) {
@@ -363,7 +364,7 @@ LogFile ReadLog(const std::wstring& path)
     }
     char code[16];
     std::snprintf(code, sizeof(code), " 0x%lX", static_cast<unsigned long>(hr));
-    const std::string head = std::string(context) + ErrorDescription(hr) + "\x7F[EIP: ";
+    const std::string head = std::string(context) + description.value_or(ErrorDescription(hr)) + "\x7F[EIP: ";
     const std::string tail = std::string("]") + code;
     static const std::regex kAddresses(R"(^(0x[0-9A-F]{16},){0,4}0x[0-9A-F]{16}$)");
     const std::string& text = failure->text;

@@ -126,8 +126,10 @@ std::string Dump(const LogFile& log);
 // No record text starts with prefix.
 ::testing::AssertionResult HasNoRecordStartingWith(const LogFile& log, std::string_view prefix);
 // The last record starting with context (a text ending in ": ") is an ERROR with the exception text
-// of hr: its description, U+007F, "[EIP: " with one to five return addresses, "]" and " 0x%X".
-::testing::AssertionResult HasExceptionRecord(const LogFile& log, std::string_view context, HRESULT hr);
+// of hr: its description (by default the text of hr), U+007F, "[EIP: " with one to five return
+// addresses, "]" and " 0x%X".
+::testing::AssertionResult HasExceptionRecord(const LogFile& log, std::string_view context, HRESULT hr,
+                                              const std::optional<std::string>& description = std::nullopt);
 // HasExceptionRecord for "WinMain failed: ".
 ::testing::AssertionResult HasWinMainFailure(const LogFile& log, HRESULT hr);
 // The module information block: "*", module name, version, process, "*", one after the other.

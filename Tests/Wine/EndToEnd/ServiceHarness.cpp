@@ -374,6 +374,14 @@ void ServiceTest::SetModuleValue(std::wstring_view module, const wchar_t* name, 
         << ToUtf8(module) << " " << ToUtf8(name);
 }
 
+void ServiceTest::SetModuleValue(std::wstring_view module, const wchar_t* name, const std::wstring& text)
+{
+    ASSERT_EQ(ERROR_SUCCESS, SetVolatileValue(TestModulesKeyPath(m_service) + L"\\" + std::wstring(module), name,
+                                              REG_SZ, text.c_str(),
+                                              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))))
+        << ToUtf8(module) << " " << ToUtf8(name);
+}
+
 RegistryValueOverride& ServiceTest::Override(std::wstring keyPath, std::wstring valueName)
 {
     m_overrides.push_back(std::make_unique<RegistryValueOverride>(std::move(keyPath), std::move(valueName)));

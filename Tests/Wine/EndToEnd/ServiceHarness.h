@@ -104,6 +104,7 @@ protected:
     // A behaviour value of the test module module (the library's base name) in this service; it goes
     // with the service's key.
     void SetModuleValue(std::wstring_view module, const wchar_t* name, DWORD value);
+    void SetModuleValue(std::wstring_view module, const wchar_t* name, const std::wstring& text);
     // A registry value under HKEY_LOCAL_MACHINE for the test's duration. Only for keys of the test's
     // own, named after its service: tests that run at the same time must not share a value.
     RegistryValueOverride& Override(std::wstring keyPath, std::wstring valueName);

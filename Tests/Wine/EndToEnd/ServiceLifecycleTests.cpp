@@ -14,26 +14,8 @@ constexpr DWORD kDisplayNameMessage = 7;
 const std::string kDisplayNameInsertion = "%%7";
 
 constexpr HRESULT kEFail = static_cast<HRESULT>(0x80004005);
-
-class ServiceLifecycle : public ServiceTest {
-protected:
-    // Starts modules A, B and C, with B's value set to make its SmInitialize fail: the service
-    // connects and reports its start before the modules run, so StartServiceW succeeds; then it stops
-    // with E_FAIL, its controls still parked from the start. Returns the host's process id.
-    DWORD FailStartOfB(const wchar_t* valueName, DWORD value)
-    {
-        Install();
-        WriteParameters(L"QxTestModuleA.dll;QxTestModuleB.dll;QxTestModuleC.dll", kDisplayNameMessage);
-        SetModuleValue(L"QxTestModuleB", valueName, value);
-        EXPECT_EQ(0u, Start());
-        EXPECT_TRUE(WaitForState(SERVICE_STOPPED));
-        ExpectStoppedStatus(Query(), 0, static_cast<DWORD>(kEFail));
-        EXPECT_EQ(Hex(static_cast<DWORD>(kEFail)), Hex(WaitForExit()));
-        return ProcessId();
-    }
-};
-
-const std::string kPreMessageLoopEntered = "Entering CServiceModule::PreMessageLoop";
+// A start whose initialisation thread ended inside a module's SmInitialize.
+constexpr HRESULT kEAbort = static_cast<HRESULT>(0x80004004);
 
 // The record at level 1 that names B as the module that failed the start, which must say what its
 // SmInitialize did and name its file; empty when there is none.
@@ -51,6 +33,56 @@ std::string ModuleBFailureRecord(const LogFile& log, const std::string& what)
     ADD_FAILURE() << "no record " << prefix << "..." << Dump(log);
     return {};
 }
+class ServiceLifecycle : public ServiceTest {
+protected:
+    // Starts modules A, B and C, with B's value set to make its SmInitialize fail: the service
+    // connects and reports its start before the modules run, so StartServiceW succeeds; then it stops
+    // with E_FAIL, its controls still parked from the start. Returns the host's process id.
+    DWORD FailStartOfB(const wchar_t* valueName, DWORD value, HRESULT expected = kEFail)
+    {
+        Install();
+        WriteParameters(L"QxTestModuleA.dll;QxTestModuleB.dll;QxTestModuleC.dll", kDisplayNameMessage);
+        SetModuleValue(L"QxTestModuleB", valueName, value);
+        if (!m_errorTextOfB.empty()) {
+            SetModuleValue(L"QxTestModuleB", L"ErrorText", m_errorTextOfB);
+        }
+        EXPECT_EQ(0u, Start());
+        EXPECT_TRUE(WaitForState(SERVICE_STOPPED));
+        ExpectStoppedStatus(Query(), 0, static_cast<DWORD>(expected));
+        EXPECT_EQ(Hex(static_cast<DWORD>(expected)), Hex(WaitForExit()));
+        return ProcessId();
+    }
+
+    // B's SmInitialize calls ExitThread(threadExitCode).
+    void ExpectStartEndedByB(DWORD threadExitCode)
+    {
+        DWORD processId = 0;
+        ASSERT_NO_FATAL_FAILURE(processId = FailStartOfB(L"ExitThread", threadExitCode, kEAbort));
+        const LogFile log = ReadServiceLog();
+        const std::string ended =
+            "ended the initialisation thread without returning (thread exit code " + Hex(threadExitCode) + ")";
+        EXPECT_TRUE(HasRecordsInOrder(
+            log, {"Init ServiceModule QxTestModuleB.dll", ModuleBFailureRecord(log, "SmInitialize " + ended),
+                  "Shutting down ServiceModule QxTestModuleA.dll", "Event: [] Type=Error Category=0x01 Id=0xC0010103",
+                  "LogEvent: Service stopped"}));
+        const std::string description = "ServiceModule QxTestModuleB.dll " + ended + " in SmInitialize";
+        EXPECT_TRUE(HasEventDump(log, "Error", 0xC0010103, {{4, kDisplayNameInsertion}, {6, description}}));
+        EXPECT_TRUE(HasNoRecordStartingWith(log, "Init ServiceModule QxTestModuleC.dll"));
+        EXPECT_TRUE(HasNoRecordStartingWith(log, "LogEvent: Service started/resumed"));
+        const std::vector<TraceLine> trace = ReadTrace();
+        ASSERT_TRUE(HasTraceLines(trace, processId,
+                                  {{"QxTestModuleA", "SmInitialize flags=non-null"},
+                                   {"QxTestModuleB", "SmInitialize flags=non-null"},
+                                   {"QxTestModuleA", "SmShutdown"}}));
+        EXPECT_NE(trace[0].threadId, trace[2].threadId) << "A is shut down on the service thread";
+    }
+
+    // COM error information that B leaves on its thread as it fails.
+    std::wstring m_errorTextOfB;
+};
+
+const std::string kPreMessageLoopEntered = "Entering CServiceModule::PreMessageLoop";
+
 const std::string kLongInitialization = "Long time service initialization is in progress...";
 const std::string kStartedEvent = "Event: [] Type=Information Category=0x01 Id=0x40010101";
 const std::string kStoppedEvent = "Event: [] Type=Information Category=0x01 Id=0x40010102";
@@ -385,6 +417,32 @@ TEST_F(ServiceLifecycle, FailingModuleStopsTheServiceWithItsHresult)
     ASSERT_TRUE(agent.initQpc && agent.deinitQpc) << "WAInitW and WADeinit must both be recorded";
     EXPECT_LT(*agent.initQpc, trace.front().qpc);
     EXPECT_GT(*agent.deinitQpc, trace.back().qpc);
+}
+
+// B leaves COM error information on the initialisation thread and fails: its words, not the system's
+// text for its HRESULT, reach the service thread's failure record and the start-failed event.
+TEST_F(ServiceLifecycle, FailingModulesOwnErrorTextReachesTheRecordAndTheEvent)
+{
+    m_errorTextOfB = L"B's database is locked";
+    ASSERT_NO_FATAL_FAILURE(FailStartOfB(L"Result", static_cast<DWORD>(kEFail)));
+
+    const LogFile log = ReadServiceLog();
+    ModuleBFailureRecord(log, "SmInitialize returned 0x80004005 (B's database is locked)");
+    EXPECT_TRUE(HasExceptionRecord(log, "Starting service modules failed: ", kEFail, "B's database is locked"));
+    EXPECT_TRUE(HasEventDump(log, "Error", 0xC0010103, {{4, kDisplayNameInsertion}, {6, "B's database is locked"}}));
+}
+
+// B ends its own thread inside SmInitialize, with an exit code of success or one of failure: either
+// way the start fails with E_ABORT, the record names B, A is shut down on the service thread and C is
+// never started.
+TEST_F(ServiceLifecycle, ModuleThatEndsTheInitialisationThreadFailsTheStart)
+{
+    ExpectStartEndedByB(0);
+}
+
+TEST_F(ServiceLifecycle, ModuleThatEndsTheInitialisationThreadWithACodeFailsTheStartWithE_ABORT)
+{
+    ExpectStartEndedByB(0x80004321);
 }
 
 // B throws out of its SmInitialize: the initialisation thread's boundary ends the start with E_FAIL,

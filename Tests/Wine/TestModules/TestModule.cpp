@@ -15,6 +15,13 @@
 //                         2: SmShutdown throws a std::runtime_error once it has traced its call
 //     Flags    REG_DWORD  stored into *moduleFlags; without it the flags stay untouched
 //     Result   REG_DWORD  the HRESULT SmInitialize returns; 0 (S_OK) when absent
+//     ErrorText REG_SZ    COM error information SmInitialize leaves on its thread before it returns
+//     ExitThread REG_DWORD SmInitialize ends its thread with ExitThread(value) instead of returning
+//     OwnFilter REG_DWORD 1: SmInitialize installs an unhandled-exception filter of its own, as crash
+//                         reporters do; it traces "own filter <code>" and ends the process
+//                         (EXCEPTION_EXECUTE_HANDLER)
+//     ThreadCrash REG_DWORD SmInitialize starts a thread of the module's own that, 200 ms later,
+//                         1: writes through a null pointer; 2: throws a std::runtime_error nobody catches
 // The module name is taken from the DLL's own file, so one binary copied under another name reads
 // its settings and traces under that name. Trace lines (see TestTrace.h), written on entry, before
 // any delay or crash:
@@ -25,6 +32,9 @@
 //     <qpc> <pid> <tid> <module> loaded from <the DLL's full path>
 #include <windows.h>
 
+#include <oleauto.h>
+
+#include <cstdint>
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -33,6 +43,92 @@
 #include "TestTrace.h"
 
 namespace {
+
+#ifndef QX_TEST_MODULE_WITHOUT_INITIALIZE
+enum CrashValue : DWORD { kAccessViolation = 1, kTerminate = 2, kHeapCorruption = 3 };
+enum ThreadCrashValue : DWORD { kThreadAccessViolation = 1, kThreadThrows = 2 };
+
+void WriteThroughNull()
+{
+    // Through a volatile pointer, so the compiler cannot see the null and turn the write into a
+    // trap instruction: the fault must be a real access violation.
+    int* volatile nowhere = nullptr;
+    *nowhere = 1;
+}
+
+void Crash(DWORD how)
+{
+    switch (how) {
+    case kAccessViolation:
+        WriteThroughNull();
+        break;
+    case kTerminate:
+        std::terminate();
+    case kHeapCorruption:
+        RaiseException(STATUS_HEAP_CORRUPTION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+        break;
+    default:
+        break;
+    }
+}
+
+LONG WINAPI OwnFilter(EXCEPTION_POINTERS* pointers)
+{
+    char code[16];
+    wsprintfA(code, "%08X", static_cast<unsigned>(pointers->ExceptionRecord->ExceptionCode));
+    Qx::Testing::Trace(Qx::Testing::OwnBaseName(), std::string("own filter ") + code);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+DWORD WINAPI CrashingThread(void* how)
+{
+    constexpr DWORD kDelayMs = 200;
+    Sleep(kDelayMs);
+    if (reinterpret_cast<std::uintptr_t>(how) == kThreadThrows) {
+        throw std::runtime_error("a thread of the test module throws");
+    }
+    WriteThroughNull();
+    return 0;
+}
+
+// IID_IErrorInfo, spelt out: Microsoft's mode here has no uuid library that defines it.
+constexpr IID kErrorInfoInterface = {0x1CF2B120, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+
+void LeaveErrorInfo(const std::wstring& text)
+{
+    ICreateErrorInfo* create = nullptr;
+    if (FAILED(CreateErrorInfo(&create))) {
+        return;
+    }
+    create->SetDescription(const_cast<LPOLESTR>(text.c_str()));
+    IErrorInfo* info = nullptr;
+    if (SUCCEEDED(create->QueryInterface(kErrorInfoInterface, reinterpret_cast<void**>(&info)))) {
+        SetErrorInfo(0, info);
+        info->Release();
+    }
+    create->Release();
+}
+
+// What SmInitialize does besides tracing, delaying and returning, as the settings say.
+void Misbehave(const std::wstring& key)
+{
+    using Qx::Testing::ReadDword;
+    if (ReadDword(key, L"OwnFilter").value_or(0) == 1) {
+        SetUnhandledExceptionFilter(&OwnFilter);
+    }
+    if (const auto how = ReadDword(key, L"ThreadCrash")) {
+        CloseHandle(CreateThread(nullptr, 0, &CrashingThread, reinterpret_cast<void*>(std::uintptr_t{*how}), 0,
+                                 nullptr));
+    }
+    Crash(ReadDword(key, L"Crash").value_or(0));
+    if (const auto exitCode = ReadDword(key, L"ExitThread")) {
+        ExitThread(*exitCode);
+    }
+    if (ReadDword(key, L"Throw").value_or(0) == 1) {
+        throw std::runtime_error("SmInitialize of the test module throws");
+    }
+}
+#endif
 
 // The copy's own base name and the key of its settings; false when memory runs out, and the exports
 // give up then rather than throw into the host.
@@ -62,24 +158,9 @@ QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags)
     if (const auto delay = ReadDword(key, L"DelayMs")) {
         Sleep(*delay);
     }
-    switch (ReadDword(key, L"Crash").value_or(0)) {
-    case 1: {
-        // Read through a volatile pointer, so the compiler cannot see the null and turn the write
-        // into a trap instruction: the fault must be a real access violation.
-        int* volatile nowhere = nullptr;
-        *nowhere = 1;
-        break;
-    }
-    case 2:
-        std::terminate();
-    case 3:
-        RaiseException(STATUS_HEAP_CORRUPTION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
-        break;
-    default:
-        break;
-    }
-    if (ReadDword(key, L"Throw").value_or(0) == 1) {
-        throw std::runtime_error("SmInitialize of the test module throws");
+    Misbehave(key);
+    if (const std::wstring text = ReadString(key, L"ErrorText"); !text.empty()) {
+        LeaveErrorInfo(text);
     }
     if (const auto flags = ReadDword(key, L"Flags"); flags && moduleFlags != nullptr) {
         *moduleFlags = *flags;

@@ -64,21 +64,25 @@ inline std::optional<DWORD> ReadDword(const std::wstring& key, const wchar_t* na
     return value;
 }
 
+// Empty when the value is missing or no REG_SZ.
+inline std::wstring ReadString(const std::wstring& key, const wchar_t* name)
+{
+    DWORD size = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_SZ, nullptr, nullptr, &size) != ERROR_SUCCESS) {
+        return {};
+    }
+    std::wstring text(size / sizeof(wchar_t), L'\0');
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_SZ, nullptr, text.data(), &size) !=
+        ERROR_SUCCESS) {
+        return {};
+    }
+    text.resize(wcsnlen(text.c_str(), text.size()));
+    return text;
+}
+
 inline std::wstring TraceFilePath()
 {
-    const std::wstring key = SettingsKey();
-    DWORD size = 0;
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"TraceFile", RRF_RT_REG_SZ, nullptr, nullptr, &size) !=
-        ERROR_SUCCESS) {
-        return {};
-    }
-    std::wstring path(size / sizeof(wchar_t), L'\0');
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"TraceFile", RRF_RT_REG_SZ, nullptr, path.data(), &size) !=
-        ERROR_SUCCESS) {
-        return {};
-    }
-    path.resize(wcsnlen(path.c_str(), path.size()));
-    return path;
+    return ReadString(SettingsKey(), L"TraceFile");
 }
 
 // Never throws: a trace line that cannot be written is lost, the call itself goes on.

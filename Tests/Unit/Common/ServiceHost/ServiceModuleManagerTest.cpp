@@ -99,7 +99,7 @@ TEST_F(ServiceModuleManagerTest, FailingModuleUndoesTheStartWithItsError)
     Exports().results[1] = kEFail;
     Exports().flags[0] = ServiceModuleManager::kKeepsWatchDogGuard;
     Exports().during[1] = [this] {
-        platform.process.threadErrorInfo = std::make_shared<FakeErrorInfo>(L"B broke");
+        platform.process.threadErrorInfo = HostErrorInfo(L"B broke");
         platform.process.tickCount += 25;
     };
     manager.Load(L"a.dll;b.dll;c.dll");

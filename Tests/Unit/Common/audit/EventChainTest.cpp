@@ -46,7 +46,7 @@ std::wstring ExceptionText(const std::wstring& description, std::uint32_t hr)
 
 [[noreturn]] void Raise(HRESULT hr, const std::wstring& description)
 {
-    RaiseWithErrorInfo(hr, std::make_shared<FakeErrorInfo>(description));
+    RaiseWithErrorInfo(hr, HostErrorInfo(description));
     throw std::logic_error("not raised");
 }
 
@@ -396,7 +396,7 @@ TEST_F(EventChainTest, DisabledEventReachesNoSinkNotEvenTheRawDump)
 TEST_F(EventChainTest, FailingSinkGivesOneRawDumpAfterTheFailureIsLogged)
 {
     const auto chain = registry.GetReporter(L"Audit", L"");
-    platform.process.threadErrorInfo = std::make_shared<FakeErrorInfo>(L"Event log full");
+    platform.process.threadErrorInfo = HostErrorInfo(L"Event log full");
     EventLibraries().reportResult = kEFail;
     chain->Report(StartedEvent(), true);
     EXPECT_EQ(EventLibraries().Names().back(), "ErReportEvent3") << "the agent is skipped";
@@ -408,7 +408,7 @@ TEST_F(EventChainTest, FailingSinkGivesOneRawDumpAfterTheFailureIsLogged)
     logger.records.clear();
     EventLibraries().reportResult = kSOk;
     EventLibraries().writeResult = MakeHResult(0x80070005u);
-    platform.process.threadErrorInfo = std::make_shared<FakeErrorInfo>(L"Agent gone");
+    platform.process.threadErrorInfo = HostErrorInfo(L"Agent gone");
     chain->Report(StartedEvent(), false);
     EXPECT_EQ(EventLibraries().Names().back(), "EcWriteEvent");
     EXPECT_EQ(logger.Texts(), (Texts{L"Failed to report event: " + ExceptionText(L"Agent gone", 0x80070005),
@@ -510,7 +510,7 @@ TEST_F(EventChainTest, UnreadableSourceNameGivesARawDumpWithoutNameAndIsReadAgai
     for (int attempt = 0; attempt < 2; ++attempt) {
         SCOPED_TRACE(attempt);
         logger.records.clear();
-        platform.process.threadErrorInfo = std::make_shared<FakeErrorInfo>(L"No source configured");
+        platform.process.threadErrorInfo = HostErrorInfo(L"No source configured");
         const int opens = platform.registry.OpenCalls();
         registry.GetDefaultReporter()->Report(StartedEvent(), false);
         EXPECT_EQ(platform.registry.OpenCalls(), opens + 1);

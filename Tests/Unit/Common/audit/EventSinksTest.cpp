@@ -230,7 +230,7 @@ TEST_F(EventSinkTest, LibrariesWithoutTheirOptionalExportsAreUnloadedWithoutTheC
 
 TEST_F(EventSinkTest, FailedLibraryCallsRaiseTheirHresultWithTheThreadsErrorInformation)
 {
-    const auto initInfo = std::make_shared<FakeErrorInfo>(L"Source not registered");
+    const auto initInfo = HostErrorInfo(L"Source not registered");
     platform.process.threadErrorInfo = initInfo;
     EventLibraries().initializeResult = kAccessDenied;
     const auto initFailure = CaughtBy([] { CEventLogReporter(kRoot, L"Audit", L""); });
@@ -248,7 +248,7 @@ TEST_F(EventSinkTest, FailedLibraryCallsRaiseTheirHresultWithTheThreadsErrorInfo
     const auto agent = CEventAgentReporter::Create(kRoot, L"Audit");
     EventLibraries().reportResult = kEFail;
     EventLibraries().writeResult = kAccessDenied;
-    const auto reportInfo = std::make_shared<FakeErrorInfo>(L"Event log full");
+    const auto reportInfo = HostErrorInfo(L"Event log full");
     platform.process.threadErrorInfo = reportInfo;
     const auto reportFailure = CaughtBy([&] { reporter.Report(StartFailedEvent(), false); });
     ASSERT_TRUE(reportFailure.has_value()) << "ErReportEvent3 failed";

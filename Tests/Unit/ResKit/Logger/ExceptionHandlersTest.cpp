@@ -45,7 +45,7 @@ TEST_F(ExceptionLogTest, RecordTextNamesTheExceptionAndItsModule)
     EXPECT_EQ(LogUtils::ExceptionRecordText(foreign),
               L"Unknown type of exception object: .?AVruntime_error@std@@ in module: 0x00007FF612340000");
 
-    const HRXEx hostError(kEFail, {reinterpret_cast<void*>(0x10)}, std::make_shared<FakeErrorInfo>(L"Broken"));
+    const HRXEx hostError(kEFail, {reinterpret_cast<void*>(0x10)}, HostErrorInfo(L"Broken"));
     thrown.thrownType = &typeid(HRXEx);
     thrown.thrownObject = &hostError;
     EXPECT_EQ(LogUtils::ExceptionRecordText(thrown),
@@ -54,7 +54,7 @@ TEST_F(ExceptionLogTest, RecordTextNamesTheExceptionAndItsModule)
 
 TEST_F(ExceptionLogTest, HandlerLogsThrownObjectsAndFullyDescribedExceptionsOnly)
 {
-    const HRXEx hostError(kEFail, {}, std::make_shared<FakeErrorInfo>(L"Broken"));
+    const HRXEx hostError(kEFail, {}, HostErrorInfo(L"Broken"));
     auto thrown = Exception(kExceptionGccThrow);
     thrown.thrownType = &typeid(HRXEx);
     thrown.thrownObject = &hostError;

@@ -103,7 +103,7 @@ TEST_F(LogRecordTest, LongMessagesAreWrittenWhole)
 
 TEST_F(LogRecordTest, ExceptionTextCarriesDescriptionAddressesAndCode)
 {
-    const auto known = std::make_shared<FakeErrorInfo>(L"Readable\x7F[EIP: 0x1] 0x80004005");
+    const auto known = HostErrorInfo(L"Readable\x7F[EIP: 0x1] 0x80004005");
     EXPECT_EQ(LogUtils::ExceptionText(
                   MakeError(kEFail, {reinterpret_cast<void*>(0x10), reinterpret_cast<void*>(0x20)}, known)),
               L"Readable\x7F[EIP: 0x0000000000000010,0x0000000000000020] 0x80004005");
@@ -122,7 +122,7 @@ TEST_F(LogRecordTest, ExceptionTextCarriesDescriptionAddressesAndCode)
 TEST_F(LogRecordTest, ExceptionTextWithoutADescriberNamesNoDescription)
 {
     const LogUtils::ErrorDescriber installed = LogUtils::InstallErrorDescriber(nullptr);
-    const auto known = std::make_shared<FakeErrorInfo>(L"Readable");
+    const auto known = HostErrorInfo(L"Readable");
     const std::wstring text = LogUtils::ExceptionText(MakeError(kEFail, {reinterpret_cast<void*>(0x10)}, known));
     LogUtils::InstallErrorDescriber(installed);
     EXPECT_EQ(text, L"<Unknown error>\x7F[EIP: 0x0000000000000010] 0x80004005");
@@ -154,7 +154,7 @@ TEST_F(LogRecordTest, AnExceptionsTextIsBuiltOnce)
 TEST_F(LogRecordTest, RaisingTakesComErrorInformationOnlyForFailures)
 {
     platform.process.returnAddresses = {reinterpret_cast<void*>(0xAB)};
-    platform.process.threadErrorInfo = std::make_shared<FakeErrorInfo>(L"from COM");
+    platform.process.threadErrorInfo = HostErrorInfo(L"from COM");
     EXPECT_NO_THROW(RaiseIfFailed(kSFalse));
     EXPECT_NO_THROW(RaiseWin32(0));
     const auto failed = CaughtBy([] { RaiseIfFailed(kEFail); });
@@ -167,7 +167,7 @@ TEST_F(LogRecordTest, RaisingTakesComErrorInformationOnlyForFailures)
     const HRXEx copy = *failed; // NOLINT(performance-unnecessary-copy-initialization): the copy is under test
     EXPECT_EQ(copy.ErrorInfo(), failed->ErrorInfo()) << "a copy shares the error information";
 
-    platform.process.threadErrorInfo = std::make_shared<FakeErrorInfo>(L"stale");
+    platform.process.threadErrorInfo = HostErrorInfo(L"stale");
     const auto win32 = CaughtBy([] { RaiseWin32(1063); });
     ASSERT_TRUE(win32.has_value());
     EXPECT_EQ(win32->Result(), Qx::MakeHResult(0x80070427u));
