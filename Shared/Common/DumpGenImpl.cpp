@@ -7,6 +7,7 @@
 #include "Common/ProductInfo.h"
 #include "Common/RegistryValues.h"
 #include "Common/ServiceFileName.h"
+#include "ResKit/Logger/FixedTextWriter.h"
 #include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
@@ -21,60 +22,6 @@ constexpr int kLineGeneratorLaunchFailed = 191;
 constexpr int kLineMiniDump = 203;
 
 using Piece = GeneratorTemplate::Piece;
-
-// Appends to a fixed buffer and remembers whether everything fitted; never allocates.
-class FixedTextWriter {
-public:
-    explicit FixedTextWriter(std::span<wchar_t> buffer) : m_buffer(buffer) {}
-
-    void Put(wchar_t c)
-    {
-        if (m_size + 1 < m_buffer.size()) {
-            m_buffer[m_size++] = c;
-        } else {
-            m_overflow = true;
-        }
-    }
-
-    void Put(std::wstring_view text)
-    {
-        for (const wchar_t c : text) {
-            Put(c);
-        }
-    }
-
-    void PutNumber(std::uint64_t value, unsigned base, bool upperCase, std::size_t minimumDigits = 1)
-    {
-        wchar_t digits[24];
-        std::size_t count = 0;
-        const wchar_t* alphabet = upperCase ? L"0123456789ABCDEF" : L"0123456789abcdef";
-        do {
-            digits[count++] = alphabet[value % base];
-            value /= base;
-        } while (value != 0);
-        for (; count < minimumDigits; ++count) {
-            digits[count] = L'0';
-        }
-        while (count != 0) {
-            Put(digits[--count]);
-        }
-    }
-
-    // Terminates the text; true when all of it fitted.
-    bool Finish()
-    {
-        if (m_buffer.empty()) {
-            return false;
-        }
-        m_buffer[m_size] = L'\0';
-        return !m_overflow;
-    }
-
-private:
-    std::span<wchar_t> m_buffer;
-    std::size_t m_size = 0;
-    bool m_overflow = false;
-};
 
 // Unlike wcschr, never finds a NUL, which a template read from the registry may hold.
 bool IsOneOf(wchar_t c, std::wstring_view set)
@@ -485,6 +432,13 @@ bool DumpGenImpl::WriteInProcess(const ExceptionDescription* exception)
         LogUtils::WriteRecordAt(3, LogUtils::kSeverityDbg, QX_SOURCE_FILE, kLineMiniDump, "MinidumpWriteDump ",
                                 written);
     }
+    if (m_dumpPath[0] == L'\0') {
+        m_lastFailure = L"the dump path does not fit its buffer";
+    } else if (!fileCreated) {
+        m_lastFailure = L"the dump file could not be created";
+    } else if (!written) {
+        m_lastFailure = L"MiniDumpWriteDump failed";
+    }
     return written;
 }
 
@@ -498,6 +452,7 @@ bool DumpGenImpl::CreateDumpInt(const ExceptionDescription* exception)
         }
     });
     bool written = false;
+    m_lastFailure = nullptr;
     // Whatever the generator step throws, the dump is still written in process.
     LogUtils::WithoutRaising([&] { written = !m_userDump.empty() && RunGenerator(exception); });
     if (!written) {
@@ -507,4 +462,13 @@ bool DumpGenImpl::CreateDumpInt(const ExceptionDescription* exception)
         scope->Fail();
     }
     return written;
+}
+
+LogUtils::CrashDumpResult WriteCrashDump(const ExceptionDescription* exception)
+{
+    DumpGenImpl& dumps = DumpGenImpl::Instance();
+    if (dumps.CreateDump(exception)) {
+        return {dumps.DumpPath(), nullptr};
+    }
+    return {nullptr, dumps.LastFailure()};
 }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "Platform/Api/Platform.h"
+#include "ResKit/Logger/ExceptionHandlers.h"
 
 // MINIDUMP_TYPE bits from MiniDumpWithDataSegs (0x1) up to MiniDumpFilterTriage (0x100000), the
 // ones the dump generator knows too; a number with any other bit set is not taken as a dump type.
@@ -111,6 +112,8 @@ public:
     [[nodiscard]] std::wstring BaseName();
     // The path of the last dump asked for; empty before the first.
     [[nodiscard]] const wchar_t* DumpPath() const { return m_dumpPath; }
+    // Why the last CreateDump wrote no dump, in words; null after one that wrote it.
+    [[nodiscard]] const wchar_t* LastFailure() const { return m_lastFailure; }
 
 private:
     void ReadGeneratorSettings(std::wstring_view executableFolder);
@@ -131,6 +134,7 @@ private:
     wchar_t m_lastDumpPath[kBufferCharacters] = {};
     wchar_t m_commandLine[kBufferCharacters] = {};
     unsigned m_samePathCount = 0;
+    const wchar_t* m_lastFailure = nullptr;
 };
 
 // Writes "<base>_<code %08X>_<yyyy>_<mm>_<dd>__<hh>_<mm>_<ss>.dmp" with its NUL into buffer, with
@@ -138,3 +142,7 @@ private:
 // False when not even one character of the base name fits.
 bool FormatDumpFileName(std::wstring_view baseName, std::uint32_t exceptionCode, const Qx::Platform::LocalTime& time,
                         unsigned sequence, std::span<wchar_t> buffer);
+
+// The crash handlers' dump writer: a dump through the process-wide instance, and its path or why
+// none was written.
+LogUtils::CrashDumpResult WriteCrashDump(const Qx::Platform::ExceptionDescription* exception);

@@ -1,5 +1,8 @@
 #include "FakeCrashHandling.h"
 
+#include <algorithm>
+#include <utility>
+
 namespace Qx::Testing {
 
 using namespace Qx::Platform;
@@ -12,6 +15,34 @@ bool FakeCrashHandling::CallPreviousFilter(const ExceptionDescription&, std::int
     }
     verdict = previousVerdict;
     return true;
+}
+
+bool FakeCrashHandling::ReassertUnhandledExceptionFilter()
+{
+    if (unhandledFilter == nullptr || replacingFilter == nullptr) {
+        return false;
+    }
+    chainedFilter = std::exchange(replacingFilter, nullptr);
+    return true;
+}
+
+bool FakeCrashHandling::CallChainedFilter(const ExceptionDescription& exception, std::int32_t& verdict)
+{
+    if (chainedFilter == nullptr) {
+        return false;
+    }
+    verdict = chainedFilter(exception);
+    return true;
+}
+
+std::size_t FakeCrashHandling::ModuleFileName(const void* module, std::span<wchar_t> buffer)
+{
+    const auto found = moduleFiles.find(module);
+    if (found == moduleFiles.end() || found->second.size() >= buffer.size()) {
+        return 0;
+    }
+    std::copy(found->second.c_str(), found->second.c_str() + found->second.size() + 1, buffer.begin());
+    return found->second.size();
 }
 
 NativeHandle FakeCrashHandling::AddFirstVectoredHandler(ExceptionHandlerFunction handler)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -20,6 +22,12 @@ public:
     int previousFilterCalls = 0;
     bool previousRestored = false;
     std::vector<Platform::ExceptionHandlerFunction> vectoredHandlers; // first called first
+    // A filter that code of the process installed in place of the host's, as SetUnhandledExceptionFilter would.
+    Platform::ExceptionHandlerFunction replacingFilter = nullptr;
+    // The one put behind the host's again, which CallChainedFilter calls.
+    Platform::ExceptionHandlerFunction chainedFilter = nullptr;
+    // The file names ModuleFileName knows, by image base.
+    std::map<const void*, std::wstring> moduleFiles;
 
     void SendRuntimeErrorsToStandardError() override { ++stderrRequests; }
     void SetTerminateAndAbortHandler(void (*handler)()) override { terminateAndAbort = handler; }
@@ -27,6 +35,9 @@ public:
     void SetUnhandledExceptionFilter(Platform::ExceptionHandlerFunction filter) override { unhandledFilter = filter; }
     bool CallPreviousFilter(const Platform::ExceptionDescription& exception, std::int32_t& verdict) override;
     void RestorePreviousFilter() override { previousRestored = true; }
+    bool ReassertUnhandledExceptionFilter() override;
+    bool CallChainedFilter(const Platform::ExceptionDescription& exception, std::int32_t& verdict) override;
+    std::size_t ModuleFileName(const void* module, std::span<wchar_t> buffer) override;
     Platform::NativeHandle AddFirstVectoredHandler(Platform::ExceptionHandlerFunction handler) override;
     void RemoveVectoredHandler(Platform::NativeHandle registration) override;
 

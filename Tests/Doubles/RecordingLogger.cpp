@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "AllocationCount.h"
 #include "ResKit/Logger/LogUtils.h"
 
 namespace Qx::Testing {
@@ -48,6 +49,7 @@ HRESULT RecordingLogger::Init(const wchar_t* logName, const wchar_t* title, bool
 HRESULT RecordingLogger::Write(const wchar_t* sourceFile, int line, const wchar_t* text, int level,
                                const wchar_t* severity)
 {
+    const UncountedAllocations bookkeeping;
     std::lock_guard lock(m_lock);
     records.push_back({sourceFile, line, text, level, severity, indent});
     m_written.notify_all();

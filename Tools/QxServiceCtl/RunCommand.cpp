@@ -116,9 +116,10 @@ std::wstring ModulePath(const void* module)
 
 // The host's crash handlers write the dump through this, as they do in the service; then the tool
 // says what crashed where. The process ends right after, so allocating here risks nothing more.
-bool WriteDumpAndReport(const ExceptionDescription* exception)
+LogUtils::CrashDumpResult WriteDumpAndReport(const ExceptionDescription* exception)
 {
-    const bool written = DumpGenImpl::Instance().CreateDump(exception);
+    const LogUtils::CrashDumpResult dump = WriteCrashDump(exception);
+    const bool written = dump.path != nullptr;
     if (exception == nullptr) {
         Err(L"QxServiceCtl run: the process ends through std::terminate or abort()");
     } else {
@@ -132,7 +133,7 @@ bool WriteDumpAndReport(const ExceptionDescription* exception)
     }
     Err(written ? L"QxServiceCtl run: crash dump: " + std::wstring(DumpGenImpl::Instance().DumpPath())
                 : std::wstring(L"QxServiceCtl run: no crash dump could be written"));
-    return written;
+    return dump;
 }
 
 // Dumps are named after the service, or after the module run on its own.

@@ -13,6 +13,7 @@
 
 #include "Common/ServiceHost/ModuleName.h"
 #include "Platform/Api/ProcessWide.h"
+#include "ResKit/Logger/ExceptionHandlers.h"
 #include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
@@ -173,6 +174,7 @@ void ServiceModuleManager::InitModules()
         m_initializing = record;
         const HRESULT hr = CallSmInitialize(*record, startedAt);
         m_initializing.reset();
+        LogUtils::ReassertCrashFilter(record->name);
         if (Failed(hr)) {
             // The module's own COM error information is taken before the shut-down of the
             // others can replace it.
@@ -198,6 +200,7 @@ void ServiceModuleManager::ShutdownModules() noexcept
             // As an exception of the host's own runtime would, leaving this function.
             std::terminate();
         }
+        LogUtils::WithoutRaising([&] { LogUtils::ReassertCrashFilter(record->name); });
         record->initialized = false;
     }
 }

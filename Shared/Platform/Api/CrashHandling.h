@@ -1,7 +1,9 @@
 // Crash hooks: exceptions as handlers see them, and the process-wide handlers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <typeinfo>
 
 #include "Platform/Api/UniqueHandle.h"
@@ -55,6 +57,16 @@ public:
     // The previous filter's verdict, or false when there was none.
     virtual bool CallPreviousFilter(const ExceptionDescription& exception, std::int32_t& verdict) = 0;
     virtual void RestorePreviousFilter() = 0;
+    // Puts the filter of SetUnhandledExceptionFilter back in front when code of the process has
+    // installed one of its own since, as crash reporters and runtimes do. The one found is kept,
+    // with its library held loaded, for CallChainedFilter. True when one was found.
+    virtual bool ReassertUnhandledExceptionFilter() = 0;
+    // The verdict of the filter that ReassertUnhandledExceptionFilter last found, or false when
+    // there is none.
+    virtual bool CallChainedFilter(const ExceptionDescription& exception, std::int32_t& verdict) = 0;
+    // The file name, without its folder, of the image loaded at module, with its NUL, written into
+    // buffer without allocating; 0 when no image is loaded there or the name does not fit.
+    virtual std::size_t ModuleFileName(const void* module, std::span<wchar_t> buffer) = 0;
     // A vectored exception handler, called first; returns its registration, null on failure.
     virtual NativeHandle AddFirstVectoredHandler(ExceptionHandlerFunction handler) = 0;
     virtual void RemoveVectoredHandler(NativeHandle registration) = 0;

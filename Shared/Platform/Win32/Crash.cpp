@@ -4,6 +4,7 @@
 
 #include "Platform/Win32/MsvcExceptions.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstddef>
@@ -112,6 +113,10 @@ ExceptionDescription Describe(EXCEPTION_POINTERS* pointers)
 // The system calls plain functions of its own signatures; the host's handlers are kept here.
 ExceptionHandlerFunction g_unhandledFilter = nullptr;
 LPTOP_LEVEL_EXCEPTION_FILTER g_previousFilter = nullptr;
+// A filter that replaced the host's and was put behind it again, and the library that holds its
+// code, kept loaded for as long as the filter may be called.
+std::atomic<LPTOP_LEVEL_EXCEPTION_FILTER> g_chainedFilter{nullptr};
+HMODULE g_chainedFilterLibrary = nullptr;
 void (*g_terminateHandler)() = nullptr;
 constexpr std::size_t kMaxVectoredHandlers = 4;
 ExceptionHandlerFunction g_vectoredHandlers[kMaxVectoredHandlers] = {};
@@ -211,6 +216,58 @@ bool Win32CrashHandling::CallPreviousFilter(const ExceptionDescription& exceptio
 void Win32CrashHandling::RestorePreviousFilter()
 {
     ::SetUnhandledExceptionFilter(g_previousFilter);
+}
+
+bool Win32CrashHandling::ReassertUnhandledExceptionFilter()
+{
+    if (g_unhandledFilter == nullptr) {
+        return false;
+    }
+    const LPTOP_LEVEL_EXCEPTION_FILTER replacing = ::SetUnhandledExceptionFilter(&UnhandledFilterTrampoline);
+    if (replacing == &UnhandledFilterTrampoline || replacing == nullptr || replacing == g_previousFilter) {
+        return false;
+    }
+    // Only a filter whose code the host can keep loaded is safe to call at any later crash.
+    HMODULE library = nullptr;
+    if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(replacing),
+                             &library) == 0) {
+        library = nullptr;
+    }
+    const HMODULE released = g_chainedFilterLibrary;
+    g_chainedFilter.store(library != nullptr ? replacing : nullptr);
+    g_chainedFilterLibrary = library;
+    if (released != nullptr) {
+        ::FreeLibrary(released);
+    }
+    return true;
+}
+
+bool Win32CrashHandling::CallChainedFilter(const ExceptionDescription& exception, std::int32_t& verdict)
+{
+    const LPTOP_LEVEL_EXCEPTION_FILTER filter = g_chainedFilter.load();
+    if (filter == nullptr) {
+        return false;
+    }
+    verdict = filter(static_cast<EXCEPTION_POINTERS*>(const_cast<void*>(exception.nativePointers)));
+    return true;
+}
+
+std::size_t Win32CrashHandling::ModuleFileName(const void* module, std::span<wchar_t> buffer)
+{
+    if (module == nullptr || buffer.size() < 2) {
+        return 0;
+    }
+    const DWORD length = ::GetModuleFileNameW(static_cast<HMODULE>(const_cast<void*>(module)), buffer.data(),
+                                              static_cast<DWORD>(buffer.size()));
+    if (length == 0 || length >= buffer.size()) {
+        return 0;
+    }
+    std::size_t start = length;
+    while (start > 0 && buffer[start - 1] != L'\\' && buffer[start - 1] != L'/') {
+        --start;
+    }
+    std::copy(buffer.begin() + static_cast<std::ptrdiff_t>(start), buffer.begin() + length + 1, buffer.begin());
+    return length - start;
 }
 
 NativeHandle Win32CrashHandling::AddFirstVectoredHandler(ExceptionHandlerFunction handler)

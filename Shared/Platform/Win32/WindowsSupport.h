@@ -125,6 +125,9 @@ public:
     void SetUnhandledExceptionFilter(ExceptionHandlerFunction filter) override;
     bool CallPreviousFilter(const ExceptionDescription& exception, std::int32_t& verdict) override;
     void RestorePreviousFilter() override;
+    bool ReassertUnhandledExceptionFilter() override;
+    bool CallChainedFilter(const ExceptionDescription& exception, std::int32_t& verdict) override;
+    std::size_t ModuleFileName(const void* module, std::span<wchar_t> buffer) override;
     NativeHandle AddFirstVectoredHandler(ExceptionHandlerFunction handler) override;
     void RemoveVectoredHandler(NativeHandle registration) override;
 };

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "Platform/Api/ProcessWide.h"
+#include "ResKit/Logger/FixedTextWriter.h"
 #include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
@@ -22,11 +23,28 @@ constexpr int kExceptionRecordLine = 261;
 std::atomic<bool> g_crashDumpWritten{false};
 NativeHandle g_heapCorruptionHandler = nullptr;
 CrashDumpWriter g_writeDump = nullptr; // set once, before the first handler is installed
+// The thread that runs a chained filter from the host's, 0 when none does: a chained filter that
+// hands the exception on to the filter it replaced calls the host's again.
+std::atomic<std::uint32_t> g_chainingThread{0};
+
+// Long enough for a module path, a dump path and the rest; the log record holds it without
+// allocating.
+constexpr std::size_t kCrashRecordCharacters = LogRecord::kReservedCharacters;
+constexpr std::size_t kModuleFileCharacters = 260;
+
+void WriteCrashRecord(const ExceptionDescription* exception, const CrashDumpResult& dump)
+{
+    wchar_t text[kCrashRecordCharacters];
+    (void)FormatCrashRecord(exception, Process().CurrentThreadId(), dump, text);
+    WithoutRaising([&] {
+        WriteRecordAt(1, kSeverityError, QX_SOURCE_FILE, __LINE__, static_cast<const wchar_t*>(text));
+    });
+}
 
 void DumpCrashOnce(const ExceptionDescription* exception)
 {
     if (!g_crashDumpWritten.exchange(true)) {
-        g_writeDump(exception);
+        WriteCrashRecord(exception, g_writeDump(exception));
     }
 }
 
@@ -37,12 +55,54 @@ void OnTerminateOrAbort()
 
 std::int32_t UnhandledExceptionFilter(const ExceptionDescription& exception)
 {
-    DumpCrashOnce(&exception);
+    auto& crash = CrashHandling();
     std::int32_t verdict = kExceptionExecuteHandler;
-    if (CrashHandling().CallPreviousFilter(exception, verdict)) {
+    const std::uint32_t thread = Process().CurrentThreadId();
+    if (g_chainingThread.load() == thread) {
+        // What the host replaced decides, as if the chained filter had called it directly.
+        return crash.CallPreviousFilter(exception, verdict) ? verdict : kExceptionContinueSearch;
+    }
+    DumpCrashOnce(&exception);
+    g_chainingThread.store(thread);
+    const bool chained = crash.CallChainedFilter(exception, verdict);
+    g_chainingThread.store(0);
+    if (chained || crash.CallPreviousFilter(exception, verdict)) {
         return verdict;
     }
     return kExceptionExecuteHandler;
+}
+
+void PutNarrow(FixedTextWriter& text, const char* narrow)
+{
+    for (; *narrow != '\0'; ++narrow) {
+        text.Put(static_cast<wchar_t>(static_cast<unsigned char>(*narrow)));
+    }
+}
+
+// Where the exception happened, or for a thrown C++ object which and who threw it.
+void PutCrashSite(FixedTextWriter& text, const ExceptionDescription& exception)
+{
+    wchar_t file[kModuleFileCharacters];
+    const bool inModule = CrashHandling().ModuleFileName(exception.module, file) != 0;
+    const char* thrownType = exception.thrownType != nullptr ? exception.thrownType->name() : exception.foreignThrownType;
+    if (thrownType != nullptr) {
+        text.Put(L": C++ exception ");
+        PutNarrow(text, thrownType);
+        text.Put(L" thrown in ");
+        text.Put(inModule ? std::wstring_view(file) : std::wstring_view(L"an unknown module"));
+        return;
+    }
+    const auto address = reinterpret_cast<std::uintptr_t>(exception.address);
+    text.Put(L" at ");
+    if (inModule) {
+        text.Put(std::wstring_view(file));
+        text.Put(L"+0x");
+        text.PutNumber(address - reinterpret_cast<std::uintptr_t>(exception.module), 16, true);
+    } else {
+        text.Put(L"0x");
+        text.PutNumber(address, 16, true, 16);
+        text.Put(L" outside any module");
+    }
 }
 
 std::int32_t HeapCorruptionHandler(const ExceptionDescription& exception)
@@ -92,6 +152,38 @@ void InstallCrashHandlers(CrashDumpWriter writeDump)
     (void)installation.Get();
     static const bool removedAtExit = std::atexit(&RemoveCrashHandlers) == 0;
     (void)removedAtExit;
+}
+
+void ReassertCrashFilter(std::wstring_view module)
+{
+    if (CrashHandling().ReassertUnhandledExceptionFilter()) {
+        QX_LOG_AT(1, kSeverityWarn, "ServiceModule ", module,
+                  " installed an unhandled-exception filter of its own; the host's is in front again and calls it "
+                  "after writing the crash dump");
+    }
+}
+
+bool FormatCrashRecord(const ExceptionDescription* exception, std::uint32_t threadId, const CrashDumpResult& dump,
+                       std::span<wchar_t> buffer)
+{
+    FixedTextWriter text(buffer);
+    if (exception == nullptr) {
+        text.Put(L"Crash: std::terminate or abort()");
+    } else {
+        text.Put(L"Crash 0x");
+        text.PutNumber(exception->code, 16, true, 8);
+        PutCrashSite(text, *exception);
+    }
+    text.Put(L" on thread ");
+    text.PutNumber(threadId, 10, true);
+    if (dump.path != nullptr) {
+        text.Put(L"; dump ");
+        text.Put(std::wstring_view(dump.path));
+    } else {
+        text.Put(L"; no dump written: ");
+        text.Put(std::wstring_view(dump.failure != nullptr ? dump.failure : L"the dump writer gave no reason"));
+    }
+    return text.Finish();
 }
 
 std::wstring ExceptionRecordText(const ExceptionDescription& exception)

@@ -44,11 +44,6 @@ std::wstring CharacterCode(wchar_t c)
     return code;
 }
 
-bool WriteCrashDump(const ExceptionDescription* exception)
-{
-    return DumpGenImpl::Instance().CreateDump(exception);
-}
-
 } // namespace
 
 void RunStartupInitialization()

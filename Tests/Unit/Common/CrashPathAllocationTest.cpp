@@ -10,6 +10,7 @@
 #include "Common/DumpGenImpl.h"
 #include "FakePlatform.h"
 #include "RecordingLogger.h"
+#include "ResKit/Logger/ExceptionHandlers.h"
 
 void* operator new(std::size_t size)
 {
@@ -106,6 +107,31 @@ TEST_F(CrashPathAllocationTest, CreateDumpAllocatesNothing)
 
     EXPECT_EQ(platform.dumps.generatorRuns.size(), 3u);
     EXPECT_EQ(platform.dumps.miniDumps.size(), 4u);
+}
+
+// The dump of the handler test below, whose allocations the test above counts already.
+LogUtils::CrashDumpResult DumpWrittenElsewhere(const ExceptionDescription*)
+{
+    return {L"C:\\Temp\\S_C0000005_2026_12_07__09_05_03.dmp", nullptr};
+}
+
+// The crash handlers' own part with the log at level 1: the module found by its address and the
+// crash record. This process installs the handlers once, with this writer.
+TEST_F(CrashPathAllocationTest, CrashRecordAllocatesNothing)
+{
+    RecordingLogger errors{1};
+    ScopedLogger scopedErrors{errors};
+    platform.crashHandling.moduleFiles[&platform] = L"M.dll";
+    LogUtils::InstallCrashHandlers(&DumpWrittenElsewhere);
+    ExceptionDescription crash;
+    crash.code = kExceptionAccessViolation;
+    crash.module = &platform;
+    crash.address = reinterpret_cast<const char*>(&platform) + 0x10;
+    const AllocationCount count;
+    (void)platform.crashHandling.unhandledFilter(crash);
+    EXPECT_EQ(count.Allocations(), 0u);
+    ASSERT_EQ(errors.records.size(), 1u);
+    EXPECT_TRUE(errors.records[0].text.starts_with(L"Crash 0xC0000005 at M.dll+0x10 on thread "));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "DumpFiles.h"
 #include "ServiceHarness.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <regex>
@@ -248,6 +249,55 @@ protected:
         ExpectNullWriteDump(crash.dumpPath, crash.initializationThread);
     }
 
+    // The one ERROR record of the crash: it starts with what and ends with the thread that crashed and
+    // the dump's path. Returns that thread, 0 when the record is not so.
+    static DWORD CrashRecordThread(const LogFile& log, const std::string& what, const std::wstring& dumpPath)
+    {
+        const auto crashes = RecordsStartingWith(log, "Crash");
+        if (crashes.size() != 1) {
+            ADD_FAILURE() << crashes.size() << " crash records, expected one" << Dump(log);
+            return 0;
+        }
+        const LogRecord& record = *crashes.front();
+        EXPECT_EQ("ERROR", record.severity);
+        const std::string ending = " on thread " + std::to_string(record.threadId) + "; dump " + ToUtf8(dumpPath);
+        if (!record.text.starts_with(what) || !record.text.ends_with(ending)) {
+            ADD_FAILURE() << "expected \"" << what << "..." << ending << "\"" << Dump(log);
+            return 0;
+        }
+        return record.threadId;
+    }
+
+    // A thread of the module's own writes through a null pointer once the module has started, after
+    // the module installed its own unhandled-exception filter or not.
+    void ExpectModuleThreadCrash(bool ownFilter)
+    {
+        ASSERT_NO_FATAL_FAILURE(InstallCrashingService(0));
+        ASSERT_NO_FATAL_FAILURE(SetModuleValue(m_service, L"ThreadCrash", 1));
+        ASSERT_NO_FATAL_FAILURE(SetModuleValue(m_service, L"OwnFilter", ownFilter ? 1 : 0));
+        EXPECT_EQ(Hex(kAccessViolation), Hex(Crash()));
+        const std::wstring dumpPath = OnlyDumpFile(kAccessViolation);
+        ASSERT_FALSE(dumpPath.empty());
+        const LogFile log = ReadServiceLog();
+        const std::string module = ToUtf8(m_service) + ".dll";
+        const DWORD thread = CrashRecordThread(log, "Crash 0xC0000005 at " + module + "+0x", dumpPath);
+        ASSERT_NE(0u, thread);
+        EXPECT_NE(ThreadOf(log, kInitializationEntered), thread);
+        EXPECT_TRUE(HasOneDumpScope(log, dumpPath, thread));
+        ExpectNullWriteDump(dumpPath, thread);
+        const std::string reasserted = "ServiceModule " + module + " installed an unhandled-exception filter";
+        const std::vector<TraceLine> trace = ReadTrace();
+        const bool filterHadItsTurn = std::ranges::any_of(trace, [&](const TraceLine& line) {
+            return line.processId == m_processId && line.event == "own filter C0000005";
+        });
+        EXPECT_EQ(ownFilter, filterHadItsTurn);
+        const auto reassertions = RecordsStartingWith(log, reasserted);
+        ASSERT_EQ(ownFilter ? 1u : 0u, reassertions.size()) << Dump(log);
+        if (ownFilter) {
+            EXPECT_EQ("WARN", reassertions.front()->severity);
+        }
+    }
+
     // The dump files' base name: the service name unless set.
     std::wstring DumpBase() const { return m_dumpBase.empty() ? m_service : m_dumpBase; }
 
@@ -272,8 +322,25 @@ TEST_F(CrashCapture, AccessViolationWithoutGeneratorIsDumpedInProcess)
                                       "CreateDumpInt " + ToUtf8(crash.dumpPath) + " - starting", kMiniDumpWritten}));
     EXPECT_TRUE(HasDumpWayRecords(crash.log, {kMiniDumpWritten}));
     EXPECT_TRUE(HasNoRecordStartingWith(crash.log, kExceptionRecord));
+    EXPECT_EQ(crash.initializationThread,
+              CrashRecordThread(crash.log, "Crash 0xC0000005 at " + ToUtf8(m_service) + ".dll+0x", crash.dumpPath));
 
     ExpectNullWriteDump(crash.dumpPath, crash.initializationThread);
+}
+
+// A thread of the module's own crashes after the start: one dump named after the service and the
+// code, written on that thread, and one ERROR record naming the module, the thread and the dump.
+TEST_F(CrashCapture, CrashOnAModuleThreadIsDumpedAndNamesTheModule)
+{
+    ExpectModuleThreadCrash(false);
+}
+
+// The module put its own unhandled-exception filter in place of the host's, as crash reporters do,
+// and that filter ends the process: the host's is in front again, so the dump and the record are
+// written as without it, and then the module's filter has its turn.
+TEST_F(CrashCapture, ModulesOwnFilterNeitherLosesTheDumpNorItsTurn)
+{
+    ExpectModuleThreadCrash(true);
 }
 
 // A generator that reports success writes the only dump, with the exception that it reads from the

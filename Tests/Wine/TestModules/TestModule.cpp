@@ -51,8 +51,9 @@ enum ThreadCrashValue : DWORD { kThreadAccessViolation = 1, kThreadThrows = 2 };
 void WriteThroughNull()
 {
     // Through a volatile pointer, so the compiler cannot see the null and turn the write into a
-    // trap instruction: the fault must be a real access violation.
-    int* volatile nowhere = nullptr;
+    // trap instruction, to a volatile target, so that it cannot drop the write: the fault must be a
+    // real access violation.
+    volatile int* volatile nowhere = nullptr;
     *nowhere = 1;
 }
 
