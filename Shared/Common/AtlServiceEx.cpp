@@ -15,6 +15,7 @@
 #include "Common/WatchdogAgent.h"
 #include "Common/audit/EventReporters.h"
 #include "Platform/Api/ProcessWide.h"
+#include "ResKit/Logger/ExceptionHandlers.h"
 #include "ResKit/Logger/LogUtils.h"
 
 using namespace Qx;
@@ -232,13 +233,22 @@ HRESULT CServiceModule::Run()
 {
     HRESULT hr = PreMessageLoop();
     if (hr == kSOk) {
-        // A failed wait ends the run as a stop request would.
-        (void)Threads().Wait(m_stopRequested.get(), kWaitInfinite);
+        WaitForStopRequest();
     }
     if (!Failed(hr)) {
         hr = PostMessageLoop();
     }
     return hr;
+}
+
+// Meanwhile a thread of a module may put an unhandled-exception filter of its own in front of the
+// host's, which would then write no dump of a crash: the host's goes in front again every few
+// seconds. A failed wait ends the run as a stop request would.
+void CServiceModule::WaitForStopRequest()
+{
+    while (Threads().Wait(m_stopRequested.get(), kCrashFilterCheckMilliseconds) == kWaitTimeout) {
+        LogUtils::WithoutRaising([] { LogUtils::ReassertCrashFilter(); });
+    }
 }
 
 HRESULT CServiceModule::PreMessageLoop()

@@ -41,6 +41,7 @@ public:
     static constexpr std::size_t kServiceNameCapacity = std::tuple_size_v<ServiceNameBuffer>;
     static constexpr std::uint32_t kServiceThreadExitWaitMilliseconds = 10000;
     static constexpr std::uint32_t kStartPendingReportMilliseconds = 5000;
+    static constexpr std::uint32_t kCrashFilterCheckMilliseconds = 5000;
 
     static constexpr std::uint32_t kControlStop = 1;
     static constexpr std::uint32_t kControlPause = 2;
@@ -79,6 +80,7 @@ private:
     // The life of the service on the service thread: start the components, run until a stop
     // request, stop them again. Returns the HRESULT that becomes the service's exit code.
     HRESULT Run();
+    void WaitForStopRequest();
     void OnControl(std::uint32_t control);
     void RequestStop();
     static void OnInterrogate();

@@ -17,12 +17,14 @@ bool FakeCrashHandling::CallPreviousFilter(const ExceptionDescription&, std::int
     return true;
 }
 
-bool FakeCrashHandling::ReassertUnhandledExceptionFilter()
+bool FakeCrashHandling::ReassertUnhandledExceptionFilter(const void*& owner)
 {
     if (unhandledFilter == nullptr || replacingFilter == nullptr) {
         return false;
     }
-    chainedFilter = std::exchange(replacingFilter, nullptr);
+    owner = replacingFilterImage;
+    chainedFilter = owner != nullptr ? replacingFilter : nullptr;
+    replacingFilter = nullptr;
     return true;
 }
 

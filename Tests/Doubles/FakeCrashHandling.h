@@ -24,6 +24,7 @@ public:
     std::vector<Platform::ExceptionHandlerFunction> vectoredHandlers; // first called first
     // A filter that code of the process installed in place of the host's, as SetUnhandledExceptionFilter would.
     Platform::ExceptionHandlerFunction replacingFilter = nullptr;
+    const void* replacingFilterImage = nullptr;
     // The one put behind the host's again, which CallChainedFilter calls.
     Platform::ExceptionHandlerFunction chainedFilter = nullptr;
     // The file names ModuleFileName knows, by image base.
@@ -35,7 +36,7 @@ public:
     void SetUnhandledExceptionFilter(Platform::ExceptionHandlerFunction filter) override { unhandledFilter = filter; }
     bool CallPreviousFilter(const Platform::ExceptionDescription& exception, std::int32_t& verdict) override;
     void RestorePreviousFilter() override { previousRestored = true; }
-    bool ReassertUnhandledExceptionFilter() override;
+    bool ReassertUnhandledExceptionFilter(const void*& owner) override;
     bool CallChainedFilter(const Platform::ExceptionDescription& exception, std::int32_t& verdict) override;
     std::size_t ModuleFileName(const void* module, std::span<wchar_t> buffer) override;
     Platform::NativeHandle AddFirstVectoredHandler(Platform::ExceptionHandlerFunction handler) override;

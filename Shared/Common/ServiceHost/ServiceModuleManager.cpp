@@ -174,7 +174,7 @@ void ServiceModuleManager::InitModules()
         m_initializing = record;
         const HRESULT hr = CallSmInitialize(*record, startedAt);
         m_initializing.reset();
-        LogUtils::ReassertCrashFilter(record->name);
+        LogUtils::ReassertCrashFilter();
         if (Failed(hr)) {
             // The module's own COM error information is taken before the shut-down of the
             // others can replace it.
@@ -200,7 +200,7 @@ void ServiceModuleManager::ShutdownModules() noexcept
             // As an exception of the host's own runtime would, leaving this function.
             std::terminate();
         }
-        LogUtils::WithoutRaising([&] { LogUtils::ReassertCrashFilter(record->name); });
+        LogUtils::WithoutRaising([] { LogUtils::ReassertCrashFilter(); });
         record->initialized = false;
     }
 }

@@ -58,9 +58,10 @@ public:
     virtual bool CallPreviousFilter(const ExceptionDescription& exception, std::int32_t& verdict) = 0;
     virtual void RestorePreviousFilter() = 0;
     // Puts the filter of SetUnhandledExceptionFilter back in front when code of the process has
-    // installed one of its own since, as crash reporters and runtimes do. The one found is kept,
-    // with its library held loaded, for CallChainedFilter. True when one was found.
-    virtual bool ReassertUnhandledExceptionFilter() = 0;
+    // installed one of its own since, as crash reporters and runtimes do. True when one was found;
+    // owner is then the image that holds its code, which stays loaded while the filter is kept for
+    // CallChainedFilter, or null for a filter outside any image, which is not kept.
+    virtual bool ReassertUnhandledExceptionFilter(const void*& owner) = 0;
     // The verdict of the filter that ReassertUnhandledExceptionFilter last found, or false when
     // there is none.
     virtual bool CallChainedFilter(const ExceptionDescription& exception, std::int32_t& verdict) = 0;

@@ -218,7 +218,7 @@ void Win32CrashHandling::RestorePreviousFilter()
     ::SetUnhandledExceptionFilter(g_previousFilter);
 }
 
-bool Win32CrashHandling::ReassertUnhandledExceptionFilter()
+bool Win32CrashHandling::ReassertUnhandledExceptionFilter(const void*& owner)
 {
     if (g_unhandledFilter == nullptr) {
         return false;
@@ -239,6 +239,7 @@ bool Win32CrashHandling::ReassertUnhandledExceptionFilter()
     if (released != nullptr) {
         ::FreeLibrary(released);
     }
+    owner = library;
     return true;
 }
 

@@ -125,7 +125,7 @@ public:
     void SetUnhandledExceptionFilter(ExceptionHandlerFunction filter) override;
     bool CallPreviousFilter(const ExceptionDescription& exception, std::int32_t& verdict) override;
     void RestorePreviousFilter() override;
-    bool ReassertUnhandledExceptionFilter() override;
+    bool ReassertUnhandledExceptionFilter(const void*& owner) override;
     bool CallChainedFilter(const ExceptionDescription& exception, std::int32_t& verdict) override;
     std::size_t ModuleFileName(const void* module, std::span<wchar_t> buffer) override;
     NativeHandle AddFirstVectoredHandler(ExceptionHandlerFunction handler) override;

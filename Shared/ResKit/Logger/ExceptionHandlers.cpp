@@ -53,23 +53,32 @@ void OnTerminateOrAbort()
     DumpCrashOnce(nullptr);
 }
 
+// The verdict of the filter the host replaced. A C++ exception of g++'s runtime that nothing caught
+// would continue from there into std::terminate and end the process with abort()'s 3 (and a second
+// try at a dump); it ends with its exception code instead, as one of Microsoft's runtime does, so
+// that the exit code names the dump.
+std::int32_t PreviousVerdict(const ExceptionDescription& exception, std::int32_t verdictWithoutOne)
+{
+    std::int32_t verdict = verdictWithoutOne;
+    if (exception.code == kExceptionGccThrow || !CrashHandling().CallPreviousFilter(exception, verdict)) {
+        return verdictWithoutOne;
+    }
+    return verdict;
+}
+
 std::int32_t UnhandledExceptionFilter(const ExceptionDescription& exception)
 {
-    auto& crash = CrashHandling();
-    std::int32_t verdict = kExceptionExecuteHandler;
     const std::uint32_t thread = Process().CurrentThreadId();
     if (g_chainingThread.load() == thread) {
-        // What the host replaced decides, as if the chained filter had called it directly.
-        return crash.CallPreviousFilter(exception, verdict) ? verdict : kExceptionContinueSearch;
+        // The chained filter handed the exception on to the one it replaced, the host's.
+        return PreviousVerdict(exception, kExceptionContinueSearch);
     }
     DumpCrashOnce(&exception);
+    std::int32_t verdict = kExceptionExecuteHandler;
     g_chainingThread.store(thread);
-    const bool chained = crash.CallChainedFilter(exception, verdict);
+    const bool chained = CrashHandling().CallChainedFilter(exception, verdict);
     g_chainingThread.store(0);
-    if (chained || crash.CallPreviousFilter(exception, verdict)) {
-        return verdict;
-    }
-    return kExceptionExecuteHandler;
+    return chained ? verdict : PreviousVerdict(exception, kExceptionExecuteHandler);
 }
 
 void PutNarrow(FixedTextWriter& text, const char* narrow)
@@ -154,13 +163,22 @@ void InstallCrashHandlers(CrashDumpWriter writeDump)
     (void)removedAtExit;
 }
 
-void ReassertCrashFilter(std::wstring_view module)
+void ReassertCrashFilter()
 {
-    if (CrashHandling().ReassertUnhandledExceptionFilter()) {
-        QX_LOG_AT(1, kSeverityWarn, "ServiceModule ", module,
-                  " installed an unhandled-exception filter of its own; the host's is in front again and calls it "
-                  "after writing the crash dump");
+    auto& crash = CrashHandling();
+    const void* owner = nullptr;
+    if (!crash.ReassertUnhandledExceptionFilter(owner)) {
+        return;
     }
+    wchar_t file[kModuleFileCharacters];
+    if (owner == nullptr || crash.ModuleFileName(owner, file) == 0) {
+        QX_LOG_AT(1, kSeverityWarn,
+                  "An unhandled-exception filter outside any loaded image had replaced the host's; the host's is in "
+                  "front again and does not call it");
+        return;
+    }
+    QX_LOG_AT(1, kSeverityWarn, "The unhandled-exception filter of ", static_cast<const wchar_t*>(file),
+              " had replaced the host's; the host's is in front again and calls it after writing the crash dump");
 }
 
 bool FormatCrashRecord(const ExceptionDescription* exception, std::uint32_t threadId, const CrashDumpResult& dump,

@@ -30,11 +30,11 @@ using CrashDumpWriter = CrashDumpResult (*)(const Qx::Platform::ExceptionDescrip
 // after the dump.
 void InstallCrashHandlers(CrashDumpWriter writeDump);
 
-// After code of a module has run (its SmInitialize, its SmShutdown): when it has replaced the
-// host's unhandled-exception filter with one of its own, as crash reporters and runtimes do, the
-// host's goes in front again and the module's is called after the dump is written. Logs that at
-// level 1 as a warning naming the module.
-void ReassertCrashFilter(std::wstring_view module);
+// After code of a module has run (its SmInitialize, its SmShutdown, a thread of its own): when
+// something has replaced the host's unhandled-exception filter with one of its own, as crash
+// reporters and runtimes do, the host's goes in front again and the other is called after the
+// dump is written. Logs that at level 1 as a warning naming the image of that filter.
+void ReassertCrashFilter();
 
 // The crash record's text, written into buffer without allocating: the exception code, where it
 // happened ("<file>+0x<offset>", "0x<address> outside any module", or for a thrown C++ object its

@@ -17,6 +17,9 @@ namespace {
 
 constexpr DWORD kAccessViolation = 0xC0000005;
 constexpr DWORD kHeapCorruption = 0xC0000374;
+// The codes of a C++ throw by g++'s runtime and by Microsoft's.
+constexpr DWORD kGccThrow = 0x20474343;
+constexpr DWORD kMsvcThrow = 0xE06D7363;
 // What msvcrt's abort() ends the process with once the SIGABRT handler has returned.
 constexpr DWORD kAbortExitCode = 3;
 constexpr DWORD kFastFailExitCode = 0xC0000409;
@@ -285,7 +288,7 @@ protected:
         EXPECT_NE(ThreadOf(log, kInitializationEntered), thread);
         EXPECT_TRUE(HasOneDumpScope(log, dumpPath, thread));
         ExpectNullWriteDump(dumpPath, thread);
-        const std::string reasserted = "ServiceModule " + module + " installed an unhandled-exception filter";
+        const std::string reasserted = "The unhandled-exception filter of " + module + " had replaced the host's";
         const std::vector<TraceLine> trace = ReadTrace();
         const bool filterHadItsTurn = std::ranges::any_of(trace, [&](const TraceLine& line) {
             return line.processId == m_processId && line.event == "own filter C0000005";
@@ -341,6 +344,26 @@ TEST_F(CrashCapture, CrashOnAModuleThreadIsDumpedAndNamesTheModule)
 TEST_F(CrashCapture, ModulesOwnFilterNeitherLosesTheDumpNorItsTurn)
 {
     ExpectModuleThreadCrash(true);
+}
+
+// A thread of the module's own throws a C++ exception that nothing catches: in either ABI the process
+// ends with the exception's code, its one dump is named with that code, and the record names the
+// thrown type and the module that threw it.
+TEST_F(CrashCapture, UncaughtExceptionOnAModuleThreadEndsWithItsCode)
+{
+    ASSERT_NO_FATAL_FAILURE(InstallCrashingService(0));
+    ASSERT_NO_FATAL_FAILURE(SetModuleValue(m_service, L"ThreadCrash", 2));
+    const DWORD code = TestModulesBuiltInMicrosoftAbi() ? kMsvcThrow : kGccThrow;
+    EXPECT_EQ(Hex(code), Hex(Crash()));
+    const std::wstring dumpPath = OnlyDumpFile(code);
+    ASSERT_FALSE(dumpPath.empty());
+    const LogFile log = ReadServiceLog();
+    const std::string what =
+        "Crash " + Hex(code) + ": C++ exception " + TestModuleRuntimeErrorType() + " thrown in " + ToUtf8(m_service);
+    const DWORD thread = CrashRecordThread(log, what + ".dll on thread", dumpPath);
+    ASSERT_NE(0u, thread);
+    EXPECT_NE(ThreadOf(log, kInitializationEntered), thread);
+    EXPECT_TRUE(HasOneDumpScope(log, dumpPath, thread));
 }
 
 // A generator that reports success writes the only dump, with the exception that it reads from the

@@ -75,9 +75,11 @@ void Crash(DWORD how)
 
 LONG WINAPI OwnFilter(EXCEPTION_POINTERS* pointers)
 {
-    char code[16];
-    wsprintfA(code, "%08X", static_cast<unsigned>(pointers->ExceptionRecord->ExceptionCode));
-    Qx::Testing::Trace(Qx::Testing::OwnBaseName(), std::string("own filter ") + code);
+    std::string code(8, '0');
+    for (DWORD rest = pointers->ExceptionRecord->ExceptionCode, digit = 8; rest != 0; rest >>= 4) {
+        code[--digit] = "0123456789ABCDEF"[rest & 0xF];
+    }
+    Qx::Testing::Trace(Qx::Testing::OwnBaseName(), "own filter " + code);
     return EXCEPTION_EXECUTE_HANDLER;
 }
 

@@ -37,7 +37,9 @@ TEST(CrashHandlersTest, OneCrashGivesOneDumpWhicheverHandlersItPasses)
     thrown.code = kExceptionGccThrow;
     thrown.nativePointers = reinterpret_cast<const void*>(0x1000);
     crash.previousVerdict = -1;
-    EXPECT_EQ(crash.unhandledFilter(thrown), -1) << "the previous filter's verdict counts";
+    EXPECT_EQ(crash.unhandledFilter(thrown), kExceptionExecuteHandler)
+        << "g++'s uncaught exception ends the process with its code, not through std::terminate";
+    EXPECT_EQ(crash.unhandledFilter(other), -1) << "otherwise the previous filter's verdict counts";
     ASSERT_EQ(platform.dumps.miniDumps.size(), 1u);
     EXPECT_TRUE(platform.dumps.miniDumps[0].path.find(L"_20474343_") != std::wstring::npos);
     EXPECT_EQ(platform.dumps.miniDumps[0].exceptionPointers, thrown.nativePointers);
@@ -88,13 +90,14 @@ TEST_F(CrashRecordTest, ModulesOwnFilterRunsAfterTheDumpAndTheCrashIsRecordedOnc
     auto& crash = platform.crashHandling;
     g_moduleFilterCalls = 0;
     g_replacedFilter = crash.unhandledFilter;
-    LogUtils::ReassertCrashFilter(L"M.dll");
+    LogUtils::ReassertCrashFilter();
     EXPECT_EQ(logger.records.size(), 0u) << "nothing to put back";
     crash.replacingFilter = &ModuleFilter;
-    LogUtils::ReassertCrashFilter(L"M.dll");
+    crash.replacingFilterImage = kModule;
+    LogUtils::ReassertCrashFilter();
     ASSERT_EQ(logger.records.size(), 1u);
     EXPECT_EQ(logger.records[0].severity, L"WARN");
-    EXPECT_TRUE(logger.records[0].text.starts_with(L"ServiceModule M.dll installed an unhandled-exception filter"));
+    EXPECT_TRUE(logger.records[0].text.starts_with(L"The unhandled-exception filter of M.dll had replaced the host's"));
 
     ExceptionDescription violation;
     violation.code = kExceptionAccessViolation;
