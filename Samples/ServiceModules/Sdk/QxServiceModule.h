@@ -57,7 +57,16 @@
  * Returns S_OK (or any non-negative HRESULT) on success. A negative HRESULT fails the service
  * start: the modules initialised before this one get SmShutdown, last first; the modules listed
  * after it are never initialised; the service stops with this HRESULT as its exit code. COM error
- * information the module leaves on the thread (SetErrorInfo) is attached to the host's error.
+ * information the module leaves on the thread (SetErrorInfo) is attached to the host's error: its
+ * description is what the host logs ("Starting service modules failed: <description>") and what
+ * the start-failed event 0xC0010103 reports as its reason.
+ *
+ * Must return. A module that ends the initialisation thread instead (ExitThread, or a stack
+ * overflow that ends it) fails the start with E_ABORT (0x80004004), whatever exit code the thread
+ * ended with: the host logs at ERROR "ServiceModule <name> failed the start after <n> ms:
+ * SmInitialize ended the initialisation thread without returning (thread exit code <code>)",
+ * shuts down the modules initialised before this one, last first, on its service thread, and
+ * names the module in the event's reason. This module gets no SmShutdown call.
  *
  * Should not let a C++ exception escape. If one does, the host catches it: it logs at ERROR level
  * "ServiceModule <name> initialization failed: exception thrown", shuts down the modules
@@ -69,6 +78,31 @@
  * writes a crash dump and the process ends with the exception code.
  */
 QX_MODULE_API HRESULT SmInitialize(uint32_t* moduleFlags);
+
+/*
+ * Crashes, on any thread, the module's own included. The host writes exactly one crash dump per
+ * crash, named after the service and the exception code, and one record at ERROR, LogLevel 1:
+ * "Crash <code> at <file>+0x<offset> on thread <id>; dump <path>" ("0x<address> outside any
+ * module" when no image holds the address; "Crash <code>: C++ exception <type> thrown in <file>"
+ * for a thrown object; "Crash: std::terminate or abort()" without an exception; "; no dump
+ * written: <why>" when none could be written).
+ *
+ * A C++ exception that nothing catches on a thread of the module's own ends the process with its
+ * exception code in both ABIs: 0x20474343 for a module built by g++, 0xE06D7363 for one built by
+ * Microsoft's compiler; the dump is named with that code. (A std::thread of a g++-built module is
+ * the exception: its runtime calls std::terminate itself, and the process ends with 3, the dump
+ * named 00000000.)
+ *
+ * Unhandled-exception filters of the module's own (SetUnhandledExceptionFilter, as crash reporters
+ * and runtimes install them): after every SmInitialize and SmShutdown, and every 5 seconds while
+ * the service runs, the host puts its own filter in front again and keeps the module's behind it,
+ * with the module's DLL held loaded. At a crash the host's filter writes the dump and the record
+ * first, then calls the module's filter, whose verdict decides how the process goes on; when the
+ * module's filter calls the one it replaced, that call reaches what the host itself replaced. A
+ * filter whose code is in no loaded image is not called. The host logs each such change as a
+ * WARN record at LogLevel 1 naming the filter's image. A crash in the moment between a module
+ * installing its filter and the host's next check goes to the module's filter alone.
+ */
 
 /*
  * Stops the module. Called once for every SmInitialize that succeeded, never for one that failed,
