@@ -28,7 +28,7 @@ endif()
 # In a build on Windows itself a NATIVE test (without SHARDS or FOLDER) runs directly, by itself,
 # from its executable's folder; without NATIVE the test is left out there.
 # The end-to-end tests that run alone (see Tests/Wine/EndToEnd): the hand-runs of the host.
-set(QX_END_TO_END_ALONE "HostCommandLine.*:HostConfiguration.*:HostExceptionLog.*")
+set(QX_END_TO_END_ALONE "HostCommandLine.*:HostConfiguration.*:HostExceptionLog.*:HandRunBesideService.*")
 
 function(qx_add_wine_test)
   cmake_parse_arguments(PARSE_ARGV 0 arg "NATIVE" "NAME;SHARDS;ALONE;FOLDER" "COMMAND;ENVIRONMENT")

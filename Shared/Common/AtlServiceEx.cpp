@@ -77,6 +77,9 @@ ServiceStatus CServiceModule::Status()
 std::uint32_t CServiceModule::Start()
 {
     WatchDogGuard::SetServiceName(m_serviceName.data());
+    // Run by hand under the name of a service that runs (or ended without removing it), this process
+    // finds that service's guard, which it must leave as it is.
+    const bool guardFound = WatchDogGuard::Exists();
     WatchDogGuard::Set(true);
     WatchDogGuard::RemoveAtExit();
     {
@@ -90,6 +93,12 @@ std::uint32_t CServiceModule::Start()
         }
     }
     const Win32Error dispatcherError = ServiceControl().StartDispatcher(m_serviceName.data(), &ServiceMain);
+    if (dispatcherError != kErrorSuccess) {
+        QX_LOG_ERROR("StartServiceCtrlDispatcherW failed Error:", dispatcherError);
+        if (guardFound) {
+            WatchDogGuard::KeepAtExit();
+        }
+    }
     std::uint32_t exitCode = 0;
     {
         std::lock_guard lock(*m_statusLock);

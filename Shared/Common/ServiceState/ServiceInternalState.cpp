@@ -124,10 +124,25 @@ void WatchDogGuard::SetServiceName(const wchar_t* serviceName)
     CopyServiceName(serviceName, g_guardServiceName);
 }
 
+namespace {
+
+std::wstring GuardPath()
+{
+    return std::wstring(L"SYSTEM\\CurrentControlSet\\services\\") + g_guardServiceName.data() + L"\\" +
+           ConfigurationNames::kWatchDogGuard;
+}
+
+} // namespace
+
+bool WatchDogGuard::Exists()
+{
+    RegistryKey key;
+    return Registry().OpenKey(GuardPath(), kKeyRead, key) == kErrorSuccess;
+}
+
 void WatchDogGuard::Set(bool present)
 {
-    const std::wstring path = std::wstring(L"SYSTEM\\CurrentControlSet\\services\\") + g_guardServiceName.data() +
-                              L"\\" + ConfigurationNames::kWatchDogGuard;
+    const std::wstring path = GuardPath();
     if (present) {
         (void)Registry().CreateVolatileKey(path);
     } else {
@@ -135,8 +150,14 @@ void WatchDogGuard::Set(bool present)
     }
 }
 
+bool WatchDogGuard::RemovedAtExit()
+{
+    return g_deleteGuardAtExit;
+}
+
 void WatchDogGuard::RemoveAtExit()
 {
+    g_deleteGuardAtExit = true;
     static const bool registered = [] {
         return std::atexit([] {
                    if (g_deleteGuardAtExit) {

@@ -61,8 +61,10 @@ public:
     static void SetServiceName(const wchar_t* serviceName);
     // Creates (true) or deletes (false) the key; results are ignored.
     static void Set(bool present);
-    // Removes the key at process exit unless KeepAtExit was called. Registered once.
+    [[nodiscard]] static bool Exists();
+    // Removes the key at process exit unless KeepAtExit is called later. Registered once.
     static void RemoveAtExit();
+    [[nodiscard]] static bool RemovedAtExit();
     // A failed start whose module asked for it leaves the key behind the process.
     static void KeepAtExit();
 };

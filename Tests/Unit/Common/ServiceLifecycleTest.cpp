@@ -298,6 +298,24 @@ TEST_F(ServiceLifecycleTest, StartRemovesStopAcceptAndSurvivesAMissingThreadHand
     EXPECT_EQ(platform.threads.WaitsBegun(10000), 0u) << "no handle, no wait";
 }
 
+// Run by hand, the process is no service: it says so, and the guard of the service of that name,
+// which runs, stays after it; without such a service it removes the guard it made.
+TEST_F(ServiceLifecycleTest, HandRunLeavesTheGuardOfTheServiceItFinds)
+{
+    Configure(L"A.dll");
+    platform.serviceControl.dispatcherResult = kErrorFailedServiceControllerConnect;
+    const std::wstring guard = L"SYSTEM\\CurrentControlSet\\services\\" + std::wstring(kService) + L"\\WatchDogGuard";
+    for (const bool serviceRuns : {false, true}) {
+        if (serviceRuns) {
+            platform.registry.CreateKey(guard);
+        }
+        EXPECT_EQ(CServiceModule::Instance().Start(), kErrorFailedServiceControllerConnect);
+        EXPECT_EQ(WatchDogGuard::RemovedAtExit(), !serviceRuns);
+        EXPECT_EQ(logger.records.back().text, L"StartServiceCtrlDispatcherW failed Error:1063");
+        EXPECT_EQ(logger.records.back().severity, L"ERROR");
+    }
+}
+
 TEST_F(ServiceLifecycleTest, InitialisationThreadThatCannotStartFailsTheStart)
 {
     Configure(L"A.dll");

@@ -286,6 +286,35 @@ TEST_F(WatchDogGuardKey, LivesAsLongAsTheProcess)
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKeyStatus(guard));
 }
 
+// The host run by hand under the name of a service that runs is no service: it ends with 1063 and
+// says so in its log, and the running service's key stays, so that a later crash of that service
+// still shows. It runs alone: a hand-run takes the control pipe of a service that is starting.
+using HandRunBesideService = ServiceTest;
+
+TEST_F(HandRunBesideService, LeavesTheRunningServicesKey)
+{
+    const std::wstring guard = WatchDogGuardPath(m_service);
+    ASSERT_NO_FATAL_FAILURE(Install());
+    ASSERT_NO_FATAL_FAILURE(WriteParameters(kModuleA, kDisplayNameMessage));
+    ASSERT_EQ(0u, Start());
+    ASSERT_TRUE(WaitForState(SERVICE_RUNNING));
+
+    const HostRun run = RunHost(L"-name=" + m_service);
+    NoteSlowHandRun(run);
+    EXPECT_EQ(Hex(kFailedServiceControllerConnect), Hex(run.exitCode));
+    EXPECT_EQ(ERROR_SUCCESS, OpenKeyStatus(guard));
+    const LogFile log = ReadLog(LogPath(m_service, run.processId));
+    const std::size_t refused = FindRecord(log, "StartServiceCtrlDispatcherW failed Error:1063");
+    ASSERT_LT(refused, log.records.size()) << Dump(log);
+    EXPECT_EQ("ERROR", log.records[refused].severity);
+    DeleteFileW(LogPath(m_service, run.processId).c_str());
+
+    ASSERT_EQ(0u, Control(SERVICE_CONTROL_STOP));
+    ASSERT_TRUE(WaitForState(SERVICE_STOPPED));
+    EXPECT_EQ(Hex(0), Hex(WaitForExit()));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, OpenKeyStatus(guard));
+}
+
 // A start that fails in B leaves the key behind once the process has ended when A set bit 0 of its
 // flags, and removes it when A set only bit 1.
 TEST_F(WatchDogGuardKey, StaysAfterAFailedStartWhenAModuleAsks)
