@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "Common/ServiceFileName.h"
+
 namespace {
 
 bool IsSeparator(wchar_t c)
@@ -50,7 +52,7 @@ std::optional<std::vector<std::wstring_view>> ResolvedSteps(std::wstring_view pa
 std::optional<std::wstring> ModuleLoadName(std::wstring_view name, std::wstring_view hostFolder)
 {
     name = name.substr(0, name.find_last_not_of(L' ') + 1);
-    if (name.empty()) {
+    if (name.empty() || IsDeviceFileName(name.substr(name.find_last_of(L"\\/") + 1))) {
         return std::nullopt;
     }
     if ((name.size() >= 2 && IsSeparator(name[0]) && IsSeparator(name[1])) || IsDrivePath(name)) {

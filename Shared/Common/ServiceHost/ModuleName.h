@@ -13,6 +13,8 @@
 //   is joined to the folder with its "." and ".." steps resolved, and refused when those lead out
 //   of it ("..\a.dll").
 // - Refused too: a root-relative name ("\a.dll"), a drive-relative one ("C:a.dll"), any other ":"
-//   (a stream), a name of spaces only, and any relative path when the host's folder is unknown.
+//   (a stream), a name of spaces only, any relative path when the host's folder is unknown, and a
+//   name whose file part Windows takes for a device ("CON", "nul.dll", "sub\COM1.dll"), which
+//   the loader would open as that device.
 // Spaces at the end of a name are dropped, as the system drops them from a path it opens.
 std::optional<std::wstring> ModuleLoadName(std::wstring_view name, std::wstring_view hostFolder);

@@ -212,6 +212,20 @@ TEST_F(ValidateTest, RefusesSpacesAroundTheSeparators)
         {"error: ServiceModules: module \"QxSampleHeartbeat.dll \"" + untrimmed, "warning: " + NoProductRoot()});
 }
 
+// Names Windows takes for devices: the host refuses them by the same rule before it loads anything,
+// so validate predicts the host's 0x80070057, not what opening the device would fail with.
+TEST_F(ValidateTest, RefusesDeviceNamesAsTheHostDoes)
+{
+    for (const std::string module : {"CON", "CONIN$", "NUL.dll"}) {
+        SCOPED_TRACE(module);
+        SetString(ParametersKey(), L"ServiceModules", ToWide(module));
+        ExpectRefused({"warning: " + NoProductRoot(), "error: module " + module + ": refused: the name leads out of " +
+                                                          ToUtf8(BinFolder()) +
+                                                          " or is no file name (error 87): the host stops with "
+                                                          "0x80070057"});
+    }
+}
+
 TEST_F(ValidateTest, RefusesAModuleThatIsNoLibrary)
 {
     const std::wstring path = BinFolder() + service + L".dll";
