@@ -21,17 +21,23 @@ struct Meaning {
     const wchar_t* text;
 };
 
-constexpr std::array<Meaning, 11> kMeanings = {{
-    {3, L"QxServiceHost's exit code after abort() in its C runtime: a C++ exception nothing caught, std::terminate "
-        L"or abort() in a module; one crash dump is written"},
+constexpr std::array<Meaning, 16> kMeanings = {{
+    {3, L"QxServiceHost's exit code after abort() in its C runtime: a C++ exception out of SmShutdown (or out of a "
+        L"std::thread of a g++-built module), std::terminate or abort() in a module; one crash dump is written"},
     {1063, L"QxServiceHost's exit code when it was not started by the Service Control Manager (run by hand)"},
     {0xFFFFFFFF, L"QxServiceHost's exit code when it could not create its start-up lock"},
     {0xC0000005, L"access violation: the process crashed reading or writing memory it may not; one crash dump"},
     {0xC0000374, L"heap corruption: the process's heap was found broken; one crash dump"},
     {0xC0000409, L"fail-fast (stack buffer overrun): the process was ended at once, also by abort() in "
                  L"Microsoft's C runtime after its SIGABRT handler"},
-    {0xE06D7363, L"a C++ exception of Microsoft's runtime that nothing caught"},
-    {0x20474343, L"a C++ exception of g++'s runtime that nothing caught"},
+    {0xE06D7363, L"a C++ exception of Microsoft's runtime that nothing caught; one crash dump"},
+    {0x20474343, L"a C++ exception of g++'s runtime that nothing caught; one crash dump"},
+    {0x80000003, L"breakpoint: a debug break in the code, or the C runtime's report of an invalid parameter; one "
+                 L"crash dump"},
+    {0xC0000094, L"integer division by zero; one crash dump"},
+    {0xC00000FD, L"stack overflow: a thread used up its stack, often through endless recursion; one crash dump"},
+    {0xC000001D, L"illegal instruction: the processor met an instruction it does not know; one crash dump"},
+    {0x80000002, L"datatype misalignment: a misaligned memory access; one crash dump"},
     {0x40010101, L"event: the service started"},
     {0x40010102, L"event: the service stopped"},
     {0xC0010103, L"event: the service could not be started"},
@@ -52,6 +58,13 @@ constexpr std::array<ControlName, 8> kControls = {{
     {0x40, L"POWEREVENT"},
     {0x100, L"PRESHUTDOWN"},
 }};
+
+// The exception codes of severity "warning" (guard page, misalignment, breakpoint, single step):
+// other codes of the form 0x8000xxxx are HRESULTs of the null facility, such as E_PENDING.
+bool IsNtStatusWarning(std::uint32_t value)
+{
+    return value >= 0x80000001 && value <= 0x80000004;
+}
 
 } // namespace
 
@@ -75,7 +88,7 @@ DecodedCode DecodeCode(std::uint32_t value)
     } else if ((value & 0xFFFF0000) == kWin32FacilityPrefix) {
         code.kind = CodeKind::HResultFromWin32;
         code.win32Error = value & 0xFFFF;
-    } else if ((value & kNtStatusBits) == kNtStatusBits) {
+    } else if ((value & kNtStatusBits) == kNtStatusBits || IsNtStatusWarning(value)) {
         code.kind = CodeKind::NtStatus;
     } else if ((value & kSeverityBit) != 0) {
         code.kind = CodeKind::HResult;

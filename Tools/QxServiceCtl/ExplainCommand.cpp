@@ -9,7 +9,8 @@ using namespace Qx::Platform;
 namespace QxServiceCtl {
 
 // Only the product's own identifiers are looked up in its message library: a small number is a
-// Win32 error, whatever display name the library gives the same number.
+// Win32 error, whatever display name the library gives the same number. An NTSTATUS takes its text
+// from ntdll's message table, which the system's messages leave out (and which Wine may lack).
 std::wstring CodeMessage(const DecodedCode& code)
 {
     if (code.kind == CodeKind::ProductMessage) {
@@ -20,7 +21,8 @@ std::wstring CodeMessage(const DecodedCode& code)
         return {};
     }
     const std::uint32_t system = code.kind == CodeKind::HResultFromWin32 ? code.win32Error : code.value;
-    return FormatMessageLine(system, kFormatMessageFromSystem, nullptr);
+    const std::wstring text = FormatMessageLine(system, kFormatMessageFromSystem, nullptr);
+    return text.empty() && code.kind == CodeKind::NtStatus ? SystemStatusText(code.value) : text;
 }
 
 // The command line's parsing has checked the code.

@@ -106,6 +106,12 @@ std::wstring MessageText(std::uint32_t id)
     return FormatMessageLine(id, Qx::Platform::kFormatMessageFromHModule, messages.get());
 }
 
+std::wstring SystemStatusText(std::uint32_t status)
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll == nullptr ? std::wstring() : FormatMessageLine(status, Qx::Platform::kFormatMessageFromHModule, ntdll);
+}
+
 ValidationProbes HostProbes()
 {
     const std::wstring folder = ToolFolder();

@@ -26,6 +26,9 @@ ModuleFile InspectModule(const std::wstring& hostFolder, const std::wstring& nam
 // The text of message id of the message library beside the tool; empty when it holds none.
 std::wstring MessageText(std::uint32_t id);
 
+// The text of an NTSTATUS in ntdll's message table; empty when it holds none.
+std::wstring SystemStatusText(std::uint32_t status);
+
 ValidationProbes HostProbes();
 
 // The system's temporary folder of this process and the Windows temporary folder, where the host's

@@ -19,12 +19,15 @@ TEST(CodeText, DecodesEachKindOfCode)
         << "an event, not an NTSTATUS";
     EXPECT_EQ(L"0x00000002, Win32 error 2", DescribeCode(DecodeCode(2))) << "never a display name";
     EXPECT_EQ(L"0x00020005, message identifier", DescribeCode(DecodeCode(0x00020005)));
+    EXPECT_EQ(CodeKind::NtStatus, DecodeCode(0x80000003).kind) << "the breakpoint exception";
+    EXPECT_EQ(CodeKind::HResult, DecodeCode(0x8000000A).kind) << "E_PENDING";
 }
 
 TEST(CodeText, KnowsTheHostsOwnCodesBeforeAnyText)
 {
     for (const std::uint32_t code : {3u, 1063u, 0xFFFFFFFFu, 0xC0000005u, 0xC0000374u, 0xC0000409u, 0xE06D7363u,
-                                     0x20474343u, 0x40010101u, 0x40010102u, 0xC0010103u}) {
+                                     0x20474343u, 0x40010101u, 0x40010102u, 0xC0010103u, 0x80000003u, 0xC0000094u,
+                                     0xC00000FDu}) {
         EXPECT_TRUE(KnownMeaning(code)) << Hex8(code).c_str();
     }
     EXPECT_EQ(L"event: the service could not be started", KnownMeaning(0xC0010103).value_or(L""));

@@ -4,6 +4,7 @@
 #include <regex>
 
 #include "CtlHarness.h"
+#include "WineDifferences.h"
 
 using namespace Qx::Testing;
 
@@ -321,6 +322,28 @@ TEST_F(ToolTest, ExplainDecodesAnHResultAndItsText)
               result.out);
     const CtlResult negative = RunCtl({L"explain", L"-2147467259"});
     EXPECT_EQ((std::vector<std::string>{"0x80004005, HRESULT", MessageText(0x80004005, nullptr)}), negative.out);
+}
+
+// The common crash codes in the tool's own words, then in the system's where ntdll's message table
+// has a text for them (Windows' has; Wine's ntdll has no table, so there the tool's words stand alone).
+TEST_F(ToolTest, ExplainNamesTheCommonCrashCodes)
+{
+    for (const std::string code : {"0x80000003", "0xC0000094", "0xC00000FD"}) {
+        SCOPED_TRACE(code);
+        const CtlResult result = RunCtl({L"explain", ToWide(code)});
+        EXPECT_EQ(0u, result.exitCode);
+        ASSERT_GE(result.out.size(), 2u);
+        EXPECT_EQ(code + ", NTSTATUS (an exception or crash code)", result.out[0]);
+        EXPECT_TRUE(result.out[1].ends_with("; one crash dump")) << result.out[1];
+        const std::string system = MessageText(std::stoul(code, nullptr, 16), GetModuleHandleW(L"ntdll.dll"));
+        Qx::Testing::ExpectWindowsBehaviour(!system.empty(), "Wine's ntdll.dll has no message table");
+        if (system.empty()) {
+            EXPECT_EQ(2u, result.out.size());
+        } else {
+            ASSERT_EQ(3u, result.out.size());
+            EXPECT_EQ(system.substr(0, system.find_first_of("\r\n")), result.out[2]);
+        }
+    }
 }
 
 TEST_F(ToolTest, ExplainGivesTheTextOfAnEventIdentifier)
