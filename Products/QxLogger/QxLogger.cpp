@@ -430,8 +430,9 @@ public:
     }
 
     // The records written before the first switch, in the file named after the executable, move to
-    // the new file so that one file holds the whole run: the file is renamed, or, when the named
-    // file exists already, its records are appended to that one.
+    // the new file so that one file holds the whole run. A file there already under the new name is
+    // an earlier process's of the same id (ids are reused): it is kept under the next rotation name,
+    // never continued, so that each file holds one process and the service's files are counted right.
     HRESULT SwitchTo(const std::wstring& logName, std::uint64_t maxFileSize)
     {
         const std::lock_guard<std::mutex> lock(mutex_);
@@ -445,6 +446,9 @@ public:
         file_.reset();
         const std::wstring previous = path_;
         path_ = target;
+        if (FileExists(target)) {
+            MoveFileExW(target.c_str(), FreeRotationPath(target).c_str(), 0);
+        }
         if (!early_) {
             return S_OK;
         }

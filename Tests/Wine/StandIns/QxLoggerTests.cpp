@@ -317,22 +317,30 @@ TEST_F(QxLoggerTest, AnotherRunsEarlyLogStaysWhenThisRunLoggedNothingEarly)
     EXPECT_EQ(ReadFileBytes(EarlyLogPath()), leftover);
 }
 
-// A named file that is there already keeps what it holds; the early records follow it.
-TEST_F(QxLoggerTest, EarlyRecordsAreAppendedToANamedLogThatExists)
+// A named file that is there already is an earlier process's of the same id: it is kept under the
+// next rotation name, and the named log holds this run alone, whether this run logged early or not.
+TEST_F(QxLoggerTest, ANamedLogAnEarlierProcessLeftIsSetAside)
 {
-    const std::wstring name = LogName(L"EarlyExisting");
-    const std::wstring named = LogsDirectory() + name;
-    CreateDirectoryW(LogsDirectory().c_str(), nullptr);
-    WriteFileBytes(named, "old run\r\n");
-    IFileLoggerItf& logger = NewLogger();
-    EXPECT_EQ(logger.Write(nullptr, 0, L"early record", 1, L"INFO"), S_OK);
-    EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
-    EXPECT_FALSE(FileExists(EarlyLogPath()));
-    const std::vector<std::string> lines = ReadLines(named);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "old run");
-    ExpectRecord(lines[1], "INFO", "early record");
-    ExpectRecord(lines[2], "INFO", kHeader);
+    for (const bool loggedEarly : {true, false}) {
+        SCOPED_TRACE(loggedEarly ? "logged early" : "nothing early");
+        const std::wstring name = LogName(loggedEarly ? L"EarlyExisting" : L"EarlyExistingUnlogged");
+        const std::wstring named = LogsDirectory() + name;
+        CreateDirectoryW(LogsDirectory().c_str(), nullptr);
+        WriteFileBytes(named, "old run\r\n");
+        IFileLoggerItf& logger = NewLogger();
+        if (loggedEarly) {
+            EXPECT_EQ(logger.Write(nullptr, 0, L"early record", 1, L"INFO"), S_OK);
+        }
+        EXPECT_EQ(logger.Init(name.c_str(), L"Module log", true, nullptr), S_OK);
+        EXPECT_FALSE(FileExists(EarlyLogPath()));
+        EXPECT_EQ(ReadFileBytes(named.substr(0, named.size() - 4) + L".1.log"), "old run\r\n");
+        const std::vector<std::string> lines = ReadLines(named);
+        ASSERT_EQ(lines.size(), loggedEarly ? 2u : 1u);
+        if (loggedEarly) {
+            ExpectRecord(lines[0], "INFO", "early record");
+        }
+        ExpectRecord(lines.back(), "INFO", kHeader);
+    }
 }
 
 TEST_F(QxLoggerTest, RecordLinesHaveFixedColumns)
