@@ -63,8 +63,10 @@ const CommandHelp kCommandHelp[] = {
     {CommandKind::Run,
      {L"QxServiceCtl run <service>|<module path> [--seconds N]",
       L"    Loads the modules here, calls SmInitialize in order, waits for Ctrl+C or N seconds,",
-      L"    then calls SmShutdown in reverse, on another thread, as the service does. A crash inside a",
-      L"    module prints its code, module and offset, and the host's crash handling writes the dump."}},
+      L"    then calls SmShutdown in reverse, on another thread, as the service does. A module that ends",
+      L"    the start thread is named (exit 1). A crash inside a module prints its code, module and",
+      L"    offset (a thrown C++ object: its type and the module that threw it), the host's crash handling",
+      L"    writes the dump, and the tool ends with the crash's exception code."}},
     {CommandKind::Explain,
      {L"QxServiceCtl explain <code>",
       L"    The meaning of an exit code, HRESULT, Win32 error, crash code or event identifier."}},
@@ -77,7 +79,8 @@ const CommandHelp kCommandHelp[] = {
 };
 
 constexpr const wchar_t* kExitCodes = L"Exit codes: 0 success, 1 failure (named on standard error), 2 unusable "
-                                      L"command line.";
+                                      L"command line; run ends a crash with its exception code (a Unix shell shows "
+                                      L"the low 8 bits, 5 for 0xC0000005).";
 
 } // namespace
 

@@ -5,7 +5,6 @@
 #include <exception>
 #include <iterator>
 #include <memory>
-#include <thread>
 
 #include "CodeText.h"
 #include "Commands.h"
@@ -107,13 +106,6 @@ bool LoadModule(const std::wstring& name, LoadedModule& module)
     return true;
 }
 
-std::wstring ModulePath(const void* module)
-{
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(static_cast<HMODULE>(const_cast<void*>(module)), path, MAX_PATH);
-    return length == 0 ? std::wstring(L"an unknown module") : std::wstring(path, length);
-}
-
 // The host's crash handlers write the dump through this, as they do in the service; then the tool
 // says what crashed where. The process ends right after, so allocating here risks nothing more.
 LogUtils::CrashDumpResult WriteDumpAndReport(const ExceptionDescription* exception)
@@ -123,13 +115,11 @@ LogUtils::CrashDumpResult WriteDumpAndReport(const ExceptionDescription* excepti
     if (exception == nullptr) {
         Err(L"QxServiceCtl run: the process ends through std::terminate or abort()");
     } else {
-        wchar_t offset[32];
-        std::swprintf(offset, std::size(offset), L"+0x%llX",
-                      static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(exception->address) -
-                                                      reinterpret_cast<std::uintptr_t>(exception->module)));
+        wchar_t site[MAX_PATH * 2];
+        (void)LogUtils::FormatCrashSite(*exception, site);
         const std::optional<std::wstring> meaning = KnownMeaning(exception->code);
-        Err(L"QxServiceCtl run: crash " + Hex8(exception->code) + (meaning ? L" (" + *meaning + L")" : L"") + L" in " +
-            ModulePath(exception->module) + offset);
+        Err(L"QxServiceCtl run: crash " + Hex8(exception->code) + (meaning ? L" (" + *meaning + L")" : L"") + site +
+            L" on thread " + std::to_wstring(GetCurrentThreadId()));
     }
     Err(written ? L"QxServiceCtl run: crash dump: " + std::wstring(DumpGenImpl::Instance().DumpPath())
                 : std::wstring(L"QxServiceCtl run: no crash dump could be written"));
@@ -218,12 +208,22 @@ bool ShutDown(std::vector<LoadedModule>& modules, std::size_t initialized)
     return true;
 }
 
+// The start on its thread of its own: which module's SmInitialize runs, and whether the thread
+// came back at all.
+struct StartRun {
+    std::vector<LoadedModule>* modules = nullptr;
+    std::size_t entered = 0;
+    bool returned = false;
+    bool started = false;
+};
+
 // Initialises the modules in order; on a failure those before it are shut down, last first, as
 // the host does.
-bool Initialize(std::vector<LoadedModule>& modules)
+bool Initialize(std::vector<LoadedModule>& modules, std::size_t& entered)
 {
     for (std::size_t i = 0; i < modules.size(); ++i) {
         LoadedModule& module = modules[i];
+        entered = i;
         std::uint32_t flags = 0;
         HRESULT hr = 0;
         const auto started = std::chrono::steady_clock::now();
@@ -243,6 +243,39 @@ bool Initialize(std::vector<LoadedModule>& modules)
             L", flags " + Hex8(flags));
     }
     return true;
+}
+
+std::uint32_t StartThread(void* argument)
+{
+    auto& run = *static_cast<StartRun*>(argument);
+    run.started = Initialize(*run.modules, run.entered);
+    run.returned = true;
+    return 0;
+}
+
+// The modules start on a thread of their own, as in the service. A module that ends that thread
+// inside its SmInitialize fails the start as it would fail the service's.
+bool StartModules(std::vector<LoadedModule>& modules)
+{
+    StartRun run{&modules};
+    Thread thread;
+    if (const Win32Error error = Threads().CreateThread(&StartThread, &run, thread, nullptr); error != kErrorSuccess) {
+        Fail(kCommand, L"the start thread cannot be created" + Win32Reason(error));
+        return false;
+    }
+    (void)Threads().Wait(thread.get(), kWaitInfinite);
+    if (run.returned) {
+        return run.started;
+    }
+    std::uint32_t exitCode = 0;
+    (void)Threads().GetExitCode(thread.get(), exitCode);
+    const std::wstring& name = modules[run.entered].name;
+    Out(L"SmInitialize " + name + L": ended its thread without returning (thread exit code " + Hex8(exitCode) + L")");
+    ShutDown(modules, run.entered);
+    Fail(kCommand, L"module " + name +
+                       L" did not start: its SmInitialize ended the thread (ExitThread, or a stack overflow); the "
+                       L"service's start fails there with E_ABORT (0x80004004)");
+    return false;
 }
 
 void WaitForStop(const std::optional<std::uint32_t>& seconds)
@@ -281,10 +314,7 @@ int RunModules(const Command& command)
             return kExitFailure;
         }
     }
-    // As in the service, SmInitialize runs on a thread of its own and SmShutdown on another.
-    bool started = false;
-    std::thread([&] { started = Initialize(modules); }).join();
-    if (!started) {
+    if (!StartModules(modules)) {
         return kExitFailure;
     }
     WaitForStop(command.seconds);

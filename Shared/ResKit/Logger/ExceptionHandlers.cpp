@@ -204,6 +204,13 @@ bool FormatCrashRecord(const ExceptionDescription* exception, std::uint32_t thre
     return text.Finish();
 }
 
+bool FormatCrashSite(const ExceptionDescription& exception, std::span<wchar_t> buffer)
+{
+    FixedTextWriter text(buffer);
+    PutCrashSite(text, exception);
+    return text.Finish();
+}
+
 std::wstring ExceptionRecordText(const ExceptionDescription& exception)
 {
     LogRecord record(1);

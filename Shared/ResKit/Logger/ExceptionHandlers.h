@@ -43,6 +43,10 @@ void ReassertCrashFilter();
 bool FormatCrashRecord(const Qx::Platform::ExceptionDescription* exception, std::uint32_t threadId,
                        const CrashDumpResult& dump, std::span<wchar_t> buffer);
 
+// The record's part that says where: " at <file>+0x<offset>", " at 0x<address> outside any module"
+// or ": C++ exception <type> thrown in <file>". False when the text was cut to fit.
+bool FormatCrashSite(const Qx::Platform::ExceptionDescription& exception, std::span<wchar_t> buffer);
+
 // The first-chance handler registered by the module log: one record per exception raised in
 // the process, thrown C++ objects with their type. Never handles the exception.
 std::int32_t LogExceptionHandler(const Qx::Platform::ExceptionDescription& exception);

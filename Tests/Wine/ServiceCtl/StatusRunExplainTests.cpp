@@ -256,39 +256,69 @@ TEST_F(ToolTest, RunReportsAnExceptionFromSmShutdown)
 }
 
 // A crash inside a module goes through the host's own crash handling: one dump, named after the
-// service, and the tool says what crashed where.
+// service, and the tool says what crashed where and ends with the crash's code: a write through a null
+// pointer in SmInitialize, std::terminate there, and an exception nothing catches on a thread of the
+// module's own, named by its type and the module that threw it in either ABI.
 TEST_F(ToolTest, RunReportsACrashInAModuleAndWritesItsDump)
 {
     ASSERT_EQ(0u, Install({L"--modules", L"QxTestModuleA.dll"}).exitCode);
     wchar_t temp[MAX_PATH + 1] = {};
     GetTempPathW(MAX_PATH + 1, temp);
     const struct {
-        DWORD crash;
+        const wchar_t* setting;
+        DWORD value;
         std::string report;
-        std::string code;
     } kCrashes[] = {
-        {1,
-         "crash 0xC0000005 \\(access violation[^)]*\\) in " + Escaped(ToUtf8(BinFolder())) +
-             "QxTestModuleA\\.dll\\+0x[0-9A-F]+",
-         "C0000005"},
-        {2, "the process ends through std::terminate or abort\\(\\)", "00000000"},
+        {L"Crash", 1, "crash 0xC0000005 \\(access violation[^)]*\\) at QxTestModuleA\\.dll\\+0x[0-9A-F]+ on thread [0-9]+"},
+        {L"Crash", 2, "the process ends through std::terminate or abort\\(\\)"},
+        {L"ThreadCrash", 2,
+         "crash 0x(20474343|E06D7363) \\(a C\\+\\+ exception[^)]*\\): C\\+\\+ exception "
+         "(St13runtime_error|\\.\\?AVruntime_error@std@@) thrown in QxTestModuleA\\.dll on thread [0-9]+"},
     };
     for (const auto& crash : kCrashes) {
-        SetModuleSetting(L"QxTestModuleA", L"Crash", crash.crash);
+        SCOPED_TRACE(ToUtf8(crash.setting) + "=" + std::to_string(crash.value));
+        SetModuleSetting(L"QxTestModuleA", L"Crash", 0);
+        SetModuleSetting(L"QxTestModuleA", L"ThreadCrash", 0);
+        SetModuleSetting(L"QxTestModuleA", crash.setting, crash.value);
         const CtlResult result = RunCtl({L"run", service});
-        EXPECT_NE(0u, result.exitCode);
         // The module's own runtime may add its words on terminate.
         std::vector<std::string> report;
         std::ranges::copy_if(result.err, std::back_inserter(report),
                              [](const std::string& line) { return line.starts_with("QxServiceCtl run: "); });
-        ASSERT_EQ(2u, report.size()) << crash.crash;
+        ASSERT_EQ(2u, report.size());
         EXPECT_TRUE(Matches(report[0], "QxServiceCtl run: " + crash.report)) << report[0];
-        const std::string dumpLine = "QxServiceCtl run: crash dump: " + ToUtf8(temp) + Service() + "_" + crash.code;
+        // A crash with an exception ends with its code and names its dump with it; terminate ends with
+        // abort()'s code and a dump of code 0.
+        const bool withException = report[0].starts_with("QxServiceCtl run: crash 0x");
+        const std::string code = withException ? report[0].substr(std::string_view("QxServiceCtl run: crash 0x").size(), 8)
+                                               : "00000000";
+        if (withException) {
+            EXPECT_EQ(std::stoul(code, nullptr, 16), result.exitCode);
+        } else {
+            EXPECT_NE(0u, result.exitCode);
+        }
+        const std::string dumpLine = "QxServiceCtl run: crash dump: " + ToUtf8(temp) + Service() + "_" + code;
         ASSERT_TRUE(report[1].starts_with(dumpLine)) << report[1];
         const std::wstring dump = ToWide(report[1].substr(30));
         EXPECT_TRUE(Qx::Testing::FileExists(dump));
         DeleteFileW(dump.c_str());
     }
+}
+
+// A module that ends the start thread inside its SmInitialize is named, the modules before it are
+// shut down, and the tool fails as the service's start would.
+TEST_F(ToolTest, RunNamesAModuleThatEndsTheStartThread)
+{
+    ASSERT_EQ(0u, Install({L"--modules", L"QxTestModuleA.dll;QxTestModuleB.dll"}).exitCode);
+    const CtlResult result = RunFailingModuleB(L"ExitThread", 0);
+    ASSERT_EQ(3u, result.out.size());
+    EXPECT_EQ("SmInitialize QxTestModuleB.dll: ended its thread without returning (thread exit code 0x00000000)",
+              result.out[1]);
+    EXPECT_TRUE(result.out[2].starts_with("SmShutdown QxTestModuleA.dll: returned in ")) << result.out[2];
+    EXPECT_EQ(std::vector<std::string>{"QxServiceCtl run: module QxTestModuleB.dll did not start: its SmInitialize "
+                                       "ended the thread (ExitThread, or a stack overflow); the service's start "
+                                       "fails there with E_ABORT (0x80004004)"},
+              result.err);
 }
 
 TEST_F(ToolTest, RunRefusesAModuleWithoutBothExports)
@@ -390,7 +420,8 @@ TEST_F(ToolTest, EachCommandHasItsHelp)
         EXPECT_EQ(0u, result.exitCode);
         ASSERT_FALSE(result.out.empty());
         EXPECT_EQ(0u, result.out.front().find("QxServiceCtl install <service> --modules <list>")) << result.out.front();
-        EXPECT_EQ("Exit codes: 0 success, 1 failure (named on standard error), 2 unusable command line.",
+        EXPECT_EQ("Exit codes: 0 success, 1 failure (named on standard error), 2 unusable command line; run ends a "
+                  "crash with its exception code (a Unix shell shows the low 8 bits, 5 for 0xC0000005).",
                   result.out.back());
         for (const std::string& line : result.out) {
             EXPECT_EQ(std::string::npos, line.find("QxServiceCtl uninstall")) << "only install's help";

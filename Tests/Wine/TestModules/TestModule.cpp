@@ -119,8 +119,8 @@ void Misbehave(const std::wstring& key)
     if (ReadDword(key, L"OwnFilter").value_or(0) == 1) {
         SetUnhandledExceptionFilter(&OwnFilter);
     }
-    if (const auto how = ReadDword(key, L"ThreadCrash")) {
-        CloseHandle(CreateThread(nullptr, 0, &CrashingThread, reinterpret_cast<void*>(std::uintptr_t{*how}), 0,
+    if (const DWORD how = ReadDword(key, L"ThreadCrash").value_or(0); how != 0) {
+        CloseHandle(CreateThread(nullptr, 0, &CrashingThread, reinterpret_cast<void*>(std::uintptr_t{how}), 0,
                                  nullptr));
     }
     Crash(ReadDword(key, L"Crash").value_or(0));
