@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <deque>
+#include <cwchar>
 #include <iterator>
 #include <optional>
 
@@ -13,6 +13,7 @@
 #include "HostFiles.h"
 #include "InstallRules.h"
 #include "JsonObject.h"
+#include "LogVerdict.h"
 #include "ServiceManager.h"
 #include "WholeFile.h"
 
@@ -21,6 +22,8 @@ namespace QxServiceCtl {
 namespace {
 
 constexpr std::size_t kLogLinesShown = 10;
+// 2: failedModule, failure and the pending entry after the first version's keys.
+constexpr std::int64_t kStatusSchemaVersion = 2;
 
 struct FoundFile {
     std::wstring path;
@@ -58,15 +61,15 @@ std::wstring Utf8ToWide(const std::string& text)
     return wide;
 }
 
-// The last lines of a file; nullopt with the error when it cannot be read.
-std::optional<std::vector<std::wstring>> LastLines(const std::wstring& path, DWORD& error)
+// The lines of a file; nullopt with the error when it cannot be read.
+std::optional<std::vector<std::wstring>> ReadLines(const std::wstring& path, DWORD& error)
 {
     const auto content = ReadWholeFile(path);
     if (!content) {
         error = GetLastError();
         return std::nullopt;
     }
-    std::deque<std::wstring> lines;
+    std::vector<std::wstring> lines;
     for (std::size_t start = 0; start < content->size();) {
         const std::size_t end = std::min(content->find('\n', start), content->size());
         std::string line = content->substr(start, end - start);
@@ -74,12 +77,26 @@ std::optional<std::vector<std::wstring>> LastLines(const std::wstring& path, DWO
             line.pop_back();
         }
         lines.push_back(Utf8ToWide(line));
-        if (lines.size() > kLogLinesShown) {
-            lines.pop_front();
-        }
         start = end + 1;
     }
-    return std::vector<std::wstring>(lines.begin(), lines.end());
+    return lines;
+}
+
+std::vector<std::wstring> LastLines(const std::vector<std::wstring>& lines)
+{
+    const std::size_t shown = std::min(lines.size(), kLogLinesShown);
+    return {lines.end() - static_cast<std::ptrdiff_t>(shown), lines.end()};
+}
+
+// Now, as the logger writes its times.
+std::wstring LocalLogTime()
+{
+    SYSTEMTIME now{};
+    GetLocalTime(&now);
+    wchar_t text[32];
+    std::swprintf(text, std::size(text), L"%04u-%02u-%02u %02u:%02u:%02u.%03u", now.wYear, now.wMonth, now.wDay,
+                  now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+    return text;
 }
 
 // What became of the process the Service Control Manager names: Wine keeps a crashed service
@@ -134,6 +151,13 @@ struct StatusFacts {
     std::optional<FILETIME> runStarted;
     std::optional<FoundFile> dump;
     int exitStatus = kStatusRunning;
+    // The log's lines, and the error when it cannot be read.
+    std::optional<std::vector<std::wstring>> logLines;
+    DWORD logError = 0;
+    LogVerdict verdict;
+    // How long the pending module entry has run; empty when no entry is pending or the service is
+    // not pending.
+    std::optional<std::int64_t> pendingSeconds;
 
     [[nodiscard]] bool Stopped() const { return status.dwCurrentState == SERVICE_STOPPED || fate.ended; }
     [[nodiscard]] bool DumpOfRun() const { return dump && runStarted && !Earlier(dump->written, *runStarted); }
@@ -169,6 +193,22 @@ void FindCrashDump(const std::wstring& service, StatusFacts& facts)
     }
 }
 
+void ReadVerdict(StatusFacts& facts)
+{
+    if (facts.log) {
+        facts.logLines = ReadLines(facts.log->path, facts.logError);
+    }
+    if (!facts.logLines) {
+        return;
+    }
+    facts.verdict = ReadLogVerdict(*facts.logLines);
+    const DWORD state = facts.status.dwCurrentState;
+    const bool pending = (state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING) && !facts.fate.ended;
+    if (pending && !facts.verdict.pendingModule.empty()) {
+        facts.pendingSeconds = SecondsBetween(facts.verdict.pendingSince, LocalLogTime()).value_or(0);
+    }
+}
+
 StatusFacts GatherFacts(const std::wstring& service, SC_HANDLE handle, const SERVICE_STATUS_PROCESS& status)
 {
     StatusFacts facts;
@@ -180,6 +220,7 @@ StatusFacts GatherFacts(const std::wstring& service, SC_HANDLE handle, const SER
     FindModuleLog(service, facts);
     FindCrashDump(service, facts);
     facts.exitStatus = StatusExitCode(status.dwCurrentState, facts.fate.ended, ExitCodeOf(status));
+    ReadVerdict(facts);
     return facts;
 }
 
@@ -197,13 +238,11 @@ void PrintLog(const StatusFacts& facts)
         return;
     }
     Out((facts.logOfProcess ? L"module log: " : L"newest module log: ") + facts.log->path);
-    DWORD error = 0;
-    const auto lines = LastLines(facts.log->path, error);
-    if (!lines) {
-        Out(L"  (cannot be read" + Win32Reason(error) + L")");
+    if (!facts.logLines) {
+        Out(L"  (cannot be read" + Win32Reason(facts.logError) + L")");
         return;
     }
-    for (const std::wstring& line : *lines) {
+    for (const std::wstring& line : LastLines(*facts.logLines)) {
         Out(L"  " + line);
     }
 }
@@ -220,6 +259,22 @@ void PrintDump(const StatusFacts& facts)
     }
 }
 
+// What went wrong, or what has not returned, before the log's last lines.
+void PrintVerdict(const StatusFacts& facts)
+{
+    const LogVerdict& verdict = facts.verdict;
+    if (!verdict.failure.empty()) {
+        Out(L"failure: " + verdict.failure);
+    }
+    if (!verdict.failedModule.empty()) {
+        Out(L"failed module: " + verdict.failedModule);
+    }
+    if (facts.pendingSeconds) {
+        Out(L"waiting for: " + verdict.pendingEntry + L" of " + verdict.pendingModule + L", called " +
+            std::to_wstring(*facts.pendingSeconds) + L" s ago (" + verdict.pendingSince + L")");
+    }
+}
+
 void PrintText(const std::wstring& service, const StatusFacts& facts)
 {
     const DWORD processId = facts.status.dwProcessId;
@@ -232,6 +287,7 @@ void PrintText(const std::wstring& service, const StatusFacts& facts)
         (facts.Stopped() ? std::wstring(L"none") : AcceptedControlNames(facts.status.dwControlsAccepted)));
     Out(facts.exitCode ? L"exit code: " + ExitCodeText(*facts.exitCode)
                        : L"exit code: unknown: the process ended without reporting SERVICE_STOPPED");
+    PrintVerdict(facts);
     PrintLog(facts);
     PrintDump(facts);
 }
@@ -261,13 +317,18 @@ void PrintJson(const std::wstring& service, const StatusFacts& facts)
     object.String(L"exitCodeText", facts.exitCode ? std::optional(ExitCodeText(*facts.exitCode)) : std::nullopt);
     object.String(L"moduleLog", facts.log ? std::optional(facts.log->path) : std::nullopt);
     object.Bool(L"moduleLogOfProcess", facts.logOfProcess);
-    DWORD error = 0;
-    object.Strings(L"moduleLogLastLines", facts.log
-                                              ? LastLines(facts.log->path, error).value_or(std::vector<std::wstring>())
-                                              : std::vector<std::wstring>());
+    object.Strings(L"moduleLogLastLines", facts.logLines ? LastLines(*facts.logLines) : std::vector<std::wstring>());
     object.String(L"crashDump", facts.dump ? std::optional(facts.dump->path) : std::nullopt);
     object.Bool(L"crashDumpOfLastRun", facts.DumpOfRun());
     object.Number(L"status", facts.exitStatus);
+    const auto optional = [](const std::wstring& text) { return text.empty() ? std::nullopt : std::optional(text); };
+    const LogVerdict& verdict = facts.verdict;
+    object.String(L"failedModule", optional(verdict.failedModule));
+    object.String(L"failure", optional(verdict.failure));
+    object.String(L"pendingModule", facts.pendingSeconds ? optional(verdict.pendingModule) : std::nullopt);
+    object.String(L"pendingEntry", facts.pendingSeconds ? optional(verdict.pendingEntry) : std::nullopt);
+    object.Number(L"pendingSeconds", facts.pendingSeconds);
+    object.Number(L"schemaVersion", kStatusSchemaVersion);
     Out(object.Text());
 }
 

@@ -95,7 +95,9 @@ TEST_F(ToolTest, StatusOfARunningService)
                                  "\"exitCode\":0,\"exitCodeText\":\"0x00000000, success: .+\",\"moduleLog\":\"" +
                                  log +
                                  "\",\"moduleLogOfProcess\":true,\"moduleLogLastLines\":\\[.+\\],"
-                                 "\"crashDump\":\".+\",\"crashDumpOfLastRun\":false,\"status\":0\\}"))
+                                 "\"crashDump\":\".+\",\"crashDumpOfLastRun\":false,\"status\":0,\"failedModule\":null,"
+                                 "\"failure\":null,\"pendingModule\":null,\"pendingEntry\":null,"
+                                 "\"pendingSeconds\":null,\"schemaVersion\":2\\}"))
         << json.out[0];
     DeleteFileW(oldDump.c_str());
 }
@@ -111,13 +113,16 @@ TEST_F(ToolTest, StatusDecodesTheExitCodeOfAFailedStart)
     }
     const CtlResult result = RunCtl({L"status", service});
     EXPECT_EQ(1u, result.exitCode) << "stopped with a failure";
-    ASSERT_EQ(17u, result.out.size());
+    ASSERT_EQ(19u, result.out.size());
     EXPECT_EQ("state: STOPPED", result.out[1]);
     EXPECT_EQ("process id: none", result.out[2]);
     EXPECT_EQ("accepted controls: none", result.out[3]);
     EXPECT_EQ("exit code: 0x8007007E, HRESULT of Win32 error 126: " + MessageText(0x8007007E, nullptr), result.out[4]);
-    ASSERT_TRUE(result.out[5].starts_with("newest module log: ")) << result.out[5];
-    const auto log = Qx::Testing::ReadWholeFile(ToWide(result.out[5].substr(19)));
+    // The failure comes first, whatever the last lines are.
+    EXPECT_EQ("failure: Failed to load QxCtlNoSuchModule.dll Error:126", result.out[5]);
+    EXPECT_EQ("failed module: QxCtlNoSuchModule.dll", result.out[6]);
+    ASSERT_TRUE(result.out[7].starts_with("newest module log: ")) << result.out[7];
+    const auto log = Qx::Testing::ReadWholeFile(ToWide(result.out[7].substr(19)));
     ASSERT_TRUE(log);
     EXPECT_NE(std::string::npos, log->find("Failed to load QxCtlNoSuchModule.dll Error:126"));
     // The last ten lines of that log follow, indented, before the crash dump line.
@@ -127,7 +132,42 @@ TEST_F(ToolTest, StatusDecodesTheExitCodeOfAFailedStart)
     for (auto line = logLines.end() - 10; line != logLines.end(); ++line) {
         expected.push_back("  " + *line);
     }
-    EXPECT_EQ(expected, std::vector<std::string>(result.out.begin() + 6, result.out.end() - 1));
+    EXPECT_EQ(expected, std::vector<std::string>(result.out.begin() + 8, result.out.end() - 1));
+    const CtlResult json = RunCtl({L"status", service, L"--json"});
+    ASSERT_EQ(1u, json.out.size());
+    EXPECT_NE(std::string::npos, json.out[0].find("\"failedModule\":\"QxCtlNoSuchModule.dll\",\"failure\":\"Failed to "
+                                                  "load QxCtlNoSuchModule.dll Error:126\""))
+        << json.out[0];
+}
+
+// A module whose SmInitialize has not returned is named with how long it has run, while the
+// service is still starting.
+TEST_F(ToolTest, StatusNamesTheModuleAStartWaitsFor)
+{
+    ASSERT_EQ(0u, Install({L"--modules", L"QxTestModuleA.dll"}).exitCode);
+    constexpr DWORD kDelayMs = 4000;
+    SetDword(kServicesKey + service + L"\\TestModules\\QxTestModuleA", L"DelayMs", kDelayMs);
+    const UniqueServiceHandle manager = OpenManager();
+    const UniqueServiceHandle handle(OpenServiceW(manager.get(), service.c_str(), SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(StartServiceW(handle.get(), 0, nullptr)) << GetLastError();
+    CtlResult result;
+    const auto deadline = GetTickCount64() + kDelayMs;
+    do {
+        Sleep(50);
+        result = RunCtl({L"status", service});
+    } while (result.out.size() > 5 && !result.out[5].starts_with("waiting for: ") && GetTickCount64() < deadline);
+    EXPECT_EQ(3u, result.exitCode);
+    ASSERT_GE(result.out.size(), 6u);
+    EXPECT_EQ("state: START_PENDING", result.out[1]);
+    EXPECT_TRUE(Matches(result.out[5], "waiting for: SmInitialize of QxTestModuleA\\.dll, called [0-4] s ago \\("
+                                       "[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9:.]{12}\\)"))
+        << result.out[5];
+    const CtlResult json = RunCtl({L"status", service, L"--json"});
+    ASSERT_EQ(1u, json.out.size());
+    EXPECT_TRUE(Matches(json.out[0], ".*\"pendingModule\":\"QxTestModuleA\\.dll\",\"pendingEntry\":\"SmInitialize\","
+                                     "\"pendingSeconds\":[0-4],\"schemaVersion\":2\\}"))
+        << json.out[0];
+    EXPECT_TRUE(WaitForState(handle.get(), SERVICE_RUNNING));
 }
 
 // Wine keeps a service whose process crashed in its last state, with the dead process's id: status
@@ -156,8 +196,9 @@ TEST_F(ToolTest, StatusTellsAServiceWhoseProcessEnded)
     const CtlResult json = RunCtl({L"status", service, L"--json"});
     EXPECT_EQ(1u, json.exitCode);
     ASSERT_EQ(1u, json.out.size());
-    for (const char* fact :
-         {"\"processEnded\":true", "\"acceptedControls\":[]", "\"crashDumpOfLastRun\":true", "\"status\":1}"}) {
+    const std::string crash = "\"failure\":\"Crash 0xC0000005 at QxTestModuleA.dll+0x";
+    for (const char* fact : {"\"processEnded\":true", "\"acceptedControls\":[]", "\"crashDumpOfLastRun\":true",
+                             "\"status\":1,", "\"failedModule\":\"QxTestModuleA.dll\"", crash.c_str()}) {
         EXPECT_NE(std::string::npos, json.out[0].find(fact)) << fact << " in " << json.out[0];
     }
     EXPECT_TRUE(result.out[4] == "exit code: unknown: the process ended without reporting SERVICE_STOPPED" ||
