@@ -109,7 +109,8 @@ std::wstring MessageText(std::uint32_t id)
 std::wstring SystemStatusText(std::uint32_t status)
 {
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll == nullptr ? std::wstring() : FormatMessageLine(status, Qx::Platform::kFormatMessageFromHModule, ntdll);
+    return ntdll == nullptr ? std::wstring()
+                            : FormatMessageLine(status, Qx::Platform::kFormatMessageFromHModule, ntdll);
 }
 
 ValidationProbes HostProbes()

@@ -97,8 +97,8 @@ std::optional<RankedFailure> FailureOf(const LogLine& line)
 bool EndsEveryEntry(std::wstring_view text)
 {
     constexpr std::array<std::wstring_view, 5> kEnds = {L"Exiting CServiceModule::Initialization",
-                                                         L"Exiting CServiceModule::PostMessageLoop", L"Event: ",
-                                                         L"LogEvent: Service stopped", L"Crash"};
+                                                        L"Exiting CServiceModule::PostMessageLoop", L"Event: ",
+                                                        L"LogEvent: Service stopped", L"Crash"};
     for (const std::wstring_view end : kEnds) {
         if (text.starts_with(end)) {
             return true;
@@ -152,7 +152,8 @@ std::optional<std::int64_t> SecondsOf(std::wstring_view time)
     if (!IsLogTime(time)) {
         return std::nullopt;
     }
-    const std::int64_t days = DaysFromCivil(Number(time.substr(0, 4)), Number(time.substr(5, 2)), Number(time.substr(8, 2)));
+    const std::int64_t days =
+        DaysFromCivil(Number(time.substr(0, 4)), Number(time.substr(5, 2)), Number(time.substr(8, 2)));
     constexpr std::int64_t kSecondsPerDay = 86400;
     return days * kSecondsPerDay + Number(time.substr(11, 2)) * 3600 + Number(time.substr(14, 2)) * 60 +
            Number(time.substr(17, 2));

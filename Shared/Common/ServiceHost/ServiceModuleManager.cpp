@@ -207,8 +207,8 @@ void ServiceModuleManager::ShutdownModules() noexcept
 
 std::wstring ServiceModuleManager::AbandonInitialization(std::uint32_t threadExitCode)
 {
-    const std::wstring ended = L"ended the initialisation thread without returning (thread exit code " +
-                               HexCode(threadExitCode) + L")";
+    const std::wstring ended =
+        L"ended the initialisation thread without returning (thread exit code " + HexCode(threadExitCode) + L")";
     if (!m_initializing) {
         QX_LOG_ERROR("The initialisation thread ", ended, ", outside any module's SmInitialize");
         return L"The initialisation thread " + ended;

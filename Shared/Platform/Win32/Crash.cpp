@@ -229,8 +229,8 @@ bool Win32CrashHandling::ReassertUnhandledExceptionFilter(const void*& owner)
     }
     // Only a filter whose code the host can keep loaded is safe to call at any later crash.
     HMODULE library = nullptr;
-    if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(replacing),
-                             &library) == 0) {
+    if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(replacing), &library) ==
+        0) {
         library = nullptr;
     }
     const HMODULE released = g_chainedFilterLibrary;

@@ -36,9 +36,8 @@ void WriteCrashRecord(const ExceptionDescription* exception, const CrashDumpResu
 {
     wchar_t text[kCrashRecordCharacters];
     (void)FormatCrashRecord(exception, Process().CurrentThreadId(), dump, text);
-    WithoutRaising([&] {
-        WriteRecordAt(1, kSeverityError, QX_SOURCE_FILE, __LINE__, static_cast<const wchar_t*>(text));
-    });
+    WithoutRaising(
+        [&] { WriteRecordAt(1, kSeverityError, QX_SOURCE_FILE, __LINE__, static_cast<const wchar_t*>(text)); });
 }
 
 void DumpCrashOnce(const ExceptionDescription* exception)
@@ -93,7 +92,8 @@ void PutCrashSite(FixedTextWriter& text, const ExceptionDescription& exception)
 {
     wchar_t file[kModuleFileCharacters];
     const bool inModule = CrashHandling().ModuleFileName(exception.module, file) != 0;
-    const char* thrownType = exception.thrownType != nullptr ? exception.thrownType->name() : exception.foreignThrownType;
+    const char* thrownType =
+        exception.thrownType != nullptr ? exception.thrownType->name() : exception.foreignThrownType;
     if (thrownType != nullptr) {
         text.Put(L": C++ exception ");
         PutNarrow(text, thrownType);

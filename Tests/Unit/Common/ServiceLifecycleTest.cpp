@@ -183,7 +183,7 @@ TEST_F(ServiceLifecycleTest, ModuleThatEndsTheInitialisationThreadFailsTheStart)
     const std::size_t named = IndexOf(L"ServiceModule B.dll failed the start after ");
     EXPECT_EQ(logger.records.at(named).severity, L"ERROR");
     EXPECT_NE(logger.records.at(named).text.find(L" ms: SmInitialize ended the initialisation thread without "
-                                                  L"returning (thread exit code 0x00000000); file "),
+                                                 L"returning (thread exit code 0x00000000); file "),
               std::wstring::npos);
     EXPECT_LT(named, IndexOf(L"Starting service modules failed: " + ended + L"\x7F[EIP: "));
     const std::size_t event = IndexOf(L"Event: [] Type=Error Category=0x01 Id=0xC0010103");

@@ -143,8 +143,7 @@ TEST_F(UiLanguageTest, DescriptionPrefersComErrorInformation)
     const auto readable = HostErrorInfo(L"Readable\x7Fsuffix");
     EXPECT_EQ(GetErrorDescription(kEFileNotFound, readable), L"Readable");
     EXPECT_EQ(GetErrorDescription(kEFileNotFound, HostErrorInfo(L"")), L"File not found.");
-    EXPECT_EQ(GetErrorDescription(kEFileNotFound, HostErrorInfo(L"\x7Fonly suffix")),
-              L"File not found.");
+    EXPECT_EQ(GetErrorDescription(kEFileNotFound, HostErrorInfo(L"\x7Fonly suffix")), L"File not found.");
     EXPECT_EQ(GetErrorDescription(MakeHResult(0x80041234u), HostErrorInfo(L"")), L"<Unknown error>");
 
     platform.process.threadErrorInfo = HostErrorInfo(L"thread's own");

@@ -25,9 +25,9 @@ TEST(CodeText, DecodesEachKindOfCode)
 
 TEST(CodeText, KnowsTheHostsOwnCodesBeforeAnyText)
 {
-    for (const std::uint32_t code : {3u, 1063u, 0xFFFFFFFFu, 0xC0000005u, 0xC0000374u, 0xC0000409u, 0xE06D7363u,
-                                     0x20474343u, 0x40010101u, 0x40010102u, 0xC0010103u, 0x80000003u, 0xC0000094u,
-                                     0xC00000FDu}) {
+    for (const std::uint32_t code :
+         {3u, 1063u, 0xFFFFFFFFu, 0xC0000005u, 0xC0000374u, 0xC0000409u, 0xE06D7363u, 0x20474343u, 0x40010101u,
+          0x40010102u, 0xC0010103u, 0x80000003u, 0xC0000094u, 0xC00000FDu}) {
         EXPECT_TRUE(KnownMeaning(code)) << Hex8(code).c_str();
     }
     EXPECT_EQ(L"event: the service could not be started", KnownMeaning(0xC0010103).value_or(L""));

@@ -13,9 +13,9 @@ std::wstring Line(const wchar_t* time, const wchar_t* severity, const std::wstri
 
 const std::wstring kInitA = Line(L"10:00:00.000", L"DBG", L"  Init ServiceModule A.dll");
 const std::wstring kInitB = Line(L"10:00:01.000", L"DBG", L"  Init ServiceModule B.dll");
-const std::wstring kFailedB =
-    Line(L"10:00:02.000", L"ERROR",
-         L"ServiceModule B.dll failed the start after 4 ms: SmInitialize returned 0x80070002 (no file); file C:\\B.dll");
+const std::wstring kFailedB = Line(
+    L"10:00:02.000", L"ERROR",
+    L"ServiceModule B.dll failed the start after 4 ms: SmInitialize returned 0x80070002 (no file); file C:\\B.dll");
 const std::wstring kStartFailed =
     Line(L"10:00:03.000", L"ERROR", L"Starting service modules failed: no file\x7F[EIP: 0x1] 0x80070002");
 const std::wstring kCrashText = L"Crash 0xC0000005 at A.dll+0x13F3 on thread 916; dump C:\\T\\S_C0000005.dmp";
@@ -49,12 +49,16 @@ TEST(LogVerdict, NamesTheFailureAndTheModuleThatHasNotReturned)
         {{kInitA, kInitB, kFailedB, kStartFailed}, L"B.dll", L"B.dll: SmInitialize returned 0x80070002 (no file)", L""},
         {{kStartFailed}, L"", L"Starting service modules failed: no file", L""},
         {{kInitA, kFailedB, kCrash}, L"A.dll", kCrashText, L""},
-        {{Line(L"10:00:00.000", L"ERROR", L"Failed to load Nope.dll Error:126")}, L"Nope.dll",
-         L"Failed to load Nope.dll Error:126", L""},
+        {{Line(L"10:00:00.000", L"ERROR", L"Failed to load Nope.dll Error:126")},
+         L"Nope.dll",
+         L"Failed to load Nope.dll Error:126",
+         L""},
         {{kInitA, kInitB}, L"", L"", L"B.dll SmInitialize 2026-12-10 10:00:01.000"},
         {{kInitA, Line(L"10:00:09.000", L"DBG", L"Exiting CServiceModule::Initialization"),
           Line(L"10:05:00.000", L"DBG", L"  Shutting down ServiceModule A.dll")},
-         L"", L"", L"A.dll SmShutdown 2026-12-10 10:05:00.000"},
+         L"",
+         L"",
+         L"A.dll SmShutdown 2026-12-10 10:05:00.000"},
         {{kInitA, Line(L"10:00:00.100", L"DBG", L"Exiting CServiceModule::Initialization")}, L"", L"", L""},
     };
     for (const auto& entry : cases) {

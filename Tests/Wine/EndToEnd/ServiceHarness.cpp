@@ -376,9 +376,9 @@ void ServiceTest::SetModuleValue(std::wstring_view module, const wchar_t* name, 
 
 void ServiceTest::SetModuleValue(std::wstring_view module, const wchar_t* name, const std::wstring& text)
 {
-    ASSERT_EQ(ERROR_SUCCESS, SetVolatileValue(TestModulesKeyPath(m_service) + L"\\" + std::wstring(module), name,
-                                              REG_SZ, text.c_str(),
-                                              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))))
+    ASSERT_EQ(ERROR_SUCCESS,
+              SetVolatileValue(TestModulesKeyPath(m_service) + L"\\" + std::wstring(module), name, REG_SZ, text.c_str(),
+                               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))))
         << ToUtf8(module) << " " << ToUtf8(name);
 }
 

@@ -310,7 +310,8 @@ TEST_F(ToolTest, RunReportsACrashInAModuleAndWritesItsDump)
         DWORD value;
         std::string report;
     } kCrashes[] = {
-        {L"Crash", 1, "crash 0xC0000005 \\(access violation[^)]*\\) at QxTestModuleA\\.dll\\+0x[0-9A-F]+ on thread [0-9]+"},
+        {L"Crash", 1,
+         "crash 0xC0000005 \\(access violation[^)]*\\) at QxTestModuleA\\.dll\\+0x[0-9A-F]+ on thread [0-9]+"},
         {L"Crash", 2, "the process ends through std::terminate or abort\\(\\)"},
         {L"ThreadCrash", 2,
          "crash 0x(20474343|E06D7363) \\(a C\\+\\+ exception[^)]*\\): C\\+\\+ exception "
@@ -331,8 +332,8 @@ TEST_F(ToolTest, RunReportsACrashInAModuleAndWritesItsDump)
         // A crash with an exception ends with its code and names its dump with it; terminate ends with
         // abort()'s code and a dump of code 0.
         const bool withException = report[0].starts_with("QxServiceCtl run: crash 0x");
-        const std::string code = withException ? report[0].substr(std::string_view("QxServiceCtl run: crash 0x").size(), 8)
-                                               : "00000000";
+        const std::string code =
+            withException ? report[0].substr(std::string_view("QxServiceCtl run: crash 0x").size(), 8) : "00000000";
         if (withException) {
             EXPECT_EQ(std::stoul(code, nullptr, 16), result.exitCode);
         } else {

@@ -120,8 +120,8 @@ void Misbehave(const std::wstring& key)
         SetUnhandledExceptionFilter(&OwnFilter);
     }
     if (const DWORD how = ReadDword(key, L"ThreadCrash").value_or(0); how != 0) {
-        CloseHandle(CreateThread(nullptr, 0, &CrashingThread, reinterpret_cast<void*>(std::uintptr_t{how}), 0,
-                                 nullptr));
+        CloseHandle(
+            CreateThread(nullptr, 0, &CrashingThread, reinterpret_cast<void*>(std::uintptr_t{how}), 0, nullptr));
     }
     Crash(ReadDword(key, L"Crash").value_or(0));
     if (const auto exitCode = ReadDword(key, L"ExitThread")) {

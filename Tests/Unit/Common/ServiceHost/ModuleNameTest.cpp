@@ -31,8 +31,8 @@ TEST(ModuleNameTest, FullPathsAndBareNamesStayAndRelativePathsStayBelowTheHostFo
 TEST(ModuleNameTest, NamesThatLeaveTheHostFolderAreRefused)
 {
     for (const wchar_t* name : {L"..\\A.dll", L"../A.dll", L"sub\\..\\..\\A.dll", L"\\A.dll", L"/A.dll", L"C:A.dll",
-                                L"A.dll:stream", L"C:\\A.dll:stream", L"   ", L"sub\\..", L".\\", L"CON",
-                                L"CONIN$", L"nul.dll", L"sub\\COM1.dll", L"C:\\Modules\\lpt2 .dll"}) {
+                                L"A.dll:stream", L"C:\\A.dll:stream", L"   ", L"sub\\..", L".\\", L"CON", L"CONIN$",
+                                L"nul.dll", L"sub\\COM1.dll", L"C:\\Modules\\lpt2 .dll"}) {
         EXPECT_EQ(ModuleLoadName(name, kHostFolder), std::nullopt) << name;
     }
     EXPECT_EQ(ModuleLoadName(L"sub\\A.dll", L""), std::nullopt) << "no host folder, no place below it";

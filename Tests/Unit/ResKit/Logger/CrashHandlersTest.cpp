@@ -109,15 +109,14 @@ TEST_F(CrashRecordTest, ModulesOwnFilterRunsAfterTheDumpAndTheCrashIsRecordedOnc
     EXPECT_EQ(crash.previousFilterCalls, 1);
     ASSERT_EQ(platform.dumps.miniDumps.size(), 1u);
     crash.terminateAndAbort();
-    EXPECT_EQ(std::ranges::count_if(logger.records, [](const auto& record) { return record.severity == L"ERROR"; }),
-              1)
+    EXPECT_EQ(std::ranges::count_if(logger.records, [](const auto& record) { return record.severity == L"ERROR"; }), 1)
         << "one record per crash";
     const LoggedRecord* error = logger.Find(L"Crash ");
     ASSERT_NE(error, nullptr);
     EXPECT_EQ(error->severity, L"ERROR");
     EXPECT_EQ(error->text, L"Crash 0xC0000005 at M.dll+0x13F3 on thread " +
-                                          std::to_wstring(platform.process.CurrentThreadId()) + L"; dump " +
-                                          platform.dumps.miniDumps[0].path);
+                               std::to_wstring(platform.process.CurrentThreadId()) + L"; dump " +
+                               platform.dumps.miniDumps[0].path);
 }
 
 TEST_F(CrashRecordTest, SaysWhatCrashedWhereAndWhyNoDumpWasWritten)
