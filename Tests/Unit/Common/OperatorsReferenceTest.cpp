@@ -59,6 +59,31 @@ TEST(OperatorsReference, NamesEverySettingTheReadersUse)
     }
 }
 
+// Wherever the reference gives a record's severity ("`<text>` at <severity>"), it is the one the
+// host writes the record with.
+TEST(OperatorsReference, GivesRecordsTheSeverityTheHostWrites)
+{
+    const std::string reference = ReadReference();
+    const struct {
+        std::string record;
+        std::string severity;
+    } kRecords[] = {
+        {"`Failed to get product's event source name: `", "INFO"},
+        {"`Failed to initialize event reporter: `", "INFO"},
+        {"`StartServiceCtrlDispatcherW failed Error:1063`", "ERROR"},
+        {"`DumpGen template refused: <template>`", "ERROR"},
+    };
+    for (const auto& [record, severity] : kRecords) {
+        std::size_t given = 0;
+        const std::string at = record + " at ";
+        for (std::size_t found = reference.find(at); found != std::string::npos; found = reference.find(at, found + 1)) {
+            ++given;
+            EXPECT_EQ(severity, reference.substr(found + at.size(), severity.size())) << record;
+        }
+        EXPECT_GT(given, 0u) << record << " is not given a severity";
+    }
+}
+
 TEST(OperatorsReference, WordSearchNeedsWholeWords)
 {
     EXPECT_TRUE(ContainsWord("the `ServiceName` value", "ServiceName"));
