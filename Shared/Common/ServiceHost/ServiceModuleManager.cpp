@@ -214,7 +214,7 @@ std::wstring ServiceModuleManager::AbandonInitialization(std::uint32_t threadExi
         return L"The initialisation thread " + ended;
     }
     LogModuleFailure(*m_initializing, m_initializingSince, L"SmInitialize " + ended);
-    const std::wstring what = L"ServiceModule " + m_initializing->name + L" " + ended + L" in SmInitialize";
+    std::wstring what = L"ServiceModule " + m_initializing->name + L" " + ended + L" in SmInitialize";
     m_initializing.reset();
     ShutdownModules();
     return what;

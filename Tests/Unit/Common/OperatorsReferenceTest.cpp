@@ -76,7 +76,8 @@ TEST(OperatorsReference, GivesRecordsTheSeverityTheHostWrites)
     for (const auto& [record, severity] : kRecords) {
         std::size_t given = 0;
         const std::string at = record + " at ";
-        for (std::size_t found = reference.find(at); found != std::string::npos; found = reference.find(at, found + 1)) {
+        for (std::size_t found = reference.find(at); found != std::string::npos;
+             found = reference.find(at, found + 1)) {
             ++given;
             EXPECT_EQ(severity, reference.substr(found + at.size(), severity.size())) << record;
         }
