@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "Common/ServiceFileSuffixes.h"
 #include "Platform/Win32/UniqueWin32Handles.h"
 #include "ResKit/Logger/LoggerItf.h"
 #include "ResKit/Logger/LoggerSettingsNames.h"
@@ -201,17 +202,6 @@ bool EqualIgnoringCase(std::wstring_view left, std::wstring_view right)
                                 static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
 }
 
-// Skips one or more decimal digits at the front of text; false when there is none.
-bool SkipDigits(std::wstring_view& text)
-{
-    std::size_t digits = 0;
-    while (digits < text.size() && text[digits] >= L'0' && text[digits] <= L'9') {
-        ++digits;
-    }
-    text.remove_prefix(digits);
-    return digits != 0;
-}
-
 // "<service>(<pid>).log" gives the service; a name of another form gives none.
 std::wstring ServiceOfLogName(std::wstring_view logName)
 {
@@ -220,7 +210,7 @@ std::wstring ServiceOfLogName(std::wstring_view logName)
         return {};
     }
     std::wstring_view rest = logName.substr(open + 1);
-    if (!SkipDigits(rest) || !EqualIgnoringCase(rest, L").log")) {
+    if (!ServiceFileSuffixes::SkipDigits(rest) || !EqualIgnoringCase(rest, L").log")) {
         return {};
     }
     return std::wstring(logName.substr(0, open));
@@ -231,25 +221,8 @@ std::wstring ServiceOfLogName(std::wstring_view logName)
 // follow the parenthesis directly.
 bool IsLogOfService(std::wstring_view fileName, std::wstring_view service)
 {
-    if (fileName.size() <= service.size() || !EqualIgnoringCase(fileName.substr(0, service.size()), service)) {
-        return false;
-    }
-    std::wstring_view rest = fileName.substr(service.size());
-    if (rest.front() != L'(') {
-        return false;
-    }
-    rest.remove_prefix(1);
-    if (!SkipDigits(rest) || rest.substr(0, 2) != L").") {
-        return false;
-    }
-    rest.remove_prefix(2);
-    if (SkipDigits(rest)) {
-        if (rest.empty() || rest.front() != L'.') {
-            return false;
-        }
-        rest.remove_prefix(1);
-    }
-    return EqualIgnoringCase(rest, L"log");
+    return fileName.size() > service.size() && EqualIgnoringCase(fileName.substr(0, service.size()), service) &&
+           ServiceFileSuffixes::IsModuleLogSuffix(fileName.substr(service.size()));
 }
 
 // Deletes all but the newest `keep` files of the service's log in folder; the current file always

@@ -113,6 +113,34 @@ std::wstring SystemStatusText(std::uint32_t status)
                             : FormatMessageLine(status, Qx::Platform::kFormatMessageFromHModule, ntdll);
 }
 
+std::uint64_t FileTimeValue(std::uint32_t low, std::uint32_t high)
+{
+    return (static_cast<std::uint64_t>(high) << 32) | low;
+}
+
+std::vector<FoundFile> FindServiceFiles(const std::wstring& folder, const std::wstring& fileName, ServiceFileRule rule)
+{
+    std::vector<FoundFile> found;
+    WIN32_FIND_DATAW data{};
+    const UniqueFindHandle find(FindFirstFileW((folder + fileName + L"*").c_str(), &data));
+    if (!find) {
+        return found;
+    }
+    do {
+        const std::wstring_view name = data.cFileName;
+        // The pattern also matches short names, whose long names may begin otherwise.
+        const bool named = name.size() >= fileName.size() &&
+                           CompareStringOrdinal(name.data(), static_cast<int>(fileName.size()), fileName.c_str(),
+                                                static_cast<int>(fileName.size()), TRUE) == CSTR_EQUAL;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && named && rule(name.substr(fileName.size()))) {
+            found.push_back({folder + data.cFileName,
+                             FileTimeValue(data.ftCreationTime.dwLowDateTime, data.ftCreationTime.dwHighDateTime),
+                             FileTimeValue(data.ftLastWriteTime.dwLowDateTime, data.ftLastWriteTime.dwHighDateTime)});
+        }
+    } while (FindNextFileW(find.get(), &data) != 0);
+    return found;
+}
+
 ValidationProbes HostProbes()
 {
     const std::wstring folder = ToolFolder();

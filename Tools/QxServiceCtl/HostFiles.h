@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "Validation.h"
 
@@ -30,6 +32,22 @@ std::wstring MessageText(std::uint32_t id);
 std::wstring SystemStatusText(std::uint32_t status);
 
 ValidationProbes HostProbes();
+
+struct FoundFile {
+    std::wstring path;
+    // File times, in 100 ns units since 1601.
+    std::uint64_t created = 0;
+    std::uint64_t written = 0;
+};
+
+std::uint64_t FileTimeValue(std::uint32_t low, std::uint32_t high);
+
+// What must follow a service's file name for a file to be the service's.
+using ServiceFileRule = bool (*)(std::wstring_view rest);
+
+// The files in folder whose names are fileName (the service's, in its file form, matched without
+// regard to case) followed by what rule accepts; folders left out.
+std::vector<FoundFile> FindServiceFiles(const std::wstring& folder, const std::wstring& fileName, ServiceFileRule rule);
 
 // The system's temporary folder of this process and the Windows temporary folder, where the host's
 // dumps go; each ends in a backslash.

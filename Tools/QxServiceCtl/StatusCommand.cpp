@@ -8,6 +8,7 @@
 #include "CodeText.h"
 #include "Commands.h"
 #include "Common/ServiceFileName.h"
+#include "Common/ServiceFileSuffixes.h"
 #include "Common/UiLanguage.h"
 #include "Console.h"
 #include "HostFiles.h"
@@ -25,32 +26,15 @@ constexpr std::size_t kLogLinesShown = 10;
 // 2: failedModule, failure and the pending entry after the first version's keys.
 constexpr std::int64_t kStatusSchemaVersion = 2;
 
-struct FoundFile {
-    std::wstring path;
-    FILETIME created{};
-    FILETIME written{};
-};
-
-bool Earlier(const FILETIME& left, const FILETIME& right)
+// The most recently written of the service's files in folder that rule names.
+std::optional<FoundFile> FindNewest(const std::wstring& folder, const std::wstring& fileName, ServiceFileRule rule)
 {
-    return CompareFileTime(&left, &right) < 0;
-}
-
-// The most recently written file matching pattern in folder.
-std::optional<FoundFile> FindNewest(const std::wstring& folder, const std::wstring& pattern)
-{
-    WIN32_FIND_DATAW data{};
-    const UniqueFindHandle find(FindFirstFileW((folder + pattern).c_str(), &data));
-    if (!find) {
-        return std::nullopt;
-    }
     std::optional<FoundFile> newest;
-    do {
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-            (!newest || Earlier(newest->written, data.ftLastWriteTime))) {
-            newest = FoundFile{folder + data.cFileName, data.ftCreationTime, data.ftLastWriteTime};
+    for (FoundFile& file : FindServiceFiles(folder, fileName, rule)) {
+        if (!newest || newest->written < file.written) {
+            newest = std::move(file);
         }
-    } while (FindNextFileW(find.get(), &data) != 0);
+    }
     return newest;
 }
 
@@ -104,7 +88,7 @@ std::wstring LocalLogTime()
 struct ProcessFate {
     bool ended = false;
     std::optional<DWORD> exitCode;
-    std::optional<FILETIME> started;
+    std::optional<std::uint64_t> started;
 };
 
 ProcessFate FateOf(DWORD processId, std::wstring_view program)
@@ -115,9 +99,10 @@ ProcessFate FateOf(DWORD processId, std::wstring_view program)
     }
     FILETIME created{};
     FILETIME unused[3]{};
-    const std::optional<FILETIME> started =
-        GetProcessTimes(process.get(), &created, &unused[0], &unused[1], &unused[2]) != 0 ? std::optional(created)
-                                                                                          : std::nullopt;
+    const std::optional<std::uint64_t> started =
+        GetProcessTimes(process.get(), &created, &unused[0], &unused[1], &unused[2]) != 0
+            ? std::optional(FileTimeValue(created.dwLowDateTime, created.dwHighDateTime))
+            : std::nullopt;
     DWORD exitCode = 0;
     if (WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) {
         return {true, GetExitCodeProcess(process.get(), &exitCode) != 0 ? std::optional(exitCode) : std::nullopt,
@@ -148,7 +133,7 @@ struct StatusFacts {
     // The log is the process's own, by its id, not merely the newest.
     bool logOfProcess = false;
     // When the last run began: its process's start, else its log's creation.
-    std::optional<FILETIME> runStarted;
+    std::optional<std::uint64_t> runStarted;
     std::optional<FoundFile> dump;
     int exitStatus = kStatusRunning;
     // The log's lines, and the error when it cannot be read.
@@ -160,7 +145,7 @@ struct StatusFacts {
     std::optional<std::int64_t> pendingSeconds;
 
     [[nodiscard]] bool Stopped() const { return status.dwCurrentState == SERVICE_STOPPED || fate.ended; }
-    [[nodiscard]] bool DumpOfRun() const { return dump && runStarted && !Earlier(dump->written, *runStarted); }
+    [[nodiscard]] bool DumpOfRun() const { return dump && runStarted && dump->written >= *runStarted; }
 };
 
 // The log of the process when its id is known and the log is not older than the process; otherwise
@@ -170,12 +155,12 @@ void FindModuleLog(const std::wstring& service, StatusFacts& facts)
     facts.logFolder = ToolFolder() + L"Logs\\";
     const DWORD processId = facts.status.dwProcessId;
     if (processId != 0) {
-        facts.log =
-            FindNewest(facts.logFolder, ServiceFileName(service) + L"(" + std::to_wstring(processId) + L").log");
-        facts.logOfProcess = facts.log && !(facts.fate.started && Earlier(facts.log->written, *facts.fate.started));
+        const std::wstring processLog = ServiceFileName(service) + L"(" + std::to_wstring(processId) + L").log";
+        facts.log = FindNewest(facts.logFolder, processLog, [](std::wstring_view rest) { return rest.empty(); });
+        facts.logOfProcess = facts.log && !(facts.fate.started && facts.log->written < *facts.fate.started);
     }
     if (!facts.logOfProcess) {
-        facts.log = FindNewest(facts.logFolder, ServiceFileName(service) + L"(*).log");
+        facts.log = FindNewest(facts.logFolder, ServiceFileName(service), &ServiceFileSuffixes::IsModuleLogSuffix);
     }
     facts.runStarted = facts.fate.started;
     if (!facts.runStarted && facts.log) {
@@ -186,8 +171,8 @@ void FindModuleLog(const std::wstring& service, StatusFacts& facts)
 void FindCrashDump(const std::wstring& service, StatusFacts& facts)
 {
     for (const auto& folder : {TempFolder(), WindowsTempFolder()}) {
-        const auto dump = FindNewest(folder, ServiceFileName(service) + L"_*.dmp");
-        if (dump && (!facts.dump || Earlier(facts.dump->written, dump->written))) {
+        const auto dump = FindNewest(folder, ServiceFileName(service), &ServiceFileSuffixes::IsCrashDumpSuffix);
+        if (dump && (!facts.dump || facts.dump->written < dump->written)) {
             facts.dump = dump;
         }
     }

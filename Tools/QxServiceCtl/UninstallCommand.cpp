@@ -2,6 +2,7 @@
 
 #include "Commands.h"
 #include "Common/ServiceFileName.h"
+#include "Common/ServiceFileSuffixes.h"
 #include "Console.h"
 #include "HostFiles.h"
 #include "ResKit/Logger/LoggerSettingsNames.h"
@@ -21,30 +22,27 @@ struct Leftover {
     [[nodiscard]] std::wstring Shown() const { return isKey ? L"HKLM\\" + path : path; }
 };
 
-void AddFiles(const std::wstring& folder, const std::wstring& pattern, std::vector<Leftover>& found)
+void AddFiles(const std::wstring& folder, const std::wstring& fileName, ServiceFileRule rule,
+              std::vector<Leftover>& found)
 {
-    WIN32_FIND_DATAW data{};
-    const UniqueFindHandle find(FindFirstFileW((folder + pattern).c_str(), &data));
-    if (!find) {
-        return;
+    for (const FoundFile& file : FindServiceFiles(folder, fileName, rule)) {
+        found.push_back({file.path, false});
     }
-    do {
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            found.push_back({folder + data.cFileName, false});
-        }
-    } while (FindNextFileW(find.get(), &data) != 0);
 }
 
-// The service's module logs, crash dumps, watchdog status file and logger settings.
+// The service's module logs, crash dumps, watchdog status file and logger settings: by the names the
+// host and its logger give them, never another service's whose name begins the same.
 std::vector<Leftover> Leftovers(const std::wstring& service)
 {
     const std::wstring fileName = ServiceFileName(service);
     std::vector<Leftover> found;
-    AddFiles(ToolFolder() + L"Logs\\", fileName + L"(*).log", found);
+    AddFiles(ToolFolder() + L"Logs\\", fileName, &ServiceFileSuffixes::IsModuleLogSuffix, found);
     for (const std::wstring& temp : {TempFolder(), WindowsTempFolder()}) {
-        AddFiles(temp, fileName + L"_*.dmp", found);
+        AddFiles(temp, fileName, &ServiceFileSuffixes::IsCrashDumpSuffix, found);
     }
-    AddFiles(ToolFolder(), L"QxWatchdogAgent." + fileName + L".status", found);
+    if (const std::wstring status = ToolFolder() + L"QxWatchdogAgent." + fileName + L".status"; FileExists(status)) {
+        found.push_back({status, false});
+    }
     const std::wstring loggerKey = std::wstring(LoggerSettingsNames::kLoggerServiceSettingsKey) + service;
     UniqueRegKey key;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, loggerKey.c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS) {

@@ -1,4 +1,5 @@
 #include "Common/ServiceFileName.h"
+#include "Common/ServiceFileSuffixes.h"
 
 #include <gtest/gtest.h>
 
@@ -39,6 +40,30 @@ TEST(ServiceFileNameTest, TellsDeviceFileNames)
     }
     for (const wchar_t* file : {L"CON(12).log", L"CON_C0000005_2026.dmp", L"CONX.txt", L"COM.x", L" CON.x", L"x"}) {
         EXPECT_FALSE(IsDeviceFileName(file)) << file;
+    }
+}
+
+// What follows a service's name in its files, "P" taken as the name: "P_av" and "P(1)" are other
+// services, whose logs and dumps a rule for "P" must never claim.
+TEST(ServiceFileNameTest, SuffixesTellTheServicesFilesFromAnotherServices)
+{
+    using namespace ServiceFileSuffixes;
+    for (const wchar_t* log : {L"(520).log", L"(520).1.log", L"(7).12.LOG"}) {
+        EXPECT_TRUE(IsModuleLogSuffix(log)) << log;
+    }
+    for (const wchar_t* other : {L"(1)(520).log", L"p(520).log", L"(520).log.gz", L"().log", L"(520)..log", L"(5x).log",
+                                 L"_C0000005_2026_12_10__14_11_27.dmp"}) {
+        EXPECT_FALSE(IsModuleLogSuffix(other)) << other;
+    }
+    for (const wchar_t* dump : {L"_C0000005_2026_12_10__14_11_27.dmp", L"_00000000_2026_01_02__03_04_05_2.dmp",
+                                L"_E06D7363_2026_12_10__14_11_27.DMP"}) {
+        EXPECT_TRUE(IsCrashDumpSuffix(dump)) << dump;
+    }
+    for (const wchar_t* other :
+         {L"_av_C0000005_2026_12_10__14_11_27.dmp", L"_shut_av_C0000005_2026_12_10__14_11_27.dmp",
+          L"_1_C0000005_2026_12_10__14_11_27.dmp", L"_c0000005_2026_12_10__14_11_27.dmp",
+          L"_C0000005_2026_12_10_14_11_27.dmp", L"_C0000005_2026_12_10__14_11_27_.dmp", L"(520).log"}) {
+        EXPECT_FALSE(IsCrashDumpSuffix(other)) << other;
     }
 }
 

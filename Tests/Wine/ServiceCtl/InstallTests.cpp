@@ -378,6 +378,38 @@ TEST_F(InstallTest, UninstallStopsARunningServiceAndRemovesEverything)
     EXPECT_FALSE(KeyExists(loggerKey));
 }
 
+// Another service's files begin with this one's name but are no files of it: "<service>_av" and
+// "<service>(1)" have dumps and logs of that form. Neither uninstall --purge nor status takes them.
+TEST_F(InstallTest, PurgeAndStatusLeaveFilesOfServicesWhoseNamesBeginTheSame)
+{
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temp);
+    const std::wstring logs = BinFolder() + L"Logs\\";
+    CreateDirectoryW(logs.c_str(), nullptr);
+    const std::vector<std::wstring> others = {
+        std::wstring(temp) + service + L"_av_C0000005_2026_12_10__14_11_27.dmp",
+        std::wstring(temp) + service + L"_1_C0000005_2026_12_10__14_11_27.dmp",
+        logs + service + L"(1)(520).log",
+        logs + service + L"_av(520).log",
+    };
+    for (const std::wstring& path : others) {
+        Qx::Testing::WriteFileBytes(path, "another service's\r\n");
+    }
+    ASSERT_EQ(0u, Install({L"--modules", L"QxSampleHeartbeat.dll"}).exitCode);
+    const CtlResult status = RunCtl({L"status", service});
+    ASSERT_FALSE(status.out.empty());
+    EXPECT_TRUE(status.out.back().starts_with("crash dump: none in ")) << status.out.back();
+    EXPECT_EQ(std::string::npos, status.out[5].find("(520)")) << status.out[5];
+
+    const CtlResult purged = RunCtl({L"uninstall", service, L"--purge"});
+    EXPECT_EQ(0u, purged.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"removed service " + Service() + " and its Parameters"}, purged.out);
+    for (const std::wstring& path : others) {
+        EXPECT_TRUE(Qx::Testing::FileExists(path)) << ToUtf8(path);
+        DeleteFileW(path.c_str());
+    }
+}
+
 TEST_F(InstallTest, UninstallOfAMissingServiceFails)
 {
     ExpectNoSuchService(L"uninstall", 1);
