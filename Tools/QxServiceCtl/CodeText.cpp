@@ -16,15 +16,19 @@ constexpr std::uint32_t kWin32FacilityPrefix = 0x80070000;
 constexpr std::uint32_t kWin32Limit = 0x10000;
 constexpr std::uint32_t kProductFacility = 1;
 
+// What the Service Control Manager reports as the exit code of a service that has not run yet.
+constexpr std::uint32_t kErrorServiceNeverStarted = 1077;
+
 struct Meaning {
     std::uint32_t value;
     const wchar_t* text;
 };
 
-constexpr std::array<Meaning, 16> kMeanings = {{
+constexpr std::array<Meaning, 17> kMeanings = {{
     {3, L"QxServiceHost's exit code after abort() in its C runtime: a C++ exception out of SmShutdown (or out of a "
         L"std::thread of a g++-built module), std::terminate or abort() in a module; one crash dump is written"},
     {1063, L"QxServiceHost's exit code when it was not started by the Service Control Manager (run by hand)"},
+    {kErrorServiceNeverStarted, L"never started: the service has not run since it was installed (no failure)"},
     {0xFFFFFFFF, L"QxServiceHost's exit code when it could not create its start-up lock"},
     {0xC0000005, L"access violation: the process crashed reading or writing memory it may not; one crash dump"},
     {0xC0000374, L"heap corruption: the process's heap was found broken; one crash dump"},
@@ -144,7 +148,7 @@ int StatusExitCode(std::uint32_t state, bool processEnded, std::uint32_t exitCod
 {
     constexpr std::uint32_t kStopped = 1;
     constexpr std::uint32_t kRunning = 4;
-    if (processEnded || (state == kStopped && exitCode != 0)) {
+    if (processEnded || (state == kStopped && exitCode != 0 && exitCode != kErrorServiceNeverStarted)) {
         return kStatusFailedOrDead;
     }
     return state == kRunning ? kStatusRunning : kStatusNotRunning;

@@ -42,8 +42,9 @@ std::optional<std::uint32_t> ParseCode(const std::wstring& text);
 std::wstring Hex8(std::uint32_t value);
 
 // status's exit code, for scripts as systemctl is-active has it: 0 running, 3 not running (stopped
-// with exit code 0, pending, paused), 1 failed (stopped with another exit code) or dead (the
-// process the Service Control Manager names has ended); 4, no such service, is given apart.
+// with exit code 0, never started (1077), pending, paused), 1 failed (stopped with another exit
+// code) or dead (the process the Service Control Manager names has ended); 4, no such service, is
+// given apart.
 inline constexpr int kStatusRunning = 0;
 inline constexpr int kStatusFailedOrDead = 1;
 inline constexpr int kStatusNotRunning = 3;

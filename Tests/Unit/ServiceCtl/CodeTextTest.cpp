@@ -64,5 +64,6 @@ TEST(CodeText, StatusExitCodesFollowTheStateAndTheProcess)
     EXPECT_EQ(kStatusFailedOrDead, StatusExitCode(kRunning, true, 0)) << "a dead process behind RUNNING";
     EXPECT_EQ(kStatusNotRunning, StatusExitCode(kStopped, false, 0));
     EXPECT_EQ(kStatusFailedOrDead, StatusExitCode(kStopped, false, 0x8007007E));
+    EXPECT_EQ(kStatusNotRunning, StatusExitCode(kStopped, false, 1077)) << "never started is no failure";
     EXPECT_EQ(kStatusNotRunning, StatusExitCode(kStartPending, false, 0));
 }

@@ -397,7 +397,9 @@ TEST_F(InstallTest, PurgeAndStatusLeaveFilesOfServicesWhoseNamesBeginTheSame)
     }
     ASSERT_EQ(0u, Install({L"--modules", L"QxSampleHeartbeat.dll"}).exitCode);
     const CtlResult status = RunCtl({L"status", service});
-    ASSERT_FALSE(status.out.empty());
+    EXPECT_EQ(3u, status.exitCode) << "a service that has never started has not failed";
+    ASSERT_GE(status.out.size(), 6u);
+    EXPECT_TRUE(status.out[4].starts_with("exit code: 0x00000435, Win32 error 1077: never started")) << status.out[4];
     EXPECT_TRUE(status.out.back().starts_with("crash dump: none in ")) << status.out.back();
     EXPECT_EQ(std::string::npos, status.out[5].find("(520)")) << status.out[5];
 
