@@ -426,8 +426,11 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& arguments)
     if (command.kind == CommandKind::Product) {
         return ParseProduct(arguments, std::move(command));
     }
-    if (arguments.size() < 2) {
-        return Refuse(arguments[0] + L": " + TargetName(command.kind) + L" is missing");
+    // No service name begins with "-" (install refuses one), so there an option stands where the name
+    // belongs; a code may be negative.
+    if (arguments.size() < 2 || (arguments[1].starts_with(L"-") && command.kind != CommandKind::Explain)) {
+        return Refuse(arguments[0] + L": " + TargetName(command.kind) + L" is missing" +
+                      (arguments.size() < 2 ? L"" : L" before " + Quoted(arguments[1])));
     }
     command.target = arguments[1];
     switch (command.kind) {

@@ -321,27 +321,39 @@ void PrintJson(const std::wstring& service, const StatusFacts& facts)
 
 int Status(const std::wstring& service, bool json)
 {
-    constexpr const wchar_t* kCommand = L"status";
+    // Said on standard error, and with --json also as an object on standard output, so that a script
+    // reading it gets one for every outcome.
+    const auto fail = [&](const std::wstring& text, int exitCode) {
+        Fail(L"status", text);
+        if (json) {
+            JsonObject object;
+            object.String(L"service", service);
+            object.String(L"error", text);
+            object.Number(L"status", exitCode);
+            object.Number(L"schemaVersion", kStatusSchemaVersion);
+            Out(object.Text());
+        }
+        return exitCode;
+    };
     const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) {
-        return Fail(kCommand, L"the Service Control Manager cannot be opened" + Win32Reason(GetLastError()));
+        return fail(L"the Service Control Manager cannot be opened" + Win32Reason(GetLastError()), kExitFailure);
     }
     const UniqueServiceHandle handle(
         OpenServiceW(manager.get(), service.c_str(), SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG));
     if (!handle) {
         const DWORD error = GetLastError();
         if (error == ERROR_SERVICE_DOES_NOT_EXIST) {
-            Fail(kCommand, L"service \"" + service + L"\" does not exist");
-            return kStatusNoSuchService;
+            return fail(L"service \"" + service + L"\" does not exist", kStatusNoSuchService);
         }
-        return Fail(kCommand, L"service \"" + service + L"\" cannot be opened" + Win32Reason(error));
+        return fail(L"service \"" + service + L"\" cannot be opened" + Win32Reason(error), kExitFailure);
     }
     SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
     if (QueryServiceStatusEx(handle.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
                              &needed) == 0) {
-        return Fail(kCommand,
-                    L"the status of service \"" + service + L"\" cannot be read" + Win32Reason(GetLastError()));
+        return fail(L"the status of service \"" + service + L"\" cannot be read" + Win32Reason(GetLastError()),
+                    kExitFailure);
     }
     const StatusFacts facts = GatherFacts(service, handle.get(), status);
     if (json) {

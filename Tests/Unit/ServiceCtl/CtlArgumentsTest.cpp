@@ -102,6 +102,10 @@ TEST(CtlArguments, RefusalsNameWhatIsWrong)
     EXPECT_EQ(L"run: --seconds needs a whole number of seconds, not \"soon\"",
               Parse({L"run", L"Svc", L"--seconds", L"soon"}).error);
     EXPECT_EQ(L"status: unknown option \"more\"", Parse({L"status", L"Svc", L"more"}).error);
+    EXPECT_EQ(L"status: <service> is missing before \"--all\"", Parse({L"status", L"--all"}).error);
+    EXPECT_EQ(L"status: <service> is missing before \"--json\"", Parse({L"status", L"--json"}).error);
+    EXPECT_EQ(L"uninstall: <service> is missing before \"--purge\"", Parse({L"uninstall", L"--purge", L"Svc"}).error);
+    EXPECT_TRUE(Parse({L"explain", L"-2147467259"}).error.empty()) << "a negative code is no option";
     EXPECT_EQ(L"explain: <code> is missing", Parse({L"explain"}).error);
     EXPECT_EQ(L"explain: \"E_FAIL\" is no code: give a decimal number, a negative one as %ERRORLEVEL% shows it, "
               L"or 0x and hexadecimal digits",

@@ -216,9 +216,20 @@ TEST_F(ToolTest, StatusTellsAServiceWhoseProcessEnded)
     } while (FindNextFileW(dumps.get(), &found) != 0);
 }
 
+// With --json the failure is an object on standard output too; an option where the name belongs is a
+// command-line error.
 TEST_F(ToolTest, StatusOfAMissingServiceFails)
 {
     ExpectNoSuchService(L"status", 4);
+    const CtlResult json = RunCtl({L"status", service, L"--json"});
+    EXPECT_EQ(4u, json.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"{\"service\":\"" + Service() + "\",\"error\":\"service \\\"" + Service() +
+                                       "\\\" does not exist\",\"status\":4,\"schemaVersion\":2}"},
+              json.out);
+    for (const wchar_t* option : {L"--json", L"--all"}) {
+        EXPECT_TRUE(EndedWith(RunCtl({L"status", option}), 2,
+                              "QxServiceCtl: status: <service> is missing before \"" + ToUtf8(option) + "\""));
+    }
 }
 
 TEST_F(ToolTest, RunLoadsTheSampleModuleByItsPath)
