@@ -53,6 +53,21 @@ protected:
         return ProcessId();
     }
 
+    // After B failed the start of process processId: A was started and shut down again, C was never
+    // started and the service never ran. Returns the trace of those three calls; empty when it is not so.
+    std::vector<TraceLine> ExpectOnlyAStartedAndShutDown(const LogFile& log, DWORD processId) const
+    {
+        EXPECT_TRUE(HasNoRecordStartingWith(log, "Init ServiceModule QxTestModuleC.dll"));
+        EXPECT_TRUE(HasNoRecordStartingWith(log, "LogEvent: Service started/resumed"));
+        std::vector<TraceLine> trace = ReadTrace();
+        const ::testing::AssertionResult calls = HasTraceLines(trace, processId,
+                                                               {{"QxTestModuleA", "SmInitialize flags=non-null"},
+                                                                {"QxTestModuleB", "SmInitialize flags=non-null"},
+                                                                {"QxTestModuleA", "SmShutdown"}});
+        EXPECT_TRUE(calls);
+        return calls ? trace : std::vector<TraceLine>();
+    }
+
     // B's SmInitialize calls ExitThread(threadExitCode).
     void ExpectStartEndedByB(DWORD threadExitCode)
     {
@@ -67,13 +82,8 @@ protected:
                   "LogEvent: Service stopped"}));
         const std::string description = "ServiceModule QxTestModuleB.dll " + ended + " in SmInitialize";
         EXPECT_TRUE(HasEventDump(log, "Error", 0xC0010103, {{4, kDisplayNameInsertion}, {6, description}}));
-        EXPECT_TRUE(HasNoRecordStartingWith(log, "Init ServiceModule QxTestModuleC.dll"));
-        EXPECT_TRUE(HasNoRecordStartingWith(log, "LogEvent: Service started/resumed"));
-        const std::vector<TraceLine> trace = ReadTrace();
-        ASSERT_TRUE(HasTraceLines(trace, processId,
-                                  {{"QxTestModuleA", "SmInitialize flags=non-null"},
-                                   {"QxTestModuleB", "SmInitialize flags=non-null"},
-                                   {"QxTestModuleA", "SmShutdown"}}));
+        const std::vector<TraceLine> trace = ExpectOnlyAStartedAndShutDown(log, processId);
+        ASSERT_EQ(3u, trace.size());
         EXPECT_NE(trace[0].threadId, trace[2].threadId) << "A is shut down on the service thread";
     }
 
@@ -400,15 +410,10 @@ TEST_F(ServiceLifecycle, FailingModuleStopsTheServiceWithItsHresult)
     EXPECT_LT(static_cast<std::size_t>(failureReported - log.records.begin()),
               FindRecord(log, "Event: [] Type=Error Category=0x01 Id=0xC0010103"));
     EXPECT_TRUE(HasEventDump(log, "Error", 0xC0010103, {{4, kDisplayNameInsertion}, {6, ErrorDescription(kEFail)}}));
-    EXPECT_TRUE(HasNoRecordStartingWith(log, "Init ServiceModule QxTestModuleC.dll"));
-    EXPECT_TRUE(HasNoRecordStartingWith(log, "LogEvent: Service started/resumed"));
     EXPECT_TRUE(HasNoRecordStartingWith(log, "Entering CServiceModule::PostMessageLoop"));
 
-    const std::vector<TraceLine> trace = ReadTrace();
-    ASSERT_TRUE(HasTraceLines(trace, processId,
-                              {{"QxTestModuleA", "SmInitialize flags=non-null"},
-                               {"QxTestModuleB", "SmInitialize flags=non-null"},
-                               {"QxTestModuleA", "SmShutdown"}}));
+    const std::vector<TraceLine> trace = ExpectOnlyAStartedAndShutDown(log, processId);
+    ASSERT_EQ(3u, trace.size());
     EXPECT_EQ(trace[0].threadId, trace[2].threadId) << "A is shut down on the initialisation thread";
 
     const WatchdogStatus agent = ReadWatchdogStatus();
@@ -462,11 +467,7 @@ TEST_F(ServiceLifecycle, ThrowingModuleIsLoggedAndThoseBeforeItAreShutDown)
                            .at(FindRecord(log, "ServiceModule QxTestModuleB.dll initialization failed: "
                                                "exception thrown"))
                            .severity);
-    EXPECT_TRUE(HasNoRecordStartingWith(log, "Init ServiceModule QxTestModuleC.dll"));
-    EXPECT_TRUE(HasTraceLines(ReadTrace(), processId,
-                              {{"QxTestModuleA", "SmInitialize flags=non-null"},
-                               {"QxTestModuleB", "SmInitialize flags=non-null"},
-                               {"QxTestModuleA", "SmShutdown"}}));
+    EXPECT_EQ(3u, ExpectOnlyAStartedAndShutDown(log, processId).size());
 }
 
 // Without a Parameters key the configuration fails in WinMain, before the host calls
