@@ -56,4 +56,20 @@ inline void ExplainWineDifference(std::string_view difference)
     std::cout << "[   WINE   ] " << difference << "\n";
 }
 
+// Launches a process through create, a CreateProcessW call, and once more when it failed with
+// ERROR_INTERNAL_ERROR: Wine did so a few times while many test processes ran at once, and made no
+// process then. The repeat is said; any other failure stays one.
+template <class Create>
+bool LaunchedDespiteWineInternalError(Create create)
+{
+    if (create()) {
+        return true;
+    }
+    if (GetLastError() != ERROR_INTERNAL_ERROR) {
+        return false;
+    }
+    std::cout << "[   WINE   ] CreateProcessW failed with ERROR_INTERNAL_ERROR; launching again\n";
+    return create();
+}
+
 } // namespace Qx::Testing

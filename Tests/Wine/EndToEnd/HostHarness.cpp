@@ -160,14 +160,7 @@ HostRun RunHost(std::wstring_view arguments, const HostLaunch& launch, DWORD tim
         return CreateProcessW(host.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT,
                               environment.data(), launch.currentFolder.c_str(), &startup, &info) != 0;
     };
-    bool created = create();
-    if (!created && GetLastError() == ERROR_INTERNAL_ERROR) {
-        // Seen once under Wine while six test processes ran at once; the host never started, so the
-        // launch is tried once more.
-        std::cout << "[   WINE   ] CreateProcessW failed with ERROR_INTERNAL_ERROR; launching the host again\n";
-        created = create();
-    }
-    if (!created) {
+    if (!LaunchedDespiteWineInternalError(create)) {
         ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
         return run;
     }

@@ -13,6 +13,7 @@
 #include "Platform/Win32/UniqueWin32Handles.h"
 #include "TestFiles.h"
 #include "TextLines.h"
+#include "WineDifferences.h"
 
 namespace Qx::Testing {
 
@@ -82,8 +83,10 @@ inline CtlResult RunCtlIn(const std::wstring& folder, const std::vector<std::wst
         startup.hStdOutput = out.get();
         startup.hStdError = err.get();
         PROCESS_INFORMATION process{};
-        if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                           &process) == 0) {
+        if (!LaunchedDespiteWineInternalError([&] {
+                return CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                      &startup, &process) != 0;
+            })) {
             ADD_FAILURE() << "QxServiceCtl.exe cannot be started: " << GetLastError();
             return result;
         }
