@@ -5,7 +5,8 @@
 #   lib/cmake/QxServiceModule/    the CMake package for module authors
 #   toolchains/                   the MinGW-w64 toolchain file the product is built with
 #   samples/Heartbeat/            the sample module: its source, its project and the built DLL
-#   docs/                         the operators' reference and the README
+#   docs/                         the operators' reference and their README (docs/package-README.md;
+#                                 the developers' README.md stays in the source tree)
 # Test executables and test modules stay in the build tree.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -56,4 +57,5 @@ install(FILES ${PROJECT_SOURCE_DIR}/cmake/toolchains/mingw-w64-x86_64.cmake DEST
 set(qx_sample_dir ${PROJECT_SOURCE_DIR}/Samples/ServiceModules/Heartbeat)
 install(FILES ${qx_sample_dir}/Heartbeat.cpp ${qx_sample_dir}/Package/CMakeLists.txt DESTINATION samples/Heartbeat)
 install(TARGETS QxSampleHeartbeat LIBRARY DESTINATION samples/Heartbeat)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/operators.md ${PROJECT_SOURCE_DIR}/README.md DESTINATION docs)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/operators.md DESTINATION docs)
+install(FILES ${PROJECT_SOURCE_DIR}/docs/package-README.md DESTINATION docs RENAME README.md)

@@ -47,6 +47,27 @@ fi
 
 module="$consumer/QxSampleHeartbeat.dll"
 
+# qx_add_service_module links the runtimes in statically. An object for Microsoft's ABI names the
+# static C runtime (libcmt) as its default library, never the DLL runtime's (msvcrt), even when its
+# toolchain then links a runtime of its own with /nodefaultlib; a MinGW-w64 module imports no
+# runtime DLL that would have to sit beside it.
+objects=("$consumer"/CMakeFiles/QxSampleHeartbeat.dir/*.obj)
+if grep -qs 'CMAKE_CXX_SIMULATE_ID "MSVC"' "$consumer"/CMakeFiles/*/CMakeCXXCompiler.cmake; then
+  if ! grep -aqi '/DEFAULTLIB:"\?libcmt' "${objects[@]}" ||
+    grep -aqi '/DEFAULTLIB:"\?msvcrt' "${objects[@]}"; then
+    echo "the module's objects do not ask for the static runtime:" \
+      "$(grep -aoi '/DEFAULTLIB:[^ ]*' "${objects[@]}")" >&2
+    exit 1
+  fi
+else
+  runtime_dlls="$(x86_64-w64-mingw32-objdump -p "$module" | sed -n 's/^[[:space:]]*DLL Name: //p' |
+    grep -iE '^(libstdc\+\+|libgcc|libwinpthread)' || true)"
+  if [[ -n $runtime_dlls ]]; then
+    echo "the module imports runtime DLLs: $runtime_dlls" >&2
+    exit 1
+  fi
+fi
+
 windows_path() {
   wine64 winepath -w "$1" | tr -d '\r'
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # WalkthroughTest.sh <build folder> <README> <work folder>
-# The README's walkthrough from the package alone: makes the ZIP with cpack, unpacks it into
-# <work folder>, and runs the README's "bat" block in Wine's cmd with QX set to the unpacked
+# The package README's first five minutes from the package alone: makes the ZIP with cpack, unpacks
+# it into <work folder>, and runs the README's "bat" block in Wine's cmd with QX set to the unpacked
 # folder. Each line but the status must succeed; the outputs must show the service validated,
 # running and removed. Runs in the Wine prefix of WINEPREFIX.
 set -euo pipefail
@@ -16,10 +16,15 @@ mkdir -p "$work/unpacked"
 zip=("$work"/zip/*.zip)
 (cd "$work/unpacked" && "$cmake" -E tar xf "${zip[0]}")
 package=("$work"/unpacked/*/)
+# The package's README is this one, the operators', not the developers'.
+if ! cmp -s "$readme" "${package[0]}docs/README.md"; then
+  echo "the package's docs/README.md is not $readme" >&2
+  exit 1
+fi
 qx="$(wine64 winepath -w "${package[0]%/}" | tr -d '\r')"
 
 # The block after the walkthrough's heading, up to its closing fence.
-block="$(sed -n '/^### From the package alone/,/^```$/p' "$readme" | sed -n '/^```bat$/,/^```$/p' | sed '1d;$d')"
+block="$(sed -n '/^## The first five minutes/,/^```$/p' "$readme" | sed -n '/^```bat$/,/^```$/p' | sed '1d;$d')"
 {
   echo "@echo off"
   while IFS= read -r line; do

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "CtlArguments.h"
+#include "Lifecycle.h"
 
 namespace QxServiceCtl {
 
@@ -146,12 +147,10 @@ std::optional<std::uint32_t> ParseCode(const std::wstring& text)
 
 int StatusExitCode(std::uint32_t state, bool processEnded, std::uint32_t exitCode)
 {
-    constexpr std::uint32_t kStopped = 1;
-    constexpr std::uint32_t kRunning = 4;
-    if (processEnded || (state == kStopped && exitCode != 0 && exitCode != kErrorServiceNeverStarted)) {
+    if (processEnded || (state == kStateStopped && exitCode != 0 && exitCode != kErrorServiceNeverStarted)) {
         return kStatusFailedOrDead;
     }
-    return state == kRunning ? kStatusRunning : kStatusNotRunning;
+    return state == kStateRunning ? kStatusRunning : kStatusNotRunning;
 }
 
 std::wstring ServiceStateName(std::uint32_t state)

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "JsonObject.h"
+
 namespace QxServiceCtl {
 
 namespace {
@@ -36,6 +38,20 @@ int Fail(std::wstring_view command, std::wstring_view text)
 {
     Err(L"QxServiceCtl " + std::wstring(command) + L": " + std::wstring(text));
     return kExitFailure;
+}
+
+int Fail(std::wstring_view command, std::wstring_view text, const JsonFailure& json)
+{
+    Fail(command, text);
+    if (json.wanted) {
+        JsonObject object;
+        object.String(L"service", std::wstring(json.service));
+        object.String(L"error", std::wstring(text));
+        object.Number(L"status", json.exitCode);
+        object.Number(L"schemaVersion", kJsonSchemaVersion);
+        Out(object.Text());
+    }
+    return json.exitCode;
 }
 
 } // namespace QxServiceCtl

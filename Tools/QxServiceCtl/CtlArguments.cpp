@@ -18,12 +18,16 @@ struct CommandName {
     CommandKind kind;
 };
 
-constexpr std::array<CommandName, 11> kCommands = {{
+constexpr std::array<CommandName, 15> kCommands = {{
     {L"install", CommandKind::Install},
     {L"config", CommandKind::Config},
     {L"uninstall", CommandKind::Uninstall},
     {L"validate", CommandKind::Validate},
     {L"status", CommandKind::Status},
+    {L"start", CommandKind::Start},
+    {L"stop", CommandKind::Stop},
+    {L"restart", CommandKind::Restart},
+    {L"list", CommandKind::List},
     {L"run", CommandKind::Run},
     {L"explain", CommandKind::Explain},
     {L"product", CommandKind::Product},
@@ -222,6 +226,10 @@ ParsedArguments ParseSettings(const std::vector<std::wstring>& arguments, Comman
         const std::wstring& option = reader.Next();
         if (option == L"--force") {
             command.force = true;
+        } else if (option == L"--no-check") {
+            command.install.noCheck = true;
+        } else if (option == L"--json" && command.kind == CommandKind::Config) {
+            command.json = true;
         } else if (option == L"--replace" && command.kind == CommandKind::Install) {
             command.install.replace = true;
         } else if (std::wstring error = ReadSetting(option, reader, settings); error == L"unknown") {
@@ -236,8 +244,8 @@ ParsedArguments ParseSettings(const std::vector<std::wstring>& arguments, Comman
     if (command.kind == CommandKind::Install && !settings.modules) {
         return Refuse(L"install: --modules <list> is required");
     }
-    if (command.kind == CommandKind::Config && !anySetting) {
-        return Refuse(L"config: give at least one setting to change: see QxServiceCtl config --help");
+    if (command.json && anySetting) {
+        return Refuse(L"config: --json shows the configuration and takes no setting to change");
     }
     if (std::wstring conflict = SettingsConflict(settings); !conflict.empty()) {
         return Refuse(name + L": " + conflict);
@@ -353,14 +361,43 @@ ParsedArguments ParseProduct(const std::vector<std::wstring>& arguments, Command
     return {std::move(command), {}};
 }
 
-ParsedArguments ParseStatus(const std::vector<std::wstring>& arguments, Command command)
+// status and list: --json or nothing, after the first of the arguments given.
+ParsedArguments ParseJsonOption(const std::vector<std::wstring>& arguments, std::size_t first, Command command)
 {
-    for (std::size_t i = 2; i < arguments.size(); ++i) {
+    for (std::size_t i = first; i < arguments.size(); ++i) {
         if (arguments[i] != L"--json") {
-            return Refuse(L"status: unknown option " + Quoted(arguments[i]));
+            return Refuse(arguments[0] + L": unknown option " + Quoted(arguments[i]));
         }
         command.json = true;
     }
+    return {std::move(command), {}};
+}
+
+// start, stop and restart. A kill needs time to be noticed, so --kill-after alone waits that long
+// and the usual wait beyond it.
+ParsedArguments ParseLifecycle(const std::vector<std::wstring>& arguments, Command command)
+{
+    OptionReader reader(arguments, 2);
+    std::optional<std::uint32_t> wait;
+    std::wstring error;
+    while (!reader.Done() && error.empty()) {
+        const std::wstring& option = reader.Next();
+        if (option == L"--wait") {
+            wait = ParseSeconds(reader, L"--wait", error);
+        } else if (option == L"--kill-after" && command.kind != CommandKind::Start) {
+            command.lifecycle.killAfterSeconds = ParseSeconds(reader, L"--kill-after", error);
+        } else {
+            return Refuse(arguments[0] + L": unknown option " + Quoted(option));
+        }
+    }
+    if (!error.empty()) {
+        return Refuse(arguments[0] + L": " + error);
+    }
+    const std::optional<std::uint32_t> killAfter = command.lifecycle.killAfterSeconds;
+    if (wait && killAfter && *killAfter >= *wait) {
+        return Refuse(arguments[0] + L": --kill-after must be shorter than --wait, which counts from the stop request");
+    }
+    command.lifecycle.waitSeconds = wait.value_or(killAfter.value_or(0) + kDefaultWaitSeconds);
     return {std::move(command), {}};
 }
 
@@ -426,6 +463,9 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& arguments)
     if (command.kind == CommandKind::Product) {
         return ParseProduct(arguments, std::move(command));
     }
+    if (command.kind == CommandKind::List) {
+        return ParseJsonOption(arguments, 1, std::move(command));
+    }
     // No service name begins with "-" (install refuses one), so there an option stands where the name
     // belongs; a code may be negative.
     if (arguments.size() < 2 || (arguments[1].starts_with(L"-") && command.kind != CommandKind::Explain)) {
@@ -442,7 +482,11 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& arguments)
     case CommandKind::Uninstall:
         return ParseUninstall(arguments, std::move(command));
     case CommandKind::Status:
-        return ParseStatus(arguments, std::move(command));
+        return ParseJsonOption(arguments, 2, std::move(command));
+    case CommandKind::Start:
+    case CommandKind::Stop:
+    case CommandKind::Restart:
+        return ParseLifecycle(arguments, std::move(command));
     default:
         return ParseTargetOnly(arguments, std::move(command));
     }

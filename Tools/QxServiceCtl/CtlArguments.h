@@ -8,7 +8,22 @@
 
 namespace QxServiceCtl {
 
-enum class CommandKind { Help, Version, Install, Config, Uninstall, Validate, Status, Run, Explain, Product };
+enum class CommandKind {
+    Help,
+    Version,
+    Install,
+    Config,
+    Uninstall,
+    Validate,
+    Status,
+    Start,
+    Stop,
+    Restart,
+    List,
+    Run,
+    Explain,
+    Product,
+};
 
 // Delayed is an automatic start that the service manager holds back until the boot has settled.
 enum class StartType { Auto, Delayed, Demand, Disabled };
@@ -33,6 +48,8 @@ struct ServiceSettings {
     std::optional<std::uint32_t> resetAfterSeconds;
     std::optional<bool> selfDefence;
     std::optional<bool> logCompressor;
+
+    bool operator==(const ServiceSettings&) const = default;
 };
 
 inline constexpr std::uint32_t kDefaultRestartDelaySeconds = 60;
@@ -41,6 +58,17 @@ inline constexpr std::uint32_t kDefaultResetAfterSeconds = 86400;
 struct InstallOptions {
     ServiceSettings settings;
     bool replace = false;
+    // Take modules that are not (yet) where the host would find them, or lack its entry points.
+    bool noCheck = false;
+};
+
+inline constexpr std::uint32_t kDefaultWaitSeconds = 30;
+
+// How long start, stop and restart wait for the state they ask for.
+struct LifecycleOptions {
+    std::uint32_t waitSeconds = kDefaultWaitSeconds;
+    // stop and restart: end the service's process when it has not stopped after this long.
+    std::optional<std::uint32_t> killAfterSeconds;
 };
 
 // The product root that the product command writes; nothing given shows it.
@@ -63,8 +91,9 @@ struct Command {
     ProductOptions product;
     // uninstall: also remove the service's logs, dumps, status files and logger settings.
     bool purge = false;
-    // status: one JSON object instead of lines.
+    // status, list and config without settings: JSON instead of lines.
     bool json = false;
+    LifecycleOptions lifecycle;
     // Help: the command whose help is asked for ("install --help", "help install"); Help for all.
     CommandKind helpFor = CommandKind::Help;
 };

@@ -25,6 +25,13 @@ std::wstring CodeMessage(const DecodedCode& code)
     return text.empty() && code.kind == CodeKind::NtStatus ? SystemStatusText(code.value) : text;
 }
 
+std::wstring ExitCodeText(std::uint32_t value)
+{
+    const DecodedCode code = DecodeCode(value);
+    const std::wstring text = KnownMeaning(value).value_or(CodeMessage(code));
+    return DescribeCode(code) + (text.empty() ? L"" : L": " + text);
+}
+
 // The command line's parsing has checked the code.
 int Explain(const std::wstring& text)
 {

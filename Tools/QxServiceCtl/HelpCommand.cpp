@@ -21,7 +21,7 @@ struct CommandHelp {
 
 const CommandHelp kCommandHelp[] = {
     {CommandKind::Install,
-     {L"QxServiceCtl install <service> --modules <list> [settings] [--replace [--force]]",
+     {L"QxServiceCtl install <service> --modules <list> [settings] [--no-check] [--replace [--force]]",
       L"    Creates the service \"<host>\" -name=<service>, its Parameters and its event source.",
       L"    The name must not contain \"-\" (the host cuts its command line there) and must be shorter",
       L"    than 256 characters; module names are cut at \";\" and \",\" and never trimmed, so no",
@@ -36,12 +36,16 @@ const CommandHelp kCommandHelp[] = {
       L"      --restart on-failure|never    restart after a crash or a failed start [never]",
       L"      --restart-delay SECONDS       [60]   --reset-after SECONDS  failure count reset [86400]",
       L"      --self-defence | --no-self-defence, --log-compressor | --no-log-compressor   [off]",
-      L"    --replace changes an existing service of this host in place, keeping what is not given;",
-      L"    a service whose command line is not this host's for the name needs --force too.",
+      L"    Each module is checked as validate checks it; --no-check takes one that is deployed later.",
+      L"    --replace changes an existing service of this host in place, keeping what is not given; a",
+      L"    running service is stopped for the change and started again. A service whose command line",
+      L"    is not this host's for the name needs --force too.",
       L"    What the service manager takes but does not keep is named by a warning on standard error."}},
     {CommandKind::Config,
-     {L"QxServiceCtl config <service> <settings...> [--force]",
-      L"    Changes the given settings of install (the module list included) and nothing else; the",
+     {L"QxServiceCtl config <service> [--json] | config <service> <settings...> [--no-check] [--force]",
+      L"    Without settings, shows the whole configuration: the service manager's settings and every",
+      L"    Parameters value the host reads, with its meaning. With settings, changes those of install",
+      L"    (the module list included) and nothing else, and shows each change as before -> after; the",
       L"    host reads them at the service's next start. A service whose command line is not this",
       L"    host's for the name needs --force."}},
     {CommandKind::Uninstall,
@@ -49,7 +53,9 @@ const CommandHelp kCommandHelp[] = {
       L"    Stops the service (waiting up to 30 s), deletes it, its Parameters and its event source (the",
       L"    product's only when no other service of the host reports under it), and lists what stays:",
       L"    its module logs, crash dumps, watchdog status file and logger settings; --purge removes them.",
-      L"    A service whose command line is not \"<host>\" -name=<service> is left alone without --force."}},
+      L"    A service whose process has ended is deleted without a stop request. A service whose command",
+      L"    line is not \"<host>\" -name=<service> is left alone without --force. Once the service is",
+      L"    gone, uninstall <service> --purge still removes what its runs left."}},
     {CommandKind::Validate,
      {L"QxServiceCtl validate <service>",
       L"    Checks every value the host reads and every module file; exits 0 only when the host would start."}},
@@ -60,6 +66,23 @@ const CommandHelp kCommandHelp[] = {
       L"    --json prints the same as one JSON object.",
       L"    Exits 0 running, 3 not running (stopped with exit code 0, never started, pending, paused),",
       L"    1 stopped with a failure or its process ended, 4 no such service."}},
+    {CommandKind::Start,
+     {L"QxServiceCtl start <service> [--wait SECONDS]",
+      L"    Starts the service and waits (30 s unless given) until it runs; a start that fails is named."}},
+    {CommandKind::Stop,
+     {L"QxServiceCtl stop <service> [--wait SECONDS] [--kill-after SECONDS]",
+      L"    Asks the service to stop and waits until it has stopped or its process has ended. With",
+      L"    --kill-after, the operator's choice, its process is ended after that long, and this is said;",
+      L"    the wait then defaults to 30 s beyond it."}},
+    {CommandKind::Restart,
+     {L"QxServiceCtl restart <service> [--wait SECONDS] [--kill-after SECONDS]",
+      L"    stop, then start, each waiting as they do.",
+      L"    start, stop and restart exit 0 once the state is reached, 1 on a failure, 4 when there is no",
+      L"    such service, 5 when the wait ran out."}},
+    {CommandKind::List,
+     {L"QxServiceCtl list [--json]",
+      L"    Every installed service whose command line runs QxServiceHost.exe: name, state, process id,",
+      L"    start type and module list; a service of a host in another folder is marked \"other host\"."}},
     {CommandKind::Run,
      {L"QxServiceCtl run <service>|<module path> [--seconds N]",
       L"    Loads the modules here, calls SmInitialize in order, waits for Ctrl+C or N seconds,",
@@ -79,8 +102,9 @@ const CommandHelp kCommandHelp[] = {
 };
 
 constexpr const wchar_t* kExitCodes = L"Exit codes: 0 success, 1 failure (named on standard error), 2 unusable "
-                                      L"command line; run ends a crash with its exception code (a Unix shell shows "
-                                      L"the low 8 bits, 5 for 0xC0000005).";
+                                      L"command line; status, start, stop and restart: 4 no such service; start, "
+                                      L"stop and restart: 5 time-out; run ends a crash with its exception code (a "
+                                      L"Unix shell shows the low 8 bits, 5 for 0xC0000005).";
 
 } // namespace
 

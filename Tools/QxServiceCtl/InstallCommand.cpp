@@ -5,6 +5,9 @@
 #include "Console.h"
 #include "HostFiles.h"
 #include "InstallRules.h"
+#include "JsonObject.h"
+#include "ServiceConfigView.h"
+#include "ServiceControl.h"
 #include "ServiceManager.h"
 #include "ServiceSetup.h"
 
@@ -49,10 +52,19 @@ UniqueServiceHandle CreateHostService(SC_HANDLE manager, const std::wstring& ser
                                               nullptr));
 }
 
+// Whether the service runs, so that a replacement starts it again.
+bool IsRunning(SC_HANDLE service)
+{
+    ServiceState state;
+    std::wstring ignored;
+    return ReadServiceState(service, state, ignored) &&
+           ProgressTowards(Goal::Stopped, state.status.dwCurrentState, state.fate.ended) != Progress::Reached;
+}
+
 // Points an existing service of this host at this host again, after it has stopped.
 bool Repoint(SC_HANDLE existing, const std::wstring& service, std::wstring& reason)
 {
-    if (!StopAndWait(existing, reason)) {
+    if (!StopForChange(existing, reason)) {
         reason = L"service \"" + service + L"\" cannot be replaced: " + reason;
         return false;
     }
@@ -64,9 +76,10 @@ bool Repoint(SC_HANDLE existing, const std::wstring& service, std::wstring& reas
     return true;
 }
 
-bool ServiceOpened(SC_HANDLE manager, const std::wstring& service, UniqueServiceHandle& handle, std::wstring& reason)
+bool ServiceOpened(SC_HANDLE manager, const std::wstring& service, UniqueServiceHandle& handle, std::wstring& reason,
+                   DWORD access = SERVICE_ALL_ACCESS)
 {
-    handle = UniqueServiceHandle(OpenServiceW(manager, service.c_str(), SERVICE_ALL_ACCESS));
+    handle = UniqueServiceHandle(OpenServiceW(manager, service.c_str(), access));
     if (!handle) {
         const DWORD error = GetLastError();
         reason = L"service \"" + service + L"\" " +
@@ -95,6 +108,72 @@ bool Apply(SC_HANDLE service, const std::wstring& name, const ServiceSettings& s
     return WriteParameters(name, settings, reason);
 }
 
+// Each module as validate checks it, unless --no-check takes them as they are, which is then said.
+bool ModulesChecked(const wchar_t* command, const std::wstring& modules, bool noCheck, std::wstring& reason)
+{
+    std::wstring errors;
+    for (const Finding& finding : ValidateModules(modules, HostProbes())) {
+        if (finding.severity != Severity::Error) {
+            continue;
+        }
+        if (noCheck) {
+            Err(L"QxServiceCtl " + std::wstring(command) + L": warning: --no-check: " + finding.subject + L": " +
+                finding.text);
+        }
+        errors.append(errors.empty() ? L"" : L"; ").append(finding.subject + L": " + finding.text);
+    }
+    if (!errors.empty() && !noCheck) {
+        reason = errors + L"; pass --no-check to take the module list all the same";
+        return false;
+    }
+    return true;
+}
+
+// A service that ran before the replacement runs again after it.
+int StartedAgain(SC_HANDLE handle, const std::wstring& service)
+{
+    const StateChange change = StartAndWait(handle, kStopWaitMilliseconds);
+    if (change.progress != Progress::Reached) {
+        return Fail(L"install", L"service "
+                                " + service + L"
+                                " was replaced but did not run again: " +
+                                    (change.progress == Progress::Waiting
+                                         ? L"it is " + StateWords(change.last) + L" after " +
+                                               std::to_wstring(kStopWaitMilliseconds / 1000) + L" s"
+                                         : change.reason));
+    }
+    Out(L"service " + service + L" was running: stopped for the change and started again (process id " +
+        std::to_wstring(change.last.status.dwProcessId) + L")");
+    return kExitSuccess;
+}
+
+// config without settings: the whole configuration, read only.
+int ShowConfig(const std::wstring& service, bool json)
+{
+    std::wstring reason;
+    UniqueServiceHandle manager;
+    UniqueServiceHandle handle;
+    ServiceConfigView view;
+    if (!ManagerOpened(manager, reason) ||
+        !ServiceOpened(manager.get(), service, handle, reason, SERVICE_QUERY_CONFIG) ||
+        !ReadServiceConfig(handle.get(), service, view, reason)) {
+        return Fail(L"config", reason, {json, service, kExitFailure});
+    }
+    if (json) {
+        JsonObject object;
+        object.String(L"service", service);
+        AddConfigJson(object, view);
+        object.Number(L"schemaVersion", kJsonSchemaVersion);
+        Out(object.Text());
+        return kExitSuccess;
+    }
+    Out(L"service: " + service);
+    for (const ConfigLine& line : ConfigLines(view)) {
+        Out(line.label + L": " + line.value);
+    }
+    return kExitSuccess;
+}
+
 } // namespace
 
 int Install(const std::wstring& service, const InstallOptions& options, bool force)
@@ -109,6 +188,9 @@ int Install(const std::wstring& service, const InstallOptions& options, bool for
     if (const auto refusal = ModuleListRefusal(*settings.modules)) {
         return Fail(kCommand, *refusal);
     }
+    if (!ModulesChecked(kCommand, *settings.modules, options.noCheck, reason)) {
+        return Fail(kCommand, reason);
+    }
     if (!FileExists(ToolFolder() + kHostFileName)) {
         return Fail(kCommand, std::wstring(kHostFileName) + L" not found beside QxServiceCtl.exe: " + ToolFolder() +
                                   kHostFileName);
@@ -122,6 +204,7 @@ int Install(const std::wstring& service, const InstallOptions& options, bool for
     if (existed && !options.replace) {
         return Fail(kCommand, L"service \"" + service + L"\" already exists: uninstall it first, or pass --replace");
     }
+    const bool wasRunning = existed && IsRunning(handle.get());
     if (existed &&
         (!MayTakeOver(handle.get(), service, force, L"replace", reason) || !Repoint(handle.get(), service, reason))) {
         return Fail(kCommand, reason);
@@ -152,33 +235,48 @@ int Install(const std::wstring& service, const InstallOptions& options, bool for
         warnings.push_back(L"no --display-name-id: events name the service \"%%0\"");
     }
     Warn(kCommand, warnings);
-    return kExitSuccess;
+    return wasRunning ? StartedAgain(handle.get(), service) : kExitSuccess;
 }
 
-int Config(const std::wstring& service, const ServiceSettings& settings, bool force)
+int Config(const Command& command)
 {
     constexpr const wchar_t* kCommand = L"config";
+    const std::wstring& service = command.target;
+    const ServiceSettings& settings = command.install.settings;
+    if (settings == ServiceSettings{}) {
+        return ShowConfig(service, command.json);
+    }
     std::wstring reason;
     if (settings.modules) {
         if (const auto refusal = ModuleListRefusal(*settings.modules)) {
             return Fail(kCommand, *refusal);
         }
+        if (!ModulesChecked(kCommand, *settings.modules, command.install.noCheck, reason)) {
+            return Fail(kCommand, reason);
+        }
     }
     std::optional<std::wstring> displayName;
     UniqueServiceHandle manager;
     UniqueServiceHandle handle;
+    ServiceConfigView before;
     if (!ResolveDisplayName(settings, displayName, reason) || !ManagerOpened(manager, reason) ||
         !ServiceOpened(manager.get(), service, handle, reason) ||
-        !MayTakeOver(handle.get(), service, force, L"change", reason)) {
+        !MayTakeOver(handle.get(), service, command.force, L"change", reason) ||
+        !ReadServiceConfig(handle.get(), service, before, reason)) {
         return Fail(kCommand, reason);
     }
     std::vector<std::wstring> warnings;
-    if (!Apply(handle.get(), service, settings, displayName, warnings, reason)) {
+    ServiceConfigView after;
+    if (!Apply(handle.get(), service, settings, displayName, warnings, reason) ||
+        !ReadServiceConfig(handle.get(), service, after, reason)) {
         return Fail(kCommand, reason);
     }
     SERVICE_STATUS status{};
     const bool stopped = (QueryServiceStatus(handle.get(), &status) != 0) && status.dwCurrentState == SERVICE_STOPPED;
     Out(L"changed service " + service + (stopped ? L"" : L": the host reads its Parameters at its next start"));
+    for (const std::wstring& line : ChangedLines(ConfigLines(before), ConfigLines(after))) {
+        Out(L"  " + line);
+    }
     Warn(kCommand, warnings);
     return kExitSuccess;
 }

@@ -151,4 +151,15 @@ bool RunsHostFor(std::wstring_view imagePath, std::wstring_view hostPath, std::w
     return SameIgnoringCase(program, hostPath) && served && SameIgnoringCase(*served, service);
 }
 
+HostOwner HostOwnerOf(std::wstring_view imagePath, std::wstring_view hostPath, std::wstring_view service)
+{
+    if (RunsHostFor(imagePath, hostPath, service)) {
+        return HostOwner::ThisHost;
+    }
+    const auto fileName = [](std::wstring_view path) { return path.substr(path.find_last_of(L"\\/") + 1); };
+    const std::wstring_view program = ProgramOf(imagePath);
+    return !program.empty() && SameIgnoringCase(fileName(program), fileName(hostPath)) ? HostOwner::OtherHost
+                                                                                       : HostOwner::None;
+}
+
 } // namespace QxServiceCtl

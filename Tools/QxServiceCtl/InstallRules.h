@@ -31,6 +31,12 @@ std::wstring_view ProgramOf(std::wstring_view imagePath);
 // remove.
 bool RunsHostFor(std::wstring_view imagePath, std::wstring_view hostPath, std::wstring_view service);
 
+enum class HostOwner { None, ThisHost, OtherHost };
+
+// Whose service list shows: this host's (RunsHostFor), another copy's of the host (its program has the
+// host's file name in another folder, or another service's name), or no host's.
+HostOwner HostOwnerOf(std::wstring_view imagePath, std::wstring_view hostPath, std::wstring_view service);
+
 // Service names and paths, compared as the system compares them for the ASCII letters; any other
 // difference counts, so that a doubtful case is refused rather than taken.
 bool SameIgnoringCase(std::wstring_view left, std::wstring_view right);

@@ -55,4 +55,18 @@ void JsonObject::Strings(std::wstring_view name, const std::vector<std::wstring>
     Member(name, L"[" + list + L"]");
 }
 
+void JsonObject::Object(std::wstring_view name, const JsonObject& value)
+{
+    Member(name, value.Text());
+}
+
+void JsonObject::Objects(std::wstring_view name, const std::vector<JsonObject>& values)
+{
+    std::wstring list;
+    for (const JsonObject& value : values) {
+        list += (list.empty() ? L"" : L",") + value.Text();
+    }
+    Member(name, L"[" + list + L"]");
+}
+
 } // namespace QxServiceCtl

@@ -10,6 +10,10 @@
 
 namespace QxServiceCtl {
 
+// The version of every object the tool prints. 2: status's failedModule, failure and pending entry;
+// 3: status's startType and modules, config and list.
+inline constexpr std::int64_t kJsonSchemaVersion = 3;
+
 class JsonObject {
 public:
     // Each value is null when it is empty.
@@ -17,6 +21,8 @@ public:
     void Number(std::wstring_view name, const std::optional<std::int64_t>& value);
     void Bool(std::wstring_view name, bool value);
     void Strings(std::wstring_view name, const std::vector<std::wstring>& values);
+    void Object(std::wstring_view name, const JsonObject& value);
+    void Objects(std::wstring_view name, const std::vector<JsonObject>& values);
 
     // The object on one line.
     [[nodiscard]] std::wstring Text() const { return L"{" + m_members + L"}"; }

@@ -18,13 +18,19 @@ int Dispatch(const Command& command)
     case CommandKind::Install:
         return Install(command.target, command.install, command.force);
     case CommandKind::Config:
-        return Config(command.target, command.install.settings, command.force);
+        return Config(command);
     case CommandKind::Uninstall:
         return Uninstall(command.target, command.force, command.purge);
     case CommandKind::Validate:
         return Validate(command.target);
     case CommandKind::Status:
         return Status(command.target, command.json);
+    case CommandKind::Start:
+    case CommandKind::Stop:
+    case CommandKind::Restart:
+        return Lifecycle(command);
+    case CommandKind::List:
+        return List(command.json);
     case CommandKind::Run:
         return RunModules(command);
     case CommandKind::Explain:

@@ -13,23 +13,10 @@
 #include "Console.h"
 #include "HostFiles.h"
 #include "InstallRules.h"
+#include "ServiceConfigView.h"
+#include "ServiceControl.h"
 
 namespace QxServiceCtl {
-
-namespace {
-
-constexpr DWORD kPollMilliseconds = 50;
-
-bool QueryState(SC_HANDLE service, SERVICE_STATUS& status, std::wstring& reason)
-{
-    if (QueryServiceStatus(service, &status) == 0) {
-        reason = L"its status cannot be read" + Win32Reason(GetLastError());
-        return false;
-    }
-    return true;
-}
-
-} // namespace
 
 bool DeleteKeyTree(const std::wstring& path, std::wstring& reason)
 {
@@ -58,9 +45,9 @@ std::wstring EventSourceOf(const std::wstring& service)
     return ProductEventSource().value_or(service);
 }
 
-std::vector<std::wstring> OtherHostServices(const std::wstring& service)
+std::vector<ListedService> InstalledServices()
 {
-    std::vector<std::wstring> others;
+    std::vector<ListedService> listed;
     const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
     DWORD needed = 0;
     DWORD count = 0;
@@ -72,15 +59,23 @@ std::vector<std::wstring> OtherHostServices(const std::wstring& service)
     if (!manager || needed == 0 ||
         (EnumServicesStatusExW(manager.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL, buffer.data(),
                                needed, &needed, &count, &resume, nullptr) == 0)) {
-        return others;
+        return listed;
     }
     const auto* services = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
-    const std::wstring host = ToolFolder() + kHostFileName;
     for (DWORD i = 0; i < count; ++i) {
-        const std::wstring name = services[i].lpServiceName;
-        const auto record = SameIgnoringCase(name, service) ? std::nullopt : ManagedServiceOf(name);
-        if (record && RunsHostFor(record->imagePath, host, name)) {
-            others.push_back(name);
+        listed.push_back({services[i].lpServiceName, services[i].ServiceStatusProcess});
+    }
+    return listed;
+}
+
+std::vector<std::wstring> OtherHostServices(const std::wstring& service)
+{
+    std::vector<std::wstring> others;
+    const std::wstring host = ToolFolder() + kHostFileName;
+    for (const ListedService& listed : InstalledServices()) {
+        const auto record = SameIgnoringCase(listed.name, service) ? std::nullopt : ManagedServiceOf(listed.name);
+        if (record && RunsHostFor(record->imagePath, host, listed.name)) {
+            others.push_back(listed.name);
         }
     }
     return others;
@@ -93,42 +88,9 @@ std::wstring Win32Reason(DWORD error)
     return L" (error " + std::to_wstring(error) + (text.empty() ? L"" : L": " + text) + L")";
 }
 
-bool StopAndWait(SC_HANDLE service, std::wstring& reason)
-{
-    SERVICE_STATUS status{};
-    if (!QueryState(service, status, reason)) {
-        return false;
-    }
-    if (status.dwCurrentState == SERVICE_STOPPED) {
-        return true;
-    }
-    if (status.dwCurrentState != SERVICE_STOP_PENDING &&
-        (ControlService(service, SERVICE_CONTROL_STOP, &status) == 0)) {
-        const DWORD error = GetLastError();
-        reason =
-            error == ERROR_INVALID_SERVICE_CONTROL
-                ? L"it does not accept stop now (stop is withheld while self-defence refuses it)" + Win32Reason(error)
-                : L"it cannot be stopped" + Win32Reason(error);
-        return false;
-    }
-    const ULONGLONG deadline = GetTickCount64() + kStopWaitMilliseconds;
-    while (status.dwCurrentState != SERVICE_STOPPED) {
-        if (GetTickCount64() >= deadline) {
-            reason = L"it did not stop within " + std::to_wstring(kStopWaitMilliseconds / 1000) + L" s; it is " +
-                     ServiceStateName(status.dwCurrentState);
-            return false;
-        }
-        Sleep(kPollMilliseconds);
-        if (!QueryState(service, status, reason)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool RemoveService(SC_HANDLE service, const std::wstring& name, std::wstring& reason)
 {
-    if (!StopAndWait(service, reason)) {
+    if (!StopForChange(service, reason)) {
         return false;
     }
     if (!DeleteKeyTree(ParametersKeyPath(name), reason)) {
@@ -139,6 +101,24 @@ bool RemoveService(SC_HANDLE service, const std::wstring& name, std::wstring& re
         return false;
     }
     return true;
+}
+
+OpenedService OpenNamedService(const std::wstring& name, DWORD access)
+{
+    OpenedService opened;
+    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) {
+        opened.reason = L"the Service Control Manager cannot be opened" + Win32Reason(GetLastError());
+        return opened;
+    }
+    opened.handle = UniqueServiceHandle(OpenServiceW(manager.get(), name.c_str(), access));
+    if (!opened.handle) {
+        const DWORD error = GetLastError();
+        opened.missing = error == ERROR_SERVICE_DOES_NOT_EXIST;
+        opened.reason = L"service \"" + name + L"\" " +
+                        (opened.missing ? L"does not exist" : L"cannot be opened" + Win32Reason(error));
+    }
+    return opened;
 }
 
 std::wstring ImagePathOf(SC_HANDLE service)
@@ -176,6 +156,65 @@ std::optional<ManagedService> ManagedServiceOf(const std::wstring& name)
         }
     }
     return record;
+}
+
+namespace {
+
+// What QueryServiceConfig2W gives for one level; empty when it fails.
+std::vector<std::uint8_t> ConfigOfLevel(SC_HANDLE service, DWORD level)
+{
+    DWORD needed = 0;
+    QueryServiceConfig2W(service, level, nullptr, 0, &needed);
+    std::vector<std::uint8_t> bytes(needed);
+    if (needed == 0 || QueryServiceConfig2W(service, level, bytes.data(), needed, &needed) == 0) {
+        bytes.clear();
+    }
+    return bytes;
+}
+
+void ReadManagerExtras(SC_HANDLE service, ServiceConfigView& view)
+{
+    if (const auto bytes = ConfigOfLevel(service, SERVICE_CONFIG_DESCRIPTION); !bytes.empty()) {
+        const auto* description = reinterpret_cast<const SERVICE_DESCRIPTIONW*>(bytes.data());
+        view.description = description->lpDescription != nullptr ? description->lpDescription : L"";
+    }
+    if (const auto bytes = ConfigOfLevel(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO); !bytes.empty()) {
+        view.delayedStart = reinterpret_cast<const SERVICE_DELAYED_AUTO_START_INFO*>(bytes.data())->fDelayedAutostart;
+    }
+    if (const auto bytes = ConfigOfLevel(service, SERVICE_CONFIG_FAILURE_ACTIONS); !bytes.empty()) {
+        const auto* actions = reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(bytes.data());
+        view.resetAfterSeconds = actions->dwResetPeriod;
+        for (DWORD i = 0; i < actions->cActions; ++i) {
+            view.recovery.push_back(
+                {static_cast<std::uint32_t>(actions->lpsaActions[i].Type), actions->lpsaActions[i].Delay});
+        }
+    }
+}
+
+} // namespace
+
+bool ReadServiceConfig(SC_HANDLE service, const std::wstring& name, ServiceConfigView& view, std::wstring& reason)
+{
+    DWORD needed = 0;
+    QueryServiceConfigW(service, nullptr, 0, &needed);
+    std::vector<std::uint8_t> buffer(needed);
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+    if (needed == 0 || QueryServiceConfigW(service, config, needed, &needed) == 0) {
+        reason = L"the configuration of service \"" + name + L"\" cannot be read" + Win32Reason(GetLastError());
+        return false;
+    }
+    const auto text = [](const wchar_t* value) { return std::wstring(value != nullptr ? value : L""); };
+    view.startType = config->dwStartType;
+    view.imagePath = text(config->lpBinaryPathName);
+    view.account = text(config->lpServiceStartName);
+    view.displayName = text(config->lpDisplayName);
+    view.dependencies = ManagedServiceOf(name).value_or(ManagedService{}).dependencies;
+    ReadManagerExtras(service, view);
+    ReadParameters(name, view);
+    if (const auto id = view.displayNameId.text) {
+        view.displayNameText = MessageText(static_cast<std::uint32_t>(std::stoul(*id)));
+    }
+    return true;
 }
 
 bool MayTakeOver(SC_HANDLE service, const std::wstring& name, bool force, const wchar_t* what, std::wstring& reason)

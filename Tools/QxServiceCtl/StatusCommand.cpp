@@ -15,6 +15,8 @@
 #include "InstallRules.h"
 #include "JsonObject.h"
 #include "LogVerdict.h"
+#include "ServiceConfigView.h"
+#include "ServiceControl.h"
 #include "ServiceManager.h"
 #include "WholeFile.h"
 
@@ -23,8 +25,6 @@ namespace QxServiceCtl {
 namespace {
 
 constexpr std::size_t kLogLinesShown = 10;
-// 2: failedModule, failure and the pending entry after the first version's keys.
-constexpr std::int64_t kStatusSchemaVersion = 2;
 
 // The most recently written of the service's files in folder that rule names.
 std::optional<FoundFile> FindNewest(const std::wstring& folder, const std::wstring& fileName, ServiceFileRule rule)
@@ -83,45 +83,6 @@ std::wstring LocalLogTime()
     return text;
 }
 
-// What became of the process the Service Control Manager names: Wine keeps a crashed service
-// RUNNING with its dead process id, and a later process may have taken the id.
-struct ProcessFate {
-    bool ended = false;
-    std::optional<DWORD> exitCode;
-    std::optional<std::uint64_t> started;
-};
-
-ProcessFate FateOf(DWORD processId, std::wstring_view program)
-{
-    const UniqueKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    if (!process) {
-        return {true, std::nullopt, std::nullopt};
-    }
-    FILETIME created{};
-    FILETIME unused[3]{};
-    const std::optional<std::uint64_t> started =
-        GetProcessTimes(process.get(), &created, &unused[0], &unused[1], &unused[2]) != 0
-            ? std::optional(FileTimeValue(created.dwLowDateTime, created.dwHighDateTime))
-            : std::nullopt;
-    DWORD exitCode = 0;
-    if (WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) {
-        return {true, GetExitCodeProcess(process.get(), &exitCode) != 0 ? std::optional(exitCode) : std::nullopt,
-                started};
-    }
-    wchar_t image[1024];
-    DWORD size = static_cast<DWORD>(std::size(image));
-    const bool imageRead = QueryFullProcessImageNameW(process.get(), 0, image, &size) != 0;
-    const bool otherProgram =
-        imageRead && !program.empty() && !SameIgnoringCase(std::wstring_view(image, size), program);
-    return {otherProgram, std::nullopt, otherProgram ? std::nullopt : started};
-}
-
-DWORD ExitCodeOf(const SERVICE_STATUS_PROCESS& status)
-{
-    return status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR ? status.dwServiceSpecificExitCode
-                                                                  : status.dwWin32ExitCode;
-}
-
 // Everything status tells of a service, gathered before any of it is printed.
 struct StatusFacts {
     SERVICE_STATUS_PROCESS status{};
@@ -143,6 +104,7 @@ struct StatusFacts {
     // How long the pending module entry has run; empty when no entry is pending or the service is
     // not pending.
     std::optional<std::int64_t> pendingSeconds;
+    ServiceConfigView config;
 
     [[nodiscard]] bool Stopped() const { return status.dwCurrentState == SERVICE_STOPPED || fate.ended; }
     [[nodiscard]] bool DumpOfRun() const { return dump && runStarted && dump->written >= *runStarted; }
@@ -194,26 +156,20 @@ void ReadVerdict(StatusFacts& facts)
     }
 }
 
-StatusFacts GatherFacts(const std::wstring& service, SC_HANDLE handle, const SERVICE_STATUS_PROCESS& status)
+StatusFacts GatherFacts(const std::wstring& service, SC_HANDLE handle, const ServiceState& state)
 {
     StatusFacts facts;
+    const SERVICE_STATUS_PROCESS& status = state.status;
     facts.status = status;
-    if (status.dwProcessId != 0) {
-        facts.fate = FateOf(status.dwProcessId, ProgramOf(ImagePathOf(handle)));
-    }
+    facts.fate = state.fate;
+    std::wstring ignored;
+    (void)ReadServiceConfig(handle, service, facts.config, ignored);
     facts.exitCode = facts.fate.ended ? facts.fate.exitCode : std::optional(ExitCodeOf(status));
     FindModuleLog(service, facts);
     FindCrashDump(service, facts);
     facts.exitStatus = StatusExitCode(status.dwCurrentState, facts.fate.ended, ExitCodeOf(status));
     ReadVerdict(facts);
     return facts;
-}
-
-std::wstring ExitCodeText(DWORD value)
-{
-    const DecodedCode code = DecodeCode(value);
-    const std::wstring text = KnownMeaning(value).value_or(CodeMessage(code));
-    return DescribeCode(code) + (text.empty() ? L"" : L": " + text);
 }
 
 void PrintLog(const StatusFacts& facts)
@@ -313,7 +269,9 @@ void PrintJson(const std::wstring& service, const StatusFacts& facts)
     object.String(L"pendingModule", facts.pendingSeconds ? optional(verdict.pendingModule) : std::nullopt);
     object.String(L"pendingEntry", facts.pendingSeconds ? optional(verdict.pendingEntry) : std::nullopt);
     object.Number(L"pendingSeconds", facts.pendingSeconds);
-    object.Number(L"schemaVersion", kStatusSchemaVersion);
+    object.String(L"startType", StartTypeWord(facts.config.startType, facts.config.delayedStart));
+    object.String(L"modules", facts.config.modules.text);
+    object.Number(L"schemaVersion", kJsonSchemaVersion);
     Out(object.Text());
 }
 
@@ -321,19 +279,8 @@ void PrintJson(const std::wstring& service, const StatusFacts& facts)
 
 int Status(const std::wstring& service, bool json)
 {
-    // Said on standard error, and with --json also as an object on standard output, so that a script
-    // reading it gets one for every outcome.
     const auto fail = [&](const std::wstring& text, int exitCode) {
-        Fail(L"status", text);
-        if (json) {
-            JsonObject object;
-            object.String(L"service", service);
-            object.String(L"error", text);
-            object.Number(L"status", exitCode);
-            object.Number(L"schemaVersion", kStatusSchemaVersion);
-            Out(object.Text());
-        }
-        return exitCode;
+        return Fail(L"status", text, {json, service, exitCode});
     };
     const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
     if (!manager) {
@@ -348,14 +295,11 @@ int Status(const std::wstring& service, bool json)
         }
         return fail(L"service \"" + service + L"\" cannot be opened" + Win32Reason(error), kExitFailure);
     }
-    SERVICE_STATUS_PROCESS status{};
-    DWORD needed = 0;
-    if (QueryServiceStatusEx(handle.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
-                             &needed) == 0) {
-        return fail(L"the status of service \"" + service + L"\" cannot be read" + Win32Reason(GetLastError()),
-                    kExitFailure);
+    ServiceState state;
+    if (std::wstring reason; !ReadServiceState(handle.get(), state, reason)) {
+        return fail(L"service \"" + service + L"\": " + reason, kExitFailure);
     }
-    const StatusFacts facts = GatherFacts(service, handle.get(), status);
+    const StatusFacts facts = GatherFacts(service, handle.get(), state);
     if (json) {
         PrintJson(service, facts);
     } else {

@@ -5,6 +5,7 @@
 #include "Common/ServiceFileSuffixes.h"
 #include "Console.h"
 #include "HostFiles.h"
+#include "InstallRules.h"
 #include "ResKit/Logger/LoggerSettingsNames.h"
 #include "ServiceManager.h"
 
@@ -95,27 +96,30 @@ bool RemoveEventSources(const std::wstring& service, std::wstring& reason)
     return true;
 }
 
+// What an earlier uninstall listed as staying goes by the same names once the service is gone.
+int PurgeAfterUninstall(const std::wstring& service)
+{
+    if (const auto refusal = ServiceNameRefusal(service)) {
+        return Fail(kCommand, *refusal);
+    }
+    Out(L"service " + service + L" is not installed: removing what its runs left");
+    return Purge(Leftovers(service)) ? kExitSuccess : kExitFailure;
+}
+
 } // namespace
 
 int Uninstall(const std::wstring& service, bool force, bool purge)
 {
-    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) {
-        return Fail(kCommand, L"the Service Control Manager cannot be opened" + Win32Reason(GetLastError()));
+    const OpenedService opened = OpenNamedService(service, SERVICE_ALL_ACCESS);
+    if (!opened.handle) {
+        return opened.missing && purge ? PurgeAfterUninstall(service) : Fail(kCommand, opened.reason);
     }
-    const UniqueServiceHandle handle(OpenServiceW(manager.get(), service.c_str(), SERVICE_ALL_ACCESS));
-    if (!handle) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_SERVICE_DOES_NOT_EXIST) {
-            return Fail(kCommand, L"service \"" + service + L"\" does not exist");
-        }
-        return Fail(kCommand, L"service \"" + service + L"\" cannot be opened" + Win32Reason(error));
-    }
+    const SC_HANDLE handle = opened.handle.get();
     std::wstring reason;
-    if (!MayTakeOver(handle.get(), service, force, L"remove", reason)) {
+    if (!MayTakeOver(handle, service, force, L"remove", reason)) {
         return Fail(kCommand, reason);
     }
-    if (!RemoveService(handle.get(), service, reason)) {
+    if (!RemoveService(handle, service, reason)) {
         return Fail(kCommand, L"service \"" + service + L"\": " + reason);
     }
     Out(L"removed service " + service + L" and its Parameters");

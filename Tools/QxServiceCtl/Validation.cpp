@@ -114,10 +114,14 @@ public:
         CheckFlag(key.get(), kSelfDefenceValue, selfDefence);
         CheckFlag(key.get(), kLogCompressorValue, logCompressor);
         CheckProduct(logCompressor);
-        for (const auto& name : SplitModuleList(modules)) {
-            CheckModule(name);
-        }
+        CheckModules(modules);
         CheckManagerRecord();
+        return std::move(m_findings);
+    }
+
+    std::vector<Finding> RunModules(const std::wstring& modules)
+    {
+        CheckModules(modules);
         return std::move(m_findings);
     }
 
@@ -257,11 +261,18 @@ private:
     {
         const ModuleFile file = m_probes.inspectModule(path);
         if (file.error != kErrorSuccess) {
-            Add(Severity::Error, L"log compressor " + path, LoadProblem(file.error) + HostStops(file.error));
+            Add(Severity::Error, L"log compressor " + path, LoadProblem(file) + HostStops(file.error));
         } else if (std::ranges::find(file.exports, "Initialize") == file.exports.end()) {
             Add(Severity::Error, L"log compressor " + path, L"does not export Initialize" + HostStops(127));
         } else {
             Add(Severity::Ok, L"log compressor", path);
+        }
+    }
+
+    void CheckModules(const std::wstring& modules)
+    {
+        for (const auto& name : SplitModuleList(modules)) {
+            CheckModule(name);
         }
     }
 
@@ -270,7 +281,7 @@ private:
         const std::wstring subject = L"module " + name;
         const ModuleFile file = m_probes.inspectModule(name);
         if (file.error != kErrorSuccess) {
-            Add(Severity::Error, subject, LoadProblem(file.error) + HostStops(file.error));
+            Add(Severity::Error, subject, LoadProblem(file) + HostStops(file.error));
             return;
         }
         for (const char* entry : {"SmInitialize", "SmShutdown"}) {
@@ -284,11 +295,14 @@ private:
         Add(Severity::Ok, subject, file.path + L" exports SmInitialize and SmShutdown");
     }
 
-    std::wstring LoadProblem(Win32Error error) const
+    // A name with a path is looked for there alone, a bare name in the host's folder and System32.
+    std::wstring LoadProblem(const ModuleFile& file) const
     {
+        const Win32Error error = file.error;
         switch (error) {
         case kErrorModNotFound:
-            return L"not found in " + m_probes.hostFolder + L" or System32" + ErrorSuffix(error);
+            return (file.path.empty() ? L"not found in " + m_probes.hostFolder + L" or System32" : L"not found") +
+                   ErrorSuffix(error);
         case kErrorBadExeFormat:
             return L"not a 64-bit Windows library" + ErrorSuffix(error);
         case kErrorInvalidParameter:
@@ -311,6 +325,11 @@ private:
 std::vector<Finding> ValidateService(const std::wstring& service, const ValidationProbes& probes)
 {
     return Validator(service, probes).Run();
+}
+
+std::vector<Finding> ValidateModules(const std::wstring& modules, const ValidationProbes& probes)
+{
+    return Validator(std::wstring(), probes).RunModules(modules);
 }
 
 bool HostWouldStart(const std::vector<Finding>& findings)

@@ -51,6 +51,9 @@ struct Finding {
 
 std::vector<Finding> ValidateService(const std::wstring& service, const ValidationProbes& probes);
 
+// One finding per module of the list, as the host would load it: what install and config check.
+std::vector<Finding> ValidateModules(const std::wstring& modules, const ValidationProbes& probes);
+
 // True when no finding is an error: the host would start.
 bool HostWouldStart(const std::vector<Finding>& findings);
 

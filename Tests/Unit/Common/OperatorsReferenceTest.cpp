@@ -72,6 +72,7 @@ TEST(OperatorsReference, GivesRecordsTheSeverityTheHostWrites)
         {"`Failed to initialize event reporter: `", "INFO"},
         {"`StartServiceCtrlDispatcherW failed Error:1063`", "ERROR"},
         {"`DumpGen template refused: <template>`", "ERROR"},
+        {"`DumpGen wrote no dump: <path>`", "ERROR"},
     };
     for (const auto& [record, severity] : kRecords) {
         std::size_t given = 0;

@@ -76,13 +76,13 @@ TEST(CtlArguments, InstallAndConfigTakeEverySetting)
 TEST(CtlArguments, RefusalsNameWhatIsWrong)
 {
     EXPECT_EQ(L"no command given: see QxServiceCtl --help", Parse({}).error);
-    EXPECT_EQ(L"unknown command \"start\": see QxServiceCtl --help", Parse({L"start"}).error);
+    EXPECT_EQ(L"unknown command \"begin\": see QxServiceCtl --help", Parse({L"begin"}).error);
     EXPECT_EQ(L"install: <service> is missing", Parse({L"install"}).error);
     EXPECT_EQ(L"install: --modules <list> is required", Parse({L"install", L"Svc"}).error);
     EXPECT_EQ(L"install: --start takes auto, delayed, demand, disabled, not \"boot\"",
               Parse({L"install", L"Svc", L"--modules", L"A", L"--start", L"boot"}).error);
-    EXPECT_EQ(L"config: give at least one setting to change: see QxServiceCtl config --help",
-              Parse({L"config", L"Svc", L"--force"}).error);
+    EXPECT_EQ(L"config: --json shows the configuration and takes no setting to change",
+              Parse({L"config", L"Svc", L"--json", L"--start", L"auto"}).error);
     EXPECT_EQ(L"config: --password needs --account", Parse({L"config", L"Svc", L"--password", L"pw"}).error);
     EXPECT_EQ(L"config: --restart-delay and --reset-after need --restart on-failure",
               Parse({L"config", L"Svc", L"--restart", L"never", L"--reset-after", L"1"}).error);
@@ -148,7 +148,46 @@ TEST(CtlArguments, RunTakesSecondsAndTheOtherCommandsTheirTarget)
         EXPECT_EQ(CommandKind::Help, help.command->kind);
         EXPECT_EQ(CommandKind::Install, help.command->helpFor);
     }
-    EXPECT_EQ(L"help: unknown command \"start\": see QxServiceCtl --help", Parse({L"help", L"start"}).error);
+    EXPECT_EQ(L"help: unknown command \"begin\": see QxServiceCtl --help", Parse({L"help", L"begin"}).error);
+}
+
+// start, stop and restart wait 30 s unless told; --kill-after alone waits 30 s beyond the kill.
+TEST(CtlArguments, LifecycleListAndConfigViewOptions)
+{
+    struct Case {
+        std::vector<std::wstring> arguments;
+        CommandKind kind;
+        std::uint32_t waitSeconds;
+        std::optional<std::uint32_t> killAfterSeconds;
+    };
+    const Case cases[] = {
+        {{L"start", L"Svc"}, CommandKind::Start, 30, std::nullopt},
+        {{L"start", L"Svc", L"--wait", L"5"}, CommandKind::Start, 5, std::nullopt},
+        {{L"stop", L"Svc", L"--kill-after", L"10"}, CommandKind::Stop, 40, 10},
+        {{L"stop", L"Svc", L"--kill-after", L"1", L"--wait", L"2"}, CommandKind::Stop, 2, 1},
+        {{L"restart", L"Svc", L"--wait", L"0"}, CommandKind::Restart, 0, std::nullopt},
+    };
+    for (const Case& given : cases) {
+        const auto parsed = Parse(given.arguments);
+        ASSERT_TRUE(parsed.command) << std::string(parsed.error.begin(), parsed.error.end());
+        EXPECT_EQ(given.kind, parsed.command->kind);
+        EXPECT_EQ(given.waitSeconds, parsed.command->lifecycle.waitSeconds);
+        EXPECT_EQ(given.killAfterSeconds, parsed.command->lifecycle.killAfterSeconds);
+    }
+    EXPECT_EQ(L"start: unknown option \"--kill-after\"", Parse({L"start", L"Svc", L"--kill-after", L"1"}).error);
+    EXPECT_EQ(L"stop: --kill-after must be shorter than --wait, which counts from the stop request",
+              Parse({L"stop", L"Svc", L"--wait", L"5", L"--kill-after", L"5"}).error);
+    EXPECT_EQ(L"restart: --wait needs a whole number of seconds up to 4294967, not \"\"",
+              Parse({L"restart", L"Svc", L"--wait"}).error);
+    EXPECT_EQ(L"stop: <service> is missing before \"--wait\"", Parse({L"stop", L"--wait", L"1"}).error);
+    EXPECT_TRUE(Parse({L"list", L"--json"}).command->json);
+    EXPECT_EQ(L"list: unknown option \"Svc\"", Parse({L"list", L"Svc"}).error);
+    const auto shown = Parse({L"config", L"Svc", L"--json"});
+    ASSERT_TRUE(shown.command);
+    EXPECT_TRUE(shown.command->json);
+    EXPECT_EQ(ServiceSettings{}, shown.command->install.settings);
+    EXPECT_TRUE(Parse({L"install", L"Svc", L"--modules", L"A", L"--no-check"}).command->install.noCheck);
+    EXPECT_TRUE(Parse({L"config", L"Svc", L"--modules", L"A", L"--no-check"}).command->install.noCheck);
 }
 
 TEST(CtlArguments, NumbersAreDecimalOrHexadecimalWithin32Bits)

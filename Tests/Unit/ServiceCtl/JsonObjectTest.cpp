@@ -14,7 +14,13 @@ TEST(JsonObject, MembersInOrderWithEveryStringEscaped)
     object.Bool(L"ended", true);
     object.Strings(L"lines", {L"tab\there", L"\x1f"});
     object.Strings(L"empty", {});
+    JsonObject inner;
+    inner.Bool(L"on", false);
+    object.Object(L"inner", inner);
+    object.Objects(L"rows", {inner, inner});
+    object.Objects(L"none", {});
     EXPECT_EQ(L"{\"path\":\"C:\\\\Logs\\\\a\\\"b\\\".log\",\"none\":null,\"code\":-2147024894,\"pid\":null,"
-              L"\"ended\":true,\"lines\":[\"tab\\u0009here\",\"\\u001f\"],\"empty\":[]}",
+              L"\"ended\":true,\"lines\":[\"tab\\u0009here\",\"\\u001f\"],\"empty\":[],\"inner\":{\"on\":false},"
+              L"\"rows\":[{\"on\":false},{\"on\":false}],\"none\":[]}",
               object.Text());
 }

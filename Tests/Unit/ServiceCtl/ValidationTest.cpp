@@ -46,6 +46,17 @@ protected:
         return ValidateService(L"Svc", probes);
     }
 
+    std::vector<Finding> ValidateList(const std::wstring& list)
+    {
+        const ValidationProbes probes{kHostFolder,
+                                      [this](const std::wstring& name) {
+                                          const auto found = modules.find(name);
+                                          return found != modules.end() ? found->second : ModuleFile{126, {}, {}};
+                                      },
+                                      {}, {}, {}};
+        return ValidateModules(list, probes);
+    }
+
     // The formatted findings that are not "ok".
     std::vector<std::wstring> Problems()
     {
@@ -149,6 +160,21 @@ TEST_F(ValidationTest, EveryModuleMustResolveAndExportBothFunctions)
                   L"0x8007007E",
               }),
               Problems());
+}
+
+// install and config check a module list alone; a path is looked for there only.
+TEST_F(ValidationTest, AModuleListAloneIsCheckedModuleByModule)
+{
+    modules[L"Z:\\Nope.dll"] = {126, L"Z:\\Nope.dll", {}};
+    std::vector<std::wstring> lines;
+    for (const Finding& finding : ValidateList(L"A.dll;Z:\\Nope.dll")) {
+        lines.push_back(FormatFinding(finding));
+    }
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"ok: module A.dll: C:\\Host\\A.dll exports SmInitialize and SmShutdown",
+                  L"error: module Z:\\Nope.dll: not found (error 126): the host stops with 0x8007007E",
+              }),
+              lines);
 }
 
 TEST_F(ValidationTest, WithoutAProductRootTheHostStartsButTheLogCompressorCannot)

@@ -89,22 +89,23 @@ TEST_F(ToolTest, StatusOfARunningService)
         log += c == '\\' ? std::string("\\\\") : std::string(1, c);
     }
     log = Escaped(log);
-    EXPECT_TRUE(
-        Matches(json.out[0], "\\{\"service\":\"" + Service() + "\",\"state\":\"RUNNING\",\"processId\":" + pid +
-                                 ",\"processEnded\":false,\"acceptedControls\":\\[\"STOP\",\"SHUTDOWN\"\\],"
-                                 "\"exitCode\":0,\"exitCodeText\":\"0x00000000, success: .+\",\"moduleLog\":\"" +
-                                 log +
-                                 "\",\"moduleLogOfProcess\":true,\"moduleLogLastLines\":\\[.+\\],"
-                                 "\"crashDump\":\".+\",\"crashDumpOfLastRun\":false,\"status\":0,\"failedModule\":null,"
-                                 "\"failure\":null,\"pendingModule\":null,\"pendingEntry\":null,"
-                                 "\"pendingSeconds\":null,\"schemaVersion\":2\\}"))
+    EXPECT_TRUE(Matches(json.out[0],
+                        "\\{\"service\":\"" + Service() + "\",\"state\":\"RUNNING\",\"processId\":" + pid +
+                            ",\"processEnded\":false,\"acceptedControls\":\\[\"STOP\",\"SHUTDOWN\"\\],"
+                            "\"exitCode\":0,\"exitCodeText\":\"0x00000000, success: .+\",\"moduleLog\":\"" +
+                            log +
+                            "\",\"moduleLogOfProcess\":true,\"moduleLogLastLines\":\\[.+\\],"
+                            "\"crashDump\":\".+\",\"crashDumpOfLastRun\":false,\"status\":0,\"failedModule\":null,"
+                            "\"failure\":null,\"pendingModule\":null,\"pendingEntry\":null,"
+                            "\"pendingSeconds\":null,\"startType\":\"demand\",\"modules\":\"QxSampleHeartbeat\\.dll\","
+                            "\"schemaVersion\":3\\}"))
         << json.out[0];
     DeleteFileW(oldDump.c_str());
 }
 
 TEST_F(ToolTest, StatusDecodesTheExitCodeOfAFailedStart)
 {
-    ASSERT_EQ(0u, Install({L"--modules", L"QxCtlNoSuchModule.dll"}).exitCode);
+    ASSERT_EQ(0u, Install({L"--modules", L"QxCtlNoSuchModule.dll", L"--no-check"}).exitCode);
     {
         const UniqueServiceHandle manager = OpenManager();
         const UniqueServiceHandle handle(OpenServiceW(manager.get(), service.c_str(), SERVICE_ALL_ACCESS));
@@ -164,8 +165,10 @@ TEST_F(ToolTest, StatusNamesTheModuleAStartWaitsFor)
         << result.out[5];
     const CtlResult json = RunCtl({L"status", service, L"--json"});
     ASSERT_EQ(1u, json.out.size());
-    EXPECT_TRUE(Matches(json.out[0], ".*\"pendingModule\":\"QxTestModuleA\\.dll\",\"pendingEntry\":\"SmInitialize\","
-                                     "\"pendingSeconds\":[0-4],\"schemaVersion\":2\\}"))
+    EXPECT_TRUE(Matches(json.out[0],
+                        ".*\"pendingModule\":\"QxTestModuleA\\.dll\",\"pendingEntry\":\"SmInitialize\","
+                        "\"pendingSeconds\":[0-4],\"startType\":\"demand\",\"modules\":\"QxTestModuleA\\.dll\","
+                        "\"schemaVersion\":3\\}"))
         << json.out[0];
     EXPECT_TRUE(WaitForState(handle.get(), SERVICE_RUNNING));
 }
@@ -224,7 +227,7 @@ TEST_F(ToolTest, StatusOfAMissingServiceFails)
     const CtlResult json = RunCtl({L"status", service, L"--json"});
     EXPECT_EQ(4u, json.exitCode);
     EXPECT_EQ(std::vector<std::string>{"{\"service\":\"" + Service() + "\",\"error\":\"service \\\"" + Service() +
-                                       "\\\" does not exist\",\"status\":4,\"schemaVersion\":2}"},
+                                       "\\\" does not exist\",\"status\":4,\"schemaVersion\":3}"},
               json.out);
     for (const wchar_t* option : {L"--json", L"--all"}) {
         EXPECT_TRUE(EndedWith(RunCtl({L"status", option}), 2,
@@ -473,8 +476,9 @@ TEST_F(ToolTest, EachCommandHasItsHelp)
         EXPECT_EQ(0u, result.exitCode);
         ASSERT_FALSE(result.out.empty());
         EXPECT_EQ(0u, result.out.front().find("QxServiceCtl install <service> --modules <list>")) << result.out.front();
-        EXPECT_EQ("Exit codes: 0 success, 1 failure (named on standard error), 2 unusable command line; run ends a "
-                  "crash with its exception code (a Unix shell shows the low 8 bits, 5 for 0xC0000005).",
+        EXPECT_EQ("Exit codes: 0 success, 1 failure (named on standard error), 2 unusable command line; status, "
+                  "start, stop and restart: 4 no such service; start, stop and restart: 5 time-out; run ends a crash "
+                  "with its exception code (a Unix shell shows the low 8 bits, 5 for 0xC0000005).",
                   result.out.back());
         for (const std::string& line : result.out) {
             EXPECT_EQ(std::string::npos, line.find("QxServiceCtl uninstall")) << "only install's help";

@@ -2,7 +2,7 @@
 // without SmShutdown as QxTestModuleNoShutdown.dll and without SmInitialize as
 // QxTestModuleNoInitialize.dll. Each copy behaves as the registry key
 // <the service's settings key>\<own base name> says (see TestTrace.h: below the service's own key),
-// read at every SmInitialize, and Throw at every SmShutdown too (values missing or of another type
+// read at every SmInitialize, and Throw and ShutdownDelayMs at every SmShutdown too (values missing or of another type
 // count as absent):
 //     DelayMs  REG_DWORD  milliseconds SmInitialize sleeps before it returns
 //     Crash    REG_DWORD  how SmInitialize brings the process down:
@@ -11,6 +11,7 @@
 //                            aborts, which raises SIGABRT in the C runtime the host shares
 //                         3  raises the heap-corruption exception 0xC0000374, which Wine's heap
 //                            never raises by itself
+//     ShutdownDelayMs REG_DWORD milliseconds SmShutdown sleeps after its trace line
 //     Throw    REG_DWORD  1: SmInitialize throws a std::runtime_error instead of returning
 //                         2: SmShutdown throws a std::runtime_error once it has traced its call
 //     Flags    REG_DWORD  stored into *moduleFlags; without it the flags stay untouched
@@ -183,6 +184,9 @@ QX_MODULE_API void SmShutdown(void)
         return;
     }
     Trace(module, "SmShutdown");
+    if (const auto delay = ReadDword(key, L"ShutdownDelayMs")) {
+        Sleep(*delay);
+    }
     if (ReadDword(key, L"Throw").value_or(0) == 2) {
         throw std::runtime_error("SmShutdown of the test module throws");
     }

@@ -1,0 +1,103 @@
+#include <windows.h>
+
+#include "CodeText.h"
+#include "Commands.h"
+#include "Console.h"
+#include "HostFiles.h"
+#include "InstallRules.h"
+#include "JsonObject.h"
+#include "ServiceConfigView.h"
+#include "ServiceControl.h"
+#include "ServiceManager.h"
+
+namespace QxServiceCtl {
+
+namespace {
+
+// A service of this host or of another copy of it, with what list shows of it.
+struct HostService {
+    std::wstring name;
+    HostOwner owner = HostOwner::None;
+    ServiceState state;
+    ServiceConfigView config;
+};
+
+std::vector<HostService> HostServices()
+{
+    const std::wstring host = ToolFolder() + kHostFileName;
+    std::vector<HostService> found;
+    for (const ListedService& listed : InstalledServices()) {
+        const OpenedService opened = OpenNamedService(listed.name, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
+        const HostOwner owner =
+            opened.handle ? HostOwnerOf(ImagePathOf(opened.handle.get()), host, listed.name) : HostOwner::None;
+        HostService service{listed.name, owner, {}, {}};
+        std::wstring ignored;
+        if (owner != HostOwner::None && ReadServiceConfig(opened.handle.get(), listed.name, service.config, ignored) &&
+            ReadServiceState(opened.handle.get(), service.state, ignored)) {
+            found.push_back(std::move(service));
+        }
+    }
+    return found;
+}
+
+std::optional<std::int64_t> ProcessIdOf(const ServiceState& state)
+{
+    const DWORD processId = state.status.dwProcessId;
+    return processId == 0 ? std::nullopt : std::optional<std::int64_t>(processId);
+}
+
+JsonObject ServiceJson(const HostService& service)
+{
+    JsonObject object;
+    object.String(L"service", service.name);
+    object.String(L"host", service.owner == HostOwner::ThisHost ? L"this" : L"other");
+    object.String(L"state", ServiceStateName(service.state.status.dwCurrentState));
+    object.Number(L"processId", ProcessIdOf(service.state));
+    object.Bool(L"processEnded", service.state.fate.ended);
+    object.String(L"startType", StartTypeWord(service.config.startType, service.config.delayedStart));
+    object.String(L"modules", service.config.modules.text);
+    object.String(L"commandLine", service.config.imagePath);
+    return object;
+}
+
+std::wstring ServiceLine(const HostService& service)
+{
+    const auto processId = ProcessIdOf(service.state);
+    std::wstring line = service.name + L"  " + StateWords(service.state) + L"  process " +
+                        (processId ? std::to_wstring(*processId) : L"none") + L"  " +
+                        StartTypeWord(service.config.startType, service.config.delayedStart) + L"  " +
+                        service.config.modules.text.value_or(L"(no module list)");
+    if (service.owner == HostOwner::OtherHost) {
+        line += L"  other host: " + service.config.imagePath;
+    }
+    return line;
+}
+
+} // namespace
+
+int List(bool json)
+{
+    const std::vector<HostService> services = HostServices();
+    if (json) {
+        std::vector<JsonObject> objects;
+        objects.reserve(services.size());
+        for (const HostService& service : services) {
+            objects.push_back(ServiceJson(service));
+        }
+        JsonObject object;
+        object.String(L"host", ToolFolder() + kHostFileName);
+        object.Objects(L"services", objects);
+        object.Number(L"schemaVersion", kJsonSchemaVersion);
+        Out(object.Text());
+        return kExitSuccess;
+    }
+    for (const HostService& service : services) {
+        Out(ServiceLine(service));
+    }
+    if (services.empty()) {
+        Out(L"no service runs " + ToolFolder() + kHostFileName);
+    }
+    return kExitSuccess;
+}
+
+} // namespace QxServiceCtl

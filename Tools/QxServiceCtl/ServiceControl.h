@@ -1,0 +1,66 @@
+// Starting and stopping a service and waiting for the state asked for: the lifecycle commands,
+// install --replace and uninstall. The process the service manager names is looked at too, since
+// Wine's service manager keeps a service whose process ended in its last state.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Lifecycle.h"
+
+namespace QxServiceCtl {
+
+// What became of the process the service manager names; a later process may have taken its id.
+struct ProcessFate {
+    bool ended = false;
+    std::optional<DWORD> exitCode;
+    // File time of its start, while it is the service's process.
+    std::optional<std::uint64_t> started;
+};
+
+// program: the service's executable, by which a process that has taken the id is told apart.
+ProcessFate FateOf(DWORD processId, std::wstring_view program);
+
+// The exit code the service reported, its own specific code when it gave one.
+DWORD ExitCodeOf(const SERVICE_STATUS_PROCESS& status);
+
+struct ServiceState {
+    SERVICE_STATUS_PROCESS status{};
+    ProcessFate fate;
+};
+
+// The service's state and its process's fate; the handle needs SERVICE_QUERY_STATUS and
+// SERVICE_QUERY_CONFIG.
+bool ReadServiceState(SC_HANDLE service, ServiceState& state, std::wstring& reason);
+
+struct StateChange {
+    // Waiting when the time ran out.
+    Progress progress = Progress::Waiting;
+    ServiceState last;
+    // Why it failed or what it did on the way ("already running", the kill).
+    std::wstring reason;
+    // The process ended by --kill-after.
+    std::optional<DWORD> killedProcess;
+};
+
+// Starts the service unless it runs, and waits up to waitMs for it to run.
+StateChange StartAndWait(SC_HANDLE service, std::uint64_t waitMs);
+
+// Asks the service to stop unless it is stopped or its process has ended, and waits up to waitMs for
+// it; after killAfterMs ends its process.
+StateChange StopAndWait(SC_HANDLE service, std::uint64_t waitMs, std::optional<std::uint64_t> killAfterMs);
+
+inline constexpr std::uint64_t kStopWaitMilliseconds = 30000;
+
+// Stops the service as uninstall and install --replace do: up to kStopWaitMilliseconds, no kill; on
+// failure gives the reason.
+bool StopForChange(SC_HANDLE service, std::wstring& reason);
+
+// "RUNNING", or "STOP_PENDING (its process has ended)".
+std::wstring StateWords(const ServiceState& state);
+
+} // namespace QxServiceCtl
