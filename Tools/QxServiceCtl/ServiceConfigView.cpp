@@ -56,8 +56,8 @@ std::wstring RecoveryText(const ServiceConfigView& view)
         text += (text.empty() ? L"" : L", ") + std::wstring(type) + L" after " +
                 std::to_wstring(action.delayMilliseconds / 1000) + L" s";
     }
-    return text.empty() ? L"none" : text + L"; failure count reset after " +
-                                         std::to_wstring(view.resetAfterSeconds) + L" s";
+    return text.empty() ? L"none"
+                        : text + L"; failure count reset after " + std::to_wstring(view.resetAfterSeconds) + L" s";
 }
 
 std::wstring Joined(const std::vector<std::wstring>& values)
@@ -156,7 +156,8 @@ void AddConfigJson(JsonObject& object, const ServiceConfigView& view)
     object.Objects(L"recoveryActions", actions);
     object.Number(L"resetAfterSeconds", view.resetAfterSeconds);
     object.String(L"modules", view.modules.text);
-    object.Strings(L"moduleList", view.modules.text ? SplitModuleList(*view.modules.text) : std::vector<std::wstring>());
+    object.Strings(L"moduleList",
+                   view.modules.text ? SplitModuleList(*view.modules.text) : std::vector<std::wstring>());
     object.Number(L"displayNameId", number(view.displayNameId));
     object.Bool(L"selfDefence", view.selfDefence.text == L"on");
     object.Bool(L"logCompressor", view.logCompressor.text == L"on");

@@ -61,7 +61,8 @@ bool Kill(const ServiceState& state, StateChange& change)
     const UniqueKernelHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, processId));
     if (!process || TerminateProcess(process.get(), kKilledExitCode) == 0) {
         change.progress = Progress::Failed;
-        change.reason = L"its process " + std::to_wstring(processId) + L" cannot be ended" + Win32Reason(GetLastError());
+        change.reason =
+            L"its process " + std::to_wstring(processId) + L" cannot be ended" + Win32Reason(GetLastError());
         return false;
     }
     change.killedProcess = processId;
@@ -140,8 +141,8 @@ StateChange StartAndWait(SC_HANDLE service, std::uint64_t waitMs)
         change.progress = Progress::Failed;
         return change;
     }
-    const bool stopped = ProgressTowards(Goal::Stopped, change.last.status.dwCurrentState, change.last.fate.ended) ==
-                         Progress::Reached;
+    const bool stopped =
+        ProgressTowards(Goal::Stopped, change.last.status.dwCurrentState, change.last.fate.ended) == Progress::Reached;
     if (stopped && change.last.status.dwCurrentState != SERVICE_STOPPED) {
         change.progress = Progress::Failed;
         change.reason = L"its process " + std::to_wstring(change.last.status.dwProcessId) +

@@ -69,14 +69,14 @@ TEST(ServiceViews, ConfigShowsEveryValueWithItsMeaningAndTheChangesBetweenTwo)
     for (const ConfigLine& line : ConfigLines(before)) {
         lines.push_back(line.label + L": " + line.value);
     }
-    EXPECT_EQ((std::vector<std::wstring>{
-                  L"command line: ", L"start: delayed", L"account: LocalSystem", L"display name: ",
-                  L"description: none", L"dependencies: Dep, +Group",
-                  L"recovery: restart after 60 s, none after 0 s; failure count reset after 86400 s",
-                  L"ServiceModules: A.dll;B.dll", L"ServiceName: 3 (\"Qx Demo Service\" in events)",
-                  L"SDEnabled: unreadable: self-defence off", L"LogCompressor: not set: log compressor off",
-                  L"StopAccept: not set"}),
-              lines);
+    EXPECT_EQ(
+        (std::vector<std::wstring>{L"command line: ", L"start: delayed", L"account: LocalSystem", L"display name: ",
+                                   L"description: none", L"dependencies: Dep, +Group",
+                                   L"recovery: restart after 60 s, none after 0 s; failure count reset after 86400 s",
+                                   L"ServiceModules: A.dll;B.dll", L"ServiceName: 3 (\"Qx Demo Service\" in events)",
+                                   L"SDEnabled: unreadable: self-defence off",
+                                   L"LogCompressor: not set: log compressor off", L"StopAccept: not set"}),
+        lines);
     EXPECT_EQ((std::vector<std::wstring>{L"start: delayed -> demand",
                                          L"recovery: restart after 60 s, none after 0 s; failure count reset after "
                                          L"86400 s -> none",

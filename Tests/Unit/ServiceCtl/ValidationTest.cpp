@@ -53,7 +53,9 @@ protected:
                                           const auto found = modules.find(name);
                                           return found != modules.end() ? found->second : ModuleFile{126, {}, {}};
                                       },
-                                      {}, {}, {}};
+                                      {},
+                                      {},
+                                      {}};
         return ValidateModules(list, probes);
     }
 

@@ -98,13 +98,15 @@ TEST_F(LifecycleTest, AFailedStartFailsAndOnlyAnExplicitKillEndsAHangingStop)
     SetModuleValue(L"QxTestModuleA", L"Result", 0);
     SetModuleValue(L"QxTestModuleA", L"ShutdownDelayMs", 60000);
     ASSERT_TRUE(Succeeded(Ctl(L"start")));
-    EXPECT_TRUE(EndedWith(Ctl(L"stop", {L"--wait", L"2"}), 5,
-                          "QxServiceCtl stop: service \"" + Service() + "\" is not stopped after 2 s: it is STOP_PENDING"));
+    EXPECT_TRUE(
+        EndedWith(Ctl(L"stop", {L"--wait", L"2"}), 5,
+                  "QxServiceCtl stop: service \"" + Service() + "\" is not stopped after 2 s: it is STOP_PENDING"));
     const CtlResult killed = Ctl(L"stop", {L"--kill-after", L"1"});
     EXPECT_TRUE(Succeeded(killed));
     ASSERT_EQ(2u, killed.out.size());
-    EXPECT_TRUE(killed.out[0].starts_with("--kill-after: service " + Service() + " did not stop in time: ended its "
-                                                                                 "process "))
+    EXPECT_TRUE(killed.out[0].starts_with("--kill-after: service " + Service() +
+                                          " did not stop in time: ended its "
+                                          "process "))
         << killed.out[0];
     EXPECT_TRUE(killed.out[1].starts_with("service " + Service() + " is stopped")) << killed.out[1];
 }
@@ -117,8 +119,9 @@ TEST_F(LifecycleTest, InstallReplaceStartsARunningServiceAgain)
     for (int run = 0; run < 2; ++run) {
         const CtlResult replaced = Install({L"--modules", L"QxSampleHeartbeat.dll", L"--replace"});
         EXPECT_TRUE(Succeeded(replaced));
-        EXPECT_TRUE(Has(replaced.out, "service " + Service() + " was running: stopped for the change and started "
-                                                               "again (process id "));
+        EXPECT_TRUE(Has(replaced.out, "service " + Service() +
+                                          " was running: stopped for the change and started "
+                                          "again (process id "));
         EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), State());
     }
     const CtlResult status = RunCtl({L"status", service, L"--json"});
@@ -135,16 +138,16 @@ TEST_F(LifecycleTest, InstallAndConfigCheckEachModuleUnlessToldNotTo)
     const std::string bare = "module QxCtlNotBeside.dll: not found in " + ToUtf8(BinFolder()) +
                              " or System32 (error 126): the host stops with 0x8007007E";
     const std::string hint = "; pass --no-check to take the module list all the same";
-    EXPECT_TRUE(EndedWith(Install({L"--modules", L"Z:\\nonexistent\\Nope.dll"}), 1,
-                          "QxServiceCtl install: " + missing + hint));
+    EXPECT_TRUE(
+        EndedWith(Install({L"--modules", L"Z:\\nonexistent\\Nope.dll"}), 1, "QxServiceCtl install: " + missing + hint));
     EXPECT_TRUE(EndedWith(Install({L"--modules", L"QxTestModuleA.dll;QxCtlNotBeside.dll"}), 1,
                           "QxServiceCtl install: " + bare + hint));
     EXPECT_FALSE(ServiceExists(service));
-    const CtlResult unchecked = Install({L"--modules", L"Z:\\nonexistent\\Nope.dll", L"--no-check",
-                                         L"--display-name-id", L"1"});
+    const CtlResult unchecked =
+        Install({L"--modules", L"Z:\\nonexistent\\Nope.dll", L"--no-check", L"--display-name-id", L"1"});
     EXPECT_TRUE(EndedWith(unchecked, 0, "QxServiceCtl install: warning: --no-check: " + missing));
-    EXPECT_TRUE(EndedWith(Ctl(L"config", {L"--modules", L"QxCtlNotBeside.dll"}), 1,
-                          "QxServiceCtl config: " + bare + hint));
+    EXPECT_TRUE(
+        EndedWith(Ctl(L"config", {L"--modules", L"QxCtlNotBeside.dll"}), 1, "QxServiceCtl config: " + bare + hint));
 
     const CtlResult changed = Ctl(L"config", {L"--modules", L"QxTestModuleA.dll", L"--start", L"auto"});
     EXPECT_TRUE(Succeeded(changed));
@@ -153,9 +156,9 @@ TEST_F(LifecycleTest, InstallAndConfigCheckEachModuleUnlessToldNotTo)
               changed.out);
     const CtlResult shown = Ctl(L"config");
     EXPECT_TRUE(Succeeded(shown));
-    for (const std::string& line : {"service: " + Service(), "start: auto"s, "account: LocalSystem"s,
-                                    "ServiceModules: QxTestModuleA.dll"s,
-                                    "ServiceName: 1 (\"Qx Sample Service\" in events)"s, "SDEnabled: off"s}) {
+    for (const std::string& line :
+         {"service: " + Service(), "start: auto"s, "account: LocalSystem"s, "ServiceModules: QxTestModuleA.dll"s,
+          "ServiceName: 1 (\"Qx Sample Service\" in events)"s, "SDEnabled: off"s}) {
         EXPECT_TRUE(std::ranges::find(shown.out, line) != shown.out.end()) << line;
     }
     const CtlResult json = Ctl(L"config", {L"--json"});
@@ -191,5 +194,6 @@ TEST_F(LifecycleTest, UninstallsAServiceWhoseProcessEndedAndPurgesAfterwards)
             EXPECT_TRUE(Has(purged.out, "removed " + line.substr(7))) << line;
         }
     }
-    EXPECT_TRUE(EndedWith(Ctl(L"uninstall"), 1, "QxServiceCtl uninstall: service \"" + Service() + "\" does not exist"));
+    EXPECT_TRUE(
+        EndedWith(Ctl(L"uninstall"), 1, "QxServiceCtl uninstall: service \"" + Service() + "\" does not exist"));
 }
