@@ -76,18 +76,6 @@ bool Repoint(SC_HANDLE existing, const std::wstring& service, std::wstring& reas
     return true;
 }
 
-bool ServiceOpened(SC_HANDLE manager, const std::wstring& service, UniqueServiceHandle& handle, std::wstring& reason,
-                   DWORD access = SERVICE_ALL_ACCESS)
-{
-    handle = UniqueServiceHandle(OpenServiceW(manager, service.c_str(), access));
-    if (!handle) {
-        const DWORD error = GetLastError();
-        reason = L"service \"" + service + L"\" " +
-                 (error == ERROR_SERVICE_DOES_NOT_EXIST ? L"does not exist" : L"cannot be opened" + Win32Reason(error));
-    }
-    return static_cast<bool>(handle);
-}
-
 bool ManagerOpened(UniqueServiceHandle& manager, std::wstring& reason)
 {
     manager = UniqueServiceHandle(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
@@ -150,13 +138,10 @@ int StartedAgain(SC_HANDLE handle, const std::wstring& service)
 // config without settings: the whole configuration, read only.
 int ShowConfig(const std::wstring& service, bool json)
 {
-    std::wstring reason;
-    UniqueServiceHandle manager;
-    UniqueServiceHandle handle;
+    OpenedService opened = OpenNamedService(service, SERVICE_QUERY_CONFIG);
+    std::wstring& reason = opened.reason;
     ServiceConfigView view;
-    if (!ManagerOpened(manager, reason) ||
-        !ServiceOpened(manager.get(), service, handle, reason, SERVICE_QUERY_CONFIG) ||
-        !ReadServiceConfig(handle.get(), service, view, reason)) {
+    if (!opened.handle || !ReadServiceConfig(opened.handle.get(), service, view, reason)) {
         return Fail(L"config", reason, {json, service, kExitFailure});
     }
     if (json) {
@@ -256,23 +241,27 @@ int Config(const Command& command)
         }
     }
     std::optional<std::wstring> displayName;
-    UniqueServiceHandle manager;
-    UniqueServiceHandle handle;
+    const OpenedService opened = OpenNamedService(service, SERVICE_ALL_ACCESS);
+    const SC_HANDLE handle = opened.handle.get();
     ServiceConfigView before;
-    if (!ResolveDisplayName(settings, displayName, reason) || !ManagerOpened(manager, reason) ||
-        !ServiceOpened(manager.get(), service, handle, reason) ||
-        !MayTakeOver(handle.get(), service, command.force, L"change", reason) ||
-        !ReadServiceConfig(handle.get(), service, before, reason)) {
+    if (!ResolveDisplayName(settings, displayName, reason)) {
+        return Fail(kCommand, reason);
+    }
+    if (!opened.handle) {
+        return Fail(kCommand, opened.reason);
+    }
+    if (!MayTakeOver(handle, service, command.force, L"change", reason) ||
+        !ReadServiceConfig(handle, service, before, reason)) {
         return Fail(kCommand, reason);
     }
     std::vector<std::wstring> warnings;
     ServiceConfigView after;
-    if (!Apply(handle.get(), service, settings, displayName, warnings, reason) ||
-        !ReadServiceConfig(handle.get(), service, after, reason)) {
+    if (!Apply(handle, service, settings, displayName, warnings, reason) ||
+        !ReadServiceConfig(handle, service, after, reason)) {
         return Fail(kCommand, reason);
     }
     SERVICE_STATUS status{};
-    const bool stopped = (QueryServiceStatus(handle.get(), &status) != 0) && status.dwCurrentState == SERVICE_STOPPED;
+    const bool stopped = (QueryServiceStatus(handle, &status) != 0) && status.dwCurrentState == SERVICE_STOPPED;
     Out(L"changed service " + service + (stopped ? L"" : L": the host reads its Parameters at its next start"));
     for (const std::wstring& line : ChangedLines(ConfigLines(before), ConfigLines(after))) {
         Out(L"  " + line);

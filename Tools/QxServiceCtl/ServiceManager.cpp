@@ -179,7 +179,8 @@ void ReadManagerExtras(SC_HANDLE service, ServiceConfigView& view)
         view.description = description->lpDescription != nullptr ? description->lpDescription : L"";
     }
     if (const auto bytes = ConfigOfLevel(service, SERVICE_CONFIG_DELAYED_AUTO_START_INFO); !bytes.empty()) {
-        view.delayedStart = reinterpret_cast<const SERVICE_DELAYED_AUTO_START_INFO*>(bytes.data())->fDelayedAutostart;
+        view.delayedStart =
+            reinterpret_cast<const SERVICE_DELAYED_AUTO_START_INFO*>(bytes.data())->fDelayedAutostart != FALSE;
     }
     if (const auto bytes = ConfigOfLevel(service, SERVICE_CONFIG_FAILURE_ACTIONS); !bytes.empty()) {
         const auto* actions = reinterpret_cast<const SERVICE_FAILURE_ACTIONSW*>(bytes.data());
