@@ -28,8 +28,7 @@ void SayReached(const std::wstring& service, const StateChange& change, Goal goa
 {
     const ServiceState& state = change.last;
     const std::wstring word = GoalWord(goal);
-    std::wstring line = L"service " + service +
-                        (change.reason.starts_with(L"already") ? L" was " + word + L" already" : L" is " + word);
+    std::wstring line = L"service " + service + (change.already ? L" was " + word + L" already" : L" is " + word);
     if (goal == Goal::Running) {
         line += L" (process id " + std::to_wstring(state.status.dwProcessId) + L")";
     } else if (state.fate.ended && state.status.dwCurrentState != SERVICE_STOPPED) {

@@ -54,7 +54,7 @@ void WaitUntil(SC_HANDLE service, Goal goal, ULONGLONG deadline, StateChange& ch
     }
 }
 
-// Ends the service's process; a process that has already ended needs nothing.
+// Ends the service's process, as --kill-after asks.
 bool Kill(const ServiceState& state, StateChange& change)
 {
     const DWORD processId = state.status.dwProcessId;
@@ -152,9 +152,8 @@ StateChange StartAndWait(SC_HANDLE service, std::uint64_t waitMs)
                         L"ends without reporting SERVICE_STOPPED)";
         return change;
     }
-    if (!stopped) {
-        change.reason = L"already running";
-    } else if (::StartServiceW(service, 0, nullptr) == 0 && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
+    change.already = !stopped;
+    if (stopped && ::StartServiceW(service, 0, nullptr) == 0 && GetLastError() != ERROR_SERVICE_ALREADY_RUNNING) {
         change.progress = Progress::Failed;
         change.reason = L"it cannot be started" + Win32Reason(GetLastError());
         return change;
@@ -172,7 +171,7 @@ StateChange StopAndWait(SC_HANDLE service, std::uint64_t waitMs, std::optional<s
     StateChange change;
     WaitUntil(service, Goal::Stopped, asked, change);
     if (change.progress != Progress::Waiting) {
-        change.reason = change.progress == Progress::Reached ? L"already stopped" : change.reason;
+        change.already = change.progress == Progress::Reached;
         return change;
     }
     if (change.last.status.dwCurrentState != SERVICE_STOP_PENDING && !SendStop(service, change)) {

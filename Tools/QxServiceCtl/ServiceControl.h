@@ -41,8 +41,10 @@ struct StateChange {
     // Waiting when the time ran out.
     Progress progress = Progress::Waiting;
     ServiceState last;
-    // Why it failed or what it did on the way ("already running", the kill).
+    // Why it failed.
     std::wstring reason;
+    // The state was reached before anything was asked of the service.
+    bool already = false;
     // The process ended by --kill-after.
     std::optional<DWORD> killedProcess;
 };
