@@ -416,6 +416,17 @@ ParsedArguments ParseTargetOnly(const std::vector<std::wstring>& arguments, Comm
 
 } // namespace
 
+std::vector<std::wstring> CommandNames()
+{
+    std::vector<std::wstring> names;
+    for (const auto& [name, kind] : kCommands) {
+        if (kind != CommandKind::Help && kind != CommandKind::Version) {
+            names.emplace_back(name);
+        }
+    }
+    return names;
+}
+
 std::optional<std::uint32_t> ParseUnsigned(const std::wstring& text)
 {
     const bool hexadecimal = text.starts_with(L"0x") || text.starts_with(L"0X");

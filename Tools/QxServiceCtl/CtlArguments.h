@@ -104,6 +104,9 @@ struct ParsedArguments {
     std::wstring error;
 };
 
+// The commands' names, as the command line takes them, without the help and version options.
+std::vector<std::wstring> CommandNames();
+
 // The arguments after the program name.
 ParsedArguments ParseArguments(const std::vector<std::wstring>& arguments);
 

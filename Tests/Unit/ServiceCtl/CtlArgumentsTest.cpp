@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 using namespace QxServiceCtl;
 
 namespace {
@@ -199,4 +202,19 @@ TEST(CtlArguments, NumbersAreDecimalOrHexadecimalWithin32Bits)
     EXPECT_FALSE(ParseUnsigned(L"12a"));
     EXPECT_FALSE(ParseUnsigned(L"0x100000000"));
     EXPECT_FALSE(ParseUnsigned(L"-1"));
+}
+
+// A command added to the tool gets its row in the operators' reference and in the package's README.
+TEST(CtlArguments, EveryCommandHasItsRowInTheOperatorsDocuments)
+{
+    for (const char* path : {QX_OPERATORS_REFERENCE, QX_PACKAGE_README}) {
+        const std::ifstream file(path, std::ios::binary);
+        std::ostringstream content;
+        content << file.rdbuf();
+        ASSERT_FALSE(content.str().empty()) << path;
+        for (const std::wstring& name : CommandNames()) {
+            const std::string row = "\n| `" + std::string(name.begin(), name.end());
+            EXPECT_NE(std::string::npos, content.str().find(row)) << path << " has no row for " << row.substr(1);
+        }
+    }
 }
