@@ -49,7 +49,8 @@ if ((status != 0)); then
   echo "the walkthrough stopped with exit code $status" >&2
   exit 1
 fi
-for expected in "the host would start service QxDemo" "state: RUNNING" "removed service QxDemo and its Parameters"; do
+for expected in "the host would start service QxDemo" "state: RUNNING" "QxDemo  RUNNING  process " \
+  "ServiceModules: $qx\\samples\\Heartbeat\\QxSampleHeartbeat.dll" "removed service QxDemo and its Parameters"; do
   if ! grep -qF "$expected" <<<"$output"; then
     echo "walkthrough output lacks: $expected" >&2
     exit 1
