@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
   wine wine64
   util-linux libclang-rt-14-dev
+  wixl msitools osslsigncode openssl
 )
 
 missing=()
