@@ -100,4 +100,13 @@ if wine64 reg query "$root" >/dev/null 2>&1 || wine64 reg query "$source_key" >/
 fi
 [[ -z $(listed_versions) ]] || fail "uninstall left the Add/Remove Programs entry"
 rm -rf "$installed"
-echo "installed, upgraded to $later, refused $version over it, uninstalled"
+
+# An install folder of the operator's choice is where the upgrade and the uninstall find the product.
+chosen="$WINEPREFIX/drive_c/Qx Services"
+[[ $(msiexec /i "$(msi "$version")" 'INSTALLDIR=C:\Qx Services\') == 0 ]] || fail "msiexec /i INSTALLDIR= failed"
+[[ $(reg_value "$root" ProductInstallPath) == 'C:\Qx Services\bin\' ]] ||
+  fail "ProductInstallPath in the chosen folder: $(reg_value "$root" ProductInstallPath)"
+[[ $(msiexec /i "$(msi "$later")") == 0 ]] || fail "the upgrade in the chosen folder failed"
+[[ -f "$chosen/bin/QxServiceHost.exe" && ! -e $installed ]] || fail "the upgrade left the chosen folder"
+[[ $(msiexec /x "$(msi "$later")") == 0 && ! -e $chosen ]] || fail "the uninstall left the chosen folder"
+echo "installed, upgraded to $later, refused $version over it, uninstalled; the same in a folder of its own"
