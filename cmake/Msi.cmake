@@ -1,5 +1,6 @@
 # The product's Windows Installer package: `cmake --build --preset windows --target msi` writes
-# QxServiceHost-<version>-x64.msi into the build folder, built by wixl (Debian's msitools) from
+# QxServiceHost-<version>-x64.msi into the build folder, and the sample module's own package
+# QxHeartbeat-<version>-x64.msi (Samples/ServiceModules/Heartbeat), built by wixl (Debian's msitools) from
 # cmake/msi/Product.wxs over what `cmake --install` lays out. QX_PACKAGE_VERSION sets the version a
 # package of the same build carries, so that an upgrade can be made and tested.
 set(QX_PACKAGE_VERSION ${PROJECT_VERSION} CACHE STRING "Version of the Windows Installer package")
@@ -9,4 +10,4 @@ add_custom_target(msi
           -D VERSION=${QX_PACKAGE_VERSION} -D OUTPUT=${qx_msi} -P ${CMAKE_CURRENT_LIST_DIR}/msi/BuildMsi.cmake
   COMMENT "Building ${qx_msi}"
   VERBATIM)
-add_dependencies(msi ${qx_installed_binaries} QxSampleHeartbeat)
+add_dependencies(msi ${qx_installed_binaries} QxSampleHeartbeat QxHeartbeat_package)

@@ -51,6 +51,8 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/package/QxServiceMo
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/package/QxServiceModuleConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/package/QxServiceModuleConfigVersion.cmake
               ${CMAKE_CURRENT_LIST_DIR}/package/QxServiceModuleFunctions.cmake
+              ${CMAKE_CURRENT_LIST_DIR}/package/QxServicePackage.cmake
+              ${CMAKE_CURRENT_LIST_DIR}/package/QxServicePackage.wxs.in
         DESTINATION ${qx_package_dir})
 
 install(FILES ${PROJECT_SOURCE_DIR}/cmake/toolchains/mingw-w64-x86_64.cmake DESTINATION toolchains)

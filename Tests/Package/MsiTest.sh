@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
-# MsiTest.sh <build folder> <work folder> <version>
-# The product's Windows Installer package under Wine's own msiexec: builds it twice, at <version> and
-# at the next patch version, from the same build; installs the first and checks the files, the
-# product root, the event source and the Add/Remove Programs entry; runs a service on the installed
-# host; upgrades in place, refuses the downgrade, uninstalls, and checks that only the logs stay.
-# Runs in the Wine prefix of WINEPREFIX.
+# MsiTest.sh <build folder> <work folder> <version> <service package folder> <module file>
+# The product's Windows Installer package and the sample module's (qx_add_service_package, service
+# QxHeartbeat) under Wine's own msiexec: builds each twice, at <version> and at the next patch version,
+# from the same build. The module's package refuses to install without the product. Installs the
+# product and checks the files, the product root, the event source and the Add/Remove Programs
+# entry; installs the module's package and checks the service it made on the installed host;
+# upgrades both in place, refuses the product's downgrade, uninstalls both, and checks that only the
+# logs stay. Runs in the Wine prefix of WINEPREFIX.
 set -euo pipefail
 build="$1"
 work="$2"
 version="$3"
+service_package="$4"
+module_file="$5"
 cmake="${CMAKE:-cmake}"
 IFS=. read -r major minor patch <<<"$version"
 later="$major.$minor.$((patch + 1))"
-service=QxMsiDemo
+service=QxHeartbeat
 
 fail() {
   echo "$*" >&2
@@ -23,14 +27,19 @@ rm -rf "$work"
 for v in "$version" "$later"; do
   "$cmake" -D BUILD="$build" -D WORK="$work/$v" -D VERSION="$v" -D OUTPUT="$work/QxServiceHost-$v-x64.msi" \
     -P "$(dirname "$0")/../../cmake/msi/BuildMsi.cmake" >/dev/null
+  mkdir -p "$work/module-$v"
+  cp "$service_package/Package.wxs" "$module_file" "$work/module-$v/"
+  (cd "$work/module-$v" && wixl -a x64 -D Version="$v" -o "$work/$service-$v-x64.msi" Package.wxs)
 done
+# msi <version> [<package>]: the package's path as msiexec takes it, the product's by default.
 msi() {
-  wine64 winepath -w "$work/QxServiceHost-$1-x64.msi" | tr -d '\r'
+  wine64 winepath -w "$work/${2:-QxServiceHost}-$1-x64.msi" | tr -d '\r'
 }
-# msiexec's exit code, of which a shell sees the low 8 bits (1603 as 67).
+# msiexec's exit code, of which a shell sees the low 8 bits (1603 as 67). What the control tool says
+# in the packages' custom actions goes to msiexec.out.
 msiexec() {
   local rc=0
-  wine64 msiexec "$@" /qn || rc=$?
+  wine64 msiexec "$@" /qn >>"$work/msiexec.out" 2>&1 || rc=$?
   echo "$rc"
 }
 reg_value() {
@@ -49,7 +58,14 @@ ctl() {
   wine64 "C:\\Program Files\\QxServiceHost\\bin\\QxServiceCtl.exe" "$@" | tr -d '\r'
 }
 
-[[ $(msiexec /x "$(msi "$later")") =~ ^(0|1605|69)$ ]] || true
+for package in $service QxServiceHost; do
+  msiexec /x "$(msi "$later" $package)" >/dev/null
+  msiexec /x "$(msi "$version" $package)" >/dev/null
+done
+rm -rf "$installed"
+[[ $(msiexec /i "$(msi "$version" $service)") == 67 ]] || fail "the module's package installed without the product"
+msiinfo export "$work/$service-$version-x64.msi" LaunchCondition | grep -qF 'QxServiceHost is not installed on this machine' ||
+  fail "the module's package names no reason for its refusal"
 [[ $(msiexec /i "$(msi "$version")") == 0 ]] || fail "msiexec /i $version failed"
 
 stage="$work/$version/stage"
@@ -68,33 +84,46 @@ done
 [[ $(listed_versions) == "$version" ]] || fail "Add/Remove Programs lists: $(listed_versions)"
 ctl product | grep -qxF '  ProductInstallPath: C:\Program Files\QxServiceHost\bin\' || fail "product: $(ctl product)"
 
-# A service of the installed host, stopped for the upgrade: its logs stay, and it runs on the new files.
-ctl uninstall "$service" >/dev/null 2>&1 || true
-ctl install "$service" --modules 'C:\Program Files\QxServiceHost\samples\Heartbeat\QxSampleHeartbeat.dll' \
-  --display-name-id 3 >/dev/null
-ctl start "$service" >/dev/null
-ctl stop "$service" >/dev/null
-logs=("$installed"/bin/Logs/"$service"\(*\).log)
-[[ -f ${logs[0]} ]] || fail "the service wrote no log"
+# The module's package makes the service on the installed host and starts it.
+[[ $(msiexec /i "$(msi "$version" $service)") == 0 ]] || fail "msiexec /i of the module's package failed"
+service_key="HKLM\\SYSTEM\\CurrentControlSet\\Services\\$service"
+[[ $(reg_value "$service_key" ImagePath) == "\"C:\\Program Files\\QxServiceHost\\bin\\QxServiceHost.exe\" -name=$service" ]] ||
+  fail "ImagePath: $(reg_value "$service_key" ImagePath)"
+module='C:\Program Files\QxHeartbeat\QxSampleHeartbeat.dll'
+[[ $(reg_value "$service_key\\Parameters" ServiceModules) == "$module" ]] ||
+  fail "ServiceModules: $(reg_value "$service_key\\Parameters" ServiceModules)"
+[[ $(reg_value "$service_key\\Parameters" ServiceName) == 0x1 ]] || fail "ServiceName: $(reg_value "$service_key\\Parameters" ServiceName)"
+cmp -s "$module_file" "$WINEPREFIX/drive_c/Program Files/QxHeartbeat/QxSampleHeartbeat.dll" || fail "the module is not installed"
+ctl status "$service" | grep -qx 'state: RUNNING' || fail "the service does not run: $(ctl status "$service")"
+first_process="$(ctl status "$service" | sed -n 's/^process id: //p')"
+wine64 reg add "$service_key\\Parameters" /v Kept /t REG_DWORD /d 7 /f >/dev/null
 
+# Each upgraded in place; the service runs again on the later module, and its logs stay.
 [[ $(msiexec /i "$(msi "$later")") == 0 ]] || fail "the upgrade to $later failed"
 [[ $(listed_versions) == "$later" ]] || fail "after the upgrade Add/Remove Programs lists: $(listed_versions)"
-[[ -f ${logs[0]} ]] || fail "the upgrade removed ${logs[0]}"
-ctl start "$service" >/dev/null || fail "the service does not start after the upgrade"
+[[ $(msiexec /i "$(msi "$later" $service)") == 0 ]] || fail "the upgrade of the module's package failed"
 ctl status "$service" | grep -qx 'state: RUNNING' || fail "the service does not run after the upgrade"
-ctl uninstall "$service" >/dev/null
+[[ $(ctl status "$service" | sed -n 's/^process id: //p') != "$first_process" ]] || fail "the service was not restarted"
+[[ -f "$installed/bin/Logs/$service($first_process).log" ]] || fail "the upgrade removed the first run's log"
+# Windows keeps an operator's own Parameters value: the earlier package's removal sees
+# UPGRADINGPRODUCTCODE and only stops the service. Wine's removal does not, and uninstalls it first.
+[[ -z $(reg_value "$service_key\\Parameters" Kept) ]] || fail "Wine now keeps the Parameters across an upgrade"
 
 [[ $(msiexec /i "$(msi "$version")") == 67 ]] || fail "the downgrade to $version was not refused with 1603"
 [[ $(listed_versions) == "$later" ]] || fail "after the downgrade Add/Remove Programs lists: $(listed_versions)"
 msiinfo export "$work/QxServiceHost-$version-x64.msi" LaunchCondition |
   grep -qF 'A later version of QxServiceHost is installed already' || fail "the downgrade message is missing"
 
+[[ $(msiexec /x "$(msi "$later" $service)") == 0 ]] || fail "msiexec /x of the module's package failed"
+if wine64 reg query "$service_key" >/dev/null 2>&1 || [[ -e "$WINEPREFIX/drive_c/Program Files/QxHeartbeat" ]]; then
+  fail "the module's uninstall left the service or its folder"
+fi
 [[ $(msiexec /x "$(msi "$later")") == 0 ]] || fail "msiexec /x failed"
 # What the service's runs wrote is no file of the package: its logs and its watchdog status file.
 left="$(cd "$installed" && find . -type f | sed 's|^\./||' |
   grep -vE "^bin/(Logs/|QxWatchdogAgent\.$service\.status$)" || true)"
 [[ -z $left ]] || fail "uninstall left: $left"
-[[ -f ${logs[0]} ]] || fail "uninstall removed the logs"
+[[ -f "$installed/bin/Logs/$service($first_process).log" ]] || fail "uninstall removed the logs"
 if wine64 reg query "$root" >/dev/null 2>&1 || wine64 reg query "$source_key" >/dev/null 2>&1; then
   fail "uninstall left the product root or the event source"
 fi
