@@ -52,6 +52,7 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/package/QxServiceModuleConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/package/QxServiceModuleConfigVersion.cmake
               ${CMAKE_CURRENT_LIST_DIR}/package/QxServiceModuleFunctions.cmake
               ${CMAKE_CURRENT_LIST_DIR}/package/QxServicePackage.cmake
+              ${CMAKE_CURRENT_LIST_DIR}/package/QxMsiSequence.cmake
               ${CMAKE_CURRENT_LIST_DIR}/package/QxServicePackage.wxs.in
         DESTINATION ${qx_package_dir})
 

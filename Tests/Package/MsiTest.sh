@@ -98,12 +98,20 @@ ctl status "$service" | grep -qx 'state: RUNNING' || fail "the service does not 
 first_process="$(ctl status "$service" | sed -n 's/^process id: //p')"
 wine64 reg add "$service_key\\Parameters" /v Kept /t REG_DWORD /d 7 /f >/dev/null
 
-# Each upgraded in place; the service runs again on the later module, and its logs stay.
+# Each upgraded in place: the product's upgrade stops the running service for the host's files and
+# starts it again, the module's upgrade for its module; the logs stay.
+running_process() {
+  ctl status "$service" | grep -qx 'state: RUNNING' || fail "the service does not run $1"
+  ctl status "$service" | sed -n 's/^process id: //p'
+}
 [[ $(msiexec /i "$(msi "$later")") == 0 ]] || fail "the upgrade to $later failed"
 [[ $(listed_versions) == "$later" ]] || fail "after the upgrade Add/Remove Programs lists: $(listed_versions)"
+second_process="$(running_process "after the product's upgrade")"
+[[ $second_process != "$first_process" ]] || fail "the product's upgrade did not restart the service"
+[[ ! -e "$installed/bin/QxServicesStoppedForUpgrade.txt" ]] || fail "the upgrade left its record of stopped services"
 [[ $(msiexec /i "$(msi "$later" $service)") == 0 ]] || fail "the upgrade of the module's package failed"
-ctl status "$service" | grep -qx 'state: RUNNING' || fail "the service does not run after the upgrade"
-[[ $(ctl status "$service" | sed -n 's/^process id: //p') != "$first_process" ]] || fail "the service was not restarted"
+[[ $(running_process "after the module's upgrade") != "$second_process" ]] ||
+  fail "the module's upgrade did not restart the service"
 [[ -f "$installed/bin/Logs/$service($first_process).log" ]] || fail "the upgrade removed the first run's log"
 # Windows keeps an operator's own Parameters value: the earlier package's removal sees
 # UPGRADINGPRODUCTCODE and only stops the service. Wine's removal does not, and uninstalls it first.

@@ -373,11 +373,11 @@ ParsedArguments ParseJsonOption(const std::vector<std::wstring>& arguments, std:
     return {std::move(command), {}};
 }
 
-// start, stop and restart. A kill needs time to be noticed, so --kill-after alone waits that long
-// and the usual wait beyond it.
-ParsedArguments ParseLifecycle(const std::vector<std::wstring>& arguments, Command command)
+// start, stop and restart, from the first option on. A kill needs time to be noticed, so
+// --kill-after alone waits that long and the usual wait beyond it.
+ParsedArguments ParseLifecycle(const std::vector<std::wstring>& arguments, std::size_t first, Command command)
 {
-    OptionReader reader(arguments, 2);
+    OptionReader reader(arguments, first);
     std::optional<std::uint32_t> wait;
     std::wstring error;
     while (!reader.Done() && error.empty()) {
@@ -386,6 +386,8 @@ ParsedArguments ParseLifecycle(const std::vector<std::wstring>& arguments, Comma
             wait = ParseSeconds(reader, L"--wait", error);
         } else if (option == L"--kill-after" && command.kind != CommandKind::Start) {
             command.lifecycle.killAfterSeconds = ParseSeconds(reader, L"--kill-after", error);
+        } else if (option == L"--record" && command.lifecycle.allRunning) {
+            command.lifecycle.record = ParseText(reader, L"--record", L"a file", error);
         } else {
             return Refuse(arguments[0] + L": unknown option " + Quoted(option));
         }
@@ -399,6 +401,24 @@ ParsedArguments ParseLifecycle(const std::vector<std::wstring>& arguments, Comma
     }
     command.lifecycle.waitSeconds = wait.value_or(killAfter.value_or(0) + kDefaultWaitSeconds);
     return {std::move(command), {}};
+}
+
+// stop --all [--record FILE] and start --recorded FILE: the services of this host at once, for an
+// upgrade of the host's files.
+std::optional<ParsedArguments> ParseAllServices(const std::vector<std::wstring>& arguments, Command command)
+{
+    if (command.kind == CommandKind::Stop && arguments[1] == L"--all") {
+        command.lifecycle.allRunning = true;
+        return ParseLifecycle(arguments, 2, std::move(command));
+    }
+    if (command.kind != CommandKind::Start || arguments[1] != L"--recorded") {
+        return std::nullopt;
+    }
+    if (arguments.size() < 3) {
+        return Refuse(L"start: --recorded needs the file a stop --all --record wrote");
+    }
+    command.lifecycle.record = arguments[2];
+    return ParseLifecycle(arguments, 3, std::move(command));
 }
 
 ParsedArguments ParseTargetOnly(const std::vector<std::wstring>& arguments, Command command)
@@ -477,6 +497,11 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& arguments)
     if (command.kind == CommandKind::List) {
         return ParseJsonOption(arguments, 1, std::move(command));
     }
+    if (arguments.size() >= 2) {
+        if (auto all = ParseAllServices(arguments, command)) {
+            return std::move(*all);
+        }
+    }
     // No service name begins with "-" (install refuses one), so there an option stands where the name
     // belongs; a code may be negative.
     if (arguments.size() < 2 || (arguments[1].starts_with(L"-") && command.kind != CommandKind::Explain)) {
@@ -497,7 +522,7 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& arguments)
     case CommandKind::Start:
     case CommandKind::Stop:
     case CommandKind::Restart:
-        return ParseLifecycle(arguments, std::move(command));
+        return ParseLifecycle(arguments, 2, std::move(command));
     default:
         return ParseTargetOnly(arguments, std::move(command));
     }

@@ -69,6 +69,11 @@ struct LifecycleOptions {
     std::uint32_t waitSeconds = kDefaultWaitSeconds;
     // stop and restart: end the service's process when it has not stopped after this long.
     std::optional<std::uint32_t> killAfterSeconds;
+    // stop --all: every running service of this host instead of one.
+    bool allRunning = false;
+    // stop --all --record FILE: where the names of the services it stopped go; start --recorded FILE:
+    // the services to start, as such a stop wrote them.
+    std::optional<std::wstring> record;
 };
 
 // The product root that the product command writes; nothing given shows it.

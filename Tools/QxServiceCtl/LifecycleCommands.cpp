@@ -1,10 +1,17 @@
 #include <windows.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "CodeText.h"
 #include "Commands.h"
 #include "Console.h"
+#include "HostFiles.h"
+#include "InstallRules.h"
 #include "ServiceControl.h"
 #include "ServiceManager.h"
+#include "WholeFile.h"
 
 namespace QxServiceCtl {
 
@@ -75,10 +82,119 @@ int StartAndSay(const wchar_t* command, const std::wstring& service, SC_HANDLE h
                    options.waitSeconds);
 }
 
+// The names of the services of this host that run now.
+std::vector<std::wstring> RunningHostServices()
+{
+    const std::wstring host = ToolFolder() + kHostFileName;
+    std::vector<std::wstring> running;
+    for (const ListedService& listed : InstalledServices()) {
+        const OpenedService opened = OpenNamedService(listed.name, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
+        ServiceState state;
+        std::wstring ignored;
+        if (opened.handle && HostOwnerOf(ImagePathOf(opened.handle.get()), host, listed.name) == HostOwner::ThisHost &&
+            ReadServiceState(opened.handle.get(), state, ignored) &&
+            ProgressTowards(Goal::Stopped, state.status.dwCurrentState, state.fate.ended) != Progress::Reached) {
+            running.push_back(listed.name);
+        }
+    }
+    return running;
+}
+
+// One name a line, UTF-8.
+bool WriteRecord(const std::wstring& path, const std::vector<std::wstring>& names)
+{
+    std::wstring text;
+    for (const std::wstring& name : names) {
+        text += name + L"\r\n";
+    }
+    std::string utf8(text.size() * 3, '\0');
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
+                                         static_cast<int>(utf8.size()), nullptr, nullptr);
+    utf8.resize(static_cast<std::size_t>(size));
+    const UniqueKernelHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr) != 0 &&
+           written == utf8.size();
+}
+
+std::vector<std::wstring> RecordedNames(const std::string& content)
+{
+    std::wstring text;
+    (void)Qx::Platform::Text().Utf8ToWide(content, text);
+    std::vector<std::wstring> names;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find(L'\n', start), text.size());
+        std::wstring name = text.substr(start, end - start);
+        if (!name.empty() && name.back() == L'\r') {
+            name.pop_back();
+        }
+        if (!name.empty()) {
+            names.push_back(std::move(name));
+        }
+        start = end + 1;
+    }
+    return names;
+}
+
+// stop --all: each service of this host that runs, one after another; a failure does not keep the
+// others running. The services stopped go to the record, for start --recorded.
+int StopAll(const LifecycleOptions& options)
+{
+    std::vector<std::wstring> stopped;
+    int exitCode = kExitSuccess;
+    for (const std::wstring& name : RunningHostServices()) {
+        const OpenedService opened = OpenNamedService(name, kLifecycleAccess);
+        const int result =
+            opened.handle ? StopAndSay(L"stop", name, opened.handle.get(), options) : Fail(L"stop", opened.reason);
+        if (result == kExitSuccess) {
+            stopped.push_back(name);
+        } else {
+            exitCode = result;
+        }
+    }
+    if (stopped.empty() && exitCode == kExitSuccess) {
+        Out(L"no service of " + ToolFolder() + kHostFileName + L" runs");
+    }
+    if (options.record && !WriteRecord(*options.record, stopped)) {
+        return Fail(L"stop", L"the record " + *options.record + L" cannot be written" + Win32Reason(GetLastError()));
+    }
+    return exitCode;
+}
+
+// start --recorded: the services a stop --all wrote down; the record goes once each of them runs. No
+// record, no service to start: nothing ran when it was made, or nothing made one.
+int StartRecorded(const LifecycleOptions& options)
+{
+    const std::wstring& path = *options.record;
+    const auto content = ReadWholeFile(path);
+    if (!content) {
+        Out(L"no record at " + path + L": no service to start");
+        return kExitSuccess;
+    }
+    int exitCode = kExitSuccess;
+    for (const std::wstring& name : RecordedNames(*content)) {
+        const OpenedService opened = OpenNamedService(name, kLifecycleAccess);
+        const int result =
+            opened.handle ? StartAndSay(L"start", name, opened.handle.get(), options) : Fail(L"start", opened.reason);
+        exitCode = result == kExitSuccess ? exitCode : result;
+    }
+    if (exitCode == kExitSuccess) {
+        DeleteFileW(path.c_str());
+    }
+    return exitCode;
+}
+
 } // namespace
 
 int Lifecycle(const Command& command)
 {
+    if (command.lifecycle.allRunning) {
+        return StopAll(command.lifecycle);
+    }
+    if (command.kind == CommandKind::Start && command.lifecycle.record) {
+        return StartRecorded(command.lifecycle);
+    }
     static constexpr const wchar_t* kNames[] = {L"start", L"stop", L"restart"};
     const wchar_t* name = command.kind == CommandKind::Start  ? kNames[0]
                           : command.kind == CommandKind::Stop ? kNames[1]

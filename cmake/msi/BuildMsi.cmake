@@ -11,6 +11,7 @@ foreach(required BUILD WORK)
   endif()
 endforeach()
 set(source ${CMAKE_CURRENT_LIST_DIR}/Product.wxs)
+include(${CMAKE_CURRENT_LIST_DIR}/../package/QxMsiSequence.cmake)
 set(stage ${WORK}/stage)
 
 file(REMOVE_RECURSE ${stage})
@@ -46,4 +47,8 @@ find_program(wixl wixl REQUIRED)
 file(COPY ${CMAKE_CURRENT_LIST_DIR}/ProductInfo2.ini DESTINATION ${WORK})
 execute_process(COMMAND ${wixl} -a x64 -D Version=${VERSION} -D ProductInfo=../ProductInfo2.ini -o ${OUTPUT} ${source}
                 WORKING_DIRECTORY ${stage} COMMAND_ERROR_IS_FATAL ANY)
+# An upgrade stops the host's services, removes the earlier version before InstallInitialize,
+# installs this one and starts the services again after InstallFinalize.
+qx_fix_msi_sequence(${OUTPUT} FindControlTool=1401 StopHostServices=1402 RemoveExistingProducts=1403
+                    StartHostServicesOnRollback=1501 StartHostServices=6660)
 message(STATUS "Wrote ${OUTPUT}")

@@ -11,6 +11,7 @@
 # the module and starts it again; the uninstall removes the service, its Parameters and the module,
 # and leaves the logs. VERSION defaults to the project's.
 set(_qx_service_package_template ${CMAKE_CURRENT_LIST_DIR}/QxServicePackage.wxs.in)
+set(_qx_msi_sequence_script ${CMAKE_CURRENT_LIST_DIR}/QxMsiSequence.cmake)
 
 function(_qx_package_text function name text out)
   if(text MATCHES "[\"\\[\\]]")
@@ -99,6 +100,10 @@ function(qx_add_service_package module)
   add_custom_command(OUTPUT ${msi}
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${module}> ${work}/${MODULE_FILE}
     COMMAND ${QX_WIXL} -a x64 -D Version=${arg_VERSION} -o ${msi} Package.wxs
+    # The earlier version goes first; the service stops, is made again and starts around InstallFiles.
+    COMMAND ${CMAKE_COMMAND} -D MSI=${msi}
+            "-D SEQUENCE=RemoveExistingProducts=1401;FindControlTool=1501;StopServiceForUpgrade=1502;RemoveService=1503;RemoveServiceOnRollback=4001;RegisterService=4002;StartService=4003"
+            -P ${_qx_msi_sequence_script}
     WORKING_DIRECTORY ${work}
     DEPENDS ${module} ${work}/Package.wxs
     COMMENT "Building ${msi}"

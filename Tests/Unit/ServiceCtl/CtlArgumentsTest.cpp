@@ -190,6 +190,19 @@ TEST(CtlArguments, LifecycleListAndConfigViewOptions)
     EXPECT_TRUE(shown.command->json);
     EXPECT_EQ(ServiceSettings{}, shown.command->install.settings);
     EXPECT_TRUE(Parse({L"install", L"Svc", L"--modules", L"A", L"--no-check"}).command->install.noCheck);
+    const auto all = Parse({L"stop", L"--all", L"--record", L"C:\\r.txt", L"--kill-after", L"5"});
+    ASSERT_TRUE(all.command);
+    EXPECT_TRUE(all.command->lifecycle.allRunning);
+    EXPECT_EQ(L"C:\\r.txt", all.command->lifecycle.record);
+    EXPECT_EQ(35u, all.command->lifecycle.waitSeconds);
+    const auto recorded = Parse({L"start", L"--recorded", L"C:\\r.txt", L"--wait", L"9"});
+    ASSERT_TRUE(recorded.command);
+    EXPECT_FALSE(recorded.command->lifecycle.allRunning);
+    EXPECT_EQ(L"C:\\r.txt", recorded.command->lifecycle.record);
+    EXPECT_EQ(9u, recorded.command->lifecycle.waitSeconds);
+    EXPECT_EQ(L"start: --recorded needs the file a stop --all --record wrote", Parse({L"start", L"--recorded"}).error);
+    EXPECT_EQ(L"stop: unknown option \"--record\"", Parse({L"stop", L"Svc", L"--record", L"f"}).error);
+    EXPECT_EQ(L"start: <service> is missing before \"--all\"", Parse({L"start", L"--all"}).error);
     EXPECT_TRUE(Parse({L"config", L"Svc", L"--modules", L"A", L"--no-check"}).command->install.noCheck);
 }
 
