@@ -5,16 +5,39 @@
 # (scripts/run-host.sh), one round of the benchmarks (that every row is measured, not how fast),
 # clang-tidy over the native sources, and the libFuzzer targets for 30 s each.
 # Every preset runs even when an earlier one fails; the exit status is non-zero when any of them
-# failed.
+# failed. The summary gives each step's time.
+#
+# scripts/test.sh --quick: the edit-and-check loop: the format check, the native preset and the
+# windows preset (its Wine tests included), nothing else.
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$repo" || exit
 
+quick=0
+case "${1:-}" in
+'') ;;
+--quick) quick=1 ;;
+*)
+  echo "usage: scripts/test.sh [--quick]" >&2
+  exit 2
+  ;;
+esac
+
 scripts/install-deps.sh || exit
 
 presets=(native native-asan native-tsan native-clang windows windows-msabi)
+((quick)) && presets=(native windows)
 declare -A summary
+declare -A seconds
 failed=0
+
+# began <step>, then ended <step>: the step's wall time for the summary.
+began() {
+  seconds[$1]=$SECONDS
+}
+ended() {
+  seconds[$1]=$((SECONDS - seconds[$1]))
+}
 
 run_preset() {
   local preset=$1
@@ -28,15 +51,18 @@ run_preset() {
 
 mkdir -p build
 echo "==== format ===="
+began format
 if scripts/format.sh --check; then
   format_result="passed: every source file is as clang-format lays it out"
 else
   format_result="FAILED: run scripts/format.sh"
   failed=1
 fi
+ended format
 
 for preset in "${presets[@]}"; do
   echo "==== $preset ===="
+  began "$preset"
   output="build/test-$preset.log"
   if run_preset "$preset" 2>&1 | tee "$output"; then
     result=passed
@@ -49,35 +75,58 @@ for preset in "${presets[@]}"; do
   summary[$preset]="$result: $counts"
   failures=$(sed -n '/^The following tests FAILED:/,$p' "$output" | grep -E '^[[:space:]]+[0-9]+ - ' || true)
   [[ -n $failures ]] && summary[$preset]+=$'\n'"$failures"
+  ended "$preset"
 done
+
+# A step's line of the summary: its name, its time and its result.
+summary_line() {
+  printf '%-14s %6s  %s\n' "$1" "${seconds[$1]} s" "$2"
+}
+
+if ((quick)); then
+  (source scripts/wine-env.sh && wineserver -k) >/dev/null 2>&1 || true
+  echo
+  echo "==== Summary (--quick) ===="
+  summary_line format "$format_result"
+  for preset in "${presets[@]}"; do
+    summary_line "$preset" "${summary[$preset]}"
+  done
+  exit "$failed"
+fi
 
 # The README's first command, the host's main job, so that it stays true.
 echo "==== main job ===="
+began "main job"
 if scripts/run-host.sh >build/test-main-job.log 2>&1; then
   main_job_result="passed: scripts/run-host.sh (its output is in build/test-main-job.log)"
 else
   main_job_result="FAILED: see build/test-main-job.log"
   failed=1
 fi
+ended "main job"
 
 # One round of the benchmarks, in the test prefix: the script fails when a row cannot be measured.
 echo "==== bench ===="
+began bench
 if scripts/bench.sh --rounds=1 --idle-seconds=1 2>&1 | tee build/test-bench.log; then
   bench_result="passed: every row measured (one round; the figures are in build/test-bench.log)"
 else
   bench_result="FAILED: see build/test-bench.log"
   failed=1
 fi
+ended bench
 
 # clang-tidy over the native sources (the native build's and the fuzz targets'); any finding fails
 # the run, and the summary lists them.
 echo "==== tidy ===="
+began tidy
 if scripts/tidy.sh 2>&1 | tee build/test-tidy.log; then
   tidy_result=passed
 else
   tidy_result=FAILED
   failed=1
 fi
+ended tidy
 tidy_lines=$(sed -n '/^==== tidy summary ====$/,$p' build/test-tidy.log | tail -n +2)
 tidy_counts=$(tail -n 1 <<<"$tidy_lines" | sed -E 's/^(passed|FAILED): //')
 [[ -z $tidy_lines ]] && tidy_counts='no tidy results (configure failed)'
@@ -85,12 +134,14 @@ tidy_findings=$(head -n -1 <<<"$tidy_lines" | sed 's/^/    /')
 
 # Every libFuzzer target for 30 s, after its regression inputs; one summary line per target.
 echo "==== fuzz ===="
+began fuzz
 if scripts/fuzz.sh 30 2>&1 | tee build/test-fuzz.log; then
   fuzz_result=passed
 else
   fuzz_result=FAILED
   failed=1
 fi
+ended fuzz
 fuzz_targets=$(sed -n '/^==== fuzz summary ====$/,$p' build/test-fuzz.log | tail -n +2)
 fuzz_counts="$(grep -c ' passed: ' <<<"$fuzz_targets") of $(grep -c . <<<"$fuzz_targets") targets without findings, 30 s each"
 [[ -z $fuzz_targets ]] && fuzz_counts='no fuzz results (configure or build failed)'
@@ -101,14 +152,15 @@ fuzz_failures=$(grep -v ' passed: ' <<<"$fuzz_targets" | sed 's/^/    /' || true
 
 echo
 echo "==== Summary ===="
-printf '%-14s %s\n' format "$format_result"
+summary_line format "$format_result"
 for preset in "${presets[@]}"; do
-  printf '%-14s %s\n' "$preset" "${summary[$preset]}"
+  summary_line "$preset" "${summary[$preset]}"
 done
-printf '%-14s %s\n' "main job" "$main_job_result"
-printf '%-14s %s\n' bench "$bench_result"
-printf '%-14s %s\n' tidy "$tidy_result: $tidy_counts"
+summary_line "main job" "$main_job_result"
+summary_line bench "$bench_result"
+summary_line tidy "$tidy_result: $tidy_counts"
 [[ -n $tidy_findings ]] && printf '%s\n' "$tidy_findings"
-printf '%-14s %s\n' fuzz "$fuzz_result: $fuzz_counts"
+summary_line fuzz "$fuzz_result: $fuzz_counts"
 [[ -n $fuzz_failures ]] && printf '%s\n' "$fuzz_failures"
+echo "total: $SECONDS s"
 exit "$failed"

@@ -26,16 +26,13 @@ mkdir -p "$work"
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$prefix"
 "$cmake" --build "$consumer"
 
-# Exactly the product's files, the sample, the toolchain and the documents: no test program or test
-# module. The control tool is there whenever the build has one.
-expected=(bin/QxDumpGen.exe bin/QxEventAgentClient.dll bin/QxEventReporter.dll bin/QxLogCompr.dll bin/QxLogger.dll
-  bin/QxMessages.dll bin/QxServiceHost.exe bin/QxWatchdogAgent.dll include/QxServiceModule.h
-  lib/cmake/QxServiceModule/QxServiceModuleConfig.cmake lib/cmake/QxServiceModule/QxServiceModuleConfigVersion.cmake
-  lib/cmake/QxServiceModule/QxServiceModuleFunctions.cmake lib/cmake/QxServiceModule/QxServiceModuleTargets.cmake
-  toolchains/mingw-w64-x86_64.cmake samples/Heartbeat/Heartbeat.cpp samples/Heartbeat/CMakeLists.txt
-  samples/Heartbeat/QxSampleHeartbeat.dll docs/operators.md docs/README.md)
-if [[ -e $build/bin/QxServiceCtl.exe ]]; then
-  expected+=(bin/QxServiceCtl.exe)
+# Exactly the files the Windows Installer package lists, which are the product's, the sample, the
+# toolchain and the documents: no test program or test module. The control tool is there whenever
+# the build has one.
+wxs="$(dirname "$0")/../../cmake/msi/Product.wxs"
+mapfile -t expected < <(sed -n 's/.*Source="\([^"$]*\)".*/\1/p' "$wxs")
+if [[ ! -e $build/bin/QxServiceCtl.exe ]]; then
+  mapfile -t expected < <(printf '%s\n' "${expected[@]}" | grep -vx 'bin/QxServiceCtl.exe')
 fi
 installed="$(cd "$prefix" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)"
 wanted="$(printf '%s\n' "${expected[@]}" | LC_ALL=C sort)"
