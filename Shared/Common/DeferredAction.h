@@ -33,7 +33,8 @@ public:
     // no thread runs.
     void Stop();
 
-    // How long Stop waits for the thread before it terminates it.
+    // How long Stop waits for the thread before it terminates it; the tests shorten the wait, the
+    // host keeps the default.
     void SetJoinTimeout(std::uint32_t milliseconds) { m_joinMilliseconds = milliseconds; }
 
 protected:

@@ -107,6 +107,8 @@ public:
     [[nodiscard]] std::int32_t DumpType() const { return m_dumpType; }
     // The "UserDump" value as read, also when it was refused.
     [[nodiscard]] const std::wstring& UserDump() const { return m_userDump; }
+    // For the tests: whether "UserDump" named a usable generator, which otherwise shows only when a
+    // crash runs it.
     [[nodiscard]] bool GeneratorConfigured() const { return m_generator.has_value(); }
     [[nodiscard]] const wchar_t* GeneratorPath() const { return m_generatorPath; }
     [[nodiscard]] std::wstring BaseName();

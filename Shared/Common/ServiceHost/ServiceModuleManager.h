@@ -56,6 +56,7 @@ public:
     // for the error the start fails with.
     std::wstring AbandonInitialization(std::uint32_t threadExitCode);
 
+    // For the tests: the modules in load order, with their flags, which the log shows only as text.
     [[nodiscard]] const std::vector<std::shared_ptr<ServiceModule>>& Modules() const { return m_modules; }
 
 private:

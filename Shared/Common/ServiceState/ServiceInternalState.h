@@ -40,7 +40,8 @@ public:
     // Stops the worker. Never raises.
     void Shutdown() noexcept;
 
-    // True while SERVICE_ACCEPT_STOP is withheld, as last applied.
+    // True while SERVICE_ACCEPT_STOP is withheld, as last applied. For the tests, which see the
+    // service manager only through the controls a status report accepts.
     [[nodiscard]] bool StopBlocked();
 
 private:

@@ -44,6 +44,7 @@ public:
 
     // Sets the insertion string %index (1-based); a later call replaces it.
     void SetString(std::uint32_t index, std::wstring text);
+    // The host reports its events without a user; the tests set one to see that the sinks carry it.
     void SetUserSid(const EventUserSid& sid) { m_userSid = sid; }
 
     // The insertion strings as a dense array up to the highest index; gaps are null.
