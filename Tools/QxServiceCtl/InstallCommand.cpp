@@ -122,9 +122,7 @@ int StartedAgain(SC_HANDLE handle, const std::wstring& service)
 {
     const StateChange change = StartAndWait(handle, kStopWaitMilliseconds);
     if (change.progress != Progress::Reached) {
-        return Fail(L"install", L"service "
-                                " + service + L"
-                                " was replaced but did not run again: " +
+        return Fail(L"install", L"service \"" + service + L"\" was replaced but did not run again: " +
                                     (change.progress == Progress::Waiting
                                          ? L"it is " + StateWords(change.last) + L" after " +
                                                std::to_wstring(kStopWaitMilliseconds / 1000) + L" s"

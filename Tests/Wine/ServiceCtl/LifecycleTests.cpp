@@ -129,6 +129,18 @@ TEST_F(LifecycleTest, InstallReplaceStartsARunningServiceAgain)
     EXPECT_NE(std::string::npos,
               status.out[0].find("\"startType\":\"demand\",\"modules\":\"QxSampleHeartbeat.dll\",\"schemaVersion\":3"))
         << status.out[0];
+
+    // A replacement whose modules no longer start says so and fails.
+    ASSERT_EQ(0u, Install({L"--modules", L"QxTestModuleA.dll", L"--replace"}).exitCode);
+    SetModuleValue(L"QxTestModuleA", L"Result", 0x80004005);
+    const CtlResult failed = Install({L"--modules", L"QxTestModuleA.dll", L"--replace"});
+    EXPECT_EQ(1u, failed.exitCode);
+    ASSERT_EQ(2u, failed.err.size());
+    EXPECT_EQ("QxServiceCtl install: warning: no --display-name-id: events name the service \"%%0\"", failed.err[0]);
+    EXPECT_TRUE(failed.err[1].starts_with("QxServiceCtl install: service \"" + Service() +
+                                          "\" was replaced but did not run again: it stopped with exit code "
+                                          "0x80004005"))
+        << failed.err[1];
 }
 
 TEST_F(LifecycleTest, InstallAndConfigCheckEachModuleUnlessToldNotTo)
