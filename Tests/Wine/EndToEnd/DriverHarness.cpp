@@ -1,6 +1,7 @@
 #include "DriverHarness.h"
 
 #include "HostHarness.h"
+#include "PollUntil.h"
 
 #include <winternl.h>
 
@@ -40,14 +41,7 @@ SERVICE_STATUS_PROCESS QueryStatus(SC_HANDLE service)
 // when ControlService returns.
 bool WaitUntilStopped(SC_HANDLE service)
 {
-    const ULONGLONG started = GetTickCount64();
-    while (QueryStatus(service).dwCurrentState != SERVICE_STOPPED) {
-        if (GetTickCount64() - started >= kDriverStopTimeoutMs) {
-            return false;
-        }
-        Sleep(20);
-    }
-    return true;
+    return PollUntil([&] { return QueryStatus(service).dwCurrentState == SERVICE_STOPPED; }, kDriverStopTimeoutMs);
 }
 
 void SetModeValue(const std::wstring& keyPath, DWORD type, const void* data, DWORD size)

@@ -8,6 +8,8 @@
 #include <set>
 #include <thread>
 
+#include "PollUntil.h"
+
 namespace Qx::Testing {
 
 namespace {
@@ -427,18 +429,11 @@ SERVICE_STATUS_PROCESS ServiceTest::Query()
 
 ::testing::AssertionResult ServiceTest::WaitForState(DWORD state, DWORD timeoutMs)
 {
-    const ULONGLONG started = GetTickCount64();
-    for (;;) {
-        const SERVICE_STATUS_PROCESS status = Query();
-        if (status.dwCurrentState == state) {
-            return ::testing::AssertionSuccess();
-        }
-        if (GetTickCount64() - started >= timeoutMs) {
-            return ::testing::AssertionFailure()
-                   << "state " << state << " not reached within " << timeoutMs << " ms: " << Describe(status);
-        }
-        SleepEx(kServicePollMs, TRUE);
+    if (PollUntil([&] { return Query().dwCurrentState == state; }, timeoutMs, kServicePollMs)) {
+        return ::testing::AssertionSuccess();
     }
+    return ::testing::AssertionFailure() << "state " << state << " not reached within " << timeoutMs
+                                         << " ms: " << Describe(Query());
 }
 
 DWORD ServiceTest::Control(DWORD code, SERVICE_STATUS* status)

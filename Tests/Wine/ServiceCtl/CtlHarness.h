@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Platform/Win32/UniqueWin32Handles.h"
+#include "PollUntil.h"
 #include "TestFiles.h"
 #include "TextLines.h"
 #include "WineDifferences.h"
@@ -156,14 +157,10 @@ inline DWORD ServiceState(SC_HANDLE service)
 
 inline ::testing::AssertionResult WaitForState(SC_HANDLE service, DWORD state)
 {
-    const ULONGLONG deadline = GetTickCount64() + kStateGuardMs;
-    while (ServiceState(service) != state) {
-        if (GetTickCount64() > deadline) {
-            return ::testing::AssertionFailure() << "state " << ServiceState(service) << ", waited for " << state;
-        }
-        Sleep(20);
+    if (PollUntil([&] { return ServiceState(service) == state; }, kStateGuardMs)) {
+        return ::testing::AssertionSuccess();
     }
-    return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "state " << ServiceState(service) << ", waited for " << state;
 }
 
 // Starts the service and waits until it runs.

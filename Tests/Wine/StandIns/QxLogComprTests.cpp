@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "PollUntil.h"
 #include "StandInTestSupport.h"
 
 namespace {
@@ -178,20 +179,12 @@ protected:
 
     static bool WaitUntilPacked(const std::vector<std::wstring>& logFiles)
     {
-        const ULONGLONG start = GetTickCount64();
-        for (;;) {
-            bool packed = true;
-            for (const std::wstring& path : logFiles) {
-                packed = packed && !FileExists(path) && FileExists(path + L".gz");
-            }
-            if (packed) {
-                return true;
-            }
-            if (GetTickCount64() - start > kPackTimeoutMs) {
-                return false;
-            }
-            Sleep(50);
-        }
+        return PollUntil(
+            [&] {
+                return std::ranges::all_of(
+                    logFiles, [](const std::wstring& path) { return !FileExists(path) && FileExists(path + L".gz"); });
+            },
+            kPackTimeoutMs, 50);
     }
 
     ULONGLONG TimedShutdown()
