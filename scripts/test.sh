@@ -83,14 +83,20 @@ summary_line() {
   printf '%-14s %6s  %s\n' "$1" "${seconds[$1]} s" "$2"
 }
 
-if ((quick)); then
+# Ends the prefix's persistent wineserver and its services, which would outlive the run, and opens
+# the summary with the format check and the presets.
+begin_summary() {
   (source scripts/wine-env.sh && wineserver -k) >/dev/null 2>&1 || true
   echo
-  echo "==== Summary (--quick) ===="
+  echo "==== Summary$1 ===="
   summary_line format "$format_result"
   for preset in "${presets[@]}"; do
     summary_line "$preset" "${summary[$preset]}"
   done
+}
+
+if ((quick)); then
+  begin_summary " (--quick)"
   exit "$failed"
 fi
 
@@ -147,15 +153,7 @@ fuzz_counts="$(grep -c ' passed: ' <<<"$fuzz_targets") of $(grep -c . <<<"$fuzz_
 [[ -z $fuzz_targets ]] && fuzz_counts='no fuzz results (configure or build failed)'
 fuzz_failures=$(grep -v ' passed: ' <<<"$fuzz_targets" | sed 's/^/    /' || true)
 
-# The prefix's persistent wineserver and its services would outlive the run; nothing needs them now.
-(source scripts/wine-env.sh && wineserver -k) >/dev/null 2>&1 || true
-
-echo
-echo "==== Summary ===="
-summary_line format "$format_result"
-for preset in "${presets[@]}"; do
-  summary_line "$preset" "${summary[$preset]}"
-done
+begin_summary ""
 summary_line "main job" "$main_job_result"
 summary_line bench "$bench_result"
 summary_line tidy "$tidy_result: $tidy_counts"

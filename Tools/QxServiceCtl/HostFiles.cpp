@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "Common/ServiceHost/ModuleName.h"
 #include "Common/UiLanguage.h"
 #include "PeExports.h"
@@ -160,6 +162,28 @@ std::wstring WindowsTempFolder()
     wchar_t buffer[MAX_PATH];
     const UINT length = GetWindowsDirectoryW(buffer, MAX_PATH);
     return length == 0 || length >= MAX_PATH ? std::wstring() : WithBackslash(std::wstring(buffer, length)) + L"Temp\\";
+}
+
+std::optional<std::vector<std::wstring>> ReadLines(const std::wstring& path, std::uint32_t& error)
+{
+    const auto content = ReadWholeFile(path);
+    if (!content) {
+        error = GetLastError();
+        return std::nullopt;
+    }
+    std::vector<std::wstring> lines;
+    for (std::size_t start = 0; start < content->size();) {
+        const std::size_t end = std::min(content->find('\n', start), content->size());
+        std::string line = content->substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        std::wstring wide;
+        (void)Qx::Platform::Text().Utf8ToWide(line, wide);
+        lines.push_back(std::move(wide));
+        start = end + 1;
+    }
+    return lines;
 }
 
 } // namespace QxServiceCtl

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,6 +49,9 @@ using ServiceFileRule = bool (*)(std::wstring_view rest);
 // The files in folder whose names are fileName (the service's, in its file form, matched without
 // regard to case) followed by what rule accepts; folders left out.
 std::vector<FoundFile> FindServiceFiles(const std::wstring& folder, const std::wstring& fileName, ServiceFileRule rule);
+
+// The lines of a UTF-8 file, CR LF or LF; nullopt with the error when it cannot be read.
+std::optional<std::vector<std::wstring>> ReadLines(const std::wstring& path, std::uint32_t& error);
 
 // The system's temporary folder of this process and the Windows temporary folder, where the host's
 // dumps go; each ends in a backslash.

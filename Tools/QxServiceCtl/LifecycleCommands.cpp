@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -11,7 +10,6 @@
 #include "InstallRules.h"
 #include "ServiceControl.h"
 #include "ServiceManager.h"
-#include "WholeFile.h"
 
 namespace QxServiceCtl {
 
@@ -118,25 +116,6 @@ bool WriteRecord(const std::wstring& path, const std::vector<std::wstring>& name
            written == utf8.size();
 }
 
-std::vector<std::wstring> RecordedNames(const std::string& content)
-{
-    std::wstring text;
-    (void)Qx::Platform::Text().Utf8ToWide(content, text);
-    std::vector<std::wstring> names;
-    for (std::size_t start = 0; start < text.size();) {
-        const std::size_t end = std::min(text.find(L'\n', start), text.size());
-        std::wstring name = text.substr(start, end - start);
-        if (!name.empty() && name.back() == L'\r') {
-            name.pop_back();
-        }
-        if (!name.empty()) {
-            names.push_back(std::move(name));
-        }
-        start = end + 1;
-    }
-    return names;
-}
-
 // stop --all: each service of this host that runs, one after another; a failure does not keep the
 // others running. The services stopped go to the record, for start --recorded.
 int StopAll(const LifecycleOptions& options)
@@ -167,13 +146,17 @@ int StopAll(const LifecycleOptions& options)
 int StartRecorded(const LifecycleOptions& options)
 {
     const std::wstring& path = *options.record;
-    const auto content = ReadWholeFile(path);
-    if (!content) {
+    std::uint32_t error = 0;
+    const auto names = ReadLines(path, error);
+    if (!names) {
         Out(L"no record at " + path + L": no service to start");
         return kExitSuccess;
     }
     int exitCode = kExitSuccess;
-    for (const std::wstring& name : RecordedNames(*content)) {
+    for (const std::wstring& name : *names) {
+        if (name.empty()) {
+            continue;
+        }
         const OpenedService opened = OpenNamedService(name, kLifecycleAccess);
         const int result =
             opened.handle ? StartAndSay(L"start", name, opened.handle.get(), options) : Fail(L"start", opened.reason);

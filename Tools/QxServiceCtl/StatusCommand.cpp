@@ -18,7 +18,6 @@
 #include "ServiceConfigView.h"
 #include "ServiceControl.h"
 #include "ServiceManager.h"
-#include "WholeFile.h"
 
 namespace QxServiceCtl {
 
@@ -36,34 +35,6 @@ std::optional<FoundFile> FindNewest(const std::wstring& folder, const std::wstri
         }
     }
     return newest;
-}
-
-std::wstring Utf8ToWide(const std::string& text)
-{
-    std::wstring wide;
-    (void)Qx::Platform::Text().Utf8ToWide(text, wide);
-    return wide;
-}
-
-// The lines of a file; nullopt with the error when it cannot be read.
-std::optional<std::vector<std::wstring>> ReadLines(const std::wstring& path, DWORD& error)
-{
-    const auto content = ReadWholeFile(path);
-    if (!content) {
-        error = GetLastError();
-        return std::nullopt;
-    }
-    std::vector<std::wstring> lines;
-    for (std::size_t start = 0; start < content->size();) {
-        const std::size_t end = std::min(content->find('\n', start), content->size());
-        std::string line = content->substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        lines.push_back(Utf8ToWide(line));
-        start = end + 1;
-    }
-    return lines;
 }
 
 std::vector<std::wstring> LastLines(const std::vector<std::wstring>& lines)
@@ -99,7 +70,7 @@ struct StatusFacts {
     int exitStatus = kStatusRunning;
     // The log's lines, and the error when it cannot be read.
     std::optional<std::vector<std::wstring>> logLines;
-    DWORD logError = 0;
+    std::uint32_t logError = 0;
     LogVerdict verdict;
     // How long the pending module entry has run; empty when no entry is pending or the service is
     // not pending.
