@@ -20,9 +20,11 @@ set(ZLIB_USE_STATIC_LIBS ON)
 find_package(ZLIB REQUIRED)
 set_target_properties(ZLIB::ZLIB PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "")
 
+add_subdirectory(Shared/Win32Support)
 add_subdirectory(Products)
 add_subdirectory(Samples)
-include_directories(${PROJECT_SOURCE_DIR}/Products/Common ${PROJECT_SOURCE_DIR}/Tools ${PROJECT_SOURCE_DIR}/Shared)
+include_directories(${PROJECT_SOURCE_DIR}/Products/Common)
+link_libraries(QxWin32Support QxComponentContracts)
 add_subdirectory(Tests/Wine/TestModules)
 
 # Every library built here replaces its namesake in the copy of the windows preset's bin folder.

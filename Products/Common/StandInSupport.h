@@ -1,4 +1,4 @@
-// Win32 helpers of the stand-ins. Header-only, so each stand-in stays one self-contained image.
+// Win32 helpers of the stand-ins alone. Header-only, so each stand-in stays one self-contained image.
 #pragma once
 
 #include <windows.h>
@@ -8,61 +8,14 @@
 #include <string>
 #include <string_view>
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+#include "Win32Support/ModuleFiles.h"
+#include "Win32Support/WideText.h"
 
 namespace QxStandIn {
 
 inline HRESULT HResultFromWin32(DWORD error)
 {
     return error == ERROR_SUCCESS ? S_OK : static_cast<HRESULT>((error & 0xFFFF) | 0x80070000U);
-}
-
-// The image this code is linked into, whether a DLL or an executable.
-inline HMODULE ThisModule()
-{
-    return reinterpret_cast<HMODULE>(&__ImageBase);
-}
-
-inline std::string ToUtf8(std::wstring_view text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    const int length = static_cast<int>(text.size());
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, utf8.data(), size, nullptr, nullptr);
-    return utf8;
-}
-
-// The full path of a loaded module, of the executable for nullptr; empty on failure, with the
-// error left for GetLastError.
-inline std::wstring ModulePath(HMODULE module)
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) {
-            return {};
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
-// The folder of a loaded module with its trailing backslash; empty on failure.
-inline std::wstring ModuleDirectory(HMODULE module)
-{
-    const std::wstring path = ModulePath(module);
-    return path.substr(0, path.find_last_of(L'\\') + 1);
-}
-
-inline std::wstring ExecutableDirectory()
-{
-    return ModuleDirectory(nullptr);
 }
 
 // What follows the program name in a command line: after its closing quote when it is quoted, else
@@ -107,7 +60,7 @@ inline std::wstring ServiceNameOfProcess()
 // "Logs\" beside the executable, where the stand-ins write their files; empty on failure.
 inline std::wstring LogsDirectory()
 {
-    const std::wstring directory = ExecutableDirectory();
+    const std::wstring directory = Qx::Win32Support::ExecutableDirectory();
     return directory.empty() ? directory : directory + L"Logs\\";
 }
 

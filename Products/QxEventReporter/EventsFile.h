@@ -34,7 +34,7 @@ inline bool IsEventType(WORD type)
 inline std::string Escaped(std::wstring_view text)
 {
     std::string escaped;
-    for (const char c : QxStandIn::ToUtf8(text)) {
+    for (const char c : Qx::Win32Support::ToUtf8(text)) {
         switch (c) {
         case '\\':
             escaped += "\\\\";
@@ -72,7 +72,7 @@ inline std::string SidText(PSID sid)
     if (!ConvertSidToStringSidW(sid, &text)) {
         return "?";
     }
-    const std::string converted = QxStandIn::ToUtf8(text);
+    const std::string converted = Qx::Win32Support::ToUtf8(text);
     LocalFree(text);
     return converted;
 }

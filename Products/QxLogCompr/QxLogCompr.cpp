@@ -195,7 +195,7 @@ DWORD WINAPI PackerThread(void* parameter)
     } while (WaitForSingleObject(stopEvent.get(), kScanPeriodMs) == WAIT_TIMEOUT);
     // FreeLibraryAndExitThread does not return: no destructor runs after it.
     stopEvent.reset();
-    FreeLibraryAndExitThread(QxStandIn::ThisModule(), 0);
+    FreeLibraryAndExitThread(Qx::Win32Support::ThisModule(), 0);
 }
 
 SRWLOCK g_lock = SRWLOCK_INIT;

@@ -17,8 +17,14 @@
 #include "ResKit/Logger/LoggerItf.h"
 #include "ResKit/Logger/LoggerSettingsNames.h"
 #include "StandInSupport.h"
+#include "Win32Support/WholeFile.h"
+#include "Win32Support/WideText.h"
 
 namespace {
+
+using Qx::Win32Support::EqualIgnoringCase;
+using Qx::Win32Support::FileExists;
+using Qx::Win32Support::ReadWholeFile;
 
 constexpr std::uint64_t kDefaultMaxFileSize = 104857600;
 constexpr int kDefaultLogLevel = 3;
@@ -196,12 +202,6 @@ std::uint32_t LevelMaskOf(int maxLevel)
     return static_cast<std::uint32_t>(upToHighest) & ~1u;
 }
 
-bool EqualIgnoringCase(std::wstring_view left, std::wstring_view right)
-{
-    return CompareStringOrdinal(left.data(), static_cast<int>(left.size()), right.data(),
-                                static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
-}
-
 // "<service>(<pid>).log" gives the service; a name of another form gives none.
 std::wstring ServiceOfLogName(std::wstring_view logName)
 {
@@ -319,29 +319,7 @@ std::string FormatRecord(const wchar_t* severity, const wchar_t* text, const wch
         record += std::to_wstring(line);
         record += L']';
     }
-    return QxStandIn::ToUtf8(record) + "\r\n";
-}
-
-std::string ReadWholeFile(const std::wstring& path)
-{
-    const Qx::Platform::UniqueKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        return {};
-    }
-    std::string content;
-    char buffer[8192];
-    DWORD read = 0;
-    while ((ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) != 0) && read != 0) {
-        content.append(buffer, read);
-    }
-    return content;
-}
-
-bool FileExists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return Qx::Win32Support::ToUtf8(record) + "\r\n";
 }
 
 // "Foo(12).log" becomes "Foo(12).<n>.log" with the smallest n that is not taken.
@@ -373,7 +351,7 @@ class LogWriter {
 public:
     LogWriter()
     {
-        const std::wstring exe = QxStandIn::ModulePath(nullptr);
+        const std::wstring exe = Qx::Win32Support::ModulePath(nullptr);
         const std::size_t slash = exe.find_last_of(L'\\');
         folder_ = (slash == std::wstring::npos ? std::wstring() : exe.substr(0, slash + 1)) + L"Logs\\";
         std::wstring base = slash == std::wstring::npos ? exe : exe.substr(slash + 1);
@@ -431,7 +409,7 @@ public:
             return S_OK;
         }
         // Only this run's early records move: a file another run left under the early name stays.
-        const std::string carried = earlyFileOpened ? ReadWholeFile(previous) : std::string();
+        const std::string carried = earlyFileOpened ? ReadWholeFile(previous).value_or(std::string()) : std::string();
         if (!carried.empty()) {
             HRESULT hr = OpenFile();
             if (SUCCEEDED(hr)) {

@@ -49,7 +49,7 @@ std::string FormatCall(const char* name, const CallTime& call)
 
 std::string FormatStatus(const AgentRecord& record)
 {
-    std::string status = "service=" + QxStandIn::ToUtf8(record.serviceName) + "\r\n";
+    std::string status = "service=" + Qx::Win32Support::ToUtf8(record.serviceName) + "\r\n";
     status += "pid=" + std::to_string(GetCurrentProcessId()) + "\r\n";
     if (record.init.recorded) {
         status += FormatCall("WAInitW", record.init);
@@ -77,7 +77,7 @@ std::wstring StatusFileName(const std::wstring& serviceName)
 // status, apart from the moment between truncation and the write.
 DWORD WriteStatus(const AgentRecord& record)
 {
-    const std::wstring directory = QxStandIn::ModuleDirectory(QxStandIn::ThisModule());
+    const std::wstring directory = Qx::Win32Support::ModuleDirectory(Qx::Win32Support::ThisModule());
     if (directory.empty()) {
         return GetLastError();
     }

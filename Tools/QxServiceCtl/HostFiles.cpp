@@ -8,7 +8,7 @@
 #include "Common/UiLanguage.h"
 #include "PeExports.h"
 #include "ServiceManager.h"
-#include "WholeFile.h"
+#include "Win32Support/WholeFile.h"
 
 namespace QxServiceCtl {
 
@@ -56,12 +56,6 @@ std::wstring ToolFolder()
     return path.substr(0, path.rfind(L'\\') + 1);
 }
 
-bool FileExists(const std::wstring& path)
-{
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
 ModuleFile InspectModule(const std::wstring& hostFolder, const std::wstring& name)
 {
     ModuleFile file;
@@ -75,17 +69,17 @@ ModuleFile InspectModule(const std::wstring& hostFolder, const std::wstring& nam
         file.path = fileName;
     } else {
         for (const auto& folder : {hostFolder, SystemFolder()}) {
-            if (!folder.empty() && FileExists(folder + fileName)) {
+            if (!folder.empty() && Qx::Win32Support::FileExists(folder + fileName)) {
                 file.path = folder + fileName;
                 break;
             }
         }
     }
-    if (file.path.empty() || !FileExists(file.path)) {
+    if (file.path.empty() || !Qx::Win32Support::FileExists(file.path)) {
         file.error = ERROR_MOD_NOT_FOUND;
         return file;
     }
-    const auto content = ReadWholeFile(file.path);
+    const auto content = Qx::Win32Support::ReadWholeFile(file.path);
     if (!content) {
         file.error = GetLastError();
         return file;
@@ -146,8 +140,8 @@ std::vector<FoundFile> FindServiceFiles(const std::wstring& folder, const std::w
 ValidationProbes HostProbes()
 {
     const std::wstring folder = ToolFolder();
-    return {folder, [folder](const std::wstring& name) { return InspectModule(folder, name); }, &FileExists,
-            &ManagedServiceOf, &MessageText};
+    return {folder, [folder](const std::wstring& name) { return InspectModule(folder, name); },
+            &Qx::Win32Support::FileExists, &ManagedServiceOf, &MessageText};
 }
 
 std::wstring TempFolder()
@@ -166,7 +160,7 @@ std::wstring WindowsTempFolder()
 
 std::optional<std::vector<std::wstring>> ReadLines(const std::wstring& path, std::uint32_t& error)
 {
-    const auto content = ReadWholeFile(path);
+    const auto content = Qx::Win32Support::ReadWholeFile(path);
     if (!content) {
         error = GetLastError();
         return std::nullopt;

@@ -17,8 +17,6 @@ std::wstring ToolFolder();
 inline constexpr const wchar_t* kHostFileName = L"QxServiceHost.exe";
 inline constexpr const wchar_t* kMessageLibraryName = L"QxMessages.dll";
 
-bool FileExists(const std::wstring& path);
-
 // The folder with a final separator, so that a file name can follow it directly; empty stays empty.
 std::wstring WithBackslash(std::wstring folder);
 

@@ -10,6 +10,7 @@
 #include "ServiceControl.h"
 #include "ServiceManager.h"
 #include "ServiceSetup.h"
+#include "Win32Support/WholeFile.h"
 
 namespace QxServiceCtl {
 
@@ -174,7 +175,7 @@ int Install(const std::wstring& service, const InstallOptions& options, bool for
     if (!ModulesChecked(kCommand, *settings.modules, options.noCheck, reason)) {
         return Fail(kCommand, reason);
     }
-    if (!FileExists(ToolFolder() + kHostFileName)) {
+    if (!Qx::Win32Support::FileExists(ToolFolder() + kHostFileName)) {
         return Fail(kCommand, std::wstring(kHostFileName) + L" not found beside QxServiceCtl.exe: " + ToolFolder() +
                                   kHostFileName);
     }

@@ -1,8 +1,6 @@
 #include "InstallRules.h"
 
 #include <algorithm>
-#include <cwchar>
-#include <iterator>
 
 #include "Common/AtlServiceEx.h"
 #include "Common/ProductInfo.h"
@@ -33,16 +31,10 @@ bool SameIgnoringCase(std::wstring_view left, std::wstring_view right)
     return std::ranges::equal(left, right, {}, lower, lower);
 }
 
-std::wstring CharacterCode(wchar_t c)
-{
-    wchar_t code[8];
-    std::swprintf(code, std::size(code), L"U+%04X", static_cast<unsigned>(c));
-    return code;
-}
-
 std::optional<std::wstring> ServiceNameRefusal(std::wstring_view name)
 {
-    if (name.empty()) {
+    const auto fault = CheckServiceName(name);
+    if (fault && fault->kind == ServiceNameFault::Kind::Empty) {
         return L"the service name is empty";
     }
     if (name.find(L'-') != std::wstring_view::npos) {
@@ -53,12 +45,12 @@ std::optional<std::wstring> ServiceNameRefusal(std::wstring_view name)
         return L"service name " + Quoted(name) +
                L" begins or ends with a space: the host trims the spaces and would serve another name";
     }
-    if (name.size() >= CServiceModule::kServiceNameCapacity) {
+    if (fault && fault->kind == ServiceNameFault::Kind::TooLong) {
         return L"service name is " + std::to_wstring(name.size()) + L" characters long: the host takes at most " +
                std::to_wstring(CServiceModule::kServiceNameCapacity - 1);
     }
-    if (const auto refused = FindRefusedServiceNameCharacter(name)) {
-        return L"service name " + Quoted(name) + L" contains " + CharacterCode(*refused) +
+    if (fault) {
+        return L"service name " + Quoted(name) + L" contains " + CharacterCode(fault->character) +
                L": the host refuses \"\\\", \"/\", \":\" and control characters in a service name";
     }
     // Other files of the Logs folder are named as a service's module logs are, "<name>(<pid>).log".

@@ -41,9 +41,6 @@ HostOwner HostOwnerOf(std::wstring_view imagePath, std::wstring_view hostPath, s
 // difference counts, so that a doubtful case is refused rather than taken.
 bool SameIgnoringCase(std::wstring_view left, std::wstring_view right);
 
-// "U+" and four hexadecimal digits, so that an invisible character can be named too.
-std::wstring CharacterCode(wchar_t c);
-
 // The text in double quotes, as the tool's messages name what they refuse.
 std::wstring Quoted(std::wstring_view text);
 

@@ -9,6 +9,7 @@
 #include "ResKit/Logger/HRXEx.h"
 #include "ServiceManager.h"
 #include "ServiceSetup.h"
+#include "Win32Support/WholeFile.h"
 
 namespace QxServiceCtl {
 
@@ -83,7 +84,7 @@ void ShowRootValues(const std::wstring& root)
 int ShowProduct(const std::wstring& iniPath)
 {
     const ProductInfo info = ProductInfo::ReadFile(iniPath);
-    Out(L"product information: " + iniPath + (FileExists(iniPath) ? L"" : L" (not found)"));
+    Out(L"product information: " + iniPath + (Qx::Win32Support::FileExists(iniPath) ? L"" : L" (not found)"));
     Out(L"  RegistryRoot=" + info.RegistryRoot());
     Out(L"  MessageFile=" + info.MessageFile());
     Out(L"  EventLogName=" + info.EventLogName());

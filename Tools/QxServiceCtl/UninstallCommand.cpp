@@ -8,6 +8,7 @@
 #include "InstallRules.h"
 #include "ResKit/Logger/LoggerSettingsNames.h"
 #include "ServiceManager.h"
+#include "Win32Support/WholeFile.h"
 
 namespace QxServiceCtl {
 
@@ -41,7 +42,8 @@ std::vector<Leftover> Leftovers(const std::wstring& service)
     for (const std::wstring& temp : {TempFolder(), WindowsTempFolder()}) {
         AddFiles(temp, fileName, &ServiceFileSuffixes::IsCrashDumpSuffix, found);
     }
-    if (const std::wstring status = ToolFolder() + L"QxWatchdogAgent." + fileName + L".status"; FileExists(status)) {
+    if (const std::wstring status = ToolFolder() + L"QxWatchdogAgent." + fileName + L".status";
+        Qx::Win32Support::FileExists(status)) {
         found.push_back({status, false});
     }
     const std::wstring loggerKey = std::wstring(LoggerSettingsNames::kLoggerServiceSettingsKey) + service;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cwchar>
 
+#include "Common/AtlServiceEx.h"
 #include "Platform/Api/Platform.h"
 
 using namespace Qx;
@@ -106,6 +108,27 @@ std::optional<wchar_t> FindRefusedServiceNameCharacter(std::wstring_view value)
         }
     }
     return std::nullopt;
+}
+
+std::optional<ServiceNameFault> CheckServiceName(std::wstring_view name)
+{
+    if (name.empty()) {
+        return ServiceNameFault{ServiceNameFault::Kind::Empty};
+    }
+    if (name.size() >= CServiceModule::kServiceNameCapacity) {
+        return ServiceNameFault{ServiceNameFault::Kind::TooLong};
+    }
+    if (const auto refused = FindRefusedServiceNameCharacter(name)) {
+        return ServiceNameFault{ServiceNameFault::Kind::RefusedCharacter, *refused};
+    }
+    return std::nullopt;
+}
+
+std::wstring CharacterCode(wchar_t c)
+{
+    wchar_t code[8];
+    std::swprintf(code, std::size(code), L"U+%04X", static_cast<unsigned>(c));
+    return code;
 }
 
 CommandLineDecision ParseCommandLine(std::wstring_view commandLine)

@@ -27,6 +27,22 @@ ServiceNameValue ExtractServiceNameValue(std::wstring_view parameter);
 // when there is none.
 std::optional<wchar_t> FindRefusedServiceNameCharacter(std::wstring_view value);
 
+// Why the host refuses a service name it has read: it is empty, does not fit the host's buffer, or
+// holds a character of FindRefusedServiceNameCharacter.
+struct ServiceNameFault {
+    enum class Kind { Empty, TooLong, RefusedCharacter };
+    Kind kind;
+    // RefusedCharacter: the first such character.
+    wchar_t character = 0;
+};
+
+// The host's rule for the name it serves; nullopt when it takes the name. The control tool refuses
+// what this refuses, and more.
+std::optional<ServiceNameFault> CheckServiceName(std::wstring_view name);
+
+// "U+" and four hexadecimal digits, so that an invisible character can be named too.
+std::wstring CharacterCode(wchar_t c);
+
 struct CommandLineDecision {
     bool startService = true;
     int exitCode = 0;

@@ -1,6 +1,5 @@
 #include "ResKit/ServiceHost/ServiceHostEntry.h"
 
-#include <cwchar>
 #include <memory>
 
 #include "Common/AtlServiceEx.h"
@@ -36,12 +35,19 @@ std::wstring ModuleLogName(const std::wstring& serviceName)
     return ServiceFileName(serviceName) + L"(" + std::to_wstring(Process().CurrentProcessId()) + L").log";
 }
 
-// "U+" and four hexadecimal digits, so that an invisible character can be named too.
-std::wstring CharacterCode(wchar_t c)
+void LogServiceNameFault(const ServiceNameFault& fault, const std::wstring& name)
 {
-    wchar_t code[8];
-    std::swprintf(code, std::size(code), L"U+%04X", static_cast<unsigned>(c));
-    return code;
+    switch (fault.kind) {
+    case ServiceNameFault::Kind::Empty:
+        QX_LOG(1, "param value: empty");
+        break;
+    case ServiceNameFault::Kind::TooLong:
+        QX_LOG(1, "param value: too long: ", static_cast<unsigned>(name.size()));
+        break;
+    case ServiceNameFault::Kind::RefusedCharacter:
+        QX_LOG(1, "param value: invalid character: ", CharacterCode(fault.character));
+        break;
+    }
 }
 
 } // namespace
@@ -79,18 +85,10 @@ void ApplyServiceNameRule(const std::wstring& parameter)
     }
     QX_LOG(1, "Param 'name' found");
     const ServiceNameValue name = ExtractServiceNameValue(parameter);
-    // A value of only spaces names no service, so it fails like a missing one.
-    if (!name.present || name.value.empty()) {
-        QX_LOG(1, "param value: empty");
-        RaiseIfFailed(kEInvalidArg);
-    }
-    if (name.value.size() >= CServiceModule::kServiceNameCapacity) {
-        QX_LOG(1, "param value: too long: ", static_cast<unsigned>(name.value.size()));
-        RaiseIfFailed(kEInvalidArg);
-    }
-    // The name becomes part of the log and dump file paths.
-    if (const auto refused = FindRefusedServiceNameCharacter(name.value)) {
-        QX_LOG(1, "param value: invalid character: ", CharacterCode(*refused));
+    // A value of only spaces names no service, so it fails like a missing one. The name becomes part
+    // of the log and dump file paths.
+    if (const auto fault = CheckServiceName(name.value)) {
+        LogServiceNameFault(*fault, name.value);
         RaiseIfFailed(kEInvalidArg);
     }
     // The new log is set up before the previous one is released, so a repeated parameter

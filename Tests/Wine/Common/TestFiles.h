@@ -5,26 +5,24 @@
 
 #include <windows.h>
 
-#include "QxServiceCtl/WholeFile.h"
 #include "StandInSupport.h"
+#include "Win32Support/ModuleFiles.h"
+#include "Win32Support/WholeFile.h"
+#include "Win32Support/WideText.h"
 
 #include <string>
 
 namespace Qx::Testing {
 
-using QxServiceCtl::ReadWholeFile;
-using QxStandIn::ExecutableDirectory;
+using Qx::Win32Support::ExecutableDirectory;
+using Qx::Win32Support::FileExists;
+using Qx::Win32Support::ModulePath;
+using Qx::Win32Support::ReadWholeFile;
+using Qx::Win32Support::ToUtf8;
 using QxStandIn::LocalTimeStamp;
 using QxStandIn::LogsDirectory;
-using QxStandIn::ModulePath;
 using QxStandIn::ServiceNameOfProcess;
 using QxStandIn::TimeStamp;
-using QxStandIn::ToUtf8;
-
-inline bool FileExists(const std::wstring& path)
-{
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 // Whether text has the shape of TimeStamp's result.
 inline bool IsTimeStamp(const std::string& text)

@@ -508,8 +508,7 @@ TEST_F(QxLoggerTest, FullFileRotatesToTheSmallestFreeNumber)
     IFileLoggerItf& logger = NewLogger();
     const std::wstring name = LogName(L"Rotate");
     const std::wstring stem = LogsDirectory() + name.substr(0, name.size() - 4);
-    CreateDirectoryW(LogsDirectory().c_str(), nullptr);
-    ASSERT_TRUE(FileExists(LogsDirectory()));
+    ASSERT_TRUE(CreateDirectoryW(LogsDirectory().c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
     WriteFileBytes(stem + L".1.log", "occupied\r\n");
 
     constexpr std::uint64_t kMaxFileSize = 300;

@@ -40,7 +40,7 @@ inline std::wstring BaseName(const std::wstring& path)
 
 inline std::wstring OwnBaseName()
 {
-    return BaseName(Qx::Testing::ModulePath(QxStandIn::ThisModule()));
+    return BaseName(Qx::Testing::ModulePath(Qx::Win32Support::ThisModule()));
 }
 
 // HKLM\SYSTEM\CurrentControlSet\Services\<service>\TestModules, without HKLM.

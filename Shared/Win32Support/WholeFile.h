@@ -1,5 +1,5 @@
-// Reading a file whole while its writer may still hold it open (a module log, a redirected console
-// output). Header only, so that the Wine tests and their test modules read files the same way.
+// Files read whole while their writer may still hold them open (a module log, a redirected console
+// output).
 #pragma once
 
 #include <windows.h>
@@ -9,7 +9,7 @@
 
 #include "Platform/Win32/UniqueWin32Handles.h"
 
-namespace QxServiceCtl {
+namespace Qx::Win32Support {
 
 // The whole file; nullopt when it cannot be opened, with the error left for GetLastError.
 inline std::optional<std::string> ReadWholeFile(const std::wstring& path)
@@ -29,4 +29,11 @@ inline std::optional<std::string> ReadWholeFile(const std::wstring& path)
     return content;
 }
 
-} // namespace QxServiceCtl
+// A file, not a folder, is at path.
+inline bool FileExists(const std::wstring& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+} // namespace Qx::Win32Support
