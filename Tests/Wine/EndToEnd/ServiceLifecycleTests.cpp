@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "PollUntil.h"
+
 using namespace Qx::Testing;
 
 namespace {
@@ -137,14 +139,15 @@ public:
     // Collects reports until one says RUNNING or STOPPED.
     ::testing::AssertionResult WaitForStartEnd(DWORD timeoutMs)
     {
-        while (!m_ended) {
-            if (GetTickCount64() - m_started >= timeoutMs) {
-                return ::testing::AssertionFailure() << "the start did not end within " << timeoutMs << " ms";
-            }
-            SleepEx(kServicePollMs, TRUE);
+        const ULONGLONG elapsed = GetTickCount64() - m_started;
+        const auto ended = [this] {
             if (!m_pending && !m_ended) {
                 Register();
             }
+            return m_ended;
+        };
+        if (!PollUntil(ended, timeoutMs > elapsed ? timeoutMs - elapsed : 0, kServicePollMs)) {
+            return ::testing::AssertionFailure() << "the start did not end within " << timeoutMs << " ms";
         }
         return ::testing::AssertionSuccess();
     }

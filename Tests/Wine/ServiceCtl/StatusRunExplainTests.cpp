@@ -152,11 +152,12 @@ TEST_F(ToolTest, StatusNamesTheModuleAStartWaitsFor)
     const UniqueServiceHandle handle(OpenServiceW(manager.get(), service.c_str(), SERVICE_ALL_ACCESS));
     ASSERT_TRUE(StartServiceW(handle.get(), 0, nullptr)) << GetLastError();
     CtlResult result;
-    const auto deadline = GetTickCount64() + kDelayMs;
-    do {
-        Sleep(50);
-        result = RunCtl({L"status", service});
-    } while (result.out.size() > 5 && !result.out[5].starts_with("waiting for: ") && GetTickCount64() < deadline);
+    PollUntil(
+        [&] {
+            result = RunCtl({L"status", service});
+            return result.out.size() <= 5 || result.out[5].starts_with("waiting for: ");
+        },
+        kDelayMs, 50);
     EXPECT_EQ(3u, result.exitCode);
     ASSERT_GE(result.out.size(), 6u);
     EXPECT_EQ("state: START_PENDING", result.out[1]);
