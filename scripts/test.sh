@@ -39,6 +39,22 @@ ended() {
   seconds[$1]=$((SECONDS - seconds[$1]))
 }
 
+# run_step <step> <log> <command...>: runs the command, its output shown and kept in the log, times
+# it, and leaves passed or FAILED in step_result.
+run_step() {
+  local step=$1 log=$2
+  shift 2
+  echo "==== $step ===="
+  began "$step"
+  if "$@" 2>&1 | tee "$log"; then
+    step_result=passed
+  else
+    step_result=FAILED
+    failed=1
+  fi
+  ended "$step"
+}
+
 run_preset() {
   local preset=$1
   cmake --preset "$preset" || return
@@ -61,21 +77,13 @@ fi
 ended format
 
 for preset in "${presets[@]}"; do
-  echo "==== $preset ===="
-  began "$preset"
   output="build/test-$preset.log"
-  if run_preset "$preset" 2>&1 | tee "$output"; then
-    result=passed
-  else
-    result=FAILED
-    failed=1
-  fi
+  run_step "$preset" "$output" run_preset "$preset"
   # ctest's own summary: "100% tests passed, 0 tests failed out of N" and the failed tests' names.
   counts=$(grep -E '^[0-9]+% tests passed' "$output" || echo 'no test results (configure or build failed)')
-  summary[$preset]="$result: $counts"
+  summary[$preset]="$step_result: $counts"
   failures=$(sed -n '/^The following tests FAILED:/,$p' "$output" | grep -E '^[[:space:]]+[0-9]+ - ' || true)
   [[ -n $failures ]] && summary[$preset]+=$'\n'"$failures"
-  ended "$preset"
 done
 
 # A step's line of the summary: its name, its time and its result.
@@ -112,42 +120,25 @@ fi
 ended "main job"
 
 # One round of the benchmarks, in the test prefix: the script fails when a row cannot be measured.
-echo "==== bench ===="
-began bench
-if scripts/bench.sh --rounds=1 --idle-seconds=1 2>&1 | tee build/test-bench.log; then
+run_step bench build/test-bench.log scripts/bench.sh --rounds=1 --idle-seconds=1
+if [[ $step_result == passed ]]; then
   bench_result="passed: every row measured (one round; the figures are in build/test-bench.log)"
 else
   bench_result="FAILED: see build/test-bench.log"
-  failed=1
 fi
-ended bench
 
 # clang-tidy over the native sources (the native build's and the fuzz targets'); any finding fails
 # the run, and the summary lists them.
-echo "==== tidy ===="
-began tidy
-if scripts/tidy.sh 2>&1 | tee build/test-tidy.log; then
-  tidy_result=passed
-else
-  tidy_result=FAILED
-  failed=1
-fi
-ended tidy
+run_step tidy build/test-tidy.log scripts/tidy.sh
+tidy_result=$step_result
 tidy_lines=$(sed -n '/^==== tidy summary ====$/,$p' build/test-tidy.log | tail -n +2)
 tidy_counts=$(tail -n 1 <<<"$tidy_lines" | sed -E 's/^(passed|FAILED): //')
 [[ -z $tidy_lines ]] && tidy_counts='no tidy results (configure failed)'
 tidy_findings=$(head -n -1 <<<"$tidy_lines" | sed 's/^/    /')
 
 # Every libFuzzer target for 30 s, after its regression inputs; one summary line per target.
-echo "==== fuzz ===="
-began fuzz
-if scripts/fuzz.sh 30 2>&1 | tee build/test-fuzz.log; then
-  fuzz_result=passed
-else
-  fuzz_result=FAILED
-  failed=1
-fi
-ended fuzz
+run_step fuzz build/test-fuzz.log scripts/fuzz.sh 30
+fuzz_result=$step_result
 fuzz_targets=$(sed -n '/^==== fuzz summary ====$/,$p' build/test-fuzz.log | tail -n +2)
 fuzz_counts="$(grep -c ' passed: ' <<<"$fuzz_targets") of $(grep -c . <<<"$fuzz_targets") targets without findings, 30 s each"
 [[ -z $fuzz_targets ]] && fuzz_counts='no fuzz results (configure or build failed)'

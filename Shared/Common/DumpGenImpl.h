@@ -14,11 +14,8 @@
 
 #include <cstdint>
 #include <mutex>
-#include <optional>
-#include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "Common/GeneratorTemplate.h"
 #include "Platform/Api/Platform.h"

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "Platform/Win32/UniqueWin32Handles.h"
 #include "StandInSupport.h"
 #include "Win32Support/ModuleFiles.h"
 #include "Win32Support/WholeFile.h"
@@ -14,6 +15,10 @@
 
 namespace Qx::Testing {
 
+using Qx::Platform::UniqueFindHandle;
+using Qx::Platform::UniqueKernelHandle;
+using Qx::Platform::UniqueRegKey;
+using Qx::Platform::UniqueServiceHandle;
 using Qx::Win32Support::ExecutableDirectory;
 using Qx::Win32Support::FileExists;
 using Qx::Win32Support::ModulePath;

@@ -10,18 +10,12 @@
 #include <utility>
 #include <vector>
 
-#include "Platform/Win32/UniqueWin32Handles.h"
 #include "PollUntil.h"
 #include "TestFiles.h"
 #include "TextLines.h"
 #include "WineDifferences.h"
 
 namespace Qx::Testing {
-
-using Qx::Platform::UniqueFindHandle;
-using Qx::Platform::UniqueKernelHandle;
-using Qx::Platform::UniqueRegKey;
-using Qx::Platform::UniqueServiceHandle;
 
 // Bounds a run that hangs; a healthy one takes well under a second.
 inline constexpr DWORD kCtlHangGuardMs = 120000;
