@@ -48,9 +48,10 @@ tidy windows "$repo/(Shared|Tools|Products|Samples|Tests)/" -extra-arg=--target=
   -extra-arg="-isystem$mingw_cxx" -extra-arg="-isystem$mingw_cxx/x86_64-w64-mingw32" \
   -extra-arg="-isystem$mingw_cxx/backward" -extra-arg=-isystem/usr/x86_64-w64-mingw32/include || tidy_status=1
 
-# A header's findings come once from every source that includes it; layers/<layer>/ stands for Shared/.
+# A header's findings come once from every source that includes it; layers/<layer>/ and
+# headers/<library>/ stand for Shared/.
 findings=$(grep -E '^/[^ ]+:[0-9]+:[0-9]+: (warning|error): .*\]$' "$log" |
-  sed -E -e "s#^$repo/##" -e 's#^build/[^/]+/layers/[^/]+/#Shared/#' \
+  sed -E -e "s#^$repo/##" -e 's#^build/[^/]+/(layers|headers)/[^/]+/#Shared/#' \
     -e 's#^([^ ]+): (warning|error): (.*) \[([^],]+)(,-warnings-as-errors)?\]$#\1 [\4] \3#' |
   sort -t: -k1,1 -k2,2n -k3,3n -u)
 

@@ -5,7 +5,8 @@
 
 #include <string>
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+// The linker's name for the header of the image being linked.
+extern "C" IMAGE_DOS_HEADER __ImageBase; // NOLINT(bugprone-reserved-identifier)
 
 namespace Qx::Win32Support {
 

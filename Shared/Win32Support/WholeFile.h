@@ -23,7 +23,7 @@ inline std::optional<std::string> ReadWholeFile(const std::wstring& path)
     std::string content;
     char chunk[65536];
     DWORD read = 0;
-    while (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) && read != 0) {
+    while (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) != FALSE && read != 0) {
         content.append(chunk, read);
     }
     return content;
