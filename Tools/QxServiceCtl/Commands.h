@@ -1,34 +1,38 @@
-// The commands of QxServiceCtl, one source each; each returns the process exit code.
+// The commands of QxServiceCtl. Each has one entry, in its own source beside the code that runs it;
+// what it reads from the command line is parsed in CtlArguments.
 #pragma once
 
-#include <string>
+#include <initializer_list>
+#include <span>
 
-#include "CodeText.h"
 #include "CtlArguments.h"
 
 namespace QxServiceCtl {
 
-int Install(const std::wstring& service, const InstallOptions& options, bool force);
-// Changes the given settings of an installed service of this host in place, or shows them all when
-// none is given.
-int Config(const Command& command);
-int Uninstall(const std::wstring& service, bool force, bool purge);
-int Validate(const std::wstring& service);
-int Status(const std::wstring& service, bool json);
-// start, stop and restart.
-int Lifecycle(const Command& command);
-int List(bool json);
-int RunModules(const Command& command);
-int Explain(const std::wstring& text);
-// Writes the product root that is given (the ini beside the host, its registry values and event
-// source), then shows it.
-int Product(const ProductOptions& options);
-// The text of a code: the product's message library for the product's own identifiers, the
-// system's for any other; empty when there is none.
-std::wstring CodeMessage(const DecodedCode& code);
-// A service's exit code in words: "0x00000435, Win32 error 1077: never started".
-std::wstring ExitCodeText(std::uint32_t value);
-int Help(CommandKind command);
-int Version();
+struct CommandEntry {
+    CommandKind kind;
+    // The usage lines, then what the command does, as help prints them.
+    std::initializer_list<const wchar_t*> help;
+    // Runs the parsed command; returns the process exit code.
+    int (*run)(const Command& command);
+};
+
+extern const CommandEntry kInstallCommand;
+extern const CommandEntry kConfigCommand;
+extern const CommandEntry kUninstallCommand;
+extern const CommandEntry kValidateCommand;
+extern const CommandEntry kStatusCommand;
+extern const CommandEntry kStartCommand;
+extern const CommandEntry kStopCommand;
+extern const CommandEntry kRestartCommand;
+extern const CommandEntry kListCommand;
+extern const CommandEntry kRunCommand;
+extern const CommandEntry kExplainCommand;
+extern const CommandEntry kProductCommand;
+extern const CommandEntry kHelpCommand;
+extern const CommandEntry kVersionCommand;
+
+// Every command, in the order help shows them.
+std::span<const CommandEntry* const> CommandEntries();
 
 } // namespace QxServiceCtl

@@ -158,8 +158,6 @@ int ShowConfig(const std::wstring& service, bool json)
     return kExitSuccess;
 }
 
-} // namespace
-
 int Install(const std::wstring& service, const InstallOptions& options, bool force)
 {
     constexpr const wchar_t* kCommand = L"install";
@@ -268,5 +266,41 @@ int Config(const Command& command)
     Warn(kCommand, warnings);
     return kExitSuccess;
 }
+
+} // namespace
+
+const CommandEntry kInstallCommand{
+    CommandKind::Install,
+    {L"QxServiceCtl install <service> --modules <list> [settings] [--no-check] [--replace [--force]]",
+     L"    Creates the service \"<host>\" -name=<service>, its Parameters and its event source.",
+     L"    The name must not contain \"-\" (the host cuts its command line there) and must be shorter",
+     L"    than 256 characters; module names are cut at \";\" and \",\" and never trimmed, so no",
+     L"    space may stand next to a separator; the list holds at most 259 characters.",
+     L"    Settings (install's defaults in brackets):",
+     L"      --display-name-id N    message N of QxMessages.dll names the service in events [0: \"%%0\"]",
+     L"      --display-name TEXT    the service manager's display name [message N, else the name]",
+     L"      --description TEXT     the service manager's description",
+     L"      --start auto|delayed|demand|disabled   [demand]",
+     L"      --depend S... | --no-depend   services separated by spaces or \"/\"; repeated, they add up",
+     L"      --account NAME [--password P]  [LocalSystem]",
+     L"      --restart on-failure|never    restart after a crash or a failed start [never]",
+     L"      --restart-delay SECONDS       [60]   --reset-after SECONDS  failure count reset [86400]",
+     L"      --self-defence | --no-self-defence, --log-compressor | --no-log-compressor   [off]",
+     L"    Each module is checked as validate checks it; --no-check takes one that is deployed later.",
+     L"    --replace changes an existing service of this host in place, keeping what is not given; a",
+     L"    running service is stopped for the change and started again. A service whose command line",
+     L"    is not this host's for the name needs --force too.",
+     L"    What the service manager takes but does not keep is named by a warning on standard error."},
+    [](const Command& command) { return Install(command.target, command.install, command.force); }};
+
+const CommandEntry kConfigCommand{
+    CommandKind::Config,
+    {L"QxServiceCtl config <service> [--json] | config <service> <settings...> [--no-check] [--force]",
+     L"    Without settings, shows the whole configuration: the service manager's settings and every",
+     L"    Parameters value the host reads, with its meaning. With settings, changes those of install",
+     L"    (the module list included) and nothing else, and shows each change as before -> after; the",
+     L"    host reads them at the service's next start. A service whose command line is not this",
+     L"    host's for the name needs --force."},
+    &Config};
 
 } // namespace QxServiceCtl

@@ -168,8 +168,6 @@ int StartRecorded(const LifecycleOptions& options)
     return exitCode;
 }
 
-} // namespace
-
 int Lifecycle(const Command& command)
 {
     if (command.lifecycle.allRunning) {
@@ -196,5 +194,34 @@ int Lifecycle(const Command& command)
     }
     return StartAndSay(name, command.target, opened.handle.get(), command.lifecycle);
 }
+
+} // namespace
+
+const CommandEntry kStartCommand{
+    CommandKind::Start,
+    {L"QxServiceCtl start <service> [--wait SECONDS]",
+     L"    Starts the service and waits (30 s unless given) until it runs; a start that fails is named."},
+    &Lifecycle};
+
+const CommandEntry kStopCommand{
+    CommandKind::Stop,
+    {L"QxServiceCtl stop <service> [--wait SECONDS] [--kill-after SECONDS]",
+     L"    Asks the service to stop and waits until it has stopped or its process has ended. With",
+     L"    --kill-after, the operator's choice, its process is ended after that long, and this is said;",
+     L"    the wait then defaults to 30 s beyond it.",
+     L"QxServiceCtl stop --all [--record FILE] [--wait SECONDS] [--kill-after SECONDS]",
+     L"QxServiceCtl start --recorded FILE [--wait SECONDS]",
+     L"    Every running service of this host stopped one after another, their names written to FILE;",
+     L"    then those services started again, and FILE removed once all run: the product's package",
+     L"    does this around an upgrade of the host's files."},
+    &Lifecycle};
+
+const CommandEntry kRestartCommand{
+    CommandKind::Restart,
+    {L"QxServiceCtl restart <service> [--wait SECONDS] [--kill-after SECONDS]",
+     L"    stop, then start, each waiting as they do.",
+     L"    start, stop and restart exit 0 once the state is reached, 1 on a failure, 4 when there is no",
+     L"    such service, 5 when the wait ran out."},
+    &Lifecycle};
 
 } // namespace QxServiceCtl

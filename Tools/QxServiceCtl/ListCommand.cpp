@@ -73,8 +73,6 @@ std::wstring ServiceLine(const HostService& service)
     return line;
 }
 
-} // namespace
-
 int List(bool json)
 {
     const std::vector<HostService> services = HostServices();
@@ -99,5 +97,14 @@ int List(bool json)
     }
     return kExitSuccess;
 }
+
+} // namespace
+
+const CommandEntry kListCommand{
+    CommandKind::List,
+    {L"QxServiceCtl list [--json]",
+     L"    Every installed service whose command line runs QxServiceHost.exe: name, state, process id,",
+     L"    start type and module list; a service of a host in another folder is marked \"other host\"."},
+    [](const Command& command) { return List(command.json); }};
 
 } // namespace QxServiceCtl

@@ -10,39 +10,30 @@
 
 using namespace QxServiceCtl;
 
+namespace QxServiceCtl {
+
+std::span<const CommandEntry* const> CommandEntries()
+{
+    static constexpr const CommandEntry* kEntries[] = {
+        &kInstallCommand, &kConfigCommand,  &kUninstallCommand, &kValidateCommand, &kStatusCommand,
+        &kStartCommand,   &kStopCommand,    &kRestartCommand,   &kListCommand,     &kRunCommand,
+        &kExplainCommand, &kProductCommand, &kHelpCommand,      &kVersionCommand,
+    };
+    return kEntries;
+}
+
+} // namespace QxServiceCtl
+
 namespace {
 
 int Dispatch(const Command& command)
 {
-    switch (command.kind) {
-    case CommandKind::Install:
-        return Install(command.target, command.install, command.force);
-    case CommandKind::Config:
-        return Config(command);
-    case CommandKind::Uninstall:
-        return Uninstall(command.target, command.force, command.purge);
-    case CommandKind::Validate:
-        return Validate(command.target);
-    case CommandKind::Status:
-        return Status(command.target, command.json);
-    case CommandKind::Start:
-    case CommandKind::Stop:
-    case CommandKind::Restart:
-        return Lifecycle(command);
-    case CommandKind::List:
-        return List(command.json);
-    case CommandKind::Run:
-        return RunModules(command);
-    case CommandKind::Explain:
-        return Explain(command.target);
-    case CommandKind::Product:
-        return Product(command.product);
-    case CommandKind::Version:
-        return Version();
-    case CommandKind::Help:
-        break;
+    for (const CommandEntry* entry : CommandEntries()) {
+        if (entry->kind == command.kind) {
+            return entry->run(command);
+        }
     }
-    return Help(command.helpFor);
+    return kHelpCommand.run(command);
 }
 
 } // namespace

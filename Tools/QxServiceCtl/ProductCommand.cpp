@@ -96,8 +96,6 @@ int ShowProduct(const std::wstring& iniPath)
     return kExitSuccess;
 }
 
-} // namespace
-
 int Product(const ProductOptions& options)
 {
     if (options.registryRoot) {
@@ -118,5 +116,15 @@ int Product(const ProductOptions& options)
     }
     return ShowProduct(iniPath);
 }
+
+} // namespace
+
+const CommandEntry kProductCommand{
+    CommandKind::Product,
+    {L"QxServiceCtl product [--registry-root KEY] [--event-source NAME] [--install-path FOLDER]",
+     L"    Writes what is given of the product root: RegistryRoot in ProductInfo2.ini beside the host,",
+     L"    ProductInstallPath (this folder unless given) and EventSource below HKLM\\KEY, and registers",
+     L"    the event source with QxMessages.dll; then shows the product root. Exits 1 without one."},
+    [](const Command& command) { return Product(command.product); }};
 
 } // namespace QxServiceCtl

@@ -291,8 +291,6 @@ void WaitForStop(const std::optional<std::uint32_t>& seconds)
     SetConsoleCtrlHandler(&OnConsoleControl, FALSE);
 }
 
-} // namespace
-
 int RunModules(const Command& command)
 {
     std::vector<std::wstring> names;
@@ -324,5 +322,17 @@ int RunModules(const Command& command)
     Out(L"stopped: every module shut down");
     return kExitSuccess;
 }
+
+} // namespace
+
+const CommandEntry kRunCommand{
+    CommandKind::Run,
+    {L"QxServiceCtl run <service>|<module path> [--seconds N]",
+     L"    Loads the modules here, calls SmInitialize in order, waits for Ctrl+C or N seconds,",
+     L"    then calls SmShutdown in reverse, on another thread, as the service does. A module that ends",
+     L"    the start thread is named (exit 1). A crash inside a module prints its code, module and",
+     L"    offset (a thrown C++ object: its type and the module that threw it), the host's crash handling",
+     L"    writes the dump, and the tool ends with the crash's exception code."},
+    &RunModules};
 
 } // namespace QxServiceCtl

@@ -18,30 +18,11 @@
 #include "ServiceConfigView.h"
 #include "ServiceControl.h"
 #include "ServiceManager.h"
+#include "StatusFiles.h"
 
 namespace QxServiceCtl {
 
 namespace {
-
-constexpr std::size_t kLogLinesShown = 10;
-
-// The most recently written of the service's files in folder that rule names.
-std::optional<FoundFile> FindNewest(const std::wstring& folder, const std::wstring& fileName, ServiceFileRule rule)
-{
-    std::optional<FoundFile> newest;
-    for (FoundFile& file : FindServiceFiles(folder, fileName, rule)) {
-        if (!newest || newest->written < file.written) {
-            newest = std::move(file);
-        }
-    }
-    return newest;
-}
-
-std::vector<std::wstring> LastLines(const std::vector<std::wstring>& lines)
-{
-    const std::size_t shown = std::min(lines.size(), kLogLinesShown);
-    return {lines.end() - static_cast<std::ptrdiff_t>(shown), lines.end()};
-}
 
 // Now, as the logger writes its times.
 std::wstring LocalLogTime()
@@ -55,18 +36,12 @@ std::wstring LocalLogTime()
 }
 
 // Everything status tells of a service, gathered before any of it is printed.
-struct StatusFacts {
+struct StatusFacts : StatusFiles {
     SERVICE_STATUS_PROCESS status{};
     ProcessFate fate;
     // nullopt when the process ended without reporting one.
     std::optional<DWORD> exitCode;
     std::wstring logFolder;
-    std::optional<FoundFile> log;
-    // The log is the process's own, by its id, not merely the newest.
-    bool logOfProcess = false;
-    // When the last run began: its process's start, else its log's creation.
-    std::optional<std::uint64_t> runStarted;
-    std::optional<FoundFile> dump;
     int exitStatus = kStatusRunning;
     // The log's lines, and the error when it cannot be read.
     std::optional<std::vector<std::wstring>> logLines;
@@ -78,37 +53,26 @@ struct StatusFacts {
     ServiceConfigView config;
 
     [[nodiscard]] bool Stopped() const { return status.dwCurrentState == SERVICE_STOPPED || fate.ended; }
-    [[nodiscard]] bool DumpOfRun() const { return dump && runStarted && dump->written >= *runStarted; }
 };
 
-// The log of the process when its id is known and the log is not older than the process; otherwise
-// the newest, which may be an earlier run's.
-void FindModuleLog(const std::wstring& service, StatusFacts& facts)
+// The log of the process when its id is known, and the newest crash dump of either temporary folder.
+void FindFiles(const std::wstring& service, StatusFacts& facts)
 {
     facts.logFolder = ToolFolder() + L"Logs\\";
-    const DWORD processId = facts.status.dwProcessId;
-    if (processId != 0) {
-        const std::wstring processLog = ServiceFileName(service) + L"(" + std::to_wstring(processId) + L").log";
-        facts.log = FindNewest(facts.logFolder, processLog, [](std::wstring_view rest) { return rest.empty(); });
-        facts.logOfProcess = facts.log && !(facts.fate.started && facts.log->written < *facts.fate.started);
+    const std::wstring fileName = ServiceFileName(service);
+    std::vector<FoundFile> processLogs;
+    if (const DWORD processId = facts.status.dwProcessId; processId != 0) {
+        processLogs = FindServiceFiles(facts.logFolder, fileName + L"(" + std::to_wstring(processId) + L").log",
+                                       [](std::wstring_view rest) { return rest.empty(); });
     }
-    if (!facts.logOfProcess) {
-        facts.log = FindNewest(facts.logFolder, ServiceFileName(service), &ServiceFileSuffixes::IsModuleLogSuffix);
-    }
-    facts.runStarted = facts.fate.started;
-    if (!facts.runStarted && facts.log) {
-        facts.runStarted = facts.log->created;
-    }
-}
-
-void FindCrashDump(const std::wstring& service, StatusFacts& facts)
-{
+    std::vector<FoundFile> dumps;
     for (const auto& folder : {TempFolder(), WindowsTempFolder()}) {
-        const auto dump = FindNewest(folder, ServiceFileName(service), &ServiceFileSuffixes::IsCrashDumpSuffix);
-        if (dump && (!facts.dump || facts.dump->written < dump->written)) {
-            facts.dump = dump;
-        }
+        std::ranges::move(FindServiceFiles(folder, fileName, &ServiceFileSuffixes::IsCrashDumpSuffix),
+                          std::back_inserter(dumps));
     }
+    static_cast<StatusFiles&>(facts) = ChooseStatusFiles(
+        processLogs, FindServiceFiles(facts.logFolder, fileName, &ServiceFileSuffixes::IsModuleLogSuffix), dumps,
+        facts.fate.started);
 }
 
 void ReadVerdict(StatusFacts& facts)
@@ -136,8 +100,7 @@ StatusFacts GatherFacts(const std::wstring& service, SC_HANDLE handle, const Ser
     std::wstring ignored;
     (void)ReadServiceConfig(handle, service, facts.config, ignored);
     facts.exitCode = facts.fate.ended ? facts.fate.exitCode : std::optional(ExitCodeOf(status));
-    FindModuleLog(service, facts);
-    FindCrashDump(service, facts);
+    FindFiles(service, facts);
     facts.exitStatus = StatusExitCode(status.dwCurrentState, facts.fate.ended, ExitCodeOf(status));
     ReadVerdict(facts);
     return facts;
@@ -246,8 +209,6 @@ void PrintJson(const std::wstring& service, const StatusFacts& facts)
     Out(object.Text());
 }
 
-} // namespace
-
 int Status(const std::wstring& service, bool json)
 {
     const auto fail = [&](const std::wstring& text, int exitCode) {
@@ -278,5 +239,17 @@ int Status(const std::wstring& service, bool json)
     }
     return facts.exitStatus;
 }
+
+} // namespace
+
+const CommandEntry kStatusCommand{
+    CommandKind::Status,
+    {L"QxServiceCtl status <service> [--json]",
+     L"    State, process id (and whether that process still runs), accepted controls, exit code, the",
+     L"    process's module log (or the newest), the newest crash dump and whether the last run wrote it.",
+     L"    --json prints the same as one JSON object.",
+     L"    Exits 0 running, 3 not running (stopped with exit code 0, never started, pending, paused),",
+     L"    1 stopped with a failure or its process ended, 4 no such service."},
+    [](const Command& command) { return Status(command.target, command.json); }};
 
 } // namespace QxServiceCtl

@@ -108,8 +108,6 @@ int PurgeAfterUninstall(const std::wstring& service)
     return Purge(Leftovers(service)) ? kExitSuccess : kExitFailure;
 }
 
-} // namespace
-
 int Uninstall(const std::wstring& service, bool force, bool purge)
 {
     const OpenedService opened = OpenNamedService(service, SERVICE_ALL_ACCESS);
@@ -140,5 +138,18 @@ int Uninstall(const std::wstring& service, bool force, bool purge)
     }
     return kExitSuccess;
 }
+
+} // namespace
+
+const CommandEntry kUninstallCommand{
+    CommandKind::Uninstall,
+    {L"QxServiceCtl uninstall <service> [--purge] [--force]",
+     L"    Stops the service (waiting up to 30 s), deletes it, its Parameters and its event source (the",
+     L"    product's only when no other service of the host reports under it), and lists what stays:",
+     L"    its module logs, crash dumps, watchdog status file and logger settings; --purge removes them.",
+     L"    A service whose process has ended is deleted without a stop request. A service whose command",
+     L"    line is not \"<host>\" -name=<service> is left alone without --force. Once the service is",
+     L"    gone, uninstall <service> --purge still removes what its runs left."},
+    [](const Command& command) { return Uninstall(command.target, command.force, command.purge); }};
 
 } // namespace QxServiceCtl

@@ -4,6 +4,8 @@
 
 namespace QxServiceCtl {
 
+namespace {
+
 int Validate(const std::wstring& service)
 {
     const auto findings = ValidateService(service, HostProbes());
@@ -16,5 +18,13 @@ int Validate(const std::wstring& service)
     Out(L"the host would start service " + service);
     return kExitSuccess;
 }
+
+} // namespace
+
+const CommandEntry kValidateCommand{
+    CommandKind::Validate,
+    {L"QxServiceCtl validate <service>",
+     L"    Checks every value the host reads and every module file; exits 0 only when the host would start."},
+    [](const Command& command) { return Validate(command.target); }};
 
 } // namespace QxServiceCtl

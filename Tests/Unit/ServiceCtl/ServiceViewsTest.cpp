@@ -1,10 +1,11 @@
-// What start, stop and list decide from the service manager's answers, and how config shows a
-// configuration and its changes.
+// What start, stop and list decide from the service manager's answers, which files status shows,
+// and how config shows a configuration and its changes.
 #include <gtest/gtest.h>
 
 #include "InstallRules.h"
 #include "Lifecycle.h"
 #include "ServiceConfigView.h"
+#include "StatusFiles.h"
 
 using namespace QxServiceCtl;
 
@@ -88,4 +89,35 @@ TEST(ServiceViews, ConfigShowsEveryValueWithItsMeaningAndTheChangesBetweenTwo)
     EXPECT_NE(std::wstring::npos, json.Text().find(L"\"startType\":\"demand\""));
     EXPECT_NE(std::wstring::npos, json.Text().find(L"\"recoveryActions\":[],\"resetAfterSeconds\":86400,\"modules\":"
                                                    L"\"A.dll\",\"moduleList\":[\"A.dll\"],\"displayNameId\":3,"));
+}
+
+// Times are file times; the process started at 100.
+TEST(ServiceViews, StatusShowsTheLogOfTheProcessUnlessItsIdIsReusedAndTheDumpOfTheRun)
+{
+    const FoundFile ownLog{L"S(7).log", 100, 150};
+    const FoundFile reusedIdLog{L"S(7).log", 10, 20};
+    const FoundFile newest{L"S(9).log", 60, 90};
+    const std::vector<FoundFile> serviceLogs{{L"S(5).log", 30, 40}, newest, {L"S(8).log", 50, 80}};
+    const FoundFile oldDump{L"S_a.dmp", 50, 50};
+    const FoundFile runDump{L"S_b.dmp", 120, 120};
+
+    const StatusFiles own = ChooseStatusFiles({ownLog}, serviceLogs, {oldDump, runDump}, 100);
+    EXPECT_EQ(L"S(7).log", own.log->path);
+    EXPECT_TRUE(own.logOfProcess);
+    EXPECT_EQ(L"S_b.dmp", own.dump->path);
+    EXPECT_TRUE(own.DumpOfRun());
+
+    const StatusFiles reused = ChooseStatusFiles({reusedIdLog}, serviceLogs, {oldDump}, 100);
+    EXPECT_FALSE(reused.logOfProcess);
+    EXPECT_EQ(L"S(9).log", reused.log->path) << "the newest written, not the newest created";
+    EXPECT_FALSE(reused.DumpOfRun()) << "written before the process started";
+
+    const StatusFiles unknownStart = ChooseStatusFiles({}, serviceLogs, {oldDump}, std::nullopt);
+    EXPECT_EQ(60u, unknownStart.runStarted) << "the log's creation stands for the run's start";
+    EXPECT_FALSE(unknownStart.DumpOfRun());
+    EXPECT_FALSE(ChooseStatusFiles({}, {}, {}, 100).log);
+
+    const std::vector<std::wstring> lines(12, L"x");
+    EXPECT_EQ(kLogLinesShown, LastLines(lines).size());
+    EXPECT_EQ(2u, LastLines({L"a", L"b"}).size());
 }
