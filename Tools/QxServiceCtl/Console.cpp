@@ -5,6 +5,7 @@
 #include <string>
 
 #include "JsonObject.h"
+#include "Win32Support/WideText.h"
 
 namespace QxServiceCtl {
 
@@ -12,12 +13,7 @@ namespace {
 
 void WriteLine(DWORD stream, std::wstring_view line)
 {
-    std::wstring text(line);
-    text += L"\r\n";
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size, nullptr, nullptr);
+    const std::string utf8 = Qx::Win32Support::ToUtf8(std::wstring(line) + L"\r\n");
     DWORD written = 0;
     WriteFile(GetStdHandle(stream), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }

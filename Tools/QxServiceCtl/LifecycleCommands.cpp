@@ -10,6 +10,7 @@
 #include "InstallRules.h"
 #include "ServiceControl.h"
 #include "ServiceManager.h"
+#include "Win32Support/WideText.h"
 
 namespace QxServiceCtl {
 
@@ -83,16 +84,12 @@ int StartAndSay(const wchar_t* command, const std::wstring& service, SC_HANDLE h
 // The names of the services of this host that run now.
 std::vector<std::wstring> RunningHostServices()
 {
-    const std::wstring host = ToolFolder() + kHostFileName;
     std::vector<std::wstring> running;
-    for (const ListedService& listed : InstalledServices()) {
-        const OpenedService opened = OpenNamedService(listed.name, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
-        ServiceState state;
-        std::wstring ignored;
-        if (opened.handle && HostOwnerOf(ImagePathOf(opened.handle.get()), host, listed.name) == HostOwner::ThisHost &&
-            ReadServiceState(opened.handle.get(), state, ignored) &&
+    for (const HostService& service : HostServices()) {
+        const ServiceState& state = service.state;
+        if (service.owner == HostOwner::ThisHost &&
             ProgressTowards(Goal::Stopped, state.status.dwCurrentState, state.fate.ended) != Progress::Reached) {
-            running.push_back(listed.name);
+            running.push_back(service.name);
         }
     }
     return running;
@@ -105,10 +102,7 @@ bool WriteRecord(const std::wstring& path, const std::vector<std::wstring>& name
     for (const std::wstring& name : names) {
         text += name + L"\r\n";
     }
-    std::string utf8(text.size() * 3, '\0');
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
-                                         static_cast<int>(utf8.size()), nullptr, nullptr);
-    utf8.resize(static_cast<std::size_t>(size));
+    const std::string utf8 = Qx::Win32Support::ToUtf8(text);
     const UniqueKernelHandle file(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;

@@ -14,32 +14,6 @@ namespace QxServiceCtl {
 
 namespace {
 
-// A service of this host or of another copy of it, with what list shows of it.
-struct HostService {
-    std::wstring name;
-    HostOwner owner = HostOwner::None;
-    ServiceState state;
-    ServiceConfigView config;
-};
-
-std::vector<HostService> HostServices()
-{
-    const std::wstring host = ToolFolder() + kHostFileName;
-    std::vector<HostService> found;
-    for (const ListedService& listed : InstalledServices()) {
-        const OpenedService opened = OpenNamedService(listed.name, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
-        const HostOwner owner =
-            opened.handle ? HostOwnerOf(ImagePathOf(opened.handle.get()), host, listed.name) : HostOwner::None;
-        HostService service{listed.name, owner, {}, {}};
-        std::wstring ignored;
-        if (owner != HostOwner::None && ReadServiceConfig(opened.handle.get(), listed.name, service.config, ignored) &&
-            ReadServiceState(opened.handle.get(), service.state, ignored)) {
-            found.push_back(std::move(service));
-        }
-    }
-    return found;
-}
-
 std::optional<std::int64_t> ProcessIdOf(const ServiceState& state)
 {
     const DWORD processId = state.status.dwProcessId;

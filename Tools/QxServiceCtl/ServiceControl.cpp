@@ -208,4 +208,22 @@ std::wstring StateWords(const ServiceState& state)
     return ServiceStateName(state.status.dwCurrentState) + (state.fate.ended ? L" (its process has ended)" : L"");
 }
 
+std::vector<HostService> HostServices()
+{
+    const std::wstring host = ToolFolder() + kHostFileName;
+    std::vector<HostService> found;
+    for (const ListedService& listed : InstalledServices()) {
+        const OpenedService opened = OpenNamedService(listed.name, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
+        const HostOwner owner =
+            opened.handle ? HostOwnerOf(ImagePathOf(opened.handle.get()), host, listed.name) : HostOwner::None;
+        HostService service{listed.name, owner, {}, {}};
+        std::wstring ignored;
+        if (owner != HostOwner::None && ReadServiceConfig(opened.handle.get(), listed.name, service.config, ignored) &&
+            ReadServiceState(opened.handle.get(), service.state, ignored)) {
+            found.push_back(std::move(service));
+        }
+    }
+    return found;
+}
+
 } // namespace QxServiceCtl

@@ -9,8 +9,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "InstallRules.h"
 #include "Lifecycle.h"
+#include "ServiceConfigView.h"
 
 namespace QxServiceCtl {
 
@@ -57,6 +60,18 @@ StateChange StartAndWait(SC_HANDLE service, std::uint64_t waitMs);
 StateChange StopAndWait(SC_HANDLE service, std::uint64_t waitMs, std::optional<std::uint64_t> killAfterMs);
 
 inline constexpr std::uint64_t kStopWaitMilliseconds = 30000;
+
+// A service of this host or of another copy of it, with what list shows of it.
+struct HostService {
+    std::wstring name;
+    HostOwner owner = HostOwner::None;
+    ServiceState state;
+    ServiceConfigView config;
+};
+
+// Every installed service of this host or of another copy of it, as the service manager reports it
+// now; one that cannot be read is left out.
+std::vector<HostService> HostServices();
 
 // Stops the service as uninstall and install --replace do: up to kStopWaitMilliseconds, no kill; on
 // failure gives the reason.
