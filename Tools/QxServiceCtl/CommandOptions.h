@@ -10,6 +10,7 @@
 
 #include "CtlArguments.h"
 #include "InstallRules.h"
+#include "ToolText.h"
 
 namespace QxServiceCtl {
 

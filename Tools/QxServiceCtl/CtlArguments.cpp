@@ -2,6 +2,7 @@
 
 #include "CodeText.h"
 #include "CommandOptions.h"
+#include "ToolText.h"
 
 #include <algorithm>
 #include <array>

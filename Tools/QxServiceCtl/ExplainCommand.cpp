@@ -1,3 +1,4 @@
+#include "CodeMessages.h"
 #include "CodeText.h"
 #include "Commands.h"
 #include "Console.h"

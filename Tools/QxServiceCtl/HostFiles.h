@@ -7,7 +7,6 @@
 #include <string_view>
 #include <vector>
 
-#include "CodeText.h"
 #include "Validation.h"
 
 namespace QxServiceCtl {
@@ -24,19 +23,6 @@ std::wstring WithBackslash(std::wstring folder);
 // Resolves a module name as the host does (a path as it is; a bare name in the host's folder, then
 // System32; ".dll" added to a name without an extension) and reads its exports from the file.
 ModuleFile InspectModule(const std::wstring& hostFolder, const std::wstring& name);
-
-// The text of message id of the message library beside the tool; empty when it holds none.
-std::wstring MessageText(std::uint32_t id);
-
-// The text of an NTSTATUS in ntdll's message table; empty when it holds none.
-std::wstring SystemStatusText(std::uint32_t status);
-
-// The text of a code: the product's message library for the product's own identifiers, the
-// system's for any other; empty when there is none.
-std::wstring CodeMessage(const DecodedCode& code);
-
-// A service's exit code in words: "0x00000435, Win32 error 1077: never started".
-std::wstring ExitCodeText(std::uint32_t value);
 
 ValidationProbes HostProbes();
 

@@ -8,6 +8,7 @@
 #include "Common/ServiceHost/ServiceConfiguration.h"
 #include "Common/ServiceHost/ServiceModuleManager.h"
 #include "ResKit/ServiceHost/CommandLine.h"
+#include "ToolText.h"
 
 namespace QxServiceCtl {
 
@@ -19,17 +20,6 @@ bool IsBlank(wchar_t c)
 }
 
 } // namespace
-
-std::wstring Quoted(std::wstring_view text)
-{
-    return L"\"" + std::wstring(text) + L"\"";
-}
-
-bool SameIgnoringCase(std::wstring_view left, std::wstring_view right)
-{
-    const auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
-    return std::ranges::equal(left, right, {}, lower, lower);
-}
 
 std::optional<std::wstring> ServiceNameRefusal(std::wstring_view name)
 {

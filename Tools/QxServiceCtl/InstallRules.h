@@ -1,4 +1,4 @@
-// What install refuses: names and module lists the host would misread.
+// What install refuses: names and module lists the host would misread, and whose a service is.
 #pragma once
 
 #include <optional>
@@ -36,12 +36,5 @@ enum class HostOwner { None, ThisHost, OtherHost };
 // Whose service list shows: this host's (RunsHostFor), another copy's of the host (its program has the
 // host's file name in another folder, or another service's name), or no host's.
 HostOwner HostOwnerOf(std::wstring_view imagePath, std::wstring_view hostPath, std::wstring_view service);
-
-// Service names and paths, compared as the system compares them for the ASCII letters; any other
-// difference counts, so that a doubtful case is refused rather than taken.
-bool SameIgnoringCase(std::wstring_view left, std::wstring_view right);
-
-// The text in double quotes, as the tool's messages name what they refuse.
-std::wstring Quoted(std::wstring_view text);
 
 } // namespace QxServiceCtl

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "CodeText.h"
 #include "Commands.h"
 #include "Common/ProductInfo.h"
 #include "Common/audit/EventReporters.h"

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <iterator>
 
+#include "CodeMessages.h"
 #include "CodeText.h"
 #include "Commands.h"
 #include "HostFiles.h"
 #include "InstallRules.h"
 #include "ServiceManager.h"
+#include "ToolText.h"
 
 namespace QxServiceCtl {
 

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "CodeMessages.h"
 #include "CodeText.h"
 #include "Common/ProductInfo.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
@@ -15,6 +16,7 @@
 #include "InstallRules.h"
 #include "ServiceConfigView.h"
 #include "ServiceControl.h"
+#include "ToolText.h"
 
 namespace QxServiceCtl {
 

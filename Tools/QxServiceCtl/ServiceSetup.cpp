@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "CodeMessages.h"
 #include "Common/ServiceHost/ServiceConfiguration.h"
 #include "HostFiles.h"
 #include "ServiceManager.h"

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <optional>
 
+#include "CodeMessages.h"
 #include "CodeText.h"
 #include "Commands.h"
 #include "Common/ServiceFileName.h"
