@@ -1,5 +1,6 @@
-// Win32 only. The one place that includes <windows.h>; every Win32 file of the platform layer
-// includes this header instead.
+// Win32 only. The platform layer's door to <windows.h>: every C++ source of the layer includes this
+// header instead. Only the handle owners, which code outside the layer uses too, and the header of
+// the exception filters, which are C, include <windows.h> themselves.
 #pragma once
 
 #include <windows.h>
