@@ -1,0 +1,13 @@
+# cmake -DSOURCE=<tree> -DBINARY=<folder> -P ProductWithoutTests.cmake
+# Configures the tree with QX_BUILD_TESTS off and builds the host's layers and the tool's logic.
+foreach(step IN ITEMS configure build)
+  if(step STREQUAL "configure")
+    set(command ${CMAKE_COMMAND} -S ${SOURCE} -B ${BINARY} -DQX_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Debug)
+  else()
+    set(command ${CMAKE_COMMAND} --build ${BINARY} -j2 --target QxServiceHostEntry QxServiceCtlLogic)
+  endif()
+  execute_process(COMMAND ${command} RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "the ${step} without Tests/ failed:\n${output}")
+  endif()
+endforeach()
