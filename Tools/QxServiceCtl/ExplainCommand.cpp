@@ -9,9 +9,9 @@ namespace QxServiceCtl {
 namespace {
 
 // The command line's parsing has checked the code.
-int Explain(const std::wstring& text)
+int Explain(const Command& command)
 {
-    const DecodedCode code = DecodeCode(ParseCode(text).value_or(0));
+    const DecodedCode code = DecodeCode(ParseCode(command.target).value_or(0));
     Out(DescribeCode(code));
     if (const auto meaning = KnownMeaning(code.value)) {
         Out(*meaning);
@@ -29,6 +29,6 @@ const CommandEntry kExplainCommand{
     CommandKind::Explain,
     {L"QxServiceCtl explain <code>",
      L"    The meaning of an exit code, HRESULT, Win32 error, crash code or event identifier."},
-    [](const Command& command) { return Explain(command.target); }};
+    &Explain};
 
 } // namespace QxServiceCtl

@@ -6,8 +6,9 @@ namespace QxServiceCtl {
 
 namespace {
 
-int Validate(const std::wstring& service)
+int Validate(const Command& command)
 {
+    const std::wstring& service = command.target;
     const auto findings = ValidateService(service, HostProbes());
     for (const auto& finding : findings) {
         Out(FormatFinding(finding));
@@ -25,6 +26,6 @@ const CommandEntry kValidateCommand{
     CommandKind::Validate,
     {L"QxServiceCtl validate <service>",
      L"    Checks every value the host reads and every module file; exits 0 only when the host would start."},
-    [](const Command& command) { return Validate(command.target); }};
+    &Validate};
 
 } // namespace QxServiceCtl
