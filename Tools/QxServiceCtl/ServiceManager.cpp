@@ -138,13 +138,11 @@ std::wstring ImagePathOf(SC_HANDLE service)
 
 std::optional<ManagedService> ManagedServiceOf(const std::wstring& name)
 {
-    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    const UniqueServiceHandle service(manager ? OpenServiceW(manager.get(), name.c_str(), SERVICE_QUERY_CONFIG)
-                                              : nullptr);
-    if (!service) {
+    const OpenedService service = OpenNamedService(name, SERVICE_QUERY_CONFIG);
+    if (!service.handle) {
         return std::nullopt;
     }
-    ManagedService record{ImagePathOf(service.get()), {}};
+    ManagedService record{ImagePathOf(service.handle.get()), {}};
     const std::wstring key = L"SYSTEM\\CurrentControlSet\\Services\\" + name;
     for (const auto& [value, prefix] : {std::pair{L"DependOnService", L""}, std::pair{L"DependOnGroup", L"+"}}) {
         std::vector<wchar_t> list(4096, L'\0');

@@ -215,24 +215,16 @@ int Status(const std::wstring& service, bool json)
     const auto fail = [&](const std::wstring& text, int exitCode) {
         return Fail(L"status", text, {json, service, exitCode});
     };
-    const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) {
-        return fail(L"the Service Control Manager cannot be opened" + Win32Reason(GetLastError()), kExitFailure);
+    const OpenedService opened = OpenNamedService(service, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
+    if (!opened.handle) {
+        return fail(opened.reason, opened.missing ? kStatusNoSuchService : kExitFailure);
     }
-    const UniqueServiceHandle handle(
-        OpenServiceW(manager.get(), service.c_str(), SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG));
-    if (!handle) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_SERVICE_DOES_NOT_EXIST) {
-            return fail(L"service \"" + service + L"\" does not exist", kStatusNoSuchService);
-        }
-        return fail(L"service \"" + service + L"\" cannot be opened" + Win32Reason(error), kExitFailure);
-    }
+    const SC_HANDLE handle = opened.handle.get();
     ServiceState state;
-    if (std::wstring reason; !ReadServiceState(handle.get(), state, reason)) {
+    if (std::wstring reason; !ReadServiceState(handle, state, reason)) {
         return fail(L"service \"" + service + L"\": " + reason, kExitFailure);
     }
-    const StatusFacts facts = GatherFacts(service, handle.get(), state);
+    const StatusFacts facts = GatherFacts(service, handle, state);
     if (json) {
         PrintJson(service, facts);
     } else {
