@@ -2,7 +2,9 @@
 # Configures the tree with QX_BUILD_TESTS off and builds the host's layers and the tool's logic.
 foreach(step IN ITEMS configure build)
   if(step STREQUAL "configure")
-    set(command ${CMAKE_COMMAND} -S ${SOURCE} -B ${BINARY} -DQX_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Debug)
+    # Every name a target links must be a target of the tree: one of Tests/ would not be.
+    set(command ${CMAKE_COMMAND} -S ${SOURCE} -B ${BINARY} -DQX_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Debug
+                -DCMAKE_LINK_LIBRARIES_ONLY_TARGETS=ON)
   else()
     set(command ${CMAKE_COMMAND} --build ${BINARY} -j2 --target QxServiceHostEntry QxServiceCtlLogic)
   endif()
