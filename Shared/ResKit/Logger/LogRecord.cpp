@@ -15,7 +15,7 @@ namespace LogUtils {
 
 namespace {
 
-// Slot 2 and above: the spare attribute, which the host never sets.
+// What every record holds in the spare slot, which the host never sets.
 constexpr std::int32_t kSpareAttribute = 0;
 
 constexpr wchar_t kHexDigits[] = L"0123456789ABCDEF";
