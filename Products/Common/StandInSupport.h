@@ -42,7 +42,7 @@ inline std::wstring ServiceNameOfProcess()
         const std::wstring_view piece =
             arguments.substr(start, hyphen == std::wstring_view::npos ? std::wstring_view::npos : hyphen - start);
         start = hyphen == std::wstring_view::npos ? arguments.size() : hyphen + 1;
-        if (piece.size() < 4 || CompareStringOrdinal(piece.data(), 4, L"name", 4, TRUE) != CSTR_EQUAL) {
+        if (piece.size() < 4 || !Qx::Win32Support::EqualIgnoringCase(piece.substr(0, 4), L"name")) {
             continue;
         }
         const std::size_t separator = piece.find_first_of(L"= ");

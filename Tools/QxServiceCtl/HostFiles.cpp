@@ -10,6 +10,7 @@
 #include "PeExports.h"
 #include "ServiceManager.h"
 #include "Win32Support/WholeFile.h"
+#include "Win32Support/WideText.h"
 
 namespace QxServiceCtl {
 
@@ -111,8 +112,7 @@ std::vector<FoundFile> FindServiceFiles(const std::wstring& folder, const std::w
         const std::wstring_view name = data.cFileName;
         // The pattern also matches short names, whose long names may begin otherwise.
         const bool named = name.size() >= fileName.size() &&
-                           CompareStringOrdinal(name.data(), static_cast<int>(fileName.size()), fileName.c_str(),
-                                                static_cast<int>(fileName.size()), TRUE) == CSTR_EQUAL;
+                           Qx::Win32Support::EqualIgnoringCase(name.substr(0, fileName.size()), fileName);
         if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && named && rule(name.substr(fileName.size()))) {
             found.push_back({folder + data.cFileName,
                              FileTimeValue(data.ftCreationTime.dwLowDateTime, data.ftCreationTime.dwHighDateTime),

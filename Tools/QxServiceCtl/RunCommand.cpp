@@ -19,6 +19,7 @@
 #include "InstallRules.h"
 #include "ResKit/Logger/ExceptionHandlers.h"
 #include "ServiceManager.h"
+#include "Win32Support/WideText.h"
 
 using namespace Qx;
 using namespace Qx::Platform;
@@ -59,7 +60,8 @@ bool IsModulePath(const std::wstring& target)
         return true;
     }
     return target.size() > kExtension.size() &&
-           _wcsicmp(target.c_str() + target.size() - kExtension.size(), kExtension.data()) == 0;
+           Qx::Win32Support::EqualIgnoringCase(std::wstring_view(target).substr(target.size() - kExtension.size()),
+                                               kExtension);
 }
 
 // The service's module list as the host reads it.

@@ -19,6 +19,7 @@ using Qx::Platform::UniqueFindHandle;
 using Qx::Platform::UniqueKernelHandle;
 using Qx::Platform::UniqueRegKey;
 using Qx::Platform::UniqueServiceHandle;
+using Qx::Win32Support::EqualIgnoringCase;
 using Qx::Win32Support::ExecutableDirectory;
 using Qx::Win32Support::FileExists;
 using Qx::Win32Support::ModulePath;

@@ -41,10 +41,7 @@ std::vector<wchar_t> EnvironmentWithPathFirst(const std::wstring& folder)
 // Windows paths compare without regard to case.
 bool EqualIgnoringCase(const std::string& left, const std::string& right)
 {
-    const std::wstring wideLeft = Wide(left);
-    const std::wstring wideRight = Wide(right);
-    return CompareStringOrdinal(wideLeft.c_str(), static_cast<int>(wideLeft.size()), wideRight.c_str(),
-                                static_cast<int>(wideRight.size()), TRUE) == CSTR_EQUAL;
+    return Qx::Win32Support::EqualIgnoringCase(Wide(left), Wide(right));
 }
 
 // "YYYY-MM-DD HH:MM:SS.mmm    PID    TID SEVER text  [File.cpp:42]": the severity is padded to five

@@ -22,12 +22,6 @@ std::wstring WindowsFolder()
     return std::wstring(folder, length) + L"\\";
 }
 
-bool SameFolder(const std::wstring& left, const std::wstring& right)
-{
-    return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
-                                static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
-}
-
 // The system PATH, which services inherit, expanded.
 std::wstring SystemPath()
 {
@@ -65,7 +59,8 @@ std::wstring OtherSystemPathFolder()
         }
         const DWORD attributes = GetFileAttributesW(folder.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-            !SameFolder(folder, WindowsFolder()) && !SameFolder(folder, WindowsFolder() + L"system32\\")) {
+            !EqualIgnoringCase(folder, WindowsFolder()) &&
+            !EqualIgnoringCase(folder, WindowsFolder() + L"system32\\")) {
             return folder;
         }
     }

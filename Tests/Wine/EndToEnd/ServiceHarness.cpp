@@ -142,7 +142,7 @@ private:
         entry.dwSize = sizeof(entry);
         for (BOOL more = Process32FirstW(snapshot.get(), &entry); more != 0;
              more = Process32NextW(snapshot.get(), &entry)) {
-            if (_wcsicmp(entry.szExeFile, kHostExe) == 0) {
+            if (EqualIgnoringCase(entry.szExeFile, kHostExe)) {
                 processIds.insert(entry.th32ProcessID);
             }
         }

@@ -29,8 +29,7 @@ constexpr const wchar_t* kSystemLibrary = L"winhttp.dll";
 // Windows paths compare without regard to case.
 ::testing::AssertionResult SamePath(const std::wstring& expected, const std::wstring& actual)
 {
-    if (CompareStringOrdinal(expected.c_str(), static_cast<int>(expected.size()), actual.c_str(),
-                             static_cast<int>(actual.size()), TRUE) == CSTR_EQUAL) {
+    if (EqualIgnoringCase(expected, actual)) {
         return ::testing::AssertionSuccess();
     }
     return ::testing::AssertionFailure() << "expected " << ToUtf8(expected) << ", loaded \"" << ToUtf8(actual) << "\"";
