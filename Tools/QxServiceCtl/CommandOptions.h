@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "CtlArguments.h"
-#include "InstallRules.h"
 #include "ToolText.h"
 
 namespace QxServiceCtl {
