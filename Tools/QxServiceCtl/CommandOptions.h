@@ -93,7 +93,19 @@ inline std::optional<std::wstring> ParseText(OptionReader& reader, const wchar_t
     return value;
 }
 
-// The options of install and config, from the third argument on.
-ParsedArguments ParseSettings(const std::vector<std::wstring>& arguments, Command command);
+// The argument after the command's name as its target, named as what when it is missing; nullopt when
+// it was taken.
+std::optional<ParsedArguments> TakeTarget(const std::vector<std::wstring>& arguments, const wchar_t* what,
+                                          Command& command);
+
+// Each command reads its arguments from first on, the first after its name or its target.
+using ArgumentsParser = ParsedArguments (*)(const std::vector<std::wstring>& arguments, std::size_t first,
+                                            Command command);
+
+// install and config.
+ParsedArguments ParseSettings(const std::vector<std::wstring>& arguments, std::size_t first, Command command);
+
+// start, stop and restart: a service or, for start and stop, all of this host's.
+ParsedArguments ParseLifecycle(const std::vector<std::wstring>& arguments, std::size_t first, Command command);
 
 } // namespace QxServiceCtl

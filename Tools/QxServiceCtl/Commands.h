@@ -1,5 +1,5 @@
 // The commands of QxServiceCtl. Each has one entry, in its own source beside the code that runs it;
-// what it reads from the command line is parsed in CtlArguments.
+// its name and the parser of its arguments are its row in CtlArguments' table.
 #pragma once
 
 #include <initializer_list>

@@ -108,11 +108,11 @@ std::wstring SettingsConflict(const ServiceSettings& settings)
 
 } // namespace
 
-ParsedArguments ParseSettings(const std::vector<std::wstring>& arguments, Command command)
+ParsedArguments ParseSettings(const std::vector<std::wstring>& arguments, std::size_t first, Command command)
 {
     const std::wstring& name = arguments[0];
     ServiceSettings& settings = command.install.settings;
-    OptionReader reader(arguments, 2);
+    OptionReader reader(arguments, first);
     bool anySetting = false;
     while (!reader.Done()) {
         const std::wstring& option = reader.Next();
