@@ -23,6 +23,7 @@ ParsedArguments ParseWithoutArguments(const std::vector<std::wstring>& arguments
 
 ParsedArguments ParseRun(const std::vector<std::wstring>& arguments, std::size_t first, Command command)
 {
+    RunOptions& options = command.options.emplace<RunOptions>();
     OptionReader reader(arguments, first);
     while (!reader.Done()) {
         const std::wstring& option = reader.Next();
@@ -30,8 +31,8 @@ ParsedArguments ParseRun(const std::vector<std::wstring>& arguments, std::size_t
             return Refuse(L"run: unknown option " + Quoted(option));
         }
         const auto value = reader.Value();
-        command.seconds = value ? ParseUnsigned(*value) : std::nullopt;
-        if (!command.seconds) {
+        options.seconds = value ? ParseUnsigned(*value) : std::nullopt;
+        if (!options.seconds) {
             return Refuse(L"run: --seconds needs a whole number of seconds, not " + Quoted(value.value_or(L"")));
         }
     }
@@ -40,11 +41,12 @@ ParsedArguments ParseRun(const std::vector<std::wstring>& arguments, std::size_t
 
 ParsedArguments ParseUninstall(const std::vector<std::wstring>& arguments, std::size_t first, Command command)
 {
+    UninstallOptions& options = command.options.emplace<UninstallOptions>();
     for (std::size_t i = first; i < arguments.size(); ++i) {
         if (arguments[i] == L"--force") {
-            command.force = true;
+            options.force = true;
         } else if (arguments[i] == L"--purge") {
-            command.purge = true;
+            options.purge = true;
         } else {
             return Refuse(arguments[0] + L": unknown option " + Quoted(arguments[i]));
         }
@@ -54,12 +56,13 @@ ParsedArguments ParseUninstall(const std::vector<std::wstring>& arguments, std::
 
 ParsedArguments ParseProduct(const std::vector<std::wstring>& arguments, std::size_t first, Command command)
 {
+    ProductOptions& options = command.options.emplace<ProductOptions>();
     OptionReader reader(arguments, first);
     while (!reader.Done()) {
         const std::wstring& option = reader.Next();
-        std::optional<std::wstring>* target = option == L"--registry-root"  ? &command.product.registryRoot
-                                              : option == L"--event-source" ? &command.product.eventSource
-                                              : option == L"--install-path" ? &command.product.installPath
+        std::optional<std::wstring>* target = option == L"--registry-root"  ? &options.registryRoot
+                                              : option == L"--event-source" ? &options.eventSource
+                                              : option == L"--install-path" ? &options.installPath
                                                                             : nullptr;
         if (target == nullptr) {
             return Refuse(L"product: unknown option " + Quoted(option));
@@ -75,11 +78,12 @@ ParsedArguments ParseProduct(const std::vector<std::wstring>& arguments, std::si
 // status and list: --json or nothing.
 ParsedArguments ParseJsonOption(const std::vector<std::wstring>& arguments, std::size_t first, Command command)
 {
+    ViewOptions& options = command.options.emplace<ViewOptions>();
     for (std::size_t i = first; i < arguments.size(); ++i) {
         if (arguments[i] != L"--json") {
             return Refuse(arguments[0] + L": unknown option " + Quoted(arguments[i]));
         }
-        command.json = true;
+        options.json = true;
     }
     return {std::move(command), {}};
 }
@@ -148,6 +152,7 @@ const CommandSyntax* SyntaxOf(const std::wstring& name)
 // --help and "help <command>"; "<command> --help" is taken before the command's own parser.
 ParsedArguments ParseHelp(const std::vector<std::wstring>& arguments, std::size_t first, Command command)
 {
+    command.options.emplace<HelpOptions>();
     if (arguments[0] != L"help" || arguments.size() != 2) {
         return ParseWithoutArguments(arguments, first, std::move(command));
     }
@@ -155,7 +160,7 @@ ParsedArguments ParseHelp(const std::vector<std::wstring>& arguments, std::size_
     if (about == nullptr || about->kind == CommandKind::Help) {
         return Refuse(L"help: unknown command " + Quoted(arguments[1]) + L": see QxServiceCtl --help");
     }
-    command.helpFor = about->kind;
+    command.options = HelpOptions{about->kind};
     return {std::move(command), {}};
 }
 
@@ -232,7 +237,7 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& arguments)
     Command command;
     command.kind = syntax->kind;
     if (command.kind != CommandKind::Help && AsksForHelp(arguments)) {
-        command.helpFor = command.kind;
+        command.options = HelpOptions{command.kind};
         command.kind = CommandKind::Help;
         return {std::move(command), {}};
     }

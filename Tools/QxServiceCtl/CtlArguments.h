@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace QxServiceCtl {
@@ -55,11 +56,34 @@ struct ServiceSettings {
 inline constexpr std::uint32_t kDefaultRestartDelaySeconds = 60;
 inline constexpr std::uint32_t kDefaultResetAfterSeconds = 86400;
 
+// install and config.
 struct InstallOptions {
     ServiceSettings settings;
     bool replace = false;
     // Take modules that are not (yet) where the host would find them, or lack its entry points.
     bool noCheck = false;
+    // install --replace and config: take a service whose command line is not this host's for it.
+    bool force = false;
+    // config without settings: the configuration as JSON.
+    bool json = false;
+};
+
+struct UninstallOptions {
+    // Take a service whose command line is not this host's for it.
+    bool force = false;
+    // Also remove the service's logs, dumps, status files and logger settings.
+    bool purge = false;
+};
+
+struct RunOptions {
+    // How long the modules run; without it, until Ctrl+C.
+    std::optional<std::uint32_t> seconds;
+};
+
+// status and list.
+struct ViewOptions {
+    // JSON instead of lines.
+    bool json = false;
 };
 
 inline constexpr std::uint32_t kDefaultWaitSeconds = 30;
@@ -83,24 +107,25 @@ struct ProductOptions {
     std::optional<std::wstring> installPath;
 };
 
+struct HelpOptions {
+    // The command whose help is asked for ("install --help", "help install"); Help for all.
+    CommandKind about = CommandKind::Help;
+};
+
 struct Command {
     CommandKind kind = CommandKind::Help;
     // The service, the module path of run, or the code of explain.
     std::wstring target;
-    InstallOptions install;
-    // install --replace, config and uninstall: take a service whose command line is not this host's
-    // for it.
-    bool force = false;
-    // run: how long the modules run; without it, until Ctrl+C.
-    std::optional<std::uint32_t> seconds;
-    ProductOptions product;
-    // uninstall: also remove the service's logs, dumps, status files and logger settings.
-    bool purge = false;
-    // status, list and config without settings: JSON instead of lines.
-    bool json = false;
-    LifecycleOptions lifecycle;
-    // Help: the command whose help is asked for ("install --help", "help install"); Help for all.
-    CommandKind helpFor = CommandKind::Help;
+    // The options of the kind's parser; none for validate, explain and version.
+    std::variant<std::monostate, InstallOptions, UninstallOptions, RunOptions, ViewOptions, LifecycleOptions,
+                 ProductOptions, HelpOptions>
+        options;
+
+    template <typename Options>
+    [[nodiscard]] const Options& Get() const
+    {
+        return std::get<Options>(options);
+    }
 };
 
 struct ParsedArguments {

@@ -44,7 +44,7 @@ int Version()
 
 const CommandEntry kHelpCommand{CommandKind::Help,
                                 {L"QxServiceCtl --help | help <command> | <command> --help"},
-                                [](const Command& command) { return Help(command.helpFor); }};
+                                [](const Command& command) { return Help(command.Get<HelpOptions>().about); }};
 
 const CommandEntry kVersionCommand{
     CommandKind::Version, {L"QxServiceCtl --version"}, [](const Command&) { return Version(); }};

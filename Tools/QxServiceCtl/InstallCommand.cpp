@@ -158,7 +158,7 @@ int ShowConfig(const std::wstring& service, bool json)
     return kExitSuccess;
 }
 
-int Install(const std::wstring& service, const InstallOptions& options, bool force)
+int Install(const std::wstring& service, const InstallOptions& options)
 {
     constexpr const wchar_t* kCommand = L"install";
     const ServiceSettings settings = WithInstallDefaults(options.settings);
@@ -187,8 +187,8 @@ int Install(const std::wstring& service, const InstallOptions& options, bool for
         return Fail(kCommand, L"service \"" + service + L"\" already exists: uninstall it first, or pass --replace");
     }
     const bool wasRunning = existed && IsRunning(handle.get());
-    if (existed &&
-        (!MayTakeOver(handle.get(), service, force, L"replace", reason) || !Repoint(handle.get(), service, reason))) {
+    if (existed && (!MayTakeOver(handle.get(), service, options.force, L"replace", reason) ||
+                    !Repoint(handle.get(), service, reason))) {
         return Fail(kCommand, reason);
     }
     if (!existed) {
@@ -224,16 +224,17 @@ int Config(const Command& command)
 {
     constexpr const wchar_t* kCommand = L"config";
     const std::wstring& service = command.target;
-    const ServiceSettings& settings = command.install.settings;
+    const InstallOptions& options = command.Get<InstallOptions>();
+    const ServiceSettings& settings = options.settings;
     if (settings == ServiceSettings{}) {
-        return ShowConfig(service, command.json);
+        return ShowConfig(service, options.json);
     }
     std::wstring reason;
     if (settings.modules) {
         if (const auto refusal = ModuleListRefusal(*settings.modules)) {
             return Fail(kCommand, *refusal);
         }
-        if (!ModulesChecked(kCommand, *settings.modules, command.install.noCheck, reason)) {
+        if (!ModulesChecked(kCommand, *settings.modules, options.noCheck, reason)) {
             return Fail(kCommand, reason);
         }
     }
@@ -247,7 +248,7 @@ int Config(const Command& command)
     if (!opened.handle) {
         return Fail(kCommand, opened.reason);
     }
-    if (!MayTakeOver(handle, service, command.force, L"change", reason) ||
+    if (!MayTakeOver(handle, service, options.force, L"change", reason) ||
         !ReadServiceConfig(handle, service, before, reason)) {
         return Fail(kCommand, reason);
     }
@@ -291,7 +292,7 @@ const CommandEntry kInstallCommand{
      L"    running service is stopped for the change and started again. A service whose command line",
      L"    is not this host's for the name needs --force too.",
      L"    What the service manager takes but does not keep is named by a warning on standard error."},
-    [](const Command& command) { return Install(command.target, command.install, command.force); }};
+    [](const Command& command) { return Install(command.target, command.Get<InstallOptions>()); }};
 
 const CommandEntry kConfigCommand{
     CommandKind::Config,

@@ -9,6 +9,7 @@ namespace {
 // and the usual wait beyond it.
 ParsedArguments ParseWaits(const std::vector<std::wstring>& arguments, std::size_t first, Command command)
 {
+    LifecycleOptions& options = std::get<LifecycleOptions>(command.options);
     OptionReader reader(arguments, first);
     std::optional<std::uint32_t> wait;
     std::wstring error;
@@ -17,9 +18,9 @@ ParsedArguments ParseWaits(const std::vector<std::wstring>& arguments, std::size
         if (option == L"--wait") {
             wait = ParseSeconds(reader, L"--wait", error);
         } else if (option == L"--kill-after" && command.kind != CommandKind::Start) {
-            command.lifecycle.killAfterSeconds = ParseSeconds(reader, L"--kill-after", error);
-        } else if (option == L"--record" && command.lifecycle.allRunning) {
-            command.lifecycle.record = ParseText(reader, L"--record", L"a file", error);
+            options.killAfterSeconds = ParseSeconds(reader, L"--kill-after", error);
+        } else if (option == L"--record" && options.allRunning) {
+            options.record = ParseText(reader, L"--record", L"a file", error);
         } else {
             return Refuse(arguments[0] + L": unknown option " + Quoted(option));
         }
@@ -27,11 +28,11 @@ ParsedArguments ParseWaits(const std::vector<std::wstring>& arguments, std::size
     if (!error.empty()) {
         return Refuse(arguments[0] + L": " + error);
     }
-    const std::optional<std::uint32_t> killAfter = command.lifecycle.killAfterSeconds;
+    const std::optional<std::uint32_t> killAfter = options.killAfterSeconds;
     if (wait && killAfter && *killAfter >= *wait) {
         return Refuse(arguments[0] + L": --kill-after must be shorter than --wait, which counts from the stop request");
     }
-    command.lifecycle.waitSeconds = wait.value_or(killAfter.value_or(0) + kDefaultWaitSeconds);
+    options.waitSeconds = wait.value_or(killAfter.value_or(0) + kDefaultWaitSeconds);
     return {std::move(command), {}};
 }
 
@@ -39,8 +40,9 @@ ParsedArguments ParseWaits(const std::vector<std::wstring>& arguments, std::size
 // upgrade of the host's files.
 std::optional<ParsedArguments> ParseAllServices(const std::vector<std::wstring>& arguments, Command command)
 {
+    LifecycleOptions& options = std::get<LifecycleOptions>(command.options);
     if (command.kind == CommandKind::Stop && arguments[1] == L"--all") {
-        command.lifecycle.allRunning = true;
+        options.allRunning = true;
         return ParseWaits(arguments, 2, std::move(command));
     }
     if (command.kind != CommandKind::Start || arguments[1] != L"--recorded") {
@@ -49,7 +51,7 @@ std::optional<ParsedArguments> ParseAllServices(const std::vector<std::wstring>&
     if (arguments.size() < 3) {
         return Refuse(L"start: --recorded needs the file a stop --all --record wrote");
     }
-    command.lifecycle.record = arguments[2];
+    options.record = arguments[2];
     return ParseWaits(arguments, 3, std::move(command));
 }
 
@@ -57,6 +59,7 @@ std::optional<ParsedArguments> ParseAllServices(const std::vector<std::wstring>&
 
 ParsedArguments ParseLifecycle(const std::vector<std::wstring>& arguments, std::size_t first, Command command)
 {
+    command.options.emplace<LifecycleOptions>();
     if (arguments.size() > first) {
         if (auto all = ParseAllServices(arguments, command)) {
             return std::move(*all);

@@ -164,11 +164,12 @@ int StartRecorded(const LifecycleOptions& options)
 
 int Lifecycle(const Command& command)
 {
-    if (command.lifecycle.allRunning) {
-        return StopAll(command.lifecycle);
+    const LifecycleOptions& options = command.Get<LifecycleOptions>();
+    if (options.allRunning) {
+        return StopAll(options);
     }
-    if (command.kind == CommandKind::Start && command.lifecycle.record) {
-        return StartRecorded(command.lifecycle);
+    if (command.kind == CommandKind::Start && options.record) {
+        return StartRecorded(options);
     }
     static constexpr const wchar_t* kNames[] = {L"start", L"stop", L"restart"};
     const wchar_t* name = command.kind == CommandKind::Start  ? kNames[0]
@@ -180,13 +181,13 @@ int Lifecycle(const Command& command)
         return opened.missing ? kExitNoSuchService : kExitFailure;
     }
     if (command.kind == CommandKind::Start) {
-        return StartAndSay(name, command.target, opened.handle.get(), command.lifecycle);
+        return StartAndSay(name, command.target, opened.handle.get(), options);
     }
-    const int stopped = StopAndSay(name, command.target, opened.handle.get(), command.lifecycle);
+    const int stopped = StopAndSay(name, command.target, opened.handle.get(), options);
     if (command.kind == CommandKind::Stop || stopped != kExitSuccess) {
         return stopped;
     }
-    return StartAndSay(name, command.target, opened.handle.get(), command.lifecycle);
+    return StartAndSay(name, command.target, opened.handle.get(), options);
 }
 
 } // namespace

@@ -79,6 +79,6 @@ const CommandEntry kListCommand{
     {L"QxServiceCtl list [--json]",
      L"    Every installed service whose command line runs QxServiceHost.exe: name, state, process id,",
      L"    start type and module list; a service of a host in another folder is marked \"other host\"."},
-    [](const Command& command) { return List(command.json); }};
+    [](const Command& command) { return List(command.Get<ViewOptions>().json); }};
 
 } // namespace QxServiceCtl

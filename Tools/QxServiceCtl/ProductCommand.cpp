@@ -126,6 +126,6 @@ const CommandEntry kProductCommand{
      L"    Writes what is given of the product root: RegistryRoot in ProductInfo2.ini beside the host,",
      L"    ProductInstallPath (this folder unless given) and EventSource below HKLM\\KEY, and registers",
      L"    the event source with QxMessages.dll; then shows the product root. Exits 1 without one."},
-    [](const Command& command) { return Product(command.product); }};
+    [](const Command& command) { return Product(command.Get<ProductOptions>()); }};
 
 } // namespace QxServiceCtl

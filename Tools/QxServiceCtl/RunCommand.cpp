@@ -317,7 +317,7 @@ int RunModules(const Command& command)
     if (!StartModules(modules)) {
         return kExitFailure;
     }
-    WaitForStop(command.seconds);
+    WaitForStop(command.Get<RunOptions>().seconds);
     if (!ShutDown(modules, modules.size())) {
         return kExitFailure;
     }

@@ -111,19 +111,20 @@ std::wstring SettingsConflict(const ServiceSettings& settings)
 ParsedArguments ParseSettings(const std::vector<std::wstring>& arguments, std::size_t first, Command command)
 {
     const std::wstring& name = arguments[0];
-    ServiceSettings& settings = command.install.settings;
+    InstallOptions& options = command.options.emplace<InstallOptions>();
+    ServiceSettings& settings = options.settings;
     OptionReader reader(arguments, first);
     bool anySetting = false;
     while (!reader.Done()) {
         const std::wstring& option = reader.Next();
         if (option == L"--force") {
-            command.force = true;
+            options.force = true;
         } else if (option == L"--no-check") {
-            command.install.noCheck = true;
+            options.noCheck = true;
         } else if (option == L"--json" && command.kind == CommandKind::Config) {
-            command.json = true;
+            options.json = true;
         } else if (option == L"--replace" && command.kind == CommandKind::Install) {
-            command.install.replace = true;
+            options.replace = true;
         } else if (std::wstring error = ReadSetting(option, reader, settings); error == L"unknown") {
             return Refuse(name + L": unknown option " + Quoted(option));
         } else if (!error.empty()) {
@@ -136,7 +137,7 @@ ParsedArguments ParseSettings(const std::vector<std::wstring>& arguments, std::s
     if (command.kind == CommandKind::Install && !settings.modules) {
         return Refuse(L"install: --modules <list> is required");
     }
-    if (command.json && anySetting) {
+    if (options.json && anySetting) {
         return Refuse(L"config: --json shows the configuration and takes no setting to change");
     }
     if (std::wstring conflict = SettingsConflict(settings); !conflict.empty()) {

@@ -243,6 +243,6 @@ const CommandEntry kStatusCommand{
      L"    --json prints the same as one JSON object.",
      L"    Exits 0 running, 3 not running (stopped with exit code 0, never started, pending, paused),",
      L"    1 stopped with a failure or its process ended, 4 no such service."},
-    [](const Command& command) { return Status(command.target, command.json); }};
+    [](const Command& command) { return Status(command.target, command.Get<ViewOptions>().json); }};
 
 } // namespace QxServiceCtl

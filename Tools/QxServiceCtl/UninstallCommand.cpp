@@ -150,6 +150,9 @@ const CommandEntry kUninstallCommand{
      L"    A service whose process has ended is deleted without a stop request. A service whose command",
      L"    line is not \"<host>\" -name=<service> is left alone without --force. Once the service is",
      L"    gone, uninstall <service> --purge still removes what its runs left."},
-    [](const Command& command) { return Uninstall(command.target, command.force, command.purge); }};
+    [](const Command& command) {
+        const auto& options = command.Get<UninstallOptions>();
+        return Uninstall(command.target, options.force, options.purge);
+    }};
 
 } // namespace QxServiceCtl

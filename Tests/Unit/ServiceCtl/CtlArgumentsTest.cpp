@@ -48,7 +48,7 @@ TEST(CtlArguments, InstallAndConfigTakeEverySetting)
         arguments.insert(arguments.end(), settings.begin(), settings.end());
         const auto parsed = Parse(arguments);
         ASSERT_TRUE(parsed.command) << std::string(parsed.error.begin(), parsed.error.end());
-        const ServiceSettings& given = parsed.command->install.settings;
+        const ServiceSettings& given = parsed.command->Get<InstallOptions>().settings;
         EXPECT_EQ(L"Svc", parsed.command->target);
         EXPECT_EQ(L"A.dll;B.dll", given.modules);
         EXPECT_EQ(16u, given.displayNameId);
@@ -67,13 +67,14 @@ TEST(CtlArguments, InstallAndConfigTakeEverySetting)
     const auto repeated =
         Parse({L"install", L"Svc", L"--modules", L"A", L"--depend", L"A/B", L"--depend", L"C", L"/D/"});
     ASSERT_TRUE(repeated.command);
-    EXPECT_EQ((std::vector<std::wstring>{L"A", L"B", L"C", L"D"}), repeated.command->install.settings.dependencies)
+    EXPECT_EQ((std::vector<std::wstring>{L"A", L"B", L"C", L"D"}),
+              repeated.command->Get<InstallOptions>().settings.dependencies)
         << "repeated --depend accumulate, and / separates as in sc";
     const auto cleared = Parse({L"config", L"Svc", L"--no-depend"});
     ASSERT_TRUE(cleared.command);
-    EXPECT_EQ(std::vector<std::wstring>{}, cleared.command->install.settings.dependencies);
-    EXPECT_FALSE(cleared.command->install.settings.modules) << "config changes only what is given";
-    EXPECT_FALSE(cleared.command->install.settings.start);
+    EXPECT_EQ(std::vector<std::wstring>{}, cleared.command->Get<InstallOptions>().settings.dependencies);
+    EXPECT_FALSE(cleared.command->Get<InstallOptions>().settings.modules) << "config changes only what is given";
+    EXPECT_FALSE(cleared.command->Get<InstallOptions>().settings.start);
 }
 
 TEST(CtlArguments, RefusalsNameWhatIsWrong)
@@ -122,26 +123,27 @@ TEST(CtlArguments, RunTakesSecondsAndTheOtherCommandsTheirTarget)
     ASSERT_TRUE(run.command);
     EXPECT_EQ(CommandKind::Run, run.command->kind);
     EXPECT_EQ(L"C:\\m\\A.dll", run.command->target);
-    EXPECT_EQ(5u, run.command->seconds.value_or(0));
-    EXPECT_FALSE(Parse({L"run", L"Svc"}).command->seconds);
+    EXPECT_EQ(5u, run.command->Get<RunOptions>().seconds.value_or(0));
+    EXPECT_FALSE(Parse({L"run", L"Svc"}).command->Get<RunOptions>().seconds);
     EXPECT_EQ(CommandKind::Explain, Parse({L"explain", L"-1"}).command->kind);
     EXPECT_EQ(CommandKind::Uninstall, Parse({L"uninstall", L"Svc"}).command->kind);
-    EXPECT_FALSE(Parse({L"uninstall", L"Svc"}).command->force);
-    EXPECT_TRUE(Parse({L"uninstall", L"Svc", L"--force"}).command->force);
-    EXPECT_TRUE(Parse({L"uninstall", L"Svc", L"--purge", L"--force"}).command->purge);
+    EXPECT_FALSE(Parse({L"uninstall", L"Svc"}).command->Get<UninstallOptions>().force);
+    EXPECT_TRUE(Parse({L"uninstall", L"Svc", L"--force"}).command->Get<UninstallOptions>().force);
+    EXPECT_TRUE(Parse({L"uninstall", L"Svc", L"--purge", L"--force"}).command->Get<UninstallOptions>().purge);
     const auto product = Parse({L"product", L"--registry-root", L"SOFTWARE\\Qx\\P", L"--event-source", L"Src"});
     ASSERT_TRUE(product.command);
-    EXPECT_EQ(L"SOFTWARE\\Qx\\P", product.command->product.registryRoot);
-    EXPECT_EQ(L"Src", product.command->product.eventSource);
-    EXPECT_FALSE(product.command->product.installPath);
+    EXPECT_EQ(L"SOFTWARE\\Qx\\P", product.command->Get<ProductOptions>().registryRoot);
+    EXPECT_EQ(L"Src", product.command->Get<ProductOptions>().eventSource);
+    EXPECT_FALSE(product.command->Get<ProductOptions>().installPath);
     EXPECT_EQ(CommandKind::Product, Parse({L"product"}).command->kind);
-    EXPECT_TRUE(Parse({L"install", L"Svc", L"--modules", L"A", L"--replace", L"--force"}).command->force);
-    EXPECT_TRUE(Parse({L"install", L"Svc", L"--modules", L"A", L"--replace"}).command->install.replace);
+    EXPECT_TRUE(
+        Parse({L"install", L"Svc", L"--modules", L"A", L"--replace", L"--force"}).command->Get<InstallOptions>().force);
+    EXPECT_TRUE(Parse({L"install", L"Svc", L"--modules", L"A", L"--replace"}).command->Get<InstallOptions>().replace);
     EXPECT_EQ(CommandKind::Validate, Parse({L"validate", L"Svc"}).command->kind);
-    EXPECT_TRUE(Parse({L"status", L"Svc", L"--json"}).command->json);
-    EXPECT_FALSE(Parse({L"status", L"Svc"}).command->json);
+    EXPECT_TRUE(Parse({L"status", L"Svc", L"--json"}).command->Get<ViewOptions>().json);
+    EXPECT_FALSE(Parse({L"status", L"Svc"}).command->Get<ViewOptions>().json);
     EXPECT_EQ(CommandKind::Help, Parse({L"--help"}).command->kind);
-    EXPECT_EQ(CommandKind::Help, Parse({L"--help"}).command->helpFor);
+    EXPECT_EQ(CommandKind::Help, Parse({L"--help"}).command->Get<HelpOptions>().about);
     for (const std::vector<std::wstring>& asked : {std::vector<std::wstring>{L"install", L"--help"},
                                                    {L"help", L"install"},
                                                    {L"install", L"Svc", L"-h"},
@@ -149,7 +151,7 @@ TEST(CtlArguments, RunTakesSecondsAndTheOtherCommandsTheirTarget)
         const auto help = Parse(asked);
         ASSERT_TRUE(help.command);
         EXPECT_EQ(CommandKind::Help, help.command->kind);
-        EXPECT_EQ(CommandKind::Install, help.command->helpFor);
+        EXPECT_EQ(CommandKind::Install, help.command->Get<HelpOptions>().about);
     }
     EXPECT_EQ(L"help: unknown command \"begin\": see QxServiceCtl --help", Parse({L"help", L"begin"}).error);
 }
@@ -174,8 +176,8 @@ TEST(CtlArguments, LifecycleListAndConfigViewOptions)
         const auto parsed = Parse(given.arguments);
         ASSERT_TRUE(parsed.command) << std::string(parsed.error.begin(), parsed.error.end());
         EXPECT_EQ(given.kind, parsed.command->kind);
-        EXPECT_EQ(given.waitSeconds, parsed.command->lifecycle.waitSeconds);
-        EXPECT_EQ(given.killAfterSeconds, parsed.command->lifecycle.killAfterSeconds);
+        EXPECT_EQ(given.waitSeconds, parsed.command->Get<LifecycleOptions>().waitSeconds);
+        EXPECT_EQ(given.killAfterSeconds, parsed.command->Get<LifecycleOptions>().killAfterSeconds);
     }
     EXPECT_EQ(L"start: unknown option \"--kill-after\"", Parse({L"start", L"Svc", L"--kill-after", L"1"}).error);
     EXPECT_EQ(L"stop: --kill-after must be shorter than --wait, which counts from the stop request",
@@ -183,27 +185,27 @@ TEST(CtlArguments, LifecycleListAndConfigViewOptions)
     EXPECT_EQ(L"restart: --wait needs a whole number of seconds up to 4294967, not \"\"",
               Parse({L"restart", L"Svc", L"--wait"}).error);
     EXPECT_EQ(L"stop: <service> is missing before \"--wait\"", Parse({L"stop", L"--wait", L"1"}).error);
-    EXPECT_TRUE(Parse({L"list", L"--json"}).command->json);
+    EXPECT_TRUE(Parse({L"list", L"--json"}).command->Get<ViewOptions>().json);
     EXPECT_EQ(L"list: unknown option \"Svc\"", Parse({L"list", L"Svc"}).error);
     const auto shown = Parse({L"config", L"Svc", L"--json"});
     ASSERT_TRUE(shown.command);
-    EXPECT_TRUE(shown.command->json);
-    EXPECT_EQ(ServiceSettings{}, shown.command->install.settings);
-    EXPECT_TRUE(Parse({L"install", L"Svc", L"--modules", L"A", L"--no-check"}).command->install.noCheck);
+    EXPECT_TRUE(shown.command->Get<InstallOptions>().json);
+    EXPECT_EQ(ServiceSettings{}, shown.command->Get<InstallOptions>().settings);
+    EXPECT_TRUE(Parse({L"install", L"Svc", L"--modules", L"A", L"--no-check"}).command->Get<InstallOptions>().noCheck);
     const auto all = Parse({L"stop", L"--all", L"--record", L"C:\\r.txt", L"--kill-after", L"5"});
     ASSERT_TRUE(all.command);
-    EXPECT_TRUE(all.command->lifecycle.allRunning);
-    EXPECT_EQ(L"C:\\r.txt", all.command->lifecycle.record);
-    EXPECT_EQ(35u, all.command->lifecycle.waitSeconds);
+    EXPECT_TRUE(all.command->Get<LifecycleOptions>().allRunning);
+    EXPECT_EQ(L"C:\\r.txt", all.command->Get<LifecycleOptions>().record);
+    EXPECT_EQ(35u, all.command->Get<LifecycleOptions>().waitSeconds);
     const auto recorded = Parse({L"start", L"--recorded", L"C:\\r.txt", L"--wait", L"9"});
     ASSERT_TRUE(recorded.command);
-    EXPECT_FALSE(recorded.command->lifecycle.allRunning);
-    EXPECT_EQ(L"C:\\r.txt", recorded.command->lifecycle.record);
-    EXPECT_EQ(9u, recorded.command->lifecycle.waitSeconds);
+    EXPECT_FALSE(recorded.command->Get<LifecycleOptions>().allRunning);
+    EXPECT_EQ(L"C:\\r.txt", recorded.command->Get<LifecycleOptions>().record);
+    EXPECT_EQ(9u, recorded.command->Get<LifecycleOptions>().waitSeconds);
     EXPECT_EQ(L"start: --recorded needs the file a stop --all --record wrote", Parse({L"start", L"--recorded"}).error);
     EXPECT_EQ(L"stop: unknown option \"--record\"", Parse({L"stop", L"Svc", L"--record", L"f"}).error);
     EXPECT_EQ(L"start: <service> is missing before \"--all\"", Parse({L"start", L"--all"}).error);
-    EXPECT_TRUE(Parse({L"config", L"Svc", L"--modules", L"A", L"--no-check"}).command->install.noCheck);
+    EXPECT_TRUE(Parse({L"config", L"Svc", L"--modules", L"A", L"--no-check"}).command->Get<InstallOptions>().noCheck);
 }
 
 TEST(CtlArguments, NumbersAreDecimalOrHexadecimalWithin32Bits)
