@@ -58,7 +58,8 @@ inline void ExplainWineDifference(std::string_view difference)
 
 // Launches a process through create, a CreateProcessW call, and once more when it failed with
 // ERROR_INTERNAL_ERROR: Wine did so a few times while many test processes ran at once, and made no
-// process then. The repeat is said; any other failure stays one.
+// process then; its service manager, which launches a service's process the same way, then fails
+// StartServiceW with that error. The repeat is said; any other failure stays one.
 template <class Create>
 bool LaunchedDespiteWineInternalError(Create create)
 {
@@ -68,8 +69,13 @@ bool LaunchedDespiteWineInternalError(Create create)
     if (GetLastError() != ERROR_INTERNAL_ERROR) {
         return false;
     }
-    std::cout << "[   WINE   ] CreateProcessW failed with ERROR_INTERNAL_ERROR; launching again\n";
+    std::cout << "[   WINE   ] the launch failed with ERROR_INTERNAL_ERROR; launching again\n";
     return create();
+}
+
+inline bool ServiceStartedDespiteWineInternalError(SC_HANDLE service)
+{
+    return LaunchedDespiteWineInternalError([service] { return StartServiceW(service, 0, nullptr) != 0; });
 }
 
 } // namespace Qx::Testing

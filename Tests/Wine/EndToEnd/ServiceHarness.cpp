@@ -394,7 +394,7 @@ DWORD ServiceTest::Start()
 {
     m_current.reset();
     m_watcher = std::make_unique<HostProcessWatcher>();
-    if (StartServiceW(m_serviceHandle.get(), 0, nullptr) == 0) {
+    if (!ServiceStartedDespiteWineInternalError(m_serviceHandle.get())) {
         return GetLastError();
     }
     const SERVICE_STATUS_PROCESS status = Query();

@@ -109,7 +109,7 @@ TEST_F(ToolTest, StatusDecodesTheExitCodeOfAFailedStart)
     {
         const UniqueServiceHandle manager = OpenManager();
         const UniqueServiceHandle handle(OpenServiceW(manager.get(), service.c_str(), SERVICE_ALL_ACCESS));
-        ASSERT_TRUE(StartServiceW(handle.get(), 0, nullptr)) << GetLastError();
+        ASSERT_TRUE(ServiceStartedDespiteWineInternalError(handle.get())) << GetLastError();
         ASSERT_TRUE(WaitForState(handle.get(), SERVICE_STOPPED));
     }
     const CtlResult result = RunCtl({L"status", service});
@@ -150,7 +150,7 @@ TEST_F(ToolTest, StatusNamesTheModuleAStartWaitsFor)
     SetDword(kServicesKey + service + L"\\TestModules\\QxTestModuleA", L"DelayMs", kDelayMs);
     const UniqueServiceHandle manager = OpenManager();
     const UniqueServiceHandle handle(OpenServiceW(manager.get(), service.c_str(), SERVICE_ALL_ACCESS));
-    ASSERT_TRUE(StartServiceW(handle.get(), 0, nullptr)) << GetLastError();
+    ASSERT_TRUE(ServiceStartedDespiteWineInternalError(handle.get())) << GetLastError();
     CtlResult result;
     PollUntil(
         [&] {
@@ -182,7 +182,7 @@ TEST_F(ToolTest, StatusTellsAServiceWhoseProcessEnded)
     SetDword(kServicesKey + service + L"\\TestModules\\QxTestModuleA", L"Crash", 1);
     const UniqueServiceHandle manager = OpenManager();
     const UniqueServiceHandle handle(OpenServiceW(manager.get(), service.c_str(), SERVICE_ALL_ACCESS));
-    ASSERT_TRUE(StartServiceW(handle.get(), 0, nullptr)) << GetLastError();
+    ASSERT_TRUE(ServiceStartedDespiteWineInternalError(handle.get())) << GetLastError();
     SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
     ASSERT_TRUE(QueryServiceStatusEx(handle.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
