@@ -23,7 +23,7 @@ set_target_properties(ZLIB::ZLIB PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "")
 add_subdirectory(Shared/Win32Support)
 add_subdirectory(Products)
 add_subdirectory(Samples)
-include_directories(${PROJECT_SOURCE_DIR}/Products/Common)
+include_directories(${PROJECT_SOURCE_DIR}/Tests/Wine/Common ${PROJECT_SOURCE_DIR}/Products/Common)
 link_libraries(QxWin32Support QxComponentContracts)
 add_subdirectory(Tests/Wine/TestModules)
 
