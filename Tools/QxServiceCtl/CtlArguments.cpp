@@ -25,16 +25,16 @@ ParsedArguments ParseRun(const std::vector<std::wstring>& arguments, std::size_t
 {
     RunOptions& options = command.options.emplace<RunOptions>();
     OptionReader reader(arguments, first);
-    while (!reader.Done()) {
+    std::wstring error;
+    while (!reader.Done() && error.empty()) {
         const std::wstring& option = reader.Next();
         if (option != L"--seconds") {
             return Refuse(L"run: unknown option " + Quoted(option));
         }
-        const auto value = reader.Value();
-        options.seconds = value ? ParseUnsigned(*value) : std::nullopt;
-        if (!options.seconds) {
-            return Refuse(L"run: --seconds needs a whole number of seconds, not " + Quoted(value.value_or(L"")));
-        }
+        options.seconds = ParseSeconds(reader, L"--seconds", error);
+    }
+    if (!error.empty()) {
+        return Refuse(L"run: " + error);
     }
     return {std::move(command), {}};
 }

@@ -103,8 +103,11 @@ TEST(CtlArguments, RefusalsNameWhatIsWrong)
     EXPECT_EQ(L"uninstall: unknown option \"--all\"", Parse({L"uninstall", L"Svc", L"--all"}).error);
     EXPECT_EQ(L"product: --event-source needs a value", Parse({L"product", L"--event-source"}).error);
     EXPECT_EQ(L"product: unknown option \"Root\"", Parse({L"product", L"Root"}).error);
-    EXPECT_EQ(L"run: --seconds needs a whole number of seconds, not \"soon\"",
+    EXPECT_EQ(L"run: --seconds needs a whole number of seconds up to 4294967, not \"soon\"",
               Parse({L"run", L"Svc", L"--seconds", L"soon"}).error);
+    // More would overflow the wait in milliseconds: 4294968 s would end the run after 704 ms.
+    EXPECT_EQ(L"run: --seconds needs a whole number of seconds up to 4294967, not \"4294968\"",
+              Parse({L"run", L"Svc", L"--seconds", L"4294968"}).error);
     EXPECT_EQ(L"status: unknown option \"more\"", Parse({L"status", L"Svc", L"more"}).error);
     EXPECT_EQ(L"status: <service> is missing before \"--all\"", Parse({L"status", L"--all"}).error);
     EXPECT_EQ(L"status: <service> is missing before \"--json\"", Parse({L"status", L"--json"}).error);
