@@ -164,12 +164,26 @@ ParsedArguments ParseHelp(const std::vector<std::wstring>& arguments, std::size_
     return {std::move(command), {}};
 }
 
-// "<command> --help" (or -h, /?) anywhere after the command.
+// "<command> --help" (or -h, /?) anywhere after the command. Where an option takes it as its value
+// ("--description /?") the command's parser has taken the line, and it is that value.
 bool AsksForHelp(const std::vector<std::wstring>& arguments)
 {
     return std::ranges::any_of(arguments.begin() + 1, arguments.end(), [](const std::wstring& argument) {
         return argument == L"--help" || argument == L"-h" || argument == L"/?";
     });
+}
+
+ParsedArguments ParseCommand(const CommandSyntax& syntax, const std::vector<std::wstring>& arguments)
+{
+    Command command;
+    command.kind = syntax.kind;
+    if (syntax.target == nullptr) {
+        return syntax.parse(arguments, 1, std::move(command));
+    }
+    if (auto refusal = TakeTarget(arguments, syntax.target, command)) {
+        return std::move(*refusal);
+    }
+    return syntax.parse(arguments, 2, std::move(command));
 }
 
 } // namespace
@@ -234,20 +248,12 @@ ParsedArguments ParseArguments(const std::vector<std::wstring>& arguments)
     if (syntax == nullptr) {
         return Refuse(L"unknown command " + Quoted(arguments[0]) + L": see QxServiceCtl --help");
     }
-    Command command;
-    command.kind = syntax->kind;
-    if (command.kind != CommandKind::Help && AsksForHelp(arguments)) {
-        command.options = HelpOptions{command.kind};
-        command.kind = CommandKind::Help;
-        return {std::move(command), {}};
+    ParsedArguments parsed = ParseCommand(*syntax, arguments);
+    if (!parsed.command && syntax->kind != CommandKind::Help && AsksForHelp(arguments)) {
+        // "<command> --help" is "help <command>".
+        return ParseArguments({L"help", arguments[0]});
     }
-    if (syntax->target == nullptr) {
-        return syntax->parse(arguments, 1, std::move(command));
-    }
-    if (auto refusal = TakeTarget(arguments, syntax->target, command)) {
-        return std::move(*refusal);
-    }
-    return syntax->parse(arguments, 2, std::move(command));
+    return parsed;
 }
 
 } // namespace QxServiceCtl

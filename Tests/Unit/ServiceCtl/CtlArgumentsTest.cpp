@@ -157,6 +157,13 @@ TEST(CtlArguments, RunTakesSecondsAndTheOtherCommandsTheirTarget)
         EXPECT_EQ(CommandKind::Install, help.command->Get<HelpOptions>().about);
     }
     EXPECT_EQ(L"help: unknown command \"begin\": see QxServiceCtl --help", Parse({L"help", L"begin"}).error);
+    // A help word that an option takes as its value is that value.
+    const auto described = Parse({L"config", L"Svc", L"--description", L"/?"});
+    ASSERT_TRUE(described.command);
+    EXPECT_EQ(L"/?", described.command->Get<InstallOptions>().settings.description);
+    EXPECT_EQ(L"-h", Parse({L"install", L"Svc", L"--modules", L"A", L"--account", L"u", L"--password", L"-h"})
+                         .command->Get<InstallOptions>()
+                         .settings.password);
 }
 
 // start, stop and restart wait 30 s unless told; --kill-after alone waits 30 s beyond the kill.
