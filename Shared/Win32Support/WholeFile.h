@@ -11,7 +11,8 @@
 
 namespace Qx::Win32Support {
 
-// The whole file; nullopt when it cannot be opened, with the error left for GetLastError.
+// The whole file; nullopt when it cannot be opened or read to its end, with the error left for
+// GetLastError.
 inline std::optional<std::string> ReadWholeFile(const std::wstring& path)
 {
     const Qx::Platform::UniqueKernelHandle file(CreateFileW(path.c_str(), GENERIC_READ,
@@ -22,11 +23,14 @@ inline std::optional<std::string> ReadWholeFile(const std::wstring& path)
     }
     std::string content;
     char chunk[65536];
-    DWORD read = 0;
-    while (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) != FALSE && read != 0) {
-        content.append(chunk, read);
+    for (DWORD read = 0;; content.append(chunk, read)) {
+        if (ReadFile(file.get(), chunk, sizeof(chunk), &read, nullptr) == FALSE) {
+            return std::nullopt;
+        }
+        if (read == 0) {
+            return content;
+        }
     }
-    return content;
 }
 
 // A file, not a folder, is at path.

@@ -96,24 +96,36 @@ std::vector<std::wstring> RunningHostServices()
 }
 
 // One name a line, UTF-8.
-bool WriteRecord(const std::wstring& path, const std::vector<std::wstring>& names)
+bool WriteRecord(HANDLE file, const std::vector<std::wstring>& names)
 {
     std::wstring text;
     for (const std::wstring& name : names) {
         text += name + L"\r\n";
     }
     const std::string utf8 = Qx::Win32Support::ToUtf8(text);
-    const UniqueKernelHandle file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    return file && WriteFile(file.get(), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr) != 0 &&
+    return WriteFile(file, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr) != 0 &&
            written == utf8.size();
 }
 
+int RecordFailure(const std::wstring& path, DWORD error)
+{
+    return Fail(L"stop", L"the record " + path + L" cannot be written" + Win32Reason(error));
+}
+
 // stop --all: each service of this host that runs, one after another; a failure does not keep the
-// others running. The services stopped go to the record, for start --recorded.
+// others running. The services stopped go to the record, for start --recorded, which is created
+// before anything is stopped: a record that cannot be written stops nothing.
 int StopAll(const LifecycleOptions& options)
 {
+    UniqueKernelHandle record;
+    if (options.record) {
+        record.reset(CreateFileW(options.record->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!record) {
+            return RecordFailure(*options.record, GetLastError());
+        }
+    }
     std::vector<std::wstring> stopped;
     int exitCode = kExitSuccess;
     for (const std::wstring& name : RunningHostServices()) {
@@ -129,22 +141,26 @@ int StopAll(const LifecycleOptions& options)
     if (stopped.empty() && exitCode == kExitSuccess) {
         Out(L"no service of " + ToolFolder() + kHostFileName + L" runs");
     }
-    if (options.record && !WriteRecord(*options.record, stopped)) {
-        return Fail(L"stop", L"the record " + *options.record + L" cannot be written" + Win32Reason(GetLastError()));
+    if (record && !WriteRecord(record.get(), stopped)) {
+        return RecordFailure(*options.record, GetLastError());
     }
     return exitCode;
 }
 
 // start --recorded: the services a stop --all wrote down; the record goes once each of them runs. No
-// record, no service to start: nothing ran when it was made, or nothing made one.
+// record, no service to start: nothing ran when it was made, or nothing made one. A record that is
+// there but cannot be read fails: the services it names would stay stopped.
 int StartRecorded(const LifecycleOptions& options)
 {
     const std::wstring& path = *options.record;
     std::uint32_t error = 0;
     const auto names = ReadLines(path, error);
-    if (!names) {
+    if (!names && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
         Out(L"no record at " + path + L": no service to start");
         return kExitSuccess;
+    }
+    if (!names) {
+        return Fail(L"start", L"the record " + path + L" cannot be read" + Win32Reason(error));
     }
     int exitCode = kExitSuccess;
     for (const std::wstring& name : *names) {

@@ -209,3 +209,30 @@ TEST_F(LifecycleTest, UninstallsAServiceWhoseProcessEndedAndPurgesAfterwards)
     EXPECT_TRUE(
         EndedWith(Ctl(L"uninstall"), 1, "QxServiceCtl uninstall: service \"" + Service() + "\" does not exist"));
 }
+
+// The upgrade's pair: a record stop --all cannot write stops nothing, and a record start --recorded
+// cannot read fails instead of counting as none, which would leave the services it names stopped.
+TEST_F(LifecycleTest, StopAllStopsNothingWithoutItsRecordAndStartRecordedFailsOnAnUnreadableOne)
+{
+    ASSERT_EQ(0u, Install({L"--modules", L"QxSampleHeartbeat.dll", L"--start", L"demand"}).exitCode);
+    ASSERT_TRUE(Succeeded(Ctl(L"start")));
+    const std::wstring unwritable = BinFolder() + L"QxCtlNoSuchFolder\\" + service + L".txt";
+    const CtlResult stopped = RunCtl({L"stop", L"--all", L"--record", unwritable});
+    EXPECT_EQ(1u, stopped.exitCode);
+    ASSERT_EQ(1u, stopped.err.size());
+    EXPECT_TRUE(
+        stopped.err[0].starts_with("QxServiceCtl stop: the record " + ToUtf8(unwritable) + " cannot be written"))
+        << stopped.err[0];
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), State());
+
+    const CtlResult unreadable = RunCtl({L"start", L"--recorded", BinFolder()});
+    EXPECT_EQ(1u, unreadable.exitCode);
+    ASSERT_EQ(1u, unreadable.err.size());
+    EXPECT_TRUE(
+        unreadable.err[0].starts_with("QxServiceCtl start: the record " + ToUtf8(BinFolder()) + " cannot be read"))
+        << unreadable.err[0];
+    const CtlResult none = RunCtl({L"start", L"--recorded", unwritable});
+    EXPECT_TRUE(Succeeded(none));
+    EXPECT_EQ(std::vector<std::string>{"no record at " + ToUtf8(unwritable) + ": no service to start"}, none.out);
+    EXPECT_TRUE(Succeeded(Ctl(L"stop")));
+}
