@@ -140,13 +140,23 @@ std::wstring DumpGenImpl::BaseName()
     return m_baseName;
 }
 
-bool DumpGenImpl::CreateDump(const ExceptionDescription* exception)
+bool DumpGenImpl::CreateDump(const ExceptionDescription* exception, std::span<wchar_t> writtenPath,
+                             const wchar_t** failure)
 {
     // The path is built under the lock, so two threads that crash in the same second still get
     // a file each.
     std::lock_guard lock(m_lock);
     BuildNextDumpPath(exception != nullptr ? exception->code : 0);
-    return CreateDumpInt(exception);
+    const bool written = CreateDumpInt(exception);
+    if (written && !writtenPath.empty()) {
+        FixedTextWriter copy(writtenPath);
+        copy.Put(std::wstring_view(m_dumpPath));
+        copy.Finish();
+    }
+    if (failure != nullptr) {
+        *failure = m_lastFailure;
+    }
+    return written;
 }
 
 void DumpGenImpl::BuildNextDumpPath(std::uint32_t exceptionCode)
@@ -164,8 +174,11 @@ void DumpGenImpl::BuildNextDumpPath(std::uint32_t exceptionCode)
         m_samePathCount = 0;
         return;
     }
+    // A numbered name that does not fit is no name: the unnumbered one would overwrite the last dump.
     ++m_samePathCount;
-    (void)FormatDumpFileName(m_baseName, exceptionCode, now, m_samePathCount + 1, name);
+    if (!FormatDumpFileName(m_baseName, exceptionCode, now, m_samePathCount + 1, name)) {
+        m_dumpPath[0] = L'\0';
+    }
 }
 
 bool DumpGenImpl::RunGenerator(const ExceptionDescription* exception)
@@ -201,6 +214,10 @@ bool DumpGenImpl::RunGenerator(const ExceptionDescription* exception)
 
 bool DumpGenImpl::WriteInProcess(const ExceptionDescription* exception)
 {
+    if (m_dumpPath[0] == L'\0') {
+        m_lastFailure = L"the dump path does not fit its buffer";
+        return false;
+    }
     bool fileCreated = false;
     const bool written =
         Dumps().WriteMiniDump(m_dumpPath, m_dumpType, exception != nullptr ? exception->nativePointers : nullptr,
@@ -209,9 +226,7 @@ bool DumpGenImpl::WriteInProcess(const ExceptionDescription* exception)
         LogUtils::WriteRecordAt(3, LogUtils::kSeverityDbg, QX_SOURCE_FILE, kLineMiniDump, "MinidumpWriteDump ",
                                 written);
     }
-    if (m_dumpPath[0] == L'\0') {
-        m_lastFailure = L"the dump path does not fit its buffer";
-    } else if (!fileCreated) {
+    if (!fileCreated) {
         m_lastFailure = L"the dump file could not be created";
     } else if (!written) {
         m_lastFailure = L"MiniDumpWriteDump failed";
@@ -243,9 +258,12 @@ bool DumpGenImpl::CreateDumpInt(const ExceptionDescription* exception)
 
 LogUtils::CrashDumpResult WriteCrashDump(const ExceptionDescription* exception)
 {
-    DumpGenImpl& dumps = DumpGenImpl::Instance();
-    if (dumps.CreateDump(exception)) {
-        return {dumps.DumpPath(), nullptr};
+    // The crash handlers write one dump a process. Its path is kept apart from the instance, whose
+    // buffers a worker's dump may take as soon as this one is written.
+    static wchar_t path[DumpGenImpl::kBufferCharacters];
+    const wchar_t* failure = nullptr;
+    if (DumpGenImpl::Instance().CreateDump(exception, path, &failure)) {
+        return {path, nullptr};
     }
-    return {nullptr, dumps.LastFailure()};
+    return {nullptr, failure};
 }

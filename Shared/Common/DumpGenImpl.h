@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -33,8 +34,11 @@ public:
     // The process-wide instance, created during start-up.
     static DumpGenImpl& Instance();
 
-    // Writes a dump, with the exception's data when one is given. True when a dump was written.
-    bool CreateDump(const Qx::Platform::ExceptionDescription* exception);
+    // Writes a dump, with the exception's data when one is given. True when a dump was written. The
+    // dump's path goes into writtenPath, or why none was written into failure, before another
+    // thread's dump can take the instance's buffers.
+    bool CreateDump(const Qx::Platform::ExceptionDescription* exception, std::span<wchar_t> writtenPath = {},
+                    const wchar_t** failure = nullptr);
 
     // Names later dump files after the service. Characters a file name cannot hold become "_",
     // and the name is cut where the dump path would not fit its buffer.

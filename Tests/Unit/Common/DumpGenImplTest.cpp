@@ -166,6 +166,19 @@ TEST_F(DumpGenImplTest, FailingGeneratorIsFollowedByAnInProcessDump)
     EXPECT_TRUE(platform.dumps.miniDumps[1].path.ends_with(L"_2026_12_07__09_05_03_2.dmp"));
 }
 
+// Beside a temporary folder of 224 characters only the first name of a second fits: the second dump
+// of that second fails rather than overwrite the first.
+TEST_F(DumpGenImplTest, ANumberedNameThatDoesNotFitOverwritesNoDump)
+{
+    platform.dumps.tempPath = L"C:\\" + std::wstring(220, L't') + L"\\";
+    DumpGenImpl dumps;
+    EXPECT_TRUE(dumps.CreateDump(nullptr));
+    EXPECT_FALSE(dumps.CreateDump(nullptr));
+    EXPECT_EQ(std::wstring(dumps.LastFailure()), L"the dump path does not fit its buffer");
+    ASSERT_EQ(platform.dumps.miniDumps.size(), 1u);
+    EXPECT_EQ(platform.dumps.miniDumps[0].path.size(), DumpGenImpl::kBufferCharacters - 1);
+}
+
 TEST_F(DumpGenImplTest, OnlyAStringUserDumpConfiguresAGenerator)
 {
     SetUserDump(L"");

@@ -140,6 +140,13 @@ TEST_F(CrashRecordTest, SaysWhatCrashedWhereAndWhyNoDumpWasWritten)
     const LogUtils::CrashDumpResult none = WriteCrashDump(nullptr);
     EXPECT_EQ(none.path, nullptr);
     EXPECT_STREQ(none.failure, L"the dump file could not be created");
+    platform.dumps.fileCanBeCreated = true;
+    const LogUtils::CrashDumpResult written = WriteCrashDump(nullptr);
+    ASSERT_NE(written.path, nullptr);
+    const std::wstring crashDump = written.path;
+    EXPECT_TRUE(DumpGenImpl::Instance().CreateDump(nullptr)) << "a worker's dump right after the crash's";
+    EXPECT_NE(std::wstring(DumpGenImpl::Instance().DumpPath()), crashDump);
+    EXPECT_EQ(std::wstring(written.path), crashDump) << "the crash record names the crash's own dump";
 }
 
 } // namespace
