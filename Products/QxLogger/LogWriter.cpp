@@ -1,6 +1,7 @@
 #include "LogWriter.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "LogFiles.h"
 #include "Win32Support/ModuleFiles.h"
@@ -125,8 +126,17 @@ HRESULT LogWriter::SwitchTo(const std::wstring& logName, std::uint64_t maxFileSi
         early_ = false;
         return S_OK;
     }
-    // Only this run's early records move: a file another run left under the early name stays.
-    const std::string carried = earlyFileOpened ? ReadWholeFile(previous).value_or(std::string()) : std::string();
+    // Only this run's early records move: a file another run left under the early name stays. Early
+    // records that cannot be read stay where they are, and so does the log.
+    std::string carried;
+    if (earlyFileOpened) {
+        std::optional<std::string> content = ReadWholeFile(previous);
+        if (!content) {
+            path_ = previous;
+            return LastErrorResult();
+        }
+        carried = std::move(*content);
+    }
     if (!carried.empty()) {
         HRESULT hr = OpenFile();
         if (SUCCEEDED(hr)) {
