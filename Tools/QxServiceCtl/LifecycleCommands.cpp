@@ -81,11 +81,16 @@ int StartAndSay(const wchar_t* command, const std::wstring& service, SC_HANDLE h
                    options.waitSeconds);
 }
 
-// The names of the services of this host that run now.
-std::vector<std::wstring> RunningHostServices()
+// The names of the services of this host that run now; nullopt, with the reason, when the services
+// cannot be listed.
+std::optional<std::vector<std::wstring>> RunningHostServices(std::wstring& reason)
 {
+    const auto services = HostServices(reason);
+    if (!services) {
+        return std::nullopt;
+    }
     std::vector<std::wstring> running;
-    for (const HostService& service : HostServices()) {
+    for (const HostService& service : *services) {
         const ServiceState& state = service.state;
         if (service.owner == HostOwner::ThisHost &&
             ProgressTowards(Goal::Stopped, state.status.dwCurrentState, state.fate.ended) != Progress::Reached) {
@@ -118,6 +123,11 @@ int RecordFailure(const std::wstring& path, DWORD error)
 // before anything is stopped: a record that cannot be written stops nothing.
 int StopAll(const LifecycleOptions& options)
 {
+    std::wstring reason;
+    const auto running = RunningHostServices(reason);
+    if (!running) {
+        return Fail(L"stop", reason);
+    }
     UniqueKernelHandle record;
     if (options.record) {
         record.reset(CreateFileW(options.record->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -128,7 +138,7 @@ int StopAll(const LifecycleOptions& options)
     }
     std::vector<std::wstring> stopped;
     int exitCode = kExitSuccess;
-    for (const std::wstring& name : RunningHostServices()) {
+    for (const std::wstring& name : *running) {
         const OpenedService opened = OpenNamedService(name, kLifecycleAccess);
         const int result =
             opened.handle ? StopAndSay(L"stop", name, opened.handle.get(), options) : Fail(L"stop", opened.reason);

@@ -49,7 +49,12 @@ std::wstring ServiceLine(const HostService& service)
 
 int List(bool json)
 {
-    const std::vector<HostService> services = HostServices();
+    std::wstring reason;
+    const auto listed = HostServices(reason);
+    if (!listed) {
+        return Fail(L"list", reason);
+    }
+    const std::vector<HostService>& services = *listed;
     if (json) {
         std::vector<JsonObject> objects;
         objects.reserve(services.size());

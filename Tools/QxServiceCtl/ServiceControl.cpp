@@ -210,11 +210,15 @@ std::wstring StateWords(const ServiceState& state)
     return ServiceStateName(state.status.dwCurrentState) + (state.fate.ended ? L" (its process has ended)" : L"");
 }
 
-std::vector<HostService> HostServices()
+std::optional<std::vector<HostService>> HostServices(std::wstring& reason)
 {
+    const auto installed = InstalledServices(reason);
+    if (!installed) {
+        return std::nullopt;
+    }
     const std::wstring host = ToolFolder() + kHostFileName;
     std::vector<HostService> found;
-    for (const ListedService& listed : InstalledServices()) {
+    for (const ListedService& listed : *installed) {
         const OpenedService opened = OpenNamedService(listed.name, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
         const HostOwner owner =
             opened.handle ? HostOwnerOf(ImagePathOf(opened.handle.get()), host, listed.name) : HostOwner::None;

@@ -70,8 +70,9 @@ struct HostService {
 };
 
 // Every installed service of this host or of another copy of it, as the service manager reports it
-// now; one that cannot be read is left out.
-std::vector<HostService> HostServices();
+// now; one that cannot be read is left out. nullopt, with the reason, when the services cannot be
+// listed.
+std::optional<std::vector<HostService>> HostServices(std::wstring& reason);
 
 // Stops the service as uninstall and install --replace do: up to kStopWaitMilliseconds, no kill; on
 // failure gives the reason.

@@ -47,34 +47,50 @@ std::wstring EventSourceOf(const std::wstring& service)
     return ProductEventSource().value_or(service);
 }
 
-std::vector<ListedService> InstalledServices()
+std::optional<std::vector<ListedService>> InstalledServices(std::wstring& reason)
 {
-    std::vector<ListedService> listed;
     const UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ENUMERATE_SERVICE));
-    DWORD needed = 0;
-    DWORD count = 0;
-    DWORD resume = 0;
-    EnumServicesStatusExW(manager.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL, nullptr, 0, &needed,
-                          &count, &resume, nullptr);
-    std::vector<std::uint8_t> buffer(needed);
-    resume = 0;
-    if (!manager || needed == 0 ||
-        (EnumServicesStatusExW(manager.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL, buffer.data(),
-                               needed, &needed, &count, &resume, nullptr) == 0)) {
-        return listed;
+    if (!manager) {
+        reason = L"the service manager cannot be opened" + Win32Reason(GetLastError());
+        return std::nullopt;
     }
-    const auto* services = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
-    for (DWORD i = 0; i < count; ++i) {
-        listed.push_back({services[i].lpServiceName, services[i].ServiceStatusProcess});
+    // The whole list from the start each time: a service installed meanwhile makes it longer than
+    // the size the last call asked for.
+    constexpr int kAttempts = 3;
+    std::vector<std::uint8_t> buffer;
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        DWORD needed = 0;
+        DWORD count = 0;
+        DWORD resume = 0;
+        if (EnumServicesStatusExW(manager.get(), SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL, buffer.data(),
+                                  static_cast<DWORD>(buffer.size()), &needed, &count, &resume, nullptr) != 0) {
+            const auto* services = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSW*>(buffer.data());
+            std::vector<ListedService> listed;
+            for (DWORD i = 0; i < count; ++i) {
+                listed.push_back({services[i].lpServiceName, services[i].ServiceStatusProcess});
+            }
+            return listed;
+        }
+        error = GetLastError();
+        if (error != ERROR_MORE_DATA) {
+            break;
+        }
+        buffer.resize(buffer.size() + needed);
     }
-    return listed;
+    reason = L"the installed services cannot be listed" + Win32Reason(error);
+    return std::nullopt;
 }
 
-std::vector<std::wstring> OtherHostServices(const std::wstring& service)
+std::optional<std::vector<std::wstring>> OtherHostServices(const std::wstring& service, std::wstring& reason)
 {
+    const auto installed = InstalledServices(reason);
+    if (!installed) {
+        return std::nullopt;
+    }
     std::vector<std::wstring> others;
     const std::wstring host = ToolFolder() + kHostFileName;
-    for (const ListedService& listed : InstalledServices()) {
+    for (const ListedService& listed : *installed) {
         const auto record = SameIgnoringCase(listed.name, service) ? std::nullopt : ManagedServiceOf(listed.name);
         if (record && RunsHostFor(record->imagePath, host, listed.name)) {
             others.push_back(listed.name);

@@ -32,11 +32,13 @@ struct ListedService {
     SERVICE_STATUS_PROCESS status{};
 };
 
-// Every installed Win32 service, as the service manager enumerates them.
-std::vector<ListedService> InstalledServices();
+// Every installed Win32 service, as the service manager enumerates them; nullopt, with the reason,
+// when it cannot list them.
+std::optional<std::vector<ListedService>> InstalledServices(std::wstring& reason);
 
-// The other installed services whose command line runs the host beside this tool.
-std::vector<std::wstring> OtherHostServices(const std::wstring& service);
+// The other installed services whose command line runs the host beside this tool; nullopt, with the
+// reason, when the services cannot be listed.
+std::optional<std::vector<std::wstring>> OtherHostServices(const std::wstring& service, std::wstring& reason);
 
 // Deletes a key and everything below it; a missing key is no failure.
 bool DeleteKeyTree(const std::wstring& path, std::wstring& reason);

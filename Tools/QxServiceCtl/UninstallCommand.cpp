@@ -81,16 +81,19 @@ bool RemoveEventSources(const std::wstring& service, std::wstring& reason)
         sources.push_back(*product);
     }
     for (const std::wstring& source : sources) {
-        const std::vector<std::wstring> others =
-            source == product ? OtherHostServices(service) : std::vector<std::wstring>();
-        if (others.empty()) {
+        const auto others =
+            source == product ? OtherHostServices(service, reason) : std::optional(std::vector<std::wstring>());
+        if (!others) {
+            return false;
+        }
+        if (others->empty()) {
             if (!DeleteKeyTree(EventSourceKeyPath(source), reason)) {
                 return false;
             }
             continue;
         }
         std::wstring users;
-        for (const std::wstring& other : others) {
+        for (const std::wstring& other : *others) {
             users.append(users.empty() ? L"" : L", ").append(other);
         }
         Out(L"event source " + source + L" stays: " + users.append(L" report under it too"));
