@@ -95,7 +95,9 @@ ProcessFate FateOf(DWORD processId, std::wstring_view program)
 {
     const UniqueKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
     if (!process) {
-        return {true, std::nullopt, std::nullopt};
+        // Only an id that names no process means it has ended; one the tool may not open (another
+        // account's, without the rights to it) runs as far as the tool can tell.
+        return {GetLastError() == ERROR_INVALID_PARAMETER, std::nullopt, std::nullopt};
     }
     FILETIME created{};
     FILETIME unused[3]{};
