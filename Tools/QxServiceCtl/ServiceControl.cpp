@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
+#include <tuple>
 
 #include "CodeMessages.h"
 #include "CodeText.h"
@@ -89,6 +91,30 @@ bool SendStop(SC_HANDLE service, StateChange& change)
     return false;
 }
 
+// The volume and file index of the file at path, which name it however the path spells it.
+std::optional<std::tuple<DWORD, DWORD, DWORD>> FileIdentity(std::wstring_view path)
+{
+    const UniqueKernelHandle file(CreateFileW(std::wstring(path).c_str(), 0,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!file || GetFileInformationByHandle(file.get(), &information) == 0) {
+        return std::nullopt;
+    }
+    return std::tuple(information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow);
+}
+
+// A service's command line may spell its program otherwise than the system names the running image
+// (a junction, a short name, a drive letter of SUBST).
+bool SameProgram(std::wstring_view image, std::wstring_view program)
+{
+    if (SameIgnoringCase(image, program)) {
+        return true;
+    }
+    const auto imageIdentity = FileIdentity(image);
+    return imageIdentity && imageIdentity == FileIdentity(program);
+}
+
 } // namespace
 
 ProcessFate FateOf(DWORD processId, std::wstring_view program)
@@ -113,8 +139,7 @@ ProcessFate FateOf(DWORD processId, std::wstring_view program)
     wchar_t image[1024];
     DWORD size = static_cast<DWORD>(std::size(image));
     const bool imageRead = QueryFullProcessImageNameW(process.get(), 0, image, &size) != 0;
-    const bool otherProgram =
-        imageRead && !program.empty() && !SameIgnoringCase(std::wstring_view(image, size), program);
+    const bool otherProgram = imageRead && !program.empty() && !SameProgram(std::wstring_view(image, size), program);
     return {otherProgram, std::nullopt, otherProgram ? std::nullopt : started};
 }
 

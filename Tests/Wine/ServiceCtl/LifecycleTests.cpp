@@ -236,3 +236,30 @@ TEST_F(LifecycleTest, StopAllStopsNothingWithoutItsRecordAndStartRecordedFailsOn
     EXPECT_EQ(std::vector<std::string>{"no record at " + ToUtf8(unwritable) + ": no service to start"}, none.out);
     EXPECT_TRUE(Succeeded(Ctl(L"stop")));
 }
+
+// A command line may spell the host's folder otherwise than the system names the running image (its
+// short name here; a junction or a SUBST drive likewise): the process is still the service's, and
+// stop stops it instead of taking it for ended.
+TEST_F(LifecycleTest, TheServicesProcessIsKnownWhateverSpellingItsCommandLineGivesTheHost)
+{
+    const FolderCopy copy(BinFolder() + service + L"\\", {L"QxServiceCtl.exe", L"QxServiceHost.exe", L"QxLogger.dll",
+                                                          L"QxMessages.dll", L"QxSampleHeartbeat.dll"});
+    ASSERT_EQ(0u, RunCtlIn(copy.Folder(), {L"install", service, L"--modules", L"QxSampleHeartbeat.dll"}).exitCode);
+    wchar_t shortFolder[MAX_PATH];
+    const DWORD length = GetShortPathNameW(copy.Folder().c_str(), shortFolder, MAX_PATH);
+    ASSERT_TRUE(length > 0 && length < MAX_PATH) << GetLastError();
+    const std::wstring spelt(shortFolder, length);
+    ASSERT_NE(spelt, copy.Folder()) << "the folder has a short name of its own";
+    {
+        const UniqueServiceHandle manager = OpenManager();
+        const UniqueServiceHandle handle(OpenServiceW(manager.get(), service.c_str(), SERVICE_ALL_ACCESS));
+        const std::wstring commandLine = L"\"" + spelt + L"QxServiceHost.exe\" -name=" + service;
+        ASSERT_TRUE(ChangeServiceConfigW(handle.get(), SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                         commandLine.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr))
+            << GetLastError();
+    }
+    ASSERT_TRUE(Succeeded(RunCtlIn(copy.Folder(), {L"start", service})));
+    EXPECT_EQ(std::vector<std::string>{"service " + Service() + " is stopped"},
+              RunCtlIn(copy.Folder(), {L"stop", service}).out);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), State());
+}
