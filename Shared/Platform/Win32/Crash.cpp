@@ -119,7 +119,8 @@ std::atomic<LPTOP_LEVEL_EXCEPTION_FILTER> g_chainedFilter{nullptr};
 HMODULE g_chainedFilterLibrary = nullptr;
 void (*g_terminateHandler)() = nullptr;
 constexpr std::size_t kMaxVectoredHandlers = 4;
-ExceptionHandlerFunction g_vectoredHandlers[kMaxVectoredHandlers] = {};
+// The system may still be calling a handler's trampoline on another thread when it is removed.
+std::atomic<ExceptionHandlerFunction> g_vectoredHandlers[kMaxVectoredHandlers] = {};
 NativeHandle g_vectoredRegistrations[kMaxVectoredHandlers] = {};
 
 LONG WINAPI UnhandledFilterTrampoline(EXCEPTION_POINTERS* pointers)
@@ -130,7 +131,8 @@ LONG WINAPI UnhandledFilterTrampoline(EXCEPTION_POINTERS* pointers)
 template <std::size_t Slot>
 LONG CALLBACK VectoredTrampoline(EXCEPTION_POINTERS* pointers)
 {
-    return g_vectoredHandlers[Slot](Describe(pointers));
+    const ExceptionHandlerFunction handler = g_vectoredHandlers[Slot].load();
+    return handler != nullptr ? handler(Describe(pointers)) : EXCEPTION_CONTINUE_SEARCH;
 }
 
 using VectoredFunction = LONG(CALLBACK*)(EXCEPTION_POINTERS*);
@@ -274,11 +276,11 @@ std::size_t Win32CrashHandling::ModuleFileName(const void* module, std::span<wch
 NativeHandle Win32CrashHandling::AddFirstVectoredHandler(ExceptionHandlerFunction handler)
 {
     for (std::size_t slot = 0; slot < kMaxVectoredHandlers; ++slot) {
-        if (g_vectoredHandlers[slot] == nullptr) {
-            g_vectoredHandlers[slot] = handler;
+        if (g_vectoredHandlers[slot].load() == nullptr) {
+            g_vectoredHandlers[slot].store(handler);
             g_vectoredRegistrations[slot] = ::AddVectoredExceptionHandler(1, kVectoredTrampolines[slot]);
             if (g_vectoredRegistrations[slot] == nullptr) {
-                g_vectoredHandlers[slot] = nullptr;
+                g_vectoredHandlers[slot].store(nullptr);
             }
             return g_vectoredRegistrations[slot];
         }
@@ -292,7 +294,7 @@ void Win32CrashHandling::RemoveVectoredHandler(NativeHandle registration)
         if (registration != nullptr && g_vectoredRegistrations[slot] == registration) {
             ::RemoveVectoredExceptionHandler(registration);
             g_vectoredRegistrations[slot] = nullptr;
-            g_vectoredHandlers[slot] = nullptr;
+            g_vectoredHandlers[slot].store(nullptr);
         }
     }
 }

@@ -33,7 +33,10 @@ Win32Error Win32Dumps::RunProcess(const wchar_t* application, wchar_t* commandLi
     const UniqueKernelHandle processHandle(process.hProcess);
     const UniqueKernelHandle threadHandle(process.hThread);
     if (::WaitForSingleObject(processHandle.get(), waitMilliseconds) != WAIT_OBJECT_0) {
+        // The end is awaited: until then the generator may hold the dump file the fallback writes.
+        constexpr DWORD kTerminationWaitMilliseconds = 10000;
         ::TerminateProcess(processHandle.get(), 0xFFFFFFFF);
+        ::WaitForSingleObject(processHandle.get(), kTerminationWaitMilliseconds);
     }
     DWORD code = 0;
     exitCode = ::GetExitCodeProcess(processHandle.get(), &code) != 0 ? code : 0;

@@ -1,6 +1,7 @@
 // Win32 only: file existence, settings files and version resources.
 #include "Platform/Win32/WindowsSupport.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace Qx::Platform::Win32 {
@@ -69,7 +70,8 @@ public:
             return false;
         }
         isNull = text == nullptr;
-        value = isNull ? std::wstring() : std::wstring(text);
+        // The value's characters, however it is terminated.
+        value = isNull ? std::wstring() : std::wstring(text, std::find(text, text + characters, L'\0'));
         return true;
     }
 
