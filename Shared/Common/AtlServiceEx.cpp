@@ -349,6 +349,11 @@ std::uint32_t CServiceModule::Initialization(void* module)
     } catch (...) { // nothing may leave the thread; the start fails instead
         outcome = {true, kEFail, nullptr};
     }
+    // A start that fails leaves no module running, whatever raised: one that failed in its own
+    // SmInitialize has shut the others down already, and then this finds none.
+    if (Failed(outcome.result)) {
+        ServiceModuleManager::Instance().ShutdownModules();
+    }
     return static_cast<std::uint32_t>(outcome.result);
 }
 

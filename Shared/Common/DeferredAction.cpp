@@ -66,11 +66,13 @@ std::uint32_t CDeferredActionBase::ThreadProc(void* self)
 
 void CDeferredActionBase::DoWork()
 {
-    QX_LOG(2, "Started DoWork thread ", m_threadId);
+    // Its own id: the creator may not have stored m_threadId yet when the thread gets here.
+    const std::uint32_t threadId = Process().CurrentThreadId();
+    QX_LOG(2, "Started DoWork thread ", threadId);
     while (Wait()) {
         RunAction();
     }
-    QX_LOG(2, "Stopped DoWork thread ", m_threadId);
+    QX_LOG(2, "Stopped DoWork thread ", threadId);
 }
 
 void CDeferredActionBase::Stop()

@@ -174,7 +174,7 @@ void ServiceModuleManager::InitModules()
         m_initializing = record;
         const HRESULT hr = CallSmInitialize(*record, startedAt);
         m_initializing.reset();
-        LogUtils::ReassertCrashFilter();
+        LogUtils::WithoutRaising([] { LogUtils::ReassertCrashFilter(); });
         if (Failed(hr)) {
             // The module's own COM error information is taken before the shut-down of the
             // others can replace it.

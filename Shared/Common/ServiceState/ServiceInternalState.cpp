@@ -67,11 +67,12 @@ void InternalState::Initialize(ControlsCallback callback, const std::wstring& se
     {
         // Every start begins with stop withheld, as the module reports it under self-defence, and
         // not with what an earlier start in this process last decided.
+        // The name first: the worker and the control handler read it once the callback is set.
         std::lock_guard lock(m_lock);
+        m_serviceName = serviceName;
         m_callback = std::move(callback);
         m_stopBlocked = true;
     }
-    m_serviceName = serviceName;
     m_worker.Policy().period = kUpdatePeriodMilliseconds;
     (void)m_worker.Start([this] { UpdateInternalState(); });
 }
