@@ -52,21 +52,32 @@ bool IsBlank(wchar_t c)
     return c == L' ' || c == L'\t';
 }
 
-// Every double quote opens or closes a word, and each one opened is closed. CommandLineToArgvW would
-// join text glued to a quoted part ("C:\x.dmp"x) and end a quote left open at the end of the line
-// without a trace; such a command line is refused instead.
+// Every double quote opens a word or closes the one it opened, and each one opened is closed, read
+// as CommandLineToArgvW reads them: a quote after an odd number of backslashes is part of the word.
+// CommandLineToArgvW would join text glued to a quoted part ("C:\x.dmp"x, C:\a" "b.dmp) and end a
+// quote left open at the end of the line without a trace; such a command line is refused instead.
 bool QuotesDelimitWords(std::wstring_view commandLine)
 {
-    std::size_t quotes = 0;
-    for (std::size_t at = commandLine.find(L'"'); at != std::wstring_view::npos;
-         at = commandLine.find(L'"', at + 1), ++quotes) {
-        const bool opens = at == 0 || IsBlank(commandLine[at - 1]);
-        const bool closes = at + 1 == commandLine.size() || IsBlank(commandLine[at + 1]);
-        if (!opens && !closes) {
+    bool quoted = false;
+    std::size_t backslashes = 0;
+    for (std::size_t at = 0; at < commandLine.size(); ++at) {
+        if (commandLine[at] == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        const bool literal = backslashes % 2 == 1;
+        const bool startsWord = backslashes == 0 && (at == 0 || IsBlank(commandLine[at - 1]));
+        backslashes = 0;
+        if (commandLine[at] != L'"' || literal) {
+            continue;
+        }
+        const bool endsWord = at + 1 == commandLine.size() || IsBlank(commandLine[at + 1]);
+        if (quoted ? !endsWord : !startsWord) {
             return false;
         }
+        quoted = !quoted;
     }
-    return quotes % 2 == 0;
+    return !quoted;
 }
 
 // The words after the program's own name, which CommandLineToArgvW always gives first.

@@ -768,6 +768,10 @@ TEST_F(DumpGenerator, RefusesMalformedCommandLines)
                                            pid + L" \"\" 0 1 /m 0",
                                            pid + L" " + path.substr(0, path.size() - 1) + L" 0 1 /m 0",
                                            pid + L" " + m_folder + kDumpName + L" 0 1 /m 0"};
+    // A quote that opens inside a word, which CommandLineToArgvW would take for the whole path.
+    std::wstring openedInsideAWord = m_folder + kDumpName + L"\"";
+    openedInsideAWord.insert(openedInsideAWord.find(L" dumps"), L"\"");
+    malformed.push_back(pid + L" " + openedInsideAWord + L" 0 1 /m 0");
     const std::wstring goodStart = pid + L" " + path;
     for (const wchar_t* rest :
          {L" 0 1", L" 0 1 /m", L" 0 1 /m 2x", L" 0 1 /m 0 /m 0", L" 0 /m 0", L" 0 1 2 /m 0", L" 0x 1 /m 0",
