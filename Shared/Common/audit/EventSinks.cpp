@@ -85,7 +85,15 @@ CEventLogReporter::CEventLogReporter(const std::wstring& registryRoot, const std
     RaiseWin32(Libraries().Load(ProductLibraryPath(registryRoot, kLibraryName), library));
     const auto initialize = RequireExport<ErInitializeFunction>(library.get(), "ErInitialize");
     RaiseIfFailed(initialize(sourceName.c_str(), initParam.c_str()));
-    m_reportEvent = RequireExport<ErReportEvent3Function>(library.get(), "ErReportEvent3");
+    try {
+        m_reportEvent = RequireExport<ErReportEvent3Function>(library.get(), "ErReportEvent3");
+    } catch (const HRXEx&) {
+        // Initialised, so shut down before it is unloaded, as a library that reports would be.
+        if (const auto shutdown = FindExport<ErShutdownFunction>(library.get(), "ErShutdown")) {
+            shutdown();
+        }
+        throw;
+    }
     m_module = std::move(library);
 }
 
