@@ -116,7 +116,8 @@ std::wstring_view ProgramOf(std::wstring_view imagePath)
     return imagePath.substr(0, imagePath.find(L' '));
 }
 
-bool RunsHostFor(std::wstring_view imagePath, std::wstring_view hostPath, std::wstring_view service)
+bool RunsHostFor(std::wstring_view imagePath, std::wstring_view hostPath, std::wstring_view service,
+                 SameFileRule sameFile)
 {
     const std::wstring_view program = ProgramOf(imagePath);
     if (program.empty()) {
@@ -130,12 +131,15 @@ bool RunsHostFor(std::wstring_view imagePath, std::wstring_view hostPath, std::w
             served = ExtractServiceNameValue(parameter).value;
         }
     }
-    return SameIgnoringCase(program, hostPath) && served && SameIgnoringCase(*served, service);
+    const bool hostProgram =
+        SameIgnoringCase(program, hostPath) || (sameFile != nullptr && sameFile(program, hostPath));
+    return hostProgram && served && SameIgnoringCase(*served, service);
 }
 
-HostOwner HostOwnerOf(std::wstring_view imagePath, std::wstring_view hostPath, std::wstring_view service)
+HostOwner HostOwnerOf(std::wstring_view imagePath, std::wstring_view hostPath, std::wstring_view service,
+                      SameFileRule sameFile)
 {
-    if (RunsHostFor(imagePath, hostPath, service)) {
+    if (RunsHostFor(imagePath, hostPath, service, sameFile)) {
         return HostOwner::ThisHost;
     }
     const auto fileName = [](std::wstring_view path) { return path.substr(path.find_last_of(L"\\/") + 1); };

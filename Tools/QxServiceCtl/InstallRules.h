@@ -25,16 +25,22 @@ std::optional<std::wstring> EventSourceRefusal(std::wstring_view source);
 // unclosed quote.
 std::wstring_view ProgramOf(std::wstring_view imagePath);
 
+// Whether two paths that differ in their text name one file (a short name, a junction, a SUBST
+// drive); without one, only the text counts.
+using SameFileRule = bool (*)(std::wstring_view first, std::wstring_view second);
+
 // Whether a service's command line (its ImagePath) runs the host at hostPath for that very service:
 // its program, quoted or not, is hostPath, and the last service name the host reads from the rest
 // is service, both without regard to case. Any other service is not this tool's to replace or
 // remove.
-bool RunsHostFor(std::wstring_view imagePath, std::wstring_view hostPath, std::wstring_view service);
+bool RunsHostFor(std::wstring_view imagePath, std::wstring_view hostPath, std::wstring_view service,
+                 SameFileRule sameFile = nullptr);
 
 enum class HostOwner { None, ThisHost, OtherHost };
 
 // Whose service list shows: this host's (RunsHostFor), another copy's of the host (its program has the
 // host's file name in another folder, or another service's name), or no host's.
-HostOwner HostOwnerOf(std::wstring_view imagePath, std::wstring_view hostPath, std::wstring_view service);
+HostOwner HostOwnerOf(std::wstring_view imagePath, std::wstring_view hostPath, std::wstring_view service,
+                      SameFileRule sameFile = nullptr);
 
 } // namespace QxServiceCtl

@@ -104,18 +104,16 @@ std::optional<std::tuple<DWORD, DWORD, DWORD>> FileIdentity(std::wstring_view pa
     return std::tuple(information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow);
 }
 
-// A service's command line may spell its program otherwise than the system names the running image
-// (a junction, a short name, a drive letter of SUBST).
-bool SameProgram(std::wstring_view image, std::wstring_view program)
+} // namespace
+
+bool SameFile(std::wstring_view first, std::wstring_view second)
 {
-    if (SameIgnoringCase(image, program)) {
+    if (SameIgnoringCase(first, second)) {
         return true;
     }
-    const auto imageIdentity = FileIdentity(image);
-    return imageIdentity && imageIdentity == FileIdentity(program);
+    const auto firstIdentity = FileIdentity(first);
+    return firstIdentity && firstIdentity == FileIdentity(second);
 }
-
-} // namespace
 
 ProcessFate FateOf(DWORD processId, std::wstring_view program)
 {
@@ -139,7 +137,7 @@ ProcessFate FateOf(DWORD processId, std::wstring_view program)
     wchar_t image[1024];
     DWORD size = static_cast<DWORD>(std::size(image));
     const bool imageRead = QueryFullProcessImageNameW(process.get(), 0, image, &size) != 0;
-    const bool otherProgram = imageRead && !program.empty() && !SameProgram(std::wstring_view(image, size), program);
+    const bool otherProgram = imageRead && !program.empty() && !SameFile(std::wstring_view(image, size), program);
     return {otherProgram, std::nullopt, otherProgram ? std::nullopt : started};
 }
 
@@ -247,8 +245,9 @@ std::optional<std::vector<HostService>> HostServices(std::wstring& reason)
     std::vector<HostService> found;
     for (const ListedService& listed : *installed) {
         const OpenedService opened = OpenNamedService(listed.name, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
-        const HostOwner owner =
-            opened.handle ? HostOwnerOf(ImagePathOf(opened.handle.get()), host, listed.name) : HostOwner::None;
+        const HostOwner owner = opened.handle
+                                    ? HostOwnerOf(ImagePathOf(opened.handle.get()), host, listed.name, &SameFile)
+                                    : HostOwner::None;
         HostService service{listed.name, owner, {}, {}};
         std::wstring ignored;
         if (owner != HostOwner::None && ReadServiceConfig(opened.handle.get(), listed.name, service.config, ignored) &&

@@ -25,6 +25,10 @@ struct ProcessFate {
     std::optional<std::uint64_t> started;
 };
 
+// Whether two paths name one file, however each spells it: a service's command line may spell its
+// program otherwise than the system names the running image (a short name, a junction, a SUBST drive).
+bool SameFile(std::wstring_view first, std::wstring_view second);
+
 // program: the service's executable, by which a process that has taken the id is told apart.
 ProcessFate FateOf(DWORD processId, std::wstring_view program);
 

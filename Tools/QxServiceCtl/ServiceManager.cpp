@@ -92,7 +92,7 @@ std::optional<std::vector<std::wstring>> OtherHostServices(const std::wstring& s
     const std::wstring host = ToolFolder() + kHostFileName;
     for (const ListedService& listed : *installed) {
         const auto record = SameIgnoringCase(listed.name, service) ? std::nullopt : ManagedServiceOf(listed.name);
-        if (record && RunsHostFor(record->imagePath, host, listed.name)) {
+        if (record && RunsHostFor(record->imagePath, host, listed.name, &SameFile)) {
             others.push_back(listed.name);
         }
     }
@@ -238,7 +238,7 @@ bool MayTakeOver(SC_HANDLE service, const std::wstring& name, bool force, const 
 {
     const std::wstring host = ToolFolder() + kHostFileName;
     const std::wstring imagePath = ImagePathOf(service);
-    if (RunsHostFor(imagePath, host, name)) {
+    if (RunsHostFor(imagePath, host, name, &SameFile)) {
         return true;
     }
     const std::wstring found =

@@ -41,6 +41,9 @@ TEST(ServiceViews, ListTellsThisHostsServicesFromAnotherCopysAndFromOtherProgram
     constexpr const wchar_t* kHost = L"C:\\Qx\\QxServiceHost.exe";
     EXPECT_EQ(HostOwner::ThisHost, HostOwnerOf(L"\"C:\\Qx\\QxServiceHost.exe\" -name=Svc", kHost, L"Svc"));
     EXPECT_EQ(HostOwner::OtherHost, HostOwnerOf(L"\"D:\\Old\\qxservicehost.exe\" -name=Svc", kHost, L"Svc"));
+    const SameFileRule sameFile = [](std::wstring_view, std::wstring_view) { return true; };
+    EXPECT_EQ(HostOwner::ThisHost, HostOwnerOf(L"C:\\QX~1\\QXSERV~1.EXE -name=Svc", kHost, L"Svc", sameFile))
+        << "the host's file under another spelling";
     EXPECT_EQ(HostOwner::OtherHost, HostOwnerOf(L"C:\\Qx\\QxServiceHost.exe -name=Other", kHost, L"Svc"));
     EXPECT_EQ(HostOwner::None, HostOwnerOf(L"C:\\Windows\\notepad.exe", kHost, L"Svc"));
     EXPECT_EQ(HostOwner::None, HostOwnerOf(L"C:\\Qx\\NotQxServiceHost.exe -name=Svc", kHost, L"Svc"));

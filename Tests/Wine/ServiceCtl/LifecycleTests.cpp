@@ -238,8 +238,8 @@ TEST_F(LifecycleTest, StopAllStopsNothingWithoutItsRecordAndStartRecordedFailsOn
 }
 
 // A command line may spell the host's folder otherwise than the system names the running image (its
-// short name here; a junction or a SUBST drive likewise): the process is still the service's, and
-// stop stops it instead of taking it for ended.
+// short name here; a junction or a SUBST drive likewise): the process is still the service's, the
+// service is still the host's, and stop --all stops it instead of passing it over.
 TEST_F(LifecycleTest, TheServicesProcessIsKnownWhateverSpellingItsCommandLineGivesTheHost)
 {
     const FolderCopy copy(BinFolder() + service + L"\\", {L"QxServiceCtl.exe", L"QxServiceHost.exe", L"QxLogger.dll",
@@ -259,7 +259,14 @@ TEST_F(LifecycleTest, TheServicesProcessIsKnownWhateverSpellingItsCommandLineGiv
             << GetLastError();
     }
     ASSERT_TRUE(Succeeded(RunCtlIn(copy.Folder(), {L"start", service})));
+    const CtlResult listed = RunCtlIn(copy.Folder(), {L"list"});
+    const auto line =
+        std::ranges::find_if(listed.out, [&](const std::string& shown) { return shown.starts_with(Service() + "  "); });
+    ASSERT_NE(line, listed.out.end());
+    EXPECT_TRUE(line->starts_with(Service() + "  RUNNING  process ")) << *line;
+    EXPECT_EQ(std::string::npos, line->find("other host")) << "the host's own service: " << *line;
     EXPECT_EQ(std::vector<std::string>{"service " + Service() + " is stopped"},
-              RunCtlIn(copy.Folder(), {L"stop", service}).out);
+              RunCtlIn(copy.Folder(), {L"stop", L"--all"}).out)
+        << "an upgrade's stop takes it too";
     EXPECT_EQ(static_cast<DWORD>(SERVICE_STOPPED), State());
 }
