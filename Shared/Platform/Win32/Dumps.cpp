@@ -26,8 +26,13 @@ Win32Error Win32Dumps::RunProcess(const wchar_t* application, wchar_t* commandLi
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    if (::CreateProcessW(application, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                         &process) == 0) {
+    const auto launch = [&] {
+        return ::CreateProcessW(application, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                &startup, &process) != 0;
+    };
+    // A launch that failed with ERROR_INTERNAL_ERROR made no process, and the next one succeeds: Wine
+    // answers so now and then while many processes start at once. A crash gets its generator's dump.
+    if (!launch() && (::GetLastError() != ERROR_INTERNAL_ERROR || !launch())) {
         return LastErrorOr(ERROR_FILE_NOT_FOUND);
     }
     const UniqueKernelHandle processHandle(process.hProcess);
