@@ -123,7 +123,7 @@ LogUtils::CrashDumpResult WriteDumpAndReport(const ExceptionDescription* excepti
         Err(L"QxServiceCtl run: crash " + Hex8(exception->code) + (meaning ? L" (" + *meaning + L")" : L"") + site +
             L" on thread " + std::to_wstring(GetCurrentThreadId()));
     }
-    Err(written ? L"QxServiceCtl run: crash dump: " + std::wstring(DumpGenImpl::Instance().DumpPath())
+    Err(written ? L"QxServiceCtl run: crash dump: " + std::wstring(dump.path)
                 : std::wstring(L"QxServiceCtl run: no crash dump could be written"));
     return dump;
 }
